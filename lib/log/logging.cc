@@ -143,9 +143,18 @@ void bail_quiet_debug() { asm volatile(""); }
 
 namespace {
 int32 g_effective_level = LCL_NOTICE;
+lc_log_sink_fn g_sink = nullptr;
+void *g_sink_data = nullptr;
 thread_local int32 t_cpu = -1;
 thread_local uint64 t_tid = 0;
 } // namespace
+
+void lc_log_set_sink(lc_log_sink_fn sink, void *data)
+{
+    g_sink = sink;
+    g_sink_data = data;
+}
+void lc_log_set_effective_level_for_tests(int32 level) { g_effective_level = level; }
 
 bool lc_log_check_level(int32 level) { return level <= g_effective_level; }
 
@@ -190,7 +199,15 @@ int lc_log_vinternal(const char *function, const char *file, int line, uint32 fl
     errno = saved;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    vsyslog(level & 7, body, ap);
+    if (g_sink) {
+        char line[1024];
+        vsnprintf(line, sizeof line, body, ap);
+        size_t len = strlen(line);
+        if (len && line[len - 1] == '\n') line[len - 1] = 0;
+        g_sink(level & 7, line, g_sink_data);
+    } else {
+        vsyslog(level & 7, body, ap);
+    }
 #pragma GCC diagnostic pop
     errno = saved;
     return 0;

@@ -144,6 +144,14 @@ int lc_log_vinternal(const char *function, const char *file, int line, uint32 fl
                      uint32 component, int32 level, int32 cpu, uint64 tid, const char *fmt,
                      va_list ap) __attribute__((format(printf, 9, 0)));
 
+// Test seam: while a sink is set, every line that would go to syslog is
+// handed to it (syslog priority and the finished body, without the trailing
+// newline) instead of syslog.  Null restores syslog.
+typedef void (*lc_log_sink_fn)(int priority, const char *line, void *data);
+void lc_log_set_sink(lc_log_sink_fn sink, void *data);
+// Process-wide level setters used by the management configuration and tests.
+void lc_log_set_effective_level_for_tests(int32 level);
+
 // This thread's CPU number and thread id, as fixed by lc_log_init_tls().
 int32 lc_log_tls_cpu();
 uint64 lc_log_tls_tid();
@@ -157,7 +165,8 @@ uint64 lc_log_tls_tid();
         }                                                                                   \
     } while (0)
 
-#define lc_log_debug(level, ...)                                                            \
+// lc_log_basic with function, file and line (lc_log_flag_source_info).
+#define lc_log_basic_src(level, ...)                                                            \
     do {                                                                                    \
         if (lc_log_check_level(level)) {                                                    \
             lc_log_init_tls();                                                              \
