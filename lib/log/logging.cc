@@ -200,11 +200,11 @@ int lc_log_vinternal(const char *function, const char *file, int line, uint32 fl
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     if (g_sink) {
-        char line[1024];
-        vsnprintf(line, sizeof line, body, ap);
-        size_t len = strlen(line);
-        if (len && line[len - 1] == '\n') line[len - 1] = 0;
-        g_sink(level & 7, line, g_sink_data);
+        char text[1024];
+        vsnprintf(text, sizeof text, body, ap);
+        size_t len = strlen(text);
+        if (len && text[len - 1] == '\n') text[len - 1] = 0;
+        g_sink(level & 7, text, g_sink_data);
     } else {
         vsyslog(level & 7, body, ap);
     }
