@@ -21,17 +21,20 @@ typedef uint64_t uint64;
 typedef int64_t int64;
 typedef float float32;
 typedef double float64;
-typedef int32_t tbool;  // 32-bit truth value, 0 or 1
+typedef int32_t tbool; // 32-bit truth value, 0 or 1
 
 // Declares how owned<type> releases its object: `free_fn(type **)` must accept
 // a pointer to null and null the pointer.
-#define LC_OWNED_FREE(type, free_fn) \
-    inline void lc_owned_free(type **p) { (void)free_fn(p); }
+#define LC_OWNED_FREE(type, free_fn)                                                               \
+    inline void lc_owned_free(type **p)                                                            \
+    {                                                                                              \
+        (void)free_fn(p);                                                                          \
+    }
 
 // Move-only owner of a heap object released by its module's `_free`.
-template <class T>
-class owned {
-public:
+template <class T> class owned
+{
+  public:
     owned() noexcept = default;
     explicit owned(T *p) noexcept : p_(p) {}
     owned(const owned &) = delete;
@@ -62,15 +65,15 @@ public:
         if (old) lc_owned_free(&old);
     }
 
-private:
+  private:
     T *p_ = nullptr;
 };
 
 // Runs a clean-up action at scope exit unless dismissed; for undoing what is
 // not memory (a registration, a descriptor) on early returns.
-template <class F>
-class lc_scope_guard {
-public:
+template <class F> class lc_scope_guard
+{
+  public:
     explicit lc_scope_guard(F f) noexcept : f_(std::move(f)) {}
     lc_scope_guard(const lc_scope_guard &) = delete;
     lc_scope_guard &operator=(const lc_scope_guard &) = delete;
@@ -80,7 +83,7 @@ public:
     }
     void dismiss() noexcept { armed_ = false; }
 
-private:
+  private:
     F f_;
     bool armed_ = true;
 };

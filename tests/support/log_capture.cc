@@ -1,6 +1,9 @@
 #include "support/log_capture.h"
 
-LogCapture::LogCapture(int level)
+// The capture pins the effective level so that a logger created or
+// re-initialised during the test (lc_log_init, the "-UNINIT" fallback) does
+// not lower it under the test's feet.
+LogCapture::LogCapture(int level) : saved_level_(lc_log_get_effective_log_level())
 {
     lc_log_set_effective_level_for_tests(level);
     lc_log_set_sink(&LogCapture::sink, this);
@@ -9,7 +12,8 @@ LogCapture::LogCapture(int level)
 LogCapture::~LogCapture()
 {
     lc_log_set_sink(nullptr, nullptr);
-    lc_log_set_effective_level_for_tests(LCL_NOTICE);
+    lc_log_set_effective_level_for_tests(saved_level_);
+    lc_log_set_effective_level_for_tests(-1);
 }
 
 void LogCapture::sink(int priority, const char *line, void *data)

@@ -1,6 +1,7 @@
 // Collects the lines the logger would send to syslog, for tests that assert
-// prescribed log texts.  One capture at a time; it raises the effective level
-// to `level` while alive and restores syslog output when destroyed.
+// prescribed log texts.  One capture at a time; it pins the effective level
+// at `level` while alive, and restores the level and syslog output when
+// destroyed.
 #pragma once
 
 #include <mutex>
@@ -10,8 +11,9 @@
 
 #include "log/logging.h"
 
-class LogCapture {
-public:
+class LogCapture
+{
+  public:
     explicit LogCapture(int level = LCL_DEBUG);
     ~LogCapture();
     LogCapture(const LogCapture &) = delete;
@@ -28,9 +30,10 @@ public:
     // Everything captured, one line each, for failure messages.
     std::string dump() const;
 
-private:
+  private:
     static void sink(int priority, const char *line, void *data);
     mutable std::mutex mu_;
     std::vector<std::string> lines_;
     std::vector<int> prios_;
+    int saved_level_;
 };
