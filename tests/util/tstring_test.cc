@@ -1,0 +1,599 @@
+#include "util/tstring.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "log/logging.h"
+#include "support/log_capture.h"
+
+namespace
+{
+
+constexpr uint32 MiB = 1024 * 1024;
+
+owned<tstring> make(const char *s)
+{
+    owned<tstring> ts;
+    EXPECT_EQ(ts_new_str(ts.out(), s), 0);
+    return ts;
+}
+
+std::string text(const tstring *ts)
+{
+    return std::string(ts->buf, ts->length);
+}
+
+// Sizes the buffer goes through while appending one byte at a time.
+std::vector<uint32> sizes_while_appending(tstring *ts, uint32 count)
+{
+    std::vector<uint32> seen{ts->size};
+    for (uint32 i = 0; i < count; ++i) {
+        EXPECT_EQ(ts_append_char(ts, 'x'), 0);
+        if (ts->size != seen.back()) seen.push_back(ts->size);
+    }
+    return seen;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Growth and shrink
+
+TEST(TstringResize, FifteenBytesFitTheInitialBufferTheSixteenthDoubles)
+{
+    owned<tstring> ts;
+    ASSERT_EQ(ts_new(ts.out()), 0);
+    EXPECT_EQ(ts->size, 16u);
+    ASSERT_EQ(ts_append_chars(ts.get(), 15, 'a'), 0);
+    EXPECT_EQ(ts->size, 16u);
+    ASSERT_EQ(ts_append_char(ts.get(), 'b'), 0);
+    EXPECT_EQ(ts->size, 32u);
+    EXPECT_EQ(sizes_while_appending(ts.get(), 200), (std::vector<uint32>{32, 64, 128, 256}));
+}
+
+TEST(TstringResize, DoublesUpTo32MiBThenGrowsByNeedPlusEightMiB)
+{
+    owned<tstring> ts;
+    ASSERT_EQ(ts_new(ts.out()), 0);
+    ASSERT_EQ(ts_append_chars(ts.get(), 32 * MiB - 1, 'a'), 0);
+    EXPECT_EQ(ts->size, 32 * MiB);
+    // Doubling to 64 MiB would overshoot the need by more than 8 MiB.
+    ASSERT_EQ(ts_append_char(ts.get(), 'b'), 0);
+    EXPECT_EQ(ts->size, 32 * MiB + 1 + 8 * MiB);
+    ASSERT_EQ(ts_append_chars(ts.get(), 8 * MiB, 'c'), 0);
+    EXPECT_EQ(ts->size, 40 * MiB + 1);
+    ASSERT_EQ(ts_append_char(ts.get(), 'd'), 0);
+    EXPECT_EQ(ts->size, 40 * MiB + 2 + 8 * MiB);
+}
+
+TEST(TstringResize, GrowthIsCappedAtTheMaximumSize)
+{
+    owned<tstring> ts;
+    ASSERT_EQ(ts_new(ts.out()), 0);
+    ASSERT_EQ(ts_append_chars(ts.get(), 76 * MiB, 'a'), 0);
+    // 76 MiB + 1 + 8 MiB would pass 80 MiB: the cap wins.
+    EXPECT_EQ(ts->size, 80 * MiB);
+    ASSERT_EQ(ts_append_chars(ts.get(), 4 * MiB - 1, 'b'), 0);
+    EXPECT_EQ(ts->length, 80 * MiB - 1);
+    EXPECT_EQ(ts->size, 80 * MiB);
+}
+
+TEST(TstringResize, PassingTheMaximumFailsAndLeavesTheStringAlone)
+{
+    LogCapture cap;
+    owned<tstring> ts = make("keep");
+    EXPECT_EQ(ts_append_chars(ts.get(), ts_size_max, 'x'), lc_err_assertion_failed);
+    EXPECT_TRUE(cap.contains("maximum size exceeded: 83886085")) << cap.dump();
+    EXPECT_EQ(text(ts.get()), "keep");
+    EXPECT_EQ(ts->size, 16u);
+    owned<tstring> big;
+    EXPECT_EQ(ts_new_size(big.out(), ts_size_max + 1), lc_err_assertion_failed);
+    EXPECT_EQ(big.get(), nullptr);
+}
+
+TEST(TstringResize, ClearedFortyMiBStringShrinksByHalvingToAtMostFourTimesNeed)
+{
+    owned<tstring> ts;
+    ASSERT_EQ(ts_new(ts.out()), 0);
+    ASSERT_EQ(ts_append_chars(ts.get(), 40 * MiB, 'a'), 0);
+    const uint32 grown = ts->size;
+    EXPECT_EQ(grown, 40 * MiB + 1 + 8 * MiB);
+    ASSERT_EQ(ts_clear(ts.get()), 0);
+    // The first of size/2, size/4, ... that is at most 4 * 16.
+    uint32 d = 2;
+    while (grown / d > 64) d *= 2;
+    EXPECT_EQ(ts->size, grown / d);
+    EXPECT_LE(ts->size, 64u);
+    EXPECT_GT(ts->size * 2, 64u);
+    EXPECT_EQ(ts->length, 0u);
+    EXPECT_STREQ(ts->buf, "");
+}
+
+TEST(TstringResize, ShrinkRunsOnEveryLengthChangeButNotOnClearNoResize)
+{
+    owned<tstring> ts;
+    ASSERT_EQ(ts_new(ts.out()), 0);
+    ASSERT_EQ(ts_append_chars(ts.get(), 1000, 'a'), 0);
+    EXPECT_EQ(ts->size, 1024u);
+    ASSERT_EQ(ts_clear_no_resize(ts.get()), 0);
+    EXPECT_EQ(ts->size, 1024u);
+    ASSERT_EQ(ts_append_chars(ts.get(), 100, 'b'), 0); // need 101: 1024 > 404
+    EXPECT_EQ(ts->size, 256u);
+    ASSERT_EQ(ts_cut(ts.get(), 0, 90), 0); // need 16: 256 -> 64
+    EXPECT_EQ(ts->size, 64u);
+    EXPECT_EQ(text(ts.get()), std::string(10, 'b'));
+}
+
+namespace
+{
+int g_fail_after = -1;
+void *failing_realloc(void *p, size_t n)
+{
+    if (g_fail_after == 0) return nullptr;
+    if (g_fail_after > 0) --g_fail_after;
+    return realloc(p, n);
+}
+struct FailingRealloc {
+    explicit FailingRealloc(int after)
+    {
+        g_fail_after = after;
+        detail::ts_realloc_for_tests = failing_realloc;
+    }
+    ~FailingRealloc() { detail::ts_realloc_for_tests = nullptr; }
+};
+} // namespace
+
+TEST(TstringResize, FailedReallocationLogsAndKeepsTheOldBuffer)
+{
+    owned<tstring> ts = make("0123456789");
+    const char *old = ts->buf;
+    LogCapture cap;
+    {
+        FailingRealloc fail(0);
+        EXPECT_EQ(ts_append_str(ts.get(), "abcdefghij"), lc_err_unexpected_null);
+        owned<tstring> other;
+        EXPECT_EQ(ts_new(other.out()), lc_err_unexpected_null);
+        EXPECT_EQ(other.get(), nullptr);
+    }
+    EXPECT_TRUE(cap.contains("String resize failed: act=16, req=32")) << cap.dump();
+    EXPECT_EQ(ts->buf, old);
+    EXPECT_EQ(text(ts.get()), "0123456789");
+    EXPECT_EQ(ts->size, 16u);
+}
+
+TEST(TstringResize, TakeoverAdoptsTheBufferAndAppliesTheRule)
+{
+    char *heap = static_cast<char *>(malloc(4096));
+    memcpy(heap, "hello", 5);
+    owned<tstring> ts;
+    ASSERT_EQ(ts_new_str_takeover(ts.out(), &heap, 5, 4096), 0);
+    EXPECT_EQ(heap, nullptr);
+    EXPECT_EQ(text(ts.get()), "hello");
+    EXPECT_EQ(ts->size, 64u);
+
+    char *bad = static_cast<char *>(malloc(8)); // freed by the callee on failure
+    EXPECT_EQ(ts_new_str_takeover(ts.out(), &bad, 8, 8), lc_err_assertion_failed);
+    EXPECT_EQ(bad, nullptr);
+    EXPECT_EQ(ts.get(), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Construction, access and release
+
+TEST(TstringAccess, NullStringsLogTheCallersPosition)
+{
+    LogCapture cap;
+    const tstring *none = nullptr;
+    const int line = __LINE__ + 1;
+    EXPECT_EQ(ts_str(none), nullptr);
+    EXPECT_EQ(ts_length(none), 0xFFFFFFFFu);
+    const std::string where = std::string(__FILE__) + ":" + std::to_string(line);
+    EXPECT_TRUE(cap.contains("Unexpected NULL for ts_str() at " + where)) << cap.dump();
+    EXPECT_TRUE(cap.contains("Unexpected NULL for ts_length() at " + std::string(__FILE__)))
+        << cap.dump();
+    EXPECT_EQ(ts_str_maybe(none), nullptr);
+    EXPECT_STREQ(ts_str_maybe_empty(none), "");
+}
+
+TEST(TstringAccess, ConstructorsDetachAndDup)
+{
+    owned<tstring> a;
+    ASSERT_EQ(ts_new_str(a.out(), nullptr), 0);
+    EXPECT_EQ(ts_length(a.get()), 0u);
+    ASSERT_EQ(ts_new_sprintf(a.out(), "%s-%d", "x", 42), 0);
+    EXPECT_STREQ(ts_str(a.get()), "x-42");
+    std::string longer(1000, 'q');
+    ASSERT_EQ(ts_new_sprintf(a.out(), "%s!", longer.c_str()), 0);
+    EXPECT_EQ(text(a.get()), longer + "!");
+
+    owned<tstring> b;
+    ASSERT_EQ(ts_dup_maybe(nullptr, b.out()), 0);
+    EXPECT_EQ(b.get(), nullptr);
+    ASSERT_EQ(ts_dup(a.get(), b.out()), 0);
+    EXPECT_TRUE(ts_equal(a.get(), b.get()));
+
+    tstring *raw = nullptr;
+    ASSERT_EQ(ts_new_or_replace_str(&raw, "one"), 0);
+    ASSERT_EQ(ts_new_or_replace_str(&raw, "two"), 0);
+    char *buf = nullptr;
+    uint32 len = 0;
+    ASSERT_EQ(ts_detach(&raw, &buf, &len), 0);
+    EXPECT_EQ(raw, nullptr);
+    EXPECT_STREQ(buf, "two");
+    EXPECT_EQ(len, 3u);
+    free(buf);
+    EXPECT_EQ(ts_free(&raw), 0); // null accepted
+
+    ASSERT_EQ(ts_set_utf8(a.get(), true), 0);
+    EXPECT_EQ(a->utf8, 0u);
+    EXPECT_EQ(ts_num_chars(a.get()), ts_length(a.get()));
+}
+
+TEST(TstringAccess, SubstrAndIndexingCheckRanges)
+{
+    LogCapture cap;
+    owned<tstring> ts = make("abcdef");
+    owned<tstring> sub;
+    ASSERT_EQ(ts_substr(ts.get(), 2, 3, sub.out()), 0);
+    EXPECT_EQ(text(sub.get()), "cde");
+    ASSERT_EQ(ts_substr(ts.get(), 4, ts_npos, sub.out()), 0);
+    EXPECT_EQ(text(sub.get()), "ef");
+    EXPECT_EQ(ts_substr(ts.get(), 4, 3, sub.out()), lc_err_assertion_failed);
+    EXPECT_EQ(sub.get(), nullptr);
+    EXPECT_TRUE(cap.contains("Required condition was not met"));
+    EXPECT_EQ(ts_get_char(ts.get(), 5), 'f');
+    EXPECT_EQ(ts_get_char(ts.get(), 6), '\0');
+    EXPECT_STREQ(ts_str_nth(ts.get(), 6), "");
+    EXPECT_EQ(ts_str_nth(ts.get(), 7), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Modification
+
+TEST(TstringModify, SpliceFamilyEditsInPlace)
+{
+    owned<tstring> ts = make("hello");
+    ASSERT_EQ(ts_append_str(ts.get(), " world"), 0);
+    ASSERT_EQ(ts_insert_str(ts.get(), 0, ">> "), 0);
+    ASSERT_EQ(ts_insert_char(ts.get(), ts->length, '!'), 0);
+    EXPECT_EQ(text(ts.get()), ">> hello world!");
+    ASSERT_EQ(ts_replace_str(ts.get(), 3, 5, "goodbye"), 0);
+    EXPECT_EQ(text(ts.get()), ">> goodbye world!");
+    ASSERT_EQ(ts_cut(ts.get(), 0, 3), 0);
+    ASSERT_EQ(ts_remove_char(ts.get(), ts->length - 1), 0);
+    EXPECT_EQ(text(ts.get()), "goodbye world");
+    ASSERT_EQ(ts_copy_str(ts.get(), 8, "there, all"), 0); // runs past the end
+    EXPECT_EQ(text(ts.get()), "goodbye there, all");
+    ASSERT_EQ(ts_insert_sprintf(ts.get(), 7, " %d", 2), 0);
+    EXPECT_EQ(text(ts.get()), "goodbye 2 there, all");
+    ASSERT_EQ(ts_put_str_frag(ts.get(), "0123456789", 3, 4), 0);
+    EXPECT_EQ(text(ts.get()), "3456");
+    ASSERT_EQ(ts_append_chars_pad_to_length(ts.get(), 7, '.'), 0);
+    ASSERT_EQ(ts_append_chars_pad_to_length(ts.get(), 2, '.'), 0);
+    EXPECT_EQ(text(ts.get()), "3456...");
+    ASSERT_EQ(ts_put_char(ts.get(), 'z'), 0);
+    EXPECT_EQ(text(ts.get()), "z");
+    EXPECT_EQ(ts->num_chars, ts->length);
+}
+
+TEST(TstringModify, AppendingItselfAndBinaryBytes)
+{
+    owned<tstring> ts = make("abcdefghijkl");
+    ASSERT_EQ(ts_append(ts.get(), ts.get()), 0); // source moves with the realloc
+    EXPECT_EQ(text(ts.get()), "abcdefghijklabcdefghijkl");
+    ASSERT_EQ(ts_append_tstr_frag(ts.get(), ts.get(), 0, 3), 0);
+    EXPECT_EQ(text(ts.get()), "abcdefghijklabcdefghijklabc");
+    const char bin[] = {'x', '\0', 'y'};
+    ASSERT_EQ(ts_put_buffer(ts.get(), bin, 3), 0);
+    EXPECT_EQ(ts->length, 3u);
+    EXPECT_EQ(ts->buf[3], '\0');
+}
+
+TEST(TstringModify, BadRangesAndNullsFailWithoutChange)
+{
+    LogCapture cap;
+    owned<tstring> ts = make("abc");
+    EXPECT_EQ(ts_cut(ts.get(), 2, 2), lc_err_assertion_failed);
+    EXPECT_EQ(ts_insert_str(ts.get(), 4, "x"), lc_err_assertion_failed);
+    EXPECT_EQ(ts_append_str_frag(ts.get(), "xy", 1, 2), lc_err_assertion_failed);
+    EXPECT_EQ(ts_append_str(ts.get(), nullptr), lc_err_unexpected_null);
+    EXPECT_EQ(ts_append_str(nullptr, "x"), lc_err_unexpected_null);
+    EXPECT_EQ(ts_trim_num_chars(ts.get(), 2, 2), lc_err_assertion_failed);
+    EXPECT_EQ(text(ts.get()), "abc");
+    EXPECT_EQ(cap.count("Unexpected NULL"), 2u) << cap.dump();
+}
+
+TEST(TstringModify, TrimAndTranslate)
+{
+    owned<tstring> ts = make(" \t\"Quoted Text\"\n ");
+    ASSERT_EQ(ts_trim_whitespace(ts.get()), 0);
+    EXPECT_EQ(text(ts.get()), "\"Quoted Text\"");
+    ASSERT_EQ(ts_trim(ts.get(), '"', '"'), 0);
+    EXPECT_EQ(text(ts.get()), "Quoted Text");
+    ASSERT_EQ(ts_trim_num_chars(ts.get(), 1, 1), 0);
+    EXPECT_EQ(text(ts.get()), "uoted Tex");
+    ASSERT_EQ(ts_trans_uppercase(ts.get()), 0);
+    EXPECT_TRUE(ts_is_uppercase(ts.get()));
+    ASSERT_EQ(ts_trans_lowercase(ts.get()), 0);
+    EXPECT_TRUE(ts_is_lowercase(ts.get()));
+    ASSERT_EQ(ts_trans_map_chars(ts.get(), "ot", "0+"), 0);
+    ASSERT_EQ(ts_replace_char(ts.get(), ' ', '_'), 0);
+    EXPECT_EQ(text(ts.get()), "u0+ed_+ex");
+    owned<tstring> blank = make("   ");
+    ASSERT_EQ(ts_trim_whitespace(blank.get()), 0);
+    EXPECT_EQ(blank->length, 0u);
+    ASSERT_EQ(ts_trim_tail(blank.get(), 'x'), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Search and comparison
+
+TEST(TstringSearch, NotFoundAndStartBeyondGiveSuccessAndMinusOne)
+{
+    owned<tstring> ts = make("a/b/c");
+    uint32 at = 0;
+    ASSERT_EQ(ts_find_char(ts.get(), 0, '/', &at), 0);
+    EXPECT_EQ(at, 1u);
+    ASSERT_EQ(ts_find_char(ts.get(), 2, '/', &at), 0);
+    EXPECT_EQ(at, 3u);
+    ASSERT_EQ(ts_find_char(ts.get(), 9, '/', &at), 0);
+    EXPECT_EQ(at, ts_npos);
+    ASSERT_EQ(ts_rfind_char(ts.get(), 4, '/', &at), 0);
+    EXPECT_EQ(at, 3u);
+    ASSERT_EQ(ts_rfind_char(ts.get(), 2, '/', &at), 0);
+    EXPECT_EQ(at, 1u);
+    ASSERT_EQ(ts_rfind_char(ts.get(), 0, '/', &at), 0);
+    EXPECT_EQ(at, ts_npos);
+    ASSERT_EQ(ts_find_str(ts.get(), 0, "b/c", &at), 0);
+    EXPECT_EQ(at, 2u);
+    ASSERT_EQ(ts_find_str(ts.get(), 0, "zz", &at), 0);
+    EXPECT_EQ(at, ts_npos);
+    ASSERT_EQ(ts_find_str(ts.get(), 6, "a", &at), 0);
+    EXPECT_EQ(at, ts_npos);
+}
+
+TEST(TstringCompare, NullsSortFirstAndCaseFolds)
+{
+    owned<tstring> empty = make("");
+    owned<tstring> abc = make("abc");
+    owned<tstring> ABC = make("ABC");
+    EXPECT_LT(ts_cmp(nullptr, empty.get()), 0);
+    EXPECT_GT(ts_cmp(empty.get(), nullptr), 0);
+    EXPECT_EQ(ts_cmp(nullptr, nullptr), 0);
+    EXPECT_TRUE(ts_equal(nullptr, nullptr));
+    EXPECT_FALSE(ts_equal(nullptr, empty.get()));
+    EXPECT_GT(ts_cmp(abc.get(), ABC.get()), 0);
+    EXPECT_EQ(ts_cmp_case(abc.get(), ABC.get()), 0);
+    EXPECT_TRUE(ts_equal_case(abc.get(), ABC.get()));
+    EXPECT_TRUE(ts_equal_str(abc.get(), "ABC", true));
+    EXPECT_FALSE(ts_equal_str(abc.get(), "ABC", false));
+    EXPECT_LT(ts_cmp_str(abc.get(), "abd", false), 0);
+    EXPECT_TRUE(ts_has_prefix_str(abc.get(), "AB", true));
+    EXPECT_FALSE(ts_has_prefix_str(abc.get(), "AB", false));
+    EXPECT_TRUE(ts_has_suffix_str(abc.get(), "bc", false));
+    EXPECT_FALSE(ts_has_suffix_str(abc.get(), "abcd", false));
+    EXPECT_TRUE(ts_has_prefix_char(ABC.get(), 'a', true));
+    EXPECT_TRUE(ts_char_is_uppercase(ABC.get(), 0));
+    EXPECT_FALSE(ts_char_is_lowercase(ABC.get(), 9));
+}
+
+// ---------------------------------------------------------------------------
+// Tokenising and joining through the shared building blocks
+
+namespace
+{
+
+using parts = std::vector<std::string>;
+
+int collect(void *ctx, const char *tok, uint32 len)
+{
+    static_cast<parts *>(ctx)->emplace_back(tok, len);
+    return 0;
+}
+
+// Split as ts_tokenize_str does, null result as nullopt.
+std::optional<parts> split(const std::string &s, char sep, char esc, char quote, uint32 opts)
+{
+    parts out;
+    const int err = detail::ts_tokenize_each(s.data(), static_cast<uint32>(s.size()), sep, esc,
+                                             quote, opts, collect, &out);
+    EXPECT_EQ(err, 0);
+    if ((opts & ts_tokenize_null_if_empty) && (out.empty() || (out.size() == 1 && out[0].empty())))
+        return std::nullopt;
+    return out;
+}
+
+std::string join(const parts &ps, char sep, char esc, char quote, uint32 opts)
+{
+    std::vector<owned<tstring>> held;
+    for (const auto &p : ps) held.push_back(make(p.c_str()));
+    auto get = [](const void *ctx, uint32 i) -> const tstring * {
+        return (*static_cast<const std::vector<owned<tstring>> *>(ctx))[i].get();
+    };
+    owned<tstring> out;
+    EXPECT_EQ(detail::ts_join_each(static_cast<uint32>(held.size()), get, &held, sep, esc, quote,
+                                   opts, out.out()),
+              0);
+    return out ? text(out.get()) : "<null>";
+}
+
+constexpr uint32 kNames = 0x04 | 0x08 | 0x20;
+constexpr uint32 kLists = 0x08 | 0x10 | 0x20;
+
+} // namespace
+
+TEST(TstringTokenize, RunsOfSeparatorsMergeUnlessEveryOneCounts)
+{
+    EXPECT_EQ(split("a,,b", ',', 0, 0, 0), (parts{"a", "b"}));
+    EXPECT_EQ(split("a,,b", ',', 0, 0, 0x04), (parts{"a", "", "b"}));
+    EXPECT_EQ(split(",a", ',', 0, 0, 0), (parts{"", "a"}));
+    EXPECT_EQ(split("a,", ',', 0, 0, 0), (parts{"a", ""}));
+    EXPECT_EQ(split("a,", ',', 0, 0, 0x10), (parts{"a"}));
+    EXPECT_EQ(split(",,a", ',', 0, 0, 0x08), (parts{"a"})); // a leading run acts as one
+    EXPECT_EQ(split(",,a", ',', 0, 0, 0x0C), (parts{"", "a"}));
+}
+
+TEST(TstringTokenize, EmptyInputGivesOneEmptyTokenOrNothing)
+{
+    EXPECT_EQ(split("", ',', 0, 0, 0), (parts{""}));
+    EXPECT_EQ(split("", ',', 0, 0, 0x20), std::nullopt);
+    EXPECT_EQ(split(",", ',', 0, 0, 0x18), (parts{""}));
+    EXPECT_EQ(split(",", ',', 0, 0, 0x38), std::nullopt);
+}
+
+TEST(TstringTokenize, ListOptionsDropEmptyEnds)
+{
+    EXPECT_EQ(split(",a,,b,", ',', 0, 0, kLists), (parts{"a", "b"}));
+    EXPECT_EQ(split("x;y", ';', 0, 0, kLists), (parts{"x", "y"}));
+    EXPECT_EQ(split("", ';', 0, 0, kLists), std::nullopt);
+    EXPECT_EQ(split(";", ';', 0, 0, kLists), std::nullopt);
+    EXPECT_EQ(split("only", ',', 0, 0, kLists), (parts{"only"}));
+}
+
+TEST(TstringTokenize, NameOptionsSplitAbsoluteNamesWithEscapes)
+{
+    EXPECT_EQ(split("/a/b\\/c/d", '/', '\\', 0, kNames), (parts{"a", "b/c", "d"}));
+    EXPECT_EQ(split("/", '/', '\\', 0, kNames), std::nullopt);
+    EXPECT_EQ(split("", '/', '\\', 0, kNames), std::nullopt);
+    EXPECT_EQ(split("a/b", '/', '\\', 0, kNames), (parts{"a", "b"}));
+    EXPECT_EQ(split("/a//b/", '/', '\\', 0, kNames), (parts{"a", "", "b", ""}));
+    // Backslash before another character stays; at the very end it stays too.
+    EXPECT_EQ(split("/x\\ny\\\\z\\", '/', '\\', 0, kNames), (parts{"x\\ny\\z\\"}));
+}
+
+TEST(TstringTokenize, EscapesAndQuotes)
+{
+    EXPECT_EQ(split("a\\,b", ',', '\\', 0, 0), (parts{"a,b"}));
+    EXPECT_EQ(split("\"a,b\",c", ',', '\\', '"', 0), (parts{"a,b", "c"}));
+    EXPECT_EQ(split("\"a,b\",c", ',', '\\', '"', 0x01), (parts{"\"a,b\"", "c"}));
+    EXPECT_EQ(split("x\\\"y", ',', '\\', '"', 0), (parts{"x\"y"}));
+    // An open quote is closed with 0x01, left open with 0x03.
+    EXPECT_EQ(split("a,\"b,c", ',', 0, '"', 0x01), (parts{"a", "\"b,c\""}));
+    EXPECT_EQ(split("a,\"b,c", ',', 0, '"', 0x03), (parts{"a", "\"b,c"}));
+    EXPECT_EQ(split("a,\"b,c", ',', 0, '"', 0), (parts{"a", "b,c"}));
+}
+
+TEST(TstringTokenize, InvalidCharacterChoicesAreRefused)
+{
+    LogCapture cap;
+    parts out;
+    for (auto [sep, esc, quote] : {std::tuple{'\0', '\\', '"'}, std::tuple{'/', '/', '\0'},
+                                   std::tuple{',', '\\', ','}, std::tuple{',', '"', '"'}}) {
+        EXPECT_EQ(detail::ts_tokenize_each("a", 1, sep, esc, quote, 0, collect, &out),
+                  lc_err_generic_error);
+    }
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(cap.contains("called with invalid chars: 0 92 34")) << cap.dump();
+    EXPECT_TRUE(cap.contains("called with invalid chars: 47 47 0")) << cap.dump();
+}
+
+TEST(TstringJoin, EscapesAndOptions)
+{
+    EXPECT_EQ(join({"a,b"}, ',', '\\', 0, 0), "a\\,b");
+    EXPECT_EQ(join({"a", "b/c", "d"}, '/', '\\', 0, 0x100), "/a/b\\/c/d");
+    EXPECT_EQ(join({"x\\y", "p\\/q", "e\\"}, '/', '\\', 0, 0), "x\\y/p\\\\\\/q/e\\\\");
+    EXPECT_EQ(join({"say \"hi\""}, ',', '\\', '"', 0), "say \\\"hi\\\"");
+    EXPECT_EQ(join({"a", "", "b", ""}, ',', '\\', 0, 0x400), "a,b");
+    EXPECT_EQ(join({"a", "", "b"}, ',', '\\', 0, 0), "a,,b");
+    EXPECT_EQ(join({}, '/', '\\', 0, 0x100), "/");
+    EXPECT_EQ(join({"", "a"}, '/', '\\', 0, 0x100), "/a"); // already starts with "/"
+}
+
+TEST(TstringJoin, ZeroSeparatorWithOptionsIsRefused)
+{
+    LogCapture cap;
+    owned<tstring> out;
+    auto get = [](const void *, uint32) -> const tstring * { return nullptr; };
+    EXPECT_EQ(detail::ts_join_each(1, get, nullptr, '\0', '\\', 0, 0x100, out.out()),
+              lc_err_assertion_failed);
+    EXPECT_EQ(out.get(), nullptr);
+}
+
+TEST(TstringJoin, EscapeStrUsesTheJoinRule)
+{
+    char *esc = nullptr;
+    ASSERT_EQ(ts_insert_escape_str("a/b\\/c\"", '/', '\\', '"', &esc), 0);
+    EXPECT_STREQ(esc, "a\\/b\\\\\\/c\\\"");
+    free(esc);
+    LogCapture cap;
+    EXPECT_EQ(ts_insert_escape_str("x", 0, 0, 0, &esc), lc_err_assertion_failed);
+    EXPECT_EQ(esc, nullptr);
+}
+
+// Random parts made of separators, escapes, quotes and letters survive a join
+// followed by a split with the same characters.
+TEST(TstringJoin, JoinThenSplitGivesThePartsBack)
+{
+    std::mt19937 rng(20261205);
+    const char alphabet[] = {'/', '/', '\\', '\\', '"', 'a', 'b', ' ', ',', 'x'};
+    for (int round = 0; round < 3000; ++round) {
+        const bool quoted = round % 2 == 1;
+        parts ps(1 + rng() % 6);
+        for (auto &p : ps) {
+            const uint32 len = rng() % 8;
+            for (uint32 k = 0; k < len; ++k) p += alphabet[rng() % sizeof alphabet];
+        }
+        const char quote = quoted ? '"' : '\0';
+        const std::string joined = join(ps, '/', '\\', quote, 0);
+        ASSERT_EQ(split(joined, '/', '\\', quote, 0x04), ps) << "joined: " << joined;
+        // Names: absolute join and the name split agree when no part is empty.
+        bool any_empty = false;
+        for (const auto &p : ps) any_empty |= p.empty();
+        if (!any_empty && !quoted) {
+            ASSERT_EQ(split(join(ps, '/', '\\', 0, 0x100), '/', '\\', 0, kNames), ps)
+                << "joined: " << joined;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// UTF-8
+
+TEST(TstringUtf8, WalkersValidateAndLogBadSequences)
+{
+    owned<tstring> ts = make("a\xC3\xA9z");
+    uint32 cp = 0, size = 0;
+    ASSERT_EQ(ts_get_char_utf8(ts.get(), 1, &cp, &size), 0);
+    EXPECT_EQ(cp, 0xE9u);
+    EXPECT_EQ(size, 2u);
+    uint32 off = 0;
+    ASSERT_EQ(ts_utf8_char_to_byte_offset(ts.get(), 2, &off), 0);
+    EXPECT_EQ(off, 3u);
+    ASSERT_EQ(ts_utf8_byte_to_char_offset(ts.get(), 3, &off), 0);
+    EXPECT_EQ(off, 2u);
+    EXPECT_EQ(ts_utf8_char_size('\xF0'), 4u);
+    EXPECT_EQ(ts_utf8_char_size('\x80'), 0u);
+
+    LogCapture cap;
+    owned<tstring> bad = make("\xE2\x28\xA1");
+    EXPECT_EQ(ts_get_char_utf8(bad.get(), 0, &cp, &size), lc_err_bad_utf8);
+    EXPECT_TRUE(cap.contains("Tstring encoding error: bad UTF-8 sequence.  Bytes: e2 28 a1"))
+        << cap.dump();
+}
+
+TEST(TstringUtf8, CaseMappingAndClasses)
+{
+    char s[] = "straße ÀÉÎ ßπΣ жЁ";
+    EXPECT_EQ(Tcl_UtfToUpper(s), static_cast<int>(strlen(s)));
+    EXPECT_STREQ(s, "STRAßE ÀÉÎ ßΠΣ ЖЁ");
+    Tcl_UtfToLower(s);
+    EXPECT_STREQ(s, "straße àéî ßπσ жё");
+    EXPECT_EQ(Tcl_UtfNcasecmp("ÀBC", "àbd", 2), 0);
+    EXPECT_LT(Tcl_UtfNcasecmp("ÀBC", "àbd", 3), 0);
+    EXPECT_TRUE(Tcl_UtfCharIsLower("é"));
+    EXPECT_TRUE(Tcl_UtfCharIsUpper("Ж"));
+    EXPECT_FALSE(Tcl_UtfCharIsUpper("1"));
+    EXPECT_TRUE(Tcl_UtfCharIsSpace("\xC2\xA0"));
+    EXPECT_TRUE(Tcl_UtfCharIsSpace("\t"));
+    char stray[] = "\xFF"
+                   "a";
+    Tcl_UtfToUpper(stray);
+    EXPECT_STREQ(stray, "\xFF"
+                        "A");
+}
