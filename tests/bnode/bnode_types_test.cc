@@ -1,0 +1,422 @@
+// Text forms of attribute values: every type parses its text and prints it
+// back as tabled; conversions that fail return their code without a log
+// line; flags, fixed sizes, classes and the type-name converter.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "bnode/bnode_types.h"
+#include "support/log_capture.h"
+#include "util/tstring.h"
+
+namespace {
+
+struct free_str {
+    void operator()(char *p) const { free(p); }
+};
+using heap_str = std::unique_ptr<char, free_str>;
+
+// Parses `text` as `type` into a fresh attribute and prints it back.
+std::string round_trip(bn_type type, uint32 flags, const char *text, int *err)
+{
+    owned<bn_attrib> a;
+    *err = bn_attrib_new_str(a.out(), ba_value, type, flags, text);
+    if (*err) return "<parse failed>";
+    char *out = nullptr;
+    *err = bn_attrib_get_str(a.get(), nullptr, type, nullptr, &out);
+    heap_str hold(out);
+    if (*err) return "<print failed>";
+    return out ? out : "<null>";
+}
+
+struct text_case {
+    bn_type type;
+    uint32 flags;
+    const char *text;
+    const char *printed;  // null: prints as given
+};
+
+const text_case text_cases[] = {
+    {bt_uint8, 0, "255", nullptr},
+    {bt_uint8, 0, "0", nullptr},
+    {bt_int8, 0, "-128", nullptr},
+    {bt_int8, 0, "127", nullptr},
+    {bt_uint16, 0, "65535", nullptr},
+    {bt_int16, 0, "-32768", nullptr},
+    {bt_uint32, 0, "4294967295", nullptr},
+    {bt_uint32, 0, "+7", "7"},
+    {bt_int32, 0, "-2147483648", nullptr},
+    {bt_uint64, 0, "18446744073709551615", nullptr},
+    {bt_int64, 0, "-9223372036854775808", nullptr},
+    {bt_bool, 0, "true", nullptr},
+    {bt_bool, 0, "TRUE", "true"},
+    {bt_bool, 0, "t", "true"},
+    {bt_bool, 0, "T", "true"},
+    {bt_bool, 0, "on", "true"},
+    {bt_bool, 0, "ON", "true"},
+    {bt_bool, 0, "false", nullptr},
+    {bt_bool, 0, "FALSE", "false"},
+    {bt_bool, 0, "f", "false"},
+    {bt_bool, 0, "F", "false"},
+    {bt_bool, 0, "off", "false"},
+    {bt_bool, 0, "OFF", "false"},
+    {bt_float32, 0, "1.5", "1.500000000"},
+    {bt_float32, 0, "0.1", "0.100000001"},
+    {bt_float64, 0, "0.1", "0.100000000000000006"},
+    {bt_float64, 0, "-2.5e10", "-25000000000"},
+    {bt_char, 0, "x", nullptr},
+    {bt_ipaddr, 0, "10.1.2.3", nullptr},
+    {bt_ipaddr, 0, "2001:0db8:0:0::1", "2001:db8::1"},
+    {bt_ipprefix, 0, "10.0.0.0/8", nullptr},
+    {bt_ipprefix, 0, "10.1.0.0/255.255.0.0", "10.1.0.0/16"},
+    {bt_ipprefix, 0, "2001:db8::/32", nullptr},
+    {bt_ipv4addr, 0, "192.168.1.254", nullptr},
+    {bt_ipv4addr, 0, "0.0.0.0", nullptr},
+    {bt_ipv4prefix, 0, "10.1.2.3/24", nullptr},
+    {bt_ipv4prefix, 0, "10.1.2.3/0", nullptr},
+    {bt_ipv4prefix, 0, "255.255.255.255/32", nullptr},
+    {bt_macaddr802, 0, "0011.2233.4455", "00:11:22:33:44:55"},
+    {bt_macaddr802, 0, "aa:bb:cc:dd:ee:ff", "AA:BB:CC:DD:EE:FF"},
+    {bt_macaddr802, 0, "0:1:2:3:4:5", "00:01:02:03:04:05"},
+    {bt_ipv6addr, 0, "2001:0db8:0000::0001", "2001:db8::1"},
+    {bt_ipv6addr, 0, "::", nullptr},
+    {bt_ipv6prefix, 0, "fe80::/10", nullptr},
+    {bt_duration_sec, 0, "90", nullptr},
+    {bt_duration_ms, 0, "1500", nullptr},
+    {bt_duration_us, 0, "18446744073709551615", "-1"},
+    {bt_none, 0, "ignored", ""},
+    {bt_btype, 0, "ipv4addr", nullptr},
+    {bt_btype, 0, "none", nullptr},
+    {bt_btype, 0, "any", nullptr},
+    {bt_attribute, 0, "value", nullptr},
+    {bt_attribute, 0, "node_count", nullptr},
+    {bt_string, 0, "hello world", nullptr},
+    {bt_string, 0, "", nullptr},
+    {bt_utf8_string, 0, "gr\xc3\xbc\xc3\x9f", nullptr},
+    {bt_utf8_string, 0, "\xff\xfe", nullptr},  // not validated
+    {bt_binary, 0, "raw bytes", nullptr},
+    {bt_oid, 0, "1.3.6.1.4.1", nullptr},
+    {bt_link, 0, "/qz/iptrackd/config", nullptr},
+    {bt_name, 0, "m1", nullptr},
+    {bt_hostname, 0, "a-b.c", nullptr},
+    {bt_hostname, 0, "", nullptr},
+    {bt_uri, 0, "http://example.com/x?y=1", nullptr},
+    {bt_charlist, 0, "abc", nullptr},
+    {bt_regex, 0, "^a.*b$", nullptr},
+    {bt_globpattern, 0, "*.conf", nullptr},
+};
+
+TEST(BnAttribText, EveryTypeParsesAndPrintsAsTabled)
+{
+    LogCapture cap;
+    for (const text_case &c : text_cases) {
+        int err = 0;
+        std::string got = round_trip(c.type, c.flags, c.text, &err);
+        EXPECT_EQ(err, 0) << bn_type_to_name(c.type) << " \"" << c.text << "\"";
+        EXPECT_EQ(got, c.printed ? c.printed : c.text)
+            << bn_type_to_name(c.type) << " \"" << c.text << "\"";
+    }
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+struct fail_case {
+    bn_type type;
+    uint32 flags;
+    const char *text;
+    int code;
+};
+
+const fail_case fail_cases[] = {
+    {bt_uint8, 0, "256", lc_err_bad_type},
+    {bt_uint32, 0, "-1", lc_err_bad_type},
+    {bt_uint32, 0, " -1", lc_err_bad_type},
+    {bt_uint64, 0, "18446744073709551616", lc_err_bad_type},
+    {bt_int32, 0, "12x", lc_err_bad_type},
+    {bt_int32, 0, "2147483648", lc_err_bad_type},
+    {bt_uint16, 0, "", lc_err_bad_type},
+    {bt_int8, 0, "-129", lc_err_bad_type},
+    {bt_int64, 0, "-9223372036854775809", lc_err_bad_type},
+    {bt_uint8, 0, "0x10", lc_err_bad_type},
+    {bt_bool, 0, "yes", lc_err_bad_type},
+    {bt_bool, 0, "True", lc_err_bad_type},
+    {bt_float32, 0, "1.5x", lc_err_bad_type},
+    {bt_float64, 0, "1e999", lc_err_bad_type},
+    {bt_char, 0, "ab", lc_err_bad_type},
+    {bt_char, 0, "", lc_err_bad_type},
+    {bt_ipaddr, 0, "junk", lc_err_assertion_failed},
+    {bt_ipaddr, 0, "1.2.3.256", lc_err_assertion_failed},
+    {bt_ipprefix, 0, "10.0.0.0", lc_err_bad_type},
+    {bt_ipprefix, 0, "10.0.0.0/33", lc_err_assertion_failed},
+    {bt_ipprefix, 0, "10.0.0.0/255.0.255.0", lc_err_assertion_failed},
+    {bt_ipv4addr, 0, "1.2.3", lc_err_bad_type},
+    {bt_ipv4addr, 0, "1.2.3.4.5", lc_err_bad_type},
+    {bt_ipv4addr, 0, "256.1.1.1", lc_err_bad_type},
+    {bt_ipv4addr, 0, "1.2.3.4 ", lc_err_bad_type},
+    {bt_ipv4prefix, 0, "10.1.2.3", lc_err_bad_type},
+    {bt_ipv4prefix, 0, "10.1.2.3/33", lc_err_assertion_failed},
+    {bt_ipv4prefix, 0, "10.1.2.3/x", lc_err_assertion_failed},
+    {bt_macaddr802, 0, "00:11:22:33:44", lc_err_bad_type},
+    {bt_macaddr802, 0, "00:11:22:33:44:55:66", lc_err_bad_type},
+    {bt_macaddr802, 0, "0011.2233.44556", lc_err_bad_type},
+    {bt_macaddr802, 0, "00:11:22:33:44:gg", lc_err_bad_type},
+    {bt_macaddr802, 0, "00::11:22:33:44:55", lc_err_bad_type},
+    {bt_ipv6addr, 0, "2001::db8::1", lc_err_bad_type},
+    {bt_ipv6prefix, 0, "::/129", lc_err_bad_type},
+    {bt_ipv6prefix, 0, "::", lc_err_bad_type},
+    {bt_duration_sec, 0, "-5", lc_err_bad_type},
+    {bt_duration_sec, 0, "4294967296", lc_err_bad_type},
+    {bt_duration_ms, 0, "1.5", lc_err_bad_type},
+    {bt_btype, 0, "nosuch", lc_err_bad_type},
+    {bt_attribute, 0, "bogus", lc_err_bad_type},
+    {bt_hostname, 0, "-ab", lc_err_bad_type},
+    {bt_hostname, 0, "a_b", lc_err_bad_type},
+};
+
+TEST(BnAttribText, FailedConversionsReturnTheirCodeWithoutALogLine)
+{
+    LogCapture cap;
+    for (const fail_case &c : fail_cases) {
+        int err = 0;
+        round_trip(c.type, c.flags, c.text, &err);
+        EXPECT_EQ(err, c.code) << bn_type_to_name(c.type) << " \"" << c.text << "\"";
+    }
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST(BnAttribText, ScalarParseFailureLeavesTheAttributeUnchanged)
+{
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_uint32, 0, "42"), 0);
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_uint8, 0, "300"), lc_err_bad_type);
+    uint32 v = 0, taf = 0;
+    ASSERT_EQ(bn_attrib_get_uint32(a.get(), nullptr, &taf, &v), 0);
+    EXPECT_EQ(v, 42u);
+    EXPECT_EQ(taf, uint32(bt_uint32));
+}
+
+TEST(BnAttribText, NullTextAndBadIdAreQuietButAnyIsAForcedBail)
+{
+    LogCapture cap;
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new(a.out()), 0);
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_string, 0, nullptr),
+              lc_err_unexpected_null);
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_none, bt_string, 0, "x"), lc_err_assertion_failed);
+    EXPECT_EQ(bn_attrib_set_str(a.get(), 131, bt_string, 0, "x"), lc_err_assertion_failed);
+    EXPECT_EQ(bn_attrib_set_str(a.get(), 0, bt_string, 0, "x"), lc_err_assertion_failed);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_any, 0, "x"), lc_err_unexpected_case);
+    EXPECT_EQ(cap.count("Bail forced with error code 14019 (unexpected case in switch statement)"),
+              1u)
+        << cap.dump();
+    // The empty text fails as a bad type before the type is looked at.
+    cap.clear();
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_any, 0, ""), lc_err_bad_type);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST(BnAttribText, PrintingAnyIsAForcedBail)
+{
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new(a.out()), 0);
+    a->type = bt_any;
+    LogCapture cap;
+    char *out = nullptr;
+    EXPECT_EQ(bn_attrib_get_str(a.get(), nullptr, 0, nullptr, &out), lc_err_unexpected_case);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(cap.count("Bail forced with error code 14019"), 1u) << cap.dump();
+}
+
+TEST(BnAttribText, InvalidAndNoValueFlagsStoreTheTypeOnly)
+{
+    LogCapture cap;
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_uint64, btf_invalid | 0x1234, "junk"), 0);
+    EXPECT_EQ(a->type, uint32(bt_uint64));
+    EXPECT_EQ(a->type_flags, uint32(btf_invalid));  // low 16 bits dropped
+    EXPECT_EQ(a->value_length, 8u);
+    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_string, btf_invalid, "junk"), 0);
+    EXPECT_EQ(a->value_length, 0u);
+    EXPECT_EQ(a->value.ts, nullptr);
+    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_ipaddr, btf_invalid, nullptr), 0);
+    EXPECT_EQ(a->value_length, 0u);  // "ipaddr" has no fixed size
+    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_uint32, btf_no_value | btf_deleted, nullptr),
+              0);
+    EXPECT_EQ(a->type_flags, uint32(btf_no_value | btf_deleted));
+    EXPECT_EQ(a->value_length, 0u);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST(BnAttribText, SecretsAreStoredEncodedOnceAndDecodeBack)
+{
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_secret, 0, "hunter2"), 0);
+    char *stored = nullptr;
+    ASSERT_EQ(bn_attrib_get_str(a.get(), nullptr, bt_secret, nullptr, &stored), 0);
+    heap_str hold(stored);
+    EXPECT_TRUE(is_encrypted_secret(stored)) << stored;
+    EXPECT_EQ(std::string(stored).find("hunter2"), std::string::npos);
+
+    // Setting the encoded text again keeps it as it is.
+    owned<bn_attrib> b;
+    ASSERT_EQ(bn_attrib_new_str(b.out(), ba_value, bt_secret, 0, stored), 0);
+    char *again = nullptr;
+    ASSERT_EQ(bn_attrib_get_str(b.get(), nullptr, bt_secret, nullptr, &again), 0);
+    heap_str hold2(again);
+    EXPECT_STREQ(again, stored);
+
+    char *plain = nullptr;
+    ASSERT_EQ(bn_decode_decrypt_str(stored, &plain), 0);
+    heap_str hold3(plain);
+    EXPECT_STREQ(plain, "hunter2");
+
+    // The empty secret stays empty.
+    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_secret, 0, ""), 0);
+    EXPECT_EQ(ts_length(a->value.ts), 0u);
+    EXPECT_EQ(bn_decode_decrypt_str("not encoded", &plain), lc_err_bad_type);
+    EXPECT_EQ(plain, nullptr);
+}
+
+TEST(BnAttribText, SecretCoderRoundTripsEveryByte)
+{
+    std::string all;
+    for (int c = 1; c < 256; ++c) all += char(c);
+    char *enc = nullptr, *dec = nullptr;
+    ASSERT_EQ(bn_encrypt_encode_str(all.c_str(), &enc), 0);
+    heap_str h1(enc);
+    ASSERT_TRUE(is_encrypted_secret(enc));
+    ASSERT_EQ(bn_decode_decrypt_str(enc, &dec), 0);
+    heap_str h2(dec);
+    EXPECT_EQ(all, dec);
+    EXPECT_FALSE(is_encrypted_secret("$bns1$abc"));  // odd number of digits
+    EXPECT_FALSE(is_encrypted_secret("$bns1$ABCD"));  // upper-case is not ours
+}
+
+TEST(BnAttribText, PrintingIntoACallerBufferChecksItsSize)
+{
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_ipv4addr, 0, "192.168.100.200"), 0);
+    char buf[16];
+    uint32 taf = 0;
+    bn_attribute_id id = 0;
+    ASSERT_EQ(bn_attrib_get_buf(a.get(), &id, bt_ipv4addr, &taf, buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "192.168.100.200");
+    EXPECT_EQ(id, uint32(ba_value));
+    EXPECT_EQ(taf, uint32(bt_ipv4addr));
+    LogCapture cap;
+    EXPECT_EQ(bn_attrib_get_buf(a.get(), nullptr, 0, nullptr, buf, 15), lc_err_assertion_failed);
+    EXPECT_EQ(cap.count("Required condition was not met"), 1u) << cap.dump();
+    EXPECT_STREQ(buf, "");
+}
+
+TEST(BnAttribText, ExpectedTypeMismatchFailsQuietly)
+{
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_uint32, 0, "5"), 0);
+    LogCapture cap;
+    char *out = nullptr;
+    tstring *ts = nullptr;
+    EXPECT_EQ(bn_attrib_get_str(a.get(), nullptr, bt_int32, nullptr, &out),
+              lc_err_assertion_failed);
+    EXPECT_EQ(bn_attrib_get_tstr(a.get(), nullptr, bt_int32, nullptr, &ts),
+              lc_err_assertion_failed);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(ts, nullptr);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+    ASSERT_EQ(bn_attrib_get_tstr(a.get(), nullptr, 0, nullptr, &ts), 0);
+    EXPECT_STREQ(ts_str(ts), "5");
+    ts_free(&ts);
+}
+
+TEST(BnTypes, FixedSizesAndTheirFailures)
+{
+    struct {
+        bn_type type;
+        uint32 size;
+        tbool numeric;
+    } const sizes[] = {{bt_uint8, 1, 1},   {bt_int16, 2, 1},      {bt_bool, 4, 1},
+                       {bt_float64, 8, 1}, {bt_char, 1, 1},       {bt_ipv4prefix, 8, 1},
+                       {bt_macaddr802, 6, 0}, {bt_ipv6addr, 16, 1}, {bt_ipv6prefix, 17, 1},
+                       {bt_date, 4, 1},    {bt_time_us, 8, 1},    {bt_duration_sec, 4, 1},
+                       {bt_none, 0, 1},    {bt_btype, 4, 1},      {bt_attribute, 4, 1}};
+    LogCapture cap;
+    for (const auto &s : sizes) {
+        uint32 size = 99;
+        tbool numeric = 99;
+        ASSERT_EQ(bn_type_fixed_size(s.type, 0, &size, &numeric), 0) << s.type;
+        EXPECT_EQ(size, s.size) << s.type;
+        EXPECT_EQ(numeric, s.numeric) << s.type;
+    }
+    uint32 size = 99;
+    for (bn_type t : {bt_ipaddr, bt_ipprefix, bt_any})
+        EXPECT_EQ(bn_type_fixed_size(t, 0, &size, nullptr), lc_err_bad_type) << t;
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+    EXPECT_EQ(bn_type_fixed_size(bt_string, 0, &size, nullptr), lc_err_assertion_failed);
+    EXPECT_EQ(bn_type_fixed_size(0, 0, &size, nullptr), lc_err_assertion_failed);
+    EXPECT_EQ(bn_type_fixed_size(bt_uint8, btf_invalid, &size, nullptr), lc_err_assertion_failed);
+    EXPECT_EQ(bn_type_fixed_size(bt_uint8, btf_no_value, &size, nullptr),
+              lc_err_assertion_failed);
+    EXPECT_EQ(cap.count("Required condition was not met"), 4u) << cap.dump();
+}
+
+TEST(BnTypes, ClassesFollowTheCodeListsAndFailOnValuelessFlags)
+{
+    auto members = [](bool (*cls)(bn_type, uint32)) {
+        std::string s;
+        for (bn_type t = 0; t < bn_type_table_size + 5; ++t)
+            if (cls(t, btf_text_form | btf_deleted)) s += std::to_string(t) + " ";
+        return s;
+    };
+    EXPECT_EQ(members(bn_type_allocs),
+              "101 102 103 105 120 121 130 131 132 133 134 135 ");
+    EXPECT_EQ(members(bn_type_string), "101 102 105 120 121 130 131 132 133 134 135 ");
+    EXPECT_EQ(members(bn_type_tbuf), "103 ");
+    EXPECT_EQ(members(bn_type_numeric), "1 2 3 4 5 6 7 8 20 21 77 78 79 ");
+    EXPECT_EQ(members(bn_type_ordered_numeric),
+              "1 2 3 4 5 6 7 8 9 20 21 40 60 61 62 63 64 70 71 72 73 74 75 76 77 78 79 92 93 ");
+    for (uint32 f : {uint32(btf_invalid), uint32(btf_no_value)}) {
+        EXPECT_FALSE(bn_type_string(bt_string, f));
+        EXPECT_FALSE(bn_type_allocs(bt_binary, f));
+        EXPECT_FALSE(bn_type_numeric(bt_uint32, f));
+        EXPECT_FALSE(bn_type_ordered_numeric(bt_uint32, f));
+    }
+}
+
+TEST(BnTypes, NameMapCoversEveryCodeOnce)
+{
+    int n = 0;
+    for (const lc_enum_string_map *e = bn_type_name_map; e->lesm_name; ++e, ++n) {
+        int32 back = 0;
+        ASSERT_EQ(lc_string_to_enum(bn_type_name_map, e->lesm_name, &back), 0);
+        EXPECT_EQ(back, e->lesm_value) << e->lesm_name;
+    }
+    EXPECT_EQ(n, 45);
+}
+
+TEST(BnTypes, ConverterMapsTheFortyThreeNames)
+{
+    void *conv = nullptr;
+    ASSERT_EQ(bn_init_type_converter(&conv), 0);
+    int found = 0;
+    for (const lc_enum_string_map *e = bn_type_name_map; e->lesm_name; ++e) {
+        bn_type t = 0;
+        int err = bn_get_type_for_str(conv, e->lesm_name, &t);
+        if (e->lesm_value == bt_none || e->lesm_value == bt_any) {
+            EXPECT_EQ(err, lc_err_not_found) << e->lesm_name;
+            continue;
+        }
+        ASSERT_EQ(err, 0) << e->lesm_name;
+        EXPECT_EQ(t, uint32(e->lesm_value));
+        ++found;
+    }
+    EXPECT_EQ(found, 43);
+    bn_type t = 7;
+    EXPECT_EQ(bn_get_type_for_str(conv, "UINT32", &t), lc_err_not_found);
+    EXPECT_EQ(t, 0u);
+    EXPECT_EQ(bn_deinit_type_converter(&conv), 0);
+    EXPECT_EQ(conv, nullptr);
+}
+
+}  // namespace
