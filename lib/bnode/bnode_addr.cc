@@ -10,7 +10,8 @@
 
 #include "log/logging.h"
 
-namespace {
+namespace
+{
 
 constexpr uint32 ipv4_len = 4;
 constexpr uint32 ipv6_len = 16;
@@ -57,7 +58,7 @@ int print_to(char *buf, uint32 size, const char *addr_text, int len)
     return n < 0 || uint32(n) >= size ? lc_err_no_buffer_space : 0;
 }
 
-}  // namespace
+} // namespace
 
 int lc_ipaddr_from_str(const char *text, lc_ipaddr *ret)
 {
@@ -153,9 +154,12 @@ int lc_ipprefix_to_buf(const lc_ipprefix *prefix, char *buf, uint32 size)
     bail_null(prefix);
     bail_null(buf);
     char tmp[INET6_ADDRSTRLEN] = "";
-    if (prefix->family == lc_ipf_ipv4) inet_ntop(AF_INET, prefix->addr, tmp, sizeof tmp);
-    else if (prefix->family == lc_ipf_ipv6) inet_ntop(AF_INET6, prefix->addr, tmp, sizeof tmp);
-    else return print_to(buf, size, "", -1);
+    if (prefix->family == lc_ipf_ipv4)
+        inet_ntop(AF_INET, prefix->addr, tmp, sizeof tmp);
+    else if (prefix->family == lc_ipf_ipv6)
+        inet_ntop(AF_INET6, prefix->addr, tmp, sizeof tmp);
+    else
+        return print_to(buf, size, "", -1);
     return print_to(buf, size, tmp, prefix->mask_len);
 }
 

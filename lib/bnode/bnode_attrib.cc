@@ -9,13 +9,16 @@
 #include "util/tbuffer.h"
 #include "util/tstring.h"
 
-namespace detail {
+namespace detail
+{
 
 // Frees what the value area owns; the area is zeroed afterwards.
 static void free_owned_value(bn_attrib *a)
 {
-    if (bn_type_string(a->type, a->type_flags)) ts_free(&a->value.ts);
-    else if (bn_type_tbuf(a->type, a->type_flags)) tb_free(&a->value.tb);
+    if (bn_type_string(a->type, a->type_flags))
+        ts_free(&a->value.ts);
+    else if (bn_type_tbuf(a->type, a->type_flags))
+        tb_free(&a->value.tb);
     memset(a->value.bytes, 0, sizeof a->value.bytes);
     a->value_length = 0;
 }
@@ -29,7 +32,7 @@ int attrib_reset_header(bn_attrib *a, bn_attribute_id id, bn_type type, uint32 f
     return 0;
 }
 
-}  // namespace detail
+} // namespace detail
 
 int bn_attrib_new(bn_attrib **ret)
 {
@@ -143,19 +146,19 @@ int bn_attrib_set_binary_takeover(bn_attrib *attrib, bn_attribute_id attribute_i
 // ---------------------------------------------------------------------------
 // The per-type family
 
-namespace detail {
-namespace {
+namespace detail
+{
+namespace
+{
 
 // How a member's value goes in and out of the value area.  The default
 // handles values passed and returned by value.
-template <bn_type code>
-struct family_value {
+template <bn_type code> struct family_value {
     using arg_type = typename bn_family<code>::arg_type;
     using ret_type = typename bn_family<code>::ret_type;
     static int store(bn_attrib *a, arg_type v)
     {
-        static_assert(sizeof v == type_info(code).size || code == bt_ipaddr ||
-                      code == bt_ipprefix);
+        static_assert(sizeof v == type_info(code).size || code == bt_ipaddr || code == bt_ipprefix);
         value_store(a, v);
         a->value_length = sizeof v;
         return 0;
@@ -167,8 +170,7 @@ struct family_value {
     }
 };
 
-template <>
-struct family_value<bt_macaddr802> {
+template <> struct family_value<bt_macaddr802> {
     static int store(bn_attrib *a, const uint8 *mac)
     {
         bail_null(mac);
@@ -183,8 +185,7 @@ struct family_value<bt_macaddr802> {
     }
 };
 
-template <>
-struct family_value<bt_binary> {
+template <> struct family_value<bt_binary> {
     static int store(bn_attrib *a, const tbuf *buf)
     {
         if (buf == nullptr || !bn_type_tbuf(bt_binary, a->type_flags)) return 0;
@@ -208,8 +209,7 @@ constexpr bool no_value_skips_store(bn_type code)
 }
 
 template <bn_type code>
-int family_set(bn_attrib *a, bn_attribute_id id, uint32 flags,
-               typename bn_family<code>::arg_type v)
+int family_set(bn_attrib *a, bn_attribute_id id, uint32 flags, typename bn_family<code>::arg_type v)
 {
     bail_null(a);
     if (!bn_attribute_id_valid(id)) return lc_err_assertion_failed;
@@ -264,24 +264,26 @@ int family_get(const bn_attrib *a, bn_attribute_id *ret_id, uint32 *ret_taf,
     return 0;
 }
 
-}  // namespace
-}  // namespace detail
+} // namespace
+} // namespace detail
 
-#define BN_ATTRIB_FAMILY_DEFINE(name, code, arg_t, ret_t)                                      \
-    int bn_attrib_set_##name(bn_attrib *attrib, bn_attribute_id attribute_id,                  \
-                             uint32 type_flags, arg_t value)                                   \
-    {                                                                                          \
-        return detail::family_set<code>(attrib, attribute_id, type_flags, value);              \
-    }                                                                                          \
-    int bn_attrib_new_##name(bn_attrib **ret, bn_attribute_id attribute_id, uint32 type_flags, \
-                             arg_t value)                                                      \
-    {                                                                                          \
-        return detail::family_new<code>(ret, attribute_id, type_flags, value);                 \
-    }                                                                                          \
-    int bn_attrib_get_##name(const bn_attrib *attrib, bn_attribute_id *ret_attribute_id,       \
-                             uint32 *ret_type_and_flags, ret_t ret)                            \
-    {                                                                                          \
-        return detail::family_get<code>(attrib, ret_attribute_id, ret_type_and_flags, ret);    \
+#define BN_ATTRIB_FAMILY_DEFINE(name, code, arg_t, ret_t)                                          \
+    int bn_attrib_set_##name(bn_attrib *attrib, bn_attribute_id attribute_id, uint32 type_flags,   \
+                             arg_t value)                                                          \
+    {                                                                                              \
+        return detail::family_set<code>(attrib, attribute_id, type_flags, value);                  \
+    }                                                                                              \
+    int bn_attrib_new_##name(bn_attrib **ret, bn_attribute_id attribute_id, uint32 type_flags,     \
+                             arg_t value)                                                          \
+    {                                                                                              \
+        return detail::family_new<code>(ret, attribute_id, type_flags, value);                     \
+    }                                                                                              \
+    int bn_attrib_get_##name(const bn_attrib *attrib, bn_attribute_id *ret_attribute_id,           \
+                             uint32 *ret_type_and_flags, ret_t ret)                                \
+    {                                                                                              \
+        return detail::family_get<code>(attrib, ret_attribute_id, ret_type_and_flags, ret);        \
     }
 BN_ATTRIB_TYPES(BN_ATTRIB_FAMILY_DEFINE)
 #undef BN_ATTRIB_FAMILY_DEFINE
+
+LC_TYPED_ARRAY_DEFINE_OWNED(bn_attrib_array, bn_attrib, nullptr, bn_attrib_dup, bn_attrib_free)

@@ -12,12 +12,16 @@
 
 #include "bnode/bnode_types.h"
 
-namespace {
+namespace
+{
 
 constexpr std::string_view secret_marker = "$bns1$";
 constexpr uint8 secret_key[] = {0x5a, 0xc3, 0x17, 0x8e, 0x2b, 0xf4, 0x61, 0x9d};
 
-uint8 key_at(size_t i) { return uint8(secret_key[i % sizeof secret_key] ^ (i * 0x25)); }
+uint8 key_at(size_t i)
+{
+    return uint8(secret_key[i % sizeof secret_key] ^ (i * 0x25));
+}
 
 int hex_value(char c)
 {
@@ -26,7 +30,7 @@ int hex_value(char c)
     return -1;
 }
 
-}  // namespace
+} // namespace
 
 bool is_encrypted_secret(const char *text)
 {

@@ -83,7 +83,8 @@ bool bn_attribute_id_valid(bn_attribute_id id)
 // ---------------------------------------------------------------------------
 // Type classes
 
-namespace {
+namespace
+{
 
 bool class_holds(bn_type type, uint32 flags, uint8 bits)
 {
@@ -91,12 +92,24 @@ bool class_holds(bn_type type, uint32 flags, uint8 bits)
     return (detail::type_info(type).classes & bits) != 0;
 }
 
-}  // namespace
+} // namespace
 
-bool bn_type_allocs(bn_type type, uint32 flags) { return class_holds(type, flags, detail::btc_allocs); }
-bool bn_type_string(bn_type type, uint32 flags) { return class_holds(type, flags, detail::btc_string); }
-bool bn_type_tbuf(bn_type type, uint32 flags) { return class_holds(type, flags, detail::btc_tbuf); }
-bool bn_type_numeric(bn_type type, uint32 flags) { return class_holds(type, flags, detail::btc_numeric); }
+bool bn_type_allocs(bn_type type, uint32 flags)
+{
+    return class_holds(type, flags, detail::btc_allocs);
+}
+bool bn_type_string(bn_type type, uint32 flags)
+{
+    return class_holds(type, flags, detail::btc_string);
+}
+bool bn_type_tbuf(bn_type type, uint32 flags)
+{
+    return class_holds(type, flags, detail::btc_tbuf);
+}
+bool bn_type_numeric(bn_type type, uint32 flags)
+{
+    return class_holds(type, flags, detail::btc_numeric);
+}
 bool bn_type_ordered_numeric(bn_type type, uint32 flags)
 {
     return class_holds(type, flags, detail::btc_ordered);

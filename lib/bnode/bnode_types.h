@@ -18,6 +18,7 @@
 
 #include "bnode/bnode_addr.h"
 #include "log/logging.h"
+#include "util/typed_arrays.h"
 
 struct tstring;
 struct tstr_array;
@@ -30,7 +31,7 @@ struct bn_binding;
 typedef uint32 bn_type;
 
 enum bn_type_code : uint32 {
-    bt_NONE = 0,  // no type at all (not a valid attribute type)
+    bt_NONE = 0, // no type at all (not a valid attribute type)
     bt_uint8 = 1,
     bt_int8 = 2,
     bt_uint16 = 3,
@@ -97,21 +98,21 @@ const char *bn_type_to_name(bn_type type);
 
 enum bn_type_flag : uint32 {
     btf_none = 0,
-    btf_text_form = 0x10000,   // durations in the human duration form
-    btf_invalid = 0x40000,     // type present, value invalid (zeroed)
-    btf_deleted = 0x80000,     // the carrying node was deleted
-    btf_no_value = 0x100000,   // type only, no value stored
+    btf_text_form = 0x10000, // durations in the human duration form
+    btf_invalid = 0x40000,   // type present, value invalid (zeroed)
+    btf_deleted = 0x80000,   // the carrying node was deleted
+    btf_no_value = 0x100000, // type only, no value stored
 };
 constexpr uint32 btf_mask = 0xFFFF0000u;
 
 // ---------------------------------------------------------------------------
 // Type classes.  Each is false when btf_invalid or btf_no_value is set.
 
-bool bn_type_allocs(bn_type type, uint32 flags);           // 101..135
-bool bn_type_string(bn_type type, uint32 flags);           // owned tstring
-bool bn_type_tbuf(bn_type type, uint32 flags);             // "binary"
-bool bn_type_numeric(bn_type type, uint32 flags);          // integers, floats, durations
-bool bn_type_ordered_numeric(bn_type type, uint32 flags);  // compared by value
+bool bn_type_allocs(bn_type type, uint32 flags);          // 101..135
+bool bn_type_string(bn_type type, uint32 flags);          // owned tstring
+bool bn_type_tbuf(bn_type type, uint32 flags);            // "binary"
+bool bn_type_numeric(bn_type type, uint32 flags);         // integers, floats, durations
+bool bn_type_ordered_numeric(bn_type type, uint32 flags); // compared by value
 
 // Size of a fixed-size type's value (0 for "none").  `ret_numeric` is 1 for
 // every fixed-size type but "macaddr802", whose bytes are raw.  Codes outside
@@ -172,8 +173,7 @@ LC_OWNED_FREE(bn_attrib, bn_attrib_free)
 // Deep copy.
 [[nodiscard]] int bn_attrib_dup(const bn_attrib *src, bn_attrib **ret);
 
-[[nodiscard]] int bn_attrib_get_type(const bn_attrib *attrib, bn_type *ret_type,
-                                     uint32 *ret_flags);
+[[nodiscard]] int bn_attrib_get_type(const bn_attrib *attrib, bn_type *ret_type, uint32 *ret_flags);
 [[nodiscard]] int bn_attrib_set_type(bn_attrib *attrib, bn_type type);
 [[nodiscard]] int bn_attrib_get_attribute_id(const bn_attrib *attrib, bn_attribute_id *ret_id);
 [[nodiscard]] int bn_attrib_set_attribute_id(bn_attrib *attrib, bn_attribute_id id);
@@ -188,8 +188,8 @@ LC_OWNED_FREE(bn_attrib, bn_attrib_free)
 // scalar types nothing changes on failure; for string types the old value is
 // already gone.  Unparsable text: lc_err_bad_type (or the type's documented
 // code), not logged.
-[[nodiscard]] int bn_attrib_set_str(bn_attrib *attrib, bn_attribute_id attribute_id,
-                                    bn_type type, uint32 type_flags, const char *text);
+[[nodiscard]] int bn_attrib_set_str(bn_attrib *attrib, bn_attribute_id attribute_id, bn_type type,
+                                    uint32 type_flags, const char *text);
 [[nodiscard]] int bn_attrib_new_str(bn_attrib **ret, bn_attribute_id attribute_id, bn_type type,
                                     uint32 type_flags, const char *text);
 
@@ -219,14 +219,13 @@ LC_OWNED_FREE(bn_attrib, bn_attrib_free)
 // Hands the string to the caller and frees the attribute, on failure too.
 [[nodiscard]] int bn_attrib_get_tstring_takeover(bn_attrib **attrib,
                                                  bn_attribute_id *ret_attribute_id,
-                                                 bn_type expected_type,
-                                                 uint32 *ret_type_and_flags, tstring **ret);
+                                                 bn_type expected_type, uint32 *ret_type_and_flags,
+                                                 tstring **ret);
 // The same three for "binary".
 [[nodiscard]] int bn_attrib_get_tbuf_const(const bn_attrib *attrib,
                                            bn_attribute_id *ret_attribute_id,
                                            uint32 *ret_type_and_flags, const tbuf **ret);
-[[nodiscard]] int bn_attrib_get_tbuf_takeover(bn_attrib **attrib,
-                                              bn_attribute_id *ret_attribute_id,
+[[nodiscard]] int bn_attrib_get_tbuf_takeover(bn_attrib **attrib, bn_attribute_id *ret_attribute_id,
                                               uint32 *ret_type_and_flags, tbuf **ret);
 // Borrowed bytes and length of a "binary" value (null and 0 when absent).
 [[nodiscard]] int bn_attrib_get_buf_const(const bn_attrib *attrib,
@@ -269,50 +268,50 @@ LC_OWNED_FREE(bn_attrib, bn_attrib_free)
 // absent) and its getter returns a copy.  The getter requires the exact type
 // (else logs "Tried to get a %s attribute as a %s", lc_err_assertion_failed);
 // `ret` is set only on success.
-#define BN_ATTRIB_TYPES(X)                                          \
-    X(uint8, bt_uint8, uint8, uint8 *)                              \
-    X(int8, bt_int8, int8, int8 *)                                  \
-    X(uint16, bt_uint16, uint16, uint16 *)                          \
-    X(int16, bt_int16, int16, int16 *)                              \
-    X(uint32, bt_uint32, uint32, uint32 *)                          \
-    X(int32, bt_int32, int32, int32 *)                              \
-    X(uint64, bt_uint64, uint64, uint64 *)                          \
-    X(int64, bt_int64, int64, int64 *)                              \
-    X(tbool, bt_bool, tbool, tbool *)                               \
-    X(float32, bt_float32, float32, float32 *)                      \
-    X(float64, bt_float64, float64, float64 *)                      \
-    X(char, bt_char, char, char *)                                  \
-    X(ipaddr, bt_ipaddr, lc_ipaddr, lc_ipaddr *)                    \
-    X(ipprefix, bt_ipprefix, lc_ipprefix, lc_ipprefix *)            \
-    X(ipv4addr, bt_ipv4addr, uint32, uint32 *)                      \
-    X(ipv4prefix, bt_ipv4prefix, uint64, uint64 *)                  \
-    X(macaddr802, bt_macaddr802, const uint8 *, uint8 *)            \
-    X(ipv6addr, bt_ipv6addr, lc_ipv6addr, lc_ipv6addr *)            \
-    X(ipv6prefix, bt_ipv6prefix, lc_ipv6prefix, lc_ipv6prefix *)    \
-    X(date, bt_date, int32, int32 *)                                \
-    X(time_sec, bt_time_sec, int32, int32 *)                        \
-    X(time_ms, bt_time_ms, int64, int64 *)                          \
-    X(time_us, bt_time_us, int64, int64 *)                          \
-    X(datetime_sec, bt_datetime_sec, int32, int32 *)                \
-    X(datetime_ms, bt_datetime_ms, int64, int64 *)                  \
-    X(datetime_us, bt_datetime_us, int64, int64 *)                  \
-    X(duration_sec, bt_duration_sec, int32, int32 *)                \
-    X(duration_ms, bt_duration_ms, int64, int64 *)                  \
-    X(duration_us, bt_duration_us, int64, int64 *)                  \
-    X(btype, bt_btype, bn_type, bn_type *)                          \
-    X(attribute, bt_attribute, bn_attribute_id, bn_attribute_id *)  \
+#define BN_ATTRIB_TYPES(X)                                                                         \
+    X(uint8, bt_uint8, uint8, uint8 *)                                                             \
+    X(int8, bt_int8, int8, int8 *)                                                                 \
+    X(uint16, bt_uint16, uint16, uint16 *)                                                         \
+    X(int16, bt_int16, int16, int16 *)                                                             \
+    X(uint32, bt_uint32, uint32, uint32 *)                                                         \
+    X(int32, bt_int32, int32, int32 *)                                                             \
+    X(uint64, bt_uint64, uint64, uint64 *)                                                         \
+    X(int64, bt_int64, int64, int64 *)                                                             \
+    X(tbool, bt_bool, tbool, tbool *)                                                              \
+    X(float32, bt_float32, float32, float32 *)                                                     \
+    X(float64, bt_float64, float64, float64 *)                                                     \
+    X(char, bt_char, char, char *)                                                                 \
+    X(ipaddr, bt_ipaddr, lc_ipaddr, lc_ipaddr *)                                                   \
+    X(ipprefix, bt_ipprefix, lc_ipprefix, lc_ipprefix *)                                           \
+    X(ipv4addr, bt_ipv4addr, uint32, uint32 *)                                                     \
+    X(ipv4prefix, bt_ipv4prefix, uint64, uint64 *)                                                 \
+    X(macaddr802, bt_macaddr802, const uint8 *, uint8 *)                                           \
+    X(ipv6addr, bt_ipv6addr, lc_ipv6addr, lc_ipv6addr *)                                           \
+    X(ipv6prefix, bt_ipv6prefix, lc_ipv6prefix, lc_ipv6prefix *)                                   \
+    X(date, bt_date, int32, int32 *)                                                               \
+    X(time_sec, bt_time_sec, int32, int32 *)                                                       \
+    X(time_ms, bt_time_ms, int64, int64 *)                                                         \
+    X(time_us, bt_time_us, int64, int64 *)                                                         \
+    X(datetime_sec, bt_datetime_sec, int32, int32 *)                                               \
+    X(datetime_ms, bt_datetime_ms, int64, int64 *)                                                 \
+    X(datetime_us, bt_datetime_us, int64, int64 *)                                                 \
+    X(duration_sec, bt_duration_sec, int32, int32 *)                                               \
+    X(duration_ms, bt_duration_ms, int64, int64 *)                                                 \
+    X(duration_us, bt_duration_us, int64, int64 *)                                                 \
+    X(btype, bt_btype, bn_type, bn_type *)                                                         \
+    X(attribute, bt_attribute, bn_attribute_id, bn_attribute_id *)                                 \
     X(binary, bt_binary, const tbuf *, tbuf **)
 
 // A "macaddr802" value is 6 bytes, passed by pointer.
 constexpr uint32 bn_macaddr802_size = 6;
 
-#define BN_ATTRIB_FAMILY_DECLARE(name, code, arg_t, ret_t)                                     \
-    [[nodiscard]] int bn_attrib_set_##name(bn_attrib *attrib, bn_attribute_id attribute_id,    \
-                                           uint32 type_flags, arg_t value);                    \
-    [[nodiscard]] int bn_attrib_new_##name(bn_attrib **ret, bn_attribute_id attribute_id,      \
-                                           uint32 type_flags, arg_t value);                    \
-    [[nodiscard]] int bn_attrib_get_##name(const bn_attrib *attrib,                            \
-                                           bn_attribute_id *ret_attribute_id,                  \
+#define BN_ATTRIB_FAMILY_DECLARE(name, code, arg_t, ret_t)                                         \
+    [[nodiscard]] int bn_attrib_set_##name(bn_attrib *attrib, bn_attribute_id attribute_id,        \
+                                           uint32 type_flags, arg_t value);                        \
+    [[nodiscard]] int bn_attrib_new_##name(bn_attrib **ret, bn_attribute_id attribute_id,          \
+                                           uint32 type_flags, arg_t value);                        \
+    [[nodiscard]] int bn_attrib_get_##name(const bn_attrib *attrib,                                \
+                                           bn_attribute_id *ret_attribute_id,                      \
                                            uint32 *ret_type_and_flags, ret_t ret);
 BN_ATTRIB_TYPES(BN_ATTRIB_FAMILY_DECLARE)
 #undef BN_ATTRIB_FAMILY_DECLARE
@@ -323,28 +322,26 @@ BN_ATTRIB_TYPES(BN_ATTRIB_FAMILY_DECLARE)
 //     bn_family<bt_uint32>::set(attrib, id, flags, value)   == bn_attrib_set_uint32
 //     bn_family<bt_uint32>::make(&ret, id, flags, value)    == bn_attrib_new_uint32
 //     bn_family<bt_uint32>::get(attrib, &id, &taf, &value)  == bn_attrib_get_uint32
-template <bn_type code>
-struct bn_family;
+template <bn_type code> struct bn_family;
 
-#define BN_ATTRIB_FAMILY_TRAITS(name, code_, arg_t, ret_t)                                     \
-    template <>                                                                                \
-    struct bn_family<code_> {                                                                  \
-        using arg_type = arg_t;                                                                \
-        using ret_type = ret_t;                                                                \
-        static constexpr bn_type code = code_;                                                 \
-        static constexpr const char *member = #name;                                           \
-        static int set(bn_attrib *a, bn_attribute_id id, uint32 f, arg_t v)                    \
-        {                                                                                      \
-            return bn_attrib_set_##name(a, id, f, v);                                          \
-        }                                                                                      \
-        static int make(bn_attrib **r, bn_attribute_id id, uint32 f, arg_t v)                  \
-        {                                                                                      \
-            return bn_attrib_new_##name(r, id, f, v);                                          \
-        }                                                                                      \
-        static int get(const bn_attrib *a, bn_attribute_id *id, uint32 *taf, ret_t r)          \
-        {                                                                                      \
-            return bn_attrib_get_##name(a, id, taf, r);                                        \
-        }                                                                                      \
+#define BN_ATTRIB_FAMILY_TRAITS(name, code_, arg_t, ret_t)                                         \
+    template <> struct bn_family<code_> {                                                          \
+        using arg_type = arg_t;                                                                    \
+        using ret_type = ret_t;                                                                    \
+        static constexpr bn_type code = code_;                                                     \
+        static constexpr const char *member = #name;                                               \
+        static int set(bn_attrib *a, bn_attribute_id id, uint32 f, arg_t v)                        \
+        {                                                                                          \
+            return bn_attrib_set_##name(a, id, f, v);                                              \
+        }                                                                                          \
+        static int make(bn_attrib **r, bn_attribute_id id, uint32 f, arg_t v)                      \
+        {                                                                                          \
+            return bn_attrib_new_##name(r, id, f, v);                                              \
+        }                                                                                          \
+        static int get(const bn_attrib *a, bn_attribute_id *id, uint32 *taf, ret_t r)              \
+        {                                                                                          \
+            return bn_attrib_get_##name(a, id, taf, r);                                            \
+        }                                                                                          \
     };
 BN_ATTRIB_TYPES(BN_ATTRIB_FAMILY_TRAITS)
 #undef BN_ATTRIB_FAMILY_TRAITS
@@ -360,12 +357,12 @@ BN_ATTRIB_TYPES(BN_ATTRIB_FAMILY_TRAITS)
 
 // Operator codes of bn_type_numeric_compare.
 enum bn_numeric_op : uint32 {
-    bno_gt = 1,         // a > b  -> 1 or 0
-    bno_ge = 2,         // a >= b
-    bno_lt = 3,         // a < b
-    bno_le = 4,         // a <= b
-    bno_eq = 5,         // a == b
-    bno_three_way = 6,  // -1, 0, 1
+    bno_gt = 1,        // a > b  -> 1 or 0
+    bno_ge = 2,        // a >= b
+    bno_lt = 3,        // a < b
+    bno_le = 4,        // a <= b
+    bno_eq = 5,        // a == b
+    bno_three_way = 6, // -1, 0, 1
 };
 
 // Compares two ordered-numeric attributes under `op`.  Both must be
@@ -406,7 +403,7 @@ bool bn_str_limit_char_range(const char *text, bool case_sensitive, const tstr_a
 // copy bn_attrib_dup, free bn_attrib_free, no comparison), used sparsely:
 // slot i holds the attribute whose id is i, or null.
 
-struct bn_attrib_array;
+LC_TYPED_ARRAY_DECLARE_OWNED(bn_attrib_array, bn_attrib)
 
 // Prints slot `attribute_id` into a new tstring (null for an empty slot or
 // an absent string).
@@ -421,9 +418,9 @@ struct bn_attrib_array;
 
 // Encoding word of an attribute record.
 enum bn_attrib_encoding : uint32 {
-    bae_numeric = 1,  // numeric or address value
-    bae_raw = 2,      // raw fixed-size bytes (MAC address)
-    bae_string = 4,   // string or binary buffer
+    bae_numeric = 1, // numeric or address value
+    bae_raw = 2,     // raw fixed-size bytes (MAC address)
+    bae_string = 4,  // string or binary buffer
 };
 constexpr uint32 bn_attrib_wire_header_size = 16;
 

@@ -8,12 +8,15 @@
 #include "util/tbuffer.h"
 #include "util/tstring.h"
 
-namespace {
+namespace
+{
 
-int sign(int v) { return (v > 0) - (v < 0); }
+int sign(int v)
+{
+    return (v > 0) - (v < 0);
+}
 
-template <class T>
-int cmp3(T a, T b)
+template <class T> int cmp3(T a, T b)
 {
     return (a > b) - (a < b);
 }
@@ -32,39 +35,53 @@ int cmp_same_type(const bn_attrib *a, const bn_attrib *b)
 {
     using detail::value_as;
     switch (a->type) {
-    case bt_uint8: return cmp3(value_as<uint8>(a), value_as<uint8>(b));
-    case bt_int8: return cmp3(value_as<int8>(a), value_as<int8>(b));
-    case bt_char: return cmp3(value_as<char>(a), value_as<char>(b));
-    case bt_uint16: return cmp3(value_as<uint16>(a), value_as<uint16>(b));
-    case bt_int16: return cmp3(value_as<int16>(a), value_as<int16>(b));
+    case bt_uint8:
+        return cmp3(value_as<uint8>(a), value_as<uint8>(b));
+    case bt_int8:
+        return cmp3(value_as<int8>(a), value_as<int8>(b));
+    case bt_char:
+        return cmp3(value_as<char>(a), value_as<char>(b));
+    case bt_uint16:
+        return cmp3(value_as<uint16>(a), value_as<uint16>(b));
+    case bt_int16:
+        return cmp3(value_as<int16>(a), value_as<int16>(b));
     case bt_uint32:
     case bt_ipv4addr:
     case bt_btype:
-    case bt_attribute: return cmp3(value_as<uint32>(a), value_as<uint32>(b));
+    case bt_attribute:
+        return cmp3(value_as<uint32>(a), value_as<uint32>(b));
     case bt_int32:
     case bt_bool:
     case bt_date:
     case bt_time_sec:
     case bt_datetime_sec:
-    case bt_duration_sec: return cmp3(value_as<int32>(a), value_as<int32>(b));
+    case bt_duration_sec:
+        return cmp3(value_as<int32>(a), value_as<int32>(b));
     case bt_uint64:
-    case bt_ipv4prefix: return cmp3(value_as<uint64>(a), value_as<uint64>(b));
+    case bt_ipv4prefix:
+        return cmp3(value_as<uint64>(a), value_as<uint64>(b));
     case bt_int64:
     case bt_time_ms:
     case bt_time_us:
     case bt_datetime_ms:
     case bt_datetime_us:
     case bt_duration_ms:
-    case bt_duration_us: return cmp3(value_as<int64>(a), value_as<int64>(b));
-    case bt_float32: return cmp3(value_as<float32>(a), value_as<float32>(b));
-    case bt_float64: return cmp3(value_as<float64>(a), value_as<float64>(b));
-    case bt_macaddr802: return sign(memcmp(a->value.bytes, b->value.bytes, bn_macaddr802_size));
-    case bt_ipv6addr: return cmp_ipv6_bytes(a->value.bytes, b->value.bytes);
+    case bt_duration_us:
+        return cmp3(value_as<int64>(a), value_as<int64>(b));
+    case bt_float32:
+        return cmp3(value_as<float32>(a), value_as<float32>(b));
+    case bt_float64:
+        return cmp3(value_as<float64>(a), value_as<float64>(b));
+    case bt_macaddr802:
+        return sign(memcmp(a->value.bytes, b->value.bytes, bn_macaddr802_size));
+    case bt_ipv6addr:
+        return cmp_ipv6_bytes(a->value.bytes, b->value.bytes);
     case bt_ipv6prefix: {
         if (int c = cmp_ipv6_bytes(a->value.bytes, b->value.bytes)) return c;
         return cmp3(value_as<lc_ipv6prefix>(a).mask_len, value_as<lc_ipv6prefix>(b).mask_len);
     }
-    default: return 0;  // not reached: callers check ordered-numeric first
+    default:
+        return 0; // not reached: callers check ordered-numeric first
     }
 }
 
@@ -82,49 +99,87 @@ bool widen(const bn_attrib *a, wide *w)
     w->is_float = false;
     w->f = 0;
     switch (a->type) {
-    case bt_uint8: w->i = value_as<uint8>(a); return true;
-    case bt_int8: w->i = value_as<int8>(a); return true;
-    case bt_char: w->i = value_as<char>(a); return true;
-    case bt_uint16: w->i = value_as<uint16>(a); return true;
-    case bt_int16: w->i = value_as<int16>(a); return true;
+    case bt_uint8:
+        w->i = value_as<uint8>(a);
+        return true;
+    case bt_int8:
+        w->i = value_as<int8>(a);
+        return true;
+    case bt_char:
+        w->i = value_as<char>(a);
+        return true;
+    case bt_uint16:
+        w->i = value_as<uint16>(a);
+        return true;
+    case bt_int16:
+        w->i = value_as<int16>(a);
+        return true;
     case bt_uint32:
     case bt_ipv4addr:
     case bt_btype:
-    case bt_attribute: w->i = value_as<uint32>(a); return true;
+    case bt_attribute:
+        w->i = value_as<uint32>(a);
+        return true;
     case bt_int32:
     case bt_bool:
     case bt_date:
     case bt_time_sec:
     case bt_datetime_sec:
-    case bt_duration_sec: w->i = value_as<int32>(a); return true;
-    case bt_uint64: w->i = value_as<uint64>(a); return true;
+    case bt_duration_sec:
+        w->i = value_as<int32>(a);
+        return true;
+    case bt_uint64:
+        w->i = value_as<uint64>(a);
+        return true;
     case bt_int64:
     case bt_time_ms:
     case bt_time_us:
     case bt_datetime_ms:
     case bt_datetime_us:
     case bt_duration_ms:
-    case bt_duration_us: w->i = value_as<int64>(a); return true;
-    case bt_float32: w->is_float = true; w->f = value_as<float32>(a); return true;
-    case bt_float64: w->is_float = true; w->f = value_as<float64>(a); return true;
-    default: return false;
+    case bt_duration_us:
+        w->i = value_as<int64>(a);
+        return true;
+    case bt_float32:
+        w->is_float = true;
+        w->f = value_as<float32>(a);
+        return true;
+    case bt_float64:
+        w->is_float = true;
+        w->f = value_as<float64>(a);
+        return true;
+    default:
+        return false;
     }
 }
 
 int apply_op(uint32 op, int c, int32 *ret)
 {
     switch (op) {
-    case bno_gt: *ret = c > 0; return 0;
-    case bno_ge: *ret = c >= 0; return 0;
-    case bno_lt: *ret = c < 0; return 0;
-    case bno_le: *ret = c <= 0; return 0;
-    case bno_eq: *ret = c == 0; return 0;
-    case bno_three_way: *ret = c; return 0;
-    default: return lc_err_unexpected_case;
+    case bno_gt:
+        *ret = c > 0;
+        return 0;
+    case bno_ge:
+        *ret = c >= 0;
+        return 0;
+    case bno_lt:
+        *ret = c < 0;
+        return 0;
+    case bno_le:
+        *ret = c <= 0;
+        return 0;
+    case bno_eq:
+        *ret = c == 0;
+        return 0;
+    case bno_three_way:
+        *ret = c;
+        return 0;
+    default:
+        return lc_err_unexpected_case;
     }
 }
 
-}  // namespace
+} // namespace
 
 int bn_type_numeric_compare(const bn_attrib *a, const bn_attrib *b, uint32 op, int32 *ret_result)
 {
@@ -210,7 +265,8 @@ int bn_attrib_compare(const bn_attrib *a, const bn_attrib *b, int32 *ret_result)
         *ret_result = sign(lc_ipprefix_cmp(&va, &vb));
         return 0;
     }
-    case bt_none: return 0;
+    case bt_none:
+        return 0;
     default:
         // Ordered types that carry no value (btf_no_value) compare equal.
         if (detail::type_has(t, detail::btc_ordered)) return 0;

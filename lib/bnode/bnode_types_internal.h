@@ -7,7 +7,8 @@
 
 #include "bnode/bnode_types.h"
 
-namespace detail {
+namespace detail
+{
 
 // Class bits of the per-type table.
 enum bn_type_class_bit : uint8 {
@@ -17,12 +18,12 @@ enum bn_type_class_bit : uint8 {
     btc_tbuf = 0x08,
     btc_numeric = 0x10,
     btc_ordered = 0x20,
-    btc_fixed = 0x40,  // has a fixed size (bn_type_fixed_size succeeds)
+    btc_fixed = 0x40, // has a fixed size (bn_type_fixed_size succeeds)
 };
 
 struct bn_type_info {
     uint8 classes;
-    uint8 size;  // fixed size, or the inline size of "ipaddr"/"ipprefix"
+    uint8 size; // fixed size, or the inline size of "ipaddr"/"ipprefix"
 };
 
 constexpr uint8 btc_int = btc_valid | btc_numeric | btc_ordered | btc_fixed;
@@ -71,24 +72,29 @@ constexpr std::array<bn_type_info, bn_type_table_size> build_type_infos()
 // Indexed by code; an all-zero row is not a type.
 inline constexpr std::array<bn_type_info, bn_type_table_size> bn_type_infos = build_type_infos();
 
-inline const bn_type_info &type_info(bn_type type)
+inline constexpr bn_type_info bn_no_type_info{};
+
+constexpr const bn_type_info &type_info(bn_type type)
 {
-    static constexpr bn_type_info none{};
-    return type < bn_type_table_size ? bn_type_infos[type] : none;
+    return type < bn_type_table_size ? bn_type_infos[type] : bn_no_type_info;
 }
-inline bool type_has(bn_type type, uint8 bits) { return (type_info(type).classes & bits) != 0; }
-inline bool type_valid(bn_type type) { return type_has(type, btc_valid); }
+constexpr bool type_has(bn_type type, uint8 bits)
+{
+    return (type_info(type).classes & bits) != 0;
+}
+constexpr bool type_valid(bn_type type)
+{
+    return type_has(type, btc_valid);
+}
 
 // The inline value as a typed object (value area is 8-byte aligned).
-template <class T>
-inline T value_as(const bn_attrib *a)
+template <class T> inline T value_as(const bn_attrib *a)
 {
     T v;
     memcpy(&v, a->value.bytes, sizeof v);
     return v;
 }
-template <class T>
-inline void value_store(bn_attrib *a, const T &v)
+template <class T> inline void value_store(bn_attrib *a, const T &v)
 {
     memcpy(a->value.bytes, &v, sizeof v);
 }
@@ -107,11 +113,11 @@ int print_time(bn_type type, const uint8 *value, char *buf, uint32 size);
 
 // Text of one value: either in `local` or borrowed from the attribute.
 struct printed {
-    const char *text = nullptr;  // null: absent string/buffer
+    const char *text = nullptr; // null: absent string/buffer
     uint32 len = 0;
     char local[128];
 };
 // Prints `a` (any expected-type check already done).
 int print_attrib(const bn_attrib *a, printed *out);
 
-}  // namespace detail
+} // namespace detail

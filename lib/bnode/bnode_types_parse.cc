@@ -13,10 +13,15 @@
 #include "bnode/bnode_types.h"
 #include "bnode/bnode_types_internal.h"
 
-namespace detail {
-namespace {
+namespace detail
+{
+namespace
+{
 
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_space(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // Base-10 conversion of the whole text in the manner of strtoull/strtoll:
 // leading white space and one sign are allowed, nothing may follow the
@@ -52,8 +57,7 @@ bool whole_i64(const char *text, int64 *ret)
     return true;
 }
 
-template <class T>
-int parse_unsigned(const char *text, uint8 *value)
+template <class T> int parse_unsigned(const char *text, uint8 *value)
 {
     uint64 v;
     if (!whole_u64(text, &v) || v > uint64(std::numeric_limits<T>::max())) return lc_err_bad_type;
@@ -62,8 +66,7 @@ int parse_unsigned(const char *text, uint8 *value)
     return 0;
 }
 
-template <class T>
-int parse_signed(const char *text, uint8 *value)
+template <class T> int parse_signed(const char *text, uint8 *value)
 {
     int64 v;
     if (!whole_i64(text, &v) || v < int64(std::numeric_limits<T>::min()) ||
@@ -79,15 +82,17 @@ int parse_bool(std::string_view s, uint8 *value)
     static constexpr std::string_view yes[] = {"true", "TRUE", "t", "T", "on", "ON"};
     static constexpr std::string_view no[] = {"false", "FALSE", "f", "F", "off", "OFF"};
     tbool v;
-    if (std::find(std::begin(yes), std::end(yes), s) != std::end(yes)) v = 1;
-    else if (std::find(std::begin(no), std::end(no), s) != std::end(no)) v = 0;
-    else return lc_err_bad_type;
+    if (std::find(std::begin(yes), std::end(yes), s) != std::end(yes))
+        v = 1;
+    else if (std::find(std::begin(no), std::end(no), s) != std::end(no))
+        v = 0;
+    else
+        return lc_err_bad_type;
     memcpy(value, &v, sizeof v);
     return 0;
 }
 
-template <class T>
-int parse_float(const char *text, uint8 *value)
+template <class T> int parse_float(const char *text, uint8 *value)
 {
     char *end = nullptr;
     errno = 0;
@@ -186,31 +191,41 @@ int parse_enum(const lc_enum_string_map *map, const char *text, uint8 *value)
     return 0;
 }
 
-template <class T>
-int store_addr(int err, const T &v, uint8 *value)
+template <class T> int store_addr(int err, const T &v, uint8 *value)
 {
     if (err) return err;
     memcpy(value, &v, sizeof v);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int parse_inline(bn_type type, uint32 flags, const char *text, uint8 *value, uint32 *ret_len)
 {
     *ret_len = type_info(type).size;
     switch (type) {
-    case bt_uint8: return parse_unsigned<uint8>(text, value);
-    case bt_uint16: return parse_unsigned<uint16>(text, value);
-    case bt_uint32: return parse_unsigned<uint32>(text, value);
-    case bt_uint64: return parse_unsigned<uint64>(text, value);
-    case bt_int8: return parse_signed<int8>(text, value);
-    case bt_int16: return parse_signed<int16>(text, value);
-    case bt_int32: return parse_signed<int32>(text, value);
-    case bt_int64: return parse_signed<int64>(text, value);
-    case bt_bool: return parse_bool(text, value);
-    case bt_float32: return parse_float<float32>(text, value);
-    case bt_float64: return parse_float<float64>(text, value);
+    case bt_uint8:
+        return parse_unsigned<uint8>(text, value);
+    case bt_uint16:
+        return parse_unsigned<uint16>(text, value);
+    case bt_uint32:
+        return parse_unsigned<uint32>(text, value);
+    case bt_uint64:
+        return parse_unsigned<uint64>(text, value);
+    case bt_int8:
+        return parse_signed<int8>(text, value);
+    case bt_int16:
+        return parse_signed<int16>(text, value);
+    case bt_int32:
+        return parse_signed<int32>(text, value);
+    case bt_int64:
+        return parse_signed<int64>(text, value);
+    case bt_bool:
+        return parse_bool(text, value);
+    case bt_float32:
+        return parse_float<float32>(text, value);
+    case bt_float64:
+        return parse_float<float64>(text, value);
     case bt_char:
         if (text[0] == '\0' || text[1] != '\0') return lc_err_bad_type;
         value[0] = uint8(text[0]);
@@ -225,9 +240,12 @@ int parse_inline(bn_type type, uint32 flags, const char *text, uint8 *value, uin
         lc_ipprefix p;
         return store_addr(lc_ipprefix_from_str(text, &p), p, value);
     }
-    case bt_ipv4addr: return parse_ipv4addr(text, value);
-    case bt_ipv4prefix: return parse_ipv4prefix(text, value);
-    case bt_macaddr802: return parse_mac(text, value);
+    case bt_ipv4addr:
+        return parse_ipv4addr(text, value);
+    case bt_ipv4prefix:
+        return parse_ipv4prefix(text, value);
+    case bt_macaddr802:
+        return parse_mac(text, value);
     case bt_ipv6addr: {
         lc_ipv6addr a;
         return store_addr(lc_ipv6addr_from_str(text, &a), a, value);
@@ -242,7 +260,8 @@ int parse_inline(bn_type type, uint32 flags, const char *text, uint8 *value, uin
     case bt_time_us:
     case bt_datetime_sec:
     case bt_datetime_ms:
-    case bt_datetime_us: return parse_time(type, text, value);
+    case bt_datetime_us:
+        return parse_time(type, text, value);
     case bt_duration_sec:
         if (!(flags & btf_text_form)) {
             uint64 v;
@@ -261,10 +280,13 @@ int parse_inline(bn_type type, uint32 flags, const char *text, uint8 *value, uin
             return 0;
         }
         return parse_time(type, text, value);
-    case bt_btype: return parse_enum(bn_type_name_map, text, value);
-    case bt_attribute: return parse_enum(bn_attribute_id_name_map, text, value);
-    default: return lc_err_unexpected_case;
+    case bt_btype:
+        return parse_enum(bn_type_name_map, text, value);
+    case bt_attribute:
+        return parse_enum(bn_attribute_id_name_map, text, value);
+    default:
+        return lc_err_unexpected_case;
     }
 }
 
-}  // namespace detail
+} // namespace detail

@@ -8,8 +8,10 @@
 #include "util/tbuffer.h"
 #include "util/tstring.h"
 
-namespace detail {
-namespace {
+namespace detail
+{
+namespace
+{
 
 // snprintf into the local buffer of `out`.
 [[gnu::format(printf, 2, 3)]] int print_local(printed *out, const char *fmt, ...)
@@ -54,7 +56,7 @@ int print_enum(const lc_enum_string_map *map, uint32 v, printed *out)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int print_attrib(const bn_attrib *a, printed *out)
 {
@@ -82,18 +84,30 @@ int print_attrib(const bn_attrib *a, printed *out)
         return local_done(out, 0);
     }
     switch (t) {
-    case bt_uint8: return print_local(out, "%hhu", value_as<uint8>(a));
-    case bt_int8: return print_local(out, "%hhd", value_as<int8>(a));
-    case bt_uint16: return print_local(out, "%hu", value_as<uint16>(a));
-    case bt_int16: return print_local(out, "%hd", value_as<int16>(a));
-    case bt_uint32: return print_local(out, "%u", value_as<uint32>(a));
-    case bt_int32: return print_local(out, "%d", value_as<int32>(a));
-    case bt_uint64: return print_local(out, "%" PRIu64, value_as<uint64>(a));
-    case bt_int64: return print_local(out, "%" PRId64, value_as<int64>(a));
-    case bt_bool: return print_local(out, "%s", value_as<tbool>(a) ? "true" : "false");
-    case bt_float32: return print_local(out, "%.9f", double(value_as<float32>(a)));
-    case bt_float64: return print_local(out, "%.18g", value_as<float64>(a));
-    case bt_char: return print_local(out, "%c", value_as<char>(a));
+    case bt_uint8:
+        return print_local(out, "%hhu", value_as<uint8>(a));
+    case bt_int8:
+        return print_local(out, "%hhd", value_as<int8>(a));
+    case bt_uint16:
+        return print_local(out, "%hu", value_as<uint16>(a));
+    case bt_int16:
+        return print_local(out, "%hd", value_as<int16>(a));
+    case bt_uint32:
+        return print_local(out, "%u", value_as<uint32>(a));
+    case bt_int32:
+        return print_local(out, "%d", value_as<int32>(a));
+    case bt_uint64:
+        return print_local(out, "%" PRIu64, value_as<uint64>(a));
+    case bt_int64:
+        return print_local(out, "%" PRId64, value_as<int64>(a));
+    case bt_bool:
+        return print_local(out, "%s", value_as<tbool>(a) ? "true" : "false");
+    case bt_float32:
+        return print_local(out, "%.9f", double(value_as<float32>(a)));
+    case bt_float64:
+        return print_local(out, "%.18g", value_as<float64>(a));
+    case bt_char:
+        return print_local(out, "%c", value_as<char>(a));
     case bt_ipaddr: {
         auto v = value_as<lc_ipaddr>(a);
         return local_done(out, lc_ipaddr_to_buf(&v, out->local, sizeof out->local));
@@ -102,8 +116,10 @@ int print_attrib(const bn_attrib *a, printed *out)
         auto v = value_as<lc_ipprefix>(a);
         return local_done(out, lc_ipprefix_to_buf(&v, out->local, sizeof out->local));
     }
-    case bt_ipv4addr: return print_ipv4addr(value_as<uint32>(a), out);
-    case bt_ipv4prefix: return print_ipv4prefix(value_as<uint64>(a), out);
+    case bt_ipv4addr:
+        return print_ipv4addr(value_as<uint32>(a), out);
+    case bt_ipv4prefix:
+        return print_ipv4prefix(value_as<uint64>(a), out);
     case bt_macaddr802: {
         const uint8 *m = a->value.bytes;
         return print_local(out, "%02X%c%02X%c%02X%c%02X%c%02X%c%02X", m[0], ':', m[1], ':', m[2],
@@ -133,11 +149,16 @@ int print_attrib(const bn_attrib *a, printed *out)
         if (!(a->type_flags & btf_text_form))
             return print_local(out, "%" PRId64, value_as<int64>(a));
         return local_done(out, print_time(t, a->value.bytes, out->local, sizeof out->local));
-    case bt_none: out->local[0] = '\0'; return local_done(out, 0);
-    case bt_btype: return print_enum(bn_type_name_map, value_as<uint32>(a), out);
-    case bt_attribute: return print_enum(bn_attribute_id_name_map, value_as<uint32>(a), out);
-    default: return lc_err_unexpected_case;
+    case bt_none:
+        out->local[0] = '\0';
+        return local_done(out, 0);
+    case bt_btype:
+        return print_enum(bn_type_name_map, value_as<uint32>(a), out);
+    case bt_attribute:
+        return print_enum(bn_attribute_id_name_map, value_as<uint32>(a), out);
+    default:
+        return lc_err_unexpected_case;
     }
 }
 
-}  // namespace detail
+} // namespace detail

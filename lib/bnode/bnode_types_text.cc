@@ -8,7 +8,8 @@
 #include "util/tbuffer.h"
 #include "util/tstring.h"
 
-namespace {
+namespace
+{
 
 bool hostname_ok(const char *text)
 {
@@ -42,7 +43,8 @@ int string_value(bn_type type, const char *text, tstring **ret)
             return 0;
         }
         break;
-    default: break;
+    default:
+        break;
     }
     bail_error(ts_new_str(ts.out(), text));
     if (type == bt_utf8_string) bail_error(ts_set_utf8(ts.get(), true));
@@ -51,8 +53,7 @@ int string_value(bn_type type, const char *text, tstring **ret)
 }
 
 // Common front of the getters: checks and the optional id / type outputs.
-int getter_front(const bn_attrib *a, bn_attribute_id *ret_id, bn_type expected,
-                 uint32 *ret_taf)
+int getter_front(const bn_attrib *a, bn_attribute_id *ret_id, bn_type expected, uint32 *ret_taf)
 {
     if (ret_id) *ret_id = ba_NONE;
     if (ret_taf) *ret_taf = 0;
@@ -70,7 +71,7 @@ int print_checked(const bn_attrib *a, detail::printed *out)
     return err;
 }
 
-}  // namespace
+} // namespace
 
 int bn_attrib_set_str(bn_attrib *attrib, bn_attribute_id attribute_id, bn_type type,
                       uint32 type_flags, const char *text)
@@ -81,7 +82,8 @@ int bn_attrib_set_str(bn_attrib *attrib, bn_attribute_id attribute_id, bn_type t
     if (flags & (btf_no_value | btf_invalid) || type == bt_none) {
         if (!detail::type_valid(type)) bail_force(lc_err_unexpected_case);
         detail::attrib_reset_header(attrib, attribute_id, type, flags);
-        if ((flags & btf_invalid) && !(flags & btf_no_value) && detail::type_has(type, detail::btc_fixed))
+        if ((flags & btf_invalid) && !(flags & btf_no_value) &&
+            detail::type_has(type, detail::btc_fixed))
             attrib->value_length = detail::type_info(type).size;
         return 0;
     }
@@ -167,8 +169,7 @@ int bn_attrib_get_tstr(const bn_attrib *attrib, bn_attribute_id *ret_attribute_i
 }
 
 int bn_attrib_get_buf(const bn_attrib *attrib, bn_attribute_id *ret_attribute_id,
-                      bn_type expected_type, uint32 *ret_type_and_flags, char *buf,
-                      uint32 buf_size)
+                      bn_type expected_type, uint32 *ret_type_and_flags, char *buf, uint32 buf_size)
 {
     bail_null(buf);
     bail_require(buf_size > 0);
@@ -195,8 +196,7 @@ int bn_attrib_get_tstring_const(const bn_attrib *attrib, bn_attribute_id *ret_at
 }
 
 int bn_attrib_get_tstring_takeover(bn_attrib **attrib, bn_attribute_id *ret_attribute_id,
-                                   bn_type expected_type, uint32 *ret_type_and_flags,
-                                   tstring **ret)
+                                   bn_type expected_type, uint32 *ret_type_and_flags, tstring **ret)
 {
     bail_null(attrib);
     owned<bn_attrib> a{*attrib};

@@ -3,10 +3,17 @@
 #include "bnode/bnode_types.h"
 #include "bnode/bnode_types_internal.h"
 
-namespace detail {
+namespace detail
+{
 
-int parse_time(bn_type, const char *, uint8 *) { return lc_err_not_implemented; }
+int parse_time(bn_type, const char *, uint8 *)
+{
+    return lc_err_not_implemented;
+}
 
-int print_time(bn_type, const uint8 *, char *, uint32) { return lc_err_not_implemented; }
+int print_time(bn_type, const uint8 *, char *, uint32)
+{
+    return lc_err_not_implemented;
+}
 
-}  // namespace detail
+} // namespace detail

@@ -21,7 +21,8 @@
 #include "util/tbuffer.h"
 #include "util/tstring.h"
 
-namespace {
+namespace
+{
 
 constexpr uint32 off_encoding = 0;
 constexpr uint32 off_id = 4;
@@ -84,10 +85,18 @@ int copy_out_numeric(const bn_attrib *a, tbuf *buf)
     if (!is_integer_value(a->type)) return tb_append_buf(buf, a->value.bytes, int32(n));
     uint64 v = 0;
     switch (n) {
-    case 1: v = detail::value_as<uint8>(a); break;
-    case 2: v = detail::value_as<uint16>(a); break;
-    case 4: v = detail::value_as<uint32>(a); break;
-    case 8: v = detail::value_as<uint64>(a); break;
+    case 1:
+        v = detail::value_as<uint8>(a);
+        break;
+    case 2:
+        v = detail::value_as<uint16>(a);
+        break;
+    case 4:
+        v = detail::value_as<uint32>(a);
+        break;
+    case 8:
+        v = detail::value_as<uint64>(a);
+        break;
     }
     return put_be(buf, v, n);
 }
@@ -178,10 +187,18 @@ int copy_in_numeric(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_
     } else {
         uint64 x = get_be(v, n);
         switch (n) {
-        case 1: detail::value_store(a, uint8(x)); break;
-        case 2: detail::value_store(a, uint16(x)); break;
-        case 4: detail::value_store(a, uint32(x)); break;
-        case 8: detail::value_store(a, x); break;
+        case 1:
+            detail::value_store(a, uint8(x));
+            break;
+        case 2:
+            detail::value_store(a, uint16(x));
+            break;
+        case 4:
+            detail::value_store(a, uint32(x));
+            break;
+        case 8:
+            detail::value_store(a, x);
+            break;
         }
     }
     a->value_length = n;
@@ -277,14 +294,18 @@ constexpr std::array<bn_attrib_copy_func_pair, bn_type_table_size> build_copy_fu
 {
     std::array<bn_attrib_copy_func_pair, bn_type_table_size> t{};
     for (bn_type c = 1; c < bn_type_table_size; ++c) {
-        if (detail::type_has(c, detail::btc_string)) t[c] = {copy_in_string, copy_out_string};
-        else if (detail::type_has(c, detail::btc_fixed)) t[c] = {copy_in_numeric, copy_out_numeric};
+        if (detail::type_has(c, detail::btc_string))
+            t[c] = {copy_in_string, copy_out_string};
+        else if (detail::type_has(c, detail::btc_fixed))
+            t[c] = {copy_in_numeric, copy_out_numeric};
     }
     t[bt_ipaddr] = {copy_in_addr, copy_out_addr};
     t[bt_ipprefix] = {copy_in_prefix, copy_out_prefix};
     t[bt_binary] = {copy_in_buffer, copy_out_buffer};
     return t;
 }
+
+} // namespace
 
 constexpr std::array<bn_attrib_copy_func_pair, bn_type_table_size> bn_attrib_copy_funcs =
     build_copy_funcs();
