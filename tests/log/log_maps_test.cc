@@ -1,0 +1,235 @@
+// Error codes, enum maps and the failure macros: the texts they log are
+// behaviour, so whole lines are compared.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <set>
+#include <string>
+
+#include "log/logging.h"
+#include "support/log_capture.h"
+
+namespace
+{
+
+class LogMaps : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        (void)lc_log_close();
+        ASSERT_EQ(lc_log_init("iptrackd", nullptr, 0,
+                              lc_log_component_word(lc_log_component_iptrackd), LCL_DEBUG, 136,
+                              lc_log_output_syslog),
+                  0);
+    }
+    void TearDown() override { (void)lc_log_close(); }
+
+    // The line a failure macro writes from `function` at `line` of this file.
+    static std::string failure_line(const char *function, int line, const std::string &text)
+    {
+        lc_log_init_tls();
+        char head[128];
+        snprintf(head, sizeof head, "CPU %d TID %lu: [iptrackd.ERR]: ", lc_log_tls_cpu(),
+                 (unsigned long)lc_log_tls_tid());
+        return std::string(head) + function + "(), " + __FILE__ + ":" + std::to_string(line) +
+               ", build " + lc_build_id + ": " + text;
+    }
+};
+
+int g_line = 0;
+
+int fail_with(int err)
+{
+    g_line = __LINE__ + 1;
+    bail_error(err);
+    return 0;
+}
+
+int force_with(int err)
+{
+    g_line = __LINE__ + 1;
+    bail_force(err);
+}
+
+int fail_quietly(int err)
+{
+    bail_error_quiet(err);
+    return 0;
+}
+
+int need_pointer(const int *p)
+{
+    g_line = __LINE__ + 1;
+    bail_null(p);
+    return 0;
+}
+
+int need_positive(int v)
+{
+    g_line = __LINE__ + 1;
+    bail_require(v > 0);
+    return 0;
+}
+
+} // namespace
+
+TEST_F(LogMaps, ErrorCodeMapHoldsEveryCodeOnceWithItsMessage)
+{
+    std::set<int32> seen;
+    int n = 0;
+    for (const lc_enum_string_map *m = lc_error_code_map; m->lesm_name; ++m, ++n) {
+        EXPECT_TRUE(seen.insert(m->lesm_value).second) << m->lesm_value;
+        EXPECT_NE(m->lesm_name[0], '\0');
+    }
+    EXPECT_EQ(n, 40);
+    EXPECT_STREQ(lc_enum_to_string(lc_error_code_map, lc_err_none), "no error");
+    EXPECT_STREQ(lc_enum_to_string(lc_error_code_map, lc_err_cancelled), "Operation cancelled");
+    EXPECT_STREQ(lc_enum_to_string(lc_error_code_map, lc_err_bad_name),
+                 "Invalid string name was passed in.");
+    EXPECT_STREQ(lc_enum_to_string(lc_error_code_map, lc_err_ipv6_mcast_unsupported),
+                 "IPv6 Multicast is not supported on this platform");
+}
+
+TEST_F(LogMaps, EnumLookupMissesLogOnlyWhereSaid)
+{
+    LogCapture cap;
+    EXPECT_STREQ(lc_enum_to_string(lc_log_level_names, 3), "ERR");
+    EXPECT_STREQ(lc_enum_to_string_quiet(lc_log_level_names, 99), "ERROR-NO-MAP");
+    EXPECT_STREQ(lc_enum_to_string_quiet(nullptr, 1), "ERROR-NO-MAP");
+    EXPECT_EQ(lc_enum_to_string_quiet_null(lc_log_level_names, 99), nullptr);
+    EXPECT_EQ(lc_signed_enum_to_string_quiet_null(lc_log_level_names, -1), nullptr);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+
+    EXPECT_STREQ(lc_enum_to_string(lc_log_level_names, 99), "ERROR-NO-MAP");
+    ASSERT_EQ(cap.lines().size(), 1u) << cap.dump();
+    EXPECT_NE(cap.lines()[0].find("]: Could not find a mapping for enum value 99 "
+                                  "(first=EMERG,last=DEBUG,size=8)"),
+              std::string::npos)
+        << cap.dump();
+
+    cap.clear();
+    EXPECT_EQ(lc_enum_to_string_quiet_null(nullptr, 1), nullptr);
+    EXPECT_EQ(cap.count("Unexpected NULL"), 1u) << cap.dump();
+}
+
+TEST_F(LogMaps, StringToEnumIsExactAndCaseSensitive)
+{
+    LogCapture cap;
+    int32 v = 42;
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, "DEBUG", &v), lc_err_bad_type);
+    EXPECT_EQ(v, 0);
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, "debug", &v), 0);
+    EXPECT_EQ(v, 7);
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, "debu", &v), lc_err_bad_type);
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, "", &v), lc_err_bad_type);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+
+    EXPECT_EQ(lc_string_to_enum(nullptr, "debug", &v), lc_err_unexpected_null);
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, nullptr, &v), lc_err_unexpected_null);
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, "debug", nullptr),
+              lc_err_unexpected_null);
+    EXPECT_EQ(cap.count("Unexpected NULL"), 3u) << cap.dump();
+}
+
+TEST_F(LogMaps, StringToStringLogsMisses)
+{
+    static const lc_string_string_map map[] = {{"a", "alpha"}, {"b", "beta"}, {nullptr, nullptr}};
+    LogCapture cap;
+    EXPECT_STREQ(lc_string_to_string(map, "b"), "beta");
+    EXPECT_TRUE(cap.lines().empty());
+    EXPECT_STREQ(lc_string_to_string(map, "c"), "ERROR-NO-MAP");
+    EXPECT_EQ(cap.count("]: Could not find a mapping for string value c (first=a,last=b,size=2)"),
+              1u)
+        << cap.dump();
+}
+
+TEST_F(LogMaps, ComponentMapsAreSearchedInOrder)
+{
+    auto find = [](int32 id) -> std::string {
+        for (const lc_enum_string_map *const *m = lc_log_component_names; *m; ++m)
+            if (const char *n = lc_enum_to_string_quiet_null(*m, id)) return n;
+        return "";
+    };
+    EXPECT_EQ(find(11), "unk");
+    EXPECT_EQ(find(269), "iptrackd");
+    EXPECT_EQ(find(277), "suricata");
+    EXPECT_EQ(find(259), "");
+}
+
+TEST_F(LogMaps, BailErrorLogsTheCodeWithItsMessageAndReturnsIt)
+{
+    LogCapture cap;
+    EXPECT_EQ(fail_with(lc_err_not_found), lc_err_not_found);
+    ASSERT_EQ(cap.lines().size(), 1u) << cap.dump();
+    EXPECT_EQ(cap.lines()[0],
+              failure_line("fail_with", g_line, "Error code 14004 (item not found) returned"));
+    EXPECT_EQ(cap.priorities()[0], LCL_ERR);
+
+    cap.clear();
+    EXPECT_EQ(fail_with(777), 777);
+    ASSERT_EQ(cap.lines().size(), 1u);
+    EXPECT_EQ(cap.lines()[0], failure_line("fail_with", g_line, "Error code 777 returned"));
+
+    cap.clear();
+    EXPECT_EQ(fail_with(0), 0);
+    EXPECT_TRUE(cap.lines().empty());
+}
+
+TEST_F(LogMaps, QuietCodeAndQuietBailLogNothingButStillReturn)
+{
+    LogCapture cap;
+    EXPECT_EQ(fail_with(lc_err_cancelled), lc_err_cancelled);
+    EXPECT_EQ(fail_quietly(lc_err_not_found), lc_err_not_found);
+    EXPECT_EQ(fail_quietly(0), 0);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST_F(LogMaps, BailForceNullAndRequireWriteTheirTexts)
+{
+    LogCapture cap;
+    EXPECT_EQ(force_with(lc_err_exists), lc_err_exists);
+    const int force_line = g_line;
+    EXPECT_EQ(force_with(5), 5);
+    EXPECT_EQ(need_pointer(nullptr), lc_err_unexpected_null);
+    const int null_line = g_line;
+    int x = 1;
+    EXPECT_EQ(need_pointer(&x), 0);
+    EXPECT_EQ(need_positive(0), lc_err_assertion_failed);
+    const int require_line = g_line;
+    EXPECT_EQ(need_positive(1), 0);
+
+    const std::vector<std::string> want = {
+        failure_line("force_with", force_line,
+                     "Bail forced with error code 14005 (item unexpectedly already exists)"),
+        failure_line("force_with", force_line, "Bail forced with error code 5"),
+        failure_line("need_pointer", null_line, "Unexpected NULL"),
+        failure_line("need_positive", require_line, "Required condition was not met"),
+    };
+    EXPECT_EQ(cap.lines(), want) << cap.dump();
+}
+
+TEST_F(LogMaps, FailureMacrosKeepErrno)
+{
+    LogCapture cap;
+    errno = EPIPE;
+    (void)fail_with(lc_err_io_error);
+    EXPECT_EQ(errno, EPIPE);
+    (void)need_pointer(nullptr);
+    EXPECT_EQ(errno, EPIPE);
+    (void)force_with(1);
+    EXPECT_EQ(errno, EPIPE);
+    EXPECT_EQ(cap.lines().size(), 3u);
+}
+
+TEST(SignalNames, NamesKnownSignalsOnly)
+{
+    EXPECT_STREQ(lc_signal_num_to_name(SIGUSR1), "SIGUSR1");
+    EXPECT_STREQ(lc_signal_num_to_name(SIGTERM), "SIGTERM");
+    EXPECT_STREQ(lc_signal_num_to_name(SIGHUP), "SIGHUP");
+    EXPECT_STREQ(lc_signal_num_to_name(SIGPIPE), "SIGPIPE");
+    EXPECT_STREQ(lc_signal_num_to_name(0), "UNKNOWN");
+    EXPECT_STREQ(lc_signal_num_to_name(-3), "UNKNOWN");
+    EXPECT_STREQ(lc_signal_num_to_name(200), "UNKNOWN");
+}

@@ -1,0 +1,573 @@
+// The logger: whole message lines, time stamps, level rules, the watched
+// files, the fallback state, lost messages and the locking.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "log/logging.h"
+#include "support/log_capture.h"
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+constexpr uint32 iptrackd_word = lc_log_component_word(lc_log_component_iptrackd);
+
+// Every test starts from a fresh "iptrackd" logger whose watched files live
+// in a private directory (absent unless the test creates them).
+class Logger : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/ipt_log_test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        link_ = dir_ + "/sysloglevel";
+        tz_ = dir_ + "/localtime";
+        lc_log_set_watch_paths_for_tests(link_.c_str(), tz_.c_str());
+        (void)lc_log_close();
+        init();
+    }
+    void TearDown() override
+    {
+        (void)lc_log_close();
+        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
+        lc_log_set_watch_paths_for_tests(nullptr, nullptr);
+        lc_log_set_tz_change_hook(nullptr);
+        lc_log_suspend(0);
+        fs::remove_all(dir_);
+    }
+
+    static void init(const char *name = "iptrackd", const char *prefix = nullptr, uint32 flags = 0,
+                     uint32 outputs = lc_log_output_syslog)
+    {
+        ASSERT_EQ(lc_log_init(name, prefix, flags, iptrackd_word, LCL_DEBUG, 136, outputs), 0);
+    }
+
+    std::string dir_, link_, tz_;
+};
+
+// Writes a message as a caller with CPU 3 and native thread id 12345.
+#define LOG_AS(flags, level, ...)                                                                  \
+    lc_log_internal("myfunc", "src/file.cc", 42, (flags), 0, (level), 3, 12345, __VA_ARGS__)
+
+void set_link(const std::string &path, const char *target, time_t mtime)
+{
+    unlink(path.c_str());
+    ASSERT_EQ(symlink(target, path.c_str()), 0);
+    const timespec ts[2] = {{mtime, 0}, {mtime, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), ts, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+void wait_for_next_second()
+{
+    const time_t start = time(nullptr);
+    while (time(nullptr) == start) usleep(10000);
+}
+
+} // namespace
+
+// --- Lines ----------------------------------------------------------------
+
+TEST_F(Logger, SourceInfoAndPlainLinesAreByteExact)
+{
+    LogCapture cap;
+    LOG_AS(lc_log_flag_source_info, LCL_ERR, "lookup of %s failed: %d", "x", -2);
+    LOG_AS(0, LCL_NOTICE, "IP Tracking daemon launched");
+    const std::vector<std::string> want = {
+        std::string("CPU 3 TID 12345: [iptrackd.ERR]: myfunc(), src/file.cc:42, build ") +
+            lc_build_id + ": lookup of x failed: -2",
+        "CPU 3 TID 12345: [iptrackd.NOTICE]: IP Tracking daemon launched",
+    };
+    EXPECT_EQ(cap.lines(), want);
+    EXPECT_EQ(cap.priorities(), (std::vector<int>{LCL_ERR, LCL_NOTICE}));
+}
+
+TEST_F(Logger, MappedThreadIsLoggedByItsShortId)
+{
+    LogCapture cap;
+    EXPECT_EQ(lc_log_set_thread_id(12345, 2), 0);
+    LOG_AS(0, LCL_INFO, "from the alarm thread");
+    EXPECT_EQ(lc_log_set_thread_id(12345, 3), 0); // updates in place
+    LOG_AS(0, LCL_INFO, "again");
+    LOG_AS(0, LCL_INFO, "unmapped");
+    const auto lines = cap.lines();
+    ASSERT_EQ(lines.size(), 5u) << cap.dump();
+    EXPECT_NE(lines[0].find("]: Native thread ID 12345 is logged as tid 2"), std::string::npos);
+    EXPECT_EQ(lines[1], "CPU 3 tid 2: [iptrackd.INFO]: from the alarm thread");
+    EXPECT_EQ(lines[3], "CPU 3 tid 3: [iptrackd.INFO]: again");
+    lc_log_internal("f", "f.cc", 1, 0, 0, LCL_INFO, 3, 999, "other");
+    EXPECT_EQ(cap.lines().back(), "CPU 3 TID 999: [iptrackd.INFO]: other");
+}
+
+TEST_F(Logger, FlagsPrefixAndComponentShapeTheBody)
+{
+    LogCapture cap;
+    LOG_AS(lc_log_flag_no_thread_info, LCL_WARNING, "bare");
+    lc_log_internal("f", "f.cc", 1, 0, lc_log_component_word(257), LCL_INFO, 0, 1, "x");
+    init("iptrackd", "pre%sfix", lc_log_flag_no_thread_info);
+    LOG_AS(0, LCL_DEBUG, "defaults merged, %d%%", 50);
+    LOG_AS(lc_log_flag_no_defaults, LCL_DEBUG, "defaults skipped");
+    ASSERT_EQ(lc_log_init("iptrackd", nullptr, 0, lc_log_component_word(999), 7, 136, 1), 0);
+    LOG_AS(lc_log_flag_no_thread_info, LCL_ALERT, "nobody");
+    const std::vector<std::string> want = {
+        "[iptrackd.WARNING]: bare",
+        // 269 | 257 = 269: the words are or-ed, as documented.
+        "CPU 0 TID 1: [iptrackd.INFO]: x",
+        "[iptrackd.DEBUG]: pre%sfix: defaults merged, 50%",
+        "CPU 3 TID 12345: [iptrackd.DEBUG]: pre%sfix: defaults skipped",
+        "[UNKNOWN_COMP.ALERT]: nobody",
+    };
+    EXPECT_EQ(cap.lines(), want);
+}
+
+TEST_F(Logger, OverlongMessageIsCutWithoutBreakingTheFormat)
+{
+    LogCapture cap;
+    // "[iptrackd.INFO]: " takes 17 bytes; the cut falls inside "%lu".
+    std::string fmt(lc_log_body_format_max - 19, 'a');
+    fmt += "%lu tail";
+    LOG_AS(lc_log_flag_no_thread_info, LCL_INFO, fmt.c_str(), 7ul);
+    const std::string big(10000, 'b');
+    LOG_AS(0, LCL_INFO, "%s", big.c_str());
+    const auto lines = cap.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[iptrackd.INFO]: " + std::string(lc_log_body_format_max - 19, 'a'));
+    EXPECT_EQ(lines[1].size(), lc_log_line_max);
+}
+
+TEST_F(Logger, TimeStampsTakeTheFinestFlag)
+{
+    LogCapture cap;
+    const uint32 nt = lc_log_flag_no_thread_info;
+    LOG_AS(nt | lc_log_flag_time_sec, LCL_INFO, "s");
+    LOG_AS(nt | lc_log_flag_time_deci, LCL_INFO, "d");
+    LOG_AS(nt | lc_log_flag_time_centi | lc_log_flag_time_sec, LCL_INFO, "c");
+    LOG_AS(nt | lc_log_flag_time_milli | lc_log_flag_time_deci, LCL_INFO, "m");
+    LOG_AS(nt | lc_log_flag_time_micro | lc_log_flag_time_milli | lc_log_flag_time_sec, LCL_INFO,
+           "u");
+    LOG_AS(nt | lc_log_flag_time_sec | lc_log_flag_time_mod_ten, LCL_INFO, "ten");
+    LOG_AS(nt | lc_log_flag_time_sec | lc_log_flag_time_mod_million | lc_log_flag_time_mod_ten,
+           LCL_INFO, "million");
+    const std::vector<std::string> re = {
+        R"(\[\d{9,}\] \[iptrackd\.INFO\]: s)",        R"(\[\d{9,}\.\d\] \[iptrackd\.INFO\]: d)",
+        R"(\[\d{9,}\.\d\d\] \[iptrackd\.INFO\]: c)",  R"(\[\d{9,}\.\d{3}\] \[iptrackd\.INFO\]: m)",
+        R"(\[\d{9,}\.\d{6}\] \[iptrackd\.INFO\]: u)", R"(\[\d\] \[iptrackd\.INFO\]: ten)",
+        R"(\[\d{1,6}\] \[iptrackd\.INFO\]: million)",
+    };
+    const auto lines = cap.lines();
+    ASSERT_EQ(lines.size(), re.size());
+    for (size_t i = 0; i < re.size(); ++i)
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(re[i]))) << lines[i];
+    // Modulo a million is the clock's own seconds, not a rebased count.
+    const long now = time(nullptr) % 1000000;
+    const long got = atol(lines[6].c_str() + 1);
+    EXPECT_LE(std::labs(now - got) % 999999, 2) << lines[6];
+}
+
+TEST_F(Logger, RelativeStampsCountFromTheFirstRelativeMessage)
+{
+    LogCapture cap;
+    const uint32 rel = lc_log_flag_no_thread_info | lc_log_flag_time_relative;
+    LOG_AS(rel, LCL_INFO, "no stamp, no reference");
+    usleep(20000);
+    LOG_AS(rel | lc_log_flag_time_micro, LCL_INFO, "first");
+    usleep(20000);
+    LOG_AS(rel | lc_log_flag_time_milli, LCL_INFO, "second");
+    const auto lines = cap.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "[iptrackd.INFO]: no stamp, no reference");
+    EXPECT_EQ(lines[1], "[0.000000] [iptrackd.INFO]: first");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[2], m, std::regex(R"(\[0\.(\d{3})\] .*: second)")))
+        << lines[2];
+    EXPECT_GE(std::stoi(m[1]), 19);
+}
+
+TEST_F(Logger, ConsoleOutputCarriesDateHostAndProcess)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const int saved = dup(STDOUT_FILENO);
+    fflush(stdout);
+    dup2(fds[1], STDOUT_FILENO);
+    init("ipt-con", nullptr, lc_log_flag_no_thread_info, lc_log_output_stdout);
+    lc_log_internal("f", "f.cc", 1, 0, 0, LCL_ERR, 0, 0, "to the console");
+    lc_log_internal("f", "f.cc", 1, lc_log_flag_no_pid, 0, LCL_ERR, 0, 0, "no pid");
+    lc_log_internal("f", "f.cc", 1, lc_log_flag_no_prefix, 0, LCL_ERR, 0, 0, "no prefix");
+    fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(fds[1]);
+    char buf[1024] = "";
+    const ssize_t n = read(fds[0], buf, sizeof buf - 1);
+    close(fds[0]);
+    ASSERT_GT(n, 0);
+    const std::string pid = std::to_string(getpid());
+    const std::regex want(R"([A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d [^ .]* ipt-con\[)" + pid +
+                          R"(\]: \[iptrackd\.ERR\]: to the console
+[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d [^ .]* ipt-con: \[iptrackd\.ERR\]: no pid
+\[iptrackd\.ERR\]: no prefix
+)");
+    EXPECT_TRUE(std::regex_match(std::string(buf), want)) << buf;
+}
+
+// --- Levels ----------------------------------------------------------------
+
+TEST_F(Logger, DebugIsDroppedAtNoticeUnlessTheDaemonLevelAllowsIt)
+{
+    LogCapture cap(LCL_NOTICE);
+    lc_log_basic(LCL_DEBUG, "dropped");
+    lc_log_basic(LCL_NOTICE, "kept");
+    LOG_AS(0, LCL_DEBUG, "dropped inside the logger too");
+    EXPECT_FALSE(lc_log_check_level(LCL_INFO));
+
+    EXPECT_EQ(lc_log_set_daemon_log_level(LCL_DEBUG), 0);
+    EXPECT_TRUE(lc_log_check_level(LCL_DEBUG));
+    lc_log_basic(LCL_DEBUG, "written with the daemon level");
+    EXPECT_EQ(lc_log_get_syslog_mask_for_tests(), LOG_UPTO(LOG_DEBUG));
+
+    // A daemon level below the effective level wins too.
+    EXPECT_EQ(lc_log_set_daemon_log_level(LCL_ERR), 0);
+    lc_log_basic(LCL_NOTICE, "dropped below the daemon level");
+
+    EXPECT_EQ(lc_log_set_daemon_log_level(lc_log_daemon_level_unset), 0);
+    EXPECT_EQ(lc_log_get_daemon_log_level(), lc_log_daemon_level_unset);
+    EXPECT_EQ(lc_log_get_syslog_mask_for_tests(), LOG_UPTO(LOG_NOTICE));
+    lc_log_basic(LCL_DEBUG, "dropped again");
+
+    const auto lines = cap.lines();
+    ASSERT_EQ(lines.size(), 2u) << cap.dump();
+    EXPECT_NE(lines[0].find("]: kept"), std::string::npos);
+    EXPECT_NE(lines[1].find("]: written with the daemon level"), std::string::npos);
+}
+
+TEST_F(Logger, MaximumLevelOfInitIsTheLastThreshold)
+{
+    LogCapture cap;
+    ASSERT_EQ(lc_log_init("iptrackd", nullptr, 0, iptrackd_word, LCL_WARNING, 136, 1), 0);
+    LOG_AS(0, LCL_NOTICE, "above the maximum");
+    LOG_AS(0, LCL_WARNING, "at the maximum");
+    EXPECT_EQ(lc_log_set_daemon_log_level(LCL_NOTICE), 0);
+    LOG_AS(0, LCL_NOTICE, "the daemon level replaces it");
+    EXPECT_EQ(cap.lines().size(), 2u) << cap.dump();
+    int32 max = -1;
+    EXPECT_EQ(lc_log_get_max_log_level(&max), 0);
+    EXPECT_EQ(max, LCL_WARNING);
+}
+
+TEST_F(Logger, SystemAndOverrideLevelsFollowTheirRules)
+{
+    LogCapture cap;
+    lc_log_set_effective_level_for_tests(-1); // these rules move it
+    init();
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_NOTICE); // no level link: 5
+
+    EXPECT_EQ(lc_log_set_max_log_level("info"), 0);
+    EXPECT_EQ(lc_log_get_system_log_level(), LCL_INFO);
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_INFO);
+    EXPECT_EQ(lc_log_get_syslog_mask_for_tests(), LOG_UPTO(LOG_INFO));
+    int32 max = -1;
+    EXPECT_EQ(lc_log_get_max_log_level(&max), 0);
+    EXPECT_EQ(max, LCL_INFO); // init's 7 lowered to the system level
+
+    EXPECT_EQ(lc_log_set_max_log_level("INFO"), lc_err_bad_type);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump(); // passed up quietly
+
+    // One switch alone does not make the override active.
+    EXPECT_EQ(lc_log_enable_override_log_level(1, 1), 0);
+    EXPECT_EQ(lc_log_set_override_log_level("debug"), 0);
+    EXPECT_FALSE(lc_log_override_active());
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_INFO);
+
+    EXPECT_EQ(lc_log_enable_override_log_level(0, 1), 0);
+    EXPECT_TRUE(lc_log_override_active());
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_DEBUG);
+    EXPECT_EQ(lc_log_get_syslog_mask_for_tests(), LOG_UPTO(LOG_DEBUG));
+
+    // The system level moves underneath an active override.
+    EXPECT_EQ(lc_log_set_max_log_level("err"), 0);
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_DEBUG);
+
+    // Per-facility switch off: override level takes the effective level and
+    // the system level comes back.
+    EXPECT_EQ(lc_log_enable_override_log_level(0, 0), 0);
+    EXPECT_EQ(lc_log_get_override_log_level(), LCL_DEBUG);
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_ERR);
+    EXPECT_EQ(lc_log_get_syslog_mask_for_tests(), LOG_UPTO(LOG_ERR));
+
+    // An unknown name falls back to the system level and switches off.
+    EXPECT_EQ(lc_log_enable_override_log_level(0, 1), 0);
+    EXPECT_EQ(lc_log_set_override_log_level("loud"), 0);
+    EXPECT_EQ(lc_log_get_override_log_level(), LCL_ERR);
+    EXPECT_FALSE(lc_log_override_active());
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_ERR);
+
+    // A re-initialisation with the per-facility switch on takes the override.
+    EXPECT_EQ(lc_log_enable_override_log_level(0, 1), 0);
+    EXPECT_EQ(lc_log_set_override_log_level("warning"), 0);
+    init();
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_WARNING);
+}
+
+TEST_F(Logger, ConsolePrefixFreezesTheEffectiveLevel)
+{
+    LogCapture cap;
+    lc_log_set_effective_level_for_tests(-1);
+    init("iptrackd", nullptr, 0, lc_log_output_syslog | lc_log_output_stderr);
+    const int32 before = lc_log_get_effective_log_level();
+    EXPECT_EQ(lc_log_set_max_log_level("debug"), 0);
+    EXPECT_EQ(lc_log_enable_override_log_level(1, 1), 0);
+    EXPECT_EQ(lc_log_enable_override_log_level(0, 1), 0);
+    EXPECT_EQ(lc_log_set_override_log_level("emerg"), 0);
+    EXPECT_EQ(lc_log_get_effective_log_level(), before);
+    int32 max = -1;
+    EXPECT_EQ(lc_log_get_max_log_level(&max), 0);
+    EXPECT_EQ(max, LCL_DEBUG);
+}
+
+// --- Watched files -----------------------------------------------------------
+
+TEST_F(Logger, LevelLinkAndTimeZoneFileAreExaminedOncePerSecond)
+{
+    LogCapture cap;
+    lc_log_set_effective_level_for_tests(-1);
+    set_link(link_, "6", 1000);
+    {
+        std::ofstream(tz_) << "zone";
+    }
+    init();
+    EXPECT_EQ(lc_log_get_system_log_level(), LCL_INFO);
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_INFO);
+
+    static std::atomic<int> reloads;
+    reloads = 0;
+    lc_log_set_tz_change_hook([] { ++reloads; });
+
+    set_link(link_, "3", 2000);
+    const timespec ts[2] = {{3000, 0}, {3000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, tz_.c_str(), ts, 0), 0);
+    wait_for_next_second();
+    LOG_AS(0, LCL_ERR, "examines both");
+    LOG_AS(0, LCL_ERR, "same second, not again");
+    EXPECT_EQ(lc_log_get_system_log_level(), LCL_ERR);
+    EXPECT_EQ(lc_log_get_effective_log_level(), LCL_ERR);
+    EXPECT_EQ(lc_log_get_syslog_mask_for_tests(), LOG_UPTO(LOG_ERR));
+    EXPECT_EQ(reloads, 1);
+
+    // A target that is not a level is ignored.
+    set_link(link_, "loud", 4000);
+    wait_for_next_second();
+    LOG_AS(0, LCL_ERR, "bad target");
+    EXPECT_EQ(lc_log_get_system_log_level(), LCL_ERR);
+    EXPECT_EQ(reloads, 1);
+    EXPECT_EQ(cap.lines().size(), 3u) << cap.dump();
+}
+
+TEST_F(Logger, ManagedProcessesDoNotWatch)
+{
+    LogCapture cap;
+    static std::atomic<int> reloads;
+    reloads = 0;
+    lc_log_set_tz_change_hook([] { ++reloads; });
+    init("sysd");
+    {
+        std::ofstream(tz_) << "zone";
+    }
+    wait_for_next_second();
+    LOG_AS(0, LCL_ERR, "no watching");
+    EXPECT_EQ(reloads, 0);
+    EXPECT_EQ(cap.lines().back(), "CPU 3 TID 12345: [iptrackd.ERR]: no watching");
+}
+
+// --- State --------------------------------------------------------------------
+
+TEST_F(Logger, LoggingWithoutStateCreatesTheUninitLogger)
+{
+    LogCapture cap;
+    EXPECT_EQ(lc_log_close(), 0);
+    EXPECT_EQ(lc_log_close(), lc_err_unexpected_null);
+    EXPECT_STREQ(lc_log_get_lls_process_name(), "");
+    int32 facility = -1;
+    EXPECT_EQ(lc_log_get_syslog_facility(&facility), lc_err_unexpected_null);
+    EXPECT_EQ(facility, 0);
+
+    // Not from another thread: only the main thread names the process.
+    std::thread([] { LOG_AS(0, LCL_ERR, "from a thread"); }).join();
+    EXPECT_STREQ(lc_log_get_lls_process_name(), "");
+
+    LOG_AS(0, LCL_ERR, "before init");
+    EXPECT_STREQ(lc_log_get_lls_process_name(), "logging_test-UNINIT");
+    EXPECT_EQ(lc_log_get_syslog_facility(&facility), 0);
+    EXPECT_EQ(facility, LOG_USER);
+    EXPECT_EQ(cap.lines(),
+              std::vector<std::string>{"CPU 3 TID 12345: [unk.ERR]: unk: before init"});
+}
+
+TEST_F(Logger, InitNeedsAName)
+{
+    LogCapture cap;
+    EXPECT_EQ(lc_log_init(nullptr, nullptr, 0, 0, 7, 8, 1), lc_err_unexpected_null);
+    EXPECT_EQ(cap.count("Unexpected NULL"), 1u);
+    EXPECT_STREQ(lc_log_get_lls_process_name(), "iptrackd");
+    init("a-process-name-well-over-thirty-one-characters");
+    EXPECT_STREQ(lc_log_get_lls_process_name(), "a-process-name-well-over-thirty");
+}
+
+TEST_F(Logger, SuspendDropsEverything)
+{
+    LogCapture cap;
+    lc_log_suspend(1);
+    LOG_AS(0, LCL_EMERG, "gone");
+    lc_log_suspend(0);
+    LOG_AS(0, LCL_EMERG, "back");
+    EXPECT_EQ(cap.lines().size(), 1u);
+}
+
+namespace
+{
+struct eagain_sink {
+    int refuse = 0;
+    std::vector<std::string> lines;
+    static void fn(int, const char *line, void *data)
+    {
+        auto *self = static_cast<eagain_sink *>(data);
+        if (self->refuse > 0) {
+            --self->refuse;
+            errno = EAGAIN;
+            return;
+        }
+        self->lines.emplace_back(line);
+    }
+};
+} // namespace
+
+TEST_F(Logger, MessagesLostToAFullSocketAreReportedOnce)
+{
+    LogCapture cap; // pins the level; its sink is replaced below
+    eagain_sink sink;
+    lc_log_set_sink(&eagain_sink::fn, &sink);
+    sink.refuse = 1;
+    errno = ENOENT;
+    LOG_AS(lc_log_flag_no_thread_info, LCL_ERR, "lost one");
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(lc_log_lost_count(), 1u);
+    sink.refuse = 2; // the report of the first, then the message itself
+    LOG_AS(lc_log_flag_no_thread_info, LCL_ERR, "lost two");
+    EXPECT_EQ(lc_log_lost_count(), 2u);
+    sink.refuse = 1; // the report itself is refused: the count stays
+    LOG_AS(lc_log_flag_no_thread_info, LCL_ERR, "first through");
+    EXPECT_EQ(lc_log_lost_count(), 2u);
+    LOG_AS(lc_log_flag_no_thread_info, LCL_ERR, "second through");
+    EXPECT_EQ(lc_log_lost_count(), 0u);
+    const std::vector<std::string> want = {
+        "[iptrackd.ERR]: first through",
+        "messages lost due to non-blocking syslog (count=2)",
+        "[iptrackd.ERR]: second through",
+    };
+    EXPECT_EQ(sink.lines, want);
+    lc_log_set_sink(nullptr, nullptr);
+}
+
+TEST_F(Logger, ErrnoSurvivesAndFeedsPercentM)
+{
+    LogCapture cap;
+    errno = EACCES;
+    lc_log_basic(LCL_ERR, "open: %m");
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_NE(cap.lines().at(0).find("]: open: Permission denied"), std::string::npos);
+}
+
+// --- Concurrency -----------------------------------------------------------
+
+TEST_F(Logger, ThreadsNeverInterleave)
+{
+    LogCapture cap;
+    constexpr int threads = 4, per_thread = 200;
+    std::vector<std::thread> ts;
+    for (int t = 0; t < threads; ++t) {
+        ts.emplace_back([t] {
+            lc_log_init_tls();
+            for (int i = 0; i < per_thread; ++i)
+                lc_log_basic(LCL_INFO, "thread %d message %d end", t, i);
+        });
+    }
+    for (auto &t : ts) t.join();
+    const auto lines = cap.lines();
+    ASSERT_EQ(lines.size(), size_t(threads * per_thread));
+    const std::regex shape(R"(CPU -?\d+ TID \d+: \[iptrackd\.INFO\]: thread \d message \d+ end)");
+    for (const auto &l : lines) ASSERT_TRUE(std::regex_match(l, shape)) << l;
+}
+
+TEST_F(Logger, ForkWhileAnotherThreadLogsLeavesTheChildAbleToLog)
+{
+    std::atomic<bool> stop{false};
+    lc_log_suspend(0);
+    eagain_sink quiet; // keeps the busy thread off the real syslog
+    lc_log_set_sink(&eagain_sink::fn, &quiet);
+    std::thread busy([&] {
+        while (!stop) lc_log_internal("f", "f.cc", 1, 0, 0, LCL_ERR, 0, 0, "busy");
+    });
+    for (int i = 0; i < 20; ++i) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            lc_log_internal("f", "f.cc", 1, 0, 0, LCL_ERR, 0, 0, "child");
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    stop = true;
+    busy.join();
+    lc_log_set_sink(nullptr, nullptr);
+}
+
+// --- Debug file --------------------------------------------------------------
+
+TEST_F(Logger, DebugFileLinesAreStampedAndTheFileIsCutWhenLarge)
+{
+    const std::string path = dir_ + "/debug_log";
+    EXPECT_EQ(lc_log_file(path.c_str(), "system facility set to %s, %s", "local1", "iptrackd"), 0);
+    EXPECT_EQ(lc_log_file(path.c_str(), "second"), 0);
+    std::ifstream in(path);
+    std::string l1, l2;
+    std::getline(in, l1);
+    std::getline(in, l2);
+    EXPECT_TRUE(
+        std::regex_match(l1, std::regex(R"(\d{6} \d{6} system facility set to local1, iptrackd)")))
+        << l1;
+    EXPECT_TRUE(std::regex_match(l2, std::regex(R"(\d{6} \d{6} second)"))) << l2;
+
+    fs::resize_file(path, 2000001);
+    EXPECT_EQ(lc_log_file(path.c_str(), "after the cut"), 0);
+    EXPECT_LT(fs::file_size(path), 100u);
+
+    EXPECT_EQ(lc_log_file((dir_ + "/no/such/dir").c_str(), "x"), 1);
+}
+
+TEST(LogFacilities, StreamsKeepTheirOwnFacility)
+{
+    lc_set_facility_firewall(LOG_LOCAL2);
+    lc_set_facility_audit(LOG_LOCAL3);
+    lc_set_facility_system(LOG_LOCAL1);
+    EXPECT_EQ(lc_get_facility_firewall(), LOG_LOCAL2);
+    EXPECT_EQ(lc_get_facility_audit(), LOG_LOCAL3);
+    EXPECT_EQ(lc_get_facility_system(), LOG_LOCAL1);
+}
