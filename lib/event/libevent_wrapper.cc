@@ -6,17 +6,17 @@
 // record be refused safely.
 #include "event/libevent_wrapper.h"
 
-#include <algorithm>
 #include <climits>
 #include <new>
-#include <vector>
 
 #include "log/logging.h"
+#include "util/array.h"
 
 struct lew_context {
     evc_base *base = nullptr;
-    // Records sorted by le_handle.
-    std::vector<lew_event *> records;
+    // The records, sorted by the address of their handle (le_handle); the
+    // element free cancels, frees and nulls the caller's variable.
+    array *records = nullptr;
     bool debug = false;
 };
 
@@ -43,21 +43,46 @@ void universal_callback(int fd, uint16 kinds, void *arg)
     if (err != 0) lc_bail_report_error(err, __func__, __FILE__, __LINE__);
 }
 
-std::vector<lew_event *>::iterator lower_bound_handle(lew_context *c, lew_event **handle)
+lew_event *record_at(const lew_context *c, uint32 i)
 {
-    return std::lower_bound(c->records.begin(), c->records.end(), handle,
-                            [](const lew_event *r, lew_event **h) { return r->le_handle < h; });
+    return static_cast<lew_event *>(array_get_quick(c->records, i));
 }
 
-// The record registered under `handle`, or lc_err_not_found (unlogged).
-int find_record(lew_context *c, lew_event **handle, lew_event **ret)
+// Index of the first record whose handle address is not below `handle`.
+uint32 lower_bound_handle(const lew_context *c, lew_event **handle)
+{
+    uint32 lo = 0, hi = array_length_quick(c->records);
+    while (lo < hi) {
+        const uint32 mid = lo + (hi - lo) / 2;
+        if (reinterpret_cast<uintptr_t>(record_at(c, mid)->le_handle) <
+            reinterpret_cast<uintptr_t>(handle))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+// Index of the record registered under `handle`, or lc_err_not_found
+// (unlogged).  A variable that was overwritten with something else than its
+// record is not ours.
+int find_index(const lew_context *c, lew_event **handle, uint32 *ret)
+{
+    *ret = 0;
+    const uint32 i = lower_bound_handle(c, handle);
+    lew_event *rec = record_at(c, i);
+    if (!rec || rec->le_handle != handle) return lc_err_not_found;
+    if (*handle != nullptr && *handle != rec) return lc_err_not_found;
+    *ret = i;
+    return 0;
+}
+
+int find_record(const lew_context *c, lew_event **handle, lew_event **ret)
 {
     *ret = nullptr;
-    auto it = lower_bound_handle(c, handle);
-    if (it == c->records.end() || (*it)->le_handle != handle) return lc_err_not_found;
-    // A variable that was overwritten with something else is not ours.
-    if (*handle != nullptr && *handle != *it) return lc_err_not_found;
-    *ret = *it;
+    uint32 i = 0;
+    bail_error_quiet(find_index(c, handle, &i));
+    *ret = record_at(c, i);
     return 0;
 }
 
@@ -66,27 +91,31 @@ int find_record(lew_context *c, lew_event **handle, lew_event **ret)
 int find_or_create(lew_context *c, lew_event **handle, lew_event **ret)
 {
     *ret = nullptr;
-    auto it = lower_bound_handle(c, handle);
-    if (it != c->records.end() && (*it)->le_handle == handle) {
-        if (*handle != nullptr && *handle != *it) return lc_err_not_found;
-        *handle = *it;
-        *ret = *it;
+    const uint32 i = lower_bound_handle(c, handle);
+    lew_event *rec = record_at(c, i);
+    if (rec && rec->le_handle == handle) {
+        if (*handle != nullptr && *handle != rec) return lc_err_not_found;
+        *handle = rec;
+        *ret = rec;
         return 0;
     }
     if (*handle != nullptr) return lc_err_not_found; // a record of someone else
-    lew_event *rec = new (std::nothrow) lew_event{};
+    rec = new (std::nothrow) lew_event{};
     bail_null(rec);
     rec->le_context = c;
     rec->le_handle = handle;
-    c->records.insert(it, rec);
+    void *elem = rec;
+    bail_error(array_insert_takeover(c->records, i, &elem)); // freed by the array on failure
     *handle = rec;
     *ret = rec;
     return 0;
 }
 
-// Cancels, frees the record and nulls the caller's variable.
-void record_free(lew_event *rec)
+// Element free of the record array: cancels, frees the record and nulls
+// the caller's variable.
+void record_free(void *element)
 {
+    lew_event *rec = static_cast<lew_event *>(element);
     (void)evc_event_del(&rec->le_core);
     if (*rec->le_handle == rec) *rec->le_handle = nullptr;
     delete rec;
@@ -158,6 +187,12 @@ int lew_init(lew_context **ret_context)
     *ret_context = nullptr;
     owned<lew_context> c{new (std::nothrow) lew_context};
     bail_null(c.get());
+    array_options opts;
+    bail_error(array_options_get_defaults(&opts));
+    opts.free = record_free;
+    // Kept in order by lower_bound_handle, not by array_insert_sorted.
+    opts.check_sorted = 0;
+    bail_error(array_new(&c->records, &opts));
     bail_error(evc_base_new(&c->base));
     *ret_context = c.release();
     return 0;
@@ -170,6 +205,7 @@ int lew_deinit(lew_context **context)
     if (!c) return 0;
     *context = nullptr;
     if (c->base) (void)lew_delete_all_events(c);
+    (void)array_free(&c->records);
     (void)evc_base_free(&c->base);
     delete c;
     return 0;
@@ -272,12 +308,9 @@ int lew_event_delete(lew_context *context, lew_event **handle)
     bail_null(handle);
     if (*handle == nullptr) return 0;
     context_lock lock(context);
-    auto it = lower_bound_handle(context, handle);
-    if (it == context->records.end() || (*it)->le_handle != handle || *it != *handle)
-        bail_error(lc_err_not_found);
-    lew_event *rec = *it;
-    context->records.erase(it);
-    record_free(rec);
+    uint32 i = 0;
+    bail_error(find_index(context, handle, &i));
+    bail_error(array_delete(context->records, i));
     return 0;
 }
 
@@ -346,7 +379,8 @@ int lew_cancel_all_events(lew_context *context)
 {
     bail_null(context);
     context_lock lock(context);
-    for (lew_event *rec : context->records) bail_error(evc_event_del(&rec->le_core));
+    const uint32 n = array_length_quick(context->records);
+    for (uint32 i = 0; i < n; ++i) bail_error(evc_event_del(&record_at(context, i)->le_core));
     return 0;
 }
 
@@ -354,11 +388,7 @@ int lew_delete_all_events(lew_context *context)
 {
     bail_null(context);
     context_lock lock(context);
-    // Taken out first: a record's free runs no callback, but keep the array
-    // consistent whatever happens.
-    std::vector<lew_event *> records;
-    records.swap(context->records);
-    for (lew_event *rec : records) record_free(rec);
+    bail_error(array_empty(context->records));
     return 0;
 }
 
@@ -366,11 +396,13 @@ int lew_dump_all_events(lew_context *context)
 {
     bail_null(context);
     context_lock lock(context);
-    int i = 0;
-    for (const lew_event *rec : context->records)
-        lc_log_basic(LCL_NOTICE, "Event %d: fd = %d, handler = %p, flags = %d", i++,
+    const uint32 n = array_length_quick(context->records);
+    for (uint32 i = 0; i < n; ++i) {
+        const lew_event *rec = record_at(context, i);
+        lc_log_basic(LCL_NOTICE, "Event %d: fd = %d, handler = %p, flags = %d", static_cast<int>(i),
                      rec->le_core.ev_fd, reinterpret_cast<void *>(rec->le_callback),
                      rec->le_core.ev_kinds);
+    }
     return 0;
 }
 

@@ -644,3 +644,29 @@ TEST_F(Lew, HugeTimeoutIsCutNotWrapped)
 }
 
 } // namespace
+
+TEST_F(Lew, ManyHandlesRegisteredInAnyOrderStayFindable)
+{
+    std::vector<lew_event *> handles(200, nullptr);
+    DELETE_ALL_AT_EXIT();
+    Recorder rec;
+    // Register in a scrambled order so the sorted insertion is exercised.
+    for (uint32 k = 0; k < handles.size(); ++k) {
+        const uint32 i = (k * 73) % handles.size();
+        ASSERT_EQ(lew_event_reg_timer(ctx, &handles[i], Recorder::cb, &rec, 60000 + i), 0);
+    }
+    for (uint32 i = 0; i < handles.size(); i += 2) ASSERT_EQ(lew_event_delete(ctx, &handles[i]), 0);
+    for (uint32 i = 0; i < handles.size(); ++i) {
+        if (i % 2 == 0) {
+            EXPECT_EQ(handles[i], nullptr);
+            continue;
+        }
+        int64 ms = 0;
+        ASSERT_EQ(lew_event_is_pending(ctx, &handles[i], nullptr, &ms), 0);
+        EXPECT_GT(ms, 59000 + static_cast<int64>(i)) << i;
+    }
+    // A deleted handle can be registered again and is findable.
+    ASSERT_EQ(lew_event_reg_timer(ctx, &handles[10], Recorder::cb, &rec, 0), 0);
+    ASSERT_EQ(lew_dispatch_once(ctx, nullptr, nullptr), 0);
+    EXPECT_EQ(rec.calls.size(), 1u);
+}
