@@ -454,15 +454,17 @@ int ts_append_str(tstring *ts, const char *s)
     bail_null(ts);
     bail_null(s);
     const size_t n = strlen(s);
-    bail_error(check_max(uint64{ts->length} + n));
-    // The common case of a short append into room already there.
-    if (ts->length + n + 1 <= ts->size && ts->size <= 4 * needed_for(ts->length + n)) {
+    // The common case of a short append into room already there (which also
+    // keeps it under the maximum); everything else goes the long way.
+    const uint64 new_len = uint64{ts->length} + n;
+    if (new_len + 1 <= ts->size && ts->size <= 4 * needed_for(new_len)) [[likely]] {
         memcpy(ts->buf + ts->length, s, n);
         ts->length += static_cast<uint32>(n);
         ts->num_chars = ts->length;
         ts->buf[ts->length] = '\0';
         return 0;
     }
+    bail_error(check_max(new_len));
     return splice(ts, ts->length, 0, s, static_cast<uint32>(n));
 }
 

@@ -1,0 +1,340 @@
+#include "util/tstr_array.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "log/logging.h"
+#include "support/log_capture.h"
+
+namespace
+{
+
+using strs = std::vector<std::string>;
+
+owned<tstr_array> make(const strs &items)
+{
+    owned<tstr_array> arr;
+    EXPECT_EQ(tstr_array_new(arr.out(), nullptr), 0);
+    for (const auto &s : items) EXPECT_EQ(tstr_array_append_str(arr.get(), s.c_str()), 0);
+    return arr;
+}
+
+// Contents, with "<NULL>" for null slots.
+strs items(const tstr_array *arr)
+{
+    strs out;
+    for (uint32 i = 0; i < tstr_array_length_quick(arr); ++i) {
+        const char *s = tstr_array_get_str_quick(arr, i);
+        out.emplace_back(s ? s : "<NULL>");
+    }
+    return out;
+}
+
+constexpr uint32 kNames = 0x04 | 0x08 | 0x20;
+
+owned<tstr_array> name(const char *text)
+{
+    owned<tstr_array> parts;
+    EXPECT_EQ(ts_tokenize_str(text, '/', '\\', 0, kNames, parts.out()), 0);
+    if (!parts) {
+        EXPECT_EQ(tstr_array_new(parts.out(), nullptr), 0);
+    }
+    return parts;
+}
+
+bool matches(const char *pattern, const char *text)
+{
+    owned<tstr_array> q = name(pattern);
+    owned<tstr_array> n = name(text);
+    tbool ret = false;
+    EXPECT_EQ(tstr_array_wildcard_match(q.get(), n.get(), &ret), 0);
+    EXPECT_EQ(tstr_array_wildcard_match_quick(q.get(), n.get()), ret);
+    return ret;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Construction and options
+
+TEST(TstrArrayNew, DefaultPolicyAllowsDuplicatesOptionsCanKeepTheFirst)
+{
+    owned<tstr_array> arr = make({"a", "a"});
+    EXPECT_EQ(items(arr.get()), (strs{"a", "a"}));
+
+    tstr_array_options opts;
+    ASSERT_EQ(tstr_array_options_get_defaults(&opts), 0);
+    EXPECT_EQ(opts.tao_dup_policy, 1u);
+    opts.tao_dup_policy = adp_keep;
+    ASSERT_EQ(tstr_array_new(arr.out(), &opts), 0);
+    ASSERT_EQ(tstr_array_append_str(arr.get(), "x"), 0);
+    ASSERT_EQ(tstr_array_append_str(arr.get(), "x"), 0);
+    EXPECT_EQ(items(arr.get()), (strs{"x"}));
+    opts.tao_dup_policy = adp_fail;
+    ASSERT_EQ(tstr_array_new(arr.out(), &opts), 0);
+    ASSERT_EQ(tstr_array_insert_str_sorted(arr.get(), "x"), 0);
+    EXPECT_EQ(tstr_array_insert_str_sorted(arr.get(), "x"), lc_err_exists);
+}
+
+TEST(TstrArrayNew, FromVarargsArgvAndCharlist)
+{
+    owned<tstr_array> arr;
+    ASSERT_EQ(tstr_array_new_va_str(arr.out(), nullptr, 3, "one",
+                                    static_cast<const char *>(nullptr), "three"),
+              0);
+    EXPECT_EQ(items(arr.get()), (strs{"one", "<NULL>", "three"}));
+
+    const char *argv[] = {"prog", "-v", ""};
+    ASSERT_EQ(tstr_array_new_argv(arr.out(), nullptr, 3, argv), 0);
+    EXPECT_EQ(items(arr.get()), (strs{"prog", "-v", ""}));
+
+    char **back = nullptr;
+    ASSERT_EQ(tstr_array_to_argv(arr.get(), &back), 0);
+    EXPECT_STREQ(back[0], "prog");
+    EXPECT_STREQ(back[2], "");
+    EXPECT_EQ(back[3], nullptr);
+    EXPECT_EQ(tstr_array_free_argv(&back), 0);
+    EXPECT_EQ(back, nullptr);
+
+    ASSERT_EQ(tstr_array_new_charlist(arr.out(), nullptr, ",;/"), 0);
+    EXPECT_EQ(items(arr.get()), (strs{",", ";", "/"}));
+    ASSERT_EQ(tstr_array_new_charlist(arr.out(), nullptr, ""), 0);
+    EXPECT_EQ(tstr_array_length_quick(arr.get()), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Elements as strings
+
+TEST(TstrArrayStr, GetSetAndTakeover)
+{
+    owned<tstr_array> arr = make({"a"});
+    ASSERT_EQ(tstr_array_set_str(arr.get(), 3, "d"), 0);
+    EXPECT_EQ(items(arr.get()), (strs{"a", "<NULL>", "<NULL>", "d"}));
+    const char *got = "junk";
+    ASSERT_EQ(tstr_array_get_str(arr.get(), 1, &got), 0);
+    EXPECT_EQ(got, nullptr);
+    EXPECT_EQ(tstr_array_get_str(arr.get(), 4, &got), lc_err_not_found);
+    EXPECT_EQ(tstr_array_get_str_quick(arr.get(), 4), nullptr);
+    EXPECT_EQ(tstr_array_get_str_quick(nullptr, 0), nullptr);
+
+    char *heap = strdup("taken");
+    ASSERT_EQ(tstr_array_insert_str_takeover(arr.get(), 0, &heap), 0);
+    EXPECT_EQ(heap, nullptr);
+    heap = strdup("tail");
+    ASSERT_EQ(tstr_array_append_str_takeover(arr.get(), &heap), 0);
+    heap = strdup("mid");
+    ASSERT_EQ(tstr_array_set_str_takeover(arr.get(), 2, &heap), 0);
+    ASSERT_EQ(tstr_array_append_sprintf(arr.get(), "n=%d", 7), 0);
+    EXPECT_EQ(items(arr.get()), (strs{"taken", "a", "mid", "<NULL>", "d", "tail", "n=7"}));
+
+    LogCapture cap;
+    heap = strdup("lost"); // freed by the callee: no leak under the sanitizer
+    EXPECT_EQ(tstr_array_append_str_takeover(nullptr, &heap), lc_err_unexpected_null);
+    EXPECT_EQ(heap, nullptr);
+}
+
+TEST(TstrArrayStr, SearchesHonourSortedness)
+{
+    owned<tstr_array> arr;
+    ASSERT_EQ(tstr_array_new(arr.out(), nullptr), 0);
+    for (const char *s : {"m", "c", "x", "c", "a"})
+        ASSERT_EQ(tstr_array_insert_str_sorted(arr.get(), s), 0);
+    EXPECT_EQ(items(arr.get()), (strs{"a", "c", "c", "m", "x"}));
+    uint32 at = 99;
+    ASSERT_EQ(tstr_array_binary_search_str(arr.get(), "c", &at), 0);
+    EXPECT_EQ(at, 1u);
+    EXPECT_EQ(tstr_array_binary_search_str(arr.get(), "d", &at), lc_err_not_found);
+    ASSERT_EQ(tstr_array_linear_search_str(arr.get(), "c", 2, &at), 0);
+    EXPECT_EQ(at, 2u);
+    EXPECT_EQ(tstr_array_linear_search_str(arr.get(), "c", 3, &at), lc_err_not_found);
+    EXPECT_EQ(at, 0u);
+
+    ASSERT_EQ(tstr_array_append_str(arr.get(), "b"), 0); // no longer known sorted
+    LogCapture cap;
+    EXPECT_EQ(tstr_array_binary_search_str(arr.get(), "c", &at), lc_err_assertion_failed);
+}
+
+TEST(TstrArrayStr, DeletingByTextAndPrefix)
+{
+    owned<tstr_array> arr = make({"/a/1", "/b/2", "/a/3", "x"});
+    ASSERT_EQ(tstr_array_set_str(arr.get(), 5, "/a/5"), 0);
+    ASSERT_EQ(tstr_array_delete_str(arr.get(), "/a/3"), 0);
+    EXPECT_EQ(tstr_array_delete_str(arr.get(), "/a/3"), lc_err_not_found);
+    ASSERT_EQ(tstr_array_delete_non_prefixed(arr.get(), "/a/"), 0);
+    EXPECT_EQ(items(arr.get()), (strs{"/a/1", "<NULL>", "/a/5"}));
+}
+
+TEST(TstrArrayStr, NumericSortIsStableAndCountsTextAsZero)
+{
+    owned<tstr_array> arr = make({"10", "-2", "abc", "3x", "", "7", "0"});
+    ASSERT_EQ(tstr_array_sort_numeric(arr.get()), 0);
+    EXPECT_EQ(items(arr.get()), (strs{"-2", "abc", "", "0", "3x", "7", "10"}));
+}
+
+TEST(TstrArrayStr, CompareOrdersNullShortAndElementwise)
+{
+    owned<tstr_array> ab = make({"a", "b"});
+    owned<tstr_array> abc = make({"a", "b", "c"});
+    owned<tstr_array> b = make({"b"});
+    owned<tstr_array> empty = make({});
+    EXPECT_LT(tstr_array_compare(nullptr, empty.get()), 0);
+    EXPECT_EQ(tstr_array_compare(nullptr, nullptr), 0);
+    EXPECT_LT(tstr_array_compare(ab.get(), abc.get()), 0);
+    EXPECT_GT(tstr_array_compare(b.get(), abc.get()), 0);
+    EXPECT_EQ(tstr_array_compare(ab.get(), ab.get()), 0);
+}
+
+TEST(TstrArrayStr, DupBeforeMatched)
+{
+    owned<tstr_array> arr = make({"cmd", "-x", "--", "file", "--"});
+    owned<tstr_array> head;
+    ASSERT_EQ(tstr_array_dup_before_matched_str(arr.get(), "--", head.out()), 0);
+    EXPECT_EQ(items(head.get()), (strs{"cmd", "-x"}));
+    ASSERT_EQ(tstr_array_dup_before_matched_str(arr.get(), "absent", head.out()), 0);
+    EXPECT_EQ(items(head.get()), items(arr.get()));
+}
+
+TEST(TstrArrayStr, PrintFormats)
+{
+    owned<tstr_array> arr = make({"x"});
+    ASSERT_EQ(tstr_array_set_str(arr.get(), 2, "z"), 0);
+    owned<tstr_array> empty = make({});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(tstr_array_print(arr.get(), "p"), 0);
+    EXPECT_EQ(tstr_array_print(arr.get(), nullptr), 0);
+    EXPECT_EQ(tstr_array_print(empty.get(), "e"), 0);
+    EXPECT_EQ(tstr_array_print(empty.get(), nullptr), 0);
+    EXPECT_EQ(tstr_array_print(nullptr, "n"), 0);
+    EXPECT_EQ(tstr_array_print(nullptr, nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "p[0]: x\np[1]: <NULL>\np[2]: z\n"
+                                                      "0: x\n1: <NULL>\n2: z\n"
+                                                      "e[]: [empty array]\n[empty array]\n"
+                                                      "n[]: [null array]\n[null array]\n");
+}
+
+// ---------------------------------------------------------------------------
+// Wildcard match
+
+TEST(TstrArrayWildcard, SingleStarMatchesOnePart)
+{
+    EXPECT_TRUE(matches("/a/*/c", "/a/x/c"));
+    EXPECT_FALSE(matches("/a/*/c", "/a/x/y/c"));
+    EXPECT_FALSE(matches("/a/*", "/a"));
+    EXPECT_TRUE(matches("/a/b", "/a/b"));
+    EXPECT_FALSE(matches("/a/b", "/a/B"));
+    EXPECT_FALSE(matches("/a", "/a/b"));
+    EXPECT_TRUE(matches("", ""));
+    EXPECT_FALSE(matches("/a", ""));
+}
+
+TEST(TstrArrayWildcard, DoubleStarTakesTheRestButNeedsAPart)
+{
+    EXPECT_TRUE(matches("/a/**", "/a/x"));
+    EXPECT_TRUE(matches("/a/**", "/a/x/y/c"));
+    EXPECT_FALSE(matches("/a/**", "/a"));
+    // Matching stops at "**", but the pattern may not be longer than the name.
+    EXPECT_TRUE(matches("/a/**/z", "/a/b/c"));
+    EXPECT_FALSE(matches("/a/**/z", "/a/b"));
+    EXPECT_TRUE(matches("/*/**", "/q/r"));
+}
+
+TEST(TstrArrayWildcard, WithoutDoubleStarItIsAPlainPart)
+{
+    owned<tstr_array> q = name("/a/**");
+    owned<tstr_array> lit = name("/a/**");
+    owned<tstr_array> deep = name("/a/x/y");
+    owned<tstr_array> one = name("/a/x");
+    EXPECT_TRUE(tstr_array_wildcard_match_ex_quick(q.get(), lit.get(), 0, false));
+    EXPECT_FALSE(tstr_array_wildcard_match_ex_quick(q.get(), one.get(), 0, false));
+    EXPECT_FALSE(tstr_array_wildcard_match_ex_quick(q.get(), deep.get(), 0, false));
+    EXPECT_TRUE(tstr_array_wildcard_match_ex_quick(q.get(), deep.get(), 0, true));
+}
+
+TEST(TstrArrayWildcard, RelativeStartsAndBadArguments)
+{
+    owned<tstr_array> q = name("manager/*/enable");
+    owned<tstr_array> n = name("/qz/iptrackd/config/manager/m1/enable");
+    tbool ret = false;
+    ASSERT_EQ(tstr_array_wildcard_match_rel(q.get(), n.get(), 3, &ret), 0);
+    EXPECT_TRUE(ret);
+    ASSERT_EQ(tstr_array_wildcard_match_ex(q.get(), 1, n.get(), 4, true, &ret), 0);
+    EXPECT_TRUE(ret);
+    ASSERT_EQ(tstr_array_wildcard_match_rel(q.get(), n.get(), 2, &ret), 0);
+    EXPECT_FALSE(ret);
+    EXPECT_TRUE(tstr_array_wildcard_match_ex_quick(q.get(), n.get(), 3, true));
+    LogCapture cap;
+    EXPECT_EQ(tstr_array_wildcard_match_rel(q.get(), n.get(), 7, &ret), lc_err_assertion_failed);
+    EXPECT_FALSE(tstr_array_wildcard_match_ex_quick(q.get(), n.get(), 7, true));
+    EXPECT_FALSE(tstr_array_wildcard_match_quick(nullptr, n.get()));
+    EXPECT_EQ(tstr_array_wildcard_match(q.get(), nullptr, &ret), lc_err_unexpected_null);
+}
+
+// ---------------------------------------------------------------------------
+// Tokeniser and joiner through tstr_array
+
+TEST(TstrArrayTokenize, NullResultForEmptyListsAndNames)
+{
+    owned<tstr_array> parts;
+    ASSERT_EQ(ts_tokenize_str("", ',', 0, 0, 0x20, parts.out()), 0);
+    EXPECT_EQ(parts.get(), nullptr);
+    ASSERT_EQ(ts_tokenize_str("", ',', 0, 0, 0, parts.out()), 0);
+    EXPECT_EQ(items(parts.get()), (strs{""}));
+    ASSERT_EQ(ts_tokenize_str(",a,,b,", ',', 0, 0, 0x38, parts.out()), 0);
+    EXPECT_EQ(items(parts.get()), (strs{"a", "b"}));
+    ASSERT_EQ(ts_tokenize_str("/", '/', '\\', 0, kNames, parts.out()), 0);
+    EXPECT_EQ(parts.get(), nullptr);
+
+    owned<tstring> text;
+    ASSERT_EQ(ts_new_str(text.out(), "a\\,b;c"), 0);
+    ASSERT_EQ(ts_tokenize(text.get(), ';', '\\', 0, 0, parts.out()), 0);
+    EXPECT_EQ(items(parts.get()), (strs{"a\\,b", "c"}));
+
+    LogCapture cap;
+    EXPECT_EQ(ts_tokenize_str("a", ',', ',', 0, 0, parts.out()), lc_err_generic_error);
+    EXPECT_EQ(parts.get(), nullptr);
+}
+
+TEST(TstrArrayTokenize, JoinAndSplitBackThroughTheArray)
+{
+    owned<tstr_array> parts = make({"a,b"});
+    owned<tstring> joined;
+    ASSERT_EQ(ts_join_tokens(parts.get(), ',', '\\', 0, 0, joined.out()), 0);
+    EXPECT_STREQ(ts_str(joined.get()), "a\\,b");
+    owned<tstr_array> back;
+    ASSERT_EQ(ts_tokenize_str(ts_str(joined.get()), ',', '\\', 0, 0, back.out()), 0);
+    EXPECT_EQ(items(back.get()), (strs{"a,b"}));
+
+    parts = make({"qz", "b/c", "d\\"});
+    ASSERT_EQ(tstr_array_set_str(parts.get(), 4, "e"), 0); // slot 3 null: an empty part
+    ASSERT_EQ(ts_join_tokens_utf8(parts.get(), '/', '\\', 0, 0x500, joined.out()), 0);
+    EXPECT_STREQ(ts_str(joined.get()), "/qz/b\\/c/d\\\\/e");
+    ASSERT_EQ(ts_tokenize_str_utf8(ts_str(joined.get()), '/', '\\', 0, kNames, back.out()), 0);
+    EXPECT_EQ(items(back.get()), (strs{"qz", "b/c", "d\\", "e"}));
+}
+
+// ---------------------------------------------------------------------------
+// Arrays of arrays
+
+TEST(TstrArrayArray, OwnsCopiesAndSortsByElementwiseOrder)
+{
+    owned<tstr_array_array> aa;
+    ASSERT_EQ(tstr_array_array_new(aa.out()), 0);
+    owned<tstr_array> x = make({"b"});
+    owned<tstr_array> y = make({"a", "z"});
+    ASSERT_EQ(tstr_array_array_append(aa.get(), x.get()), 0);
+    tstr_array *raw = y.release();
+    ASSERT_EQ(tstr_array_array_append_takeover(aa.get(), &raw), 0);
+    EXPECT_EQ(raw, nullptr);
+    ASSERT_EQ(tstr_array_array_sort(aa.get()), 0);
+    EXPECT_EQ(items(tstr_array_array_get_quick(aa.get(), 0)), (strs{"a", "z"}));
+    owned<tstr_array_array> copy;
+    ASSERT_EQ(tstr_array_array_duplicate(aa.get(), copy.out()), 0);
+    tbool same = false;
+    ASSERT_EQ(tstr_array_array_equal(aa.get(), copy.get(), &same), 0);
+    EXPECT_TRUE(same);
+    EXPECT_NE(tstr_array_array_get_quick(aa.get(), 1), tstr_array_array_get_quick(copy.get(), 1));
+}
