@@ -9,6 +9,7 @@
 
 #include "log/logging.h"
 #include "support/log_capture.h"
+#include "util/hash_table.h"
 
 namespace
 {
@@ -337,4 +338,71 @@ TEST(TstrArrayArray, OwnsCopiesAndSortsByElementwiseOrder)
     ASSERT_EQ(tstr_array_array_equal(aa.get(), copy.get(), &same), 0);
     EXPECT_TRUE(same);
     EXPECT_NE(tstr_array_array_get_quick(aa.get(), 1), tstr_array_array_get_quick(copy.get(), 1));
+}
+
+// ---------------------------------------------------------------------------
+// Hash-table callbacks for string types
+
+TEST(HtTstringCallbacks, TstringKeysFindByTextAndCopiesAreOwned)
+{
+    const ht_options opts{ht_hash_tstring_func, ht_key_equal_tstring_func, ht_tstring_set_func,
+                          ht_tstring_dup_func,  ht_tstring_free_func,      false};
+    owned<ht> table;
+    ASSERT_EQ(ht_new(table.out(), &opts), 0);
+    owned<tstring> key;
+    owned<tstring> value;
+    ASSERT_EQ(ts_new_str(key.out(), "m1"), 0);
+    ASSERT_EQ(ts_new_str(value.out(), "up"), 0);
+    ASSERT_EQ(ht_insert(table.get(), key.get(), 0, value.get()), 0);
+    ASSERT_EQ(ht_insert(table.get(), key.get(), 0, nullptr), 0); // replaces, frees the old
+    ASSERT_EQ(ts_put_str(value.get(), "down"), 0);
+    ASSERT_EQ(ht_insert(table.get(), key.get(), 0, value.get()), 0);
+
+    owned<tstring> probe;
+    ASSERT_EQ(ts_new_str(probe.out(), "m1"), 0); // another object, same text
+    tbool found = false;
+    void *got = nullptr;
+    ASSERT_EQ(ht_lookup(table.get(), probe.get(), 0, &found, nullptr, nullptr, &got), 0);
+    ASSERT_TRUE(found);
+    EXPECT_NE(got, value.get());
+    EXPECT_STREQ(ts_str(static_cast<tstring *>(got)), "down");
+    EXPECT_EQ(ht_get_num_nodes_quick(table.get()), 1u);
+
+    owned<ht> copy;
+    ASSERT_EQ(ht_duplicate(table.get(), copy.out()), 0);
+    ASSERT_EQ(ht_delete(table.get(), probe.get(), 0), 0);
+    ASSERT_EQ(ht_lookup(copy.get(), probe.get(), 0, &found, nullptr, nullptr, &got), 0);
+    EXPECT_TRUE(found);
+}
+
+TEST(HtTstringCallbacks, TstrArrayValuesCopiedOrAdopted)
+{
+    ht_options opts{nullptr,
+                    nullptr,
+                    ht_tstr_array_dup_set_func,
+                    ht_tstr_array_dup_func,
+                    ht_tstr_array_free_func,
+                    false};
+    owned<ht> copying;
+    ASSERT_EQ(ht_new(copying.out(), &opts), 0);
+    owned<tstr_array> list = make({"a", "b"});
+    ASSERT_EQ(ht_insert(copying.get(), "k", -1, list.get()), 0);
+    void *got = nullptr;
+    tbool found = false;
+    ASSERT_EQ(ht_lookup(copying.get(), "k", -1, &found, nullptr, nullptr, &got), 0);
+    ASSERT_TRUE(found);
+    EXPECT_NE(got, list.get());
+    EXPECT_EQ(tstr_array_compare(static_cast<tstr_array *>(got), list.get()), 0);
+
+    opts.set = ht_tstr_array_own_set_func;
+    owned<ht> owning;
+    ASSERT_EQ(ht_new(owning.out(), &opts), 0);
+    tstr_array *adopted = list.release();
+    ASSERT_EQ(ht_insert(owning.get(), "k", -1, adopted), 0);
+    ASSERT_EQ(ht_lookup(owning.get(), "k", -1, &found, nullptr, nullptr, &got), 0);
+    EXPECT_EQ(got, adopted); // freed with the table
+    owned<ht> copy;
+    ASSERT_EQ(ht_duplicate(owning.get(), copy.out()), 0);
+    ASSERT_EQ(ht_lookup(copy.get(), "k", -1, &found, nullptr, nullptr, &got), 0);
+    EXPECT_NE(got, adopted);
 }
