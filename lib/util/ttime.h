@@ -18,17 +18,7 @@
 #include <sys/time.h>
 
 #include "log/common.h"
-
-typedef int32 lt_time_sec;    // seconds since the epoch
-typedef int64 lt_time_ms;     // milliseconds since the epoch
-typedef int64 lt_time_us;     // microseconds since the epoch
-typedef int32 lt_date;        // lt_time_sec at 00:00:00 UTC of the day
-typedef int32 lt_daytime_sec; // seconds since midnight, below one day
-typedef int64 lt_daytime_ms;
-typedef int64 lt_daytime_us;
-typedef int32 lt_dur_sec; // durations
-typedef int64 lt_dur_ms;
-typedef int64 lt_dur_us;
+#include "util/ttime_types.h"
 
 constexpr int64 lt_sec_per_day = 86400;
 constexpr int64 lt_ms_per_day = 86400000;
