@@ -8,6 +8,15 @@
 namespace
 {
 
+// Stores into a slot; the common default is done inline.
+inline void put(const array *a, void **slot, void *e)
+{
+    if (a->assign == array_default_assign)
+        *slot = e;
+    else
+        a->assign(slot, e);
+}
+
 void release(const array *a, void *element)
 {
     if (element && a->free) a->free(element);
@@ -70,15 +79,17 @@ void *take(void **element)
 // Places `e` (already owned) into a fresh slot at `index` <= length.
 int place(array *a, uint32 index, void *e)
 {
-    int err = ensure_capacity(a, uint64{a->length} + 1);
-    if (err) {
-        release(a, e);
-        return err;
+    if (a->length == a->capacity) [[unlikely]] {
+        const int err = ensure_capacity(a, uint64{a->length} + 1);
+        if (err) {
+            release(a, e);
+            return err;
+        }
     }
     if (index < a->length)
         std::memmove(a->elements + index + 1, a->elements + index,
                      size_t{a->length - index} * sizeof(void *));
-    a->assign(&a->elements[index], e);
+    put(a, &a->elements[index], e);
     ++a->length;
     return 0;
 }
@@ -97,10 +108,22 @@ int cmp_at(const array *a, array_elem_compare_func compare, const void *const *v
     return compare(value, &a->elements[index]);
 }
 
+// The position after every element that compares equal to `element`: the
+// first element, scanning from index 0, that compares greater.  On an array
+// marked sorted the scan's answer is the upper bound, found by halving.
 uint32 insertion_point(const array *a, const void *element)
 {
-    // The position after every element that compares equal: a linear scan,
-    // which is what insertion costs anyway once the shift is paid.
+    if (a->sorted) {
+        uint32 lo = 0, hi = a->length;
+        while (lo < hi) {
+            const uint32 mid = lo + (hi - lo) / 2;
+            if (a->compare(&a->elements[mid], &element) <= 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo;
+    }
     uint32 i = 0;
     while (i < a->length && a->compare(&a->elements[i], &element) <= 0) ++i;
     return i;
@@ -119,7 +142,7 @@ int store(array *a, uint32 index, void *e)
     } else {
         release(a, a->elements[index]);
     }
-    a->assign(&a->elements[index], e);
+    put(a, &a->elements[index], e);
     a->sorted = false;
     return 0;
 }
@@ -360,7 +383,7 @@ int array_duplicate(const array *src, array **ret)
     for (uint32 i = 0; i < src->length; ++i) {
         void *e = nullptr;
         bail_error(copy_in(src, src->elements[i], &e));
-        d->assign(&d->elements[i], e);
+        put(d.get(), &d->elements[i], e);
         d->length = i + 1;
     }
     d->sorted = src->sorted;
@@ -377,7 +400,7 @@ int array_concat(array *dest, array **src)
     if (!s) return 0;
     bail_error(ensure_capacity(dest, uint64{dest->length} + s->length));
     for (uint32 i = 0; i < s->length; ++i) {
-        dest->assign(&dest->elements[dest->length++], s->elements[i]);
+        put(dest, &dest->elements[dest->length++], s->elements[i]);
         s->elements[i] = nullptr;
     }
     if (s->length) dest->sorted = false;
@@ -394,7 +417,7 @@ int array_append_array(array *dest, const array *src)
     for (uint32 i = 0; i < n; ++i) {
         void *e = nullptr;
         bail_error(copy_in(dest, src->elements[i], &e));
-        dest->assign(&dest->elements[dest->length++], e);
+        put(dest, &dest->elements[dest->length++], e);
         dest->sorted = false;
     }
     return 0;

@@ -122,10 +122,13 @@ TEST(Array, AppendClearsSortedSoBinarySearchIsRefusedAndBestSearchScans)
     ASSERT_EQ(array_best_search(a.get(), V(2), &at), 0);
     EXPECT_EQ(at, 3u); // found where a binary search would not look
 
-    // Without check_sorted the caller vouches for the order.
+    // Without check_sorted the caller vouches for the order; sorted
+    // insertion into an unmarked array scans for the first greater element.
     a->check_sorted = false;
     EXPECT_EQ(array_binary_search(a.get(), V(1), &at), 0);
     EXPECT_EQ(at, 0u);
+    ASSERT_EQ(array_insert_sorted(a.get(), V(4)), 0);
+    EXPECT_EQ(contents(a.get()), (vec{1, 3, 4, 5, 2}));
 }
 
 TEST(Array, SortedInsertGoesAfterEqualsAndBinarySearchFindsTheFirst)
