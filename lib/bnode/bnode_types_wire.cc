@@ -147,7 +147,8 @@ int copy_out_buffer(const bn_attrib *a, tbuf *buf)
 }
 
 // Reads and checks the header; on success the attribute holds id, type and
-// flags with no value.
+// flags with no value.  Failures are logged here; callers pass them on
+// quietly.
 int read_header(bn_attrib *a, const uint8 *bytes, uint32 avail, bn_type expect_class_type)
 {
     if (avail < off_value) bail_force(lc_err_no_buffer_space);
@@ -172,7 +173,7 @@ int copy_in_numeric(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_
     if (avail >= off_value) {
         const bn_type t = get_be32(bytes + off_type);
         if (!detail::type_has(t, detail::btc_fixed)) bail_force(lc_err_parse_error);
-        bail_error(read_header(a, bytes, avail, t));
+        bail_error_quiet(read_header(a, bytes, avail, t));
     } else {
         bail_force(lc_err_no_buffer_space);
     }
@@ -219,12 +220,12 @@ int copy_in_addr(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_use
     *ret_used = 0;
     bail_null(a);
     bail_null(bytes);
-    bail_error(read_header(a, bytes, avail, bt_ipaddr));
+    bail_error_quiet(read_header(a, bytes, avail, bt_ipaddr));
     constexpr uint32 need = 1 + addr_bytes;
     if (avail - off_value < need) bail_force(lc_err_no_buffer_space);
     lc_ipaddr v{};
     v.family = bytes[off_value];
-    bail_error(check_family(v.family));
+    bail_error_quiet(check_family(v.family));
     memcpy(v.addr, bytes + off_value + 1, addr_bytes);
     detail::value_store(a, v);
     a->value_length = sizeof v;
@@ -238,13 +239,13 @@ int copy_in_prefix(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_u
     *ret_used = 0;
     bail_null(a);
     bail_null(bytes);
-    bail_error(read_header(a, bytes, avail, bt_ipprefix));
+    bail_error_quiet(read_header(a, bytes, avail, bt_ipprefix));
     constexpr uint32 need = 2 + addr_bytes;
     if (avail - off_value < need) bail_force(lc_err_no_buffer_space);
     lc_ipprefix v{};
     v.family = bytes[off_value];
     v.mask_len = bytes[off_value + 1];
-    bail_error(check_family(v.family));
+    bail_error_quiet(check_family(v.family));
     if (v.mask_len > (v.family == lc_ipf_ipv4 ? 32 : 128)) bail_force(lc_err_parse_error);
     memcpy(v.addr, bytes + off_value + 2, addr_bytes);
     detail::value_store(a, v);
@@ -261,7 +262,7 @@ int copy_in_counted(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_
     *ret_used = 0;
     bail_null(a);
     bail_null(bytes);
-    bail_error(read_header(a, bytes, avail, class_type));
+    bail_error_quiet(read_header(a, bytes, avail, class_type));
     if (avail - off_value < 4) bail_force(lc_err_no_buffer_space);
     const uint32 n = get_be32(bytes + off_value);
     if (avail - off_value - 4 < n) bail_force(lc_err_no_buffer_space);
