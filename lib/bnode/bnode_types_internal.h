@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bnode/bnode_types.h"
+#include "bnode/bnode_types_time.h"
 
 namespace detail
 {
@@ -105,11 +106,6 @@ int attrib_reset_header(bn_attrib *a, bn_attribute_id id, bn_type type, uint32 f
 // Converts `text` (non-empty) into the inline value of a type below 101;
 // lc_err_unexpected_case (unlogged here) for a type with no text form.
 int parse_inline(bn_type type, uint32 flags, const char *text, uint8 *value, uint32 *ret_len);
-
-// The date, time-of-day, date-time and (text-form) duration types, through
-// the time library's text forms.
-int parse_time(bn_type type, const char *text, uint8 *value);
-int print_time(bn_type type, const uint8 *value, char *buf, uint32 size);
 
 // Text of one value: either in `local` or borrowed from the attribute.
 struct printed {

@@ -83,7 +83,19 @@ const text_case text_cases[] = {
     {bt_ipv6addr, 0, "2001:0db8:0000::0001", "2001:db8::1"},
     {bt_ipv6addr, 0, "::", nullptr},
     {bt_ipv6prefix, 0, "fe80::/10", nullptr},
+    {bt_date, 0, "2026/12/05", nullptr},
+    {bt_time_sec, 0, "12:30:00", nullptr},
+    {bt_time_sec, 0, "12:30", "12:30:00"},
+    {bt_time_ms, 0, "12:30:01.250", nullptr},
+    {bt_time_us, 0, "23:59:59.000001", nullptr},
+    {bt_datetime_sec, 0, "2026/12/05 10:20:30", nullptr},
+    {bt_datetime_ms, 0, "2026/12/05 10:20:31.250", nullptr},
+    {bt_datetime_us, 0, "2026/12/05 10:20:31.000001", nullptr},
+    {bt_datetime_us, 0, "2026/12/05 10:20", "2026/12/05 10:20:00"},
     {bt_duration_sec, 0, "90", nullptr},
+    {bt_duration_sec, btf_text_form, "90", "90.000000 seconds"},
+    {bt_duration_ms, btf_text_form, "1.5", "1.500000 seconds"},
+    {bt_duration_us, btf_text_form, "0.000001 seconds", "0.000001 seconds"},
     {bt_duration_ms, 0, "1500", nullptr},
     {bt_duration_us, 0, "18446744073709551615", "-1"},
     {bt_none, 0, "ignored", ""},
@@ -165,6 +177,11 @@ const fail_case fail_cases[] = {
     {bt_ipv6addr, 0, "2001::db8::1", lc_err_bad_type},
     {bt_ipv6prefix, 0, "::/129", lc_err_bad_type},
     {bt_ipv6prefix, 0, "::", lc_err_bad_type},
+    {bt_date, 0, "2026/13/01", lc_err_bad_type},
+    {bt_date, 0, "2026/12/05 10:00", lc_err_bad_type},
+    {bt_time_sec, 0, "25:00", lc_err_bad_type},
+    {bt_datetime_sec, 0, "yesterday", lc_err_bad_type},
+    {bt_duration_us, btf_text_form, "soon", lc_err_bad_type},
     {bt_duration_sec, 0, "-5", lc_err_bad_type},
     {bt_duration_sec, 0, "4294967296", lc_err_bad_type},
     {bt_duration_ms, 0, "1.5", lc_err_bad_type},
@@ -395,7 +412,6 @@ TEST(BnTypes, NameMapCoversEveryCodeOnce)
 
 TEST(BnTypes, ConverterMapsTheFortyThreeNames)
 {
-    GTEST_SKIP() << "converter waits for the string map";
     void *conv = nullptr;
     ASSERT_EQ(bn_init_type_converter(&conv), 0);
     int found = 0;
