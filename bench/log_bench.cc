@@ -13,6 +13,15 @@ void drop(int, const char *line, void *)
     benchmark::DoNotOptimize(line);
 }
 
+// A daemon-like logger at `level`; written lines go to `sink` (null: syslog).
+void setup(int32 level, lc_log_sink_fn sink)
+{
+    (void)lc_log_init("log_bench", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, LOG_USER,
+                      lc_log_output_syslog);
+    lc_log_set_effective_level_for_tests(level);
+    lc_log_set_sink(sink, nullptr);
+}
+
 // The floor: the same loop with nothing in it.
 void BM_EmptyLoop(benchmark::State &state)
 {
@@ -26,9 +35,7 @@ BENCHMARK(BM_EmptyLoop);
 
 void BM_FilteredDebug(benchmark::State &state)
 {
-    (void)lc_log_init("log_bench", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, LOG_USER,
-                      lc_log_output_syslog);
-    lc_log_set_effective_level_for_tests(LCL_NOTICE);
+    setup(LCL_NOTICE, nullptr);
     int i = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(i);
@@ -40,10 +47,7 @@ BENCHMARK(BM_FilteredDebug);
 
 void BM_WrittenToSink(benchmark::State &state)
 {
-    (void)lc_log_init("log_bench", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, LOG_USER,
-                      lc_log_output_syslog);
-    lc_log_set_effective_level_for_tests(LCL_DEBUG);
-    lc_log_set_sink(drop, nullptr);
+    setup(LCL_DEBUG, drop);
     int i = 0;
     for (auto _ : state) {
         lc_log_basic(LCL_INFO, "written %d %s", i, "to the sink");
@@ -55,10 +59,7 @@ BENCHMARK(BM_WrittenToSink);
 
 void BM_WrittenWithSourceInfo(benchmark::State &state)
 {
-    (void)lc_log_init("log_bench", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, LOG_USER,
-                      lc_log_output_syslog);
-    lc_log_set_effective_level_for_tests(LCL_DEBUG);
-    lc_log_set_sink(drop, nullptr);
+    setup(LCL_DEBUG, drop);
     for (auto _ : state) lc_bail_report_error(lc_err_not_found, __func__, __FILE__, __LINE__);
     lc_log_set_sink(nullptr, nullptr);
 }

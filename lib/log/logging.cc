@@ -795,6 +795,10 @@ void lc_log_set_tz_change_hook(lc_log_tz_change_hook_fn hook)
 void lc_log_set_sink(lc_log_sink_fn sink, void *data)
 {
     log_lock lock;
+    // A state made here, on the setting thread, lets lines logged first by
+    // another thread reach the sink too (only the main thread may make the
+    // fallback state from a message).
+    if (sink && !g_state) init_fallback_locked();
     g_sink = sink;
     g_sink_data = data;
 }

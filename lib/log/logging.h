@@ -231,7 +231,7 @@ int32 lc_log_get_override_log_level();
 bool lc_log_override_active();
 
 [[nodiscard]] int lc_log_get_syslog_facility(int32 *ret_facility);
-// Process name of the state ("" without one).
+// Process name of the state ("" without one); valid until lc_log_close.
 const char *lc_log_get_lls_process_name();
 
 // Logs `native_tid` as "tid <logged_tid>" from now on.
@@ -269,7 +269,8 @@ extern const char lc_build_id[];
 // While a sink is set, every line that would go to syslog is handed to it
 // (syslog priority and the finished line, without the trailing newline)
 // instead of syslog.  Null restores syslog.  A sink that leaves errno at
-// EAGAIN is treated as a full syslog socket.
+// EAGAIN is treated as a full syslog socket.  Setting a sink without a
+// logger state creates the "-UNINIT" fallback state.
 typedef void (*lc_log_sink_fn)(int priority, const char *line, void *data);
 void lc_log_set_sink(lc_log_sink_fn sink, void *data);
 // Sets the effective level and pins it: lc_log_init, the level link and the

@@ -571,3 +571,13 @@ TEST(LogFacilities, StreamsKeepTheirOwnFacility)
     EXPECT_EQ(lc_get_facility_audit(), LOG_LOCAL3);
     EXPECT_EQ(lc_get_facility_system(), LOG_LOCAL1);
 }
+
+TEST_F(Logger, CaptureMakesTheFallbackStateForLinesFromOtherThreads)
+{
+    EXPECT_EQ(lc_log_close(), 0);
+    LogCapture cap;
+    EXPECT_STREQ(lc_log_get_lls_process_name(), "logging_test-UNINIT");
+    std::thread([] { LOG_AS(0, LCL_ERR, "from a thread"); }).join();
+    EXPECT_EQ(cap.lines(),
+              std::vector<std::string>{"CPU 3 TID 12345: [unk.ERR]: unk: from a thread"});
+}
