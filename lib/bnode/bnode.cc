@@ -9,20 +9,11 @@
 #include <cstring>
 
 #include "bnode/bnode.h"
+#include "bnode/bnode_internal.h"
+
+using detail::binding_lookup_attrib;
 
 namespace {
-
-// Looks slot `id` up without logging: lc_err_unexpected_null when there is
-// no attribute array, lc_err_not_found when the id lies beyond it; an empty
-// slot gives success and null.
-int lookup_attrib(const bn_binding *binding, bn_attribute_id id, bn_attrib **ret)
-{
-    *ret = nullptr;
-    if (binding->attribs == nullptr) return lc_err_unexpected_null;
-    if (id >= bn_attrib_array_length_quick(binding->attribs)) return lc_err_not_found;
-    *ret = bn_attrib_array_get_quick(binding->attribs, id);
-    return 0;
-}
 
 // Fills an empty parts cache by parsing the name.  The cache is not part of
 // the binding's value, so this is allowed on a binding the caller holds as
@@ -40,6 +31,15 @@ int cache_name_parts(const bn_binding *binding)
 }
 
 } // namespace
+
+int detail::binding_lookup_attrib(const bn_binding *binding, bn_attribute_id id, bn_attrib **ret)
+{
+    *ret = nullptr;
+    if (binding->attribs == nullptr) return lc_err_unexpected_null;
+    if (id >= bn_attrib_array_length_quick(binding->attribs)) return lc_err_not_found;
+    *ret = bn_attrib_array_get_quick(binding->attribs, id);
+    return 0;
+}
 
 // ---------------------------------------------------------------------------
 // Construction and destruction
@@ -318,7 +318,7 @@ int bn_binding_get_attrib(const bn_binding *binding, bn_attribute_id attribute_i
     bail_null(binding);
 
     bn_attrib *attrib = nullptr;
-    if (lookup_attrib(binding, attribute_id, &attrib) == 0) *ret = attrib;
+    if (binding_lookup_attrib(binding, attribute_id, &attrib) == 0) *ret = attrib;
     return 0;
 }
 
@@ -330,7 +330,7 @@ int bn_binding_get_attrib_copy(const bn_binding *binding, bn_attribute_id attrib
     bail_null(binding);
 
     bn_attrib *attrib = nullptr;
-    if (lookup_attrib(binding, attribute_id, &attrib) != 0 || attrib == nullptr) return 0;
+    if (binding_lookup_attrib(binding, attribute_id, &attrib) != 0 || attrib == nullptr) return 0;
     bail_error(bn_attrib_dup(attrib, ret));
     return 0;
 }
@@ -343,7 +343,7 @@ int bn_binding_get_attrib_detach(bn_binding *binding, bn_attribute_id attribute_
     bail_null(binding);
 
     bn_attrib *attrib = nullptr;
-    if (lookup_attrib(binding, attribute_id, &attrib) != 0 || attrib == nullptr) return 0;
+    if (binding_lookup_attrib(binding, attribute_id, &attrib) != 0 || attrib == nullptr) return 0;
     bail_error(bn_attrib_array_remove_no_shift(binding->attribs, attribute_id, ret));
     return 0;
 }
@@ -414,7 +414,7 @@ int bn_binding_get_type(const bn_binding *binding, bn_attribute_id attribute_id,
     bail_null(binding);
 
     bn_attrib *attrib = nullptr;
-    bail_error(lookup_attrib(binding, attribute_id, &attrib));
+    bail_error(binding_lookup_attrib(binding, attribute_id, &attrib));
     if (attrib == nullptr) return 0;
     bn_type type = bn_type(0);
     uint32 flags = 0;
@@ -434,8 +434,8 @@ int bn_binding_compare_attribs(const bn_binding *a, const bn_binding *b,
 
     bn_attrib *attrib_a = nullptr;
     bn_attrib *attrib_b = nullptr;
-    (void)lookup_attrib(a, attribute_id, &attrib_a);
-    (void)lookup_attrib(b, attribute_id, &attrib_b);
+    (void)binding_lookup_attrib(a, attribute_id, &attrib_a);
+    (void)binding_lookup_attrib(b, attribute_id, &attrib_b);
     bail_error(bn_attrib_compare(attrib_a, attrib_b, ret_result));
     return 0;
 }

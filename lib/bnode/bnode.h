@@ -170,6 +170,98 @@ const tstr_array *bn_binding_get_name_parts_quick(const bn_binding *binding);
                                              bn_attribute_id attribute_id, int *ret_result);
 
 // ---------------------------------------------------------------------------
+// Per-type family, binding level: for every member of BN_ATTRIB_TYPES
+// (bnode_types.h)
+//   bn_binding_set_<T>: stores a new attribute at slot `attribute_id`,
+//     replacing (freeing) what was there;
+//   bn_binding_new_<T>: bn_binding_new_named, then bn_binding_set_<T>;
+//   bn_binding_new_parts_<T>: the same, named through
+//     bn_binding_new_parts_components;
+//   bn_binding_get_<T>: the attribute of that id, which must be of type T.
+//     An empty slot succeeds with `*ret_type_and_flags` 0 and `*ret`
+//     untouched; no attribute array (lc_err_unexpected_null) or an id
+//     beyond it (lc_err_not_found) is logged and returned; a null binding
+//     logs "NULL binding passed".
+#define BN_BINDING_FAMILY_DECLARE(name, code, arg_t, ret_t)                                    \
+    [[nodiscard]] int bn_binding_set_##name(bn_binding *binding, bn_attribute_id attribute_id, \
+                                            uint32 type_flags, arg_t value);                   \
+    [[nodiscard]] int bn_binding_new_##name(bn_binding **ret, const char *binding_name,        \
+                                            bn_attribute_id attribute_id, uint32 type_flags,   \
+                                            arg_t value);                                      \
+    [[nodiscard]] int bn_binding_new_parts_##name(                                             \
+        bn_binding **ret, const char *binding_name, const tstr_array *name_parts,              \
+        bool is_absolute, bn_attribute_id attribute_id, uint32 type_flags, arg_t value);       \
+    [[nodiscard]] int bn_binding_get_##name(const bn_binding *binding,                         \
+                                            bn_attribute_id attribute_id,                      \
+                                            uint32 *ret_type_and_flags, ret_t ret);
+BN_ATTRIB_TYPES(BN_BINDING_FAMILY_DECLARE)
+#undef BN_BINDING_FAMILY_DECLARE
+
+// Text forms: `text` is parsed as `type` (bn_attrib_set_str); a text that
+// does not convert fails with the converter's code, unlogged.
+[[nodiscard]] int bn_binding_set_str(bn_binding *binding, bn_attribute_id attribute_id,
+                                     bn_type type, uint32 type_flags, const char *text);
+[[nodiscard]] int bn_binding_new_str(bn_binding **ret, const char *name,
+                                     bn_attribute_id attribute_id, bn_type type,
+                                     uint32 type_flags, const char *text);
+[[nodiscard]] int bn_binding_new_parts_str(bn_binding **ret, const char *name,
+                                           const tstr_array *name_parts, bool is_absolute,
+                                           bn_attribute_id attribute_id, bn_type type,
+                                           uint32 type_flags, const char *text);
+// As above, but a text that does not convert (lc_err_bad_type) is retried
+// once with btf_invalid added: the binding gets the type, marked invalid.
+[[nodiscard]] int bn_binding_new_str_autoinval(bn_binding **ret, const char *name,
+                                               bn_attribute_id attribute_id, bn_type type,
+                                               uint32 type_flags, const char *text);
+[[nodiscard]] int bn_binding_new_parts_str_autoinval(bn_binding **ret, const char *name,
+                                                     const tstr_array *name_parts,
+                                                     bool is_absolute,
+                                                     bn_attribute_id attribute_id, bn_type type,
+                                                     uint32 type_flags, const char *text);
+
+// Readers of any type.  An empty slot succeeds with a null result (and
+// `*ret_type_and_flags` 0); no attribute array or an id beyond it logs
+// "Can't get attribute %s of binding %s" and returns the lookup error; a
+// null binding logs "NULL binding passed".  `expected_type` 0 accepts any
+// type; otherwise a different type fails with lc_err_assertion_failed.
+// The printed value, as a heap string (free()).
+[[nodiscard]] int bn_binding_get_str(const bn_binding *binding, bn_attribute_id attribute_id,
+                                     bn_type expected_type, uint32 *ret_type_and_flags,
+                                     char **ret);
+[[nodiscard]] int bn_binding_get_tstr(const bn_binding *binding, bn_attribute_id attribute_id,
+                                      bn_type expected_type, uint32 *ret_type_and_flags,
+                                      tstring **ret);
+// The printed value into `buf` (an empty slot gives the empty text).
+[[nodiscard]] int bn_binding_get_buf(const bn_binding *binding, bn_attribute_id attribute_id,
+                                     bn_type expected_type, uint32 *ret_type_and_flags,
+                                     char *buf, uint32 buf_size);
+// Borrowed string of a string-type attribute.
+[[nodiscard]] int bn_binding_get_tstring_const(const bn_binding *binding,
+                                               bn_attribute_id attribute_id,
+                                               bn_type expected_type,
+                                               uint32 *ret_type_and_flags, const tstring **ret);
+// Borrowed buffer / bytes of a "binary" attribute.
+[[nodiscard]] int bn_binding_get_tbuf_const(const bn_binding *binding,
+                                            bn_attribute_id attribute_id,
+                                            uint32 *ret_type_and_flags, const tbuf **ret);
+[[nodiscard]] int bn_binding_get_buf_const(const bn_binding *binding,
+                                           bn_attribute_id attribute_id,
+                                           uint32 *ret_type_and_flags, const uint8 **ret_bytes,
+                                           uint32 *ret_len);
+// Takes the attribute out of the binding (its slot left empty) and hands
+// its string / buffer to the caller.  A type mismatch leaves the binding
+// unchanged.
+[[nodiscard]] int bn_binding_get_tstring_detach(bn_binding *binding,
+                                                bn_attribute_id attribute_id,
+                                                bn_type expected_type,
+                                                uint32 *ret_type_and_flags, tstring **ret);
+[[nodiscard]] int bn_binding_get_tbuf_detach(bn_binding *binding, bn_attribute_id attribute_id,
+                                             uint32 *ret_type_and_flags, tbuf **ret);
+// The decoded text of a "secret" attribute (null for an empty slot).
+[[nodiscard]] int bn_binding_get_secret(const bn_binding *binding, bn_attribute_id attribute_id,
+                                        char **ret);
+
+// ---------------------------------------------------------------------------
 // Names and parts
 
 // Splits a name; an empty name (or "/") gives an empty array.
@@ -213,10 +305,123 @@ bool bn_binding_name_parts_pattern_parts_match(const tstr_array *name_parts, boo
                                                bool pattern_is_absolute);
 
 // ---------------------------------------------------------------------------
-// Binding arrays
+// Binding arrays: the typed array (util/typed_arrays.h) of owned bindings,
+// compared by name, copied with bn_binding_dup and freed with
+// bn_binding_free; duplicates allowed, sortedness checked.  Appends leave the
+// array unsorted; once sorted (bn_binding_array_sort, sorted insertion) the
+// name lookups below search by halving.
+
+LC_TYPED_ARRAY_DECLARE_OWNED(bn_binding_array, bn_binding)
+
+// Index value meaning "no such binding".
+constexpr uint32 bn_binding_array_no_index = 0xFFFFFFFFu;
 
 // Array comparison by name: tstring byte comparison of the two names (the
-// arguments point at array slots holding `bn_binding *`).
+// arguments point at array slots holding `bn_binding *`; an empty slot sorts
+// first).
 int bn_binding_compare_names_for_array(const void *slot_a, const void *slot_b);
 
-#include "bnode/bnode_array.h"
+// Index of the first binding named exactly `name`; bn_binding_array_no_index
+// with success when there is none.
+[[nodiscard]] int bn_binding_array_get_index_by_name(const bn_binding_array *array,
+                                                     const char *name, uint32 *ret_index);
+// The binding named `name`, borrowed; null with success when absent.
+[[nodiscard]] int bn_binding_array_get_binding_by_name(const bn_binding_array *array,
+                                                       const char *name, const bn_binding **ret);
+// The same for the name "<prefix>/<rel_name>".
+[[nodiscard]] int bn_binding_array_get_binding_by_name_rel(const bn_binding_array *array,
+                                                           const char *prefix,
+                                                           const char *rel_name,
+                                                           const bn_binding **ret);
+// The same for a printf-formatted name.
+[[nodiscard]] int bn_binding_array_get_binding_by_name_fmt(const bn_binding_array *array,
+                                                           const bn_binding **ret,
+                                                           const char *format, ...)
+    [[gnu::format(printf, 3, 4)]];
+// Removes the binding named `name` (later ones shift down) and hands it to
+// the caller; null with success when absent.
+[[nodiscard]] int bn_binding_array_detach_binding_by_name(bn_binding_array *array,
+                                                          const char *name, bn_binding **ret);
+[[nodiscard]] int bn_binding_array_detach_binding_by_name_rel(bn_binding_array *array,
+                                                              const char *prefix,
+                                                              const char *rel_name,
+                                                              bn_binding **ret);
+// The printed value attribute of the named binding; null with success when
+// the binding is absent.
+[[nodiscard]] int bn_binding_array_get_value_tstr_by_name(const bn_binding_array *array,
+                                                          const char *name,
+                                                          uint32 *ret_type_and_flags,
+                                                          tstring **ret);
+[[nodiscard]] int bn_binding_array_get_value_tstr_by_name_rel(const bn_binding_array *array,
+                                                              const char *prefix,
+                                                              const char *rel_name,
+                                                              uint32 *ret_type_and_flags,
+                                                              tstring **ret);
+// The value of a "bool" binding (false with success when absent).
+[[nodiscard]] int bn_binding_array_get_value_tbool_by_name(const bn_binding_array *array,
+                                                           const char *name,
+                                                           uint32 *ret_type_and_flags,
+                                                           tbool *ret);
+
+// The first binding from index `start` on whose name matches `pattern`.
+// Outputs are cleared first (the index to bn_binding_array_no_index) and
+// stay so when none matches; that is not an error.
+[[nodiscard]] int bn_binding_array_get_first_matching_binding(const bn_binding_array *array,
+                                                              const char *pattern, uint32 start,
+                                                              uint32 *ret_index,
+                                                              const bn_binding **ret);
+// The printed value of that binding.
+[[nodiscard]] int bn_binding_array_get_first_matching_value_tstr(const bn_binding_array *array,
+                                                                 const char *pattern,
+                                                                 uint32 start, uint32 *ret_index,
+                                                                 uint32 *ret_type_and_flags,
+                                                                 tstring **ret);
+// That binding, removed from the array and handed to the caller.
+[[nodiscard]] int bn_binding_array_detach_first_matching_binding(bn_binding_array *array,
+                                                                 const char *pattern,
+                                                                 uint32 start,
+                                                                 uint32 *ret_index,
+                                                                 bn_binding **ret);
+// Removes every binding below `name` (pattern "<name>/**"; the node itself
+// stays).  With `ret` they come back in a new array in their old order,
+// otherwise they are freed.  `name` is at most bn_subtree_name_max bytes.
+[[nodiscard]] int bn_bindings_array_detach_subtree(bn_binding_array *array, const char *name,
+                                                   bn_binding_array **ret);
+
+// For every binding matching `pattern`, in array order: its value printed,
+// split as a node name, and the part at `part_index` collected.  Bindings
+// without a value or without that part add nothing.
+[[nodiscard]] int bn_binding_array_get_name_part_tstr_array(const bn_binding_array *array,
+                                                            const char *pattern,
+                                                            uint32 part_index, tstr_array **ret);
+[[nodiscard]] int bn_binding_array_get_name_part_tsarray(const bn_binding_array *array,
+                                                         const char *pattern, uint32 part_index,
+                                                         tstr_array **ret);
+// The last name part of every binding, in order (an empty text for a name
+// without parts; empty slots add nothing).
+[[nodiscard]] int bn_binding_array_get_last_name_parts(const bn_binding_array *array,
+                                                       tstr_array **ret);
+
+// Logs every element at `log_level`, one line each:
+//   "<prefix>: [i] <name> = <value> (<type name>)"
+// ("[i] ..." without a prefix), "<prefix>: [i] NULL" for an empty slot,
+// "[Binary data: length N]" as the value of a "binary" attribute, and
+// "(null)" with type "none" for a binding without a value attribute.
+// Nothing is formatted when the level is not enabled.
+[[nodiscard]] int bn_binding_array_dump(const char *prefix, const bn_binding_array *array,
+                                        int log_level);
+
+// Orderings for sorting by address (array comparison callbacks).  The
+// `tstr_` forms take slots holding `tstring *`, the `bn_binding_name_`
+// forms slots holding `bn_binding *`, compared by their last name part.  The
+// text is an address optionally followed by "/" and a decimal length; the
+// order is by address, then by length (-1, 0, 1).  IPv4 texts are read up
+// to bn_compare_ipv4_text_max characters and ordered by value; IPv6 texts
+// up to bn_compare_ipv6_text_max characters and ordered as the "ipv6addr"
+// attribute comparison orders them (first address byte least
+// significant).  A text that does not convert counts as address 0; an empty
+// slot sorts first.
+int tstr_compare_ip(const void *slot_a, const void *slot_b);
+int bn_binding_name_compare_ip(const void *slot_a, const void *slot_b);
+int tstr_compare_ipv6(const void *slot_a, const void *slot_b);
+int bn_binding_name_compare_ipv6(const void *slot_a, const void *slot_b);

@@ -1,0 +1,376 @@
+// Node names: splitting, escaping, joining, part selection and wildcard
+// patterns.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bnode/bnode.h"
+#include "bnode/bnode_name_walk.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using parts_t = std::vector<std::string>;
+
+struct free_str {
+    void operator()(char *p) const { free(p); }
+};
+using heap_str = std::unique_ptr<char, free_str>;
+
+parts_t to_vector(const tstr_array *a)
+{
+    parts_t v;
+    for (uint32 i = 0; i < tstr_array_length_quick(a); ++i) {
+        const char *s = tstr_array_get_str_quick(a, i);
+        v.push_back(s ? s : "<null>");
+    }
+    return v;
+}
+
+owned<tstr_array> to_tstr_array(const parts_t &v)
+{
+    owned<tstr_array> a;
+    EXPECT_EQ(tstr_array_new(a.out(), nullptr), 0);
+    for (const std::string &s : v) EXPECT_EQ(tstr_array_append_str(a.get(), s.c_str()), 0);
+    return a;
+}
+
+parts_t split(const char *name, bool *is_absolute = nullptr)
+{
+    owned<tstr_array> parts;
+    bool abs = false;
+    EXPECT_EQ(bn_binding_name_to_parts(name, parts.out(), &abs), 0) << name;
+    if (is_absolute) *is_absolute = abs;
+    return to_vector(parts.get());
+}
+
+std::string join(const parts_t &v, bool is_absolute)
+{
+    owned<tstr_array> a = to_tstr_array(v);
+    char *name = nullptr;
+    EXPECT_EQ(bn_binding_name_parts_to_name(a.get(), is_absolute, &name), 0);
+    heap_str hold{name};
+    return name ? name : "<null>";
+}
+
+// The parts the text walker cuts, unescaped.
+parts_t walk(const char *name, bool *is_absolute)
+{
+    detail::raw_name_parts w{name};
+    *is_absolute = w.absolute();
+    parts_t v;
+    while (!w.at_end()) {
+        const detail::name_part p = w.next();
+        std::string s;
+        size_t i = 0;
+        while (i < p.text.size()) s.push_back(detail::raw_part_next_char(p.text, &i));
+        v.push_back(s);
+    }
+    return v;
+}
+
+// The wildcard rule written out step by step over split parts.
+bool reference_match(const parts_t &n, bool a, const parts_t &q, bool b)
+{
+    if (a != b) return false;
+    if (n.empty() && q.empty()) return true;
+    if (n.empty() || q.empty()) return false;
+    if (q.size() > n.size()) return false;
+    for (size_t i = 0; i < q.size(); ++i) {
+        if (q[i] == "**") return true;
+        if (q[i] != "*" && q[i] != n[i]) return false;
+    }
+    return n.size() == q.size();
+}
+
+std::string random_text(std::mt19937 &rng, size_t max_len, const std::string &alphabet)
+{
+    std::uniform_int_distribution<size_t> len(0, max_len);
+    std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+    std::string s;
+    for (size_t n = len(rng); n > 0; --n) s.push_back(alphabet[pick(rng)]);
+    return s;
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(BnodeName, SplitsAtUnescapedSlashesOnly)
+{
+    bool abs = false;
+    EXPECT_EQ(split("/a/b\\/c/d", &abs), (parts_t{"a", "b/c", "d"}));
+    EXPECT_TRUE(abs);
+    EXPECT_EQ(join({"a", "b/c", "d"}, true), "/a/b\\/c/d");
+
+    // A backslash before anything else stays, with that character; one at
+    // the very end stays too.
+    EXPECT_EQ(split("/a\\xb/c\\"), (parts_t{"a\\xb", "c\\"}));
+    EXPECT_EQ(split("/a\\\\/b"), (parts_t{"a\\", "b"}));
+    EXPECT_EQ(split("rel/x", &abs), (parts_t{"rel", "x"}));
+    EXPECT_FALSE(abs);
+}
+
+TEST(BnodeName, EmptyNamesHaveNoParts)
+{
+    bool abs = true;
+    EXPECT_EQ(split("", &abs), parts_t{});
+    EXPECT_FALSE(abs);
+    EXPECT_EQ(split("/", &abs), parts_t{});
+    EXPECT_TRUE(abs);
+    // Every separator ends a part, so doubled and trailing ones give empty
+    // parts.
+    EXPECT_EQ(split("/a//b/"), (parts_t{"a", "", "b", ""}));
+    EXPECT_EQ(join({}, true), "/");
+    EXPECT_EQ(join({}, false), "");
+}
+
+TEST(BnodeName, SplitJoinRoundTripsAnyParts)
+{
+    std::mt19937 rng(20261205);
+    const std::string alphabet = "ab/\\*x.-_ \xc3\xa9";
+    for (int round = 0; round < 3000; ++round) {
+        std::uniform_int_distribution<int> count(0, 6);
+        parts_t parts;
+        for (int n = count(rng); n > 0; --n) parts.push_back(random_text(rng, 6, alphabet));
+        // An empty first part cannot be told from the leading separator.
+        if (!parts.empty() && parts[0].empty()) parts[0] = "*";
+        const bool abs = round % 2 == 0;
+        const std::string name = join(parts, abs);
+        bool back_abs = !abs;
+        ASSERT_EQ(split(name.c_str(), &back_abs), parts) << "name " << name;
+        ASSERT_EQ(back_abs, abs) << "name " << name;
+        // The walker that the matcher runs on cuts the same parts.
+        bool walk_abs = !abs;
+        ASSERT_EQ(walk(name.c_str(), &walk_abs), parts) << "name " << name;
+        ASSERT_EQ(walk_abs, back_abs);
+    }
+}
+
+TEST(BnodeName, WalkerAgreesWithTokeniserOnArbitraryText)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 5000; ++round) {
+        const std::string name = random_text(rng, 12, "a/\\*");
+        bool abs = false;
+        bool walk_abs = false;
+        ASSERT_EQ(walk(name.c_str(), &walk_abs), split(name.c_str(), &abs)) << name;
+        ASSERT_EQ(walk_abs, abs) << name;
+    }
+}
+
+TEST(BnodeName, EscapesOnePart)
+{
+    const struct {
+        const char *part;
+        const char *escaped;
+    } cases[] = {
+        {"plain", "plain"},   {"b/c", "b\\/c"},   {"a\\b", "a\\b"},
+        {"a\\/b", "a\\\\\\/b"}, {"a\\\\b", "a\\\\\\\\b"}, {"*", "*"},
+    };
+    for (const auto &c : cases) {
+        char *out = nullptr;
+        ASSERT_EQ(bn_binding_name_escape_str(c.part, &out), 0);
+        heap_str hold{out};
+        EXPECT_STREQ(out, c.escaped) << c.part;
+        EXPECT_EQ(split(out), parts_t{c.part});
+    }
+}
+
+TEST(BnodeName, JoinsPartialRangesAndArguments)
+{
+    owned<tstr_array> parts = to_tstr_array({"qz", "iptrackd", "config", "a/b"});
+    char *out = nullptr;
+    ASSERT_EQ(bn_binding_name_parts_partial_to_name(parts.get(), 1, 3, true, &out), 0);
+    EXPECT_STREQ(out, "/iptrackd/config");
+    free(out);
+    ASSERT_EQ(bn_binding_name_parts_partial_to_name(parts.get(), 2, -1, false, &out), 0);
+    EXPECT_STREQ(out, "config/a\\/b");
+    free(out);
+    // Empty ranges, a negative end and a null array give nothing, successfully.
+    ASSERT_EQ(bn_binding_name_parts_partial_to_name(parts.get(), 3, 3, true, &out), 0);
+    EXPECT_EQ(out, nullptr);
+    ASSERT_EQ(bn_binding_name_parts_partial_to_name(parts.get(), 0, -2, true, &out), 0);
+    EXPECT_EQ(out, nullptr);
+    ASSERT_EQ(bn_binding_name_parts_partial_to_name(nullptr, 0, -1, true, &out), 0);
+    EXPECT_EQ(out, nullptr);
+
+    ASSERT_EQ(bn_binding_name_parts_to_name_va(true, &out, 3, "qz", "a/b", "c"), 0);
+    EXPECT_STREQ(out, "/qz/a\\/b/c");
+    free(out);
+
+    ASSERT_EQ(bn_binding_name_append_part("/qz/x", "m/1", &out), 0);
+    EXPECT_STREQ(out, "/qz/x/m\\/1");
+    free(out);
+    ASSERT_EQ(bn_binding_name_append_part("rel", "x", &out), 0);
+    EXPECT_STREQ(out, "rel/x");
+    free(out);
+
+    ASSERT_EQ(bn_binding_name_get_last_part("/qz/a\\/b", &out), 0);
+    EXPECT_STREQ(out, "a/b");
+    free(out);
+    ASSERT_EQ(bn_binding_name_get_last_part("/", &out), 0);
+    EXPECT_EQ(out, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Part selection
+
+TEST(BnodeNameSelect, HandsOutChosenPartsOfAName)
+{
+    tstring *mgr = nullptr;
+    tstring *leaf = nullptr;
+    ASSERT_EQ(bn_binding_name_to_parts_va("/qz/iptrackd/config/manager/m\\/1/enable", false, 2, 4,
+                                          &mgr, 5, &leaf),
+              0);
+    owned<tstring> hold_mgr{mgr}, hold_leaf{leaf};
+    EXPECT_STREQ(ts_str(mgr), "m/1");
+    EXPECT_STREQ(ts_str(leaf), "enable");
+}
+
+TEST(BnodeNameSelect, ChecksEverythingBeforeHandingOut)
+{
+    LogCapture cap;
+    const char *name = "/qz/iptrackd/config/manager";
+    tstring *a = nullptr;
+    tstring *b = nullptr;
+
+    EXPECT_EQ(bn_binding_name_to_parts_va(name, false, 1, 4, &a), lc_err_not_found);
+    EXPECT_EQ(bn_binding_name_to_parts_va(name, false, 2, 1, &a, 7, &b), lc_err_not_found);
+    EXPECT_EQ(a, nullptr);
+
+    EXPECT_EQ(bn_binding_name_to_parts_va(name, false, 2, 2, &a, 2, &b), lc_err_assertion_failed);
+    EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
+    EXPECT_EQ(a, nullptr);
+
+    EXPECT_EQ(bn_binding_name_to_parts_va(name, false, 2, 0, &a, 1, (tstring **)nullptr),
+              lc_err_unexpected_null);
+    EXPECT_EQ(a, nullptr);
+
+    // Under allow_missing an absent part leaves its output as it was.
+    tstring *sentinel = reinterpret_cast<tstring *>(0x1);
+    b = sentinel;
+    ASSERT_EQ(bn_binding_name_to_parts_va(name, true, 2, 3, &a, 9, &b), 0);
+    owned<tstring> hold{a};
+    EXPECT_STREQ(ts_str(a), "manager");
+    EXPECT_EQ(b, sentinel);
+}
+
+TEST(BnodeNameSelect, TakesPartsOutOfTheArray)
+{
+    owned<tstr_array> parts = to_tstr_array({"a", "b", "c"});
+    tstring *b = nullptr;
+    ASSERT_EQ(bn_binding_name_parts_to_parts_va(parts.get(), false, 1, 1, &b), 0);
+    owned<tstring> hold{b};
+    EXPECT_STREQ(ts_str(b), "b");
+    EXPECT_EQ(tstr_array_length_quick(parts.get()), 3u);
+    EXPECT_EQ(tstr_array_get_str_quick(parts.get(), 1), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Patterns
+
+struct match_case {
+    const char *name;
+    const char *pattern;
+    bool match;
+};
+
+// Every way of giving name and pattern (text or parts) decides alike.
+void expect_all_forms(const char *name, const char *pattern, bool expected)
+{
+    bool na = false;
+    bool pa = false;
+    owned<tstr_array> n;
+    owned<tstr_array> p;
+    ASSERT_EQ(bn_binding_name_to_parts(name, n.out(), &na), 0);
+    ASSERT_EQ(bn_binding_name_to_parts(pattern, p.out(), &pa), 0);
+    SCOPED_TRACE(std::string(name) + " ~ " + pattern);
+    EXPECT_EQ(bn_binding_name_pattern_match(name, pattern), expected);
+    EXPECT_EQ(bn_binding_name_parts_pattern_match(n.get(), na, pattern), expected);
+    EXPECT_EQ(bn_binding_name_pattern_parts_match(name, p.get(), pa), expected);
+    EXPECT_EQ(bn_binding_name_parts_pattern_parts_match(n.get(), na, p.get(), pa), expected);
+}
+
+TEST(BnodePattern, StarIsOnePartDoubleStarIsOneOrMore)
+{
+    const match_case cases[] = {
+        {"/a/x/c", "/a/*/c", true},
+        {"/a/x/y/c", "/a/*/c", false},
+        {"/a/x", "/a/**", true},
+        {"/a/x/y/c", "/a/**", true},
+        {"/a", "/a/**", false},
+        {"/a/x", "a/*", false},
+        {"a/x", "a/*", true},
+        // "**" decides at once, provided the pattern is not longer than the name.
+        {"/a/b/c", "/a/**/z", true},
+        {"/a/b", "/a/**/z", false},
+        {"/", "/", true},
+        {"", "", true},
+        {"/a", "/", false},
+        {"/", "/**", false},
+        {"/a/b\\/c", "/a/*", true},
+        {"/a/b\\/c", "/a/b\\/c", true},
+        {"/a/b\\/c", "/a/b/c", false},
+        // An escaped star is an ordinary part.
+        {"/a/x", "/a/\\*", false},
+        {"/A/x", "/a/*", false},
+        {"/qz/iptrackd/config/manager", "/qz/iptrackd/config/manager/**", false},
+        {"/qz/iptrackd/config/manager/m1", "/qz/iptrackd/config/manager/**", true},
+        {"/qz/iptrackd/config/manager/m1/enable", "/qz/iptrackd/config/manager/*/attributes",
+         false},
+        {"/tun/config/t1/config_bin", "/tun/config/*", false},
+        {"/tun/config/t1/config_bin", "/tun/config/*/config_bin", true},
+    };
+    for (const match_case &c : cases) expect_all_forms(c.name, c.pattern, c.match);
+}
+
+TEST(BnodePattern, AgreesWithTheRuleOnRandomNames)
+{
+    std::mt19937 rng(1205);
+    const char *const pool[] = {"a", "b", "*", "**", "a/b"};
+    std::uniform_int_distribution<int> count(0, 4);
+    std::uniform_int_distribution<int> pick(0, 4);
+    auto random_parts = [&](bool allow_wild) {
+        parts_t v;
+        for (int n = count(rng); n > 0; --n) {
+            int i = pick(rng);
+            if (!allow_wild && (i == 2 || i == 3)) i = 0;
+            v.push_back(pool[i]);
+        }
+        return v;
+    };
+    for (int round = 0; round < 4000; ++round) {
+        const parts_t n = random_parts(false);
+        const parts_t q = random_parts(true);
+        const bool na = round % 3 != 0;
+        const bool qa = round % 5 != 0;
+        const bool expected = reference_match(n, na, q, qa);
+        const std::string name = join(n, na);
+        const std::string pattern = join(q, qa);
+        ASSERT_NO_FATAL_FAILURE(expect_all_forms(name.c_str(), pattern.c_str(), expected));
+    }
+}
+
+TEST(BnodePattern, RelativeMatchStartsAtAPart)
+{
+    owned<tstr_array> n = to_tstr_array({"qz", "iptrackd", "config", "manager", "m1", "enable"});
+    EXPECT_TRUE(bn_binding_name_parts_pattern_match_rel(n.get(), 3, "manager/*/enable"));
+    EXPECT_TRUE(bn_binding_name_parts_pattern_match_rel(n.get(), 4, "**"));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_match_rel(n.get(), 4, "*"));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_match_rel(n.get(), 6, "**"));
+    EXPECT_TRUE(bn_binding_name_parts_pattern_match_rel(n.get(), 6, ""));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_match_rel(n.get(), 9, "*"));
+}
+
+TEST(BnodePattern, NullArgumentsNeverMatch)
+{
+    EXPECT_FALSE(bn_binding_name_pattern_match(nullptr, "/a"));
+    EXPECT_FALSE(bn_binding_name_pattern_match("/a", nullptr));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_match(nullptr, true, "/**"));
+    EXPECT_FALSE(bn_binding_name_pattern_parts_match("/a", nullptr, true));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_parts_match(nullptr, true, nullptr, true));
+}
+
+} // namespace
