@@ -10,6 +10,7 @@
 
 #include "bnode/bnode.h"
 #include "bnode/bnode_internal.h"
+#include "util/tbuffer.h"
 
 using detail::binding_lookup_attrib;
 
