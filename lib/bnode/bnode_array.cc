@@ -485,7 +485,7 @@ addr_key ipv6_key(const char *text)
 std::string last_part(const bn_binding *b)
 {
     detail::raw_name_parts parts{ts_str_maybe_empty(b->name)};
-    detail::name_part last{{}, true};
+    detail::name_part last{{}, true, true};
     while (!parts.at_end()) last = parts.next();
     std::string s;
     size_t i = 0;

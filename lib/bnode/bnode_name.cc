@@ -314,5 +314,5 @@ bool bn_binding_name_parts_pattern_parts_match(const tstr_array *name_parts, boo
 {
     if (name_parts == nullptr || pattern_parts == nullptr) return false;
     if (is_absolute != pattern_is_absolute) return false;
-    return detail::wildcard_match_parts(plain_parts(name_parts, 0), plain_parts(pattern_parts, 0));
+    return tstr_array_wildcard_match_quick(pattern_parts, name_parts);
 }

@@ -16,10 +16,12 @@
 
 namespace detail {
 
-// One part: its text, and whether that text is still escaped.
+// One part: its text, and whether that text is still escaped.  `plain`
+// says the text holds no escape, so it reads the same either way.
 struct name_part {
     std::string_view text;
     bool raw;
+    bool plain;
 };
 
 // Reads the next unescaped byte of a raw part at `*pos`; a backslash before
@@ -40,10 +42,8 @@ inline char raw_part_next_char(std::string_view raw, size_t *pos)
 // Equality of the unescaped texts of two parts.
 inline bool name_part_equal(name_part a, name_part b)
 {
+    if (a.plain && b.plain) return a.text == b.text;
     if (a.text == b.text && a.raw == b.raw) return true;
-    const bool a_plain = !a.raw || a.text.find('\\') == std::string_view::npos;
-    const bool b_plain = !b.raw || b.text.find('\\') == std::string_view::npos;
-    if (a_plain && b_plain) return a.text == b.text;
     size_t i = 0;
     size_t j = 0;
     while (i < a.text.size() && j < b.text.size()) {
@@ -76,11 +76,16 @@ public:
     name_part next()
     {
         size_t i = 0;
+        bool plain = true;
         while (i < rest_.size() && rest_[i] != '/') {
-            // An escape takes the next character with it, whatever it is.
-            i += (rest_[i] == '\\' && i + 1 < rest_.size()) ? 2 : 1;
+            if (rest_[i] == '\\') {
+                plain = false;
+                // An escape takes the next character with it, whatever it is.
+                if (i + 1 < rest_.size()) ++i;
+            }
+            ++i;
         }
-        const name_part part{rest_.substr(0, i), true};
+        const name_part part{rest_.substr(0, i), true, plain};
         if (i == rest_.size()) {
             at_end_ = true;
             rest_ = {};
@@ -124,9 +129,9 @@ public:
         const char *s = get_(i_++);
         if (s == nullptr) {
             valid_ = false;
-            return {std::string_view{}, false};
+            return {std::string_view{}, false, true};
         }
-        return {std::string_view{s}, false};
+        return {std::string_view{s}, false, true};
     }
     bool valid() const { return valid_; }
 

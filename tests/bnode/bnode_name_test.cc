@@ -167,7 +167,7 @@ TEST(BnodeName, EscapesOnePart)
         const char *escaped;
     } cases[] = {
         {"plain", "plain"},   {"b/c", "b\\/c"},   {"a\\b", "a\\b"},
-        {"a\\/b", "a\\\\\\/b"}, {"a\\\\b", "a\\\\\\\\b"}, {"*", "*"},
+        {"a\\/b", "a\\\\\\/b"}, {"a\\", "a\\\\"}, {"a\\\\b", "a\\\\\\b"}, {"*", "*"},
     };
     for (const auto &c : cases) {
         char *out = nullptr;

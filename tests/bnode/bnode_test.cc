@@ -270,8 +270,6 @@ FAMILY_CASE(uint32, bt_uint32, 4000000000u, "4000000000")
 FAMILY_CASE(int64, bt_int64, -5, "-5")
 FAMILY_CASE(tbool, bt_bool, 1, "true")
 FAMILY_CASE(char, bt_char, 'q', "q")
-FAMILY_CASE(ipv4addr, bt_ipv4addr, 0x0A010203u, "10.1.2.3")
-FAMILY_CASE(duration_sec, bt_duration_sec, 90, "90")
 #undef FAMILY_CASE
 
 template <class T>
