@@ -15,7 +15,8 @@
 
 #include "bnode/bnode.h"
 
-namespace {
+namespace
+{
 
 // The intake's pattern table and the change-notification interests, in
 // the order the intake tries them.

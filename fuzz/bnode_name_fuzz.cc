@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (bn_binding_name_to_parts(pattern.c_str(), &pattern_parts, &pattern_abs) != 0) abort();
     const bool by_text = bn_binding_name_pattern_match(name.c_str(), pattern.c_str());
     if (by_text != bn_binding_name_parts_pattern_match(parts, abs, pattern.c_str())) abort();
-    if (by_text != bn_binding_name_parts_pattern_parts_match(parts, abs, pattern_parts,
-                                                             pattern_abs))
+    if (by_text !=
+        bn_binding_name_parts_pattern_parts_match(parts, abs, pattern_parts, pattern_abs))
         abort();
 
     // Joining the parts and splitting again gives the same parts, unless the

@@ -14,7 +14,8 @@
 
 using detail::binding_lookup_attrib;
 
-namespace {
+namespace
+{
 
 // Fills an empty parts cache by parsing the name.  The cache is not part of
 // the binding's value, so this is allowed on a binding the caller holds as
@@ -97,8 +98,8 @@ int bn_binding_new_parts_components_takeover(bn_binding **ret, tstring **name,
         if (own_name) {
             binding->name = own_name.release();
         } else {
-            bail_error(bn_binding_name_parts_to_name_tstr(own_parts.get(), is_absolute,
-                                                          &binding->name));
+            bail_error(
+                bn_binding_name_parts_to_name_tstr(own_parts.get(), is_absolute, &binding->name));
         }
         binding->name_parts = own_parts.release();
         binding->name_is_absolute = is_absolute;
@@ -149,8 +150,8 @@ int bn_binding_new_attrib(bn_binding **ret, const char *name, const bn_attrib *a
     return 0;
 }
 
-int bn_binding_new_binary_takeover(bn_binding **ret, const char *name,
-                                   bn_attribute_id attribute_id, uint32 type_flags, tbuf **buf)
+int bn_binding_new_binary_takeover(bn_binding **ret, const char *name, bn_attribute_id attribute_id,
+                                   uint32 type_flags, tbuf **buf)
 {
     owned<tbuf> own_buf{buf ? std::exchange(*buf, nullptr) : nullptr};
     bail_null(ret);
@@ -336,8 +337,7 @@ int bn_binding_get_attrib_copy(const bn_binding *binding, bn_attribute_id attrib
     return 0;
 }
 
-int bn_binding_get_attrib_detach(bn_binding *binding, bn_attribute_id attribute_id,
-                                 bn_attrib **ret)
+int bn_binding_get_attrib_detach(bn_binding *binding, bn_attribute_id attribute_id, bn_attrib **ret)
 {
     bail_null(ret);
     *ret = nullptr;
@@ -407,8 +407,8 @@ int bn_binding_get_num_attribs(const bn_binding *binding, uint32 *ret)
     return 0;
 }
 
-int bn_binding_get_type(const bn_binding *binding, bn_attribute_id attribute_id,
-                        bn_type *ret_type, uint32 *ret_flags)
+int bn_binding_get_type(const bn_binding *binding, bn_attribute_id attribute_id, bn_type *ret_type,
+                        uint32 *ret_flags)
 {
     if (ret_type) *ret_type = bn_type(0);
     if (ret_flags) *ret_flags = 0;

@@ -31,17 +31,18 @@
 // The binding record
 
 struct bn_binding {
-    tstring *name;             // full node name; never null once built
-    tstr_array *name_parts;    // cached parts of `name`, or null
-    uint32 name_is_absolute;   // belongs to name_parts: the name began with "/"
-    bn_attrib_array *attribs;  // slot i holds the attribute with id i; null until first store
+    tstring *name;            // full node name; never null once built
+    tstr_array *name_parts;   // cached parts of `name`, or null
+    uint32 name_is_absolute;  // belongs to name_parts: the name began with "/"
+    bn_attrib_array *attribs; // slot i holds the attribute with id i; null until first store
 };
 
 // Tokeniser options that split a node name: every separator ends a part, a
 // leading separator makes no part, no parts at all is an empty result.
-constexpr uint32 bn_name_tokenize_options = 0x04 | 0x08 | 0x20;
+constexpr uint32 bn_name_tokenize_options =
+    ts_tokenize_empty_tokens | ts_tokenize_no_leading_empty | ts_tokenize_null_if_empty;
 // Joiner option that starts an absolute name with the separator.
-constexpr uint32 bn_name_join_absolute_option = 0x100;
+constexpr uint32 bn_name_join_absolute_option = ts_join_leading_sep;
 // Longest name `bn_bindings_array_detach_subtree` accepts: the "%s/**"
 // pattern it forms must fit its 256-byte buffer.
 constexpr uint32 bn_subtree_name_max = 252;
@@ -74,7 +75,8 @@ constexpr uint32 bn_compare_ipv6_text_max = 59;
                                                            bool is_absolute,
                                                            bn_attrib_array **attribs);
 // A named binding holding a copy of `attrib` in the slot of its id.
-[[nodiscard]] int bn_binding_new_attrib(bn_binding **ret, const char *name, const bn_attrib *attrib);
+[[nodiscard]] int bn_binding_new_attrib(bn_binding **ret, const char *name,
+                                        const bn_attrib *attrib);
 // A named binding whose "binary" `attribute_id` takes over `*buf` (cleared;
 // freed on failure too).
 [[nodiscard]] int bn_binding_new_binary_takeover(bn_binding **ret, const char *name,
@@ -100,8 +102,8 @@ const tstring *bn_binding_get_name_quick(const bn_binding *binding);
 [[nodiscard]] int bn_binding_set_name_parts(bn_binding *binding, const tstr_array *parts,
                                             bool is_absolute);
 // The cached parts, or null when none are cached; `ret_is_absolute` is optional.
-[[nodiscard]] int bn_binding_get_name_parts_const(const bn_binding *binding,
-                                                  const tstr_array **ret, bool *ret_is_absolute);
+[[nodiscard]] int bn_binding_get_name_parts_const(const bn_binding *binding, const tstr_array **ret,
+                                                  bool *ret_is_absolute);
 const tstr_array *bn_binding_get_name_parts_quick(const bn_binding *binding);
 // Name, cached parts (or null) and their absolute flag; every output optional.
 [[nodiscard]] int bn_binding_get_name_and_name_parts_const(const bn_binding *binding,
@@ -156,8 +158,8 @@ const tstr_array *bn_binding_get_name_parts_quick(const bn_binding *binding);
 [[nodiscard]] int bn_binding_set_attrib(bn_binding *binding, bn_attribute_id attribute_id,
                                         const bn_attrib *attrib);
 // The same, taking `*attrib` (cleared; freed on failure too).
-[[nodiscard]] int bn_binding_set_attrib_takeover(bn_binding *binding,
-                                                 bn_attribute_id attribute_id, bn_attrib **attrib);
+[[nodiscard]] int bn_binding_set_attrib_takeover(bn_binding *binding, bn_attribute_id attribute_id,
+                                                 bn_attrib **attrib);
 // Number of attributes present (empty slots are not counted).
 [[nodiscard]] int bn_binding_get_num_attribs(const bn_binding *binding, uint32 *ret);
 // Type code and flags of attribute `attribute_id` (0 and 0 for an empty
@@ -182,17 +184,17 @@ const tstr_array *bn_binding_get_name_parts_quick(const bn_binding *binding);
 //     untouched; no attribute array (lc_err_unexpected_null) or an id
 //     beyond it (lc_err_not_found) is logged and returned; a null binding
 //     logs "NULL binding passed".
-#define BN_BINDING_FAMILY_DECLARE(name, code, arg_t, ret_t)                                    \
-    [[nodiscard]] int bn_binding_set_##name(bn_binding *binding, bn_attribute_id attribute_id, \
-                                            uint32 type_flags, arg_t value);                   \
-    [[nodiscard]] int bn_binding_new_##name(bn_binding **ret, const char *binding_name,        \
-                                            bn_attribute_id attribute_id, uint32 type_flags,   \
-                                            arg_t value);                                      \
-    [[nodiscard]] int bn_binding_new_parts_##name(                                             \
-        bn_binding **ret, const char *binding_name, const tstr_array *name_parts,              \
-        bool is_absolute, bn_attribute_id attribute_id, uint32 type_flags, arg_t value);       \
-    [[nodiscard]] int bn_binding_get_##name(const bn_binding *binding,                         \
-                                            bn_attribute_id attribute_id,                      \
+#define BN_BINDING_FAMILY_DECLARE(name, code, arg_t, ret_t)                                        \
+    [[nodiscard]] int bn_binding_set_##name(bn_binding *binding, bn_attribute_id attribute_id,     \
+                                            uint32 type_flags, arg_t value);                       \
+    [[nodiscard]] int bn_binding_new_##name(bn_binding **ret, const char *binding_name,            \
+                                            bn_attribute_id attribute_id, uint32 type_flags,       \
+                                            arg_t value);                                          \
+    [[nodiscard]] int bn_binding_new_parts_##name(                                                 \
+        bn_binding **ret, const char *binding_name, const tstr_array *name_parts,                  \
+        bool is_absolute, bn_attribute_id attribute_id, uint32 type_flags, arg_t value);           \
+    [[nodiscard]] int bn_binding_get_##name(const bn_binding *binding,                             \
+                                            bn_attribute_id attribute_id,                          \
                                             uint32 *ret_type_and_flags, ret_t ret);
 BN_ATTRIB_TYPES(BN_BINDING_FAMILY_DECLARE)
 #undef BN_BINDING_FAMILY_DECLARE
@@ -202,8 +204,8 @@ BN_ATTRIB_TYPES(BN_BINDING_FAMILY_DECLARE)
 [[nodiscard]] int bn_binding_set_str(bn_binding *binding, bn_attribute_id attribute_id,
                                      bn_type type, uint32 type_flags, const char *text);
 [[nodiscard]] int bn_binding_new_str(bn_binding **ret, const char *name,
-                                     bn_attribute_id attribute_id, bn_type type,
-                                     uint32 type_flags, const char *text);
+                                     bn_attribute_id attribute_id, bn_type type, uint32 type_flags,
+                                     const char *text);
 [[nodiscard]] int bn_binding_new_parts_str(bn_binding **ret, const char *name,
                                            const tstr_array *name_parts, bool is_absolute,
                                            bn_attribute_id attribute_id, bn_type type,
@@ -214,8 +216,7 @@ BN_ATTRIB_TYPES(BN_BINDING_FAMILY_DECLARE)
                                                bn_attribute_id attribute_id, bn_type type,
                                                uint32 type_flags, const char *text);
 [[nodiscard]] int bn_binding_new_parts_str_autoinval(bn_binding **ret, const char *name,
-                                                     const tstr_array *name_parts,
-                                                     bool is_absolute,
+                                                     const tstr_array *name_parts, bool is_absolute,
                                                      bn_attribute_id attribute_id, bn_type type,
                                                      uint32 type_flags, const char *text);
 
@@ -226,35 +227,30 @@ BN_ATTRIB_TYPES(BN_BINDING_FAMILY_DECLARE)
 // type; otherwise a different type fails with lc_err_assertion_failed.
 // The printed value, as a heap string (free()).
 [[nodiscard]] int bn_binding_get_str(const bn_binding *binding, bn_attribute_id attribute_id,
-                                     bn_type expected_type, uint32 *ret_type_and_flags,
-                                     char **ret);
+                                     bn_type expected_type, uint32 *ret_type_and_flags, char **ret);
 [[nodiscard]] int bn_binding_get_tstr(const bn_binding *binding, bn_attribute_id attribute_id,
                                       bn_type expected_type, uint32 *ret_type_and_flags,
                                       tstring **ret);
 // The printed value into `buf` (an empty slot gives the empty text).
 [[nodiscard]] int bn_binding_get_buf(const bn_binding *binding, bn_attribute_id attribute_id,
-                                     bn_type expected_type, uint32 *ret_type_and_flags,
-                                     char *buf, uint32 buf_size);
+                                     bn_type expected_type, uint32 *ret_type_and_flags, char *buf,
+                                     uint32 buf_size);
 // Borrowed string of a string-type attribute.
 [[nodiscard]] int bn_binding_get_tstring_const(const bn_binding *binding,
-                                               bn_attribute_id attribute_id,
-                                               bn_type expected_type,
+                                               bn_attribute_id attribute_id, bn_type expected_type,
                                                uint32 *ret_type_and_flags, const tstring **ret);
 // Borrowed buffer / bytes of a "binary" attribute.
-[[nodiscard]] int bn_binding_get_tbuf_const(const bn_binding *binding,
-                                            bn_attribute_id attribute_id,
+[[nodiscard]] int bn_binding_get_tbuf_const(const bn_binding *binding, bn_attribute_id attribute_id,
                                             uint32 *ret_type_and_flags, const tbuf **ret);
-[[nodiscard]] int bn_binding_get_buf_const(const bn_binding *binding,
-                                           bn_attribute_id attribute_id,
+[[nodiscard]] int bn_binding_get_buf_const(const bn_binding *binding, bn_attribute_id attribute_id,
                                            uint32 *ret_type_and_flags, const uint8 **ret_bytes,
                                            uint32 *ret_len);
 // Takes the attribute out of the binding (its slot left empty) and hands
 // its string / buffer to the caller.  A type mismatch leaves the binding
 // unchanged.
-[[nodiscard]] int bn_binding_get_tstring_detach(bn_binding *binding,
-                                                bn_attribute_id attribute_id,
-                                                bn_type expected_type,
-                                                uint32 *ret_type_and_flags, tstring **ret);
+[[nodiscard]] int bn_binding_get_tstring_detach(bn_binding *binding, bn_attribute_id attribute_id,
+                                                bn_type expected_type, uint32 *ret_type_and_flags,
+                                                tstring **ret);
 [[nodiscard]] int bn_binding_get_tbuf_detach(bn_binding *binding, bn_attribute_id attribute_id,
                                              uint32 *ret_type_and_flags, tbuf **ret);
 // The decoded text of a "secret" attribute (null for an empty slot).
@@ -330,8 +326,7 @@ int bn_binding_compare_names_for_array(const void *slot_a, const void *slot_b);
                                                        const char *name, const bn_binding **ret);
 // The same for the name "<prefix>/<rel_name>".
 [[nodiscard]] int bn_binding_array_get_binding_by_name_rel(const bn_binding_array *array,
-                                                           const char *prefix,
-                                                           const char *rel_name,
+                                                           const char *prefix, const char *rel_name,
                                                            const bn_binding **ret);
 // The same for a printf-formatted name.
 [[nodiscard]] int bn_binding_array_get_binding_by_name_fmt(const bn_binding_array *array,
@@ -340,8 +335,8 @@ int bn_binding_compare_names_for_array(const void *slot_a, const void *slot_b);
     [[gnu::format(printf, 3, 4)]];
 // Removes the binding named `name` (later ones shift down) and hands it to
 // the caller; null with success when absent.
-[[nodiscard]] int bn_binding_array_detach_binding_by_name(bn_binding_array *array,
-                                                          const char *name, bn_binding **ret);
+[[nodiscard]] int bn_binding_array_detach_binding_by_name(bn_binding_array *array, const char *name,
+                                                          bn_binding **ret);
 [[nodiscard]] int bn_binding_array_detach_binding_by_name_rel(bn_binding_array *array,
                                                               const char *prefix,
                                                               const char *rel_name,
@@ -360,8 +355,7 @@ int bn_binding_compare_names_for_array(const void *slot_a, const void *slot_b);
 // The value of a "bool" binding (false with success when absent).
 [[nodiscard]] int bn_binding_array_get_value_tbool_by_name(const bn_binding_array *array,
                                                            const char *name,
-                                                           uint32 *ret_type_and_flags,
-                                                           tbool *ret);
+                                                           uint32 *ret_type_and_flags, tbool *ret);
 
 // The first binding from index `start` on whose name matches `pattern`.
 // Outputs are cleared first (the index to bn_binding_array_no_index) and
@@ -372,14 +366,13 @@ int bn_binding_compare_names_for_array(const void *slot_a, const void *slot_b);
                                                               const bn_binding **ret);
 // The printed value of that binding.
 [[nodiscard]] int bn_binding_array_get_first_matching_value_tstr(const bn_binding_array *array,
-                                                                 const char *pattern,
-                                                                 uint32 start, uint32 *ret_index,
+                                                                 const char *pattern, uint32 start,
+                                                                 uint32 *ret_index,
                                                                  uint32 *ret_type_and_flags,
                                                                  tstring **ret);
 // That binding, removed from the array and handed to the caller.
 [[nodiscard]] int bn_binding_array_detach_first_matching_binding(bn_binding_array *array,
-                                                                 const char *pattern,
-                                                                 uint32 start,
+                                                                 const char *pattern, uint32 start,
                                                                  uint32 *ret_index,
                                                                  bn_binding **ret);
 // Removes every binding below `name` (pattern "<name>/**"; the node itself
@@ -392,8 +385,8 @@ int bn_binding_compare_names_for_array(const void *slot_a, const void *slot_b);
 // split as a node name, and the part at `part_index` collected.  Bindings
 // without a value or without that part add nothing.
 [[nodiscard]] int bn_binding_array_get_name_part_tstr_array(const bn_binding_array *array,
-                                                            const char *pattern,
-                                                            uint32 part_index, tstr_array **ret);
+                                                            const char *pattern, uint32 part_index,
+                                                            tstr_array **ret);
 [[nodiscard]] int bn_binding_array_get_name_part_tsarray(const bn_binding_array *array,
                                                          const char *pattern, uint32 part_index,
                                                          tstr_array **ret);

@@ -11,7 +11,8 @@
 #include "bnode/bnode.h"
 #include "bnode/bnode_name_walk.h"
 
-namespace {
+namespace
+{
 
 int compare_bindings_by_name(const bn_binding *a, const bn_binding *b)
 {
@@ -32,8 +33,10 @@ uint32 find_by_name(const bn_binding_array *array, const char *name)
             const uint32 mid = lo + (hi - lo) / 2;
             const bn_binding *b = bn_binding_array_get_quick(array, mid);
             // Empty slots sort first.
-            if (b == nullptr || strcmp(ts_str_maybe_empty(b->name), name) < 0) lo = mid + 1;
-            else hi = mid;
+            if (b == nullptr || strcmp(ts_str_maybe_empty(b->name), name) < 0)
+                lo = mid + 1;
+            else
+                hi = mid;
         }
         const bn_binding *b = bn_binding_array_get_quick(array, lo);
         if (lo < n && b && strcmp(ts_str_maybe_empty(b->name), name) == 0) return lo;
@@ -68,8 +71,8 @@ int make_rel_name(const char *prefix, const char *rel_name, tstring **ret)
 
 } // namespace
 
-LC_TYPED_ARRAY_DEFINE_OWNED(bn_binding_array, bn_binding, compare_bindings_by_name,
-                            bn_binding_dup, bn_binding_free)
+LC_TYPED_ARRAY_DEFINE_OWNED(bn_binding_array, bn_binding, compare_bindings_by_name, bn_binding_dup,
+                            bn_binding_free)
 
 int bn_binding_compare_names_for_array(const void *slot_a, const void *slot_b)
 {
@@ -114,8 +117,8 @@ int bn_binding_array_get_binding_by_name_rel(const bn_binding_array *array, cons
     return 0;
 }
 
-int bn_binding_array_get_binding_by_name_fmt(const bn_binding_array *array,
-                                             const bn_binding **ret, const char *format, ...)
+int bn_binding_array_get_binding_by_name_fmt(const bn_binding_array *array, const bn_binding **ret,
+                                             const char *format, ...)
 {
     bail_null(ret);
     *ret = nullptr;
@@ -167,9 +170,9 @@ int bn_binding_array_get_value_tstr_by_name(const bn_binding_array *array, const
     return 0;
 }
 
-int bn_binding_array_get_value_tstr_by_name_rel(const bn_binding_array *array,
-                                                const char *prefix, const char *rel_name,
-                                                uint32 *ret_type_and_flags, tstring **ret)
+int bn_binding_array_get_value_tstr_by_name_rel(const bn_binding_array *array, const char *prefix,
+                                                const char *rel_name, uint32 *ret_type_and_flags,
+                                                tstring **ret)
 {
     if (ret_type_and_flags) *ret_type_and_flags = 0;
     bail_null(ret);
@@ -197,9 +200,9 @@ int bn_binding_array_get_value_tbool_by_name(const bn_binding_array *array, cons
 // ---------------------------------------------------------------------------
 // Lookups by pattern
 
-int bn_binding_array_get_first_matching_binding(const bn_binding_array *array,
-                                                const char *pattern, uint32 start,
-                                                uint32 *ret_index, const bn_binding **ret)
+int bn_binding_array_get_first_matching_binding(const bn_binding_array *array, const char *pattern,
+                                                uint32 start, uint32 *ret_index,
+                                                const bn_binding **ret)
 {
     if (ret_index) *ret_index = bn_binding_array_no_index;
     if (ret) *ret = nullptr;
@@ -214,8 +217,8 @@ int bn_binding_array_get_first_matching_binding(const bn_binding_array *array,
 
 int bn_binding_array_get_first_matching_value_tstr(const bn_binding_array *array,
                                                    const char *pattern, uint32 start,
-                                                   uint32 *ret_index,
-                                                   uint32 *ret_type_and_flags, tstring **ret)
+                                                   uint32 *ret_index, uint32 *ret_type_and_flags,
+                                                   tstring **ret)
 {
     if (ret_index) *ret_index = bn_binding_array_no_index;
     if (ret_type_and_flags) *ret_type_and_flags = 0;
@@ -223,8 +226,8 @@ int bn_binding_array_get_first_matching_value_tstr(const bn_binding_array *array
     *ret = nullptr;
     const bn_binding *binding = nullptr;
     uint32 index = bn_binding_array_no_index;
-    bail_error(bn_binding_array_get_first_matching_binding(array, pattern, start, &index,
-                                                           &binding));
+    bail_error(
+        bn_binding_array_get_first_matching_binding(array, pattern, start, &index, &binding));
     if (binding == nullptr) return 0;
     bail_error_quiet(bn_binding_get_tstr(binding, ba_value, 0, ret_type_and_flags, ret));
     if (ret_index) *ret_index = index;
@@ -343,7 +346,8 @@ int bn_binding_array_get_last_name_parts(const bn_binding_array *array, tstr_arr
 // ---------------------------------------------------------------------------
 // Dump
 
-namespace {
+namespace
+{
 
 // The value text and type name of one dump line.
 int dump_value(const bn_binding *binding, std::string *text, const char **type_name)
@@ -397,10 +401,11 @@ int bn_binding_array_dump(const char *prefix, const bn_binding_array *array, int
 // ---------------------------------------------------------------------------
 // Address orderings
 
-namespace {
+namespace
+{
 
 struct addr_key {
-    uint8 bytes[16];  // most significant first
+    uint8 bytes[16]; // most significant first
     uint32 length;
 };
 

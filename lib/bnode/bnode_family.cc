@@ -11,7 +11,8 @@
 #include "bnode/bnode.h"
 #include "bnode/bnode_internal.h"
 
-namespace {
+namespace
+{
 
 using detail::binding_lookup_attrib;
 
@@ -101,29 +102,28 @@ int binding_get(const bn_binding *binding, bn_attribute_id id, uint32 *ret_type_
 
 } // namespace
 
-#define BN_BINDING_FAMILY_DEFINE(name, code, arg_t, ret_t)                                     \
-    int bn_binding_set_##name(bn_binding *binding, bn_attribute_id attribute_id,              \
-                              uint32 type_flags, arg_t value)                                 \
-    {                                                                                         \
-        return binding_set<code>(binding, attribute_id, type_flags, value);                   \
-    }                                                                                         \
-    int bn_binding_new_##name(bn_binding **ret, const char *binding_name,                     \
-                              bn_attribute_id attribute_id, uint32 type_flags, arg_t value)   \
-    {                                                                                         \
-        return binding_new<code>(ret, binding_name, attribute_id, type_flags, value);         \
-    }                                                                                         \
-    int bn_binding_new_parts_##name(bn_binding **ret, const char *binding_name,               \
-                                    const tstr_array *name_parts, bool is_absolute,           \
-                                    bn_attribute_id attribute_id, uint32 type_flags,          \
-                                    arg_t value)                                              \
-    {                                                                                         \
-        return binding_new_parts<code>(ret, binding_name, name_parts, is_absolute,            \
-                                       attribute_id, type_flags, value);                      \
-    }                                                                                         \
-    int bn_binding_get_##name(const bn_binding *binding, bn_attribute_id attribute_id,        \
-                              uint32 *ret_type_and_flags, ret_t ret)                          \
-    {                                                                                         \
-        return binding_get<code>(binding, attribute_id, ret_type_and_flags, ret);             \
+#define BN_BINDING_FAMILY_DEFINE(name, code, arg_t, ret_t)                                         \
+    int bn_binding_set_##name(bn_binding *binding, bn_attribute_id attribute_id,                   \
+                              uint32 type_flags, arg_t value)                                      \
+    {                                                                                              \
+        return binding_set<code>(binding, attribute_id, type_flags, value);                        \
+    }                                                                                              \
+    int bn_binding_new_##name(bn_binding **ret, const char *binding_name,                          \
+                              bn_attribute_id attribute_id, uint32 type_flags, arg_t value)        \
+    {                                                                                              \
+        return binding_new<code>(ret, binding_name, attribute_id, type_flags, value);              \
+    }                                                                                              \
+    int bn_binding_new_parts_##name(bn_binding **ret, const char *binding_name,                    \
+                                    const tstr_array *name_parts, bool is_absolute,                \
+                                    bn_attribute_id attribute_id, uint32 type_flags, arg_t value)  \
+    {                                                                                              \
+        return binding_new_parts<code>(ret, binding_name, name_parts, is_absolute, attribute_id,   \
+                                       type_flags, value);                                         \
+    }                                                                                              \
+    int bn_binding_get_##name(const bn_binding *binding, bn_attribute_id attribute_id,             \
+                              uint32 *ret_type_and_flags, ret_t ret)                               \
+    {                                                                                              \
+        return binding_get<code>(binding, attribute_id, ret_type_and_flags, ret);                  \
     }
 BN_ATTRIB_TYPES(BN_BINDING_FAMILY_DEFINE)
 #undef BN_BINDING_FAMILY_DEFINE
@@ -171,9 +171,8 @@ int bn_binding_new_parts_str(bn_binding **ret, const char *name, const tstr_arra
     return 0;
 }
 
-int bn_binding_new_str_autoinval(bn_binding **ret, const char *name,
-                                 bn_attribute_id attribute_id, bn_type type, uint32 type_flags,
-                                 const char *text)
+int bn_binding_new_str_autoinval(bn_binding **ret, const char *name, bn_attribute_id attribute_id,
+                                 bn_type type, uint32 type_flags, const char *text)
 {
     int err = bn_binding_new_str(ret, name, attribute_id, type, type_flags, text);
     if (err == lc_err_bad_type) {
@@ -201,119 +200,122 @@ int bn_binding_new_parts_str_autoinval(bn_binding **ret, const char *name,
 // ---------------------------------------------------------------------------
 // Readers of any type
 
+namespace
+{
+
+// The frame every reader shares: find the attribute (an empty slot is a
+// null result, not an error) and let `read` do the typed work on it.
+template <class Read>
+int read_attrib(const bn_binding *binding, bn_attribute_id id, uint32 *ret_type_and_flags,
+                Read &&read)
+{
+    if (ret_type_and_flags) *ret_type_and_flags = 0;
+    if (binding == nullptr) return null_binding();
+    bn_attrib *attrib = nullptr;
+    bail_error_quiet(reader_lookup(binding, id, &attrib));
+    if (attrib == nullptr) return 0;
+    // The attribute functions log what they consider failures themselves.
+    bail_error_quiet(read(attrib));
+    return 0;
+}
+
+// The frame of the detach forms: `check` runs on the attribute while it is
+// still in the binding, so that a type mismatch does not lose it; then the
+// attribute is taken out and `take` consumes it.
+template <class Check, class Take>
+int detach_attrib(bn_binding *binding, bn_attribute_id id, uint32 *ret_type_and_flags,
+                  Check &&check, Take &&take)
+{
+    bail_error_quiet(read_attrib(binding, id, nullptr, check));
+    if (binding->attribs == nullptr || bn_attrib_array_get_quick(binding->attribs, id) == nullptr)
+        return 0;
+    bn_attrib *taken = nullptr;
+    bail_error(bn_binding_get_attrib_detach(binding, id, &taken));
+    bail_error(take(&taken, ret_type_and_flags));
+    return 0;
+}
+
+} // namespace
+
 int bn_binding_get_str(const bn_binding *binding, bn_attribute_id attribute_id,
                        bn_type expected_type, uint32 *ret_type_and_flags, char **ret)
 {
-    if (ret_type_and_flags) *ret_type_and_flags = 0;
     bail_null(ret);
     *ret = nullptr;
-    if (binding == nullptr) return null_binding();
-    bn_attrib *attrib = nullptr;
-    bail_error_quiet(reader_lookup(binding, attribute_id, &attrib));
-    if (attrib == nullptr) return 0;
-    bail_error_quiet(bn_attrib_get_str(attrib, nullptr, expected_type, ret_type_and_flags, ret));
-    return 0;
+    return read_attrib(binding, attribute_id, ret_type_and_flags, [&](const bn_attrib *a) {
+        return bn_attrib_get_str(a, nullptr, expected_type, ret_type_and_flags, ret);
+    });
 }
 
 int bn_binding_get_tstr(const bn_binding *binding, bn_attribute_id attribute_id,
                         bn_type expected_type, uint32 *ret_type_and_flags, tstring **ret)
 {
-    if (ret_type_and_flags) *ret_type_and_flags = 0;
     bail_null(ret);
     *ret = nullptr;
-    if (binding == nullptr) return null_binding();
-    bn_attrib *attrib = nullptr;
-    bail_error_quiet(reader_lookup(binding, attribute_id, &attrib));
-    if (attrib == nullptr) return 0;
-    bail_error_quiet(bn_attrib_get_tstr(attrib, nullptr, expected_type, ret_type_and_flags, ret));
-    return 0;
+    return read_attrib(binding, attribute_id, ret_type_and_flags, [&](const bn_attrib *a) {
+        return bn_attrib_get_tstr(a, nullptr, expected_type, ret_type_and_flags, ret);
+    });
 }
 
 int bn_binding_get_buf(const bn_binding *binding, bn_attribute_id attribute_id,
                        bn_type expected_type, uint32 *ret_type_and_flags, char *buf,
                        uint32 buf_size)
 {
-    if (ret_type_and_flags) *ret_type_and_flags = 0;
     bail_null(buf);
     bail_require(buf_size > 0);
     buf[0] = '\0';
-    if (binding == nullptr) return null_binding();
-    bn_attrib *attrib = nullptr;
-    bail_error_quiet(reader_lookup(binding, attribute_id, &attrib));
-    if (attrib == nullptr) return 0;
-    bail_error_quiet(
-        bn_attrib_get_buf(attrib, nullptr, expected_type, ret_type_and_flags, buf, buf_size));
-    return 0;
+    return read_attrib(binding, attribute_id, ret_type_and_flags, [&](const bn_attrib *a) {
+        return bn_attrib_get_buf(a, nullptr, expected_type, ret_type_and_flags, buf, buf_size);
+    });
 }
 
 int bn_binding_get_tstring_const(const bn_binding *binding, bn_attribute_id attribute_id,
                                  bn_type expected_type, uint32 *ret_type_and_flags,
                                  const tstring **ret)
 {
-    if (ret_type_and_flags) *ret_type_and_flags = 0;
     bail_null(ret);
     *ret = nullptr;
-    if (binding == nullptr) return null_binding();
-    bn_attrib *attrib = nullptr;
-    bail_error_quiet(reader_lookup(binding, attribute_id, &attrib));
-    if (attrib == nullptr) return 0;
-    bail_error_quiet(
-        bn_attrib_get_tstring_const(attrib, nullptr, expected_type, ret_type_and_flags, ret));
-    return 0;
+    return read_attrib(binding, attribute_id, ret_type_and_flags, [&](const bn_attrib *a) {
+        return bn_attrib_get_tstring_const(a, nullptr, expected_type, ret_type_and_flags, ret);
+    });
 }
 
 int bn_binding_get_tbuf_const(const bn_binding *binding, bn_attribute_id attribute_id,
                               uint32 *ret_type_and_flags, const tbuf **ret)
 {
-    if (ret_type_and_flags) *ret_type_and_flags = 0;
     bail_null(ret);
     *ret = nullptr;
-    if (binding == nullptr) return null_binding();
-    bn_attrib *attrib = nullptr;
-    bail_error_quiet(reader_lookup(binding, attribute_id, &attrib));
-    if (attrib == nullptr) return 0;
-    bail_error_quiet(bn_attrib_get_tbuf_const(attrib, nullptr, ret_type_and_flags, ret));
-    return 0;
+    return read_attrib(binding, attribute_id, ret_type_and_flags, [&](const bn_attrib *a) {
+        return bn_attrib_get_tbuf_const(a, nullptr, ret_type_and_flags, ret);
+    });
 }
 
 int bn_binding_get_buf_const(const bn_binding *binding, bn_attribute_id attribute_id,
-                             uint32 *ret_type_and_flags, const uint8 **ret_bytes,
-                             uint32 *ret_len)
+                             uint32 *ret_type_and_flags, const uint8 **ret_bytes, uint32 *ret_len)
 {
-    if (ret_type_and_flags) *ret_type_and_flags = 0;
     if (ret_len) *ret_len = 0;
     bail_null(ret_bytes);
     *ret_bytes = nullptr;
-    if (binding == nullptr) return null_binding();
-    bn_attrib *attrib = nullptr;
-    bail_error_quiet(reader_lookup(binding, attribute_id, &attrib));
-    if (attrib == nullptr) return 0;
-    bail_error_quiet(
-        bn_attrib_get_buf_const(attrib, nullptr, ret_type_and_flags, ret_bytes, ret_len));
-    return 0;
+    return read_attrib(binding, attribute_id, ret_type_and_flags, [&](const bn_attrib *a) {
+        return bn_attrib_get_buf_const(a, nullptr, ret_type_and_flags, ret_bytes, ret_len);
+    });
 }
 
 int bn_binding_get_tstring_detach(bn_binding *binding, bn_attribute_id attribute_id,
-                                  bn_type expected_type, uint32 *ret_type_and_flags,
-                                  tstring **ret)
+                                  bn_type expected_type, uint32 *ret_type_and_flags, tstring **ret)
 {
     if (ret_type_and_flags) *ret_type_and_flags = 0;
     bail_null(ret);
     *ret = nullptr;
-    if (binding == nullptr) return null_binding();
-    bn_attrib *attrib = nullptr;
-    bail_error_quiet(reader_lookup(binding, attribute_id, &attrib));
-    if (attrib == nullptr) return 0;
-    // Check the type while the attribute is still in the binding, so that a
-    // mismatch does not lose it.
-    const tstring *check = nullptr;
-    bail_error_quiet(bn_attrib_get_tstring_const(attrib, nullptr, expected_type, nullptr, &check));
-
-    bn_attrib *taken = nullptr;
-    bail_error(bn_binding_get_attrib_detach(binding, attribute_id, &taken));
-    bail_error(bn_attrib_get_tstring_takeover(&taken, nullptr, expected_type, ret_type_and_flags,
-                                              ret));
-    return 0;
+    return detach_attrib(
+        binding, attribute_id, ret_type_and_flags,
+        [&](const bn_attrib *a) {
+            const tstring *check = nullptr;
+            return bn_attrib_get_tstring_const(a, nullptr, expected_type, nullptr, &check);
+        },
+        [&](bn_attrib **a, uint32 *taf) {
+            return bn_attrib_get_tstring_takeover(a, nullptr, expected_type, taf, ret);
+        });
 }
 
 int bn_binding_get_tbuf_detach(bn_binding *binding, bn_attribute_id attribute_id,
@@ -322,17 +324,15 @@ int bn_binding_get_tbuf_detach(bn_binding *binding, bn_attribute_id attribute_id
     if (ret_type_and_flags) *ret_type_and_flags = 0;
     bail_null(ret);
     *ret = nullptr;
-    if (binding == nullptr) return null_binding();
-    bn_attrib *attrib = nullptr;
-    bail_error_quiet(reader_lookup(binding, attribute_id, &attrib));
-    if (attrib == nullptr) return 0;
-    const tbuf *check = nullptr;
-    bail_error_quiet(bn_attrib_get_tbuf_const(attrib, nullptr, nullptr, &check));
-
-    bn_attrib *taken = nullptr;
-    bail_error(bn_binding_get_attrib_detach(binding, attribute_id, &taken));
-    bail_error(bn_attrib_get_tbuf_takeover(&taken, nullptr, ret_type_and_flags, ret));
-    return 0;
+    return detach_attrib(
+        binding, attribute_id, ret_type_and_flags,
+        [&](const bn_attrib *a) {
+            const tbuf *check = nullptr;
+            return bn_attrib_get_tbuf_const(a, nullptr, nullptr, &check);
+        },
+        [&](bn_attrib **a, uint32 *taf) {
+            return bn_attrib_get_tbuf_takeover(a, nullptr, taf, ret);
+        });
 }
 
 int bn_binding_get_secret(const bn_binding *binding, bn_attribute_id attribute_id, char **ret)
@@ -340,7 +340,8 @@ int bn_binding_get_secret(const bn_binding *binding, bn_attribute_id attribute_i
     bail_null(ret);
     *ret = nullptr;
     const tstring *stored = nullptr;
-    bail_error_quiet(bn_binding_get_tstring_const(binding, attribute_id, bt_secret, nullptr, &stored));
+    bail_error_quiet(
+        bn_binding_get_tstring_const(binding, attribute_id, bt_secret, nullptr, &stored));
     if (stored == nullptr) return 0;
     bail_error(bn_decode_decrypt_str(ts_str(stored), ret));
     return 0;

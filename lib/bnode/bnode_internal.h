@@ -3,7 +3,8 @@
 
 #include "bnode/bnode.h"
 
-namespace detail {
+namespace detail
+{
 
 // Looks attribute slot `id` of `binding` up without logging:
 // lc_err_unexpected_null when the binding has no attribute array,

@@ -15,7 +15,8 @@
 #include "bnode/bnode.h"
 #include "bnode/bnode_name_walk.h"
 
-namespace {
+namespace
+{
 
 constexpr char name_sep = '/';
 constexpr char name_esc = '\\';
@@ -42,8 +43,7 @@ struct tstr_array_part_reader {
     const char *operator()(uint32 i) const { return tstr_array_get_str_quick(parts, i); }
 };
 
-detail::plain_name_parts<tstr_array_part_reader> plain_parts(const tstr_array *parts,
-                                                             uint32 start)
+detail::plain_name_parts<tstr_array_part_reader> plain_parts(const tstr_array *parts, uint32 start)
 {
     return {tstr_array_part_reader{parts}, start, tstr_array_length_quick(parts)};
 }
@@ -111,8 +111,8 @@ int bn_binding_name_parts_partial_to_name(const tstr_array *parts, uint32 first,
     return 0;
 }
 
-int bn_binding_name_parts_to_name_va(bool is_absolute, char **ret, uint32 count,
-                                     const char *part1, ...)
+int bn_binding_name_parts_to_name_va(bool is_absolute, char **ret, uint32 count, const char *part1,
+                                     ...)
 {
     bail_null(ret);
     *ret = nullptr;
@@ -181,7 +181,8 @@ int bn_binding_name_get_last_part(const char *name, char **ret)
 // ---------------------------------------------------------------------------
 // Selecting parts
 
-namespace {
+namespace
+{
 
 struct part_request {
     uint32 index;
@@ -240,8 +241,8 @@ int bn_binding_name_parts_to_parts_va(tstr_array *parts, bool allow_missing, uin
     return take_parts(parts, allow_missing, requests);
 }
 
-int bn_binding_name_to_parts_va(const char *name, bool allow_missing, uint32 count,
-                                uint32 index1, tstring **ret1, ...)
+int bn_binding_name_to_parts_va(const char *name, bool allow_missing, uint32 count, uint32 index1,
+                                tstring **ret1, ...)
 {
     bail_null(name);
     std::vector<part_request> requests;

@@ -14,7 +14,8 @@
 
 #include "log/common.h"
 
-namespace detail {
+namespace detail
+{
 
 // One part: its text, and whether that text is still escaped.  `plain`
 // says the text holds no escape, so it reads the same either way.
@@ -56,12 +57,19 @@ inline bool name_part_equal(name_part a, name_part b)
 
 // An escaped "*" is not a wildcard, and no escape sequence unescapes to "*",
 // so the raw and the plain forms are checked alike.
-inline bool name_part_is_star(name_part p) { return p.text == "*"; }
-inline bool name_part_is_double_star(name_part p) { return p.text == "**"; }
+inline bool name_part_is_star(name_part p)
+{
+    return p.text == "*";
+}
+inline bool name_part_is_double_star(name_part p)
+{
+    return p.text == "**";
+}
 
 // Parts of a name's text, cut out without copying.
-class raw_name_parts {
-public:
+class raw_name_parts
+{
+  public:
     explicit raw_name_parts(std::string_view name)
     {
         absolute_ = !name.empty() && name[0] == '/';
@@ -103,13 +111,15 @@ public:
         if (at_end_) return 0;
         uint32 n = 1;
         for (size_t i = 0; i < rest_.size(); ++i) {
-            if (rest_[i] == '\\' && i + 1 < rest_.size()) ++i;
-            else if (rest_[i] == '/') ++n;
+            if (rest_[i] == '\\' && i + 1 < rest_.size())
+                ++i;
+            else if (rest_[i] == '/')
+                ++n;
         }
         return n;
     }
 
-private:
+  private:
     std::string_view rest_;
     bool absolute_ = false;
     bool at_end_ = true;
@@ -117,9 +127,9 @@ private:
 
 // Parts already split, read from any indexable source of plain texts
 // (`get(i)` returns a `const char *`, null for an empty slot).
-template <class Get>
-class plain_name_parts {
-public:
+template <class Get> class plain_name_parts
+{
+  public:
     plain_name_parts(Get get, uint32 start, uint32 length) : get_(get), i_(start), n_(length) {}
     bool at_end() const { return i_ >= n_; }
     uint32 remaining() const { return at_end() ? 0 : n_ - i_; }
@@ -135,20 +145,18 @@ public:
     }
     bool valid() const { return valid_; }
 
-private:
+  private:
     Get get_;
     uint32 i_;
     uint32 n_;
     bool valid_ = true;
 };
 
-template <class P>
-inline bool parts_valid(const P &)
+template <class P> inline bool parts_valid(const P &)
 {
     return true;
 }
-template <class Get>
-inline bool parts_valid(const plain_name_parts<Get> &p)
+template <class Get> inline bool parts_valid(const plain_name_parts<Get> &p)
 {
     return p.valid();
 }
@@ -160,8 +168,7 @@ inline bool parts_valid(const plain_name_parts<Get> &p)
 // run out too.  A pattern longer than the name fails in every branch, so the
 // lengths are only counted when a "**" is reached, and the usual miss stops
 // at the first differing part.
-template <class Names, class Patterns>
-bool wildcard_match_parts(Names names, Patterns patterns)
+template <class Names, class Patterns> bool wildcard_match_parts(Names names, Patterns patterns)
 {
     while (!patterns.at_end()) {
         if (names.at_end()) return false;

@@ -6,12 +6,16 @@
 #include <vector>
 
 #include "bnode/bnode.h"
+#include "bnode_test_helpers.h"
 #include "support/log_capture.h"
 #include "util/tbuffer.h"
 
-namespace {
+namespace
+{
 
-using names_t = std::vector<std::string>;
+using bnode_test::strings_of;
+using bnode_test::tstrs;
+using names_t = bnode_test::strings_t;
 
 // An array of string bindings whose value is "v:<name>".
 owned<bn_binding_array> make_array(const names_t &names)
@@ -20,8 +24,7 @@ owned<bn_binding_array> make_array(const names_t &names)
     EXPECT_EQ(bn_binding_array_new(a.out()), 0);
     for (const std::string &n : names) {
         bn_binding *b = nullptr;
-        EXPECT_EQ(bn_binding_new_str(&b, n.c_str(), ba_value, bt_string, 0, ("v:" + n).c_str()),
-                  0);
+        EXPECT_EQ(bn_binding_new_str(&b, n.c_str(), ba_value, bt_string, 0, ("v:" + n).c_str()), 0);
         EXPECT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
     }
     return a;
@@ -33,16 +36,6 @@ names_t names_of(const bn_binding_array *a)
     for (uint32 i = 0; i < bn_binding_array_length_quick(a); ++i) {
         const bn_binding *b = bn_binding_array_get_quick(a, i);
         v.push_back(b ? ts_str(bn_binding_get_name_quick(b)) : "<null>");
-    }
-    return v;
-}
-
-names_t strings_of(const tstr_array *a)
-{
-    names_t v;
-    for (uint32 i = 0; i < tstr_array_length_quick(a); ++i) {
-        const char *s = tstr_array_get_str_quick(a, i);
-        v.push_back(s ? s : "<null>");
     }
     return v;
 }
@@ -253,14 +246,6 @@ TEST(BnodeArrayDump, LinesAreByteExact)
 
 // ---------------------------------------------------------------------------
 // Address orderings
-
-owned<tstr_array> tstrs(const names_t &v)
-{
-    owned<tstr_array> a;
-    EXPECT_EQ(tstr_array_new(a.out(), nullptr), 0);
-    for (const std::string &s : v) EXPECT_EQ(tstr_array_append_str(a.get(), s.c_str()), 0);
-    return a;
-}
 
 TEST(BnodeAddressOrder, Ipv4ByValueThenLength)
 {

@@ -9,33 +9,22 @@
 
 #include "bnode/bnode.h"
 #include "bnode/bnode_name_walk.h"
+#include "bnode_test_helpers.h"
 #include "support/log_capture.h"
 
-namespace {
+namespace
+{
 
-using parts_t = std::vector<std::string>;
-
-struct free_str {
-    void operator()(char *p) const { free(p); }
-};
-using heap_str = std::unique_ptr<char, free_str>;
+using bnode_test::heap_str;
+using parts_t = bnode_test::strings_t;
 
 parts_t to_vector(const tstr_array *a)
 {
-    parts_t v;
-    for (uint32 i = 0; i < tstr_array_length_quick(a); ++i) {
-        const char *s = tstr_array_get_str_quick(a, i);
-        v.push_back(s ? s : "<null>");
-    }
-    return v;
+    return bnode_test::strings_of(a);
 }
-
 owned<tstr_array> to_tstr_array(const parts_t &v)
 {
-    owned<tstr_array> a;
-    EXPECT_EQ(tstr_array_new(a.out(), nullptr), 0);
-    for (const std::string &s : v) EXPECT_EQ(tstr_array_append_str(a.get(), s.c_str()), 0);
-    return a;
+    return bnode_test::tstrs(v);
 }
 
 parts_t split(const char *name, bool *is_absolute = nullptr)
@@ -166,8 +155,8 @@ TEST(BnodeName, EscapesOnePart)
         const char *part;
         const char *escaped;
     } cases[] = {
-        {"plain", "plain"},   {"b/c", "b\\/c"},   {"a\\b", "a\\b"},
-        {"a\\/b", "a\\\\\\/b"}, {"a\\", "a\\\\"}, {"a\\\\b", "a\\\\\\b"}, {"*", "*"},
+        {"plain", "plain"}, {"b/c", "b\\/c"},       {"a\\b", "a\\b"}, {"a\\/b", "a\\\\\\/b"},
+        {"a\\", "a\\\\"},   {"a\\\\b", "a\\\\\\b"}, {"*", "*"},
     };
     for (const auto &c : cases) {
         char *out = nullptr;

@@ -8,29 +8,22 @@
 #include <vector>
 
 #include "bnode/bnode.h"
+#include "bnode_test_helpers.h"
 #include "support/log_capture.h"
 #include "util/tbuffer.h"
 
-namespace {
+namespace
+{
 
-using parts_t = std::vector<std::string>;
+using parts_t = bnode_test::strings_t;
 
 parts_t to_vector(const tstr_array *a)
 {
-    parts_t v;
-    for (uint32 i = 0; i < tstr_array_length_quick(a); ++i) {
-        const char *s = tstr_array_get_str_quick(a, i);
-        v.push_back(s ? s : "<null>");
-    }
-    return v;
+    return bnode_test::strings_of(a);
 }
-
 owned<tstr_array> to_tstr_array(const parts_t &v)
 {
-    owned<tstr_array> a;
-    EXPECT_EQ(tstr_array_new(a.out(), nullptr), 0);
-    for (const std::string &s : v) EXPECT_EQ(tstr_array_append_str(a.get(), s.c_str()), 0);
-    return a;
+    return bnode_test::tstrs(v);
 }
 
 std::string name_of(const bn_binding *b)
@@ -241,28 +234,26 @@ TEST(BnodeBinding, ComparesAttributesById)
 // ---------------------------------------------------------------------------
 // The per-type family at binding level
 
-template <class T>
-struct family_case;
+template <class T> struct family_case;
 
-#define FAMILY_CASE(T, code, val, text)                                                        \
-    template <>                                                                                \
-    struct family_case<T> {                                                                    \
-        static int set(bn_binding *b, T v) { return bn_binding_set_##T(b, ba_value, 0, v); }  \
-        static int make(bn_binding **r, T v)                                                   \
-        {                                                                                      \
-            return bn_binding_new_##T(r, "/qz/x", ba_value, 0, v);                             \
-        }                                                                                      \
-        static int make_parts(bn_binding **r, const tstr_array *p, T v)                        \
-        {                                                                                      \
-            return bn_binding_new_parts_##T(r, nullptr, p, true, ba_value, 0, v);              \
-        }                                                                                      \
-        static int get(const bn_binding *b, uint32 *taf, T *out)                               \
-        {                                                                                      \
-            return bn_binding_get_##T(b, ba_value, taf, out);                                  \
-        }                                                                                      \
-        static constexpr bn_type type = code;                                                  \
-        static T value() { return val; }                                                       \
-        static const char *printed() { return text; }                                          \
+#define FAMILY_CASE(T, code, val, text)                                                            \
+    template <> struct family_case<T> {                                                            \
+        static int set(bn_binding *b, T v) { return bn_binding_set_##T(b, ba_value, 0, v); }       \
+        static int make(bn_binding **r, T v)                                                       \
+        {                                                                                          \
+            return bn_binding_new_##T(r, "/qz/x", ba_value, 0, v);                                 \
+        }                                                                                          \
+        static int make_parts(bn_binding **r, const tstr_array *p, T v)                            \
+        {                                                                                          \
+            return bn_binding_new_parts_##T(r, nullptr, p, true, ba_value, 0, v);                  \
+        }                                                                                          \
+        static int get(const bn_binding *b, uint32 *taf, T *out)                                   \
+        {                                                                                          \
+            return bn_binding_get_##T(b, ba_value, taf, out);                                      \
+        }                                                                                          \
+        static constexpr bn_type type = code;                                                      \
+        static T value() { return val; }                                                           \
+        static const char *printed() { return text; }                                              \
     };
 FAMILY_CASE(uint8, bt_uint8, 200, "200")
 FAMILY_CASE(int16, bt_int16, -300, "-300")
@@ -272,8 +263,9 @@ FAMILY_CASE(tbool, bt_bool, 1, "true")
 FAMILY_CASE(char, bt_char, 'q', "q")
 #undef FAMILY_CASE
 
-template <class T>
-class BnodeBindingFamily : public ::testing::Test {};
+template <class T> class BnodeBindingFamily : public ::testing::Test
+{
+};
 using FamilyTypes = ::testing::Types<uint8, int16, uint32, int64, tbool, char>;
 TYPED_TEST_SUITE(BnodeBindingFamily, FamilyTypes);
 
@@ -333,8 +325,7 @@ TEST(BnodeBindingFamilyRules, TextConstructorsAndAutoinval)
     EXPECT_EQ(value_of(b.get()), "hello");
 
     LogCapture cap;
-    EXPECT_EQ(bn_binding_new_str(b.out(), "/qz/n", ba_value, bt_uint8, 0, "256"),
-              lc_err_bad_type);
+    EXPECT_EQ(bn_binding_new_str(b.out(), "/qz/n", ba_value, bt_uint8, 0, "256"), lc_err_bad_type);
     EXPECT_EQ(b.get(), nullptr);
     EXPECT_TRUE(cap.lines().empty()) << cap.dump();
 
