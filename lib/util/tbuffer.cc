@@ -15,6 +15,8 @@
 #include <memory>
 
 #include "log/logging.h"
+#include "util/tstr_array.h"
+#include "util/tstring.h"
 
 namespace
 {
@@ -542,6 +544,34 @@ int tb_append_bytes(tbuf *buf, uint8 byte, uint32 count)
     return put_fill(buf, buf->length, byte, count);
 }
 
+namespace
+{
+
+// Bytes one string takes on the wire.
+uint64 str_wire_size(uint32 n, tbool add_zero, tbool with_length)
+{
+    return (with_length ? 4 : 0) + uint64(n) + (add_zero ? 1 : 0);
+}
+
+// Writes one string into storage already grown to hold it; returns the
+// offset after it.
+uint32 write_str_at(tbuf *buf, uint32 at, tbool add_zero, tbool with_length, tbool swap_length,
+                    const uint8 *src, uint32 n)
+{
+    if (with_length) {
+        uint8 prefix[4];
+        to_bytes<uint32, std::endian::native>(swap32(n + (add_zero ? 1 : 0), swap_length), prefix);
+        write_at(buf, at, prefix, 4, false);
+        at += 4;
+    }
+    write_at(buf, at, src, n, false);
+    at += n;
+    if (add_zero) write_at(buf, at++, nullptr, 1, true, 0);
+    return at;
+}
+
+} // namespace
+
 int tb_put_str(tbuf *buf, uint32 offset, tbool add_zero, tbool with_length, tbool swap_length,
                const char *str, int32 len, uint32 *ret_written)
 {
@@ -550,21 +580,12 @@ int tb_put_str(tbuf *buf, uint32 offset, tbool add_zero, tbool with_length, tboo
     bail_require(!buf->is_const);
     uint32 n = 0;
     if (str != nullptr) bail_error(resolve_len(str, len, &n));
-    const uint64 total = (with_length ? 4 : 0) + uint64(n) + (add_zero ? 1 : 0);
+    const uint64 total = str_wire_size(n, add_zero, with_length);
     if (total == 0) return 0;
 
     source_anchor anchor(buf, reinterpret_cast<const uint8 *>(str));
     bail_error(grow_for_write(buf, uint64(offset) + total));
-    uint32 at = offset;
-    if (with_length) {
-        uint8 prefix[4];
-        to_bytes<uint32, std::endian::native>(swap32(n + (add_zero ? 1 : 0), swap_length), prefix);
-        write_at(buf, at, prefix, 4, false);
-        at += 4;
-    }
-    write_at(buf, at, anchor.get(), n, false);
-    at += n;
-    if (add_zero) write_at(buf, at, nullptr, 1, true, 0);
+    write_str_at(buf, offset, add_zero, with_length, swap_length, anchor.get(), n);
     if (ret_written) *ret_written = uint32(total);
     return 0;
 }
@@ -575,6 +596,57 @@ int tb_append_str(tbuf *buf, tbool add_zero, tbool with_length, tbool swap_lengt
     if (ret_written) *ret_written = 0;
     bail_null(buf);
     return tb_put_str(buf, buf->length, add_zero, with_length, swap_length, str, len, ret_written);
+}
+
+int tb_put_tstr(tbuf *buf, uint32 offset, tbool add_zero, tbool with_length, tbool swap_length,
+                const tstring *ts, uint32 *ret_written)
+{
+    return tb_put_str(buf, offset, add_zero, with_length, swap_length, ts ? ts->buf : nullptr,
+                      ts ? int32(ts->length) : 0, ret_written);
+}
+
+int tb_append_tstr(tbuf *buf, tbool add_zero, tbool with_length, tbool swap_length,
+                   const tstring *ts, uint32 *ret_written)
+{
+    if (ret_written) *ret_written = 0;
+    bail_null(buf);
+    return tb_put_tstr(buf, buf->length, add_zero, with_length, swap_length, ts, ret_written);
+}
+
+int tb_put_tstr_array(tbuf *buf, uint32 offset, tbool add_zero, tbool with_length, tbool swap,
+                      const tstr_array *arr, uint32 *ret_written)
+{
+    if (ret_written) *ret_written = 0;
+    bail_null(buf);
+    bail_require(!buf->is_const);
+    const uint32 count = tstr_array_length_quick(arr);
+    uint64 total = 4;
+    for (uint32 i = 0; i < count; ++i) {
+        const tstring *ts = tstr_array_get_quick(arr, i);
+        total += str_wire_size(ts ? ts->length : 0, add_zero, with_length);
+    }
+    // One growth for the whole array, so that it is written whole or not at all.
+    bail_error(grow_for_write(buf, uint64(offset) + total));
+    uint8 prefix[4];
+    to_bytes<uint32, std::endian::native>(swap32(count, swap), prefix);
+    write_at(buf, offset, prefix, 4, false);
+    uint32 at = offset + 4;
+    for (uint32 i = 0; i < count; ++i) {
+        const tstring *ts = tstr_array_get_quick(arr, i);
+        at = write_str_at(buf, at, add_zero, with_length, swap,
+                          ts ? reinterpret_cast<const uint8 *>(ts->buf) : nullptr,
+                          ts ? ts->length : 0);
+    }
+    if (ret_written) *ret_written = uint32(total);
+    return 0;
+}
+
+int tb_append_tstr_array(tbuf *buf, tbool add_zero, tbool with_length, tbool swap,
+                         const tstr_array *arr, uint32 *ret_written)
+{
+    if (ret_written) *ret_written = 0;
+    bail_null(buf);
+    return tb_put_tstr_array(buf, buf->length, add_zero, with_length, swap, arr, ret_written);
 }
 
 namespace
@@ -675,6 +747,61 @@ int tb_get_str(const tbuf *buf, uint32 offset, int32 max_len, tbool expect_zero,
     *ret = text.release();
     if (ret_len) *ret_len = expect_zero ? take - 1 : take;
     if (ret_consumed) *ret_consumed = at - offset + take;
+    return 0;
+}
+
+int tb_get_tstr(const tbuf *buf, uint32 offset, int32 max_len, tbool expect_zero, tbool with_length,
+                tbool swap_length, tstring **ret, uint32 *ret_consumed)
+{
+    bail_null(ret);
+    *ret = nullptr;
+    if (ret_consumed) *ret_consumed = 0;
+    char *text = nullptr;
+    uint32 len = 0, consumed = 0;
+    const int err = tb_get_str(buf, offset, max_len, expect_zero, with_length, swap_length, &text,
+                               &len, &consumed);
+    if (err != 0) return err; // already reported where it arose
+    // The block holds at least len + 1 bytes; the string keeps any zero bytes inside.
+    bail_error(ts_new_str_takeover(ret, &text, len, len + 1));
+    if (ret_consumed) *ret_consumed = consumed;
+    return 0;
+}
+
+int tb_get_tstr_array(const tbuf *buf, uint32 offset, tbool expect_zero, tbool with_length,
+                      tbool swap, tstr_array **ret, uint32 *ret_consumed)
+{
+    bail_null(ret);
+    *ret = nullptr;
+    if (ret_consumed) *ret_consumed = 0;
+    bail_null(buf);
+    if (!fits(buf, offset, 4)) bail_force(lc_err_no_buffer_space);
+    const uint32 count = swap32(from_bytes<uint32, std::endian::native>(buf->bytes + offset), swap);
+    uint32 at = offset + 4;
+    // Every string takes at least its prefix or its zero byte: a count that
+    // the bytes present cannot hold is refused before anything is built.
+    if (uint64(count) * (with_length ? 4 : 1) > buf->length - at)
+        bail_force(lc_err_no_buffer_space);
+
+    owned<tstr_array> arr;
+    bail_error(tstr_array_new(arr.out(), nullptr));
+    for (uint32 i = 0; i < count; ++i) {
+        int32 max_len = -1;
+        if (!with_length) {
+            const void *zero = memchr(buf->bytes + at, 0, buf->length - at);
+            if (zero == nullptr) bail_force(lc_err_no_buffer_space);
+            max_len = int32(static_cast<const uint8 *>(zero) - (buf->bytes + at) + 1);
+        }
+        owned<tstring> ts;
+        uint32 consumed = 0;
+        const int err =
+            tb_get_tstr(buf, at, max_len, expect_zero, with_length, swap, ts.out(), &consumed);
+        if (err != 0) return err;
+        tstring *elem = ts.release(); // adopted by the array, on failure too
+        bail_error(tstr_array_append_takeover(arr.get(), &elem));
+        at += consumed;
+    }
+    *ret = arr.release();
+    if (ret_consumed) *ret_consumed = at - offset;
     return 0;
 }
 

@@ -123,6 +123,18 @@ uint32 tb_avail(const tbuf *buf);
                              tbool swap_length, const char *str, int32 len, uint32 *ret_written);
 [[nodiscard]] int tb_append_str(tbuf *buf, tbool add_zero, tbool with_length, tbool swap_length,
                                 const char *str, int32 len, uint32 *ret_written);
+// The same for a tstring (null: the empty string).
+[[nodiscard]] int tb_put_tstr(tbuf *buf, uint32 offset, tbool add_zero, tbool with_length,
+                              tbool swap_length, const tstring *ts, uint32 *ret_written);
+[[nodiscard]] int tb_append_tstr(tbuf *buf, tbool add_zero, tbool with_length, tbool swap_length,
+                                 const tstring *ts, uint32 *ret_written);
+// A 32-bit element count (0 for a null array; swapped with `swap`), then
+// each element as tb_put_str writes it (a null slot as the empty string).
+// Written whole or not at all.
+[[nodiscard]] int tb_put_tstr_array(tbuf *buf, uint32 offset, tbool add_zero, tbool with_length,
+                                    tbool swap, const tstr_array *arr, uint32 *ret_written);
+[[nodiscard]] int tb_append_tstr_array(tbuf *buf, tbool add_zero, tbool with_length, tbool swap,
+                                       const tstr_array *arr, uint32 *ret_written);
 [[nodiscard]] int tb_put_sprintf(tbuf *buf, uint32 offset, tbool add_zero, tbool with_length,
                                  tbool swap_length, const char *format, ...)
     __attribute__((format(printf, 6, 7)));
@@ -148,6 +160,18 @@ const uint8 *tb_buf_maybe_empty(const tbuf *buf);
 [[nodiscard]] int tb_get_str(const tbuf *buf, uint32 offset, int32 max_len, tbool expect_zero,
                              tbool with_length, tbool swap_length, char **ret, uint32 *ret_len,
                              uint32 *ret_consumed);
+
+// As tb_get_str, into a new tstring.
+[[nodiscard]] int tb_get_tstr(const tbuf *buf, uint32 offset, int32 max_len, tbool expect_zero,
+                              tbool with_length, tbool swap_length, tstring **ret,
+                              uint32 *ret_consumed);
+// A 32-bit count (swapped with `swap`), then that many strings: with
+// `with_length` each is length-prefixed as tb_get_str reads it; without, each
+// runs to and includes its zero byte.  `expect_zero` as for tb_get_str.  On
+// failure `*ret` stays null.
+[[nodiscard]] int tb_get_tstr_array(const tbuf *buf, uint32 offset, tbool expect_zero,
+                                    tbool with_length, tbool swap, tstr_array **ret,
+                                    uint32 *ret_consumed);
 
 // ---------------------------------------------------------------------------
 // Fixed-width integers, one family stamped from TB_FIXED_TYPES:

@@ -9,6 +9,8 @@
 
 #include "log/logging.h"
 #include "support/log_capture.h"
+#include "util/tstr_array.h"
+#include "util/tstring.h"
 
 namespace
 {
@@ -242,6 +244,93 @@ TEST(Tbuf, StringsWithLengthPrefixAndZero)
     }
 }
 
+TEST(Tbuf, StringArraysCarryACountThenEachString)
+{
+    const bool le = std::endian::native == std::endian::little;
+    owned<tstr_array> arr;
+    ASSERT_EQ(tstr_array_new(arr.out(), nullptr), 0);
+    ASSERT_EQ(tstr_array_append_str(arr.get(), "ab"), 0);
+    tstring *none = nullptr;
+    ASSERT_EQ(tstr_array_append_takeover(arr.get(), &none), 0); // a null slot
+    ASSERT_EQ(tstr_array_append_str(arr.get(), "c"), 0);
+
+    auto b = make_empty();
+    uint32 written = 0;
+    ASSERT_EQ(tb_append_byte(b.get(), 0x55), 0);
+    ASSERT_EQ(tb_append_tstr_array(b.get(), 1, 1, le, arr.get(), &written), 0);
+    const std::vector<uint8> want = {0x55, 0, 0, 0, 3,           // count
+                                     0,    0, 0, 3, 'a', 'b', 0, // "ab"
+                                     0,    0, 0, 1, 0,           // null slot
+                                     0,    0, 0, 2, 'c', 0};     // "c"
+    EXPECT_EQ(bytes_of(b.get()), want) << hex(bytes_of(b.get()));
+    EXPECT_EQ(written, want.size() - 1);
+
+    owned<tstr_array> back;
+    uint32 consumed = 0;
+    ASSERT_EQ(tb_get_tstr_array(b.get(), 1, 1, 1, le, back.out(), &consumed), 0);
+    EXPECT_EQ(consumed, written);
+    ASSERT_EQ(tstr_array_length_quick(back.get()), 3u);
+    EXPECT_STREQ(tstr_array_get_str_quick(back.get(), 0), "ab");
+    EXPECT_STREQ(tstr_array_get_str_quick(back.get(), 1), "");
+    EXPECT_STREQ(tstr_array_get_str_quick(back.get(), 2), "c");
+
+    // Without length prefixes each string runs to its zero byte.
+    ASSERT_EQ(tb_clear(b.get()), 0);
+    ASSERT_EQ(tb_append_tstr_array(b.get(), 1, 0, 0, arr.get(), &written), 0);
+    EXPECT_EQ(written, 4u + 3 + 1 + 2);
+    ASSERT_EQ(tb_get_tstr_array(b.get(), 0, 1, 0, 0, back.out(), &consumed), 0);
+    EXPECT_EQ(consumed, written);
+    EXPECT_STREQ(tstr_array_get_str_quick(back.get(), 2), "c");
+
+    // A null array is a zero count.
+    ASSERT_EQ(tb_clear(b.get()), 0);
+    ASSERT_EQ(tb_append_tstr_array(b.get(), 1, 1, 0, nullptr, &written), 0);
+    EXPECT_EQ(bytes_of(b.get()), (std::vector<uint8>{0, 0, 0, 0}));
+
+    // tstrings keep embedded zero bytes both ways.
+    owned<tstring> ts;
+    ASSERT_EQ(ts_new_str(ts.out(), "x"), 0);
+    ASSERT_EQ(ts_append_char(ts.get(), '\0'), 0);
+    ASSERT_EQ(ts_append_char(ts.get(), 'y'), 0);
+    ASSERT_EQ(tb_clear(b.get()), 0);
+    ASSERT_EQ(tb_append_tstr(b.get(), 0, 1, 0, ts.get(), &written), 0);
+    EXPECT_EQ(written, 7u);
+    owned<tstring> ts_back;
+    ASSERT_EQ(tb_get_tstr(b.get(), 0, -1, 0, 1, 0, ts_back.out(), &consumed), 0);
+    EXPECT_EQ(ts_back->length, 3u);
+    EXPECT_EQ(memcmp(ts_back->buf, "x\0y", 3), 0);
+}
+
+TEST(Tbuf, MalformedStringArraysAreRefusedWhole)
+{
+    LogCapture cap;
+    struct Case {
+        const char *what;
+        std::vector<uint8> bytes;
+        tbool with_length;
+    } cases[] = {
+        {"count past the bytes", {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}, 1},
+        {"count cut short", {1, 0, 0}, 1},
+        {"second string missing", {2, 0, 0, 0, 1, 0, 0, 0, 'a', 2, 0, 0}, 1},
+        {"length past the end", {1, 0, 0, 0, 9, 0, 0, 0, 'a'}, 1},
+        {"no zero byte", {1, 0, 0, 0, 'a', 'b'}, 0},
+    };
+    for (const auto &c : cases) {
+        cap.clear();
+        owned<tbuf> b;
+        ASSERT_EQ(tb_new_buf(b.out(), c.bytes.data(), int32(c.bytes.size())), 0);
+        tstr_array *out = reinterpret_cast<tstr_array *>(1);
+        uint32 consumed = 9;
+        EXPECT_EQ(tb_get_tstr_array(b.get(), 0, 0, c.with_length,
+                                    std::endian::native == std::endian::big, &out, &consumed),
+                  lc_err_no_buffer_space)
+            << c.what;
+        EXPECT_EQ(out, nullptr) << c.what;
+        EXPECT_EQ(consumed, 0u);
+        EXPECT_TRUE(cap.contains("Bail forced with error code 14011")) << c.what << cap.dump();
+    }
+}
+
 TEST(Tbuf, SprintfWritesAsAString)
 {
     auto b = make_empty();
@@ -410,6 +499,8 @@ TEST(Tbuf, EveryWriteToAConstantBufferFails)
         {"append_str", tb_append_str(cb, 0, 0, 0, "X", 1, nullptr)},
         {"put_sprintf", tb_put_sprintf(cb, 0, 0, 0, 0, "%d", 1)},
         {"append_sprintf", tb_append_sprintf(cb, 0, 0, 0, "%d", 1)},
+        {"put_tstr", tb_put_tstr(cb, 0, 0, 0, 0, nullptr, nullptr)},
+        {"append_tstr_array", tb_append_tstr_array(cb, 0, 0, 0, nullptr, nullptr)},
         {"clear", tb_clear(cb)},
         {"delete_bytes", tb_delete_bytes(cb, 0, 1)},
         {"set_length", tb_set_length(cb, 1)},
