@@ -1,7 +1,12 @@
 // The type-name converter, the validation helpers of configuration checks,
 // and the attribute array.
+#include <strings.h>
+
+#include <cstring>
+
 #include "bnode/bnode_types.h"
 #include "util/string_map.h"
+#include "util/tstr_array.h"
 
 int bn_init_type_converter(void **ret)
 {
@@ -38,14 +43,48 @@ int bn_deinit_type_converter(void **converter)
     return smap_free(&map);
 }
 
-bool bn_str_limit_choices(const char *, bool, const tstr_array *)
+namespace
 {
+
+char fold(char c, bool case_sensitive)
+{
+    return case_sensitive || c < 'A' || c > 'Z' ? c : char(c - 'A' + 'a');
+}
+
+// True when byte `c` occurs in any string of `set`.
+bool in_char_set(char c, bool case_sensitive, const tstr_array *set)
+{
+    const uint32 n = tstr_array_length_quick(set);
+    for (uint32 i = 0; i < n; ++i) {
+        const char *s = tstr_array_get_str_quick(set, i);
+        for (; s && *s; ++s)
+            if (fold(*s, case_sensitive) == fold(c, case_sensitive)) return true;
+    }
     return false;
 }
 
-bool bn_str_limit_char_range(const char *, bool, const tstr_array *, const tstr_array *)
+} // namespace
+
+bool bn_str_limit_choices(const char *text, bool case_sensitive, const tstr_array *choices)
 {
+    if (text == nullptr || choices == nullptr) return false;
+    const uint32 n = tstr_array_length_quick(choices);
+    for (uint32 i = 0; i < n; ++i) {
+        const char *c = tstr_array_get_str_quick(choices, i);
+        if (c && (case_sensitive ? strcmp(c, text) : strcasecmp(c, text)) == 0) return true;
+    }
     return false;
+}
+
+bool bn_str_limit_char_range(const char *text, bool case_sensitive, const tstr_array *allowed,
+                             const tstr_array *disallowed)
+{
+    if (text == nullptr) return false;
+    for (const char *p = text; *p; ++p) {
+        if (allowed && !in_char_set(*p, case_sensitive, allowed)) return false;
+        if (disallowed && in_char_set(*p, case_sensitive, disallowed)) return false;
+    }
+    return true;
 }
 
 int bn_attrib_array_get_attrib_tstr(const bn_attrib_array *array, bn_attribute_id attribute_id,

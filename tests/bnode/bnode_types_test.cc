@@ -8,6 +8,7 @@
 
 #include "bnode/bnode_types.h"
 #include "support/log_capture.h"
+#include "util/tstr_array.h"
 #include "util/tstring.h"
 
 namespace
@@ -432,6 +433,43 @@ TEST(BnTypes, ConverterMapsTheFortyThreeNames)
     EXPECT_EQ(t, 0u);
     EXPECT_EQ(bn_deinit_type_converter(&conv), 0);
     EXPECT_EQ(conv, nullptr);
+}
+
+} // namespace
+
+namespace
+{
+
+owned<tstr_array> strs(std::initializer_list<const char *> list)
+{
+    owned<tstr_array> a;
+    EXPECT_EQ(tstr_array_new(a.out(), nullptr), 0);
+    for (const char *s : list) EXPECT_EQ(tstr_array_append_str(a.get(), s), 0);
+    return a;
+}
+
+TEST(BnValidation, ChoicesMatchWholeTextsWithOrWithoutCase)
+{
+    owned<tstr_array> choices = strs({"up", "down", "Auto"});
+    EXPECT_TRUE(bn_str_limit_choices("down", true, choices.get()));
+    EXPECT_FALSE(bn_str_limit_choices("auto", true, choices.get()));
+    EXPECT_TRUE(bn_str_limit_choices("auto", false, choices.get()));
+    EXPECT_FALSE(bn_str_limit_choices("dow", false, choices.get()));
+    EXPECT_FALSE(bn_str_limit_choices("", false, choices.get()));
+}
+
+TEST(BnValidation, CharRangeChecksAllowedAndDisallowedSets)
+{
+    owned<tstr_array> digits, hex = strs({"0123456789", "abcdef"}), bad = strs({"0"});
+    ASSERT_EQ(tstr_array_new_charlist(digits.out(), nullptr, "0123456789"), 0);
+    EXPECT_TRUE(bn_str_limit_char_range("2026", true, digits.get(), nullptr));
+    EXPECT_FALSE(bn_str_limit_char_range("20x6", true, digits.get(), nullptr));
+    EXPECT_TRUE(bn_str_limit_char_range("", true, digits.get(), bad.get()));
+    EXPECT_TRUE(bn_str_limit_char_range("beef", true, hex.get(), nullptr));
+    EXPECT_FALSE(bn_str_limit_char_range("BEEF", true, hex.get(), nullptr));
+    EXPECT_TRUE(bn_str_limit_char_range("BEEF", false, hex.get(), nullptr));
+    EXPECT_FALSE(bn_str_limit_char_range("2026", true, digits.get(), bad.get()));
+    EXPECT_TRUE(bn_str_limit_char_range("any text", true, nullptr, nullptr));
 }
 
 } // namespace
