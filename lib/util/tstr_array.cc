@@ -24,17 +24,6 @@ tstring view_of(const char *s)
     return tstring{const_cast<char *>(s), 0, n, n, n + 1};
 }
 
-int new_text(tstring **ret, const char *s, uint32 len)
-{
-    bail_null(ret);
-    *ret = nullptr;
-    owned<tstring> t;
-    bail_error(ts_new_size(t.out(), len + 1));
-    bail_error(ts_append_buffer(t.get(), s, len));
-    *ret = t.release();
-    return 0;
-}
-
 // A tstring for `s`, or null for null `s`.
 int maybe_new_str(tstring **ret, const char *s)
 {
@@ -52,6 +41,40 @@ int adopt_str(tstring **ret, char **s)
     if (*s == nullptr) return 0;
     const uint32 n = static_cast<uint32>(strnlen(*s, uint64{ts_size_max} + 1));
     return ts_new_str_takeover(ret, s, n, n + 1);
+}
+
+enum class put_how { set, append, insert, insert_sorted };
+
+// Hands the new element `t` to the array (which frees it on failure).
+int store(tstr_array *arr, put_how how, uint32 index, tstring *t)
+{
+    switch (how) {
+    case put_how::set:
+        return tstr_array_set_takeover(arr, index, &t);
+    case put_how::append:
+        return tstr_array_append_takeover(arr, &t);
+    case put_how::insert:
+        return tstr_array_insert_takeover(arr, index, &t);
+    case put_how::insert_sorted:
+        return tstr_array_insert_sorted_takeover(arr, &t);
+    }
+    (void)ts_free(&t);
+    return lc_err_unexpected_case;
+}
+
+int store_copy(tstr_array *arr, put_how how, uint32 index, const char *s)
+{
+    bail_null(arr);
+    tstring *t = nullptr;
+    bail_error(maybe_new_str(&t, s));
+    return store(arr, how, index, t);
+}
+
+int store_adopted(tstr_array *arr, put_how how, uint32 index, char **s)
+{
+    tstring *t = nullptr;
+    bail_error(adopt_str(&t, s));
+    return store(arr, how, index, t);
 }
 
 bool is_part(const tstring *t, const char *text)
@@ -125,7 +148,7 @@ int tstr_array_new_charlist(tstr_array **ret, const tstr_array_options *opts, co
     bail_error(tstr_array_new(arr.out(), opts));
     for (const char *p = chars; *p != '\0'; ++p) {
         owned<tstring> t;
-        bail_error(new_text(t.out(), p, 1));
+        bail_error(detail::ts_new_buffer(t.out(), p, 1));
         tstring *raw = t.release();
         bail_error(tstr_array_append_takeover(arr.get(), &raw));
     }
@@ -155,34 +178,22 @@ const char *tstr_array_get_str_quick(const tstr_array *arr, uint32 index)
 
 int tstr_array_set_str(tstr_array *arr, uint32 index, const char *s)
 {
-    bail_null(arr);
-    tstring *t = nullptr;
-    bail_error(maybe_new_str(&t, s));
-    return tstr_array_set_takeover(arr, index, &t);
+    return store_copy(arr, put_how::set, index, s);
 }
 
 int tstr_array_append_str(tstr_array *arr, const char *s)
 {
-    bail_null(arr);
-    tstring *t = nullptr;
-    bail_error(maybe_new_str(&t, s));
-    return tstr_array_append_takeover(arr, &t);
+    return store_copy(arr, put_how::append, 0, s);
 }
 
 int tstr_array_insert_str(tstr_array *arr, uint32 index, const char *s)
 {
-    bail_null(arr);
-    tstring *t = nullptr;
-    bail_error(maybe_new_str(&t, s));
-    return tstr_array_insert_takeover(arr, index, &t);
+    return store_copy(arr, put_how::insert, index, s);
 }
 
 int tstr_array_insert_str_sorted(tstr_array *arr, const char *s)
 {
-    bail_null(arr);
-    tstring *t = nullptr;
-    bail_error(maybe_new_str(&t, s));
-    return tstr_array_insert_sorted_takeover(arr, &t);
+    return store_copy(arr, put_how::insert_sorted, 0, s);
 }
 
 int tstr_array_append_sprintf(tstr_array *arr, const char *format, ...)
@@ -199,30 +210,22 @@ int tstr_array_append_sprintf(tstr_array *arr, const char *format, ...)
 
 int tstr_array_set_str_takeover(tstr_array *arr, uint32 index, char **s)
 {
-    tstring *t = nullptr;
-    bail_error(adopt_str(&t, s));
-    return tstr_array_set_takeover(arr, index, &t);
+    return store_adopted(arr, put_how::set, index, s);
 }
 
 int tstr_array_append_str_takeover(tstr_array *arr, char **s)
 {
-    tstring *t = nullptr;
-    bail_error(adopt_str(&t, s));
-    return tstr_array_append_takeover(arr, &t);
+    return store_adopted(arr, put_how::append, 0, s);
 }
 
 int tstr_array_insert_str_takeover(tstr_array *arr, uint32 index, char **s)
 {
-    tstring *t = nullptr;
-    bail_error(adopt_str(&t, s));
-    return tstr_array_insert_takeover(arr, index, &t);
+    return store_adopted(arr, put_how::insert, index, s);
 }
 
 int tstr_array_insert_str_sorted_takeover(tstr_array *arr, char **s)
 {
-    tstring *t = nullptr;
-    bail_error(adopt_str(&t, s));
-    return tstr_array_insert_sorted_takeover(arr, &t);
+    return store_adopted(arr, put_how::insert_sorted, 0, s);
 }
 
 // ---------------------------------------------------------------------------
@@ -462,7 +465,7 @@ namespace
 int append_token(void *ctx, const char *token, uint32 len)
 {
     tstring *t = nullptr;
-    bail_error(new_text(&t, token, len));
+    bail_error(detail::ts_new_buffer(&t, token, len));
     return tstr_array_append_takeover(static_cast<tstr_array *>(ctx), &t);
 }
 

@@ -188,18 +188,27 @@ int ts_new_size(tstring **ret, uint32 size)
     return new_with_size(ret, size);
 }
 
+int detail::ts_new_buffer(tstring **ret, const char *data, uint32 len)
+{
+    bail_null(ret);
+    *ret = nullptr;
+    if (len > 0) bail_null(data);
+    bail_error(check_max(len));
+    owned<tstring> ts;
+    bail_error(new_with_size(ts.out(), needed_for(len)));
+    if (len > 0) memcpy(ts->buf, data, len);
+    settle(ts.get(), len);
+    *ret = ts.release();
+    return 0;
+}
+
 int ts_new_str(tstring **ret, const char *s)
 {
     bail_null(ret);
     *ret = nullptr;
-    const size_t n = s ? strlen(s) : 0;
+    const size_t n = s ? strnlen(s, uint64{ts_size_max} + 1) : 0;
     bail_error(check_max(n));
-    owned<tstring> ts;
-    bail_error(new_with_size(ts.out(), needed_for(n)));
-    if (n > 0) memcpy(ts->buf, s, n);
-    settle(ts.get(), static_cast<uint32>(n));
-    *ret = ts.release();
-    return 0;
+    return detail::ts_new_buffer(ret, s, static_cast<uint32>(n));
 }
 
 int ts_new_vsprintf(tstring **ret, const char *format, va_list ap)
@@ -295,12 +304,7 @@ int ts_dup(const tstring *src, tstring **ret)
     bail_null(ret);
     *ret = nullptr;
     bail_null(src);
-    owned<tstring> ts;
-    bail_error(new_with_size(ts.out(), needed_for(src->length)));
-    memcpy(ts->buf, src->buf, src->length);
-    settle(ts.get(), src->length);
-    *ret = ts.release();
-    return 0;
+    return detail::ts_new_buffer(ret, src->buf, src->length);
 }
 
 int ts_dup_str(const tstring *src, char **ret, uint32 *ret_len)
@@ -432,12 +436,7 @@ int ts_substr(const tstring *ts, uint32 start, uint32 len, tstring **ret)
     bail_require(start <= ts->length);
     if (len == ts_npos) len = ts->length - start;
     bail_require(len <= ts->length - start);
-    owned<tstring> out;
-    bail_error(new_with_size(out.out(), needed_for(len)));
-    memcpy(out->buf, ts->buf + start, len);
-    settle(out.get(), len);
-    *ret = out.release();
-    return 0;
+    return detail::ts_new_buffer(ret, ts->buf + start, len);
 }
 
 // ---------------------------------------------------------------------------

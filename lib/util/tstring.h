@@ -304,6 +304,8 @@ using ts_part_getter = const tstring *(*)(const void *ctx, uint32 index);
 // The joiner over `count` parts read through `get`.
 [[nodiscard]] int ts_join_each(uint32 count, ts_part_getter get, const void *ctx, char sep,
                                char esc, char quote, uint32 options, tstring **ret);
+// New string holding `len` bytes of `data`, sized by the resize rule.
+[[nodiscard]] int ts_new_buffer(tstring **ret, const char *data, uint32 len);
 // Test seam: the reallocation function behind every buffer change (realloc
 // when null).
 extern void *(*ts_realloc_for_tests)(void *, size_t);
