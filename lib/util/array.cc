@@ -57,7 +57,7 @@ int set_capacity(array *a, uint32 cap)
 
 // Makes the element to store from a caller's element: a copy through `dup`,
 // or null for null.
-int copy_in(const array *a, const void *element, void **ret)
+inline int copy_in(const array *a, const void *element, void **ret)
 {
     *ret = nullptr;
     if (!element) return 0;
@@ -504,6 +504,13 @@ int array_append(array *a, const void *element)
     bail_null(a);
     void *e = nullptr;
     bail_error(copy_in(a, element, &e));
+    // The common case, kept free of calls: no policy, room at the end.
+    if (a->dup_policy == adp_allow && a->length < a->capacity &&
+        a->assign == array_default_assign) {
+        a->elements[a->length++] = e;
+        a->sorted = false;
+        return 0;
+    }
     return append_owned(a, e);
 }
 

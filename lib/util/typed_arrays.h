@@ -19,7 +19,9 @@
 //          malloc'ed `V *` block as OWNED ones do.
 //   VALUE  scalars held in the slot itself (no allocation); members pass and
 //          return values.  Integers compare as signed 64-bit numbers (the
-//          generic default); floats compare numerically.
+//          generic default); floats compare numerically.  The value 0 is
+//          the empty slot: `_delete_no_shift` leaves 0 and
+//          `_compact_empty_slots` drops the zeros.
 //
 // Custom comparisons (`_sort_custom`, `_linear_search_custom`) receive
 // pointers to slots, as in the generic array; `_foreach` callbacks receive
