@@ -157,6 +157,28 @@ template <class Time> int tm_to_time(const tm *in, bool utc, int64 unit, Time *r
 }
 
 // ---------------------------------------------------------------------------
+// timeval: normalised, 0 <= tv_usec < 1000000 also before the epoch.
+
+int to_timeval(int64 t, int64 unit, timeval *ret)
+{
+    bail_null(ret);
+    *ret =
+        timeval{time_t(floor_div(t, unit)), suseconds_t(floor_mod(t, unit) * (us_per_sec / unit))};
+    return 0;
+}
+
+template <class Time> int from_timeval(const timeval *tv, int64 unit, Time *ret)
+{
+    bail_null(ret);
+    *ret = 0;
+    bail_null(tv);
+    const int64 t = int64(tv->tv_sec) * unit + tv->tv_usec / (us_per_sec / unit);
+    if constexpr (sizeof(Time) == 4) bail_require(fits_int32(t));
+    *ret = Time(t);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
 // Printing
 
 // The fraction rule: the same digits as "%.3lf" / "%.6lf" of the fraction
@@ -440,183 +462,124 @@ lt_time_us lt_sys_monotonic_us()
 }
 
 // ---------------------------------------------------------------------------
-// Splitting and joining
+// The per-unit families: splits and joins, timeval and broken-down time,
+// time-of-day, date-time and duration texts.  One line per unit.
 
-int lt_time_to_date_daytime_utc_sec(lt_time_sec t, lt_date *ret_date, lt_daytime_sec *ret_daytime)
-{
-    return split_utc(t, 1, ret_date, ret_daytime);
-}
+#define LT_UNITS(X)                                                                                \
+    X(sec, 1, lt_time_sec, lt_daytime_sec, lt_dur_sec)                                             \
+    X(ms, ms_per_sec, lt_time_ms, lt_daytime_ms, lt_dur_ms)                                        \
+    X(us, us_per_sec, lt_time_us, lt_daytime_us, lt_dur_us)
 
-int lt_time_to_date_daytime_utc_ms(lt_time_ms t, lt_date *ret_date, lt_daytime_ms *ret_daytime)
-{
-    return split_utc(t, ms_per_sec, ret_date, ret_daytime);
-}
-
-int lt_time_to_date_daytime_utc_us(lt_time_us t, lt_date *ret_date, lt_daytime_us *ret_daytime)
-{
-    return split_utc(t, us_per_sec, ret_date, ret_daytime);
-}
-
-int lt_date_daytime_utc_to_time_sec(lt_date date, lt_daytime_sec daytime, lt_time_sec *ret)
-{
-    return join(date, daytime, 1, true, ret);
-}
-
-int lt_date_daytime_utc_to_time_ms(lt_date date, lt_daytime_ms daytime, lt_time_ms *ret)
-{
-    return join(date, daytime, ms_per_sec, true, ret);
-}
-
-int lt_date_daytime_utc_to_time_us(lt_date date, lt_daytime_us daytime, lt_time_us *ret)
-{
-    return join(date, daytime, us_per_sec, true, ret);
-}
-
-int lt_time_to_date_daytime_sec(lt_time_sec t, lt_date *ret_date, lt_daytime_sec *ret_daytime)
-{
-    return split_local(t, 1, ret_date, ret_daytime);
-}
-
-int lt_time_to_date_daytime_ms(lt_time_ms t, lt_date *ret_date, lt_daytime_ms *ret_daytime)
-{
-    return split_local(t, ms_per_sec, ret_date, ret_daytime);
-}
-
-int lt_time_to_date_daytime_us(lt_time_us t, lt_date *ret_date, lt_daytime_us *ret_daytime)
-{
-    return split_local(t, us_per_sec, ret_date, ret_daytime);
-}
-
-int lt_date_daytime_to_time_sec(lt_date date, lt_daytime_sec daytime, lt_time_sec *ret)
-{
-    return join(date, daytime, 1, false, ret);
-}
-
-int lt_date_daytime_to_time_ms(lt_date date, lt_daytime_ms daytime, lt_time_ms *ret)
-{
-    return join(date, daytime, ms_per_sec, false, ret);
-}
-
-int lt_date_daytime_to_time_us(lt_date date, lt_daytime_us daytime, lt_time_us *ret)
-{
-    return join(date, daytime, us_per_sec, false, ret);
-}
+#define LT_DEFINE_UNIT(u, unit, time_type, daytime_type, dur_type)                                 \
+    int lt_time_to_date_daytime_utc_##u(time_type t, lt_date *ret_date, daytime_type *ret_daytime) \
+    {                                                                                              \
+        return split_utc(t, unit, ret_date, ret_daytime);                                          \
+    }                                                                                              \
+    int lt_date_daytime_utc_to_time_##u(lt_date date, daytime_type daytime, time_type *ret)        \
+    {                                                                                              \
+        return join(date, daytime, unit, true, ret);                                               \
+    }                                                                                              \
+    int lt_time_to_date_daytime_##u(time_type t, lt_date *ret_date, daytime_type *ret_daytime)     \
+    {                                                                                              \
+        return split_local(t, unit, ret_date, ret_daytime);                                        \
+    }                                                                                              \
+    int lt_date_daytime_to_time_##u(lt_date date, daytime_type daytime, time_type *ret)            \
+    {                                                                                              \
+        return join(date, daytime, unit, false, ret);                                              \
+    }                                                                                              \
+    int lt_time_##u##_to_timeval(time_type t, struct timeval *ret)                                 \
+    {                                                                                              \
+        return to_timeval(t, unit, ret);                                                           \
+    }                                                                                              \
+    int lt_timeval_to_time_##u(const struct timeval *tv, time_type *ret)                           \
+    {                                                                                              \
+        return from_timeval(tv, unit, ret);                                                        \
+    }                                                                                              \
+    int lt_time_##u##_to_tm(time_type t, struct tm *ret)                                           \
+    {                                                                                              \
+        return to_tm(floor_div(t, unit), false, ret);                                              \
+    }                                                                                              \
+    int lt_tm_to_time_##u(const struct tm *tm, time_type *ret)                                     \
+    {                                                                                              \
+        return tm_to_time(tm, false, unit, ret);                                                   \
+    }                                                                                              \
+    int lt_tm_utc_to_time_##u(const struct tm *tm, time_type *ret)                                 \
+    {                                                                                              \
+        return tm_to_time(tm, true, unit, ret);                                                    \
+    }                                                                                              \
+    int lt_daytime_##u##_to_buf(daytime_type t, uint32 size, char *buf)                            \
+    {                                                                                              \
+        return print_daytime(t, unit, size, buf);                                                  \
+    }                                                                                              \
+    int lt_daytime_##u##_to_str(daytime_type t, char **ret)                                        \
+    {                                                                                              \
+        return to_heap(ret, time_str_size,                                                         \
+                       [&](uint32 size, char *buf) { return print_daytime(t, unit, size, buf); }); \
+    }                                                                                              \
+    int lt_datetime_##u##_to_buf(time_type t, tbool with_zone, uint32 size, char *buf)             \
+    {                                                                                              \
+        return print_datetime(t, unit, false, with_zone, size, buf);                               \
+    }                                                                                              \
+    int lt_datetime_##u##_to_str(time_type t, tbool with_zone, char **ret)                         \
+    {                                                                                              \
+        return to_heap(ret, time_str_size, [&](uint32 size, char *buf) {                           \
+            return print_datetime(t, unit, false, with_zone, size, buf);                           \
+        });                                                                                        \
+    }                                                                                              \
+    int lt_datetime_##u##_to_buf_utc(time_type t, tbool with_zone, uint32 size, char *buf)         \
+    {                                                                                              \
+        return print_datetime(t, unit, true, with_zone, size, buf);                                \
+    }                                                                                              \
+    int lt_datetime_##u##_to_str_utc(time_type t, tbool with_zone, char **ret)                     \
+    {                                                                                              \
+        return to_heap(ret, time_str_size, [&](uint32 size, char *buf) {                           \
+            return print_datetime(t, unit, true, with_zone, size, buf);                            \
+        });                                                                                        \
+    }                                                                                              \
+    int lt_dur_##u##_to_buf(dur_type d, uint32 size, char *buf)                                    \
+    {                                                                                              \
+        return print_dur(double(d) / double(unit), size, buf);                                     \
+    }                                                                                              \
+    int lt_dur_##u##_to_str(dur_type d, char **ret)                                                \
+    {                                                                                              \
+        return to_heap(ret, lt_dur_str_size, [&](uint32 size, char *buf) {                         \
+            return print_dur(double(d) / double(unit), size, buf);                                 \
+        });                                                                                        \
+    }                                                                                              \
+    int lt_str_to_daytime_##u(const char *text, daytime_type *ret)                                 \
+    {                                                                                              \
+        return parse_daytime(text, unit, ret);                                                     \
+    }                                                                                              \
+    int lt_str_to_datetime_##u(const char *text, time_type *ret)                                   \
+    {                                                                                              \
+        return parse_time(text, true, true, false, unit, ret);                                     \
+    }                                                                                              \
+    int lt_str_utc_to_datetime_##u(const char *text, time_type *ret)                               \
+    {                                                                                              \
+        return parse_time(text, true, false, true, unit, ret);                                     \
+    }
+LT_UNITS(LT_DEFINE_UNIT)
+#undef LT_DEFINE_UNIT
+#undef LT_UNITS
 
 // ---------------------------------------------------------------------------
-// timeval and broken-down time
-
-int lt_time_sec_to_timeval(lt_time_sec t, struct timeval *ret)
-{
-    bail_null(ret);
-    *ret = timeval{t, 0};
-    return 0;
-}
-
-int lt_time_ms_to_timeval(lt_time_ms t, struct timeval *ret)
-{
-    bail_null(ret);
-    *ret = timeval{floor_div(t, ms_per_sec), floor_mod(t, ms_per_sec) * 1000};
-    return 0;
-}
-
-int lt_time_us_to_timeval(lt_time_us t, struct timeval *ret)
-{
-    bail_null(ret);
-    *ret = timeval{floor_div(t, us_per_sec), floor_mod(t, us_per_sec)};
-    return 0;
-}
-
-int lt_timeval_to_time_sec(const struct timeval *tv, lt_time_sec *ret)
-{
-    bail_null(ret);
-    *ret = 0;
-    bail_null(tv);
-    bail_require(fits_int32(tv->tv_sec));
-    *ret = lt_time_sec(tv->tv_sec);
-    return 0;
-}
-
-int lt_timeval_to_time_ms(const struct timeval *tv, lt_time_ms *ret)
-{
-    bail_null(ret);
-    *ret = 0;
-    bail_null(tv);
-    *ret = lt_time_ms(tv->tv_sec) * ms_per_sec + tv->tv_usec / 1000;
-    return 0;
-}
-
-int lt_timeval_to_time_us(const struct timeval *tv, lt_time_us *ret)
-{
-    bail_null(ret);
-    *ret = 0;
-    bail_null(tv);
-    *ret = lt_time_us(tv->tv_sec) * us_per_sec + tv->tv_usec;
-    return 0;
-}
+// The members outside the families
 
 int lt_timeval_add_ms(struct timeval *tv, int64 ms)
 {
     bail_null(tv);
     int64 usec = int64(tv->tv_usec) + (ms % ms_per_sec) * 1000;
-    int64 sec = int64(tv->tv_sec) + ms / ms_per_sec + floor_div(usec, us_per_sec);
+    const int64 sec = int64(tv->tv_sec) + ms / ms_per_sec + floor_div(usec, us_per_sec);
     usec = floor_mod(usec, us_per_sec);
     tv->tv_sec = sec;
     tv->tv_usec = usec;
     return 0;
 }
 
-int lt_time_sec_to_tm(lt_time_sec t, struct tm *ret)
-{
-    return to_tm(t, false, ret);
-}
-
 int lt_time_sec_to_tm_utc(lt_time_sec t, struct tm *ret)
 {
     return to_tm(t, true, ret);
 }
-
-int lt_time_ms_to_tm(lt_time_ms t, struct tm *ret)
-{
-    return to_tm(floor_div(t, ms_per_sec), false, ret);
-}
-
-int lt_time_us_to_tm(lt_time_us t, struct tm *ret)
-{
-    return to_tm(floor_div(t, us_per_sec), false, ret);
-}
-
-int lt_tm_to_time_sec(const struct tm *tm, lt_time_sec *ret)
-{
-    return tm_to_time(tm, false, 1, ret);
-}
-
-int lt_tm_to_time_ms(const struct tm *tm, lt_time_ms *ret)
-{
-    return tm_to_time(tm, false, ms_per_sec, ret);
-}
-
-int lt_tm_to_time_us(const struct tm *tm, lt_time_us *ret)
-{
-    return tm_to_time(tm, false, us_per_sec, ret);
-}
-
-int lt_tm_utc_to_time_sec(const struct tm *tm, lt_time_sec *ret)
-{
-    return tm_to_time(tm, true, 1, ret);
-}
-
-int lt_tm_utc_to_time_ms(const struct tm *tm, lt_time_ms *ret)
-{
-    return tm_to_time(tm, true, ms_per_sec, ret);
-}
-
-int lt_tm_utc_to_time_us(const struct tm *tm, lt_time_us *ret)
-{
-    return tm_to_time(tm, true, us_per_sec, ret);
-}
-
-// ---------------------------------------------------------------------------
-// Printing
 
 int lt_date_to_buf(lt_date date, uint32 size, char *buf)
 {
@@ -629,94 +592,9 @@ int lt_date_to_str(lt_date date, char **ret)
                    [&](uint32 size, char *buf) { return lt_date_to_buf(date, size, buf); });
 }
 
-int lt_daytime_sec_to_buf(lt_daytime_sec t, uint32 size, char *buf)
+int lt_str_to_date(const char *text, lt_date *ret)
 {
-    return print_daytime(t, 1, size, buf);
-}
-
-int lt_daytime_ms_to_buf(lt_daytime_ms t, uint32 size, char *buf)
-{
-    return print_daytime(t, ms_per_sec, size, buf);
-}
-
-int lt_daytime_us_to_buf(lt_daytime_us t, uint32 size, char *buf)
-{
-    return print_daytime(t, us_per_sec, size, buf);
-}
-
-int lt_daytime_sec_to_str(lt_daytime_sec t, char **ret)
-{
-    return to_heap(ret, time_str_size,
-                   [&](uint32 size, char *buf) { return print_daytime(t, 1, size, buf); });
-}
-
-int lt_daytime_ms_to_str(lt_daytime_ms t, char **ret)
-{
-    return to_heap(ret, time_str_size,
-                   [&](uint32 size, char *buf) { return print_daytime(t, ms_per_sec, size, buf); });
-}
-
-int lt_daytime_us_to_str(lt_daytime_us t, char **ret)
-{
-    return to_heap(ret, time_str_size,
-                   [&](uint32 size, char *buf) { return print_daytime(t, us_per_sec, size, buf); });
-}
-
-// The date-time printers, local and UTC, per unit: one line each.
-#define LT_DATETIME_PRINTERS(X)                                                                    \
-    X(sec, lt_time_sec, 1, false, )                                                                \
-    X(ms, lt_time_ms, ms_per_sec, false, )                                                         \
-    X(us, lt_time_us, us_per_sec, false, )                                                         \
-    X(sec, lt_time_sec, 1, true, _utc)                                                             \
-    X(ms, lt_time_ms, ms_per_sec, true, _utc)                                                      \
-    X(us, lt_time_us, us_per_sec, true, _utc)
-
-#define LT_DEFINE_DATETIME_PRINTER(unit_name, type, unit, utc, suffix)                             \
-    int lt_datetime_##unit_name##_to_buf##suffix(type t, tbool with_zone, uint32 size, char *buf)  \
-    {                                                                                              \
-        return print_datetime(t, unit, utc, with_zone, size, buf);                                 \
-    }                                                                                              \
-    int lt_datetime_##unit_name##_to_str##suffix(type t, tbool with_zone, char **ret)              \
-    {                                                                                              \
-        return to_heap(ret, time_str_size, [&](uint32 size, char *buf) {                           \
-            return print_datetime(t, unit, utc, with_zone, size, buf);                             \
-        });                                                                                        \
-    }
-LT_DATETIME_PRINTERS(LT_DEFINE_DATETIME_PRINTER)
-#undef LT_DEFINE_DATETIME_PRINTER
-#undef LT_DATETIME_PRINTERS
-
-int lt_dur_sec_to_buf(lt_dur_sec d, uint32 size, char *buf)
-{
-    return print_dur(d, size, buf);
-}
-
-int lt_dur_ms_to_buf(lt_dur_ms d, uint32 size, char *buf)
-{
-    return print_dur(double(d) / double(ms_per_sec), size, buf);
-}
-
-int lt_dur_us_to_buf(lt_dur_us d, uint32 size, char *buf)
-{
-    return print_dur(double(d) / double(us_per_sec), size, buf);
-}
-
-int lt_dur_sec_to_str(lt_dur_sec d, char **ret)
-{
-    return to_heap(ret, lt_dur_str_size,
-                   [&](uint32 size, char *buf) { return lt_dur_sec_to_buf(d, size, buf); });
-}
-
-int lt_dur_ms_to_str(lt_dur_ms d, char **ret)
-{
-    return to_heap(ret, lt_dur_str_size,
-                   [&](uint32 size, char *buf) { return lt_dur_ms_to_buf(d, size, buf); });
-}
-
-int lt_dur_us_to_str(lt_dur_us d, char **ret)
-{
-    return to_heap(ret, lt_dur_str_size,
-                   [&](uint32 size, char *buf) { return lt_dur_us_to_buf(d, size, buf); });
+    return parse_time(text, false, false, true, 1, ret);
 }
 
 int lt_dur_ms_to_counter_str(lt_dur_ms ms, char **ret)
@@ -771,59 +649,6 @@ int lt_dur_ms_to_counter_str_ex(lt_dur_ms ms, char **ret, tbool fixed_width, tbo
     *ret = strndup(start, len);
     bail_null(*ret);
     return 0;
-}
-
-// ---------------------------------------------------------------------------
-// Parsing
-
-int lt_str_to_date(const char *text, lt_date *ret)
-{
-    return parse_time(text, false, false, true, 1, ret);
-}
-
-int lt_str_to_daytime_sec(const char *text, lt_daytime_sec *ret)
-{
-    return parse_daytime(text, 1, ret);
-}
-
-int lt_str_to_daytime_ms(const char *text, lt_daytime_ms *ret)
-{
-    return parse_daytime(text, ms_per_sec, ret);
-}
-
-int lt_str_to_daytime_us(const char *text, lt_daytime_us *ret)
-{
-    return parse_daytime(text, us_per_sec, ret);
-}
-
-int lt_str_to_datetime_sec(const char *text, lt_time_sec *ret)
-{
-    return parse_time(text, true, true, false, 1, ret);
-}
-
-int lt_str_to_datetime_ms(const char *text, lt_time_ms *ret)
-{
-    return parse_time(text, true, true, false, ms_per_sec, ret);
-}
-
-int lt_str_to_datetime_us(const char *text, lt_time_us *ret)
-{
-    return parse_time(text, true, true, false, us_per_sec, ret);
-}
-
-int lt_str_utc_to_datetime_sec(const char *text, lt_time_sec *ret)
-{
-    return parse_time(text, true, false, true, 1, ret);
-}
-
-int lt_str_utc_to_datetime_ms(const char *text, lt_time_ms *ret)
-{
-    return parse_time(text, true, false, true, ms_per_sec, ret);
-}
-
-int lt_str_utc_to_datetime_us(const char *text, lt_time_us *ret)
-{
-    return parse_time(text, true, false, true, us_per_sec, ret);
 }
 
 int lt_str_to_dur_us(const char *text, lt_dur_us *ret)
