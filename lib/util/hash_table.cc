@@ -432,7 +432,13 @@ int ht_duplicate(const ht *src, ht **ret)
                           src->dup,  src->free,      src->fail_on_existing};
     owned<ht> d;
     bail_error(ht_new(d.out(), &opts));
-    if (src->num_buckets != d->num_buckets) bail_error(rebucket(d.get(), src->num_buckets));
+    if (src->num_buckets != d->num_buckets) {
+        ht_node **fresh = alloc_buckets(src->num_buckets);
+        bail_null(fresh);
+        std::free(d->buckets);
+        d->buckets = fresh;
+        d->num_buckets = src->num_buckets;
+    }
     // Same bucket count: each chain is copied in its own order.
     for (uint32 b = 0; b < src->num_buckets; ++b) {
         ht_node **tail = &d->buckets[b];

@@ -194,7 +194,12 @@ TEST(Ht, DuplicateCopiesEveryEntry)
         ASSERT_EQ(ht_insert(t.get(), key(i).c_str(), -1, v.data()), 0);
     }
     owned<ht> d;
-    ASSERT_EQ(ht_duplicate(t.get(), d.out()), 0);
+    {
+        LogCapture cap;
+        ASSERT_EQ(ht_duplicate(t.get(), d.out()), 0);
+        EXPECT_EQ(cap.count("resize ht"), 0u); // born at the source's size
+    }
+    EXPECT_EQ(ht_get_num_buckets_quick(d.get()), ht_get_num_buckets_quick(t.get()));
     t.reset(); // the copy must not share anything with the original
     std::map<std::string, std::string> got;
     ASSERT_EQ(ht_foreach(
