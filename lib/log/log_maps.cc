@@ -169,26 +169,18 @@ void bail_quiet_debug()
 namespace
 {
 
-// One ERR line with source info, errno untouched.  The text is selected by
-// the caller; `err` fills its %d and, when the map knows it, its %s.
-void report(const char *function, const char *file, int line, const char *fmt_known,
-            const char *fmt_unknown, int err)
+// One ERR line with source info for the caller's place; errno untouched.
+[[gnu::format(printf, 4, 5)]] void log_failure(const char *function, const char *file, int line,
+                                               const char *fmt, ...)
 {
     const int saved = errno;
     if (lc_log_check_level(LCL_ERR)) {
         lc_log_init_tls();
-        const char *msg =
-            fmt_unknown ? lc_enum_to_string_quiet_null(lc_error_code_map, err) : nullptr;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-        if (msg)
-            lc_log_internal(function, file, line, lc_log_flag_source_info, 0, LCL_ERR,
-                            lc_log_tls_cpu(), lc_log_tls_tid(), fmt_known, err, msg);
-        else
-            lc_log_internal(function, file, line, lc_log_flag_source_info, 0, LCL_ERR,
-                            lc_log_tls_cpu(), lc_log_tls_tid(),
-                            fmt_unknown ? fmt_unknown : fmt_known, err);
-#pragma GCC diagnostic pop
+        va_list ap;
+        va_start(ap, fmt);
+        lc_log_vinternal(function, file, line, lc_log_flag_source_info, 0, LCL_ERR,
+                         lc_log_tls_cpu(), lc_log_tls_tid(), fmt, ap);
+        va_end(ap);
     }
     bail_debug();
     errno = saved;
@@ -202,23 +194,28 @@ void lc_bail_report_error(int err, const char *function, const char *file, int l
         bail_quiet_debug();
         return;
     }
-    report(function, file, line, "Error code %d (%s) returned", "Error code %d returned", err);
+    if (const char *msg = lc_enum_to_string_quiet_null(lc_error_code_map, err))
+        log_failure(function, file, line, "Error code %d (%s) returned", err, msg);
+    else
+        log_failure(function, file, line, "Error code %d returned", err);
 }
 
 void lc_bail_report_force(int err, const char *function, const char *file, int line)
 {
-    report(function, file, line, "Bail forced with error code %d (%s)",
-           "Bail forced with error code %d", err);
+    if (const char *msg = lc_enum_to_string_quiet_null(lc_error_code_map, err))
+        log_failure(function, file, line, "Bail forced with error code %d (%s)", err, msg);
+    else
+        log_failure(function, file, line, "Bail forced with error code %d", err);
 }
 
 void lc_bail_report_null(const char *function, const char *file, int line)
 {
-    report(function, file, line, "Unexpected NULL", nullptr, 0);
+    log_failure(function, file, line, "Unexpected NULL");
 }
 
 void lc_bail_report_require(const char *function, const char *file, int line)
 {
-    report(function, file, line, "Required condition was not met", nullptr, 0);
+    log_failure(function, file, line, "Required condition was not met");
 }
 
 // ---------------------------------------------------------------------------
