@@ -1,6 +1,6 @@
 // Node names arrive from the wire: splitting, re-joining and pattern
 // matching must hold up on any bytes.  The input is a name and a pattern
-// separated by the first NUL byte.
+// separated by the first NUL byte; seeds are in fuzz/corpus/bnode_name.
 #include <cstdlib>
 #include <cstring>
 #include <string>
