@@ -213,10 +213,11 @@ int take_parts(tstr_array *parts, bool allow_missing, const std::vector<part_req
     return 0;
 }
 
-int collect_requests(uint32 count, uint32 index1, tstring **ret1, va_list ap,
-                     std::vector<part_request> *requests)
+// Reads the index/output pairs after the first one from `ap`.
+void collect_requests(uint32 count, uint32 index1, tstring **ret1, va_list ap,
+                      std::vector<part_request> *requests)
 {
-    if (count == 0) return 0;
+    if (count == 0) return;
     requests->reserve(count);
     requests->push_back({index1, ret1});
     for (uint32 i = 1; i < count; ++i) {
@@ -224,7 +225,6 @@ int collect_requests(uint32 count, uint32 index1, tstring **ret1, va_list ap,
         tstring **ret = va_arg(ap, tstring **);
         requests->push_back({index, ret});
     }
-    return 0;
 }
 
 } // namespace
@@ -236,7 +236,7 @@ int bn_binding_name_parts_to_parts_va(tstr_array *parts, bool allow_missing, uin
     std::vector<part_request> requests;
     va_list ap;
     va_start(ap, ret1);
-    (void)collect_requests(count, index1, ret1, ap, &requests);
+    collect_requests(count, index1, ret1, ap, &requests);
     va_end(ap);
     return take_parts(parts, allow_missing, requests);
 }
@@ -248,7 +248,7 @@ int bn_binding_name_to_parts_va(const char *name, bool allow_missing, uint32 cou
     std::vector<part_request> requests;
     va_list ap;
     va_start(ap, ret1);
-    (void)collect_requests(count, index1, ret1, ap, &requests);
+    collect_requests(count, index1, ret1, ap, &requests);
     va_end(ap);
 
     owned<tstr_array> parts;
@@ -263,7 +263,7 @@ int bn_binding_get_name_parts_va(const bn_binding *binding, bool allow_missing, 
     std::vector<part_request> requests;
     va_list ap;
     va_start(ap, ret1);
-    (void)collect_requests(count, index1, ret1, ap, &requests);
+    collect_requests(count, index1, ret1, ap, &requests);
     va_end(ap);
 
     owned<tstr_array> parts;

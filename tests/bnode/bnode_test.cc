@@ -400,4 +400,39 @@ TEST(BnodeBindingReaders, BinaryBindingsHandOutTheirBuffer)
     (void)tb_free(&out);
 }
 
+TEST(BnodeBindingReaders, SecretsComeBackDecoded)
+{
+    owned<bn_binding> b;
+    ASSERT_EQ(bn_binding_new_str(b.out(), "/qz/pw", ba_value, bt_secret, 0, "s3cret/x"), 0);
+    // Stored encoded, handed out plain.
+    const tstring *stored = nullptr;
+    uint32 taf = 0;
+    ASSERT_EQ(bn_binding_get_tstring_const(b.get(), ba_value, bt_secret, &taf, &stored), 0);
+    EXPECT_STRNE(ts_str(stored), "s3cret/x");
+    char *plain = nullptr;
+    ASSERT_EQ(bn_binding_get_secret(b.get(), ba_value, &plain), 0);
+    EXPECT_STREQ(plain, "s3cret/x");
+    free(plain);
+}
+
+TEST(BnodeBinding, NewAttribPlacesACopyAtItsId)
+{
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_module_name, bt_string, 0, "iptrackd"), 0);
+    owned<bn_binding> b;
+    ASSERT_EQ(bn_binding_new_attrib(b.out(), "/qz/m", a.get()), 0);
+    bn_attrib *copy = nullptr;
+    ASSERT_EQ(bn_binding_get_attrib_copy(b.get(), ba_module_name, &copy), 0);
+    owned<bn_attrib> hold{copy};
+    ASSERT_NE(copy, nullptr);
+    EXPECT_NE(copy, a.get());
+    int32 r = 1;
+    ASSERT_EQ(bn_attrib_compare(copy, a.get(), &r), 0);
+    EXPECT_EQ(r, 0);
+    // Ids below it are empty slots.
+    const bn_attrib *slot = reinterpret_cast<const bn_attrib *>(0x1);
+    ASSERT_EQ(bn_binding_get_attrib(b.get(), ba_value, &slot), 0);
+    EXPECT_EQ(slot, nullptr);
+}
+
 } // namespace
