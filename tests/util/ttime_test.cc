@@ -489,16 +489,3 @@ TEST_F(TimeTest, UptimeReadsTheFirstNumberOrGivesZero)
 
     EXPECT_GT(lt_sys_uptime_ms(), 0);
 }
-
-TEST_F(TimeTest, ClocksAgreeWithEachOther)
-{
-    const lt_time_sec sec = lt_curr_time();
-    const lt_time_ms ms = lt_curr_time_ms();
-    const lt_time_us us = lt_curr_time_us();
-    EXPECT_LE(ms / 1000 - sec, 1);
-    EXPECT_LE(us / 1000 - ms, 1000);
-    EXPECT_GE(us / 1000, ms);
-    const lt_time_us m1 = lt_sys_monotonic_us();
-    const lt_time_ms m2 = lt_sys_monotonic_ms();
-    EXPECT_GE(m2, m1 / 1000);
-}
