@@ -97,11 +97,15 @@ int bn_attrib_get_type(const bn_attrib *attrib, bn_type *ret_type, uint32 *ret_f
 int bn_attrib_set_type(bn_attrib *attrib, bn_type type)
 {
     bail_null(attrib);
-    // Changing the type must not make the record misread what it owns.
-    bail_require(bn_type_allocs(attrib->type, attrib->type_flags) ==
-                     bn_type_allocs(type, attrib->type_flags) &&
-                 bn_type_string(attrib->type, attrib->type_flags) ==
-                     bn_type_string(type, attrib->type_flags));
+    // A change of type must not make the record misread what its value area
+    // holds: across ownership classes the area has to be empty.
+    const uint32 f = attrib->type_flags;
+    const bool same_class = bn_type_string(attrib->type, f) == bn_type_string(type, f) &&
+                            bn_type_tbuf(attrib->type, f) == bn_type_tbuf(type, f);
+    if (!same_class) {
+        static constexpr uint8 empty[bn_attrib_value_area_size] = {};
+        bail_require(memcmp(attrib->value.bytes, empty, sizeof empty) == 0);
+    }
     attrib->type = type;
     return 0;
 }

@@ -257,6 +257,7 @@ int bn_attrib_get_oid(const bn_attrib *attrib, bn_attribute_id *ret_attribute_id
     if (!components || !bn_type_string(attrib->type, attrib->type_flags) || !attrib->value.ts)
         return 0;
     const char *p = ts_str(attrib->value.ts);
+    if (*p == '\0') return 0; // no parts at all
     uint32 count = 0;
     for (;;) {
         // Each part converts like strtoul: digits up to the first non-digit.

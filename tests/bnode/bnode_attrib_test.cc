@@ -186,6 +186,24 @@ TEST(BnAttrib, NewFreeValueAndDupKeepTheHeaderRules)
     EXPECT_EQ(bn_attrib_free(&p), 0);
 }
 
+TEST(BnAttrib, SetTypeNeverMakesTheRecordMisreadItsValue)
+{
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new(a.out()), 0);
+    ASSERT_EQ(bn_attrib_set_type(a.get(), bt_string), 0); // empty area: fine
+    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_string, 0, "x"), 0);
+    ASSERT_EQ(bn_attrib_set_type(a.get(), bt_link), 0); // string to string
+    LogCapture cap;
+    EXPECT_EQ(bn_attrib_set_type(a.get(), bt_uint32), lc_err_assertion_failed);
+    EXPECT_EQ(bn_attrib_set_type(a.get(), bt_binary), lc_err_assertion_failed);
+    EXPECT_EQ(cap.count("Required condition was not met"), 2u) << cap.dump();
+    bn_type t = 0;
+    uint32 f = 1;
+    ASSERT_EQ(bn_attrib_get_type(a.get(), &t, &f), 0);
+    EXPECT_EQ(t, uint32(bt_link));
+    EXPECT_EQ(f, 0u);
+}
+
 TEST(BnAttrib, StringGettersBorrowTakeOverAndRefuseOtherTypes)
 {
     owned<bn_attrib> a = attr(bt_link, "/a/b");
@@ -260,6 +278,9 @@ TEST(BnAttrib, OidSplitsIntoAtMostTheRequestedComponents)
     LogCapture cap;
     EXPECT_EQ(bn_attrib_get_oid(a.get(), nullptr, nullptr, 4, comps, nullptr),
               lc_err_assertion_failed);
+    owned<bn_attrib> empty = attr(bt_oid, "");
+    ASSERT_EQ(bn_attrib_get_oid(empty.get(), nullptr, nullptr, 4, comps, &count), 0);
+    EXPECT_EQ(count, 0u);
     owned<bn_attrib> s = attr(bt_string, "1.2");
     EXPECT_EQ(bn_attrib_get_oid(s.get(), nullptr, nullptr, 4, comps, &count),
               lc_err_assertion_failed);
