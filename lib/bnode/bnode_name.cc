@@ -277,6 +277,8 @@ int bn_binding_get_name_parts_va(const bn_binding *binding, bool allow_missing, 
 bool bn_binding_name_pattern_match(const char *name, const char *pattern)
 {
     if (name == nullptr || pattern == nullptr) return false;
+    const detail::text_match_result fast = detail::text_wildcard_match(name, pattern);
+    if (fast != detail::text_needs_unescaping) return fast == detail::text_match;
     const detail::raw_name_parts names{name};
     const detail::raw_name_parts patterns{pattern};
     if (names.absolute() != patterns.absolute()) return false;

@@ -181,4 +181,68 @@ template <class Names, class Patterns> bool wildcard_match_parts(Names names, Pa
     return names.at_end();
 }
 
+// Number of parts after the part that ends at `end` (which points at the
+// separator after it, or at the terminating NUL).
+inline uint32 text_parts_after(const char *end)
+{
+    if (*end == '\0') return 0;
+    uint32 n = 1;
+    for (const char *c = end + 1; *c != '\0'; ++c) {
+        if (*c == '\\' && c[1] != '\0')
+            ++c;
+        else if (*c == '/')
+            ++n;
+    }
+    return n;
+}
+
+// Moves past the part starting at `c` (escapes taken whole) to the
+// separator after it or the terminating NUL.
+inline const char *text_skip_part(const char *c)
+{
+    while (*c != '/' && *c != '\0') c += (*c == '\\' && c[1] != '\0') ? 2 : 1;
+    return c;
+}
+
+// Outcome of text_wildcard_match.
+enum text_match_result { text_no_match = 0, text_match = 1, text_needs_unescaping = 2 };
+
+// The wildcard rule (absoluteness included) over two name texts in one
+// pass, comparing parts byte for byte in place.  Meeting an escape where
+// parts are compared gives up with text_needs_unescaping, for the caller to
+// decide through the part walker; the rule is the same as there.
+inline text_match_result text_wildcard_match(const char *name, const char *pattern)
+{
+    const bool name_abs = *name == '/';
+    if (name_abs != (*pattern == '/')) return text_no_match;
+    const char *n = name + name_abs;
+    const char *p = pattern + name_abs;
+    // A part exists wherever a separator was passed, even before the end;
+    // an empty text after the leading "/" has none.
+    bool n_done = *n == '\0';
+    bool p_done = *p == '\0';
+    while (!p_done) {
+        if (n_done) return text_no_match;
+        if (p[0] == '*' && (p[1] == '/' || p[1] == '\0')) {
+            ++p;
+            n = text_skip_part(n);
+        } else if (p[0] == '*' && p[1] == '*' && (p[2] == '/' || p[2] == '\0')) {
+            n = text_skip_part(n);
+            return text_parts_after(p + 2) <= text_parts_after(n) ? text_match : text_no_match;
+        } else {
+            while (*p == *n && *p != '/' && *p != '\0' && *p != '\\') {
+                ++p;
+                ++n;
+            }
+            if (*p == '\\' || *n == '\\') return text_needs_unescaping;
+            if ((*p != '/' && *p != '\0') || (*n != '/' && *n != '\0')) return text_no_match;
+        }
+        p_done = *p == '\0';
+        n_done = *n == '\0';
+        p += !p_done;
+        n += !n_done;
+    }
+    return n_done ? text_match : text_no_match;
+}
+
 } // namespace detail

@@ -342,6 +342,26 @@ TEST(BnodePattern, AgreesWithTheRuleOnRandomNames)
     }
 }
 
+// Matching on the texts (with its in-place fast path) decides as matching
+// the split parts does, whatever the texts hold.
+TEST(BnodePattern, TextMatchAgreesWithSplitPartsOnArbitraryText)
+{
+    std::mt19937 rng(99);
+    for (int round = 0; round < 20000; ++round) {
+        const std::string name = random_text(rng, 10, "ab/\\*");
+        const std::string pattern = random_text(rng, 8, "ab/\\**");
+        bool na = false;
+        bool pa = false;
+        owned<tstr_array> n;
+        owned<tstr_array> p;
+        ASSERT_EQ(bn_binding_name_to_parts(name.c_str(), n.out(), &na), 0);
+        ASSERT_EQ(bn_binding_name_to_parts(pattern.c_str(), p.out(), &pa), 0);
+        ASSERT_EQ(bn_binding_name_pattern_match(name.c_str(), pattern.c_str()),
+                  reference_match(to_vector(n.get()), na, to_vector(p.get()), pa))
+            << "name " << name << " pattern " << pattern;
+    }
+}
+
 TEST(BnodePattern, RelativeMatchStartsAtAPart)
 {
     owned<tstr_array> n = to_tstr_array({"qz", "iptrackd", "config", "manager", "m1", "enable"});
