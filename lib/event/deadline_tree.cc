@@ -5,19 +5,6 @@
 namespace detail
 {
 
-deadline deadline_add_us(const deadline &a, int64 us)
-{
-    deadline r;
-    int64 total = a.usec + us % 1000000;
-    r.sec = a.sec + us / 1000000 + total / 1000000;
-    r.usec = total % 1000000;
-    if (r.usec < 0) {
-        r.usec += 1000000;
-        r.sec -= 1;
-    }
-    return r;
-}
-
 namespace
 {
 bool is_red(const deadline_node *n)
@@ -29,6 +16,11 @@ deadline_node *leftmost(deadline_node *n)
     while (n->left) n = n->left;
     return n;
 }
+deadline_node *rightmost(deadline_node *n)
+{
+    while (n->right) n = n->right;
+    return n;
+}
 } // namespace
 
 deadline_node *deadline_tree::next(deadline_node *n)
@@ -36,6 +28,17 @@ deadline_node *deadline_tree::next(deadline_node *n)
     if (n->right) return leftmost(n->right);
     deadline_node *p = n->parent;
     while (p && n == p->right) {
+        n = p;
+        p = p->parent;
+    }
+    return p;
+}
+
+deadline_node *deadline_tree::prev(deadline_node *n)
+{
+    if (n->left) return rightmost(n->left);
+    deadline_node *p = n->parent;
+    while (p && n == p->left) {
         n = p;
         p = p->parent;
     }
@@ -90,9 +93,15 @@ void deadline_tree::insert(deadline_node *z)
     deadline_node *y = nullptr;
     deadline_node *x = root_;
     bool is_leftmost = true;
+    // Not before the latest deadline: it goes right of it, no descent needed.
+    if (last_ && !(z->key < last_->key)) {
+        y = last_;
+        x = nullptr;
+        is_leftmost = false;
+    }
     while (x) {
         y = x;
-        if (deadline_less(z->key, x->key)) {
+        if (z->key < x->key) {
             x = x->left;
         } else {
             x = x->right;
@@ -104,11 +113,12 @@ void deadline_tree::insert(deadline_node *z)
     z->red = true;
     if (!y)
         root_ = z;
-    else if (deadline_less(z->key, y->key))
+    else if (z->key < y->key)
         y->left = z;
     else
         y->right = z;
     if (is_leftmost) first_ = z;
+    if (!last_ || !(z->key < last_->key)) last_ = z;
     insert_fixup(z);
     ++count_;
 }
@@ -157,6 +167,7 @@ void deadline_tree::insert_fixup(deadline_node *z)
 void deadline_tree::erase(deadline_node *z)
 {
     if (first_ == z) first_ = next(z);
+    if (last_ == z) last_ = prev(z);
     deadline_node *y = z;
     bool y_was_red = y->red;
     deadline_node *x;
@@ -253,7 +264,7 @@ void deadline_tree::erase_fixup(deadline_node *x, deadline_node *xp)
 
 void deadline_tree::shift_all(int64 us)
 {
-    for (deadline_node *n = first_; n; n = next(n)) n->key = deadline_add_us(n->key, us);
+    for (deadline_node *n = first_; n; n = next(n)) n->key += us;
 }
 
 namespace
@@ -264,8 +275,8 @@ int check_subtree(const deadline_node *n, const deadline_node *parent)
     if (!n) return 1;
     if (n->parent != parent) return -1;
     if (n->red && (is_red(n->left) || is_red(n->right))) return -1;
-    if (n->left && deadline_less(n->key, n->left->key)) return -1;
-    if (n->right && deadline_less(n->right->key, n->key)) return -1;
+    if (n->left && n->key < n->left->key) return -1;
+    if (n->right && n->right->key < n->key) return -1;
     int l = check_subtree(n->left, n);
     int r = check_subtree(n->right, n);
     if (l < 0 || r < 0 || l != r) return -1;
@@ -283,8 +294,8 @@ bool deadline_tree::valid() const
     if (is_red(root_)) return false;
     if (check_subtree(root_, nullptr) < 0) return false;
     if (count_subtree(root_) != count_) return false;
-    if (!root_) return first_ == nullptr;
-    return first_ == leftmost(root_);
+    if (!root_) return first_ == nullptr && last_ == nullptr;
+    return first_ == leftmost(root_) && last_ == rightmost(root_);
 }
 
 } // namespace detail

@@ -122,6 +122,57 @@ extern "C" void evc_signal_handler(int sig)
     errno = saved;
 }
 
+// A deadline: a tree node pointing back at its event.
+struct timeout_node : detail::deadline_node {
+    evc_event *ev = nullptr;
+};
+
+// Nodes for the deadline tree, carved from blocks that never move and
+// reused through a free list.
+class timeout_pool
+{
+  public:
+    timeout_pool() = default;
+    timeout_pool(const timeout_pool &) = delete;
+    timeout_pool &operator=(const timeout_pool &) = delete;
+    ~timeout_pool()
+    {
+        while (blocks_) {
+            block *next = blocks_->next;
+            delete blocks_;
+            blocks_ = next;
+        }
+    }
+    timeout_node *get()
+    {
+        if (!free_) {
+            block *b = new (std::nothrow) block;
+            if (!b) return nullptr;
+            b->next = blocks_;
+            blocks_ = b;
+            for (timeout_node &n : b->nodes) put(&n);
+        }
+        timeout_node *n = free_;
+        free_ = static_cast<timeout_node *>(n->left);
+        *n = timeout_node{};
+        return n;
+    }
+    void put(timeout_node *n)
+    {
+        n->ev = nullptr;
+        n->left = free_;
+        free_ = n;
+    }
+
+  private:
+    struct block {
+        timeout_node nodes[256];
+        block *next = nullptr;
+    };
+    block *blocks_ = nullptr;
+    timeout_node *free_ = nullptr;
+};
+
 } // namespace
 
 struct evc_base {
@@ -129,7 +180,8 @@ struct evc_base {
     uintptr_t owner = 0;
 
     detail::deadline_tree timeouts;
-    detail::deadline last_seen;
+    timeout_pool pool;
+    int64 last_seen = 0; // monotonic microseconds
     bool have_last = false;
 
     // Master poll arrays: entry i watches fd_events[i].
@@ -170,12 +222,16 @@ struct evc_base {
 namespace
 {
 
+// Deadlines never pass the largest signed 32-bit number of seconds.
+constexpr int64 max_deadline_us = int64{INT32_MAX} * 1000000;
+
 bool is_owner(const evc_base *b)
 {
     return b->owner == self_id();
 }
 
-void base_now(evc_base *b, detail::deadline *now)
+// The monotonic clock in microseconds.
+int64 base_now(evc_base *b)
 {
     timeval tv{};
     if (b->clock) {
@@ -186,14 +242,20 @@ void base_now(evc_base *b, detail::deadline *now)
         tv.tv_sec = ts.tv_sec;
         tv.tv_usec = ts.tv_nsec / 1000;
     }
-    detail::deadline d{tv.tv_sec, tv.tv_usec};
+    const int64 now = int64{tv.tv_sec} * 1000000 + tv.tv_usec;
     // A clock that went back would stretch every wait by the difference;
     // move the deadlines back with it.
-    if (b->have_last && detail::deadline_less(d, b->last_seen))
-        b->timeouts.shift_all(detail::deadline_diff_us(d, b->last_seen));
-    b->last_seen = d;
+    if (b->have_last && now < b->last_seen) b->timeouts.shift_all(now - b->last_seen);
+    b->last_seen = now;
     b->have_last = true;
-    *now = d;
+    return now;
+}
+
+void timeout_unlink(evc_base *b, evc_event *ev)
+{
+    b->timeouts.erase(ev->ev_timeout);
+    b->pool.put(static_cast<timeout_node *>(ev->ev_timeout));
+    ev->ev_timeout = nullptr;
 }
 
 // Wakes a loop waiting in poll.  Called with the lock held; one pending
@@ -383,7 +445,7 @@ void unlink_event(evc_base *b, evc_event *ev)
     mark_frames(b, ev);
     ev->ev_ncalls = 0;
     if (ev->ev_flags & evc_flag_active) active_remove(b, ev);
-    if (ev->ev_flags & evc_flag_timeout) b->timeouts.erase(&ev->ev_deadline);
+    if (ev->ev_flags & evc_flag_timeout) timeout_unlink(b, ev);
     if (ev->ev_flags & evc_flag_inserted) {
         if (ev->ev_poll_index >= 0) poll_remove(b, ev);
         if (ev->ev_kinds & evc_kind_signal) signal_unwatch(b, ev);
@@ -438,12 +500,13 @@ void scan_ready(evc_base *b)
 
 void expire_deadlines(evc_base *b)
 {
-    detail::deadline now;
-    base_now(b, &now);
+    const int64 now = base_now(b);
     while (detail::deadline_node *n = b->timeouts.first()) {
-        if (!detail::deadline_le(n->key, now)) break;
-        evc_event *ev = reinterpret_cast<evc_event *>(reinterpret_cast<char *>(n) -
-                                                      offsetof(evc_event, ev_deadline));
+        if (n->key > now) break;
+        evc_event *ev = static_cast<timeout_node *>(n)->ev;
+        // Events are scattered in memory: fetch the next one early.
+        if (detail::deadline_node *nx = detail::deadline_tree::next(n))
+            __builtin_prefetch(static_cast<timeout_node *>(nx)->ev);
         // A passed deadline ends the registration, persistent or not.
         unlink_event(b, ev);
         activate(b, ev, evc_kind_timeout, 1);
@@ -456,6 +519,10 @@ bool run_active(evc_base *b)
     bool ran = false;
     while (evc_event *ev = b->act_head) {
         active_remove(b, ev);
+        if (b->act_head) { // the event and what its callback's argument holds
+            __builtin_prefetch(b->act_head);
+            __builtin_prefetch(reinterpret_cast<char *>(b->act_head) + 64);
+        }
         run_frame f{ev, false, b->frames};
         b->frames = &f;
         const uint16 res = ev->ev_res;
@@ -474,9 +541,8 @@ int64 wait_ms(evc_base *b, uint32 flags)
     if ((flags & evc_loop_nonblock) || b->act_head) return 0;
     const detail::deadline_node *first = b->timeouts.first();
     if (!first) return evc_idle_wait_ms;
-    detail::deadline now;
-    base_now(b, &now);
-    const int64 us = detail::deadline_diff_us(first->key, now);
+    const int64 now = base_now(b); // first: it may move the deadlines
+    const int64 us = first->key - now;
     if (us <= 0) return 0;
     // Rounded up: rounding down would spin through the last millisecond.
     const int64 ms = (us + 999) / 1000;
@@ -520,10 +586,9 @@ int evc_base_free(evc_base **base)
         lock_guard g(b->lock);
         while (b->act_head) active_remove(b, b->act_head);
         while (detail::deadline_node *n = b->timeouts.first()) {
-            b->timeouts.erase(n);
-            reinterpret_cast<evc_event *>(reinterpret_cast<char *>(n) -
-                                          offsetof(evc_event, ev_deadline))
-                ->ev_flags = 0;
+            evc_event *ev = static_cast<timeout_node *>(n)->ev;
+            timeout_unlink(b, ev);
+            ev->ev_flags = 0;
         }
         for (uint32 i = 0; i < b->nfds; ++i) {
             b->fd_events[i]->ev_flags = 0;
@@ -591,23 +656,29 @@ int evc_event_add(evc_event *ev, const struct timeval *timeout)
         ++b->n_inserted;
     }
     if (timeout) {
-        if (ev->ev_flags & evc_flag_timeout) b->timeouts.erase(&ev->ev_deadline);
         // An activation by the old deadline is superseded by the new one.
         if ((ev->ev_flags & evc_flag_active) && (ev->ev_res & evc_kind_timeout)) {
             mark_frames(b, ev);
             active_remove(b, ev);
             ev->ev_ncalls = 0;
         }
-        detail::deadline now;
-        base_now(b, &now);
+        timeout_node *n = nullptr;
+        if (ev->ev_flags & evc_flag_timeout) {
+            n = static_cast<timeout_node *>(ev->ev_timeout);
+            b->timeouts.erase(n);
+        } else {
+            n = b->pool.get();
+            bail_null(n);
+            n->ev = ev;
+            ev->ev_timeout = n;
+            ev->ev_flags |= evc_flag_timeout;
+        }
         int64 sec = timeout->tv_sec < 0 ? 0 : timeout->tv_sec;
         int64 usec = timeout->tv_sec < 0 || timeout->tv_usec < 0 ? 0 : timeout->tv_usec;
         if (sec > INT32_MAX) sec = INT32_MAX;
-        detail::deadline d = detail::deadline_add_us(now, sec * 1000000 + usec);
-        if (d.sec >= INT32_MAX) d = detail::deadline{INT32_MAX, 0};
-        ev->ev_deadline.key = d;
-        b->timeouts.insert(&ev->ev_deadline);
-        ev->ev_flags |= evc_flag_timeout;
+        n->key = base_now(b) + sec * 1000000 + usec;
+        if (n->key > max_deadline_us) n->key = max_deadline_us;
+        b->timeouts.insert(n);
     }
     if (!is_owner(b)) bail_error(wake(b));
     return 0;
@@ -638,9 +709,8 @@ int evc_event_pending(const evc_event *ev, uint16 *ret_kinds, int64 *ret_ms_left
     if (ev->ev_flags & evc_flag_timeout) {
         kinds |= evc_kind_timeout;
         if (ret_ms_left) {
-            detail::deadline now;
-            base_now(b, &now);
-            const int64 us = detail::deadline_diff_us(ev->ev_deadline.key, now);
+            const int64 now = base_now(b); // first: it may move the deadlines
+            const int64 us = ev->ev_timeout->key - now;
             *ret_ms_left = us <= 0 ? 0 : (us + 999) / 1000;
         }
     }

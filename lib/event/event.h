@@ -14,8 +14,10 @@
 // that number.
 //
 // Events are caller-owned records (`evc_event`, usually embedded in a larger
-// record); the base links them but never allocates or frees them.  An event
-// must be deleted (`evc_event_del`) before its memory is released.
+// record); the base links them but never frees them.  An event must be
+// deleted (`evc_event_del`) before its memory is released.  Deadlines live
+// in small tree nodes pooled by the base rather than inside the events, so
+// that walking the tree stays within a dense block of memory.
 #pragma once
 
 #include <sys/time.h>
@@ -58,20 +60,21 @@ enum evc_event_flags : uint16 {
 
 // One registration.  Fields are the core's; read them, don't write them.
 struct evc_event {
-    detail::deadline_node ev_deadline; // absolute monotonic deadline and tree links
-    evc_event *ev_sig_next = nullptr;  // events watching the same signal
-    evc_event *ev_sig_prev = nullptr;
-    evc_event *ev_act_next = nullptr; // active queue
+    // What firing and running touch comes first, in one cache line.
+    detail::deadline_node *ev_timeout = nullptr; // its deadline in the base's tree, if any
+    evc_event *ev_act_next = nullptr;            // active queue
     evc_event *ev_act_prev = nullptr;
-    evc_base *ev_base = nullptr;
-    int ev_fd = -1;
-    uint16 ev_kinds = 0;
-    uint16 ev_res = 0;   // kinds fired in the current activation
-    uint16 ev_flags = 0; // evc_event_flags
-    int32 ev_poll_index = -1;
-    uint32 ev_ncalls = 0; // calls still due for the current activation
     evc_callback ev_callback = nullptr;
     void *ev_arg = nullptr;
+    int ev_fd = -1;
+    uint16 ev_kinds = 0;
+    uint16 ev_res = 0;    // kinds fired in the current activation
+    uint16 ev_flags = 0;  // evc_event_flags
+    uint32 ev_ncalls = 0; // calls still due for the current activation
+    int32 ev_poll_index = -1;
+    evc_base *ev_base = nullptr;
+    evc_event *ev_sig_next = nullptr; // events watching the same signal
+    evc_event *ev_sig_prev = nullptr;
 };
 
 // Why a loop run returned.

@@ -1,9 +1,11 @@
 // `lew` over the event core: caller-owned handles, one universal callback.
 //
-// The context keeps its records in an array sorted by the address of the
-// caller's handle variable.  Looking a handle up by its address (never by
-// dereferencing what the variable holds) is what lets a foreign or stale
-// record be refused safely.
+// The context keeps the addresses of the callers' handle variables in an
+// array sorted by address, and its records on a list.  A handle is looked
+// up by its address first; only a registered variable is dereferenced, so
+// a variable holding a foreign or stale record is refused safely.  The list
+// lets a record whose variable was nulled behind the wrapper's back still
+// be found (and freed at the latest by lew_deinit).
 #include "event/libevent_wrapper.h"
 
 #include <climits>
@@ -14,9 +16,11 @@
 
 struct lew_context {
     evc_base *base = nullptr;
-    // The records, sorted by the address of their handle (le_handle); the
-    // element free cancels, frees and nulls the caller's variable.
-    array *records = nullptr;
+    // Registered handle addresses (lew_event **), sorted; the element free
+    // cancels and frees the handle's record and nulls the variable.
+    array *handles = nullptr;
+    lew_event *all = nullptr; // every record, linked by le_next / le_prev
+    uint32 hint = 0;          // index of the handle found last
     bool debug = false;
 };
 
@@ -43,82 +47,123 @@ void universal_callback(int fd, uint16 kinds, void *arg)
     if (err != 0) lc_bail_report_error(err, __func__, __FILE__, __LINE__);
 }
 
-lew_event *record_at(const lew_context *c, uint32 i)
+lew_event **handle_at(const lew_context *c, uint32 i)
 {
-    return static_cast<lew_event *>(array_get_quick(c->records, i));
+    return static_cast<lew_event **>(c->handles->elements[i]);
 }
 
-// Index of the first record whose handle address is not below `handle`.
-uint32 lower_bound_handle(const lew_context *c, lew_event **handle)
+// Index of the first registered handle address not below `handle`.  The
+// comparisons are unpredictable, so the halving is written branch-free.
+uint32 lower_bound_handle(lew_context *c, lew_event **handle)
 {
-    uint32 lo = 0, hi = array_length_quick(c->records);
-    while (lo < hi) {
-        const uint32 mid = lo + (hi - lo) / 2;
-        if (reinterpret_cast<uintptr_t>(record_at(c, mid)->le_handle) <
-            reinterpret_cast<uintptr_t>(handle))
-            lo = mid + 1;
-        else
-            hi = mid;
+    const uint32 len = c->handles->length;
+    if (len == 0) return 0;
+    // The same handle again, or the next one: the usual re-arming patterns.
+    void *const *e = c->handles->elements;
+    if (c->hint < len && e[c->hint] == handle) return c->hint;
+    if (c->hint + 1 < len && e[c->hint + 1] == handle) return ++c->hint;
+    const auto key = reinterpret_cast<uintptr_t>(handle);
+    void *const *first = c->handles->elements;
+    void *const *base = first;
+    for (uint32 n = len; n > 1;) {
+        const uint32 half = n / 2;
+        base = reinterpret_cast<uintptr_t>(base[half]) < key ? base + half : base;
+        n -= half;
     }
-    return lo;
+    c->hint = static_cast<uint32>(base - first) + (reinterpret_cast<uintptr_t>(*base) < key);
+    return c->hint;
 }
 
-// Index of the record registered under `handle`, or lc_err_not_found
-// (unlogged).  A variable that was overwritten with something else than its
-// record is not ours.
-int find_index(const lew_context *c, lew_event **handle, uint32 *ret)
+void list_unlink(lew_context *c, lew_event *rec)
 {
-    *ret = 0;
-    const uint32 i = lower_bound_handle(c, handle);
-    lew_event *rec = record_at(c, i);
-    if (!rec || rec->le_handle != handle) return lc_err_not_found;
-    if (*handle != nullptr && *handle != rec) return lc_err_not_found;
-    *ret = i;
-    return 0;
+    if (rec->le_prev)
+        rec->le_prev->le_next = rec->le_next;
+    else
+        c->all = rec->le_next;
+    if (rec->le_next) rec->le_next->le_prev = rec->le_prev;
+    rec->le_next = rec->le_prev = nullptr;
 }
 
-int find_record(const lew_context *c, lew_event **handle, lew_event **ret)
+void record_destroy(lew_context *c, lew_event *rec)
+{
+    (void)evc_event_del(&rec->le_core);
+    list_unlink(c, rec);
+    delete rec;
+}
+
+// The record behind registered handle `handle`: what the variable holds
+// when that is ours, or (for a variable nulled behind our back) the record
+// still listed under its address.  Null when neither.
+lew_event *record_of(lew_context *c, lew_event **handle)
+{
+    lew_event *rec = *handle;
+    if (rec) return rec->le_context == c && rec->le_handle == handle ? rec : nullptr;
+    for (rec = c->all; rec; rec = rec->le_next)
+        if (rec->le_handle == handle) {
+            *handle = rec;
+            return rec;
+        }
+    return nullptr;
+}
+
+// Index of `handle` in the array and its record, or lc_err_not_found
+// (unlogged).
+int find_handle(lew_context *c, lew_event **handle, uint32 *ret_index, lew_event **ret)
 {
     *ret = nullptr;
-    uint32 i = 0;
-    bail_error_quiet(find_index(c, handle, &i));
-    *ret = record_at(c, i);
+    const uint32 i = lower_bound_handle(c, handle);
+    if (i >= c->handles->length || handle_at(c, i) != handle) return lc_err_not_found;
+    lew_event *rec = record_of(c, handle);
+    if (!rec) return lc_err_not_found;
+    if (ret_index) *ret_index = i;
+    *ret = rec;
     return 0;
 }
 
-// The record for `handle`, created on first use.  A null variable whose
-// address is still known gets its old record back.
+int find_record(lew_context *c, lew_event **handle, lew_event **ret)
+{
+    bail_error_quiet(find_handle(c, handle, nullptr, ret));
+    return 0;
+}
+
+// The record for `handle`, created on first use.
 int find_or_create(lew_context *c, lew_event **handle, lew_event **ret)
 {
     *ret = nullptr;
     const uint32 i = lower_bound_handle(c, handle);
-    lew_event *rec = record_at(c, i);
-    if (rec && rec->le_handle == handle) {
-        if (*handle != nullptr && *handle != rec) return lc_err_not_found;
-        *handle = rec;
+    if (i < c->handles->length && handle_at(c, i) == handle) {
+        lew_event *rec = record_of(c, handle);
+        if (!rec) return lc_err_not_found;
         *ret = rec;
         return 0;
     }
     if (*handle != nullptr) return lc_err_not_found; // a record of someone else
-    rec = new (std::nothrow) lew_event{};
-    bail_null(rec);
+    void *elem = handle;
+    bail_error(array_insert_takeover(c->handles, i, &elem));
+    lew_event *rec = new (std::nothrow) lew_event{};
+    if (!rec) {
+        (void)array_remove(c->handles, i, &elem);
+        bail_null(rec);
+    }
     rec->le_context = c;
     rec->le_handle = handle;
-    void *elem = rec;
-    bail_error(array_insert_takeover(c->records, i, &elem)); // freed by the array on failure
+    rec->le_next = c->all;
+    if (c->all) c->all->le_prev = rec;
+    c->all = rec;
     *handle = rec;
     *ret = rec;
     return 0;
 }
 
-// Element free of the record array: cancels, frees the record and nulls
-// the caller's variable.
-void record_free(void *element)
+// Element free of the handle array: cancels and frees the handle's record
+// and nulls the caller's variable.
+void handle_free(void *element)
 {
-    lew_event *rec = static_cast<lew_event *>(element);
-    (void)evc_event_del(&rec->le_core);
-    if (*rec->le_handle == rec) *rec->le_handle = nullptr;
-    delete rec;
+    auto **handle = static_cast<lew_event **>(element);
+    lew_event *rec = *handle;
+    if (!rec || rec->le_handle != handle) return; // left on the list for lew_deinit
+    record_destroy(rec->le_context, rec);
+    *handle = nullptr;
 }
 
 int ms_to_timeval(int64 ms, timeval *tv)
@@ -189,10 +234,10 @@ int lew_init(lew_context **ret_context)
     bail_null(c.get());
     array_options opts;
     bail_error(array_options_get_defaults(&opts));
-    opts.free = record_free;
+    opts.free = handle_free;
     // Kept in order by lower_bound_handle, not by array_insert_sorted.
     opts.check_sorted = 0;
-    bail_error(array_new(&c->records, &opts));
+    bail_error(array_new(&c->handles, &opts));
     bail_error(evc_base_new(&c->base));
     *ret_context = c.release();
     return 0;
@@ -205,7 +250,7 @@ int lew_deinit(lew_context **context)
     if (!c) return 0;
     *context = nullptr;
     if (c->base) (void)lew_delete_all_events(c);
-    (void)array_free(&c->records);
+    (void)array_free(&c->handles);
     (void)evc_base_free(&c->base);
     delete c;
     return 0;
@@ -309,8 +354,9 @@ int lew_event_delete(lew_context *context, lew_event **handle)
     if (*handle == nullptr) return 0;
     context_lock lock(context);
     uint32 i = 0;
-    bail_error(find_index(context, handle, &i));
-    bail_error(array_delete(context->records, i));
+    lew_event *rec = nullptr;
+    bail_error(find_handle(context, handle, &i, &rec));
+    bail_error(array_delete(context->handles, i));
     return 0;
 }
 
@@ -379,8 +425,10 @@ int lew_cancel_all_events(lew_context *context)
 {
     bail_null(context);
     context_lock lock(context);
-    const uint32 n = array_length_quick(context->records);
-    for (uint32 i = 0; i < n; ++i) bail_error(evc_event_del(&record_at(context, i)->le_core));
+    const uint32 n = array_length_quick(context->handles);
+    for (uint32 i = 0; i < n; ++i)
+        if (lew_event *rec = record_of(context, handle_at(context, i)))
+            bail_error(evc_event_del(&rec->le_core));
     return 0;
 }
 
@@ -388,7 +436,9 @@ int lew_delete_all_events(lew_context *context)
 {
     bail_null(context);
     context_lock lock(context);
-    bail_error(array_empty(context->records));
+    bail_error(array_empty(context->handles));
+    // Records whose variables were nulled behind our back.
+    while (context->all) record_destroy(context, context->all);
     return 0;
 }
 
@@ -396,9 +446,10 @@ int lew_dump_all_events(lew_context *context)
 {
     bail_null(context);
     context_lock lock(context);
-    const uint32 n = array_length_quick(context->records);
+    const uint32 n = array_length_quick(context->handles);
     for (uint32 i = 0; i < n; ++i) {
-        const lew_event *rec = record_at(context, i);
+        const lew_event *rec = record_of(context, handle_at(context, i));
+        if (!rec) continue;
         lc_log_basic(LCL_NOTICE, "Event %d: fd = %d, handler = %p, flags = %d", static_cast<int>(i),
                      rec->le_core.ev_fd, reinterpret_cast<void *>(rec->le_callback),
                      rec->le_core.ev_kinds);

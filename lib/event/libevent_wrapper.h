@@ -42,6 +42,8 @@ struct lew_event {
     lew_event_handler le_callback = nullptr;
     void *le_data = nullptr;
     lew_event **le_handle = nullptr; // the caller's variable
+    lew_event *le_next = nullptr;    // the context's list of records
+    lew_event *le_prev = nullptr;
 };
 
 // Creates a context; the calling thread becomes the owner that dispatches.
