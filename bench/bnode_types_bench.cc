@@ -19,6 +19,13 @@ const char *const uint32_text = "4000000000";
 const char *const ipv4_text = "192.168.100.200";
 const char *const string_text = "/qz/iptrackd/config/manager/m1/attributes";
 
+// Reports the iterations per second of CPU time.
+void rate(benchmark::State &state)
+{
+    state.counters["ops/s"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 void parse(benchmark::State &state, bn_type type, const char *text)
 {
     owned<bn_attrib> a;
@@ -28,8 +35,7 @@ void parse(benchmark::State &state, bn_type type, const char *text)
         benchmark::DoNotOptimize(err);
         benchmark::ClobberMemory();
     }
-    state.counters["ops/s"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    rate(state);
 }
 
 void print(benchmark::State &state, bn_type type, const char *text)
@@ -43,8 +49,7 @@ void print(benchmark::State &state, bn_type type, const char *text)
         benchmark::DoNotOptimize(err);
         benchmark::DoNotOptimize(buf);
     }
-    state.counters["ops/s"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    rate(state);
 }
 
 // Printing into a new heap string, the form most callers use.
@@ -60,8 +65,7 @@ void print_heap(benchmark::State &state, bn_type type, const char *text)
         benchmark::DoNotOptimize(s);
         free(s);
     }
-    state.counters["ops/s"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    rate(state);
 }
 
 void BM_ParseUint32(benchmark::State &s)
@@ -102,12 +106,6 @@ void BM_PrintStringHeap(benchmark::State &s)
 }
 
 // Floors.
-
-void rate(benchmark::State &state)
-{
-    state.counters["ops/s"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-}
 
 void BM_FloorParseUint32Strtoul(benchmark::State &state)
 {

@@ -127,15 +127,10 @@ int lc_ipv6prefix_from_str(const char *text, lc_ipv6prefix *ret)
     bail_null(ret);
     *ret = lc_ipv6prefix{};
     bail_null(text);
-    std::string_view s(text);
-    size_t slash = s.find('/');
-    if (slash == std::string_view::npos) return lc_err_bad_type;
-    lc_ipv6prefix p{};
-    uint32 l = 0;
-    if (!pton(AF_INET6, s.substr(0, slash), p.addr.addr)) return lc_err_bad_type;
-    if (!parse_len(s.substr(slash + 1), 128, &l)) return lc_err_bad_type;
-    p.mask_len = uint8(l);
-    *ret = p;
+    lc_ipprefix p;
+    if (lc_ipprefix_from_str(text, &p) != 0 || p.family != lc_ipf_ipv6) return lc_err_bad_type;
+    memcpy(ret->addr.addr, p.addr, sizeof ret->addr.addr);
+    ret->mask_len = p.mask_len;
     return 0;
 }
 

@@ -1,4 +1,4 @@
-// The attribute type codes alone, for modules that need the codes without
+// The attribute type codes and type flags alone, for modules that need the codes without
 // the attribute record (and without the container headers it pulls in).
 #pragma once
 
@@ -65,3 +65,15 @@ constexpr uint32 bn_type_table_size = bt_LAST + 1;
 constexpr bn_type bn_type_fixed_limit = 100;
 // Bytes of the value area of an attribute.
 constexpr uint32 bn_attrib_value_area_size = 32;
+
+// ---------------------------------------------------------------------------
+// Type flags (high 16 bits; the low 16 are cleared whenever flags are stored)
+
+enum bn_type_flag : uint32 {
+    btf_none = 0,
+    btf_text_form = 0x10000, // durations in the human duration form
+    btf_invalid = 0x40000,   // type present, value invalid (zeroed)
+    btf_deleted = 0x80000,   // the carrying node was deleted
+    btf_no_value = 0x100000, // type only, no value stored
+};
+constexpr uint32 btf_mask = 0xFFFF0000u;

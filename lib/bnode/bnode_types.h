@@ -33,18 +33,6 @@ extern const lc_enum_string_map bn_type_name_map[];
 const char *bn_type_to_name(bn_type type);
 
 // ---------------------------------------------------------------------------
-// Type flags (high 16 bits; the low 16 are cleared whenever flags are stored)
-
-enum bn_type_flag : uint32 {
-    btf_none = 0,
-    btf_text_form = 0x10000, // durations in the human duration form
-    btf_invalid = 0x40000,   // type present, value invalid (zeroed)
-    btf_deleted = 0x80000,   // the carrying node was deleted
-    btf_no_value = 0x100000, // type only, no value stored
-};
-constexpr uint32 btf_mask = 0xFFFF0000u;
-
-// ---------------------------------------------------------------------------
 // Type classes.  Each is false when btf_invalid or btf_no_value is set.
 
 bool bn_type_allocs(bn_type type, uint32 flags);          // 101..135

@@ -30,63 +30,8 @@ int cmp_ipv6_bytes(const uint8 *a, const uint8 *b)
     return 0;
 }
 
-// Three-way comparison of two ordered-numeric values of the same type.
-int cmp_same_type(const bn_attrib *a, const bn_attrib *b)
-{
-    using detail::value_as;
-    switch (a->type) {
-    case bt_uint8:
-        return cmp3(value_as<uint8>(a), value_as<uint8>(b));
-    case bt_int8:
-        return cmp3(value_as<int8>(a), value_as<int8>(b));
-    case bt_char:
-        return cmp3(value_as<char>(a), value_as<char>(b));
-    case bt_uint16:
-        return cmp3(value_as<uint16>(a), value_as<uint16>(b));
-    case bt_int16:
-        return cmp3(value_as<int16>(a), value_as<int16>(b));
-    case bt_uint32:
-    case bt_ipv4addr:
-    case bt_btype:
-    case bt_attribute:
-        return cmp3(value_as<uint32>(a), value_as<uint32>(b));
-    case bt_int32:
-    case bt_bool:
-    case bt_date:
-    case bt_time_sec:
-    case bt_datetime_sec:
-    case bt_duration_sec:
-        return cmp3(value_as<int32>(a), value_as<int32>(b));
-    case bt_uint64:
-    case bt_ipv4prefix:
-        return cmp3(value_as<uint64>(a), value_as<uint64>(b));
-    case bt_int64:
-    case bt_time_ms:
-    case bt_time_us:
-    case bt_datetime_ms:
-    case bt_datetime_us:
-    case bt_duration_ms:
-    case bt_duration_us:
-        return cmp3(value_as<int64>(a), value_as<int64>(b));
-    case bt_float32:
-        return cmp3(value_as<float32>(a), value_as<float32>(b));
-    case bt_float64:
-        return cmp3(value_as<float64>(a), value_as<float64>(b));
-    case bt_macaddr802:
-        return sign(memcmp(a->value.bytes, b->value.bytes, bn_macaddr802_size));
-    case bt_ipv6addr:
-        return cmp_ipv6_bytes(a->value.bytes, b->value.bytes);
-    case bt_ipv6prefix: {
-        if (int c = cmp_ipv6_bytes(a->value.bytes, b->value.bytes)) return c;
-        return cmp3(value_as<lc_ipv6prefix>(a).mask_len, value_as<lc_ipv6prefix>(b).mask_len);
-    }
-    default:
-        return 0; // not reached: callers check ordered-numeric first
-    }
-}
-
-// A value of any integer-like or float ordered type, widened for
-// comparison across types.
+// A value of any integer-like or float ordered type, widened so that any
+// two compare correctly, across types too.
 struct wide {
     bool is_float;
     __int128 i;
@@ -97,6 +42,7 @@ bool widen(const bn_attrib *a, wide *w)
 {
     using detail::value_as;
     w->is_float = false;
+    w->i = 0;
     w->f = 0;
     switch (a->type) {
     case bt_uint8:
@@ -153,6 +99,39 @@ bool widen(const bn_attrib *a, wide *w)
     }
 }
 
+int cmp_wide(const wide &a, const wide &b)
+{
+    if (!a.is_float && !b.is_float) return cmp3(a.i, b.i);
+    const long double fa = a.is_float ? a.f : (long double)a.i;
+    const long double fb = b.is_float ? b.f : (long double)b.i;
+    return cmp3(fa, fb);
+}
+
+// Three-way comparison of two ordered-numeric values of the same type.
+int cmp_same_type(const bn_attrib *a, const bn_attrib *b)
+{
+    using detail::value_as;
+    switch (a->type) {
+    case bt_ipv4prefix:
+        return cmp3(value_as<uint64>(a), value_as<uint64>(b));
+    case bt_macaddr802:
+        return sign(memcmp(a->value.bytes, b->value.bytes, bn_macaddr802_size));
+    case bt_ipv6addr:
+        return cmp_ipv6_bytes(a->value.bytes, b->value.bytes);
+    case bt_ipv6prefix: {
+        if (int c = cmp_ipv6_bytes(a->value.bytes, b->value.bytes)) return c;
+        return cmp3(value_as<lc_ipv6prefix>(a).mask_len, value_as<lc_ipv6prefix>(b).mask_len);
+    }
+    default: {
+        // Callers check ordered-numeric first, so every other type widens.
+        wide wa, wb;
+        widen(a, &wa);
+        widen(b, &wb);
+        return cmp_wide(wa, wb);
+    }
+    }
+}
+
 int apply_op(uint32 op, int c, int32 *ret)
 {
     switch (op) {
@@ -205,14 +184,7 @@ int bn_type_numeric_compare_crosstype(const bn_attrib *a, const bn_attrib *b, ui
     if (a->type == b->type) return apply_op(op, cmp_same_type(a, b), ret_result);
     wide wa, wb;
     if (!widen(a, &wa) || !widen(b, &wb)) return lc_err_bad_type;
-    int c;
-    if (wa.is_float || wb.is_float) {
-        long double fa = wa.is_float ? wa.f : (long double)wa.i;
-        long double fb = wb.is_float ? wb.f : (long double)wb.i;
-        c = cmp3(fa, fb);
-    } else {
-        c = cmp3(wa.i, wb.i);
-    }
+    const int c = cmp_wide(wa, wb);
     return apply_op(op, c, ret_result);
 }
 

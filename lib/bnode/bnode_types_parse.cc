@@ -203,6 +203,7 @@ template <class T> int store_addr(int err, const T &v, uint8 *value)
 int parse_inline(bn_type type, uint32 flags, const char *text, uint8 *value, uint32 *ret_len)
 {
     *ret_len = type_info(type).size;
+    if (time_valued(type, flags)) return parse_time(type, text, value);
     switch (type) {
     case bt_uint8:
         return parse_unsigned<uint8>(text, value);
@@ -254,32 +255,12 @@ int parse_inline(bn_type type, uint32 flags, const char *text, uint8 *value, uin
         lc_ipv6prefix p;
         return store_addr(lc_ipv6prefix_from_str(text, &p), p, value);
     }
-    case bt_date:
-    case bt_time_sec:
-    case bt_time_ms:
-    case bt_time_us:
-    case bt_datetime_sec:
-    case bt_datetime_ms:
-    case bt_datetime_us:
-        return parse_time(type, text, value);
+    // Plain durations: whole-text unsigned numbers.
     case bt_duration_sec:
-        if (!(flags & btf_text_form)) {
-            uint64 v;
-            if (!whole_u64(text, &v) || v > UINT32_MAX) return lc_err_bad_type;
-            uint32 u = uint32(v);
-            memcpy(value, &u, sizeof u);
-            return 0;
-        }
-        return parse_time(type, text, value);
+        return parse_unsigned<uint32>(text, value);
     case bt_duration_ms:
     case bt_duration_us:
-        if (!(flags & btf_text_form)) {
-            uint64 v;
-            if (!whole_u64(text, &v)) return lc_err_bad_type;
-            memcpy(value, &v, sizeof v);
-            return 0;
-        }
-        return parse_time(type, text, value);
+        return parse_unsigned<uint64>(text, value);
     case bt_btype:
         return parse_enum(bn_type_name_map, text, value);
     case bt_attribute:

@@ -83,6 +83,8 @@ int print_attrib(const bn_attrib *a, printed *out)
         out->local[0] = '\0';
         return local_done(out, 0);
     }
+    if (time_valued(t, a->type_flags))
+        return local_done(out, print_time(t, a->value.bytes, out->local, sizeof out->local));
     switch (t) {
     case bt_uint8:
         return print_local(out, "%hhu", value_as<uint8>(a));
@@ -133,22 +135,11 @@ int print_attrib(const bn_attrib *a, printed *out)
         auto v = value_as<lc_ipv6prefix>(a);
         return local_done(out, lc_ipv6prefix_to_buf(&v, out->local, sizeof out->local));
     }
-    case bt_date:
-    case bt_time_sec:
-    case bt_time_ms:
-    case bt_time_us:
-    case bt_datetime_sec:
-    case bt_datetime_ms:
-    case bt_datetime_us:
-        return local_done(out, print_time(t, a->value.bytes, out->local, sizeof out->local));
     case bt_duration_sec:
-        if (!(a->type_flags & btf_text_form)) return print_local(out, "%d", value_as<int32>(a));
-        return local_done(out, print_time(t, a->value.bytes, out->local, sizeof out->local));
+        return print_local(out, "%d", value_as<int32>(a));
     case bt_duration_ms:
     case bt_duration_us:
-        if (!(a->type_flags & btf_text_form))
-            return print_local(out, "%" PRId64, value_as<int64>(a));
-        return local_done(out, print_time(t, a->value.bytes, out->local, sizeof out->local));
+        return print_local(out, "%" PRId64, value_as<int64>(a));
     case bt_none:
         out->local[0] = '\0';
         return local_done(out, 0);

@@ -8,6 +8,14 @@
 namespace detail
 {
 
+// True for the types whose text goes through the time library: dates, times
+// of day, date-times, and durations in their text form.
+constexpr bool time_valued(bn_type type, uint32 flags)
+{
+    if (type >= bt_date && type <= bt_datetime_us) return true;
+    return type >= bt_duration_sec && type <= bt_duration_us && (flags & btf_text_form);
+}
+
 // The date, time-of-day and date-time types, and the durations in their
 // text form.  The value area is written only on success; unparsable text is
 // the time library's code, unlogged.

@@ -178,6 +178,8 @@ const fail_case fail_cases[] = {
     {bt_ipv6addr, 0, "2001::db8::1", lc_err_bad_type},
     {bt_ipv6prefix, 0, "::/129", lc_err_bad_type},
     {bt_ipv6prefix, 0, "::", lc_err_bad_type},
+    {bt_ipv6prefix, 0, "10.0.0.0/8", lc_err_bad_type},
+    {bt_ipv6prefix, 0, "10.0.0.0/33", lc_err_bad_type},
     {bt_date, 0, "2026/13/01", lc_err_bad_type},
     {bt_date, 0, "2026/12/05 10:00", lc_err_bad_type},
     {bt_time_sec, 0, "25:00", lc_err_bad_type},
