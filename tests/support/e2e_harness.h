@@ -1,0 +1,170 @@
+// End-to-end harness: runs the real daemon (and the stand-ins) as child
+// processes inside a private mount namespace and reads their syslog lines.
+//
+// Each harness owns one mount namespace in which /dev is a small tmpfs (the
+// usual device nodes bound back from the host, /dev/shm private) and /tmp,
+// /var/run and /var/opt are private tmpfs mounts, so /tmp/gcl-socks,
+// /var/run and /var/opt/arx/output start empty and vanish with the harness.
+// /dev/log is a datagram socket that the harness binds and drains on its own
+// thread; every datagram is parsed into an E2eSyslogLine.  The test process
+// itself stays in the host namespace: children enter the namespace between
+// fork and exec, so several harnesses (and several test processes) never
+// see each other's files.
+//
+// Nothing outlives the harness: its destructor kills every child it started
+// (whole process group) and reaps it, stops the reader, and drops the last
+// reference to the namespace, which takes its mounts and the socket with it.
+//
+// Tests use E2eTest as fixture; it skips with the reason when mount
+// namespaces are unavailable (not root, no unshare) and fails when they are
+// available but the set-up breaks.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+// One syslog datagram "<pri>Mon DD HH:MM:SS ident[pid]: body".
+struct E2eSyslogLine {
+    int priority = -1; // facility | level, as sent
+    std::string ident; // the syslog identity ("iptrackd")
+    pid_t pid = -1;    // -1 when the tag carries none
+    std::string body;  // everything after "ident[pid]: ", without the newline
+    // From a body "CPU n TID t: [comp.LEVEL]: message": the component, the
+    // level name and the message; empty when the body has no such tag.
+    std::string component;
+    std::string level_name;
+    std::string message;
+
+    int level() const { return priority & 7; }
+    int facility() const { return priority & ~7; }
+};
+
+// Parses one datagram; false (and *out untouched) when it has no "<pri>".
+bool e2e_parse_syslog(std::string_view datagram, E2eSyslogLine *out);
+
+// How a child ended, from waitpid.
+struct E2eExit {
+    bool exited = false; // ended by exit(code)
+    int code = -1;       // exit status when exited
+    int signal = 0;      // terminating signal otherwise
+    std::string describe() const;
+};
+
+using e2e_clock = std::chrono::steady_clock;
+using e2e_ms = std::chrono::milliseconds;
+
+// Generous enough for the sanitizer build on a loaded machine; tests still
+// take milliseconds when things work.
+constexpr e2e_ms e2e_default_timeout{10000};
+
+class E2eHarness
+{
+  public:
+    enum class Setup { ok, unavailable, failed };
+
+    E2eHarness() = default;
+    ~E2eHarness();
+    E2eHarness(const E2eHarness &) = delete;
+    E2eHarness &operator=(const E2eHarness &) = delete;
+
+    // Creates the namespace, its mounts and /dev/log, and starts the reader.
+    // `reason` says why on unavailable / failed.
+    Setup setup(std::string *reason);
+
+    // Starts the binary `path` (resolved on the host, so a build tree hidden
+    // by the private mounts still runs) with `args` (argv[0] is `path`) inside the namespace, in
+    // its own process group, with the test's environment plus `env`
+    // ("NAME=VALUE", overriding).  Returns the pid, or -1 with a test
+    // failure recorded when the program cannot be started.
+    pid_t start(const std::string &path, const std::vector<std::string> &args = {},
+                const std::vector<std::string> &env = {});
+    // The daemon from this build tree (IPT_BINARY_DIR is defined for every
+    // test program, not for this support library, hence inline).
+    static std::string daemon_path()
+    {
+#ifdef IPT_BINARY_DIR
+        return std::string(IPT_BINARY_DIR) + "/iptrackd/iptrackd";
+#else
+        return "iptrackd";
+#endif
+    }
+    pid_t start_daemon(const std::vector<std::string> &env = {})
+    {
+        return start(daemon_path(), {}, env);
+    }
+
+    // Sends `sig` to a started child; false when it is no longer running.
+    bool signal(pid_t pid, int sig);
+    // True while the child has not ended (reaps it when it has).
+    bool running(pid_t pid);
+    // Waits for the child to end; nullopt on timeout (the child then still runs).
+    std::optional<E2eExit> wait_exit(pid_t pid, e2e_ms timeout = e2e_default_timeout);
+
+    // Every syslog line received so far, in arrival order.
+    std::vector<E2eSyslogLine> lines() const;
+    // Lines whose body contains `needle`.
+    size_t count(std::string_view needle) const;
+    // The first line at index >= `from` whose body contains `needle`, waiting
+    // up to `timeout` for it.
+    std::optional<E2eSyslogLine> wait_line(std::string_view needle,
+                                           e2e_ms timeout = e2e_default_timeout, size_t from = 0);
+    // The same with any predicate over the line.
+    std::optional<E2eSyslogLine> wait_for(const std::function<bool(const E2eSyslogLine &)> &pred,
+                                          e2e_ms timeout = e2e_default_timeout, size_t from = 0);
+    // Waits until no new line has arrived for `quiet`, or `timeout` passed.
+    void settle(e2e_ms quiet, e2e_ms timeout = e2e_default_timeout);
+    // All lines, one per row with priority and tag, for failure messages.
+    std::string dump() const;
+
+    // Runs `fn` in a forked child inside the namespace; returns its result
+    // (the child's exit status), or -1 when the child did not exit normally.
+    int run_in_ns(const std::function<int()> &fn);
+    // File helpers inside the namespace; 0 on success, else an errno value.
+    int write_file(const std::string &path, std::string_view content);
+    int read_file(const std::string &path, std::string *content);
+    int make_symlink(const std::string &target, const std::string &link);
+    bool path_exists(const std::string &path);
+
+    // Kills and reaps every child still running (the destructor does this).
+    void kill_all();
+
+  private:
+    struct Child {
+        pid_t pid;
+        bool reaped;
+        E2eExit exit;
+    };
+    Child *find(pid_t pid);
+    void reader_loop();
+
+    int ns_fd_ = -1;
+    int log_fd_ = -1;
+    int stop_pipe_[2] = {-1, -1};
+    std::thread reader_;
+    std::vector<Child> children_;
+
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    std::vector<E2eSyslogLine> lines_;
+    e2e_clock::time_point last_line_at_ = e2e_clock::now();
+};
+
+// Fixture: `h` is set up before each test; the test is skipped when mount
+// namespaces are unavailable here.
+class E2eTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override;
+    E2eHarness h;
+};
