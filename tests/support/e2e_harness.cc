@@ -587,6 +587,16 @@ std::optional<E2eSyslogLine> E2eHarness::wait_line(std::string_view needle, e2e_
         timeout, from);
 }
 
+bool E2eHarness::wait_count(std::string_view needle, size_t n, e2e_ms timeout)
+{
+    size_t seen = 0;
+    return n == 0 || wait_for(
+                         [&](const E2eSyslogLine &l) {
+                             return l.body.find(needle) != std::string::npos && ++seen == n;
+                         },
+                         timeout);
+}
+
 void E2eHarness::settle(e2e_ms quiet, e2e_ms timeout)
 {
     const auto deadline = e2e_clock::now() + timeout;

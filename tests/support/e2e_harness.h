@@ -119,9 +119,12 @@ class E2eHarness
     // up to `timeout` for it.
     std::optional<E2eSyslogLine> wait_line(std::string_view needle,
                                            e2e_ms timeout = e2e_default_timeout, size_t from = 0);
-    // The same with any predicate over the line.
+    // The same with any predicate over the line (called with the harness
+    // locked: it must not call back into the harness).
     std::optional<E2eSyslogLine> wait_for(const std::function<bool(const E2eSyslogLine &)> &pred,
                                           e2e_ms timeout = e2e_default_timeout, size_t from = 0);
+    // Waits until `n` lines in all contain `needle`; false on timeout.
+    bool wait_count(std::string_view needle, size_t n, e2e_ms timeout = e2e_default_timeout);
     // Waits until no new line has arrived for `quiet`, or `timeout` passed.
     void settle(e2e_ms quiet, e2e_ms timeout = e2e_default_timeout);
     // All lines, one per row with priority and tag, for failure messages.

@@ -1,0 +1,152 @@
+// The daemon process end to end: start-up lines, the signals that end it
+// and the ones it only logs, and its exit status.
+#include <signal.h>
+#include <syslog.h>
+
+#include <string>
+
+#include "support/e2e_harness.h"
+
+namespace
+{
+
+class DaemonSpine : public E2eTest
+{
+  protected:
+    // Starts the daemon and waits for its "ready" line; -1 on failure.
+    pid_t start_ready()
+    {
+        const pid_t pid = h.start_daemon();
+        if (pid > 0 && !h.wait_line("IP Tracking daemon ready")) {
+            ADD_FAILURE() << "no ready line\n" << h.dump();
+            return -1;
+        }
+        return pid;
+    }
+
+    // The daemon's lines whose message is exactly `text`.
+    size_t count_exact(const std::string &text) const
+    {
+        size_t n = 0;
+        for (const auto &l : h.lines()) n += l.ident == "iptrackd" && l.message == text;
+        return n;
+    }
+
+    size_t count_at_or_above(int level) const
+    {
+        size_t n = 0;
+        for (const auto &l : h.lines()) n += l.level() <= level;
+        return n;
+    }
+
+    void expect_exit_zero(pid_t pid)
+    {
+        const auto e = h.wait_exit(pid);
+        ASSERT_TRUE(e) << "daemon still running\n" << h.dump();
+        EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << "\n" << h.dump();
+    }
+};
+
+std::string signal_test_name(const ::testing::TestParamInfo<int> &p)
+{
+    return sigabbrev_np(p.param);
+}
+
+std::string received(int sig)
+{
+    return std::string("iptrackd_handle_signal: Received SIG") + sigabbrev_np(sig);
+}
+
+} // namespace
+
+TEST_F(DaemonSpine, StartsWithLaunchedThenReadyAtNoticeOnLocal1)
+{
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+    const auto lines = h.lines();
+    ASSERT_GE(lines.size(), 2u) << h.dump();
+    EXPECT_EQ(lines[0].message, "IP Tracking daemon launched");
+    EXPECT_EQ(lines[1].message, "IP Tracking daemon ready");
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(lines[i].ident, "iptrackd");
+        EXPECT_EQ(lines[i].pid, pid);
+        EXPECT_EQ(lines[i].priority, LOG_LOCAL1 | LOG_NOTICE);
+        EXPECT_EQ(lines[i].component, "iptrackd");
+        EXPECT_EQ(lines[i].level_name, "NOTICE");
+        EXPECT_TRUE(lines[i].body.starts_with("CPU ")) << lines[i].body;
+    }
+    EXPECT_TRUE(h.running(pid));
+}
+
+TEST_F(DaemonSpine, LogsOnTheFacilityTheApplianceAssigns)
+{
+    ASSERT_EQ(h.write_file("/var/opt/arx/output/log_facility", "# test\nsystem 184\n"), 0);
+    ASSERT_GT(start_ready(), 0);
+    const auto ready = h.wait_line("IP Tracking daemon ready");
+    ASSERT_TRUE(ready);
+    EXPECT_EQ(ready->priority, LOG_LOCAL7 | LOG_NOTICE);
+}
+
+class DaemonEndingSignal : public DaemonSpine, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(DaemonEndingSignal, ExitsWithStatusZeroAndTheReadyExitLine)
+{
+    const int sig = GetParam();
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(h.signal(pid, sig));
+    expect_exit_zero(pid);
+    EXPECT_EQ(count_exact(received(sig)), 1u) << h.dump();
+    EXPECT_EQ(count_exact("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
+    EXPECT_EQ(count_at_or_above(LOG_WARNING), 0u) << h.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, DaemonEndingSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         signal_test_name);
+
+class DaemonLoggedSignal : public DaemonSpine, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(DaemonLoggedSignal, OnlyLogsAndKeepsRunning)
+{
+    const int sig = GetParam();
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_TRUE(h.signal(pid, sig));
+        ASSERT_TRUE(h.wait_count(received(sig), size_t(round))) << h.dump();
+        EXPECT_EQ(h.wait_line(received(sig))->priority, LOG_LOCAL1 | LOG_NOTICE);
+    }
+    h.settle(e2e_ms(100));
+    EXPECT_TRUE(h.running(pid));
+    EXPECT_EQ(h.count("exiting"), 0u) << h.dump();
+
+    ASSERT_TRUE(h.signal(pid, SIGTERM));
+    expect_exit_zero(pid);
+    EXPECT_EQ(count_at_or_above(LOG_WARNING), 0u) << h.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, DaemonLoggedSignal, ::testing::Values(SIGUSR1, SIGUSR2, SIGPIPE),
+                         signal_test_name);
+
+TEST_F(DaemonSpine, SurvivesABurstOfAThousandSignals)
+{
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(h.signal(pid, SIGUSR1)) << "after " << i;
+    ASSERT_TRUE(h.wait_line(received(SIGUSR1))) << h.dump();
+    EXPECT_TRUE(h.running(pid));
+
+    ASSERT_TRUE(h.signal(pid, SIGTERM));
+    expect_exit_zero(pid);
+    // Pending signals of one kind merge, so fewer lines than signals is fine;
+    // more is not, nor any line above NOTICE.
+    const size_t seen = count_exact(received(SIGUSR1));
+    EXPECT_GE(seen, 1u);
+    EXPECT_LE(seen, 1000u);
+    EXPECT_EQ(count_exact("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
+    EXPECT_EQ(count_at_or_above(LOG_WARNING), 0u) << h.dump();
+}
