@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "appliance/qz_log_facility.h"
 #include "support/e2e_harness.h"
 
 namespace
@@ -80,7 +81,7 @@ TEST_F(DaemonSpine, StartsWithLaunchedThenReadyAtNoticeOnLocal1)
 
 TEST_F(DaemonSpine, LogsOnTheFacilityTheApplianceAssigns)
 {
-    ASSERT_EQ(h.write_file("/var/opt/arx/output/log_facility", "# test\nsystem 184\n"), 0);
+    ASSERT_EQ(h.write_file(QZ_LOG_FACILITY_FILE, "# test\nsystem 184\n"), 0);
     ASSERT_GT(start_ready(), 0);
     const auto ready = h.wait_line("IP Tracking daemon ready");
     ASSERT_TRUE(ready);

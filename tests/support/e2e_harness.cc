@@ -35,6 +35,10 @@ const char *const dev_links[][2] = {{"fd", "/proc/self/fd"},
                                     {"ptmx", "pts/ptmx"}};
 constexpr const char *dev_log_path = "/dev/log";
 
+// Control bytes on the pipe to the reader.
+constexpr char reader_quit = 'q';
+constexpr char reader_sync = 's';
+
 // One step of the namespace set-up, run in the forked child with nothing but
 // system calls: the strings are built by the parent beforehand.
 struct Step {
@@ -299,11 +303,10 @@ E2eHarness::~E2eHarness()
 {
     kill_all();
     if (reader_.joinable()) {
-        const char c = 0;
-        (void)!write(stop_pipe_[1], &c, 1);
+        (void)!write(ctl_pipe_[1], &reader_quit, 1);
         reader_.join();
     }
-    for (int fd : {ns_fd_, log_fd_, stop_pipe_[0], stop_pipe_[1]})
+    for (int fd : {ns_fd_, log_fd_, ctl_pipe_[0], ctl_pipe_[1]})
         if (fd >= 0) close(fd);
 }
 
@@ -324,7 +327,7 @@ E2eHarness::Setup E2eHarness::setup(std::string *reason)
     if (steps.empty()) return Setup::failed;
 
     log_fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (log_fd_ < 0 || pipe2(stop_pipe_, O_CLOEXEC) != 0) {
+    if (log_fd_ < 0 || pipe2(ctl_pipe_, O_CLOEXEC) != 0) {
         *reason = std::string("socket/pipe: ") + strerror(errno);
         return Setup::failed;
     }
@@ -392,25 +395,47 @@ E2eHarness::Setup E2eHarness::setup(std::string *reason)
 void E2eHarness::reader_loop()
 {
     std::vector<char> buf(65536);
-    for (;;) {
-        pollfd p[2] = {{log_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (p[0].revents & POLLIN) {
-            const ssize_t n = recv(log_fd_, buf.data(), buf.size(), MSG_DONTWAIT);
+    // Takes every datagram queued now; true when one arrived.
+    auto drain = [&] {
+        bool any = false;
+        ssize_t n;
+        while ((n = recv(log_fd_, buf.data(), buf.size(), MSG_DONTWAIT)) >= 0 || errno == EINTR) {
             E2eSyslogLine l;
             if (n > 0 && e2e_parse_syslog(std::string_view(buf.data(), size_t(n)), &l)) {
                 std::lock_guard<std::mutex> g(mu_);
                 lines_.push_back(std::move(l));
                 last_line_at_ = e2e_clock::now();
-                cv_.notify_all();
+                any = true;
             }
-            continue; // drain before looking at the stop request
         }
-        if (p[1].revents) return;
+        return any;
+    };
+    for (;;) {
+        pollfd p[2] = {{log_fd_, POLLIN, 0}, {ctl_pipe_[0], POLLIN, 0}};
+        if (poll(p, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (p[0].revents & POLLIN && drain()) cv_.notify_all();
+        if (p[1].revents) {
+            char c = reader_quit;
+            if (read(ctl_pipe_[0], &c, 1) < 0 && errno == EINTR) continue;
+            if (c != reader_sync) return;
+            drain();
+            std::lock_guard<std::mutex> g(mu_);
+            ++syncs_done_;
+            cv_.notify_all();
+        }
     }
+}
+
+void E2eHarness::sync()
+{
+    if (!reader_.joinable()) return;
+    std::unique_lock<std::mutex> g(mu_);
+    const uint64_t target = ++syncs_asked_;
+    if (write(ctl_pipe_[1], &reader_sync, 1) != 1) return;
+    cv_.wait_for(g, e2e_default_timeout, [&] { return syncs_done_ >= target; });
 }
 
 // ---------------------------------------------------------------------------
@@ -481,7 +506,7 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
     int err = 0;
     const ssize_t got = read_all(report[0], &err, sizeof err);
     close(report[0]);
-    children_.push_back({pid, false, {}});
+    children_.push_back({pid, false, false, {}});
     if (got == ssize_t(sizeof err)) {
         ADD_FAILURE() << "cannot start " << path << ": " << strerror(err);
         (void)wait_exit(pid);
@@ -529,6 +554,8 @@ std::optional<E2eExit> E2eHarness::wait_exit(pid_t pid, e2e_ms timeout)
         std::this_thread::sleep_for(nap);
         nap = std::min(nap * 2, std::chrono::microseconds(20000));
     }
+    // Whatever the child sent before it ended is queued on the socket now.
+    sync();
     return c->exit;
 }
 
@@ -537,7 +564,8 @@ void E2eHarness::kill_all()
     for (auto &c : children_) {
         // The group outlives a reaped leader when the leader left children;
         // its id cannot be reused while any member is alive.
-        kill(-c.pid, SIGKILL);
+        if (!c.group_killed) kill(-c.pid, SIGKILL);
+        c.group_killed = true;
         if (c.reaped) continue;
         kill(c.pid, SIGKILL);
         int st;

@@ -108,7 +108,8 @@ class E2eHarness
     bool signal(pid_t pid, int sig);
     // True while the child has not ended (reaps it when it has).
     bool running(pid_t pid);
-    // Waits for the child to end; nullopt on timeout (the child then still runs).
+    // Waits for the child to end; nullopt on timeout (the child then still
+    // runs).  Every line the child sent before it ended is in lines() by then.
     std::optional<E2eExit> wait_exit(pid_t pid, e2e_ms timeout = e2e_default_timeout);
 
     // Every syslog line received so far, in arrival order.
@@ -146,14 +147,17 @@ class E2eHarness
     struct Child {
         pid_t pid;
         bool reaped;
+        bool group_killed;
         E2eExit exit;
     };
     Child *find(pid_t pid);
     void reader_loop();
+    // Returns once the reader has taken every datagram queued before the call.
+    void sync();
 
     int ns_fd_ = -1;
     int log_fd_ = -1;
-    int stop_pipe_[2] = {-1, -1};
+    int ctl_pipe_[2] = {-1, -1}; // to the reader: quit, or take all queued lines now
     std::thread reader_;
     std::vector<Child> children_;
 
@@ -161,6 +165,8 @@ class E2eHarness
     std::condition_variable cv_;
     std::vector<E2eSyslogLine> lines_;
     e2e_clock::time_point last_line_at_ = e2e_clock::now();
+    uint64_t syncs_asked_ = 0;
+    uint64_t syncs_done_ = 0;
 };
 
 // Fixture: `h` is set up before each test; the test is skipped when mount
