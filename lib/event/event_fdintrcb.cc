@@ -45,6 +45,17 @@ fdic_event_record *find(fdic_context *c, fdic_event_id id)
     return it != c->records.end() && it->fer_id == id ? &*it : nullptr;
 }
 
+// The record `id` of the kind asked for; otherwise logs "Asked to <verb>
+// event <fd|timer> with bad id <id>" and gives null.
+fdic_event_record *find_kind(fdic_context *c, fdic_event_id id, bool is_fd, const char *verb)
+{
+    fdic_event_record *r = find(c, id);
+    if (r && (r->fer_is_fd != 0) == is_fd) return r;
+    lc_log_basic(LCL_WARNING, "Asked to %s event %s with bad id %d", verb, is_fd ? "fd" : "timer",
+                 static_cast<int>(id));
+    return nullptr;
+}
+
 fdic_event_id take_id(fdic_context *c)
 {
     fdic_event_id id = c->next_id++;
@@ -78,6 +89,13 @@ int report(fdic_context *c)
     if (!c->consumer) return 0;
     bail_error(
         c->consumer(c, changed.data(), static_cast<uint32>(changed.size()), c->consumer_data));
+    return 0;
+}
+
+int remove_record(fdic_context *c, fdic_event_record *r)
+{
+    c->records.erase(c->records.begin() + (r - c->records.data()));
+    bail_error(report(c));
     return 0;
 }
 
@@ -131,11 +149,8 @@ int fdic_event_add_fd(fdic_context *context, int fd, tbool want_read, tbool want
 int fdic_event_update_fd(fdic_context *context, fdic_event_id id, tbool want_read, tbool want_write)
 {
     bail_null(context);
-    fdic_event_record *r = find(context, id);
-    if (!r || !r->fer_is_fd) {
-        lc_log_basic(LCL_WARNING, "Asked to update event fd with bad id %d", static_cast<int>(id));
-        return lc_err_not_found;
-    }
+    fdic_event_record *r = find_kind(context, id, true, "update");
+    if (!r) return lc_err_not_found;
     r->fer_want_read = want_read != 0;
     r->fer_want_write = want_write != 0;
     ++r->fer_serial;
@@ -146,13 +161,9 @@ int fdic_event_update_fd(fdic_context *context, fdic_event_id id, tbool want_rea
 int fdic_event_delete_fd(fdic_context *context, fdic_event_id id)
 {
     bail_null(context);
-    fdic_event_record *r = find(context, id);
-    if (!r || !r->fer_is_fd) {
-        lc_log_basic(LCL_WARNING, "Asked to delete event fd with bad id %d", static_cast<int>(id));
-        return lc_err_not_found;
-    }
-    context->records.erase(context->records.begin() + (r - context->records.data()));
-    bail_error(report(context));
+    fdic_event_record *r = find_kind(context, id, true, "delete");
+    if (!r) return lc_err_not_found;
+    bail_error(remove_record(context, r));
     return 0;
 }
 
@@ -179,12 +190,8 @@ int fdic_event_add_timer(fdic_context *context, int64 timeout_ms, void *owner_da
 int fdic_event_update_timer(fdic_context *context, fdic_event_id id, int64 timeout_ms)
 {
     bail_null(context);
-    fdic_event_record *r = find(context, id);
-    if (!r || r->fer_is_fd) {
-        lc_log_basic(LCL_WARNING, "Asked to update event timer with bad id %d",
-                     static_cast<int>(id));
-        return lc_err_not_found;
-    }
+    fdic_event_record *r = find_kind(context, id, false, "update");
+    if (!r) return lc_err_not_found;
     r->fer_active = timeout_ms >= 0;
     r->fer_want_timeout = timeout_ms >= 0;
     r->fer_timeout_ms = timeout_ms < 0 ? -1 : timeout_ms;
@@ -196,14 +203,9 @@ int fdic_event_update_timer(fdic_context *context, fdic_event_id id, int64 timeo
 int fdic_event_delete_timer(fdic_context *context, fdic_event_id id)
 {
     bail_null(context);
-    fdic_event_record *r = find(context, id);
-    if (!r || r->fer_is_fd) {
-        lc_log_basic(LCL_WARNING, "Asked to delete event timer with bad id %d",
-                     static_cast<int>(id));
-        return lc_err_not_found;
-    }
-    context->records.erase(context->records.begin() + (r - context->records.data()));
-    bail_error(report(context));
+    fdic_event_record *r = find_kind(context, id, false, "delete");
+    if (!r) return lc_err_not_found;
+    bail_error(remove_record(context, r));
     return 0;
 }
 

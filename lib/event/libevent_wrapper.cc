@@ -166,6 +166,20 @@ void handle_free(void *element)
     *handle = nullptr;
 }
 
+// Runs `f(record)` for `handle` under the lock.  A null handle is success
+// without a call when `null_ok`, else lc_err_not_found like a foreign one.
+template <class F> int on_record(lew_context *c, lew_event **handle, bool null_ok, F &&f)
+{
+    bail_null(c);
+    bail_null(handle);
+    if (*handle == nullptr && null_ok) return 0;
+    context_lock lock(c);
+    lew_event *rec = nullptr;
+    bail_error(find_record(c, handle, &rec));
+    bail_error(f(rec));
+    return 0;
+}
+
 int ms_to_timeval(int64 ms, timeval *tv)
 {
     bail_require(ms >= 0);
@@ -200,15 +214,34 @@ int reg_common(lew_context *c, lew_event **handle, int fd, uint16 kinds, lew_eve
     return 0;
 }
 
-int check_fd_kinds(lew_event_type kinds)
+// Out of the loop and back in with deadline `tv` (none when null).
+int reschedule(lew_context *c, lew_event **handle, const timeval *tv)
 {
-    bail_require(kinds != 0 && (kinds & ~(lew_event_read | lew_event_write)) == 0);
+    const int rc = on_record(c, handle, false, [tv](lew_event *rec) {
+        bail_error(evc_event_del(&rec->le_core));
+        bail_error(evc_event_add(&rec->le_core, tv));
+        return 0;
+    });
+    bail_error(rc);
     return 0;
 }
 
-int check_signum(int signum)
+int reg_fd(lew_context *c, lew_event **handle, int fd, lew_event_type kinds, tbool persist,
+           lew_event_handler callback, void *data, const int64 *timeout_ms)
+{
+    bail_require(kinds != 0 && (kinds & ~(lew_event_read | lew_event_write)) == 0);
+    const uint16 k = kinds | (persist ? lew_event_persist : 0);
+    bail_error(reg_common(c, handle, fd, k, callback, data, timeout_ms));
+    return 0;
+}
+
+// Signals are always watched persistently.
+int reg_signal(lew_context *c, lew_event **handle, int signum, lew_event_handler callback,
+               void *data, const int64 *timeout_ms)
 {
     bail_require(signum >= 1 && signum <= evc_max_signal);
+    bail_error(reg_common(c, handle, signum, lew_event_signal | lew_event_persist, callback, data,
+                          timeout_ms));
     return 0;
 }
 
@@ -268,9 +301,7 @@ int lew_get_event_context(lew_context *context, evc_base **ret_base)
 int lew_event_reg_fd(lew_context *context, lew_event **handle, int fd, lew_event_type kinds,
                      tbool persist, lew_event_handler callback, void *data)
 {
-    bail_error(check_fd_kinds(kinds));
-    const uint16 k = kinds | (persist ? lew_event_persist : 0);
-    bail_error(reg_common(context, handle, fd, k, callback, data, nullptr));
+    bail_error(reg_fd(context, handle, fd, kinds, persist, callback, data, nullptr));
     return 0;
 }
 
@@ -278,27 +309,21 @@ int lew_event_reg_fd_timeout(lew_context *context, lew_event **handle, int fd, l
                              tbool persist, lew_event_handler callback, void *data,
                              int64 timeout_ms)
 {
-    bail_error(check_fd_kinds(kinds));
-    const uint16 k = kinds | (persist ? lew_event_persist : 0);
-    bail_error(reg_common(context, handle, fd, k, callback, data, &timeout_ms));
+    bail_error(reg_fd(context, handle, fd, kinds, persist, callback, data, &timeout_ms));
     return 0;
 }
 
 int lew_event_reg_signal(lew_context *context, lew_event **handle, int signum,
                          lew_event_handler callback, void *data)
 {
-    bail_error(check_signum(signum));
-    bail_error(reg_common(context, handle, signum, lew_event_signal | lew_event_persist, callback,
-                          data, nullptr));
+    bail_error(reg_signal(context, handle, signum, callback, data, nullptr));
     return 0;
 }
 
 int lew_event_reg_signal_timeout(lew_context *context, lew_event **handle, int signum,
                                  lew_event_handler callback, void *data, int64 timeout_ms)
 {
-    bail_error(check_signum(signum));
-    bail_error(reg_common(context, handle, signum, lew_event_signal | lew_event_persist, callback,
-                          data, &timeout_ms));
+    bail_error(reg_signal(context, handle, signum, callback, data, &timeout_ms));
     return 0;
 }
 
@@ -311,39 +336,23 @@ int lew_event_reg_timer(lew_context *context, lew_event **handle, lew_event_hand
 
 int lew_event_reschedule(lew_context *context, lew_event **handle)
 {
-    bail_null(context);
-    bail_null(handle);
-    context_lock lock(context);
-    lew_event *rec = nullptr;
-    bail_error(find_record(context, handle, &rec));
-    bail_error(evc_event_del(&rec->le_core));
-    bail_error(evc_event_add(&rec->le_core, nullptr));
+    bail_error(reschedule(context, handle, nullptr));
     return 0;
 }
 
 int lew_event_reschedule_timeout(lew_context *context, lew_event **handle, int64 timeout_ms)
 {
-    bail_null(context);
-    bail_null(handle);
     timeval tv{};
     bail_error(ms_to_timeval(timeout_ms, &tv));
-    context_lock lock(context);
-    lew_event *rec = nullptr;
-    bail_error(find_record(context, handle, &rec));
-    bail_error(evc_event_del(&rec->le_core));
-    bail_error(evc_event_add(&rec->le_core, &tv));
+    bail_error(reschedule(context, handle, &tv));
     return 0;
 }
 
 int lew_event_cancel(lew_context *context, lew_event **handle)
 {
-    bail_null(context);
-    bail_null(handle);
-    if (*handle == nullptr) return 0;
-    context_lock lock(context);
-    lew_event *rec = nullptr;
-    bail_error(find_record(context, handle, &rec));
-    bail_error(evc_event_del(&rec->le_core));
+    const int rc = on_record(context, handle, true,
+                             [](lew_event *rec) { return evc_event_del(&rec->le_core); });
+    bail_error(rc);
     return 0;
 }
 
@@ -365,13 +374,10 @@ int lew_event_is_pending(lew_context *context, lew_event **handle, lew_event_typ
 {
     if (ret_kinds) *ret_kinds = 0;
     if (ret_ms_left) *ret_ms_left = -1;
-    bail_null(context);
-    bail_null(handle);
-    if (*handle == nullptr) return 0;
-    context_lock lock(context);
-    lew_event *rec = nullptr;
-    bail_error(find_record(context, handle, &rec));
-    bail_error(evc_event_pending(&rec->le_core, ret_kinds, ret_ms_left));
+    const int rc = on_record(context, handle, true, [&](lew_event *rec) {
+        return evc_event_pending(&rec->le_core, ret_kinds, ret_ms_left);
+    });
+    bail_error(rc);
     return 0;
 }
 
@@ -379,13 +385,11 @@ int lew_event_get_data(lew_context *context, lew_event **handle, void **ret_data
 {
     bail_null(ret_data);
     *ret_data = nullptr;
-    bail_null(context);
-    bail_null(handle);
-    if (*handle == nullptr) return 0;
-    context_lock lock(context);
-    lew_event *rec = nullptr;
-    bail_error(find_record(context, handle, &rec));
-    *ret_data = rec->le_data;
+    const int rc = on_record(context, handle, true, [&](lew_event *rec) {
+        *ret_data = rec->le_data;
+        return 0;
+    });
+    bail_error(rc);
     return 0;
 }
 
