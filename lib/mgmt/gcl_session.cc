@@ -1,0 +1,789 @@
+// The library context, body-protocol registration, and the life of a
+// session: creation, connecting, listening and accepting, blocking I/O,
+// closing and freeing.
+//
+// A session's descriptor is reported to the context's registry with the
+// session as owner data, so the registry's close handler (reason 5) tells
+// the owner which session went away.  Freeing a session from inside one of
+// its own callbacks is deferred to the end of the outermost call (see
+// gcl_session_guard).
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "mgmt/gcl_internal.h"
+
+const lc_enum_string_map gcl_session_state_map[] = {
+    {gss_none, "none"},           {gss_closed, "closed"},       {gss_initialized, "initialized"},
+    {gss_listening, "listening"}, {gss_connected, "connected"}, {0, nullptr},
+};
+
+namespace
+{
+
+constexpr int listen_backlog = 128;
+constexpr char name_chars_extra[] = "_.-";
+
+void session_destroy(gcl_session *s);
+
+int read_ready(int fd, fdic_reason, void *, void *data)
+{
+    auto *s = static_cast<gcl_session *>(data);
+    detail::gcl_session_guard g(s);
+    if (fd != s->fd) return 0;
+    if (s->state == gss_listening) return detail::gcl_session_accept(s);
+    (void)detail::gcl_session_read(s);
+    return 0;
+}
+
+int write_ready(int fd, fdic_reason, void *, void *data)
+{
+    auto *s = static_cast<gcl_session *>(data);
+    detail::gcl_session_guard g(s);
+    if (fd != s->fd || s->state != gss_connected) return 0;
+    (void)detail::gcl_session_write(s);
+    return 0;
+}
+
+int set_nonblocking(int fd)
+{
+    const int fl = fcntl(fd, F_GETFL);
+    if (fl < 0 || fcntl(fd, F_SETFL, fl | O_NONBLOCK) < 0) {
+        lc_log_basic(LCL_ERR, "fcntl: %m");
+        return lc_err_io_error;
+    }
+    return 0;
+}
+
+std::string effective_user_name()
+{
+    struct passwd pw {
+    }, *res = nullptr;
+    char buf[1024];
+    if (getpwuid_r(geteuid(), &pw, buf, sizeof buf, &res) == 0 && res) return res->pw_name;
+    return std::to_string(geteuid());
+}
+
+// Text of a peer address for log lines.
+std::string addr_text(const sockaddr_storage &a, socklen_t len)
+{
+    if (a.ss_family == AF_UNIX) {
+        const auto *un = reinterpret_cast<const sockaddr_un *>(&a);
+        const size_t max =
+            len > offsetof(sockaddr_un, sun_path) ? len - offsetof(sockaddr_un, sun_path) : 0;
+        return std::string(un->sun_path, strnlen(un->sun_path, max));
+    }
+    if (a.ss_family == AF_INET) {
+        const auto *in = reinterpret_cast<const sockaddr_in *>(&a);
+        char ip[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, &in->sin_addr, ip, sizeof ip);
+        return std::string(ip) + ":" + std::to_string(ntohs(in->sin_port));
+    }
+    return "?";
+}
+
+void sleep_ms(uint32 ms)
+{
+    timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+int64 monotonic_ms()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Checks a client or provider name, logging what is wrong with it.
+int check_name(const char *name, gcl_session_role role)
+{
+    const char *problem = nullptr;
+    if (detail::gcl_name_valid(name, &problem)) return 0;
+    const bool too_long = problem == detail::gcl_name_problem_too_long;
+    if (role == gsr_client) {
+        if (too_long) {
+            lc_log_basic(LCL_ERR, "Client name too long: %s", name);
+        } else {
+            lc_log_basic(LCL_ERR, "Invalid character in client name: %s", name);
+        }
+    } else {
+        if (too_long) {
+            lc_log_basic(LCL_ERR, "Provider name too long: %s", name);
+        } else {
+            lc_log_basic(LCL_ERR, "Invalid character in provider name: %s", name);
+        }
+    }
+    return lc_err_bad_name;
+}
+
+int new_client(gcl_handle *gcl, const char *client_name, const char *user_name, int64 uid,
+               int64 gid, gcl_session **ret_session)
+{
+    bail_null(ret_session);
+    *ret_session = nullptr;
+    bail_null(gcl);
+    bail_null(client_name);
+    bail_error_quiet(check_name(client_name, gsr_client));
+    detail::gcl_handle_guard g(gcl);
+    gcl_session *s = nullptr;
+    bail_error(detail::gcl_session_create(gcl, gsr_client, &s));
+    s->client_name = client_name;
+    s->user_name = user_name ? user_name : effective_user_name();
+    s->uid = uid >= 0 ? uid : int64(geteuid());
+    s->gid = gid >= 0 ? gid : int64(getegid());
+    *ret_session = s;
+    return 0;
+}
+
+// Drops a session from the context and frees it (context lock held).
+void session_destroy(gcl_session *s)
+{
+    gcl_handle *gcl = s->gcl;
+    // The calls below take the session's guard again; it must not free.
+    s->free_pending = false;
+    ++s->busy;
+    (void)gcl_session_close(s);
+    for (uint32 id = 1; id <= gcl_body_proto_id_max; ++id) {
+        const gcl_body_proto *p = gcl->protos[id].get();
+        if (p && s->proto_state_made[id] && p->gbp_session_free) {
+            (void)p->gbp_session_free(s, p->gbp_data, s->proto_state[id]);
+        }
+    }
+    std::erase(gcl->sessions, s);
+    s->in_hold = 0;
+    detail::gcl_session_drop_buffers(s);
+    for (uint8 *p : s->in_retired) free(p);
+    free(s->in_buf);
+    delete s;
+}
+
+} // namespace
+
+namespace detail
+{
+
+const char gcl_name_problem_too_long[] = "too long";
+const char gcl_name_problem_bad_char[] = "bad character";
+
+gcl_session_guard::gcl_session_guard(gcl_session *s) : s_(s), gcl_(s->gcl)
+{
+    if (gcl_->options.go_locking) {
+        gcl_->lock.lock();
+        s_->lock.lock();
+    }
+    ++s_->busy;
+}
+
+gcl_session_guard::~gcl_session_guard()
+{
+    const bool free_now = --s_->busy == 0 && s_->free_pending;
+    if (gcl_->options.go_locking) s_->lock.unlock();
+    if (free_now) session_destroy(s_);
+    if (gcl_->options.go_locking) gcl_->lock.unlock();
+}
+
+gcl_handle_guard::gcl_handle_guard(gcl_handle *gcl) : gcl_(gcl)
+{
+    if (gcl_->options.go_locking) gcl_->lock.lock();
+}
+
+gcl_handle_guard::~gcl_handle_guard()
+{
+    if (gcl_->options.go_locking) gcl_->lock.unlock();
+}
+
+bool gcl_name_valid(const char *name, const char **ret_problem)
+{
+    const size_t len = strlen(name);
+    if (len > gcl_name_len_max) {
+        *ret_problem = gcl_name_problem_too_long;
+        return false;
+    }
+    if (len == 0) {
+        *ret_problem = gcl_name_problem_bad_char;
+        return false;
+    }
+    for (const char *p = name; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              strchr(name_chars_extra, c))) {
+            *ret_problem = gcl_name_problem_bad_char;
+            return false;
+        }
+    }
+    return true;
+}
+
+int gcl_session_create(gcl_handle *gcl, gcl_session_role role, gcl_session **ret)
+{
+    *ret = nullptr;
+    if (gcl->options.go_max_sessions != 0 && gcl->sessions.size() >= gcl->options.go_max_sessions) {
+        lc_log_basic(LCL_WARNING, "Too many sessions: %u", gcl->options.go_max_sessions);
+        return lc_err_no_space;
+    }
+    auto *s = new gcl_session;
+    s->gcl = gcl;
+    s->id = gcl->next_session_id++;
+    s->role = role;
+    s->state = gss_initialized;
+    s->bwlimit = gcl->options.go_default_bwlimit;
+    if (s->bwlimit) s->bw_budget = gcl_bw_tick_budget(s->bwlimit);
+    gcl->sessions.push_back(s);
+    for (uint32 id = 1; id <= gcl_body_proto_id_max; ++id) {
+        const gcl_body_proto *p = gcl->protos[id].get();
+        if (!p) continue;
+        if (p->gbp_session_new) {
+            const int err = p->gbp_session_new(s, p->gbp_data, &s->proto_state[id]);
+            if (err != 0) {
+                session_destroy(s);
+                bail_error(err);
+            }
+        }
+        s->proto_state_made[id] = true;
+    }
+    *ret = s;
+    return 0;
+}
+
+int gcl_session_register_fd(gcl_session *s)
+{
+    if (!s->gcl->fdic) return 0;
+    bail_error(
+        fdic_event_add_fd(s->gcl->fdic, s->fd, 1, 0, s, read_ready, write_ready, s, &s->fd_id));
+    s->fd_want_write = false;
+    return 0;
+}
+
+// The session is connected with its descriptor set: watch it and tell the
+// protocols.
+int gcl_session_became_connected(gcl_session *s)
+{
+    s->state = gss_connected;
+    bail_error(gcl_session_register_fd(s));
+    gcl_handle *gcl = s->gcl;
+    for (uint32 id = 1; id <= gcl_body_proto_id_max && s->state == gss_connected; ++id) {
+        const gcl_body_proto *p = gcl->protos[id].get();
+        if (p && p->gbp_session_state) {
+            const int err = p->gbp_session_state(s, gss_connected, p->gbp_data, s->proto_state[id]);
+            if (err != 0) lc_bail_report_error(err, __func__, __FILE__, __LINE__);
+        }
+    }
+    return 0;
+}
+
+int gcl_session_accept(gcl_session *listener)
+{
+    gcl_handle *gcl = listener->gcl;
+    for (;;) {
+        sockaddr_storage addr{};
+        socklen_t len = sizeof addr;
+        const int fd = accept4(listener->fd, reinterpret_cast<sockaddr *>(&addr), &len,
+                               SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+            lc_log_basic(LCL_ERR, "session %d: accept: %m", listener->id);
+            return 0;
+        }
+        gcl_session *s = nullptr;
+        const int err = gcl_session_create(gcl, gsr_provider, &s);
+        if (err != 0) {
+            close(fd);
+            return 0;
+        }
+        ++gcl->accept_count;
+        s->fd = fd;
+        s->provider_name = listener->provider_name;
+        s->peer_addr = addr;
+        s->peer_addr_len = len;
+        gcl_session_guard sg(s);
+        if (gcl_session_became_connected(s) != 0 || gcl_admin_send_greeting(s) != 0) {
+            (void)gcl_session_close(s);
+            continue;
+        }
+        if (listener->accept_func && s->state == gss_connected) {
+            const int cb_err = listener->accept_func(listener, s, listener->accept_data);
+            if (cb_err != 0) lc_bail_report_error(cb_err, __func__, __FILE__, __LINE__);
+        }
+        if (listener->state != gss_listening) return 0;
+    }
+}
+
+} // namespace detail
+
+// ---------------------------------------------------------------------------
+// Library context and protocols
+
+int gcl_options_get_defaults(gcl_options *ret_options)
+{
+    bail_null(ret_options);
+    *ret_options = gcl_options{};
+    return 0;
+}
+
+int gcl_init(gcl_handle **ret_gcl, const gcl_options *options, fdic_context *fdic)
+{
+    bail_null(ret_gcl);
+    *ret_gcl = nullptr;
+    bail_null(options);
+    owned<gcl_handle> gcl{new gcl_handle};
+    gcl->options = *options;
+    gcl->fdic = fdic;
+    bail_error(detail::gcl_admin_register(gcl.get()));
+    *ret_gcl = gcl.release();
+    return 0;
+}
+
+int gcl_shutdown(gcl_handle *gcl)
+{
+    bail_null(gcl);
+    detail::gcl_handle_guard g(gcl);
+    // Closing may call out (close handlers): work on a copy of the list.
+    const std::vector<gcl_session *> all = gcl->sessions;
+    for (gcl_session *s : all) {
+        if (std::find(gcl->sessions.begin(), gcl->sessions.end(), s) != gcl->sessions.end()) {
+            (void)gcl_session_close(s);
+        }
+    }
+    return 0;
+}
+
+int gcl_deinit(gcl_handle **gcl_ptr)
+{
+    if (!gcl_ptr || !*gcl_ptr) return 0;
+    gcl_handle *gcl = *gcl_ptr;
+    {
+        detail::gcl_handle_guard g(gcl);
+        while (!gcl->sessions.empty()) session_destroy(gcl->sessions.back());
+        for (auto &p : gcl->protos) {
+            if (p && p->gbp_data_free) p->gbp_data_free(p->gbp_data);
+            p.reset();
+        }
+    }
+    delete gcl;
+    *gcl_ptr = nullptr;
+    return 0;
+}
+
+int gcl_register_body_protocol(gcl_handle *gcl, const gcl_body_proto *proto)
+{
+    bail_null(gcl);
+    bail_null(proto);
+    bail_require(proto->gbp_id >= 1 && proto->gbp_id <= gcl_body_proto_id_max);
+    bail_require(memchr(proto->gbp_name, 0, sizeof proto->gbp_name) != nullptr);
+    detail::gcl_handle_guard g(gcl);
+    if (gcl->protos[proto->gbp_id]) {
+        lc_log_basic(LCL_ERR, "Already have registered body handler for proto %d",
+                     int(proto->gbp_id));
+        return lc_err_exists;
+    }
+    gcl->protos[proto->gbp_id] = std::make_unique<gcl_body_proto>(*proto);
+    const gcl_body_proto *p = gcl->protos[proto->gbp_id].get();
+    for (gcl_session *s : gcl->sessions) {
+        if (p->gbp_session_new)
+            bail_error(p->gbp_session_new(s, p->gbp_data, &s->proto_state[p->gbp_id]));
+        s->proto_state_made[p->gbp_id] = true;
+    }
+    return 0;
+}
+
+int gcl_body_proto_get_data(gcl_handle *gcl, gcl_body_proto_id proto_id, void **ret_data)
+{
+    bail_null(ret_data);
+    *ret_data = nullptr;
+    bail_null(gcl);
+    detail::gcl_handle_guard g(gcl);
+    if (proto_id == 0 || proto_id > gcl_body_proto_id_max || !gcl->protos[proto_id]) {
+        return lc_err_not_found;
+    }
+    *ret_data = gcl->protos[proto_id]->gbp_data;
+    return 0;
+}
+
+int gcl_session_get_proto_state(gcl_session *session, gcl_body_proto_id proto_id, void **ret_state)
+{
+    bail_null(ret_state);
+    *ret_state = nullptr;
+    bail_null(session);
+    if (proto_id == 0 || proto_id > gcl_body_proto_id_max || !session->proto_state_made[proto_id]) {
+        return lc_err_not_found;
+    }
+    *ret_state = session->proto_state[proto_id];
+    return 0;
+}
+
+int gcl_session_get_handle(gcl_session *session, gcl_handle **ret_gcl)
+{
+    bail_null(ret_gcl);
+    *ret_gcl = nullptr;
+    bail_null(session);
+    *ret_gcl = session->gcl;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Client sessions
+
+int gcl_session_client_new(gcl_handle *gcl, const char *client_name, const char *user_name,
+                           uint32 flags, gcl_session **ret_session)
+{
+    (void)flags;
+    return new_client(gcl, client_name, user_name, -1, -1, ret_session);
+}
+
+int gcl_session_client_set_user_new(gcl_handle *gcl, const char *client_name, const char *user_name,
+                                    uint32 uid, uint32 gid, uint32 flags, gcl_session **ret_session)
+{
+    (void)flags;
+    return new_client(gcl, client_name, user_name, uid, gid, ret_session);
+}
+
+int gcl_session_client_full_new(gcl_handle *gcl, const gcl_client_params *params,
+                                gcl_session **ret_session)
+{
+    bail_null(params);
+    return new_client(gcl, params->gcp_client_name, params->gcp_user_name, params->gcp_uid,
+                      params->gcp_gid, ret_session);
+}
+
+int gcl_session_client_connect_by_provider(gcl_session *session, const char *provider_name,
+                                           tbool retry)
+{
+    bail_null(session);
+    bail_null(provider_name);
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    bail_error(gcl_sockaddr_for_provider(provider_name, "provider", &addr, &len));
+    detail::gcl_session_guard g(session);
+    session->provider_name = provider_name;
+    return gcl_session_client_connect_by_sockaddr(session, reinterpret_cast<sockaddr *>(&addr), len,
+                                                  retry);
+}
+
+int gcl_session_client_connect_by_sockaddr(gcl_session *session, const struct sockaddr *addr,
+                                           socklen_t addr_len, tbool retry)
+{
+    bail_null(session);
+    bail_null(addr);
+    bail_require(addr_len > 0 && addr_len <= sizeof(sockaddr_storage));
+    detail::gcl_session_guard g(session);
+    gcl_session *s = session;
+    if (s->role != gsr_client || s->state != gss_initialized) {
+        lc_log_basic(LCL_ERR, "session %d: client called to connect in invalid state: %d (%s)",
+                     s->id, int(s->state),
+                     lc_enum_to_string_quiet(gcl_session_state_map, s->state));
+        return lc_err_assertion_failed;
+    }
+    const uint32 attempts = retry ? gcl_connect_attempts : 1;
+    int fd = -1;
+    for (uint32 attempt = 1;; ++attempt) {
+        fd = socket(addr->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            lc_log_basic(LCL_ERR, "socket: %m");
+            s->state = gss_closed;
+            return lc_err_io_error;
+        }
+        int rc;
+        do {
+            rc = connect(fd, addr, addr_len);
+        } while (rc < 0 && errno == EINTR);
+        if (rc == 0) break;
+        const int e = errno;
+        close(fd);
+        fd = -1;
+        if (e != ECONNREFUSED && e != ENOENT && e != EALREADY && e != EINPROGRESS) {
+            errno = e;
+            lc_log_basic(LCL_ERR, "connect: %m");
+            s->state = gss_closed;
+            return lc_err_assertion_failed;
+        }
+        if (attempt >= attempts) {
+            lc_log_basic(LCL_WARNING, "Failed to connect to provider.");
+            s->state = gss_closed;
+            return lc_err_io_error;
+        }
+        lc_log_basic(LCL_INFO, "Could not connect to provider; delaying and retrying.");
+        sleep_ms(gcl_connect_retry_delay_ms);
+    }
+    s->fd = fd;
+    memset(&s->peer_addr, 0, sizeof s->peer_addr);
+    memcpy(&s->peer_addr, addr, addr_len);
+    s->peer_addr_len = addr_len;
+    if (addr->sa_family != AF_UNIX && addr->sa_family != AF_INET) {
+        lc_log_basic(LCL_ERR, "session %d: connected via unknown af %d", s->id,
+                     int(addr->sa_family));
+        (void)gcl_session_close(s);
+        return lc_err_io_error;
+    }
+    if (const int err = set_nonblocking(fd); err != 0) {
+        (void)gcl_session_close(s);
+        return err;
+    }
+    lc_log_basic(LCL_INFO, "session %d: connected to %s", s->id,
+                 addr_text(s->peer_addr, s->peer_addr_len).c_str());
+    if (const int err = detail::gcl_session_became_connected(s); err != 0) {
+        (void)gcl_session_close(s);
+        bail_error(err);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Provider sessions
+
+int gcl_session_provider_full_new(gcl_handle *gcl, const gcl_provider_params *params,
+                                  gcl_session **ret_session)
+{
+    bail_null(ret_session);
+    *ret_session = nullptr;
+    bail_null(gcl);
+    bail_null(params);
+    bail_null(params->gpp_provider_name);
+    bail_error_quiet(check_name(params->gpp_provider_name, gsr_provider));
+    detail::gcl_handle_guard g(gcl);
+    gcl_session *s = nullptr;
+    bail_error(detail::gcl_session_create(gcl, gsr_provider, &s));
+    s->provider_name = params->gpp_provider_name;
+    s->user_name = effective_user_name();
+    s->uid = geteuid();
+    s->gid = getegid();
+    s->accept_func = params->gpp_accept_func;
+    s->accept_data = params->gpp_accept_data;
+    *ret_session = s;
+    return 0;
+}
+
+int gcl_session_provider_new(gcl_handle *gcl, const char *provider_name, uint32 flags,
+                             gcl_session **ret_session)
+{
+    gcl_provider_params p;
+    p.gpp_provider_name = provider_name;
+    p.gpp_flags = flags;
+    return gcl_session_provider_full_new(gcl, &p, ret_session);
+}
+
+int gcl_session_provider_new_from_fd(gcl_handle *gcl, const char *provider_name, int fd,
+                                     gcl_session **ret_session)
+{
+    lc_scope_guard close_fd([fd] {
+        if (fd >= 0) close(fd);
+    });
+    bail_null(ret_session);
+    *ret_session = nullptr;
+    bail_require(fd >= 0);
+    owned<gcl_session> s;
+    bail_error(gcl_session_provider_new(gcl, provider_name, 0, s.out()));
+    close_fd.dismiss();
+    s->fd = fd;
+    s->peer_addr_len = sizeof s->peer_addr;
+    if (getpeername(fd, reinterpret_cast<sockaddr *>(&s->peer_addr), &s->peer_addr_len) != 0) {
+        s->peer_addr_len = 0;
+    }
+    bail_error(set_nonblocking(fd));
+    detail::gcl_session_guard g(s.get());
+    bail_error(detail::gcl_session_became_connected(s.get()));
+    bail_error(detail::gcl_admin_send_greeting(s.get()));
+    *ret_session = s.release();
+    return 0;
+}
+
+int gcl_session_provider_enable(gcl_session *session)
+{
+    bail_null(session);
+    detail::gcl_session_guard g(session);
+    gcl_session *s = session;
+    if (s->role != gsr_provider || s->state != gss_initialized) {
+        lc_log_basic(LCL_ERR, "session %d: provider enabled in invalid state: %d (%s)", s->id,
+                     int(s->state), lc_enum_to_string_quiet(gcl_session_state_map, s->state));
+        return lc_err_assertion_failed;
+    }
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    bail_error(gcl_sockaddr_for_provider(s->provider_name.c_str(), "provider", &addr, &len));
+    const char *path = reinterpret_cast<sockaddr_un *>(&addr)->sun_path;
+    const std::string dir(path, strrchr(path, '/') - path);
+    // Every user's daemons put their sockets here: sticky and writable.
+    if (mkdir(dir.c_str(), 01777) == 0) (void)chmod(dir.c_str(), 01777);
+
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        lc_log_basic(LCL_ERR, "socket: %m");
+        return lc_err_io_error;
+    }
+    lc_scope_guard close_fd([fd] { close(fd); });
+    // A socket file that nobody answers on is left from an earlier run.
+    {
+        const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (probe >= 0) {
+            const bool alive = connect(probe, reinterpret_cast<sockaddr *>(&addr), len) == 0;
+            close(probe);
+            if (alive) {
+                lc_log_basic(LCL_ERR, "session %d: provider socket %s in use", s->id, path);
+                return lc_err_exists;
+            }
+        }
+        (void)unlink(path);
+    }
+    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0) {
+        lc_log_basic(LCL_ERR, "bind: %m");
+        return lc_err_io_error;
+    }
+    if (listen(fd, listen_backlog) != 0) {
+        lc_log_basic(LCL_ERR, "listen: %m");
+        (void)unlink(path);
+        return lc_err_io_error;
+    }
+    close_fd.dismiss();
+    s->fd = fd;
+    s->socket_path = path;
+    s->state = gss_listening;
+    if (const int err = detail::gcl_session_register_fd(s); err != 0) {
+        (void)gcl_session_close(s);
+        return err;
+    }
+    lc_log_basic(LCL_INFO, "session %d: enabled listening on %s", s->id, path);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Blocking I/O
+
+int gcl_session_do_blocking_io(gcl_handle *gcl, gcl_session *session, int32 timeout_ms)
+{
+    bail_null(gcl);
+    bail_null(session);
+    bail_require(session->gcl == gcl);
+    detail::gcl_session_guard g(session);
+    gcl_session *s = session;
+    if (s->state != gss_connected && s->state != gss_listening) return lc_err_io_closed;
+    static const long open_max = sysconf(_SC_OPEN_MAX);
+    if (open_max > 0 && s->fd >= open_max) {
+        lc_log_basic(LCL_ERR, "fd too large: %d", s->fd);
+        return lc_err_assertion_failed;
+    }
+    const int64 deadline = timeout_ms < 0 ? -1 : monotonic_ms() + timeout_ms;
+    pollfd pfd{};
+    int rc;
+    for (;;) {
+        pfd = pollfd{s->fd, POLLIN, 0};
+        if (!s->outq.empty() && !s->bw_throttled) pfd.events |= POLLOUT;
+        int wait = -1;
+        if (deadline >= 0) {
+            const int64 left = deadline - monotonic_ms();
+            wait = left > 0 ? int(left < INT_MAX ? left : INT_MAX) : 0;
+        }
+        rc = poll(&pfd, 1, wait);
+        if (rc >= 0 || errno != EINTR) break;
+    }
+    if (rc < 0) {
+        lc_log_basic(LCL_ERR, "poll: %m");
+        return lc_err_io_error;
+    }
+    if (rc == 0) {
+        lc_log_basic(LCL_INFO, "GCL timeout forced");
+        return lc_err_io_timeout;
+    }
+    if (s->state == gss_listening) {
+        bail_error(detail::gcl_session_accept(s));
+        return 0;
+    }
+    if (pfd.revents & POLLOUT) (void)detail::gcl_session_write(s);
+    if (s->state == gss_connected && (pfd.revents & (POLLIN | POLLHUP | POLLERR))) {
+        (void)detail::gcl_session_read(s);
+    }
+    return s->state == gss_connected ? 0 : lc_err_io_closed;
+}
+
+// ---------------------------------------------------------------------------
+// Closing and freeing
+
+int gcl_session_close(gcl_session *session)
+{
+    bail_null(session);
+    detail::gcl_session_guard g(session);
+    gcl_session *s = session;
+    if (s->closing || s->state == gss_closed) return 0;
+    if (s->fd < 0) {
+        // Never connected: nothing to release.
+        if (s->state != gss_none) s->state = gss_closed;
+        return 0;
+    }
+    s->closing = true;
+    gcl_handle *gcl = s->gcl;
+    if (gcl->fdic && s->bw_timer_id != 0) {
+        (void)fdic_event_delete_timer(gcl->fdic, s->bw_timer_id);
+        s->bw_timer_id = 0;
+    }
+    if (gcl->fdic && s->fd_id != 0) {
+        const fdic_event_id id = s->fd_id;
+        s->fd_id = 0;
+        // The registry's close handler tells the owner (reason 5).
+        const int err = fdic_event_delete_fd(gcl->fdic, id);
+        if (err != 0) lc_bail_report_error(err, __func__, __FILE__, __LINE__);
+    }
+    if (!s->outq.empty()) lc_log_basic(LCL_NOTICE, "session %d: closed with output queue", s->id);
+    close(s->fd);
+    s->fd = -1;
+    if (!s->socket_path.empty()) {
+        (void)unlink(s->socket_path.c_str());
+        s->socket_path.clear();
+    }
+    s->state = gss_closed;
+    detail::gcl_session_drop_buffers(s);
+    s->admin.open_mask = 0;
+    s->admin.pending.clear();
+    for (uint32 id = 1; id <= gcl_body_proto_id_max; ++id) {
+        const gcl_body_proto *p = gcl->protos[id].get();
+        if (p && p->gbp_session_state && s->proto_state_made[id]) {
+            const int err = p->gbp_session_state(s, gss_closed, p->gbp_data, s->proto_state[id]);
+            if (err != 0) lc_bail_report_error(err, __func__, __FILE__, __LINE__);
+        }
+    }
+    s->closing = false;
+    return 0;
+}
+
+int gcl_session_free(gcl_session **session)
+{
+    if (!session || !*session) return 0;
+    gcl_session *s = *session;
+    *session = nullptr;
+    gcl_handle *gcl = s->gcl;
+    detail::gcl_handle_guard g(gcl);
+    if (s->free_pending) return 0;
+    if (s->state != gss_closed && s->state != gss_initialized && s->state != gss_none) {
+        lc_log_basic(LCL_WARNING, "session %d: free was called without close", s->id);
+    }
+    if (s->busy > 0) {
+        // One of its own calls is on the stack: the last one out frees it.
+        (void)gcl_session_close(s);
+        s->free_pending = true;
+        return 0;
+    }
+    session_destroy(s);
+    return 0;
+}
+
+int gcl_session_free_closed(gcl_handle *gcl)
+{
+    bail_null(gcl);
+    detail::gcl_handle_guard g(gcl);
+    std::vector<gcl_session *> closed;
+    for (gcl_session *s : gcl->sessions) {
+        if (s->state == gss_closed && !s->free_pending) closed.push_back(s);
+    }
+    for (gcl_session *s : closed) (void)gcl_session_free(&s);
+    return 0;
+}

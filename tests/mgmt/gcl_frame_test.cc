@@ -1,0 +1,462 @@
+// Framing over a real loop and socketpairs: golden header bytes, malformed
+// frames, reassembly, re-entrant delivery and the output queue.
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "gcl_test_support.h"
+#include "mgmt/gcl_internal.h"
+#include "support/log_capture.h"
+#include "util/tbuffer.h"
+
+using namespace gcl_test;
+
+namespace
+{
+
+constexpr uint32 greeting_frame_len = 32 + 86;
+
+std::string hex(const std::string &s)
+{
+    std::string out;
+    char b[4];
+    for (unsigned char c : s) {
+        snprintf(b, sizeof b, "%02x ", c);
+        out += b;
+    }
+    return out;
+}
+
+void write_all(int fd, const std::string &s)
+{
+    size_t off = 0;
+    while (off < s.size()) {
+        const ssize_t n = write(fd, s.data() + off, s.size() - off);
+        ASSERT_GT(n, 0) << strerror(errno);
+        off += size_t(n);
+    }
+}
+
+// Reads exactly `n` bytes (waiting up to 2 s for each chunk).
+std::string read_n(int fd, size_t n)
+{
+    std::string out;
+    while (out.size() < n) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 2000) <= 0) break;
+        char buf[65536];
+        const ssize_t r = read(fd, buf, std::min(sizeof buf, n - out.size()));
+        if (r <= 0) break;
+        out.append(buf, size_t(r));
+    }
+    return out;
+}
+
+// A provider session on one end of a socketpair; the test writes raw bytes
+// to the other end.  The greeting the session sends is read off.
+struct Pair {
+    gcl_session *s = nullptr;
+    int peer = -1;
+    int fd = -1;
+
+    explicit Pair(Loop &loop)
+    {
+        int sv[2];
+        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
+        fd = sv[0];
+        peer = sv[1];
+        EXPECT_EQ(0, gcl_session_provider_new_from_fd(loop.gcl, "prov", sv[0], &s));
+        EXPECT_EQ(greeting_frame_len, read_n(peer, greeting_frame_len).size());
+    }
+    ~Pair()
+    {
+        gcl_session_free(&s);
+        if (peer >= 0) close(peer);
+    }
+    void close_peer()
+    {
+        close(peer);
+        peer = -1;
+    }
+    gcl_session_state state() const
+    {
+        gcl_session_state st = gss_none;
+        EXPECT_EQ(0, gcl_session_get_state(s, &st));
+        return st;
+    }
+};
+
+std::string line(const gcl_session *s, const std::string &rest)
+{
+    int32 id = 0;
+    EXPECT_EQ(0, gcl_session_get_id(s, &id));
+    return "session " + std::to_string(id) + ": " + rest;
+}
+
+TEST(GclFrame, HeaderBytesFollowTheLayout)
+{
+    Loop loop;
+    Pair p(loop);
+    ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 5, 3, "abc"));
+    const std::string expect =
+        std::string("GCLF") + std::string("3210") + std::string("\0\0\0\x01", 4) +
+        std::string("\0\0\0\x23", 4) + std::string("\0\x20\0\0", 4) + std::string("\0\0\0\x02", 4) +
+        std::string("\0\x09\0\x05", 4) + std::string("\0\0\0\x03", 4) + "abc";
+    const std::string got = read_n(p.peer, expect.size());
+    EXPECT_EQ(expect, got) << hex(got);
+
+    // The buffer form writes the header into the reserved bytes.
+    tbuf *tb = nullptr;
+    ASSERT_EQ(0, tb_new(&tb));
+    ASSERT_EQ(0, tb_append_bytes(tb, 0, 32));
+    ASSERT_EQ(0, tb_append_buf(tb, "xy", 2));
+    ASSERT_EQ(0, gcl_session_send_frame_components_tb(p.s, test_proto, 6, 32, tb));
+    std::string got_tb = read_n(p.peer, 34);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(tb_buf(tb)), 34), got_tb);
+    EXPECT_EQ(std::string("\0\0\0\x03", 4), got_tb.substr(20, 4)); // sequence 3
+    EXPECT_EQ("xy", got_tb.substr(32));
+
+    // Any other reserved length is logged and only the body after it sent.
+    LogCapture cap;
+    ASSERT_EQ(0, gcl_session_send_frame_components_tb(p.s, test_proto, 7, 30, tb));
+    EXPECT_EQ(1u, cap.count(line(p.s, "tried to send frame with tb put bad header")));
+    got_tb = read_n(p.peer, 36);
+    EXPECT_EQ(std::string("\0\0\0\x24", 4), got_tb.substr(12, 4));
+    tb_free(&tb);
+
+    // Takeover moves the buffer into the queue and nulls the caller's.
+    ASSERT_EQ(0, tb_new(&tb));
+    ASSERT_EQ(0, tb_append_bytes(tb, 0, 32));
+    ASSERT_EQ(0, gcl_session_send_frame_tb_takeover(p.s, test_proto, 8, &tb));
+    EXPECT_EQ(nullptr, tb);
+    EXPECT_EQ(std::string("\0\0\0\x20", 4), read_n(p.peer, 32).substr(12, 4));
+}
+
+TEST(GclFrame, GreetingBytesFollowTheLayout)
+{
+    Loop loop;
+    int sv[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
+    gcl_session *s = nullptr;
+    ASSERT_EQ(0, gcl_session_provider_new_from_fd(loop.gcl, "mgmtd", sv[0], &s));
+    const std::string g = read_n(sv[1], greeting_frame_len);
+    ASSERT_EQ(greeting_frame_len, g.size());
+    EXPECT_EQ(std::string("\0\x01\0\x01", 4), g.substr(24, 4)) << hex(g); // admin, greeting
+    EXPECT_EQ(std::string("\0\0\0\x56", 4), g.substr(28, 4));             // 86 bytes
+    const std::string b = g.substr(32);
+    EXPECT_EQ(std::string("\0\x02", 2), b.substr(0, 2)); // version 2
+    EXPECT_EQ(std::string("mgmtd") + std::string(27, '\0'), b.substr(10, 32));
+    const uint32 uid = geteuid();
+    EXPECT_EQ(std::string({char(uid >> 24), char(uid >> 16), char(uid >> 8), char(uid)}),
+              b.substr(42, 4));
+    gcl_session_free(&s);
+    close(sv[1]);
+}
+
+// One malformed input: what is written, whether the writer then closes,
+// the line it must produce, and the frames delivered before it.
+struct BadCase {
+    const char *name;
+    std::function<std::string()> bytes;
+    bool close_peer;
+    std::function<std::string(int fd)> expect; // the line after "session N: "
+    bool error_close;                          // "closing after error condition"
+    size_t delivered;
+};
+
+std::string with(std::function<void(FrameBytes &)> f)
+{
+    FrameBytes fb;
+    fb.body = "0123456789";
+    f(fb);
+    return fb.bytes();
+}
+
+std::string ident_hex(const char *ident)
+{
+    uint32 v;
+    memcpy(&v, ident, 4);
+    char b[16];
+    snprintf(b, sizeof b, "%x", v);
+    return b;
+}
+
+const BadCase bad_cases[] = {
+    {"length 0", [] { return with([](FrameBytes &f) { f.total = 0; }); }, false,
+     [](int) { return "invalid frame length: 0 vs 32"; }, true, 0},
+    {"length 31", [] { return with([](FrameBytes &f) { f.total = 31; }); }, false,
+     [](int) { return "invalid frame length: 31 vs 32"; }, true, 0},
+    {"length 32 with a body", [] { return with([](FrameBytes &f) { f.total = 32; }); }, false,
+     [](int) { return "invalid frame length: 32 vs 42"; }, true, 0},
+    {"length one less than sent", [] { return with([](FrameBytes &f) { f.total = 41; }); }, false,
+     [](int) { return "invalid frame length: 41 vs 42"; }, true, 0},
+    {"length one more than sent", [] { return with([](FrameBytes &f) { f.total = 43; }); }, false,
+     [](int) { return "invalid frame length: 43 vs 42"; }, true, 0},
+    {"length near 2^32",
+     [] {
+         return with([](FrameBytes &f) {
+             f.total = 0xFFFFFFF0;
+             f.body_len = 0xFFFFFFD0;
+         });
+     },
+     false, [](int) { return "invalid frame length: -16 vs 268435456"; }, true, 0},
+    {"header plus body length wraps",
+     [] {
+         return with([](FrameBytes &f) {
+             f.total = 0x10;
+             f.body_len = 0xFFFFFFF0;
+         });
+     },
+     false, [](int) { return "invalid frame length: 16 vs 32"; }, true, 0},
+    {"wrong ident", [] { return with([](FrameBytes &f) { f.ident = "GCLX"; }); }, false,
+     [](int) { return "invalid frame ident: " + ident_hex("GCLX"); }, true, 0},
+    {"wrong mark", [] { return with([](FrameBytes &f) { f.mark = 0x33323131; }); }, false,
+     [](int) { return std::string("invalid frame mark: 33323131"); }, true, 0},
+    {"wrong version", [] { return with([](FrameBytes &f) { f.version = 2; }); }, false,
+     [](int) { return "invalid frame version: 2"; }, true, 0},
+    {"wrong header length", [] { return with([](FrameBytes &f) { f.header_len = 31; }); }, false,
+     [](int) { return "invalid frame header len: 31 vs 32"; }, true, 0},
+    {"garbage spliced mid-stream",
+     [] {
+         std::string g;
+         for (int i = 0; i < 1024; ++i) g.push_back(char('X' + i % 7));
+         FrameBytes a, b;
+         a.body = "first";
+         b.body = "never";
+         return a.bytes() + g + b.bytes();
+     },
+     false, [](int) { return "invalid frame ident: " + ident_hex("XYZ["); }, true, 1},
+    {"peer closes mid-frame", [] { return with([](FrameBytes &) {}).substr(0, 37); }, true,
+     [](int fd) { return "detected socket close on fd " + std::to_string(fd); }, false, 0},
+    {"peer closes inside a header", [] { return with([](FrameBytes &) {}).substr(0, 20); }, true,
+     [](int fd) { return "detected socket close on fd " + std::to_string(fd); }, false, 0},
+};
+
+TEST(GclFrame, MalformedInputClosesOnlyThatSessionOnce)
+{
+    Loop loop;
+    Pair bystander(loop);
+    for (const BadCase &c : bad_cases) {
+        SCOPED_TRACE(c.name);
+        const int fds_before = count_open_fds();
+        {
+            LogCapture cap;
+            loop.received.clear();
+            loop.closed.clear();
+            Pair p(loop);
+            const int fd = p.fd;
+            write_all(p.peer, c.bytes());
+            if (c.close_peer) p.close_peer();
+            ASSERT_TRUE(loop.run_until([&] { return p.state() == gss_closed; })) << cap.dump();
+            loop.settle();
+            EXPECT_EQ(1u, cap.count(line(p.s, c.expect(fd)))) << cap.dump();
+            EXPECT_EQ(c.error_close ? 1u : 0u,
+                      cap.count(line(p.s, "closing after error condition")));
+            EXPECT_EQ(c.delivered, loop.received.size());
+            ASSERT_EQ(1u, loop.closed.size());
+            EXPECT_EQ(p.s, loop.closed[0]);
+            // The neighbour is untouched and still delivers.
+            EXPECT_EQ(gss_connected, bystander.state());
+            write_all(bystander.peer, FrameBytes{}.bytes());
+            EXPECT_TRUE(loop.run_until([&] { return loop.received.size() == c.delivered + 1; }));
+            EXPECT_EQ(bystander.s, loop.received.back().session);
+        }
+        EXPECT_EQ(fds_before, count_open_fds());
+    }
+}
+
+TEST(GclFrame, ForgedLengthSizesNothingBeyondWhatArrived)
+{
+    Loop loop;
+    Pair p(loop);
+    FrameBytes f;
+    f.total = 200u * 1024 * 1024;
+    f.body_len = f.total - 32;
+    write_all(p.peer, f.bytes() + std::string(100, 'b'));
+    loop.settle();
+    EXPECT_EQ(gss_connected, p.state());
+    EXPECT_EQ(132u, p.s->in_end - p.s->in_start);
+    EXPECT_EQ(gcl_input_grow_step, p.s->in_size);
+    EXPECT_TRUE(loop.received.empty());
+}
+
+TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeft)
+{
+    Loop loop;
+    Pair p(loop);
+    // 65,535 bytes pending leave one byte free: the next read grows first.
+    FrameBytes f;
+    f.body = std::string(200000, 'z');
+    const std::string bytes = f.bytes();
+    write_all(p.peer, bytes.substr(0, 65535));
+    ASSERT_TRUE(loop.run_until([&] { return p.s->in_end == 65535; }));
+    EXPECT_EQ(65536u, p.s->in_size);
+    write_all(p.peer, bytes.substr(65535, 1));
+    ASSERT_TRUE(loop.run_until([&] { return p.s->in_end == 65536; }));
+    EXPECT_EQ(131072u, p.s->in_size);
+    write_all(p.peer, bytes.substr(65536));
+    ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 1; }));
+    EXPECT_EQ(f.body, loop.received[0].body);
+}
+
+TEST(GclFrame, FrameSplitByteByByteIsDeliveredOnceAtItsLastByte)
+{
+    Loop loop;
+    Pair p(loop);
+    FrameBytes f;
+    f.body = "split across many reads";
+    const std::string bytes = f.bytes();
+    for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+        write_all(p.peer, bytes.substr(i, 1));
+        ASSERT_TRUE(loop.run_until([&] { return p.s->in_end - p.s->in_start == i + 1; }));
+        ASSERT_TRUE(loop.received.empty()) << "at byte " << i;
+    }
+    write_all(p.peer, bytes.substr(bytes.size() - 1));
+    ASSERT_TRUE(loop.run_until([&] { return !loop.received.empty(); }));
+    loop.settle();
+    ASSERT_EQ(1u, loop.received.size());
+    EXPECT_EQ(f.body, loop.received[0].body);
+}
+
+TEST(GclFrame, TwoFramesInOneReadAreDeliveredInOrder)
+{
+    Loop loop;
+    Pair p(loop);
+    FrameBytes a, b;
+    a.seq = 7;
+    a.body = "one";
+    b.seq = 8;
+    b.msg_type = 2;
+    b.body = "";
+    write_all(p.peer, a.bytes() + b.bytes());
+    ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 2; }));
+    EXPECT_EQ(7u, loop.received[0].seq);
+    EXPECT_EQ("one", loop.received[0].body);
+    EXPECT_EQ(8u, loop.received[1].seq);
+    EXPECT_EQ(2, loop.received[1].msg_type);
+    EXPECT_EQ("", loop.received[1].body);
+}
+
+TEST(GclFrame, HandlerWaitingInANestedPassSeesLaterFramesAfterItsOwn)
+{
+    Loop loop;
+    Pair p(loop);
+    FrameBytes a, b;
+    a.body = std::string(1000, 'a');
+    b.body = std::string(70000, 'b'); // forces the nested read to grow the buffer
+    std::string first_body_after;
+    loop.on_receive = [&](gcl_session *, const Received &r) {
+        if (r.body[0] != 'a') return;
+        const uint8 *raw = r.raw;
+        // Wait for the next frame inside this handler, as a synchronous
+        // request waits for its reply.
+        write_all(p.peer, b.bytes());
+        loop.run_until([&] { return loop.received.size() == 2; });
+        // The borrowed body survived the nested read that moved the buffer.
+        first_body_after.assign(reinterpret_cast<const char *>(raw), a.body.size());
+    };
+    write_all(p.peer, a.bytes());
+    ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 2; }));
+    EXPECT_EQ(a.body, loop.received[0].body);
+    EXPECT_EQ(b.body, loop.received[1].body);
+    EXPECT_EQ(a.body, first_body_after);
+    EXPECT_TRUE(p.s->in_retired.empty());
+}
+
+TEST(GclFrame, SessionFreedFromItsOwnHandlerGoesAfterTheHandler)
+{
+    Loop loop;
+    Pair p(loop);
+    loop.on_receive = [&](gcl_session *s, const Received &) {
+        gcl_session *mine = s;
+        EXPECT_EQ(0, gcl_session_free(&mine));
+        EXPECT_EQ(nullptr, mine);
+    };
+    FrameBytes a, b;
+    write_all(p.peer, a.bytes() + b.bytes());
+    ASSERT_TRUE(loop.run_until([&] { return !loop.received.empty(); }));
+    loop.settle();
+    EXPECT_EQ(1u, loop.received.size()); // the second frame died with the session
+    gcl_session *gone = nullptr;
+    EXPECT_EQ(lc_err_not_found, gcl_session_id_lookup(loop.gcl, 2, &gone));
+    p.s = nullptr;
+}
+
+TEST(GclFrame, OutputQueueWaitsForWritabilityAndKeepsOrder)
+{
+    Loop loop;
+    Pair p(loop);
+    LogCapture cap;
+    const std::string big(4 * 1024 * 1024, 'q');
+    ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 1, big.size(), big.data()));
+    ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 2, 4, "tail"));
+    EXPECT_FALSE(p.s->outq.empty());
+    EXPECT_TRUE(p.s->fd_want_write);
+    std::string got;
+    const size_t want = 32 + big.size() + 32 + 4;
+    ASSERT_TRUE(loop.run_until(
+        [&] {
+            char buf[65536];
+            const ssize_t n = recv(p.peer, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0) got.append(buf, size_t(n));
+            return got.size() == want;
+        },
+        10000));
+    EXPECT_TRUE(p.s->outq.empty());
+    loop.settle();
+    EXPECT_FALSE(p.s->fd_want_write);
+    EXPECT_EQ("tail", got.substr(want - 4));
+    EXPECT_EQ(std::string("\0\x02", 2), got.substr(32 + big.size() + 26, 2));
+    EXPECT_GE(cap.count(line(p.s, "finished sending frame")), 2u);
+}
+
+TEST(GclFrame, ClosingWithQueuedFramesSaysSo)
+{
+    Loop loop;
+    Pair p(loop);
+    LogCapture cap;
+    const std::string big(4 * 1024 * 1024, 'q');
+    ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 1, big.size(), big.data()));
+    EXPECT_EQ(0, gcl_session_close(p.s));
+    EXPECT_EQ(1u, cap.count(line(p.s, "closed with output queue")));
+    EXPECT_EQ(lc_err_io_closed, gcl_session_send_frame_components(p.s, test_proto, 1, 1, "x"));
+    EXPECT_EQ(1u, cap.count(line(p.s, "tried to send frame in state 1")));
+}
+
+TEST(GclFrame, FrameOfUnknownProtocolIsDiscarded)
+{
+    Loop loop;
+    Pair p(loop);
+    LogCapture cap;
+    FrameBytes f;
+    f.proto = 77;
+    f.seq = 5;
+    write_all(p.peer, f.bytes() + FrameBytes{}.bytes());
+    ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 1; }));
+    EXPECT_EQ(1u, cap.count(line(p.s, "DISCARDED frame 5 (32) proto 77 mtype 1")));
+    EXPECT_EQ(gss_connected, p.state());
+}
+
+TEST(GclFrame, BandwidthLimitSpreadsOutput)
+{
+    Loop loop;
+    Pair p(loop);
+    LogCapture cap;
+    ASSERT_EQ(0, gcl_session_set_bwlimit(p.s, 100000)); // 10,000 bytes per 100 ms
+    const std::string body(25000, 'r');
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 1, body.size(), body.data()));
+    std::string got;
+    ASSERT_TRUE(loop.run_until([&] {
+        char buf[65536];
+        const ssize_t n = recv(p.peer, buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0) got.append(buf, size_t(n));
+        return got.size() == body.size() + 32;
+    }));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(180));
+    EXPECT_GE(cap.count(line(p.s, "rate limit timer fired")), 2u);
+}
+
+} // namespace
