@@ -100,6 +100,9 @@ LC_OWNED_FREE(bn_attrib, bn_attrib_free)
 // Deep copy.
 [[nodiscard]] int bn_attrib_dup(const bn_attrib *src, bn_attrib **ret);
 
+// Plain field access.  Changing the type between ownership classes (inline,
+// string, buffer) requires an empty value area ("Required condition was not
+// met" otherwise), so that a record never misreads what it owns.
 [[nodiscard]] int bn_attrib_get_type(const bn_attrib *attrib, bn_type *ret_type, uint32 *ret_flags);
 [[nodiscard]] int bn_attrib_set_type(bn_attrib *attrib, bn_type type);
 [[nodiscard]] int bn_attrib_get_attribute_id(const bn_attrib *attrib, bn_attribute_id *ret_id);
@@ -109,7 +112,38 @@ LC_OWNED_FREE(bn_attrib, bn_attrib_free)
                                        tbool *ret_numeric);
 
 // ---------------------------------------------------------------------------
-// Text forms
+// Text forms (parsed by bn_attrib_set_str, printed by the getters below)
+//
+//   integers        base 10, the whole text, range-checked; unsigned types
+//                   refuse a leading "-"
+//   bool            true TRUE t T on ON / false FALSE f F off OFF; prints
+//                   "true" or "false"
+//   float32/64      the whole text; print "%.9f" / "%.18g"
+//   char            exactly one byte
+//   ipaddr          IPv6 when the text holds ":", else IPv4; unparsable:
+//                   lc_err_assertion_failed
+//   ipprefix        address "/" length (IPv4 also "/" dotted netmask); a bad
+//                   IPv4 length: lc_err_assertion_failed
+//   ipv4addr        four base-10 octets; ipv4prefix: the same, "/", 0..32
+//                   (a bad length: lc_err_assertion_failed); the mask length
+//                   printed is 32 minus the trailing zero bits of the mask
+//   macaddr802      hex groups split by ":" or "."; a group of one or two
+//                   digits is one byte, of three or four (or above 255) two
+//                   bytes; six bytes in all; prints "00:11:22:33:44:55"
+//   ipv6addr        compressed form; ipv6prefix: address "/" 0..128
+//   dates, times,   the forms of util/ttime.h; date-times in local time
+//   date-times
+//   durations       a base-10 unsigned number; with btf_text_form the
+//                   "1.500000 seconds" form of util/ttime.h
+//   btype           a name of bn_type_name_map ("none" and "any" included)
+//   attribute       a name of bn_attribute_id_name_map
+//   string types    stored as given; "hostname" takes letters, digits, "-"
+//                   and "." and must not start with "-"; "secret" is stored
+//                   encoded (bn_encrypt_encode_str) unless empty or encoded
+//   binary          the bytes of the text; printed up to the first zero byte
+//   none            stores nothing; prints ""
+//   any             fails with lc_err_unexpected_case, logged as "Bail
+//                   forced with error code %d (%s)"
 
 // Parses `text` as `type` and stores it (the previous value is freed).  For
 // scalar types nothing changes on failure; for string types the old value is
@@ -305,6 +339,8 @@ enum bn_numeric_op : uint32 {
 // only against their own type (else lc_err_bad_type, quiet).
 [[nodiscard]] int bn_type_numeric_compare_crosstype(const bn_attrib *a, const bn_attrib *b,
                                                     uint32 op, int32 *ret_result);
+// (The arithmetic and delta helpers of this family are not provided: no
+// part of the system calls them.)
 
 // ---------------------------------------------------------------------------
 // Type-name converter: a string map from the 43 type names other than
@@ -354,9 +390,12 @@ constexpr uint32 bn_attrib_wire_header_size = 16;
 // Appends the record of `attrib` to `buf`.
 typedef int (*bn_attrib_copy_out_func)(const bn_attrib *attrib, tbuf *buf);
 // Reads one record from `bytes` (`avail` bytes present) into `attrib`,
-// replacing its value; *ret_used gets the bytes consumed.  Truncated input:
-// lc_err_no_buffer_space; a record that contradicts its type (encoding,
-// value length, family): lc_err_parse_error.  Both logged as "Bail forced".
+// replacing its value; *ret_used gets the bytes consumed (trailing bytes are
+// the caller's).  Truncated input: lc_err_no_buffer_space; a record that
+// contradicts its type (encoding, value length, family, prefix length) or
+// carries an attribute id above 130: lc_err_parse_error.  Both are logged
+// once, as "Bail forced with error code %d (%s)".  The value layouts are
+// listed at the top of bnode_types_wire.cc.
 typedef int (*bn_attrib_copy_in_func)(bn_attrib *attrib, const uint8 *bytes, uint32 avail,
                                       uint32 *ret_used);
 
@@ -368,8 +407,10 @@ struct bn_attrib_copy_func_pair {
 extern const std::array<bn_attrib_copy_func_pair, bn_type_table_size> bn_attrib_copy_funcs;
 
 // ---------------------------------------------------------------------------
-// Secrets.  A "secret" value is stored encoded; the coder is reversible and
-// its output is recognisable (see bnode_secret.cc for the form).
+// Secrets.  A "secret" value is stored encoded.  The coder is a reversible
+// obfuscation (it keeps secrets out of dumps and logs in clear; it is not
+// encryption): the encoded form is "$bns1$" followed by two lower-case hex
+// digits per byte of the secret, each byte XOR-ed with a fixed key stream.
 
 // Encodes `plain` into a new heap string.
 [[nodiscard]] int bn_encrypt_encode_str(const char *plain, char **ret_encoded);
