@@ -6,6 +6,7 @@
 #include <string>
 
 #include "appliance/qz_log_facility.h"
+#include "log/logging.h"
 #include "support/e2e_harness.h"
 
 namespace
@@ -150,4 +151,17 @@ TEST_F(DaemonSpine, SurvivesABurstOfAThousandSignals)
     EXPECT_LE(seen, 1000u);
     EXPECT_EQ(count_exact("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
     EXPECT_EQ(count_at_or_above(LOG_WARNING), 0u) << h.dump();
+}
+
+TEST_F(DaemonSpine, BelowTheSystemLevelItIsSilentYetEndsTheSame)
+{
+    // A system level of WARNING hides every line of a clean run.
+    ASSERT_EQ(h.make_symlink("4", LC_LOG_LEVEL_LINK), 0);
+    const pid_t pid = h.start_daemon();
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(h.wait_caught(pid, SIGUSR2));
+    ASSERT_TRUE(h.signal(pid, SIGUSR1));
+    ASSERT_TRUE(h.signal(pid, SIGTERM));
+    expect_exit_zero(pid);
+    EXPECT_EQ(h.lines().size(), 0u) << h.dump();
 }

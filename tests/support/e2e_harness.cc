@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "log/common.h"
@@ -534,6 +535,24 @@ bool E2eHarness::running(pid_t pid)
         return false;
     }
     return true;
+}
+
+bool E2eHarness::wait_caught(pid_t pid, int sig, e2e_ms timeout)
+{
+    const auto deadline = e2e_clock::now() + timeout;
+    const std::string status = "/proc/" + std::to_string(pid) + "/status";
+    while (running(pid)) {
+        std::ifstream in(status);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.starts_with("SigCgt:") &&
+                (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1))
+                return true;
+        }
+        if (e2e_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(e2e_ms(2));
+    }
+    return false;
 }
 
 bool E2eHarness::signal(pid_t pid, int sig)

@@ -104,6 +104,10 @@ class E2eHarness
         return start(daemon_path(), {}, env);
     }
 
+    // Waits until the child catches `sig` (has a handler installed), for
+    // sending signals to a child that logs nothing at start-up; false on
+    // timeout or when the child ended.
+    bool wait_caught(pid_t pid, int sig, e2e_ms timeout = e2e_default_timeout);
     // Sends `sig` to a started child; false when it is no longer running.
     bool signal(pid_t pid, int sig);
     // True while the child has not ended (reaps it when it has).
