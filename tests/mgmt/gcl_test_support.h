@@ -144,7 +144,7 @@ class Loop
         auto *self = static_cast<Loop *>(data);
         self->received.push_back(
             Received{s, f->gfi_seq, f->gfi_msg_type,
-                     std::string(reinterpret_cast<const char *>(body), f->gfi_body_len)});
+                     std::string(reinterpret_cast<const char *>(body), f->gfi_body_len), body});
         if (self->on_receive) self->on_receive(s, self->received.back());
         return 0;
     }
