@@ -670,3 +670,38 @@ TEST_F(Lew, ManyHandlesRegisteredInAnyOrderStayFindable)
     ASSERT_EQ(lew_dispatch_once(ctx, nullptr, nullptr), 0);
     EXPECT_EQ(rec.calls.size(), 1u);
 }
+
+TEST_F(Lew, SignalDeadlineEndsTheWatch)
+{
+    Recorder rec;
+    lew_event *h = nullptr;
+    DELETE_ALL_AT_EXIT();
+    ASSERT_EQ(lew_event_reg_signal_timeout(ctx, &h, SIGUSR2, Recorder::cb, &rec, 1), 0);
+    tbool no_events = 0;
+    ASSERT_EQ(lew_dispatch(ctx, &no_events, nullptr), 0);
+    EXPECT_EQ(no_events, 1);
+    ASSERT_EQ(rec.calls.size(), 1u);
+    EXPECT_EQ(rec.calls[0].fd, SIGUSR2);
+    EXPECT_EQ(rec.calls[0].kinds, lew_event_timeout);
+    struct sigaction sa = {};
+    ASSERT_EQ(sigaction(SIGUSR2, nullptr, &sa), 0);
+    EXPECT_EQ(sa.sa_handler, SIG_DFL);
+}
+
+// A variable nulled behind the wrapper's back is still known by its address:
+// registering through it again reuses the record, and nothing leaks.
+TEST_F(Lew, NulledHandleVariableGetsItsRecordBack)
+{
+    Recorder rec;
+    lew_event *h = nullptr, *other = nullptr;
+    DELETE_ALL_AT_EXIT();
+    ASSERT_EQ(lew_event_reg_timer(ctx, &h, Recorder::cb, &rec, 60000), 0);
+    ASSERT_EQ(lew_event_reg_timer(ctx, &other, Recorder::cb, &rec, 60000), 0);
+    lew_event *record = h;
+    h = nullptr;
+    ASSERT_EQ(lew_event_reg_timer(ctx, &h, Recorder::cb, &rec, 0), 0);
+    EXPECT_EQ(h, record);
+    ASSERT_EQ(lew_dispatch_once(ctx, nullptr, nullptr), 0);
+    EXPECT_EQ(rec.calls.size(), 1u);
+    other = nullptr; // left for lew_deinit to free
+}
