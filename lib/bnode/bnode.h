@@ -329,10 +329,9 @@ int bn_binding_compare_names_for_array(const void *slot_a, const void *slot_b);
                                                            const char *prefix, const char *rel_name,
                                                            const bn_binding **ret);
 // The same for a printf-formatted name.
-[[nodiscard]] int bn_binding_array_get_binding_by_name_fmt(const bn_binding_array *array,
-                                                           const bn_binding **ret,
-                                                           const char *format, ...)
-    [[gnu::format(printf, 3, 4)]];
+[[nodiscard, gnu::format(printf, 3, 4)]] int
+bn_binding_array_get_binding_by_name_fmt(const bn_binding_array *array, const bn_binding **ret,
+                                         const char *format, ...);
 // Removes the binding named `name` (later ones shift down) and hands it to
 // the caller; null with success when absent.
 [[nodiscard]] int bn_binding_array_detach_binding_by_name(bn_binding_array *array, const char *name,
