@@ -121,6 +121,8 @@ TEST_F(E2eTest, PrivateDirectoriesStartEmptyAndStayOffTheHost)
     ASSERT_EQ(h.write_file("/tmp/gcl-socks/probe", "x"), 0);
     ASSERT_EQ(h.make_symlink("7", "/var/opt/arx/output/sysloglevel"), 0);
     std::string back;
+    EXPECT_TRUE(h.wait_path("/tmp/gcl-socks/probe", e2e_ms(0)));
+    EXPECT_FALSE(h.wait_path("/tmp/gcl-socks/absent", e2e_ms(20)));
     ASSERT_EQ(h.read_file("/tmp/gcl-socks/probe", &back), 0);
     EXPECT_EQ(back, "x");
     EXPECT_EQ(h.write_file("/dev/null", "discarded"), 0);

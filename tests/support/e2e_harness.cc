@@ -739,6 +739,16 @@ bool E2eHarness::path_exists(const std::string &path)
            }) == 0;
 }
 
+bool E2eHarness::wait_path(const std::string &path, e2e_ms timeout)
+{
+    const auto deadline = e2e_clock::now() + timeout;
+    for (;;) {
+        if (path_exists(path)) return true;
+        if (e2e_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(e2e_ms(5));
+    }
+}
+
 // ---------------------------------------------------------------------------
 
 void E2eTest::SetUp()

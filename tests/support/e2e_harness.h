@@ -17,7 +17,21 @@
 //
 // Tests use E2eTest as fixture; it skips with the reason when mount
 // namespaces are unavailable (not root, no unshare) and fails when they are
-// available but the set-up breaks.
+// available but the set-up breaks:
+//
+//     TEST_F(E2eTest, EndsOnSigterm)
+//     {
+//         const pid_t pid = h.start_daemon();
+//         ASSERT_TRUE(h.wait_line("IP Tracking daemon ready")) << h.dump();
+//         ASSERT_TRUE(h.signal(pid, SIGTERM));
+//         const auto e = h.wait_exit(pid);
+//         ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+//     }
+//
+// Stand-ins start the same way (h.start(E2eHarness::sim_path("name"), ...));
+// wait for their socket with wait_path before starting the daemon.  Files a
+// test needs in place (facility file, level link, pid files) are written
+// with write_file / make_symlink before the programs start.
 #pragma once
 
 #include <sys/types.h>
@@ -99,6 +113,15 @@ class E2eHarness
         return "iptrackd";
 #endif
     }
+    // A stand-in from this build tree (sim/<name>/).
+    static std::string sim_path(const std::string &name)
+    {
+#ifdef IPT_BINARY_DIR
+        return std::string(IPT_BINARY_DIR) + "/sim/" + name;
+#else
+        return name;
+#endif
+    }
     pid_t start_daemon(const std::vector<std::string> &env = {})
     {
         return start(daemon_path(), {}, env);
@@ -143,6 +166,8 @@ class E2eHarness
     int read_file(const std::string &path, std::string *content);
     int make_symlink(const std::string &target, const std::string &link);
     bool path_exists(const std::string &path);
+    // Waits until `path` exists in the namespace (a stand-in's socket, say).
+    bool wait_path(const std::string &path, e2e_ms timeout = e2e_default_timeout);
 
     // Kills and reaps every child still running (the destructor does this).
     void kill_all();
