@@ -113,22 +113,26 @@ void *mdc_get_owner_extra(const md_client_context *mcc);
                                       const char *db_name, const char *name_format, ...)
     [[gnu::format(printf, 7, 8)]];
 
-// The node's value attribute as a value of the type.  `*ret_found` is true
-// when the node exists and has a value; otherwise it is false and `*ret`
-// is left untouched (so a caller may preset a default).  A value of
-// another type is converted through its text form; a text that does not
-// convert fails with the converter's code.  `ret_found` may be null.  The
-// tstr form hands a new string to the caller, overwriting `*ret` without
-// freeing it.
-[[nodiscard]] int mdc_get_binding_uint32(md_client_context *mcc, uint32 *ret_code,
-                                         tstring **ret_msg, tbool *ret_found, uint32 *ret,
-                                         const char *node_name, const char *db_name);
-[[nodiscard]] int mdc_get_binding_uint64(md_client_context *mcc, uint32 *ret_code,
-                                         tstring **ret_msg, tbool *ret_found, uint64 *ret,
-                                         const char *node_name, const char *db_name);
-[[nodiscard]] int mdc_get_binding_tbool(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
-                                        tbool *ret_found, tbool *ret, const char *node_name,
-                                        const char *db_name);
+// The node's value attribute as a value of the type (mdc_get_binding_uint32,
+// _uint64, _tbool, one member per row of the list below, and _tstr).
+// `*ret_found` is true when the node exists and has a value (not one marked
+// btf_no_value or btf_invalid); otherwise it is false and `*ret` is left
+// untouched (so a caller may preset a default).  A value of another type is
+// converted through its text form; a text that does not convert fails with
+// the converter's code.  `ret_found` may be null.  The tstr form hands a new
+// string to the caller, overwriting `*ret` without freeing it.
+//
+// The members, as X(name, type code, value type).
+#define MDC_GET_BINDING_TYPES(X)                                                                   \
+    X(uint32, bt_uint32, uint32)                                                                   \
+    X(uint64, bt_uint64, uint64)                                                                   \
+    X(tbool, bt_bool, tbool)
+#define MDC_GET_BINDING_TYPED_DECLARE(name, code, ctype)                                           \
+    [[nodiscard]] int mdc_get_binding_##name(md_client_context *mcc, uint32 *ret_code,             \
+                                             tstring **ret_msg, tbool *ret_found, ctype *ret,      \
+                                             const char *node_name, const char *db_name);
+MDC_GET_BINDING_TYPES(MDC_GET_BINDING_TYPED_DECLARE)
+#undef MDC_GET_BINDING_TYPED_DECLARE
 // The printed value, whatever the type.
 [[nodiscard]] int mdc_get_binding_tstr(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
                                        tbool *ret_found, tstring **ret, const char *node_name,

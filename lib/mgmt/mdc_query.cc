@@ -108,6 +108,12 @@ int get_value(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg, const
     return 0;
 }
 
+// A value-less (deleted) or invalid attribute reads as absent.
+bool has_value(const bn_attrib *value)
+{
+    return (value->type_flags & (btf_no_value | btf_invalid)) == 0;
+}
+
 // Reads a value of type `code`: directly when the attribute has that type,
 // otherwise by printing it and parsing the text as that type.
 template <bn_type code, class V>
@@ -124,13 +130,12 @@ int get_typed(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg, tbool
     owned<tstring> rmsg;
     bail_error(get_value(mcc, &rcode, ret_msg ? rmsg.out() : nullptr, node_name, db_name,
                          binding.out(), &value));
-    bn_type type = 0;
-    uint32 flags = 0;
-    if (value) bail_error(bn_attrib_get_type(value, &type, &flags));
-
-    const bool present = value && !(flags & (btf_no_value | btf_invalid));
+    const bool present = value && has_value(value);
     V v{};
     if (present) {
+        bn_type type = 0;
+        uint32 flags = 0;
+        bail_error(bn_attrib_get_type(value, &type, &flags));
         bn_attribute_id id = 0;
         uint32 taf = 0;
         if (type == code) {
@@ -153,25 +158,15 @@ int get_typed(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg, tbool
 
 } // namespace
 
-int mdc_get_binding_uint32(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
-                           tbool *ret_found, uint32 *ret, const char *node_name,
-                           const char *db_name)
-{
-    return get_typed<bt_uint32>(mcc, ret_code, ret_msg, ret_found, ret, node_name, db_name);
-}
-
-int mdc_get_binding_uint64(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
-                           tbool *ret_found, uint64 *ret, const char *node_name,
-                           const char *db_name)
-{
-    return get_typed<bt_uint64>(mcc, ret_code, ret_msg, ret_found, ret, node_name, db_name);
-}
-
-int mdc_get_binding_tbool(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
-                          tbool *ret_found, tbool *ret, const char *node_name, const char *db_name)
-{
-    return get_typed<bt_bool>(mcc, ret_code, ret_msg, ret_found, ret, node_name, db_name);
-}
+#define MDC_GET_BINDING_TYPED_DEFINE(name, code, ctype)                                            \
+    int mdc_get_binding_##name(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,        \
+                               tbool *ret_found, ctype *ret, const char *node_name,                \
+                               const char *db_name)                                                \
+    {                                                                                              \
+        return get_typed<code>(mcc, ret_code, ret_msg, ret_found, ret, node_name, db_name);        \
+    }
+MDC_GET_BINDING_TYPES(MDC_GET_BINDING_TYPED_DEFINE)
+#undef MDC_GET_BINDING_TYPED_DEFINE
 
 int mdc_get_binding_tstr(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
                          tbool *ret_found, tstring **ret, const char *node_name,
@@ -188,7 +183,8 @@ int mdc_get_binding_tstr(md_client_context *mcc, uint32 *ret_code, tstring **ret
     bail_error(get_value(mcc, &rcode, ret_msg ? rmsg.out() : nullptr, node_name, db_name,
                          binding.out(), &value));
     owned<tstring> text;
-    if (value) bail_error(bn_attrib_get_tstr(value, nullptr, 0, nullptr, text.out()));
+    if (value && has_value(value))
+        bail_error(bn_attrib_get_tstr(value, nullptr, 0, nullptr, text.out()));
 
     if (ret_code) *ret_code = rcode;
     if (ret_msg) *ret_msg = rmsg.release();
