@@ -98,7 +98,9 @@ int input_make_room(gcl_session *s)
 int deliver_frame(gcl_session *s, const gcl_frame_info &info, const uint8 *body)
 {
     gcl_handle *gcl = s->gcl;
-    const gcl_body_proto *proto = gcl->protos[info.gfi_proto].get();
+    // The wire carries 16 bits; only ids up to gcl_body_proto_id_max can be registered.
+    const gcl_body_proto *proto =
+        info.gfi_proto <= gcl_body_proto_id_max ? gcl->protos[info.gfi_proto].get() : nullptr;
     gcl_frame_handler_func handler = nullptr;
     if (proto) {
         // Admin frames run before any service is open.

@@ -306,6 +306,9 @@ int gcl_session_accept(gcl_session *listener)
         ++gcl->accept_count;
         s->fd = fd;
         s->provider_name = listener->provider_name;
+        s->user_name = listener->user_name;
+        s->uid = listener->uid;
+        s->gid = listener->gid;
         s->peer_addr = addr;
         s->peer_addr_len = len;
         gcl_session_guard sg(s);

@@ -437,6 +437,11 @@ TEST(GclFrame, FrameOfUnknownProtocolIsDiscarded)
     ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 1; }));
     EXPECT_EQ(1u, cap.count(line(p.s, "DISCARDED frame 5 (32) proto 77 mtype 1")));
     EXPECT_EQ(gss_connected, p.state());
+    // Found by fuzzing: a protocol number past the registrable range.
+    f.proto = 0x3101;
+    write_all(p.peer, f.bytes() + FrameBytes{}.bytes());
+    ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 2; }));
+    EXPECT_EQ(1u, cap.count(line(p.s, "DISCARDED frame 5 (32) proto 12545 mtype 1")));
 }
 
 TEST(GclFrame, BandwidthLimitSpreadsOutput)

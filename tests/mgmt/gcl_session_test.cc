@@ -1,0 +1,390 @@
+// Sessions: names, protocol registration, connecting (with the retry
+// rule), greeting and opening services, and a client and a provider in two
+// processes over the real socket path in a private directory.
+#include <chrono>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "gcl_test_support.h"
+#include "support/log_capture.h"
+
+using namespace gcl_test;
+
+namespace
+{
+
+// A private socket directory for the test, removed afterwards.
+class SocketDir
+{
+  public:
+    SocketDir()
+    {
+        char tmpl[] = "/tmp/gcl-test-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        gcl_set_socket_dir_for_tests(dir_.c_str(), 0);
+    }
+    ~SocketDir()
+    {
+        gcl_set_socket_dir_for_tests(nullptr, -1);
+        rmdir(dir_.c_str());
+    }
+    const std::string &path() const { return dir_; }
+
+  private:
+    std::string dir_;
+};
+
+gcl_session_state state_of(const gcl_session *s)
+{
+    gcl_session_state st = gss_none;
+    EXPECT_EQ(0, gcl_session_get_state(s, &st));
+    return st;
+}
+
+TEST(GclSession, ClientNamesAreCheckedForCharactersAndLength)
+{
+    Loop loop;
+    LogCapture cap;
+    gcl_session *s = nullptr;
+    EXPECT_EQ(lc_err_bad_name, gcl_session_client_new(loop.gcl, "ipt rackd", nullptr, 0, &s));
+    EXPECT_EQ(1u, cap.count("Invalid character in client name: ipt rackd"));
+    EXPECT_EQ(lc_err_bad_name, gcl_session_client_new(loop.gcl, "", nullptr, 0, &s));
+    const std::string long_name(32, 'n');
+    EXPECT_EQ(lc_err_bad_name, gcl_session_client_new(loop.gcl, long_name.c_str(), nullptr, 0, &s));
+    EXPECT_EQ(1u, cap.count("Client name too long: " + long_name));
+    EXPECT_EQ(nullptr, s);
+    ASSERT_EQ(0, gcl_session_client_new(loop.gcl, std::string(31, 'n').c_str(), nullptr, 0, &s));
+    EXPECT_EQ(gss_initialized, state_of(s));
+    gcl_session_free(&s);
+    ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd_1.a-b", nullptr, 0, &s));
+    gcl_session_free(&s);
+}
+
+TEST(GclSession, SecondRegistrationOfAProtocolIsRefused)
+{
+    Loop loop;
+    LogCapture cap;
+    gcl_body_proto p;
+    p.gbp_id = test_proto;
+    EXPECT_EQ(lc_err_exists, gcl_register_body_protocol(loop.gcl, &p));
+    EXPECT_EQ(1u, cap.count("Already have registered body handler for proto 9"));
+    p.gbp_id = gcl_body_proto_admin;
+    EXPECT_EQ(lc_err_exists, gcl_register_body_protocol(loop.gcl, &p));
+    p.gbp_id = 0;
+    EXPECT_EQ(lc_err_assertion_failed, gcl_register_body_protocol(loop.gcl, &p));
+}
+
+// Per-session protocol state: made for sessions that exist and for new
+// ones, told of state changes, released once at free.
+struct ProtoLog {
+    int made = 0, freed = 0, connected = 0, closed = 0;
+};
+int ps_new(gcl_session *, void *data, void **ret)
+{
+    ++static_cast<ProtoLog *>(data)->made;
+    *ret = new int(42);
+    return 0;
+}
+int ps_free(gcl_session *, void *data, void *state)
+{
+    ++static_cast<ProtoLog *>(data)->freed;
+    delete static_cast<int *>(state);
+    return 0;
+}
+int ps_state(gcl_session *, gcl_session_state st, void *data, void *)
+{
+    auto *l = static_cast<ProtoLog *>(data);
+    (st == gss_connected ? l->connected : l->closed)++;
+    return 0;
+}
+
+TEST(GclSession, ProtocolStateFollowsTheSession)
+{
+    Loop loop;
+    ProtoLog log;
+    gcl_session *early = nullptr;
+    ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "early", nullptr, 0, &early));
+    gcl_body_proto p;
+    p.gbp_id = 30;
+    snprintf(p.gbp_name, sizeof p.gbp_name, "state");
+    p.gbp_data = &log;
+    p.gbp_session_new = ps_new;
+    p.gbp_session_free = ps_free;
+    p.gbp_session_state = ps_state;
+    ASSERT_EQ(0, gcl_register_body_protocol(loop.gcl, &p));
+    EXPECT_EQ(1, log.made);
+    int sv[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
+    gcl_session *s = nullptr;
+    ASSERT_EQ(0, gcl_session_provider_new_from_fd(loop.gcl, "prov", sv[0], &s));
+    EXPECT_EQ(2, log.made);
+    EXPECT_EQ(1, log.connected);
+    void *st = nullptr;
+    ASSERT_EQ(0, gcl_session_get_proto_state(s, 30, &st));
+    EXPECT_EQ(42, *static_cast<int *>(st));
+    void *data = nullptr;
+    ASSERT_EQ(0, gcl_body_proto_get_data(loop.gcl, 30, &data));
+    EXPECT_EQ(&log, data);
+    EXPECT_EQ(lc_err_not_found, gcl_session_get_proto_state(s, 31, &st));
+    close(sv[1]);
+    ASSERT_TRUE(loop.run_until([&] { return state_of(s) == gss_closed; }));
+    EXPECT_EQ(1, log.closed);
+    EXPECT_EQ(0, log.freed); // the state outlives the close
+    gcl_session_free(&s);
+    EXPECT_EQ(1, log.freed);
+    gcl_session_free(&early);
+    EXPECT_EQ(2, log.freed);
+}
+
+TEST(GclSession, SocketPathFollowsTheProductionRule)
+{
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    gcl_set_socket_dir_for_tests(nullptr, 1);
+    ASSERT_EQ(0, gcl_sockaddr_for_provider("mgmtd", "provider", &a, &len));
+    const char *path = reinterpret_cast<sockaddr_un *>(&a)->sun_path;
+    EXPECT_STREQ("/tmp/gcl-socks/uds-provider-mgmtd", path);
+    EXPECT_EQ(strlen(path) + 3, len);
+    gcl_set_socket_dir_for_tests("/x", 0);
+    ASSERT_EQ(0, gcl_sockaddr_for_provider("mgmtd", "client", &a, &len));
+    EXPECT_EQ("/x/uds-client-UID-" + std::to_string(geteuid()) + "-mgmtd", std::string(path));
+    gcl_set_socket_dir_for_tests(nullptr, -1);
+    ASSERT_EQ(0, gcl_sockaddr_for_provider("mgmtd", "provider", &a, &len));
+    EXPECT_EQ(geteuid() == 0, std::string(path) == "/tmp/gcl-socks/uds-provider-mgmtd");
+    EXPECT_EQ(lc_err_bad_name, gcl_sockaddr_for_provider("../etc", "provider", &a, &len));
+}
+
+TEST(GclSession, ConnectWithoutRetryFailsAtOnceAndClosesTheSession)
+{
+    SocketDir dir;
+    Loop loop;
+    LogCapture cap;
+    gcl_session *s = nullptr;
+    ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
+    EXPECT_EQ(lc_err_io_error, gcl_session_client_connect_by_provider(s, "mgmtd", 0));
+    EXPECT_EQ(1u, cap.count("Failed to connect to provider."));
+    EXPECT_EQ(0u, cap.count("Could not connect to provider; delaying and retrying."));
+    EXPECT_EQ(gss_closed, state_of(s));
+    // A second connect on the same session is refused.
+    EXPECT_EQ(lc_err_assertion_failed, gcl_session_client_connect_by_provider(s, "mgmtd", 0));
+    int32 id = 0;
+    ASSERT_EQ(0, gcl_session_get_id(s, &id));
+    EXPECT_EQ(1u, cap.count("session " + std::to_string(id) +
+                            ": client called to connect in invalid state: 1 (closed)"));
+    gcl_session_free(&s);
+}
+
+TEST(GclSession, ConnectWithRetryMakesSixAttemptsOneAndAHalfSecondsApart)
+{
+    SocketDir dir;
+    Loop loop;
+    LogCapture cap;
+    gcl_session *s = nullptr;
+    ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(14014, gcl_session_client_connect_by_provider(s, "mgmtd", 1));
+    const auto spent = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(spent, std::chrono::milliseconds(7500));
+    EXPECT_LT(spent, std::chrono::milliseconds(9000));
+    EXPECT_EQ(5u, cap.count("Could not connect to provider; delaying and retrying."));
+    EXPECT_EQ(1u, cap.count("Failed to connect to provider."));
+    EXPECT_EQ(gss_closed, state_of(s));
+    gcl_session_free(&s);
+}
+
+TEST(GclSession, BlockingOpenTimesOutWhenTheProviderNeverGreets)
+{
+    SocketDir dir;
+    Loop loop;
+    LogCapture cap;
+    // A listener that accepts but never speaks.
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    ASSERT_EQ(0, gcl_sockaddr_for_provider("mute", "provider", &a, &len));
+    const int lfd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(0, bind(lfd, reinterpret_cast<sockaddr *>(&a), len));
+    ASSERT_EQ(0, listen(lfd, 4));
+    gcl_session *s = nullptr;
+    ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
+    ASSERT_EQ(0, gcl_session_client_connect_by_provider(s, "mute", 0));
+    EXPECT_EQ(gss_connected, state_of(s));
+    EXPECT_EQ(lc_err_io_timeout,
+              gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 150));
+    EXPECT_EQ(1u, cap.count("GCL timeout forced"));
+    // The provider goes away: the blocking open reports the close.
+    const int cfd = accept(lfd, nullptr, nullptr);
+    close(cfd);
+    EXPECT_EQ(lc_err_io_closed,
+              gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 2000));
+    EXPECT_EQ(gss_closed, state_of(s));
+    gcl_session_free(&s);
+    close(lfd);
+    unlink(reinterpret_cast<sockaddr_un *>(&a)->sun_path);
+}
+
+// The provider process: listens, echoes test frames with the message type
+// plus one, and ends when its one client has gone.
+[[noreturn]] void run_provider(int ready_fd)
+{
+    int rc = 1;
+    {
+        Loop loop;
+        gcl_session *listener = nullptr;
+        gcl_session *client = nullptr;
+        gcl_provider_params pp;
+        pp.gpp_provider_name = "testprov";
+        pp.gpp_accept_func = [](gcl_session *, gcl_session *acc, void *d) {
+            *static_cast<gcl_session **>(d) = acc;
+            return 0;
+        };
+        pp.gpp_accept_data = &client;
+        loop.on_receive = [](gcl_session *s, const Received &r) {
+            (void)gcl_session_send_frame_components(s, test_proto, r.msg_type + 1, r.body.size(),
+                                                    r.body.data());
+        };
+        if (gcl_session_provider_full_new(loop.gcl, &pp, &listener) == 0 &&
+            gcl_session_provider_enable(listener) == 0) {
+            (void)!write(ready_fd, "r", 1);
+            loop.run_until([&] { return client && state_of(client) == gss_closed; }, 20000);
+            rc = client && state_of(client) == gss_closed ? 0 : 2;
+        }
+        gcl_session_free(&listener); // removes the socket file
+    }
+    _exit(rc);
+}
+
+TEST(GclSession, ClientAndProviderInTwoProcessesExchangeFrames)
+{
+    SocketDir dir;
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(ready[0]);
+        run_provider(ready[1]);
+    }
+    close(ready[1]);
+    char c;
+    ASSERT_EQ(1, read(ready[0], &c, 1));
+    close(ready[0]);
+    {
+        Loop loop;
+        LogCapture cap;
+        gcl_session *s = nullptr;
+        ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
+        ASSERT_EQ(0, gcl_session_client_connect_by_provider(s, "testprov", 1));
+        ASSERT_EQ(0, gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 5000));
+        tbool open = 0;
+        ASSERT_EQ(0, gcl_session_get_service_id_open(s, 2, &open));
+        EXPECT_EQ(1, open);
+        ASSERT_EQ(0, gcl_session_get_service_id_open(s, 3, &open));
+        EXPECT_EQ(0, open);
+        EXPECT_STREQ("testprov", gcl_session_get_peer_name_quick(s));
+        int64 uid = -1, gid = -1;
+        ASSERT_EQ(0, gcl_session_get_auth(s, &uid, &gid, nullptr));
+        EXPECT_EQ(int64(geteuid()), uid);
+        EXPECT_EQ(int64(getegid()), gid);
+        int32 id = 0;
+        ASSERT_EQ(0, gcl_session_get_id(s, &id));
+        EXPECT_EQ(1u, cap.count("session " + std::to_string(id) +
+                                ": proto admin: received open service response 2"));
+
+        // Frames both ways, through the loop.
+        for (uint16 i = 1; i <= 3; ++i) {
+            const std::string body = "ping " + std::to_string(i);
+            ASSERT_EQ(0, gcl_session_send_frame_components(s, test_proto, uint16(2 * i - 1),
+                                                           body.size(), body.data()));
+        }
+        ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 3; }));
+        for (uint16 i = 1; i <= 3; ++i) {
+            EXPECT_EQ("ping " + std::to_string(i), loop.received[i - 1].body);
+            EXPECT_EQ(2 * i, loop.received[i - 1].msg_type);
+        }
+        ASSERT_EQ(0, gcl_session_close(s));
+        gcl_session_free(&s);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    ASSERT_EQ(0, gcl_sockaddr_for_provider("testprov", "provider", &a, &len));
+    struct stat st {
+    };
+    EXPECT_NE(0, stat(reinterpret_cast<sockaddr_un *>(&a)->sun_path, &st)); // cleaned up
+}
+
+TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
+{
+    SocketDir dir;
+    Loop loop;
+    LogCapture cap;
+    gcl_session *listener = nullptr, *accepted = nullptr;
+    gcl_provider_params pp;
+    pp.gpp_provider_name = "prov";
+    pp.gpp_accept_func = [](gcl_session *, gcl_session *acc, void *d) {
+        *static_cast<gcl_session **>(d) = acc;
+        return 0;
+    };
+    pp.gpp_accept_data = &accepted;
+    ASSERT_EQ(0, gcl_session_provider_full_new(loop.gcl, &pp, &listener));
+    ASSERT_EQ(0, gcl_session_provider_enable(listener));
+    int32 lid = 0;
+    ASSERT_EQ(0, gcl_session_get_id(listener, &lid));
+    EXPECT_EQ(1u,
+              cap.count("session " + std::to_string(lid) + ": enabled listening on " + dir.path() +
+                        "/uds-provider-UID-" + std::to_string(geteuid()) + "-prov"));
+
+    // A client claiming someone else's ids is turned away (unless root,
+    // who may act for anyone).
+    gcl_session *liar = nullptr;
+    ASSERT_EQ(0, gcl_session_client_set_user_new(loop.gcl, "liar", "nobody", 4242, 4242, 0, &liar));
+    ASSERT_EQ(0, gcl_session_client_connect_by_provider(liar, "prov", 0));
+    ASSERT_TRUE(loop.run_until([&] { return accepted != nullptr; }));
+    gcl_session *liar_peer = accepted;
+    if (geteuid() != 0) {
+        ASSERT_TRUE(loop.run_until([&] { return state_of(liar_peer) == gss_closed; }));
+        EXPECT_EQ(1u, cap.count("bad uid / gid in greeting response: 4242/4242 not " +
+                                std::to_string(geteuid()) + "/" + std::to_string(getegid())));
+    } else {
+        ASSERT_TRUE(loop.run_until([&] { return cap.contains("opened for client liar"); }));
+    }
+    gcl_session_free(&liar);
+
+    // An honest client opens service 2 without blocking.
+    accepted = nullptr;
+    gcl_session *c = nullptr;
+    ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "honest", nullptr, 0, &c));
+    ASSERT_EQ(0, gcl_session_client_connect_by_provider(c, "prov", 0));
+    ASSERT_EQ(0, gcl_session_client_open_service(c, 2, 7, "en", 0)); // before the greeting
+    tbool open = 0;
+    ASSERT_TRUE(
+        loop.run_until([&] { return gcl_session_get_service_id_open(c, 2, &open) == 0 && open; }));
+    tbool peer_open = 0;
+    ASSERT_EQ(0, gcl_session_get_service_id_open(accepted, 2, &peer_open));
+    EXPECT_EQ(1, peer_open);
+    const char *tag = nullptr;
+    ASSERT_EQ(0, gcl_session_get_lang_tag(accepted, &tag));
+    EXPECT_STREQ("en", tag);
+    gcl_session *found = nullptr;
+    ASSERT_EQ(0, gcl_session_lookup(loop.gcl, "honest", &found));
+    EXPECT_TRUE(found == c || found == accepted);
+    EXPECT_EQ(lc_err_not_found, gcl_session_lookup(loop.gcl, "nobody-here", &found));
+    EXPECT_EQ(1u, cap.count("No session found for client \"nobody-here\""));
+    EXPECT_STREQ("honest", gcl_session_get_peer_name_quick(accepted));
+
+    // Both sides of the connection close when the client goes.
+    ASSERT_EQ(0, gcl_session_close(c));
+    ASSERT_TRUE(loop.run_until([&] { return state_of(accepted) == gss_closed; }));
+    ASSERT_EQ(0, gcl_session_free_closed(loop.gcl));
+    EXPECT_EQ(lc_err_not_found, gcl_session_lookup(loop.gcl, "honest", &found));
+    c = nullptr;
+    gcl_session_free(&listener);
+}
+
+} // namespace
