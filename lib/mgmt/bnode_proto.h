@@ -221,7 +221,7 @@ uint16 bn_request_msg_response_msg_type(const bn_request *msg);
                                                             uint32 node_flags, bn_type type,
                                                             const char *value, uint32 *ret_node_id,
                                                             const char *name_format, ...)
-    [[gnu::format(printf, 7, 8)]];
+    __attribute__((format(printf, 7, 8)));
 // A "reparent" node: `name` moves below `new_parent` as `new_name`.
 [[nodiscard]] int bn_set_request_msg_append_reparent(bn_request *msg, uint32 node_flags,
                                                      const char *name, const char *new_parent,
