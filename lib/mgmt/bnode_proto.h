@@ -413,3 +413,58 @@ typedef int (*bn_response_binding_func)(const bn_response *msg, uint32 index,
                                       int32 level, const char *prefix);
 [[nodiscard]] int bn_response_msg_dump(const gcl_session *session, const bn_response *msg,
                                        int32 level, const char *prefix);
+
+// ---------------------------------------------------------------------------
+// Sessions.  The bnode body protocol (id 2) of the session layer: messages
+// go out as frames of that protocol with the message type as frame type,
+// and received frames are decoded and handed to the callbacks below.
+
+struct gcl_handle;
+
+// Registers body protocol 2 "bnode" on `gcl`: per-session message
+// counters and audit information, and the handler that decodes received
+// messages and calls their callbacks.
+[[nodiscard]] int gcl_bn_init(gcl_handle *gcl);
+
+// Handlers of received messages, called as handler(session, message,
+// data).  The message is lent for the call (the caller frees it after);
+// take a copy (bn_request_msg_dup, bn_response_msg_dup) to keep it.
+typedef int (*bn_request_msg_func)(gcl_session *session, bn_request *msg, void *data);
+typedef int (*bn_response_msg_func)(gcl_session *session, bn_response *msg, void *data);
+
+// The callback of every session of `gcl` for one message type (null
+// handler: none).  A session's own callback takes precedence.
+#define BN_MSG_CALLBACK_KINDS(X)                                                                   \
+    X(query_request, bbmt_query_request, bn_request_msg_func)                                      \
+    X(query_response, bbmt_query_response, bn_response_msg_func)                                   \
+    X(set_request, bbmt_set_request, bn_request_msg_func)                                          \
+    X(set_response, bbmt_set_response, bn_response_msg_func)                                       \
+    X(action_request, bbmt_action_request, bn_request_msg_func)                                    \
+    X(action_response, bbmt_action_response, bn_response_msg_func)                                 \
+    X(event_request, bbmt_event_request, bn_request_msg_func)                                      \
+    X(event_response, bbmt_event_response, bn_response_msg_func)
+
+#define BN_MSG_CALLBACK_DECLARE(kind, type, func_t)                                                \
+    [[nodiscard]] int bn_set_global_callback_##kind##_msg(gcl_handle *gcl, func_t handler,         \
+                                                          void *data);                             \
+    [[nodiscard]] int bn_set_session_callback_##kind##_msg(gcl_session *session, func_t handler,   \
+                                                           void *data);
+BN_MSG_CALLBACK_KINDS(BN_MSG_CALLBACK_DECLARE)
+#undef BN_MSG_CALLBACK_DECLARE
+
+// The audit user information copied into the set and action requests sent
+// on `session` (null: none).
+[[nodiscard]] int bn_session_set_audit_user_info(gcl_session *session, const char *info);
+
+// Sends a request on `session`: it gets the session's next message id, the
+// session's service id when it has none, a new transaction id when it has
+// none, and for set and action requests the session's audit information;
+// it is dumped at DEBUG ("SEND REQ").  A session that is not connected
+// drops it with an INFO line and success.
+[[nodiscard]] int bn_request_msg_send(gcl_session *session, bn_request *msg);
+// Sends a response as it is (its ids are kept); "SEND RESP".
+[[nodiscard]] int bn_response_msg_send(gcl_session *session, bn_response *msg);
+// Creates, sends and frees a response of `msg_type` to `req_msg_id`.
+[[nodiscard]] int bn_response_msg_create_send(gcl_session *session, uint16 msg_type,
+                                              uint32 req_msg_id, uint32 return_code,
+                                              const char *return_msg);
