@@ -109,7 +109,9 @@ int receive_request(gcl_session *session, const gcl_frame_info *frame, const uin
                     const callback &cb)
 {
     owned<bn_request> msg;
-    bail_error_quiet(bn_request_msg_deserialize(body, frame->gfi_body_len, msg.out()));
+    // A message that does not decode was reported by the decoder; the frame
+    // is dropped and the session carries on.
+    if (bn_request_msg_deserialize(body, frame->gfi_body_len, msg.out()) != 0) return 0;
     (void)bn_request_msg_dump(session, msg.get(), bn_dump_level_none, "RECV REQ");
     if (cb.func == nullptr) {
         lc_log_basic(LCL_WARNING, "session %d: proto bnode: no %s request callback",
@@ -123,7 +125,9 @@ int receive_response(gcl_session *session, const gcl_frame_info *frame, const ui
                      const callback &cb)
 {
     owned<bn_response> msg;
-    bail_error_quiet(bn_response_msg_deserialize(body, frame->gfi_body_len, msg.out()));
+    // A message that does not decode was reported by the decoder; the frame
+    // is dropped and the session carries on.
+    if (bn_response_msg_deserialize(body, frame->gfi_body_len, msg.out()) != 0) return 0;
     (void)bn_response_msg_dump(session, msg.get(), bn_dump_level_none, "RECV RESP");
     if (cb.func == nullptr) {
         lc_log_basic(LCL_WARNING,

@@ -176,6 +176,30 @@ TEST(BnProtoSession, UnansweredTypesAndClosedServicesAreDroppedWithALine)
     ASSERT_TRUE(p.loop.run_until([&] { return log.count(not_open) == 1; })) << log.dump();
 }
 
+TEST(BnProtoSession, AMessageThatDoesNotDecodeIsDroppedAndTheSessionGoesOn)
+{
+    Pair p;
+    Seen at_provider, at_client;
+    ASSERT_EQ(0,
+              bn_set_global_callback_action_request_msg(p.loop.gcl, answer_action, &at_provider));
+    ASSERT_EQ(0, bn_set_session_callback_action_response_msg(p.client, keep_response, &at_client));
+    proto_test::Lines log;
+    // Service 2, type 5, then a header cut short.
+    const uint8 bad[] = {0x00, 0x02, 0x00, 0x05, 0x00, 0x00, 0x00};
+    ASSERT_EQ(0, gcl_session_send_frame_components(p.client, gcl_body_proto_bnode,
+                                                   bbmt_action_request, sizeof bad, bad));
+    ASSERT_TRUE(p.loop.run_until([&] {
+        return log.count("Bail forced with error code 14011") == 1;
+    })) << log.dump();
+    EXPECT_EQ(at_provider.calls, 0);
+
+    owned<bn_request> req;
+    ASSERT_EQ(0, bn_action_request_msg_create(req.out(), "/a"));
+    ASSERT_EQ(0, bn_request_msg_send(p.client, req.get()));
+    ASSERT_TRUE(p.loop.run_until([&] { return at_client.calls == 1; }));
+    EXPECT_EQ(log.count("Error code"), 0u) << log.dump();
+}
+
 TEST(BnProtoSession, NotConnectedDropsWithSuccess)
 {
     Loop loop;
