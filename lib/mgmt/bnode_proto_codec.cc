@@ -95,7 +95,7 @@ int write_attribs(writer &w, const bn_binding *b)
                          bn_type_to_name(a->type));
             return lc_err_bad_type;
         }
-        bail_error(out(a, w.buf));
+        bail_error_quiet(out(a, w.buf));
         ++count;
     }
     return w.patch32(count_off, count);
@@ -130,8 +130,8 @@ int write_nodes(writer &w, const Arr *nodes, uint32 (*length)(const Arr *),
         const Node *node = get(nodes, i);
         if (node == nullptr || node->binding == nullptr) continue;
         bail_error(w.u32(node->node_id));
-        bail_error(write_binding(w, node->binding));
-        bail_error(body(node));
+        bail_error_quiet(write_binding(w, node->binding));
+        bail_error_quiet(body(node));
         ++count;
     }
     return w.patch32(count_off, count);
@@ -191,8 +191,8 @@ int bn_request_msg_serialize(bn_request *msg, uint32 reserve, tbuf **ret)
         }
         return 0;
     };
-    bail_error(write_nodes(w, msg->nodes, bn_request_per_node_array_length_quick,
-                           bn_request_per_node_array_get_quick, node_body));
+    bail_error_quiet(write_nodes(w, msg->nodes, bn_request_per_node_array_length_quick,
+                                 bn_request_per_node_array_get_quick, node_body));
     switch (type) {
     case bbmt_query_request:
     case bbmt_set_request:
@@ -228,9 +228,9 @@ int bn_response_msg_serialize(bn_response *msg, uint32 reserve, tbuf **ret)
     bail_error(start(w, reserve, response_header_size, buf.out()));
     bail_error(w.u32(msg->return_code));
     bail_error(w.str(msg->return_msg));
-    bail_error(write_nodes(w, msg->nodes, bn_response_per_node_array_length_quick,
-                           bn_response_per_node_array_get_quick,
-                           [](const bn_response_per_node *) { return 0; }));
+    bail_error_quiet(write_nodes(w, msg->nodes, bn_response_per_node_array_length_quick,
+                                 bn_response_per_node_array_get_quick,
+                                 [](const bn_response_per_node *) { return 0; }));
     if (msg->msg_type == bbmt_query_response || msg->msg_type == bbmt_set_response)
         bail_error(w.u32(uint32(msg->db_revision_id)));
     uint32 length = 0;
@@ -243,8 +243,7 @@ int bn_response_msg_serialize(bn_response *msg, uint32 reserve, tbuf **ret)
 }
 
 // ---------------------------------------------------------------------------
-// Reading.  Every failure is logged once where it is seen; callers pass it
-// on quietly.
+// Reading.
 
 namespace
 {

@@ -183,7 +183,7 @@ int send_message(gcl_session *session, Msg *msg, int (*encode)(Msg *, uint32, tb
                  const char *prefix, const char *drop_format)
 {
     owned<tbuf> buf;
-    bail_error(encode(msg, gcl_frame_header_len, buf.out()));
+    bail_error_quiet(encode(msg, gcl_frame_header_len, buf.out()));
     bail_error(dump(session, msg, bn_dump_level_send, prefix));
     bool connected = false;
     bail_error(session_connected(session, &connected));

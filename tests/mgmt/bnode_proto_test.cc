@@ -173,6 +173,50 @@ TEST(BnProtoRequest, NodesWithoutABindingAreNotEncoded)
     EXPECT_GT(with_node, tb_length(buf.get()));
 }
 
+TEST(BnProtoRequest, EmptyAndAbsentAuditStringsEncodeAlike)
+{
+    owned<bn_request> msg;
+    ASSERT_EQ(bn_set_request_msg_create(msg.out(), 0), 0);
+    owned<tbuf> absent, empty;
+    ASSERT_EQ(bn_request_msg_serialize(msg.get(), 0, absent.out()), 0);
+    ASSERT_EQ(bn_request_set_audit_user_info(msg.get(), ""), 0);
+    ASSERT_EQ(bn_request_msg_serialize(msg.get(), 0, empty.out()), 0);
+    EXPECT_EQ(of(absent.get()), of(empty.get()));
+}
+
+TEST(BnProtoRequest, AttributesWithoutACopyFunctionFailTheEncoding)
+{
+    owned<bn_request> msg;
+    ASSERT_EQ(bn_action_request_msg_create(msg.out(), "/act"), 0);
+    ASSERT_EQ(bn_action_request_msg_append_new_binding(msg.get(), 0, "/a", bt_uint8, "1", nullptr),
+              0);
+    bn_binding *b = bn_request_per_node_array_get_quick(msg->nodes, 0)->binding;
+    bn_attrib *a = bn_attrib_array_get_quick(b->attribs, ba_value);
+    owned<tbuf> buf;
+    {
+        Lines log;
+        a->type = bt_any;
+        EXPECT_EQ(bn_request_msg_serialize(msg.get(), 0, buf.out()), lc_err_bad_type);
+        EXPECT_EQ(log.bodies(),
+                  std::vector<std::string>{"Couldn't get attrib copy out func for type any"});
+    }
+    {
+        Lines log;
+        a->type = bt_LAST + 1;
+        EXPECT_EQ(bn_request_msg_serialize(msg.get(), 0, buf.out()), lc_err_assertion_failed);
+        EXPECT_EQ(log.count("Required condition was not met"), 1u) << log.dump();
+    }
+    EXPECT_EQ(buf.get(), nullptr);
+    a->type = bt_uint8;
+    {
+        Lines log;
+        msg->msg_type = bbmt_set_response;
+        EXPECT_EQ(bn_request_msg_serialize(msg.get(), 0, buf.out()), lc_err_unexpected_case);
+        EXPECT_EQ(log.bodies(), std::vector<std::string>{"illegal messsage of type 4"});
+        msg->msg_type = bbmt_action_request;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Every attribute type through the encoding
 
