@@ -58,9 +58,10 @@ struct fdic_event_record {
 struct fdic_context;
 
 // Receives the records that changed since the last report (deleted ones
-// with fer_active 0), ordered by id.  A non-zero result is returned by the
-// registry operation that caused the report, and the same changes are
-// reported again with the next one.
+// with fer_active 0), ordered by id.  The changes count as reported either
+// way (the consumer's handlers may change the registry again meanwhile); a
+// non-zero result is returned by the registry operation that caused the
+// report, whose caller decides (for a descriptor, usually to delete it).
 typedef int (*fdic_consumer_func)(fdic_context *context, const fdic_event_record *changed,
                                   uint32 num_changed, void *consumer_data);
 
