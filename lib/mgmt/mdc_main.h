@@ -111,7 +111,7 @@ void *mdc_get_owner_extra(const md_client_context *mcc);
 [[nodiscard]] int mdc_get_binding_fmt(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
                                       uint32 bindings_flags, bn_binding **ret_binding,
                                       const char *db_name, const char *name_format, ...)
-    [[gnu::format(printf, 7, 8)]];
+    __attribute__((format(printf, 7, 8)));
 
 // The node's value attribute as a value of the type (mdc_get_binding_uint32,
 // _uint64, _tbool, one member per row of the list below, and _tstr).
@@ -140,7 +140,7 @@ MDC_GET_BINDING_TYPES(MDC_GET_BINDING_TYPED_DECLARE)
 [[nodiscard]] int mdc_get_binding_tstr_fmt(md_client_context *mcc, uint32 *ret_code,
                                            tstring **ret_msg, tbool *ret_found, tstring **ret,
                                            const char *db_name, const char *name_format, ...)
-    [[gnu::format(printf, 7, 8)]];
+    __attribute__((format(printf, 7, 8)));
 
 // ---------------------------------------------------------------------------
 // Children: a query with one "iterate" node.
