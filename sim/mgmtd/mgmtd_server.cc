@@ -1,0 +1,580 @@
+// The management stand-in's provider (see mgmtd_server.h).
+#include "mgmtd_server.h"
+
+#include <cstring>
+
+#include "event/event_fdintrcb.h"
+#include "util/tstr_array.h"
+
+namespace mgmtd
+{
+
+namespace
+{
+
+constexpr const char *provider_name = "mgmtd";
+constexpr uint32 query_flag_subtree = 0x1000;
+
+int action_interest_add(server *srv, gcl_session *session, const bn_request *request,
+                        bn_response *response)
+{
+    std::string error;
+    const int err = srv->add_interest(session, request, &error);
+    if (err != 0) bail_error(bn_response_msg_set_return_code_msg(response, err, error.c_str()));
+    return 0;
+}
+
+int action_journal(server *srv, gcl_session *, const bn_request *request, bn_response *response)
+{
+    uint32 since = 0;
+    tbool clear = 0;
+    const bn_binding *b = nullptr;
+    bail_error(bn_request_get_param(request, "since", &b));
+    if (b) {
+        uint32 taf = 0;
+        if (bn_binding_get_uint32(b, ba_value, &taf, &since) != 0)
+            return bn_response_msg_set_return_code_msg(response, lc_err_bad_type,
+                                                       "\"since\" must be a uint32");
+    }
+    bail_error(bn_request_get_param(request, "clear", &b));
+    if (b) {
+        uint32 taf = 0;
+        if (bn_binding_get_tbool(b, ba_value, &taf, &clear) != 0)
+            return bn_response_msg_set_return_code_msg(response, lc_err_bad_type,
+                                                       "\"clear\" must be a bool");
+    }
+    return srv->journal_to_response(since, clear != 0, response);
+}
+
+// What the rest of the appliance would do with the daemon's actions.  The
+// probe actions (ip_mon, http_mon, port_mon, vrrp_mon) and the update
+// actions are answered with success and no bindings; a handler that plays
+// a monitor goes in a row of its own above the catch-all.
+int action_succeed(server *, gcl_session *, const bn_request *, bn_response *)
+{
+    return 0;
+}
+
+const action_row action_table[] = {
+    {MGMTD_INTEREST_ADD_ACTION, action_interest_add},
+    {MGMTD_JOURNAL_ACTION, action_journal},
+    {"/qz/iptrackd/action/*", action_succeed},
+};
+
+const char *request_name(const bn_request *request)
+{
+    const tstring *name = nullptr;
+    if (request->msg_type == bbmt_action_request)
+        name = request->action_name;
+    else if (request->msg_type == bbmt_event_request)
+        name = request->event_name;
+    return name ? ts_str_maybe_empty(name) : "";
+}
+
+int32 session_id(const gcl_session *session)
+{
+    int32 id = 0;
+    if (gcl_session_get_id(session, &id) != 0) return -1;
+    return id;
+}
+
+// A response to `request` with `code` and `text`, sent and freed.
+int send_response(gcl_session *session, const bn_request *request, owned<bn_response> &response)
+{
+    bail_error(bn_response_fix_for_request(response.get(), request));
+    return bn_response_msg_send(session, response.get());
+}
+
+} // namespace
+
+std::string state_owner(const char *name)
+{
+    owned<tstr_array> parts;
+    bool absolute = false;
+    if (!name || bn_binding_name_to_parts(name, parts.out(), &absolute) != 0 || !parts || !absolute)
+        return {};
+    if (tstr_array_length_quick(parts.get()) < 3) return {};
+    const char *p0 = tstr_array_get_str_quick(parts.get(), 0);
+    const char *p2 = tstr_array_get_str_quick(parts.get(), 2);
+    if (!p0 || !p2 || strcmp(p0, "qz") != 0 || strcmp(p2, "state") != 0) return {};
+    const char *owner = tstr_array_get_str_quick(parts.get(), 1);
+    return owner ? owner : "";
+}
+
+server::~server()
+{
+    stop();
+}
+
+std::string server::client_name(gcl_session *session) const
+{
+    const char *name = gcl_session_get_peer_name_quick(session);
+    return name ? name : "";
+}
+
+server::client *server::find_client(gcl_session *session)
+{
+    const int32 id = session_id(session);
+    auto it = clients_.find(id);
+    if (it == clients_.end()) it = clients_.emplace(id, client{session, {}}).first;
+    return &it->second;
+}
+
+gcl_session *server::session_named(const std::string &name, gcl_session *except)
+{
+    if (name.empty()) return nullptr;
+    for (auto &[id, c] : clients_) {
+        if (c.session == except) continue;
+        gcl_session_state state = gss_none;
+        if (gcl_session_get_state(c.session, &state) != 0 || state != gss_connected) continue;
+        if (client_name(c.session) == name) return c.session;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Queries
+
+int server::answer_query_locally(gcl_session *session, const bn_request *request)
+{
+    owned<bn_binding_array> bindings;
+    owned<uint32_array> subops;
+    owned<uint32_array> node_flags;
+    uint32 msg_flags = 0;
+    bail_error(bn_request_get(request, nullptr, &msg_flags, bindings.out(), nullptr, subops.out(),
+                              node_flags.out()));
+    owned<bn_response> response;
+    bail_error(bn_query_response_msg_create(response.out(), request->msg_id, 0, nullptr));
+    owned<bn_binding_array> found;
+    bail_error(bn_binding_array_new(found.out()));
+    const uint32 n = bn_binding_array_length_quick(bindings.get());
+    for (uint32 i = 0; i < n; ++i) {
+        const bn_binding *b = bn_binding_array_get_quick(bindings.get(), i);
+        const char *name = ts_str_maybe_empty(bn_binding_get_name_quick(b));
+        const uint32 subop = uint32_array_get_quick(subops.get(), i);
+        const uint32 flags = uint32_array_get_quick(node_flags.get(), i) | msg_flags;
+        if (subop == bqso_get) {
+            owned<bn_binding> value;
+            bail_error(db_->get(name, value.out()));
+            if (value) {
+                bn_binding *v = value.release();
+                bail_error(bn_binding_array_append_takeover(found.get(), &v));
+            }
+        } else if (subop == bqso_iterate) {
+            bail_error(db_->iterate(name, (flags & query_flag_subtree) != 0, found.get()));
+        } else {
+            lc_log_basic(LCL_INFO, "Query subop %u on %s answered with nothing", subop, name);
+        }
+    }
+    const uint32 nf = bn_binding_array_length_quick(found.get());
+    for (uint32 i = 0; i < nf; ++i)
+        bail_error(bn_response_msg_append_binding(
+            response.get(), bn_binding_array_get_quick(found.get(), i), nullptr));
+    return send_response(session, request, response);
+}
+
+int server::forward_query(gcl_session *requester, gcl_session *owner, const bn_request *request)
+{
+    owned<bn_request> copy;
+    bail_error(bn_request_msg_dup(request, copy.out()));
+    // The owner numbers the forwarded request on its own session.
+    copy->msg_id = 0;
+    copy->transaction_id = 0;
+    bail_error(bn_request_msg_send(owner, copy.get()));
+    const uint32 fwd_id = bn_request_get_msg_id(copy.get());
+    forwarded_[{session_id(owner), fwd_id}] =
+        forwarded{session_id(requester), request->msg_id, request->service_id,
+                  request->transaction_id};
+    lc_log_basic(LCL_INFO, "Forwarded query %u from %s to %s as %u", request->msg_id,
+                 client_name(requester).c_str(), client_name(owner).c_str(), fwd_id);
+    return 0;
+}
+
+int server::on_query_request(gcl_session *session, const bn_request *request)
+{
+    find_client(session);
+    // A query goes to the owner of its first node's state; the others of
+    // the same query travel with it.
+    const bn_request_per_node *first = bn_request_per_node_array_length_quick(request->nodes)
+                                           ? bn_request_per_node_array_get_quick(request->nodes, 0)
+                                           : nullptr;
+    if (first && first->binding) {
+        const std::string owner =
+            state_owner(ts_str_maybe_empty(bn_binding_get_name_quick(first->binding)));
+        gcl_session *owner_session = session_named(owner, session);
+        if (owner_session) return forward_query(session, owner_session, request);
+    }
+    return answer_query_locally(session, request);
+}
+
+int server::on_query_response(gcl_session *session, const bn_response *response)
+{
+    auto it = forwarded_.find({session_id(session), response->req_msg_id});
+    if (it == forwarded_.end()) {
+        lc_log_basic(LCL_WARNING, "Dropping query response %u from %s: nothing was forwarded",
+                     response->req_msg_id, client_name(session).c_str());
+        return 0;
+    }
+    const forwarded f = it->second;
+    forwarded_.erase(it);
+    gcl_session *requester = nullptr;
+    auto c = clients_.find(f.requester_id);
+    if (c != clients_.end()) requester = c->second.session;
+    if (!requester) return 0; // the asker went away meanwhile
+    owned<bn_response> relay;
+    bail_error(bn_response_msg_dup(response, relay.out()));
+    bail_error(bn_response_fix_for_request_by_params(relay.get(), bbmt_query_request,
+                                                     f.requester_msg_id, f.requester_service_id,
+                                                     f.requester_transaction_id));
+    relay->msg_id = 0;
+    return bn_response_msg_send(requester, relay.get());
+}
+
+// ---------------------------------------------------------------------------
+// Set requests and change notifications
+
+int server::on_set_request(gcl_session *session, const bn_request *request)
+{
+    find_client(session);
+    std::vector<set_op> ops;
+    const uint32 n = bn_request_per_node_array_length_quick(request->nodes);
+    for (uint32 i = 0; i < n; ++i) {
+        const bn_request_per_node *node = bn_request_per_node_array_get_quick(request->nodes, i);
+        if (node && node->binding) ops.push_back(set_op{node->subop, node->binding});
+    }
+    std::vector<db_change> changes;
+    std::string error;
+    const int err = db_->apply(ops, &changes, &error);
+    owned<bn_response> response;
+    bail_error(bn_set_response_msg_create(response.out(), request->msg_id, err,
+                                          err ? error.c_str() : nullptr));
+    if (err != 0)
+        lc_log_basic(LCL_NOTICE, "Refused set request from %s: %s", client_name(session).c_str(),
+                     error.c_str());
+    bail_error(send_response(session, request, response));
+    if (err == 0) bail_error(notify_changes(changes));
+    return 0;
+}
+
+namespace
+{
+
+int append_change(bn_request *event, uint32 index, const db_change &c)
+{
+    char root[64];
+    snprintf(root, sizeof(root), MGMTD_DBCHANGE_ROOT "/%u", index);
+    owned<bn_binding> b;
+    bail_error(bn_binding_new_uint32(b.out(), root, ba_value, 0, index));
+    bail_error(bn_request_msg_append_binding(event, b.get(), nullptr));
+    const std::string r = root;
+    bail_error(bn_binding_new_str(b.out(), (r + "/change_type").c_str(), ba_value, bt_string, 0,
+                                  change_kind_name(c.kind)));
+    bail_error(bn_request_msg_append_binding(event, b.get(), nullptr));
+    bail_error(
+        bn_binding_new_str(b.out(), (r + "/name").c_str(), ba_value, bt_name, 0, c.name.c_str()));
+    bail_error(bn_request_msg_append_binding(event, b.get(), nullptr));
+    if (c.next) {
+        bail_error(bn_binding_dup(c.next.get(), b.out()));
+        bail_error(bn_binding_set_name(b.get(), (r + "/new_attribs/value").c_str()));
+        bail_error(bn_request_msg_append_binding(event, b.get(), nullptr));
+    }
+    if (c.prev) {
+        bail_error(bn_binding_dup(c.prev.get(), b.out()));
+        bail_error(bn_binding_set_name(b.get(), (r + "/prev_attribs/value").c_str()));
+        bail_error(bn_request_msg_append_binding(event, b.get(), nullptr));
+    }
+    return 0;
+}
+
+bool matches_any(const std::string &name, const std::vector<std::string> &patterns)
+{
+    if (patterns.empty()) return true;
+    for (const auto &p : patterns)
+        if (bn_binding_name_pattern_match(name.c_str(), p.c_str())) return true;
+    return false;
+}
+
+} // namespace
+
+int server::notify_changes(const std::vector<db_change> &changes)
+{
+    if (changes.empty()) return 0;
+    for (auto &[id, c] : clients_) {
+        auto interest = c.interests.find(MGMTD_DBCHANGE_EVENT);
+        if (interest == c.interests.end()) continue;
+        owned<bn_request> event;
+        bail_error(bn_event_request_msg_create(event.out(), MGMTD_DBCHANGE_EVENT));
+        uint32 count = 0;
+        for (const auto &change : changes)
+            if (matches_any(change.name, interest->second))
+                bail_error(append_change(event.get(), ++count, change));
+        if (count == 0) continue;
+        const int err = bn_request_msg_send(c.session, event.get());
+        if (err != 0) lc_log_basic(LCL_WARNING, "Could not notify session %d of changes", id);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Actions, events, interests, journal
+
+int server::add_interest(gcl_session *session, const bn_request *request, std::string *error)
+{
+    const bn_binding *event_name = nullptr;
+    bail_error(bn_request_get_param(request, "event_name", &event_name));
+    char *name = nullptr;
+    if (event_name) bail_error(bn_binding_get_str(event_name, ba_value, 0, nullptr, &name));
+    if (!name || !*name) {
+        free(name);
+        *error = "interest without \"event_name\"";
+        return lc_err_not_found;
+    }
+    std::string event = name;
+    free(name);
+    std::vector<std::string> patterns;
+    const uint32 n = bn_request_per_node_array_length_quick(request->nodes);
+    for (uint32 i = 0; i < n; ++i) {
+        const bn_request_per_node *node = bn_request_per_node_array_get_quick(request->nodes, i);
+        if (!node || !node->binding) continue;
+        const char *bname = ts_str_maybe_empty(bn_binding_get_name_quick(node->binding));
+        if (!bn_binding_name_pattern_match(bname, "match/*/pattern")) continue;
+        char *pattern = nullptr;
+        bail_error(bn_binding_get_str(node->binding, ba_value, 0, nullptr, &pattern));
+        if (pattern) patterns.emplace_back(pattern);
+        free(pattern);
+    }
+    client *c = find_client(session);
+    auto &list = c->interests[event];
+    list.insert(list.end(), patterns.begin(), patterns.end());
+    lc_log_basic(LCL_INFO, "Session %d (%s) registered for %s with %zu patterns",
+                 session_id(session), client_name(session).c_str(), event.c_str(),
+                 patterns.size());
+    return 0;
+}
+
+int server::record(gcl_session *from, const char *kind, const bn_request *request)
+{
+    const char *name = request_name(request);
+    if (bn_binding_name_pattern_match(name, MGMTD_SIM_ROOT "/**")) return 0;
+    journal_entry e{++journal_seq_, kind, name, client_name(from), {}};
+    bail_error(bn_request_get(request, nullptr, nullptr, e.params.out(), nullptr, nullptr,
+                              nullptr));
+    journal_.push_back(std::move(e));
+    while (journal_.size() > journal_max_entries) journal_.pop_front();
+    return 0;
+}
+
+int server::journal_to_response(uint32 since, bool clear, bn_response *response)
+{
+    for (const auto &e : journal_) {
+        if (e.seq <= since) continue;
+        const std::string root = MGMTD_JOURNAL_ACTION "/" + std::to_string(e.seq);
+        bail_error(bn_response_msg_append_new_binding(response, 0, (root + "/kind").c_str(),
+                                                      bt_string, e.kind.c_str(), nullptr));
+        bail_error(bn_response_msg_append_new_binding(response, 0, (root + "/name").c_str(),
+                                                      bt_string, e.name.c_str(), nullptr));
+        bail_error(bn_response_msg_append_new_binding(response, 0, (root + "/from").c_str(),
+                                                      bt_string, e.from.c_str(), nullptr));
+        const uint32 n = bn_binding_array_length_quick(e.params.get());
+        for (uint32 i = 0; i < n; ++i) {
+            const bn_binding *p = bn_binding_array_get_quick(e.params.get(), i);
+            const std::string proot = root + "/param/" + std::to_string(i + 1);
+            bail_error(bn_response_msg_append_new_binding(
+                response, 0, (proot + "/name").c_str(), bt_string,
+                ts_str_maybe_empty(bn_binding_get_name_quick(p)), nullptr));
+            owned<bn_binding> v;
+            bail_error(bn_binding_dup(p, v.out()));
+            bail_error(bn_binding_set_name(v.get(), (proot + "/value").c_str()));
+            bail_error(bn_response_msg_append_binding(response, v.get(), nullptr));
+        }
+    }
+    if (clear) journal_.clear();
+    return 0;
+}
+
+int server::on_action_request(gcl_session *session, const bn_request *request)
+{
+    find_client(session);
+    const char *name = request_name(request);
+    bail_error(record(session, "action", request));
+    owned<bn_response> response;
+    bail_error(bn_action_response_msg_create(response.out(), request->msg_id, 0, nullptr));
+    const action_row *row = nullptr;
+    for (const auto &r : action_table)
+        if (bn_binding_name_pattern_match(name, r.pattern)) {
+            row = &r;
+            break;
+        }
+    if (row) {
+        const int err = row->handler(this, session, request, response.get());
+        if (err != 0)
+            bail_error(bn_response_msg_set_return_code_msg(response.get(), err,
+                                                           "action handler failed"));
+    } else {
+        const std::string text = std::string("No handler for action ") + name;
+        lc_log_basic(LCL_NOTICE, "%s", text.c_str());
+        bail_error(bn_response_msg_set_return_code_msg(response.get(), lc_err_not_found,
+                                                       text.c_str()));
+    }
+    return send_response(session, request, response);
+}
+
+int server::deliver_event(gcl_session *from, const bn_request *request)
+{
+    const char *name = request_name(request);
+    for (auto &[id, c] : clients_) {
+        if (c.session == from || !c.interests.count(name)) continue;
+        owned<bn_request> copy;
+        bail_error(bn_request_msg_dup(request, copy.out()));
+        copy->msg_id = 0;
+        copy->transaction_id = 0;
+        const int err = bn_request_msg_send(c.session, copy.get());
+        if (err != 0) lc_log_basic(LCL_WARNING, "Could not deliver %s to session %d", name, id);
+    }
+    return 0;
+}
+
+int server::on_event_request(gcl_session *session, const bn_request *request)
+{
+    find_client(session);
+    bail_error(record(session, "event", request));
+    // Senders that wait for the acknowledgement get it; the others ignore it.
+    owned<bn_response> ack;
+    bail_error(bn_event_response_msg_create(ack.out(), request->msg_id, 0, nullptr));
+    bail_error(send_response(session, request, ack));
+    return deliver_event(session, request);
+}
+
+// ---------------------------------------------------------------------------
+// Sessions
+
+int server::on_session_closed(gcl_session *session)
+{
+    if (session == listener_) return 0;
+    const int32 id = session_id(session);
+    auto it = clients_.find(id);
+    if (it == clients_.end()) return 0;
+    lc_log_basic(LCL_INFO, "Session %d (%s) closed", id, client_name(session).c_str());
+    clients_.erase(it);
+    // Queries this session was asked to answer are answered with a failure;
+    // those it asked for are dropped.
+    for (auto f = forwarded_.begin(); f != forwarded_.end();) {
+        if (f->first.first == id) {
+            auto r = clients_.find(f->second.requester_id);
+            if (r != clients_.end()) {
+                owned<bn_response> fail;
+                bail_error(bn_query_response_msg_create(fail.out(), f->second.requester_msg_id,
+                                                        lc_err_io_closed,
+                                                        "the owner of the node went away"));
+                bail_error(bn_response_fix_for_request_by_params(
+                    fail.get(), bbmt_query_request, f->second.requester_msg_id,
+                    f->second.requester_service_id, f->second.requester_transaction_id));
+                const int err = bn_response_msg_send(r->second.session, fail.get());
+                if (err != 0) lc_log_basic(LCL_WARNING, "Could not answer session %d", r->first);
+            }
+            f = forwarded_.erase(f);
+        } else if (f->second.requester_id == id) {
+            f = forwarded_.erase(f);
+        } else {
+            ++f;
+        }
+    }
+    return schedule_reap();
+}
+
+int server::schedule_reap()
+{
+    return lew_event_reg_timer(loop_, &reap_event_, reap_timer, this, 0);
+}
+
+int server::reap_timer(int, lew_event_type, void *data, lew_context *)
+{
+    auto *self = static_cast<server *>(data);
+    return gcl_session_free_closed(self->gcl_);
+}
+
+
+// ---------------------------------------------------------------------------
+// Start and stop
+
+namespace
+{
+
+#define MGMTD_TRAMPOLINE(kind, msg_t, method)                                                      \
+    int kind##_cb(gcl_session *session, msg_t *msg, void *data)                                    \
+    {                                                                                              \
+        return static_cast<server *>(data)->method(session, msg);                                  \
+    }
+MGMTD_TRAMPOLINE(query_request, bn_request, on_query_request)
+MGMTD_TRAMPOLINE(query_response, bn_response, on_query_response)
+MGMTD_TRAMPOLINE(set_request, bn_request, on_set_request)
+MGMTD_TRAMPOLINE(action_request, bn_request, on_action_request)
+MGMTD_TRAMPOLINE(event_request, bn_request, on_event_request)
+#undef MGMTD_TRAMPOLINE
+
+// Responses to the events the stand-in sends, and to nothing else it asks.
+int ignore_response(gcl_session *, bn_response *, void *)
+{
+    return 0;
+}
+
+int closed_cb(int, fdic_reason, void *owner_data, void *handler_data)
+{
+    if (!owner_data) return 0;
+    return static_cast<server *>(handler_data)->on_session_closed(
+        static_cast<gcl_session *>(owner_data));
+}
+
+int accept_cb(gcl_session *, gcl_session *accepted, void *)
+{
+    lc_log_basic(LCL_INFO, "Session %d accepted", session_id(accepted));
+    return 0;
+}
+
+} // namespace
+
+int server::start()
+{
+    evc_base *base = nullptr;
+    bail_error(lew_get_event_context(loop_, &base));
+    bail_error(fdic_libevent_init(base, &adapter_));
+    bail_error(fdic_init(&fdic_, fdic_libevent_callback, adapter_));
+    fdic_libevent_set_fd_close_handler(adapter_, closed_cb, this);
+    gcl_options options;
+    bail_error(gcl_options_get_defaults(&options));
+    bail_error(gcl_init(&gcl_, &options, fdic_));
+    bail_error(gcl_bn_init(gcl_));
+    bail_error(bn_set_global_callback_query_request_msg(gcl_, query_request_cb, this));
+    bail_error(bn_set_global_callback_query_response_msg(gcl_, query_response_cb, this));
+    bail_error(bn_set_global_callback_set_request_msg(gcl_, set_request_cb, this));
+    bail_error(bn_set_global_callback_action_request_msg(gcl_, action_request_cb, this));
+    bail_error(bn_set_global_callback_event_request_msg(gcl_, event_request_cb, this));
+    bail_error(bn_set_global_callback_set_response_msg(gcl_, ignore_response, this));
+    bail_error(bn_set_global_callback_action_response_msg(gcl_, ignore_response, this));
+    bail_error(bn_set_global_callback_event_response_msg(gcl_, ignore_response, this));
+
+    gcl_provider_params params;
+    params.gpp_provider_name = provider_name;
+    params.gpp_accept_func = accept_cb;
+    params.gpp_accept_data = this;
+    bail_error(gcl_session_provider_full_new(gcl_, &params, &listener_));
+    bail_error(gcl_session_provider_enable(listener_));
+    return 0;
+}
+
+int server::stop()
+{
+    if (reap_event_) lew_event_delete(loop_, &reap_event_);
+    clients_.clear();
+    forwarded_.clear();
+    listener_ = nullptr; // the context frees it
+    if (gcl_) {
+        gcl_shutdown(gcl_);
+        gcl_deinit(&gcl_);
+    }
+    fdic_deinit(&fdic_);
+    fdic_libevent_deinit(&adapter_);
+    return 0;
+}
+
+} // namespace mgmtd

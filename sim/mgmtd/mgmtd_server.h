@@ -1,0 +1,131 @@
+// The management stand-in's provider: it listens as "mgmtd" on the session
+// layer's socket path, keeps a record per client session (its registered
+// event interests), and answers the management service: queries from the
+// node database, set requests with change notifications, actions through a
+// table of handlers, and events delivered to the sessions registered for
+// them.  Queries for a daemon's state nodes (/qz/<daemon>/state/...) go to
+// the session of the client named <daemon> when one is connected, and its
+// answer is relayed without the loop ever waiting for it.
+//
+// Actions and events that clients send to the rest of the appliance are kept
+// in a bounded journal that the stand-in's own action "/sim/mgmtd/journal"
+// returns.
+//
+// Ownership: the server borrows the loop and the database; it owns the
+// session layer context, the listening session and every accepted session.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "event/libevent_wrapper.h"
+#include "mgmt/bnode_proto.h"
+#include "mgmt/gcl.h"
+#include "mgmtd_db.h"
+
+namespace mgmtd
+{
+
+// Control actions of the stand-in itself (never journalled).
+#define MGMTD_SIM_ROOT "/sim/mgmtd"
+#define MGMTD_JOURNAL_ACTION MGMTD_SIM_ROOT "/journal"
+#define MGMTD_INTEREST_ADD_ACTION "/mgmtd/events/actions/interest/add"
+#define MGMTD_DBCHANGE_EVENT "/mgmtd/notify/dbchange"
+#define MGMTD_DBCHANGE_ROOT "/mgmtd/notification/dbchange"
+
+// Entries the journal keeps; older ones are dropped first.
+constexpr size_t journal_max_entries = 10000;
+
+struct journal_entry {
+    uint32 seq;
+    std::string kind; // "action" or "event"
+    std::string name;
+    std::string from; // the sender's client name
+    owned<bn_binding_array> params;
+};
+
+class server;
+
+// One row of the action table: actions whose name matches `pattern` go to
+// `handler`, which fills the response (return code 0 and no bindings unless
+// it says otherwise).  The first matching row wins.
+typedef int (*action_handler)(server *srv, gcl_session *session, const bn_request *request,
+                              bn_response *response);
+struct action_row {
+    const char *pattern;
+    action_handler handler;
+};
+
+class server
+{
+  public:
+    server(lew_context *loop, node_db *db) : loop_(loop), db_(db) {}
+    ~server();
+    server(const server &) = delete;
+    server &operator=(const server &) = delete;
+
+    // Creates the session layer on the loop and starts listening as "mgmtd".
+    [[nodiscard]] int start();
+    // Closes every session and the listener.
+    int stop();
+
+    // For the action handlers.
+    node_db *db() { return db_; }
+    [[nodiscard]] int add_interest(gcl_session *session, const bn_request *request,
+                                   std::string *error);
+    [[nodiscard]] int journal_to_response(uint32 since, bool clear, bn_response *response);
+
+    // Message handlers (installed on the session layer).
+    int on_query_request(gcl_session *session, const bn_request *request);
+    int on_query_response(gcl_session *session, const bn_response *response);
+    int on_set_request(gcl_session *session, const bn_request *request);
+    int on_action_request(gcl_session *session, const bn_request *request);
+    int on_event_request(gcl_session *session, const bn_request *request);
+    int on_session_closed(gcl_session *session);
+
+  private:
+    struct client {
+        gcl_session *session;
+        // Event name -> match patterns registered for it (none: every node).
+        std::map<std::string, std::vector<std::string>> interests;
+    };
+    // A query relayed to the session that owns the nodes.
+    struct forwarded {
+        int32 requester_id;
+        uint32 requester_msg_id;
+        uint16 requester_service_id;
+        uint32 requester_transaction_id;
+    };
+
+    client *find_client(gcl_session *session);
+    gcl_session *session_named(const std::string &client_name, gcl_session *except);
+    std::string client_name(gcl_session *session) const;
+    int answer_query_locally(gcl_session *session, const bn_request *request);
+    int forward_query(gcl_session *requester, gcl_session *owner, const bn_request *request);
+    int notify_changes(const std::vector<db_change> &changes);
+    int deliver_event(gcl_session *from, const bn_request *request);
+    int record(gcl_session *from, const char *kind, const bn_request *request);
+    int schedule_reap();
+    static int reap_timer(int fd, lew_event_type kinds, void *data, lew_context *ctx);
+
+    lew_context *loop_;
+    node_db *db_;
+    fdic_libevent_context *adapter_ = nullptr;
+    fdic_context *fdic_ = nullptr;
+    gcl_handle *gcl_ = nullptr;
+    gcl_session *listener_ = nullptr;
+    lew_event *reap_event_ = nullptr;
+    std::map<int32, client> clients_;
+    // By (owner session id, message id of the forwarded request).
+    std::map<std::pair<int32, uint32>, forwarded> forwarded_;
+    std::deque<journal_entry> journal_;
+    uint32 journal_seq_ = 0;
+};
+
+// The owner of a state node: "<daemon>" for /qz/<daemon>/state and below,
+// else empty.
+std::string state_owner(const char *name);
+
+} // namespace mgmtd
