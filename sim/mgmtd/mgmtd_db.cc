@@ -15,9 +15,12 @@ namespace mgmtd
 const char *change_kind_name(change_kind kind)
 {
     switch (kind) {
-    case change_kind::add: return "add";
-    case change_kind::modify: return "modify";
-    case change_kind::del: return "delete";
+    case change_kind::add:
+        return "add";
+    case change_kind::modify:
+        return "modify";
+    case change_kind::del:
+        return "delete";
     }
     return "?";
 }

@@ -48,14 +48,18 @@ int main(int argc, char **argv)
     int opt = 0;
     while ((opt = getopt(argc, argv, "vl:h")) != -1) {
         switch (opt) {
-        case 'v': verbose = true; break;
+        case 'v':
+            verbose = true;
+            break;
         case 'l':
             if (lc_string_to_enum(lc_log_level_config_names, optarg, &level) != 0) {
                 fprintf(stderr, "mgmtd: unknown log level \"%s\"\n", optarg);
                 return 2;
             }
             break;
-        default: usage(); return 2;
+        default:
+            usage();
+            return 2;
         }
     }
     if (optind != argc - 1) {
@@ -64,7 +68,8 @@ int main(int argc, char **argv)
     }
     const std::string db_path = argv[optind];
 
-    uint32 outputs = lc_log_output_syslog | (verbose ? lc_log_output_stderr : 0);
+    uint32 outputs = lc_log_output_syslog;
+    if (verbose) outputs |= lc_log_output_stderr;
     if (lc_log_init("mgmtd", nullptr, lc_log_flag_none, lc_log_component_word(mgmtd_component),
                     level, LOG_DAEMON, outputs) != 0) {
         fprintf(stderr, "mgmtd: cannot start the logger\n");
@@ -96,16 +101,16 @@ int main(int argc, char **argv)
             fprintf(stderr, "mgmtd: cannot serve as the provider mgmtd\n");
             status = 1;
         } else {
-            lc_log_basic(LCL_NOTICE, "Management stand-in ready with %zu nodes from %s",
-                         db.size(), db_path.c_str());
+            lc_log_basic(LCL_NOTICE, "Management stand-in ready with %zu nodes from %s", db.size(),
+                         db_path.c_str());
             tbool no_events = 0;
             tbool escaped = 0;
             if (lew_dispatch(loop.get(), &no_events, &escaped) != 0) status = 1;
         }
         srv.stop();
     }
-    lew_event_delete(loop.get(), &sigint);
-    lew_event_delete(loop.get(), &sigterm);
+    (void)lew_event_delete(loop.get(), &sigint);
+    (void)lew_event_delete(loop.get(), &sigterm);
     lc_log_basic(LCL_NOTICE, "Management stand-in exiting");
     lc_log_close();
     return status;

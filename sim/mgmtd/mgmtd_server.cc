@@ -182,9 +182,8 @@ int server::forward_query(gcl_session *requester, gcl_session *owner, const bn_r
     copy->transaction_id = 0;
     bail_error(bn_request_msg_send(owner, copy.get()));
     const uint32 fwd_id = bn_request_get_msg_id(copy.get());
-    forwarded_[{session_id(owner), fwd_id}] =
-        forwarded{session_id(requester), request->msg_id, request->service_id,
-                  request->transaction_id};
+    forwarded_[{session_id(owner), fwd_id}] = forwarded{
+        session_id(requester), request->msg_id, request->service_id, request->transaction_id};
     lc_log_basic(LCL_INFO, "Forwarded query %u from %s to %s as %u", request->msg_id,
                  client_name(requester).c_str(), client_name(owner).c_str(), fwd_id);
     return 0;
@@ -347,8 +346,7 @@ int server::add_interest(gcl_session *session, const bn_request *request, std::s
     auto &list = c->interests[event];
     list.insert(list.end(), patterns.begin(), patterns.end());
     lc_log_basic(LCL_INFO, "Session %d (%s) registered for %s with %zu patterns",
-                 session_id(session), client_name(session).c_str(), event.c_str(),
-                 patterns.size());
+                 session_id(session), client_name(session).c_str(), event.c_str(), patterns.size());
     return 0;
 }
 
@@ -357,8 +355,8 @@ int server::record(gcl_session *from, const char *kind, const bn_request *reques
     const char *name = request_name(request);
     if (bn_binding_name_pattern_match(name, MGMTD_SIM_ROOT "/**")) return 0;
     journal_entry e{++journal_seq_, kind, name, client_name(from), {}};
-    bail_error(bn_request_get(request, nullptr, nullptr, e.params.out(), nullptr, nullptr,
-                              nullptr));
+    bail_error(
+        bn_request_get(request, nullptr, nullptr, e.params.out(), nullptr, nullptr, nullptr));
     journal_.push_back(std::move(e));
     while (journal_.size() > journal_max_entries) journal_.pop_front();
     return 0;
@@ -408,13 +406,13 @@ int server::on_action_request(gcl_session *session, const bn_request *request)
     if (row) {
         const int err = row->handler(this, session, request, response.get());
         if (err != 0)
-            bail_error(bn_response_msg_set_return_code_msg(response.get(), err,
-                                                           "action handler failed"));
+            bail_error(
+                bn_response_msg_set_return_code_msg(response.get(), err, "action handler failed"));
     } else {
         const std::string text = std::string("No handler for action ") + name;
         lc_log_basic(LCL_NOTICE, "%s", text.c_str());
-        bail_error(bn_response_msg_set_return_code_msg(response.get(), lc_err_not_found,
-                                                       text.c_str()));
+        bail_error(
+            bn_response_msg_set_return_code_msg(response.get(), lc_err_not_found, text.c_str()));
     }
     return send_response(session, request, response);
 }
@@ -493,7 +491,6 @@ int server::reap_timer(int, lew_event_type, void *data, lew_context *)
     return gcl_session_free_closed(self->gcl_);
 }
 
-
 // ---------------------------------------------------------------------------
 // Start and stop
 
@@ -521,8 +518,8 @@ int ignore_response(gcl_session *, bn_response *, void *)
 int closed_cb(int, fdic_reason, void *owner_data, void *handler_data)
 {
     if (!owner_data) return 0;
-    return static_cast<server *>(handler_data)->on_session_closed(
-        static_cast<gcl_session *>(owner_data));
+    return static_cast<server *>(handler_data)
+        ->on_session_closed(static_cast<gcl_session *>(owner_data));
 }
 
 int accept_cb(gcl_session *, gcl_session *accepted, void *)
@@ -564,7 +561,7 @@ int server::start()
 
 int server::stop()
 {
-    if (reap_event_) lew_event_delete(loop_, &reap_event_);
+    if (reap_event_) (void)lew_event_delete(loop_, &reap_event_);
     clients_.clear();
     forwarded_.clear();
     listener_ = nullptr; // the context frees it

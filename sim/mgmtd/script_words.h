@@ -59,8 +59,7 @@ inline bool split_words(std::string_view line, std::vector<std::string> *words, 
                 return false;
             }
         } else {
-            while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' &&
-                   line[i] != '\n')
+            while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '\n')
                 word += line[i++];
         }
         words->push_back(std::move(word));
