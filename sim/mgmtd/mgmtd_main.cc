@@ -75,6 +75,9 @@ int main(int argc, char **argv)
         fprintf(stderr, "mgmtd: cannot start the logger\n");
         return 1;
     }
+    // The stand-in has no logging configuration of its own to follow: the
+    // level asked for on the command line holds.
+    lc_log_set_daemon_log_level(static_cast<uint8>(level));
     signal(SIGPIPE, SIG_IGN);
 
     mgmtd::node_db db;

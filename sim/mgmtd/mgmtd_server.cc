@@ -446,6 +446,15 @@ int server::on_event_request(gcl_session *session, const bn_request *request)
 // ---------------------------------------------------------------------------
 // Sessions
 
+int server::on_session_accepted(gcl_session *session)
+{
+    // Known from the start, so that a client that only answers (a daemon
+    // serving its state nodes) can be found by name.
+    find_client(session);
+    lc_log_basic(LCL_INFO, "Session %d accepted", session_id(session));
+    return 0;
+}
+
 int server::on_session_closed(gcl_session *session)
 {
     if (session == listener_) return 0;
@@ -522,10 +531,9 @@ int closed_cb(int, fdic_reason, void *owner_data, void *handler_data)
         ->on_session_closed(static_cast<gcl_session *>(owner_data));
 }
 
-int accept_cb(gcl_session *, gcl_session *accepted, void *)
+int accept_cb(gcl_session *, gcl_session *accepted, void *data)
 {
-    lc_log_basic(LCL_INFO, "Session %d accepted", session_id(accepted));
-    return 0;
+    return static_cast<server *>(data)->on_session_accepted(accepted);
 }
 
 } // namespace

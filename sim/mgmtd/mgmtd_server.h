@@ -83,6 +83,7 @@ class server
     int on_set_request(gcl_session *session, const bn_request *request);
     int on_action_request(gcl_session *session, const bn_request *request);
     int on_event_request(gcl_session *session, const bn_request *request);
+    int on_session_accepted(gcl_session *session);
     int on_session_closed(gcl_session *session);
 
   private:

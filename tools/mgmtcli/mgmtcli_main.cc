@@ -417,8 +417,10 @@ failure cmd_serve(mgmtcli::session &s, const words_t &w, int32 timeout_ms)
                                  ? ts_str_maybe_empty(bn_binding_get_name_quick(node->binding))
                                  : "");
         fflush(stdout);
-        const int derr = mdc_dispatch_mon_request(s.gcl_session_quick(), req.get(), serve_get, &sv,
-                                                  serve_iterate, &sv);
+        owned<bn_response> answer;
+        int derr =
+            mdc_mon_build_response(req.get(), serve_get, &sv, serve_iterate, &sv, answer.out());
+        if (derr == 0) derr = bn_response_msg_send(s.gcl_session_quick(), answer.get());
         if (derr != 0) return from_call(derr);
         ++seen;
     }
