@@ -342,6 +342,8 @@ failure cmd_watch(mgmtcli::session &s, const words_t &w, int32 timeout_ms)
         return a;
     }());
     if (f.status) return f;
+    // Without a count, run until interrupted.
+    if (count == 0) timeout_ms = -1;
     printf("watching %s\n", w[first].c_str());
     fflush(stdout);
     for (uint32 seen = 0; count == 0 || seen < count;) {
@@ -402,6 +404,7 @@ failure cmd_serve(mgmtcli::session &s, const words_t &w, int32 timeout_ms)
     if (bn_binding_array_new(sv.nodes.out()) != 0) return fail(exit_failed, "no memory");
     f = params_from(w, first, sv.nodes.get());
     if (f.status) return f;
+    if (count == 0) timeout_ms = -1;
     printf("serving %u nodes\n", bn_binding_array_length_quick(sv.nodes.get()));
     fflush(stdout);
     for (uint32 seen = 0; count == 0 || seen < count;) {
