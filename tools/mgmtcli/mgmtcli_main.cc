@@ -494,8 +494,9 @@ int main(int argc, char **argv)
             return exit_usage;
         }
     }
-    // The library logs its failures; keep them off the terminal.
-    if (lc_log_init("mgmtcli", nullptr, lc_log_flag_none, lc_log_component_word(5), LCL_WARNING,
+    // The library logs its failures to syslog (component "cli"), not the
+    // terminal.
+    if (lc_log_init("mgmtcli", nullptr, lc_log_flag_none, lc_log_component_word(1), LCL_WARNING,
                     LOG_USER, lc_log_output_syslog) != 0)
         return exit_failed;
 
