@@ -1,0 +1,166 @@
+// The alarm thread against an in-process provider over a real socket:
+// start-up hand-shake, its transport and response matching, session loss,
+// and start-up without a provider.
+#include "appliance/qz_mgmt_alarm.h"
+
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/log_capture.h"
+#include "support/mgmt_test_provider.h"
+
+namespace
+{
+
+class AlarmThread : public ::testing::Test
+{
+  protected:
+    TestMgmtd mgmtd;
+    char dir[64] = "/tmp/ipt-alarm-test-XXXXXX";
+
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, mkdtemp(dir));
+        gcl_set_socket_dir_for_tests(dir, 0);
+        ASSERT_EQ(0, lc_log_init("iptrackd", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, 136,
+                                 lc_log_output_syslog));
+        qz_exiting = 0;
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(0, qz_initiate_exit());
+        EXPECT_FALSE(qz_alm_thread_running_for_tests());
+        EXPECT_EQ(0, qz_alm_mgmt_deinit());
+        EXPECT_EQ(nullptr, qz_alm_lwc);
+        EXPECT_EQ(nullptr, qz_alm_mgmt_session);
+        mgmtd.stop();
+        qz_exiting = 0;
+        gcl_set_socket_dir_for_tests(nullptr, -1);
+        std::string cmd = std::string("rm -rf ") + dir;
+        (void)!system(cmd.c_str());
+    }
+
+    // Runs `fn` on the alarm thread (from a timer of its loop) and waits.
+    struct OnAlarmThread {
+        lew_event *timer = nullptr;
+        std::function<void()> fn;
+        std::mutex mu;
+        std::condition_variable cv;
+        bool done = false;
+        static int fire(int, lew_event_type, void *data, lew_context *)
+        {
+            auto *self = static_cast<OnAlarmThread *>(data);
+            self->fn();
+            std::lock_guard lk(self->mu);
+            self->done = true;
+            self->cv.notify_all();
+            return 0;
+        }
+    };
+    void on_alarm_thread(std::function<void()> fn)
+    {
+        OnAlarmThread t;
+        t.fn = std::move(fn);
+        ASSERT_EQ(0, lew_event_reg_timer(qz_alm_lwc, &t.timer, OnAlarmThread::fire, &t, 0));
+        std::unique_lock lk(t.mu);
+        ASSERT_TRUE(t.cv.wait_for(lk, std::chrono::seconds(5), [&] { return t.done; }));
+        lk.unlock();
+        // The loop remembers the handle's address: drop it before it goes.
+        EXPECT_EQ(0, lew_event_delete(qz_alm_lwc, &t.timer));
+    }
+
+    bool wait_for(const LogCapture &cap, const char *text)
+    {
+        for (int i = 0; i < 5000 && !cap.contains(text); ++i) usleep(1000);
+        return cap.contains(text);
+    }
+};
+
+TEST_F(AlarmThread, StartsItsSessionAndCarriesRequests)
+{
+    mgmtd.db = {{"/alarm/x", "on"}};
+    ASSERT_TRUE(mgmtd.start());
+    ASSERT_EQ(0, qz_alm_mgmt_init("iptrackd"));
+    ASSERT_TRUE(qz_alm_thread_running_for_tests());
+    ASSERT_NE(nullptr, qz_alm_mcc);
+    ASSERT_NE(nullptr, qz_alm_mgmt_session);
+
+    // First a stray answer with a wrong id, then the right one.
+    mgmtd.intercept = [&](gcl_session *s, const bn_request *req) {
+        EXPECT_EQ(0, mgmtd.send_response(bbmt_query_response, req->msg_id + 7));
+        EXPECT_EQ(0, mgmtd.answer(s, req));
+        return true;
+    };
+    LogCapture cap;
+    int err = -1;
+    std::string value;
+    uint32 id = 0;
+    on_alarm_thread([&] {
+        tbool found = 0;
+        owned<tstring> v;
+        err = mdc_get_binding_tstr(qz_alm_mcc, nullptr, nullptr, &found, v.out(), "/alarm/x",
+                                   nullptr);
+        if (v) value = ts_str(v.get());
+    });
+    EXPECT_EQ(0, err);
+    EXPECT_EQ("on", value);
+    id = mgmtd.requests().back()->msg_id;
+    const std::string mismatch =
+        "qz_alm_mgmt_handle_response :Got response to request " + std::to_string(id + 7) +
+        ", but was expecting response to request " + std::to_string(id) + "; ignoring";
+    EXPECT_EQ(1u, cap.count(mismatch)) << cap.dump();
+
+    // An answer nobody waits for.
+    mgmtd.run([&] { ASSERT_EQ(0, mgmtd.send_response(bbmt_action_response, 31337)); });
+    ASSERT_TRUE(wait_for(cap, "31337 when no response"));
+    EXPECT_EQ(1u, cap.count("qz_alm_mgmt_handle_response :Got response to request 31337 when no "
+                            "response was expected; ignoring"));
+
+    // The daemon's exit stops the thread quietly.
+    cap.clear();
+    ASSERT_EQ(0, qz_initiate_exit());
+    EXPECT_FALSE(qz_alm_thread_running_for_tests());
+    EXPECT_TRUE(cap.contains("qz_alm_mgmt_shutdown: cancel alm thread"));
+    EXPECT_TRUE(cap.contains("qz_alm_thread: out of main loop, exiting..."));
+    EXPECT_TRUE(cap.contains("qz_alm_mgmt_shutdown: alm thread exited"));
+    EXPECT_FALSE(cap.contains("Lost connection")) << cap.dump();
+}
+
+TEST_F(AlarmThread, LosingTheSessionEndsTheThreadOnItsOwn)
+{
+    ASSERT_TRUE(mgmtd.start());
+    ASSERT_EQ(0, qz_alm_mgmt_init("iptrackd"));
+    LogCapture cap;
+    mgmtd.run([&] { (void)gcl_session_close(mgmtd.client()); });
+    ASSERT_TRUE(wait_for(cap, "qz_alm_thread: out of main loop, exiting...")) << cap.dump();
+    EXPECT_EQ(1u, cap.count("Lost connection to mgmtd; exiting"));
+    EXPECT_EQ(1, qz_exiting);
+    // The thread could not join itself; the handle is still held until the
+    // daemon's own exit joins it (TearDown).
+    EXPECT_TRUE(qz_alm_thread_running_for_tests());
+}
+
+TEST_F(AlarmThread, WithoutASessionTheTransportFailsSilently)
+{
+    owned<bn_request> req;
+    ASSERT_EQ(0, bn_query_request_msg_create(req.out(), 0, nullptr));
+    bn_response *resp = reinterpret_cast<bn_response *>(1);
+    LogCapture cap;
+    EXPECT_EQ(lc_err_generic_error, qz_alm_mgmt_msg_handler(nullptr, nullptr, req.get(), &resp));
+    EXPECT_EQ(nullptr, resp);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST_F(AlarmThread, NoProviderReleasesTheStarterAndTheDaemonGoesOn)
+{
+    LogCapture cap;
+    ASSERT_EQ(0, qz_alm_mgmt_init("iptrackd"));
+    EXPECT_EQ(1u, cap.count("Unable to connect to the management daemon")) << cap.dump();
+    EXPECT_EQ(1u, cap.count("qz_alm_thread: failed to initialize alarm session"));
+    EXPECT_FALSE(cap.contains("Error code"));
+    EXPECT_EQ(nullptr, qz_alm_mcc);
+}
+
+} // namespace

@@ -1,0 +1,393 @@
+// The daemon's management session against an in-process provider over a
+// real socket: set-up order, the synchronous transport and its nesting,
+// dispatch of responses, events, queries and actions, and session loss.
+#include "iptrackd_mgmt.h"
+
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "iptrackd_main.h"
+#include "mgmt/mdc_misc.h"
+#include "support/log_capture.h"
+#include "support/mgmt_test_provider.h"
+
+namespace
+{
+
+constexpr const char *process_level = "/logging/syslog/process/iptrackd/log_level";
+
+std::string value_of(const bn_binding *b)
+{
+    owned<tstring> v;
+    if (!b || bn_binding_get_tstr(b, ba_value, 0, nullptr, v.out()) != 0 || !v) return "(none)";
+    return ts_str(v.get());
+}
+
+// (name, type, value) of every binding of a request, in order.
+std::vector<std::string> describe(const bn_request *req)
+{
+    std::vector<std::string> out;
+    const uint32 n = bn_request_per_node_array_length_quick(req->nodes);
+    for (uint32 i = 0; i < n; ++i) {
+        const bn_binding *b = bn_request_per_node_array_get_quick(req->nodes, i)->binding;
+        bn_type type = bt_none;
+        uint32 flags = 0;
+        EXPECT_EQ(0, bn_binding_get_type(b, ba_value, &type, &flags));
+        out.push_back(std::string(ts_str(b->name)) + " " + std::to_string(type) + " " +
+                      value_of(b));
+    }
+    return out;
+}
+
+std::string action_name(const bn_request *req)
+{
+    const tstring *name = nullptr;
+    if (bn_action_request_msg_get_action_name(req, &name) != 0 || !name) return "";
+    return ts_str(name);
+}
+
+class MgmtSession : public ::testing::Test
+{
+  protected:
+    TestMgmtd mgmtd;
+    char dir[64] = "/tmp/ipt-mgmt-test-XXXXXX";
+
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, mkdtemp(dir));
+        gcl_set_socket_dir_for_tests(dir, 0);
+        ASSERT_EQ(0, lc_log_init("iptrackd", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, 136,
+                                 lc_log_output_syslog));
+        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
+        ASSERT_EQ(0, lew_init(&iptrackd_lwc));
+        m_daemon_status = iptrackd_status_initializing;
+        iptrackd_exiting = 0;
+    }
+    void TearDown() override
+    {
+        iptrackd_exiting = 1; // the close below is part of the exit
+        (void)iptrackd_mgmt_shutdown();
+        (void)iptrackd_mgmt_deinit();
+        mgmtd.stop();
+        (void)lew_deinit(&iptrackd_lwc);
+        m_daemon_status = iptrackd_status_initializing;
+        iptrackd_exiting = 0;
+        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
+        gcl_set_socket_dir_for_tests(nullptr, -1);
+        std::string cmd = std::string("rm -rf ") + dir;
+        (void)!system(cmd.c_str());
+    }
+
+    void start()
+    {
+        ASSERT_TRUE(mgmtd.start());
+        ASSERT_EQ(0, iptrackd_mgmt_init());
+        ASSERT_NE(nullptr, iptrackd_mgmt_session);
+        ASSERT_NE(nullptr, iptrackd_mcc);
+    }
+
+    // Runs passes of the daemon loop until `pred` holds (false after 5 s).
+    template <class P> bool pump_until(P pred)
+    {
+        for (int i = 0; i < 5000 && !pred(); ++i) {
+            (void)lew_dispatch_nonblocking(iptrackd_lwc, nullptr, nullptr);
+            if (!pred()) usleep(1000);
+        }
+        return pred();
+    }
+
+    // Sends an event from the provider to the daemon.
+    void send_event(const char *name,
+                    const std::vector<std::tuple<std::string, bn_type, std::string>> &bindings)
+    {
+        mgmtd.run([&] {
+            owned<bn_request> ev;
+            ASSERT_EQ(0, bn_event_request_msg_create(ev.out(), name));
+            for (const auto &[n, t, v] : bindings)
+                ASSERT_EQ(0, bn_event_request_msg_append_new_binding(ev.get(), 0, n.c_str(), t,
+                                                                     v.c_str(), nullptr));
+            ASSERT_EQ(0, bn_request_msg_send(mgmtd.client(), ev.get()));
+        });
+    }
+
+    void send_request(bn_request *req)
+    {
+        mgmtd.run([&] { ASSERT_EQ(0, bn_request_msg_send(mgmtd.client(), req)); });
+    }
+};
+
+TEST_F(MgmtSession, SetUpRegistersTheThreeInterestsInOrder)
+{
+    start();
+    const auto reqs = mgmtd.requests();
+    ASSERT_EQ(3u, reqs.size());
+    for (const bn_request *r : reqs)
+        EXPECT_EQ("/mgmtd/events/actions/interest/add", action_name(r));
+
+    const std::vector<std::string> config = {
+        "event_name 121 /mgmtd/notify/dbchange",
+        "match/1/pattern 101 /qz/iptrackd/**",
+        "match/2/pattern 101 /logging/syslog/facility/**",
+        "match/3/pattern 101 /qz/iflabels/**",
+        "match/4/pattern 101 /net/interface/config/*/label",
+        "match/5/pattern 101 /qz/tunneld/system/config/router/*/ip/*/label",
+        "match/6/pattern 101 /qz/tunneld/system/config/router/*/dhcp/*/label",
+        "match/7/pattern 101 /net/if2/config/virtual/loopback/*/label",
+        "match/8/pattern 101 /net/if2/config/virtual/vti/*/label",
+        "match/9/pattern 101 /tun/config/*",
+        "match/10/pattern 101 /qz/rtlabels/config/*/is_down_condition_any",
+    };
+    EXPECT_EQ(config, describe(reqs[0]));
+    EXPECT_EQ(std::vector<std::string>{"event_name 121 /qz/tunneld/system/events/if_change"},
+              describe(reqs[1]));
+    EXPECT_EQ(std::vector<std::string>{"event_name 121 /time/notify/zonechange"},
+              describe(reqs[2]));
+    EXPECT_EQ(0u, iptrackd_mgmt_waiting_requests_for_tests());
+}
+
+TEST_F(MgmtSession, NoProviderIsReportedOnlyAsUnableToConnect)
+{
+    // Nothing listens in the private socket directory: six refused attempts.
+    LogCapture cap;
+    EXPECT_EQ(lc_err_io_error, iptrackd_mgmt_init());
+    EXPECT_EQ(1u, cap.count("Unable to connect to the management daemon")) << cap.dump();
+    EXPECT_EQ(5u, cap.count("Could not connect to provider; delaying and retrying."));
+    EXPECT_FALSE(cap.contains("Error code")) << cap.dump();
+}
+
+TEST_F(MgmtSession, TransportWithoutSessionFailsSilently)
+{
+    owned<bn_request> req;
+    ASSERT_EQ(0, bn_query_request_msg_create(req.out(), 0, nullptr));
+    bn_response *resp = reinterpret_cast<bn_response *>(1);
+    LogCapture cap;
+    EXPECT_EQ(lc_err_generic_error, iptrackd_mgmt_msg_handler(nullptr, nullptr, req.get(), &resp));
+    EXPECT_EQ(nullptr, resp);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST_F(MgmtSession, UnexpectedResponseIsLoggedAndDropped)
+{
+    start();
+    LogCapture cap;
+    mgmtd.run([&] { ASSERT_EQ(0, mgmtd.send_response(bbmt_action_response, 4242)); });
+    ASSERT_TRUE(pump_until([&] { return cap.contains("when no response was expected"); }))
+        << cap.dump();
+    EXPECT_EQ(1u,
+              cap.count("Got response to request 4242 when no response was expected; ignoring"));
+}
+
+TEST_F(MgmtSession, UnmatchedResponseLeavesTheWaitPending)
+{
+    mgmtd.db = {{"/a/x", "1"}};
+    ASSERT_NO_FATAL_FAILURE(start());
+    // The provider answers the query first with a stray id, then properly.
+    mgmtd.intercept = [&](gcl_session *s, const bn_request *req) {
+        EXPECT_EQ(0, mgmtd.send_response(bbmt_query_response, req->msg_id + 100));
+        EXPECT_EQ(0, mgmtd.answer(s, req));
+        return true;
+    };
+    LogCapture cap;
+    owned<bn_binding> b;
+    ASSERT_EQ(0, mdc_get_binding(iptrackd_mcc, nullptr, nullptr, 0, b.out(), "/a/x", nullptr));
+    EXPECT_EQ("1", value_of(b.get()));
+    const uint32 id = mgmtd.requests().back()->msg_id;
+    const std::string line = "Got response to request " + std::to_string(id + 100) +
+                             ", but was expecting response to request " + std::to_string(id) +
+                             "; ignoring";
+    EXPECT_EQ(1u, cap.count(line)) << cap.dump();
+}
+
+// A timer that fires while a request waits sends a request of its own.
+struct NestedRequest {
+    lew_event *timer = nullptr;
+    owned<bn_binding> result;
+    int err = -1;
+    static int fire(int, lew_event_type, void *data, lew_context *)
+    {
+        auto *self = static_cast<NestedRequest *>(data);
+        self->err = mdc_get_binding(iptrackd_mcc, nullptr, nullptr, 0, self->result.out(),
+                                    "/inner/x", nullptr);
+        return 0;
+    }
+};
+
+TEST_F(MgmtSession, NestedRequestsEachGetTheirOwnResponse)
+{
+    mgmtd.db = {{"/outer/x", "outer"}, {"/inner/x", "inner"}};
+    ASSERT_NO_FATAL_FAILURE(start());
+    // The outer query is held until the inner one arrives; then the outer
+    // answer goes out first, while the inner request is the one waiting.
+    const bn_request *held = nullptr;
+    gcl_session *held_session = nullptr;
+    owned<bn_request> held_copy;
+    mgmtd.intercept = [&](gcl_session *s, const bn_request *req) {
+        const std::string name =
+            ts_str(bn_request_per_node_array_get_quick(req->nodes, 0)->binding->name);
+        if (name == "/outer/x") {
+            EXPECT_EQ(0, bn_request_msg_dup(req, held_copy.out()));
+            held = held_copy.get();
+            held_session = s;
+            return true;
+        }
+        EXPECT_NE(nullptr, held);
+        EXPECT_EQ(0, mgmtd.answer(held_session, held));
+        EXPECT_EQ(0, mgmtd.answer(s, req));
+        return true;
+    };
+    NestedRequest nested;
+    ASSERT_EQ(0,
+              lew_event_reg_timer(iptrackd_lwc, &nested.timer, NestedRequest::fire, &nested, 20));
+
+    LogCapture cap;
+    owned<bn_binding> outer;
+    ASSERT_EQ(0,
+              mdc_get_binding(iptrackd_mcc, nullptr, nullptr, 0, outer.out(), "/outer/x", nullptr));
+    EXPECT_EQ("outer", value_of(outer.get()));
+    EXPECT_EQ(0, nested.err);
+    EXPECT_EQ("inner", value_of(nested.result.get()));
+    EXPECT_EQ(1u, cap.count("Required condition was not met")) << cap.dump();
+    EXPECT_FALSE(cap.contains("Got response to request")) << cap.dump();
+    EXPECT_EQ(0u, iptrackd_mgmt_waiting_requests_for_tests());
+}
+
+TEST_F(MgmtSession, ConfigChangeAppliesLogLevelsAndPassesTheRestOn)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    LogCapture cap;
+    const std::string e = "/mgmtd/notification/dbchange/";
+    send_event("/mgmtd/notify/dbchange",
+               {{e + "1", bt_uint32, "1"},
+                {e + "1/change_type", bt_string, "modify"},
+                {e + "1/name", bt_string, process_level},
+                {e + "1/new_attribs/value", bt_string, "debug"},
+                {e + "1/prev_attribs/value", bt_string, "notice"},
+                {e + "2", bt_uint32, "2"},
+                {e + "2/change_type", bt_string, "add"},
+                {e + "2/name", bt_string, "/qz/iptrackd/config/manager/m1/enable"},
+                {e + "2/new_attribs/value", bt_bool, "true"}});
+    ASSERT_TRUE(pump_until([&] { return cap.contains("IPTRACK Modify config complete"); }))
+        << cap.dump();
+    EXPECT_TRUE(
+        cap.contains("iptrackd_mgmt_handle_event_request: Received event: /mgmtd/notify/dbchange"));
+    EXPECT_EQ(LCL_DEBUG, lc_log_get_daemon_log_level());
+    EXPECT_EQ(1u, cap.count("IP Track update: Unsupported binding"));
+    EXPECT_TRUE(
+        cap.contains("IP Track update: Unsupported binding /qz/iptrackd/config/manager/m1/enable"));
+
+    // Deleting the node clears the daemon level again.
+    cap.clear();
+    send_event("/mgmtd/notify/dbchange", {{e + "1", bt_uint32, "1"},
+                                          {e + "1/change_type", bt_string, "delete"},
+                                          {e + "1/name", bt_string, process_level},
+                                          {e + "1/prev_attribs/value", bt_string, "debug"}});
+    ASSERT_TRUE(pump_until([&] { return cap.contains("IPTRACK Modify config complete"); }));
+    EXPECT_EQ(lc_log_daemon_level_unset, lc_log_get_daemon_log_level());
+    EXPECT_FALSE(cap.contains("Unsupported binding")) << cap.dump();
+}
+
+TEST_F(MgmtSession, OtherEventsGoToTheirHandlers)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    LogCapture cap;
+    send_event("/time/notify/zonechange", {});
+    send_event("/qz/tunneld/system/events/if_change", {{"ifname", bt_string, "eth0"}});
+    send_event("/some/other/event", {});
+    ASSERT_TRUE(pump_until([&] { return cap.contains("Received unexpected event"); }))
+        << cap.dump();
+    EXPECT_EQ(1u, cap.count("Time zone change handled OK"));
+    EXPECT_TRUE(cap.contains("Received event: /qz/tunneld/system/events/if_change"));
+    EXPECT_EQ(1u, cap.count("iptrackd_mgmt_handle_event_request: Received unexpected event "
+                            "/some/other/event"));
+    EXPECT_FALSE(cap.contains("Unsupported binding"));
+    EXPECT_FALSE(cap.contains("IPTRACK Modify config complete"));
+}
+
+TEST_F(MgmtSession, QueriesAndActionsWaitForReadiness)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    std::vector<std::pair<uint16, uint32>> answers; // type, request id
+    std::mutex mu;
+    mgmtd.run([&] {
+        ASSERT_EQ(
+            0, bn_set_session_callback_query_response_msg(
+                   mgmtd.client(),
+                   [](gcl_session *, bn_response *r, void *d) {
+                       static_cast<decltype(answers) *>(d)->push_back({r->msg_type, r->req_msg_id});
+                       return 0;
+                   },
+                   &answers));
+        ASSERT_EQ(
+            0, bn_set_session_callback_action_response_msg(
+                   mgmtd.client(),
+                   [](gcl_session *, bn_response *r, void *d) {
+                       static_cast<decltype(answers) *>(d)->push_back({r->msg_type, r->req_msg_id});
+                       return 0;
+                   },
+                   &answers));
+    });
+    auto query = [&] {
+        owned<bn_request> q;
+        EXPECT_EQ(0, bn_query_request_msg_create(q.out(), 0, nullptr));
+        EXPECT_EQ(0, bn_query_request_msg_append_str(q.get(), bqso_get, 0,
+                                                     "/qz/iptrackd/state/unknown", nullptr));
+        send_request(q.get());
+        return q->msg_id;
+    };
+    auto action = [&] {
+        owned<bn_request> a;
+        EXPECT_EQ(0, bn_action_request_msg_create(a.out(), "/qz/iptrackd/action/nothing"));
+        send_request(a.get());
+        return a->msg_id;
+    };
+    auto answered = [&] {
+        size_t n = 0;
+        mgmtd.run([&] { n = answers.size(); });
+        return n;
+    };
+
+    LogCapture cap;
+    query();
+    action();
+    ASSERT_TRUE(pump_until([&] { return cap.contains("Discard action req"); })) << cap.dump();
+    EXPECT_TRUE(cap.contains("Received action /qz/iptrackd/action/nothing"));
+    EXPECT_EQ(1u, cap.count("Discard action req - Iptrackd daemon is not ready"));
+    EXPECT_EQ(1u, cap.count("iptrackd_mgmt_handle_query_request: initialization not finished"));
+    EXPECT_EQ(0u, answered());
+
+    m_daemon_status = iptrackd_status_ready;
+    const uint32 qid = query();
+    const uint32 aid = action();
+    ASSERT_TRUE(pump_until([&] { return answered() == 2; })) << cap.dump();
+    mgmtd.run([&] {
+        EXPECT_EQ((std::pair<uint16, uint32>{bbmt_query_response, qid}), answers[0]);
+        EXPECT_EQ((std::pair<uint16, uint32>{bbmt_action_response, aid}), answers[1]);
+    });
+}
+
+TEST_F(MgmtSession, LosingTheSessionBeginsTheExit)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    LogCapture cap;
+    mgmtd.run([&] { (void)gcl_session_close(mgmtd.client()); });
+    ASSERT_TRUE(pump_until([&] { return iptrackd_exiting == 1; })) << cap.dump();
+    EXPECT_EQ(1u, cap.count("Lost connection to mgmtd; exiting"));
+    EXPECT_TRUE(cap.contains("IP Tracking daemon exiting. daemon state: init"));
+}
+
+TEST_F(MgmtSession, ClosingDuringTheExitIsSilent)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    LogCapture cap;
+    iptrackd_exiting = 1;
+    mgmtd.run([&] { (void)gcl_session_close(mgmtd.client()); });
+    for (int i = 0; i < 50; ++i) {
+        (void)lew_dispatch_nonblocking(iptrackd_lwc, nullptr, nullptr);
+        usleep(1000);
+    }
+    EXPECT_FALSE(cap.contains("Lost connection")) << cap.dump();
+}
+
+} // namespace
