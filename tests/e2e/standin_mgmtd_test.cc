@@ -2,6 +2,7 @@
 // as real processes in a private namespace and talk over the provider's
 // socket, as the daemon will.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -180,6 +181,28 @@ TEST_F(StandinMgmtd, StateQueriesGoToTheOwningClient)
     EXPECT_EQ(r.out, "/qz/redd/state/is_alive = Ready (string)\n");
 }
 
+TEST_F(StandinMgmtd, EventsReachTheSessionsRegisteredForThem)
+{
+    ASSERT_GT(start_mgmtd(example_db), 0);
+    ASSERT_GT(start_cli("-n w1 watch -c 1 /qz/tunneld/system/events/if_change", "/tmp/w1.out"), 0);
+    ASSERT_GT(start_cli("-n w2 watch -c 1 /time/notify/zonechange", "/tmp/w2.out"), 0);
+    std::string w1, w2;
+    ASSERT_TRUE(wait_file("/tmp/w1.out", "watching", &w1)) << w1;
+    ASSERT_TRUE(wait_file("/tmp/w2.out", "watching", &w2)) << w2;
+
+    auto r = cli({"event", "/qz/tunneld/system/events/if_change", "ifname", "string", "eth1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = cli({"event", "/time/notify/zonechange"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    ASSERT_TRUE(wait_file("/tmp/w1.out", "ifname", &w1)) << w1;
+    EXPECT_EQ(w1, "watching /qz/tunneld/system/events/if_change\n"
+                  "event /qz/tunneld/system/events/if_change\n"
+                  "  ifname = eth1 (string)\n");
+    ASSERT_TRUE(wait_file("/tmp/w2.out", "event /time", &w2)) << w2;
+    EXPECT_EQ(w2, "watching /time/notify/zonechange\nevent /time/notify/zonechange\n");
+}
+
 TEST_F(StandinMgmtd, ActionsAndEventsAreAnsweredAndJournalled)
 {
     ASSERT_GT(start_mgmtd(example_db), 0);
@@ -285,6 +308,24 @@ TEST_F(StandinMgmtd, AMalformedFrameClosesOnlyItsSession)
     EXPECT_EQ(rc, 0) << h.dump();
     const auto r = cli({"get", "/other/x"});
     EXPECT_EQ(r.out, "/other/x = 7 (uint32)\n") << r.err;
+}
+
+TEST_F(StandinMgmtd, EndsCleanlyOnSigtermWithClientsConnected)
+{
+    const pid_t pid = start_mgmtd(example_db);
+    ASSERT_GT(pid, 0);
+    ASSERT_GT(start_cli("-n watcher watch /mgmtd/notify/dbchange", "/tmp/w.out"), 0);
+    std::string w;
+    ASSERT_TRUE(wait_file("/tmp/w.out", "watching", &w)) << w;
+    ASSERT_EQ(cli({"set", "/other/x", "uint32", "1"}).status, 0);
+    ASSERT_TRUE(wait_file("/tmp/w.out", "/other/x = 1", &w)) << w;
+
+    ASSERT_TRUE(h.signal(pid, SIGTERM));
+    const auto e = h.wait_exit(pid);
+    ASSERT_TRUE(e) << h.dump();
+    // In the sanitizer build a leak would turn the status non-zero.
+    EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << h.dump();
+    EXPECT_TRUE(h.wait_line("Management stand-in exiting")) << h.dump();
 }
 
 } // namespace
