@@ -170,3 +170,19 @@ int mdc_remote_reg_clear();
 // lc_err_not_found (quiet).
 [[nodiscard]] int mdc_subst_params(const char *text, const bn_binding_array *params,
                                    tstring **ret_text);
+// Formats `format` with the arguments, then replaces every "$<node name>$"
+// in the result with the printed value of that node, read with one "get"
+// query each (a node without a value gives the empty text).  An absent
+// node: lc_err_not_found (quiet).  A query that mgmtd refuses ends the
+// call with success, no text, and the refusal in the out code and message.
+[[nodiscard]] int mdc_smprintf_query(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
+                                     tstring **ret_text, const char *format, ...)
+    __attribute__((format(printf, 5, 6)));
+[[nodiscard]] int mdc_vsmprintf_query(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
+                                      tstring **ret_text, const char *format, va_list ap)
+    __attribute__((format(printf, 5, 0)));
+// The same over bindings already queried (mdc_subst_params of the
+// formatted text).
+[[nodiscard]] int mdc_smprintf_prequeried(const bn_binding_array *bindings, tstring **ret_text,
+                                          const char *format, ...)
+    __attribute__((format(printf, 3, 4)));

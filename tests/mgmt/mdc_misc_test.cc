@@ -410,6 +410,25 @@ TEST(MdcNames, RootSynthesisAndSubstitution)
     EXPECT_EQ(nullptr, out.get());
 }
 
+TEST_F(Client, SmprintfReadsEachNamedNodeOnce)
+{
+    r.add("/sys/hostname", bt_hostname, "edge1");
+    r.add("/sys/uptime", bt_uint32, "12");
+    owned<tstring> text;
+    ASSERT_EQ(0, mdc_smprintf_query(mcc.get(), nullptr, nullptr, text.out(),
+                                    "%s $/sys/hostname$ up $/sys/uptime$s", "host"));
+    EXPECT_STREQ("host edge1 up 12s", ts_str(text.get()));
+    EXPECT_EQ(2u, r.seen.size());
+    EXPECT_EQ(lc_err_not_found,
+              mdc_smprintf_query(mcc.get(), nullptr, nullptr, text.out(), "$/sys/none$"));
+    EXPECT_EQ(nullptr, text.get());
+
+    owned<bn_binding_array> pre = new_array();
+    add(pre.get(), "/a", bt_string, "x");
+    ASSERT_EQ(0, mdc_smprintf_prequeried(pre.get(), text.out(), "%d$/a$", 4));
+    EXPECT_STREQ("4x", ts_str(text.get()));
+}
+
 // ---------------------------------------------------------------------------
 // The seeds of the fuzz target (fuzz/corpus/mdc_request) are real messages
 // of each kind: each decodes and is taken apart or answered in full.
