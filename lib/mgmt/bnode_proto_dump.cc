@@ -34,6 +34,16 @@ void tag_session(const gcl_session *session, session_tag *t)
     t->e = ")";
 }
 
+// Whether a dump at `level` is logged; if so, fills the prefix (never
+// null) and the session tag.
+bool dump_start(const gcl_session *session, int32 level, const char **prefix, session_tag *t)
+{
+    if (level < 0 || !lc_log_check_level(level)) return false;
+    if (*prefix == nullptr) *prefix = "";
+    tag_session(session, t);
+    return true;
+}
+
 const char *str_or_empty(const tstring *ts)
 {
     return ts ? ts_str(ts) : "";
@@ -81,10 +91,8 @@ int bn_request_msg_dump(const gcl_session *session, const bn_request *msg, int32
                         const char *prefix)
 {
     bail_null(msg);
-    if (level < 0 || !lc_log_check_level(level)) return 0;
-    if (prefix == nullptr) prefix = "";
     session_tag t;
-    tag_session(session, &t);
+    if (!dump_start(session, level, &prefix, &t)) return 0;
     lc_log_basic(level, "%s:%s%s%s%s%s service %d type %d (%s) msg id %d", prefix, t.a, t.b, t.c,
                  t.d, t.e, int(msg->service_id), int(msg->msg_type),
                  lc_enum_to_string_quiet(bn_msg_type_map, msg->msg_type), int(msg->msg_id));
@@ -92,8 +100,8 @@ int bn_request_msg_dump(const gcl_session *session, const bn_request *msg, int32
         lc_log_basic(level, "%s: action name: %s", prefix, str_or_empty(msg->action_name));
     else if (msg->msg_type == bbmt_event_request)
         lc_log_basic(level, "%s: event name: %s", prefix, str_or_empty(msg->event_name));
-    if (msg->audit_user_info)
-        lc_log_basic(level, "%s: audit userinfo string - %s", prefix, ts_str(msg->audit_user_info));
+    lc_log_basic(level, "%s: audit userinfo string - %s", prefix,
+                 str_or_empty(msg->audit_user_info));
 
     const uint32 shown =
         dump_count(level, prefix, bn_request_per_node_array_length_quick(msg->nodes));
@@ -118,10 +126,8 @@ int bn_response_msg_dump(const gcl_session *session, const bn_response *msg, int
                          const char *prefix)
 {
     bail_null(msg);
-    if (level < 0 || !lc_log_check_level(level)) return 0;
-    if (prefix == nullptr) prefix = "";
     session_tag t;
-    tag_session(session, &t);
+    if (!dump_start(session, level, &prefix, &t)) return 0;
     lc_log_basic(level, "%s:%s%s%s%s%s service %d type %d (%s) msg id %d to %d", prefix, t.a, t.b,
                  t.c, t.d, t.e, int(msg->service_id), int(msg->msg_type),
                  lc_enum_to_string_quiet(bn_msg_type_map, msg->msg_type), int(msg->msg_id),

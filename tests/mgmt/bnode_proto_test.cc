@@ -472,6 +472,7 @@ TEST(BnProtoDump, QueryAndResponseLines)
     ASSERT_EQ(bn_response_msg_dump(nullptr, r.get(), LCL_DEBUG, "RECV RESP"), 0);
     const std::vector<std::string> want = {
         "P: service 2 type 1 (query_request) msg id 12",
+        "P: audit userinfo string - ",
         "P: num nodes: 1",
         "P: rn[0]: id 1000 /n/0",
         "P: rn[0]: query subop: get flags: 00000010",
@@ -489,19 +490,19 @@ TEST(BnProtoDump, ThreeNodesDumpAllFiftyOneDumpFifty)
         Lines log(LCL_DEBUG);
         ASSERT_EQ(bn_request_msg_dump(nullptr, msg.get(), LCL_DEBUG, "D"), 0);
         const std::vector<std::string> lines = log.bodies();
-        EXPECT_EQ(lines.size(), 2u + 3 * 2) << log.dump();
-        EXPECT_EQ(lines[1], "D: num nodes: 3");
-        EXPECT_EQ(lines[2], "D: rn[0]: id 1000 /n/0");
-        EXPECT_EQ(lines[4], "D: rn[1]: id 1001 /n/1");
-        EXPECT_EQ(lines[6], "D: rn[2]: id 1002 /n/2");
+        EXPECT_EQ(lines.size(), 3u + 3 * 2) << log.dump();
+        EXPECT_EQ(lines[2], "D: num nodes: 3");
+        EXPECT_EQ(lines[3], "D: rn[0]: id 1000 /n/0");
+        EXPECT_EQ(lines[5], "D: rn[1]: id 1001 /n/1");
+        EXPECT_EQ(lines[7], "D: rn[2]: id 1002 /n/2");
     }
     {
         owned<bn_request> msg = query_with(51);
         Lines log(LCL_DEBUG);
         ASSERT_EQ(bn_request_msg_dump(nullptr, msg.get(), LCL_DEBUG, "D"), 0);
         const std::vector<std::string> lines = log.bodies();
-        ASSERT_EQ(lines.size(), 2u + 50 * 2) << log.dump();
-        EXPECT_EQ(lines[1], "D: num nodes: 51 (but only logging the first 50)");
+        ASSERT_EQ(lines.size(), 3u + 50 * 2) << log.dump();
+        EXPECT_EQ(lines[2], "D: num nodes: 51 (but only logging the first 50)");
         EXPECT_EQ(lines.back(), "D: rn[49]: query subop: get flags: 00000010");
         EXPECT_EQ(log.count("/n/50"), 0u);
     }
