@@ -462,7 +462,9 @@ BN_MSG_CALLBACK_KINDS(BN_MSG_CALLBACK_DECLARE)
 // it is dumped at DEBUG ("SEND REQ").  A session that is not connected
 // drops it with an INFO line and success.
 [[nodiscard]] int bn_request_msg_send(gcl_session *session, bn_request *msg);
-// Sends a response as it is (its ids are kept); "SEND RESP".
+// Sends a response with the ids set on it, except that a service id of 0
+// becomes the session's (the peer drops messages of services not open);
+// "SEND RESP".
 [[nodiscard]] int bn_response_msg_send(gcl_session *session, bn_response *msg);
 // Creates, sends and frees a response of `msg_type` to `req_msg_id`.
 [[nodiscard]] int bn_response_msg_create_send(gcl_session *session, uint16 msg_type,

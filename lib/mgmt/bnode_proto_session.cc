@@ -175,6 +175,16 @@ int session_connected(const gcl_session *session, bool *ret)
     return 0;
 }
 
+// A service id of 0 becomes the service open on the session.
+int default_service(const gcl_session *session, uint16 *service_id)
+{
+    if (*service_id != 0) return 0;
+    uint32 service = 0;
+    bail_error(gcl_session_get_service_id(session, &service));
+    *service_id = uint16(service);
+    return 0;
+}
+
 // Encodes with the frame header reserved, dumps, and queues the frame, or
 // drops it when the session is not connected.
 template <class Msg>
@@ -268,11 +278,7 @@ int bn_request_msg_send(gcl_session *session, bn_request *msg)
     bail_error(get_state(session, &s));
 
     msg->msg_id = s->counter++;
-    if (msg->service_id == 0) {
-        uint32 service = 0;
-        bail_error(gcl_session_get_service_id(session, &service));
-        msg->service_id = uint16(service);
-    }
+    bail_error(default_service(session, &msg->service_id));
     if (msg->transaction_id == 0) msg->transaction_id = s->counter;
     if (s->audit_user_info &&
         (msg->msg_type == bbmt_set_request || msg->msg_type == bbmt_action_request))
@@ -285,6 +291,9 @@ int bn_response_msg_send(gcl_session *session, bn_response *msg)
 {
     bail_null(session);
     bail_null(msg);
+    // A response keeps its ids; only a missing service id is filled in, as
+    // the peer drops messages for services not open on the session.
+    bail_error(default_service(session, &msg->service_id));
     return send_message(session, msg, bn_response_msg_serialize, bn_response_msg_dump, "SEND RESP",
                         "Dropping response to non-connected session %d");
 }

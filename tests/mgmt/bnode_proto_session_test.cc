@@ -91,7 +91,6 @@ int answer_action(gcl_session *s, bn_request *msg, void *data)
     (void)keep_request(s, msg, data);
     owned<bn_response> resp;
     bail_error(bn_action_response_msg_create(resp.out(), msg->msg_id, 0, nullptr));
-    bail_error(bn_response_fix_for_request(resp.get(), msg));
     bail_error(bn_action_response_set_param(resp.get(), "result", bt_string, "done"));
     return bn_response_msg_send(s, resp.get());
 }
@@ -159,7 +158,6 @@ TEST(BnProtoSession, UnansweredTypesAndClosedServicesAreDroppedWithALine)
 
     owned<bn_response> resp;
     ASSERT_EQ(0, bn_query_response_msg_create(resp.out(), 9, 14001, "bad"));
-    resp->service_id = bn_service_mgmt;
     ASSERT_EQ(0, bn_response_msg_send(p.accepted, resp.get()));
     int32 cid = 0;
     ASSERT_EQ(0, gcl_session_get_id(p.client, &cid));
