@@ -328,8 +328,8 @@ int gcl_session_close(gcl_session *session);
 // Frees the session (closing it first with "session %d: free was called
 // without close" if needed) and nulls *session.  Null accepted.
 int gcl_session_free(gcl_session **session);
-// Frees every closed session of the context (the accepted ones whose peer
-// went away).
+// Frees every closed session that a listening session accepted (those
+// whose peer went away); sessions the owner created are left to it.
 int gcl_session_free_closed(gcl_handle *gcl);
 
 LC_OWNED_FREE(gcl_session, gcl_session_free)

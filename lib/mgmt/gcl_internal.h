@@ -89,6 +89,7 @@ struct gcl_session {
     bool bw_throttled = false;
     fdic_event_id bw_timer_id = 0;
 
+    bool accepted = false; // made by a listening session, not by the owner
     gcl_accept_func accept_func = nullptr;
     void *accept_data = nullptr;
 

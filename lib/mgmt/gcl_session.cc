@@ -304,6 +304,7 @@ int gcl_session_accept(gcl_session *listener)
             return 0;
         }
         ++gcl->accept_count;
+        s->accepted = true;
         s->fd = fd;
         s->provider_name = listener->provider_name;
         s->user_name = listener->user_name;
@@ -785,7 +786,7 @@ int gcl_session_free_closed(gcl_handle *gcl)
     detail::gcl_handle_guard g(gcl);
     std::vector<gcl_session *> closed;
     for (gcl_session *s : gcl->sessions) {
-        if (s->state == gss_closed && !s->free_pending) closed.push_back(s);
+        if (s->accepted && s->state == gss_closed && !s->free_pending) closed.push_back(s);
     }
     for (gcl_session *s : closed) (void)gcl_session_free(&s);
     return 0;

@@ -381,9 +381,12 @@ TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
     // Both sides of the connection close when the client goes.
     ASSERT_EQ(0, gcl_session_close(c));
     ASSERT_TRUE(loop.run_until([&] { return state_of(accepted) == gss_closed; }));
+    // Only the accepted session goes; the client is its owner's to free.
     ASSERT_EQ(0, gcl_session_free_closed(loop.gcl));
+    ASSERT_EQ(0, gcl_session_lookup(loop.gcl, "honest", &found));
+    EXPECT_EQ(c, found);
+    gcl_session_free(&c);
     EXPECT_EQ(lc_err_not_found, gcl_session_lookup(loop.gcl, "honest", &found));
-    c = nullptr;
     gcl_session_free(&listener);
 }
 
