@@ -5,7 +5,10 @@
 // table of handlers, and events delivered to the sessions registered for
 // them.  Queries for a daemon's state nodes (/qz/<daemon>/state/...) go to
 // the session of the client named <daemon> when one is connected, and its
-// answer is relayed without the loop ever waiting for it.
+// answer is relayed without the loop ever waiting for it.  The owner of a
+// query's first node decides for the whole query (daemons ask one node at a
+// time); with no such client the database answers, which is where the
+// peers' liveness nodes live.
 //
 // Actions and events that clients send to the rest of the appliance are kept
 // in a bounded journal that the stand-in's own action "/sim/mgmtd/journal"
