@@ -122,6 +122,18 @@ failure params_from(const words_t &w, size_t first, bn_binding_array *out)
     return {};
 }
 
+// Takes "-c COUNT" off the front of the arguments (0: until the time limit).
+failure take_count(const words_t &w, size_t *first, uint32 *count)
+{
+    *first = 1;
+    *count = 0;
+    if (w.size() > 2 && w[1] == "-c") {
+        if (sscanf(w[2].c_str(), "%u", count) != 1) return fail(exit_usage, "-c takes a number");
+        *first = 3;
+    }
+    return {};
+}
+
 // Checks the shape of a command before anything is sent.
 failure check(const words_t &w)
 {
@@ -148,7 +160,17 @@ failure check(const words_t &w)
         if (n == 2 && sscanf(w[1].c_str(), "%u", &since) != 1)
             return fail(exit_usage, "journal: SINCE must be a number");
     } else if (c == "watch" || c == "serve") {
-        // Checked as they run; they take the rest of the session.
+        size_t first = 1;
+        uint32 count = 0;
+        failure f = take_count(w, &first, &count);
+        if (f.status) return f;
+        if (c == "watch" && first >= n)
+            return fail(exit_usage, "usage: watch [-c COUNT] EVENT [PATTERN...]");
+        if (c == "serve") {
+            owned<bn_binding_array> nodes;
+            if (bn_binding_array_new(nodes.out()) != 0) return fail(exit_failed, "no memory");
+            return params_from(w, first, nodes.get());
+        }
     } else {
         return fail(exit_usage, "unknown command \"" + c + "\"");
     }
@@ -285,18 +307,6 @@ failure cmd_journal(mgmtcli::session &s, const words_t &w)
         }
     }
     fflush(stdout);
-    return {};
-}
-
-// Takes "-c COUNT" off the front of the arguments (0: until the time limit).
-failure take_count(const words_t &w, size_t *first, uint32 *count)
-{
-    *first = 1;
-    *count = 0;
-    if (w.size() > 2 && w[1] == "-c") {
-        if (sscanf(w[2].c_str(), "%u", count) != 1) return fail(exit_usage, "-c takes a number");
-        *first = 3;
-    }
     return {};
 }
 
