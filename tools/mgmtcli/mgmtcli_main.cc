@@ -43,7 +43,6 @@ namespace
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_unreachable = 3;
-constexpr uint32 subtree_flag = 0x1000;
 constexpr const char *journal_action = "/sim/mgmtd/journal";
 
 using words_t = std::vector<std::string>;
