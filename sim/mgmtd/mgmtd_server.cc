@@ -46,10 +46,62 @@ int action_journal(server *srv, gcl_session *, const bn_request *request, bn_res
     return srv->journal_to_response(since, clear != 0, response);
 }
 
-// What the rest of the appliance would do with the daemon's actions.  The
-// probe actions (ip_mon, http_mon, port_mon, vrrp_mon) and the update
-// actions are answered with success and no bindings; a handler that plays
-// a monitor goes in a row of its own above the catch-all.
+// The peer monitors behind the probe actions: each reply carries one state
+// binding, whose type and value are taken from the database so that a test
+// or a developer can drive a probe up and down with a `set`:
+//   /sim/mgmtd/monitor/<action>/port/<port_name>/<state>  for one port,
+//   /sim/mgmtd/monitor/<action>/<state>                   for every port.
+// With neither node the reply has no bindings.
+struct monitor_row {
+    const char *action;
+    const char *state;
+};
+const monitor_row monitors[] = {
+    {"ip_mon", "ip_state"},
+    {"http_mon", "http_state"},
+    {"port_mon", "port_state"},
+    {"vrrp_mon", "vrrp_state"},
+};
+
+int action_monitor(server *srv, gcl_session *, const bn_request *request, bn_response *response)
+{
+    owned<tstr_array> parts;
+    bool absolute = false;
+    bail_error(bn_binding_name_to_parts(ts_str(request->action_name), parts.out(), &absolute));
+    const uint32 n = tstr_array_length_quick(parts.get());
+    const char *action = n ? tstr_array_get_str_quick(parts.get(), n - 1) : nullptr;
+    const monitor_row *row = nullptr;
+    for (const auto &m : monitors)
+        if (action && strcmp(action, m.action) == 0) row = &m;
+    bail_null(row);
+
+    const std::string root = std::string(MGMTD_MONITOR_ROOT "/") + row->action;
+    std::vector<std::string> candidates;
+    const bn_binding *port = nullptr;
+    bail_error(bn_request_get_param(request, "port_name", &port));
+    char *port_name = nullptr;
+    if (port) bail_error(bn_binding_get_str(port, ba_value, 0, nullptr, &port_name));
+    if (port_name) {
+        char *escaped = nullptr;
+        const int err = bn_binding_name_escape_str(port_name, &escaped);
+        free(port_name);
+        bail_error(err);
+        candidates.push_back(root + "/port/" + escaped + "/" + row->state);
+        free(escaped);
+    }
+    candidates.push_back(root + "/" + row->state);
+    for (const auto &name : candidates) {
+        owned<bn_binding> value;
+        bail_error(srv->db()->get(name.c_str(), value.out()));
+        if (!value) continue;
+        bail_error(bn_binding_set_name(value.get(), row->state));
+        return bn_action_response_msg_append_binding(response, value.get(), nullptr);
+    }
+    return 0;
+}
+
+// The other actions of the daemon (route label, tunnel, subnet and VRRP
+// updates) are answered with success and no bindings.
 int action_succeed(server *, gcl_session *, const bn_request *, bn_response *)
 {
     return 0;
@@ -58,6 +110,10 @@ int action_succeed(server *, gcl_session *, const bn_request *, bn_response *)
 const action_row action_table[] = {
     {MGMTD_INTEREST_ADD_ACTION, action_interest_add},
     {MGMTD_JOURNAL_ACTION, action_journal},
+    {"/qz/iptrackd/action/ip_mon", action_monitor},
+    {"/qz/iptrackd/action/http_mon", action_monitor},
+    {"/qz/iptrackd/action/port_mon", action_monitor},
+    {"/qz/iptrackd/action/vrrp_mon", action_monitor},
     {"/qz/iptrackd/action/*", action_succeed},
 };
 

@@ -34,6 +34,8 @@ namespace mgmtd
 // Control actions of the stand-in itself (never journalled).
 #define MGMTD_SIM_ROOT "/sim/mgmtd"
 #define MGMTD_JOURNAL_ACTION MGMTD_SIM_ROOT "/journal"
+// Database nodes that hold the states the probe actions report.
+#define MGMTD_MONITOR_ROOT MGMTD_SIM_ROOT "/monitor"
 #define MGMTD_INTEREST_ADD_ACTION "/mgmtd/events/actions/interest/add"
 #define MGMTD_DBCHANGE_EVENT "/mgmtd/notify/dbchange"
 #define MGMTD_DBCHANGE_ROOT "/mgmtd/notification/dbchange"

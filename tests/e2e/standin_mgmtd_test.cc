@@ -226,6 +226,28 @@ TEST_F(StandinMgmtd, ActionsAndEventsAreAnsweredAndJournalled)
     EXPECT_EQ(r.out, "#3 action /qz/nobody/action/x from mgmtcli\n");
 }
 
+TEST_F(StandinMgmtd, ProbeRepliesCarryTheStatesSetInTheDatabase)
+{
+    ASSERT_GT(start_mgmtd(example_db), 0);
+    const std::string ip_mon = "/qz/iptrackd/action/ip_mon";
+    // No state configured: success without bindings.
+    auto r = cli({"action", ip_mon, "port_name", "string", "eth0"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    ASSERT_EQ(cli({"set", "/sim/mgmtd/monitor/ip_mon/ip_state", "uint32", "1"}).status, 0);
+    ASSERT_EQ(cli({"set", "/sim/mgmtd/monitor/ip_mon/port/eth1/ip_state", "uint32", "0"}).status,
+              0);
+    r = cli({"action", ip_mon, "port_name", "string", "eth0"});
+    EXPECT_EQ(r.out, "ip_state = 1 (uint32)\n") << r.err;
+    r = cli({"action", ip_mon, "port_name", "string", "eth1"});
+    EXPECT_EQ(r.out, "ip_state = 0 (uint32)\n") << r.err;
+
+    ASSERT_EQ(cli({"set", "/sim/mgmtd/monitor/vrrp_mon/vrrp_state", "bool", "true"}).status, 0);
+    r = cli({"action", "/qz/iptrackd/action/vrrp_mon", "port_name", "string", "eth1"});
+    EXPECT_EQ(r.out, "vrrp_state = true (bool)\n") << r.err;
+}
+
 TEST_F(StandinMgmtd, BadInputIsRefusedAndChangesNothing)
 {
     ASSERT_GT(start_mgmtd(example_db), 0);
