@@ -7,6 +7,8 @@
 #include <signal.h>
 
 #include "appliance/qz_log_facility.h"
+#include "appliance/qz_mgmt_alarm.h"
+#include "iptrackd_mgmt.h"
 
 const lc_enum_string_map iptrackd_daemon_status_map[] = {
     {iptrackd_status_initializing, "Initializing"},
@@ -48,12 +50,12 @@ int iptrackd_init()
                                         iptrackd_signals[i], iptrackd_handle_signal, nullptr));
     }
 
-    // Management session to mgmtd (iptrackd_mgmt_init) comes here.  From it
-    // on, synchronous requests run nested passes of the loop, so signals are
-    // served while the status is still "Initializing".
-    // Alarm thread with its own session (qz_alm_mgmt_init("iptrackd")).
-    // Empty tracking tables (iptrack_init).
-    // Whole configuration subtree through the intake (iptrackd_config_query).
+    // From here on, synchronous requests run nested passes of the loop, so
+    // signals are served while the status is still "Initializing".
+    bail_error_quiet(iptrackd_mgmt_init());
+    bail_error(qz_alm_mgmt_init(iptrackd_program_name));
+    // Empty tracking tables (iptrack_init) come here.
+    bail_error(iptrackd_mgmt_config_read());
 
     m_daemon_status = iptrackd_status_ready;
     lc_log_basic(LCL_NOTICE, "IP Tracking daemon ready");
@@ -70,9 +72,8 @@ int iptrackd_main_loop()
 
 int iptrackd_deinit()
 {
-    // Management session teardown (iptrackd_mgmt_deinit) comes first, then
-    // the alarm thread's (qz_alm_mgmt_deinit); each runs only when the one
-    // before it succeeded.
+    bail_error(iptrackd_mgmt_deinit());
+    bail_error(qz_alm_mgmt_deinit());
     bail_error(lew_deinit(&iptrackd_lwc));
     return 0;
 }
@@ -103,14 +104,13 @@ int iptrackd_initiate_exit()
     lc_log_basic(LCL_NOTICE, "IP Tracking daemon exiting. daemon state: %s",
                  m_daemon_status == iptrackd_status_ready ? "ready" : "init");
 
-    // Stopping the alarm thread (qz_initiate_exit) comes here; its failure
-    // is logged and the exit goes on.
+    if (const int err = qz_initiate_exit(); err != 0)
+        lc_bail_report_error(err, __func__, __FILE__, __LINE__);
 
     // No signal reaches the handler once the exit has begun.
     for (lew_event *&ev : iptrackd_signal_events) bail_error(lew_event_delete(iptrackd_lwc, &ev));
 
-    // Session layer shutdown (iptrackd_mgmt_shutdown) comes here; its
-    // failure is returned and the loop keeps running.
+    bail_error(iptrackd_mgmt_shutdown());
 
     bail_error(lew_escape_from_dispatch(iptrackd_lwc));
     return 0;

@@ -120,6 +120,9 @@ int mgmt_mon_iterate_nothing(const char *, const tstr_array *, void *, bn_bindin
 // not there), then the one line operators look for.
 int mgmt_unable_to_connect(int err, bool unreachable_codes_quiet, const char *func, int line)
 {
+    // The quiet code means the exit began while a request waited: nothing
+    // failed to connect.
+    if (err == lc_err_cancelled) return err;
     if (!(unreachable_codes_quiet && (err == lc_err_io_error || err == lc_err_io_closed)))
         lc_bail_report_error(err, func, __FILE__, line);
     lc_log_basic(LCL_ERR, "Unable to connect to the management daemon");
@@ -238,6 +241,9 @@ int iptrackd_mgmt_msg_handler(void *, gcl_session *, bn_request *request,
         err = lew_dispatch_once(iptrackd_lwc, &no_events, &escaped);
         if (err != 0 || no_events || escaped) break;
     }
+    // The exit began while this request waited (a signal during start-up,
+    // say): the caller unwinds quietly instead of reporting a lost answer.
+    if (err == 0 && wait->pending && iptrackd_exiting) err = lc_err_cancelled;
     *ret_response = wait->response.release();
     return err;
 }

@@ -58,8 +58,9 @@ int iptrackd_mgmt_deinit();
 // ignored: requests always go on iptrackd_mgmt_session).  On return
 // `*ret_response` holds the response to `request` (owned by the caller), or
 // null when the wait ended without one (session lost, loop escaped, pass
-// failed); the result is that of the last loop pass.  Without a session:
-// lc_err_generic_error, not logged.
+// failed); the result is that of the last loop pass, or the quiet
+// lc_err_cancelled when the wait ended because the exit has begun.  Without
+// a session: lc_err_generic_error, not logged.
 [[nodiscard]] int iptrackd_mgmt_msg_handler(void *data, gcl_session *session, bn_request *request,
                                             bn_response **ret_response);
 

@@ -103,6 +103,8 @@ int qz_take_node(bn_binding_array *detach_from, const bn_binding_array *bindings
     return 0;
 }
 
+void qz_reassert_daemon_level();
+
 int qz_apply_log_level_change(bn_binding_array *detach_from, const bn_binding_array *bindings)
 {
     char node[qz_log_node_name_size];
@@ -163,6 +165,7 @@ int qz_apply_log_level_change(bn_binding_array *detach_from, const bn_binding_ar
             lc_log_basic(LCL_INFO, "Syslog per-class local%d override is disabled", local_n);
         }
     }
+    qz_reassert_daemon_level();
     return 0;
 }
 
@@ -177,6 +180,15 @@ int qz_register_interest(md_client_context *mcc, const char *event_name, const c
             "match/1/pattern", bt_string, pattern));
     }
     return 0;
+}
+
+// Switching the override re-derives the syslog mask from the system level,
+// which would hide lines that a daemon level set just before lets through:
+// the daemon level has the last word on the mask.
+void qz_reassert_daemon_level()
+{
+    const uint8 daemon = lc_log_get_daemon_log_level();
+    if (daemon != lc_log_daemon_level_unset) (void)lc_log_set_daemon_log_level(daemon);
 }
 
 int qz_time_zone_changed()
@@ -237,6 +249,7 @@ int qz_init_log_level(md_client_context *mcc)
         bail_error(lc_log_set_override_log_level(ts_str(value.get())));
         lc_log_basic(LCL_NOTICE, "Synchronized override log level to \"%s\"", ts_str(value.get()));
     }
+    qz_reassert_daemon_level();
     return 0;
 }
 

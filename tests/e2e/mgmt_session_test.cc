@@ -1,0 +1,232 @@
+// The daemon's management session end to end: the real daemon against the
+// management stand-in and its command-line client, each a process in a
+// private namespace, read through their syslog lines and the stand-in's
+// journal.
+#include <fcntl.h>
+#include <signal.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "log/logging.h"
+#include "support/e2e_harness.h"
+
+namespace
+{
+
+const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
+const char *const process_level = "/logging/syslog/process/iptrackd/log_level";
+
+std::string cli_path()
+{
+#ifdef IPT_BINARY_DIR
+    return std::string(IPT_BINARY_DIR) + "/tools/mgmtcli";
+#else
+    return "mgmtcli";
+#endif
+}
+
+const char *const test_db = R"(# daemon session test
+set /logging/syslog/action/file/\/var\/log\/messages/facility/all/min_priority string notice
+set /logging/syslog/process/iptrackd/log_level string info
+set /qz/iptrackd/config/manager/m1/enable bool true
+set /qz/iptrackd/config/oper/op1/attributes string type=ip-monitor
+set /other/x uint32 7
+)";
+
+class MgmtSessionE2e : public E2eTest
+{
+  protected:
+    pid_t mgmtd = -1;
+
+    bool start_mgmtd(const char *db = test_db)
+    {
+        EXPECT_EQ(h.write_file("/tmp/test.db", db), 0);
+        mgmtd = h.start(E2eHarness::sim_path("mgmtd"), {"-l", "info", "/tmp/test.db"});
+        if (mgmtd > 0 && h.wait_path(socket_path)) return true;
+        ADD_FAILURE() << "no provider socket\n" << h.dump();
+        return false;
+    }
+
+    pid_t start_ready()
+    {
+        if (!start_mgmtd()) return -1;
+        const pid_t pid = h.start_daemon();
+        if (pid > 0 && !h.wait_line("IP Tracking daemon ready")) {
+            ADD_FAILURE() << "no ready line\n" << h.dump();
+            return -1;
+        }
+        return pid;
+    }
+
+    // Runs the client to its end inside the namespace; its standard output.
+    std::string cli(const std::vector<std::string> &args)
+    {
+        const std::string path = cli_path();
+        const int status = h.run_in_ns([&] {
+            const int out = open("/tmp/cli.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0) return 125;
+            dup2(out, 1);
+            dup2(out, 2);
+            std::vector<char *> argv;
+            argv.push_back(const_cast<char *>(path.c_str()));
+            for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(path.c_str(), argv.data());
+            return 127;
+        });
+        std::string out;
+        EXPECT_EQ(h.read_file("/tmp/cli.out", &out), 0);
+        EXPECT_EQ(status, 0) << out;
+        return out;
+    }
+
+    // Lines of the daemon, from index `from`, logged at `level`.
+    size_t daemon_lines_at(int level, size_t from) const
+    {
+        const auto lines = h.lines();
+        size_t n = 0;
+        for (size_t i = from; i < lines.size(); ++i)
+            n += lines[i].ident == "iptrackd" && lines[i].level() == level;
+        return n;
+    }
+    // A client command sending the configuration-change notification of the
+    // daemon level node (`value` null: deleted).
+    static std::vector<std::string> level_change(const char *change, const char *value)
+    {
+        const std::string e = "/mgmtd/notification/dbchange/1";
+        std::vector<std::string> args = {"event",
+                                         "/mgmtd/notify/dbchange",
+                                         e,
+                                         "uint32",
+                                         "1",
+                                         e + "/change_type",
+                                         "string",
+                                         change,
+                                         e + "/name",
+                                         "string",
+                                         process_level,
+                                         e + "/prev_attribs/value",
+                                         "string",
+                                         "info"};
+        if (value) args.insert(args.end(), {e + "/new_attribs/value", "string", value});
+        return args;
+    }
+
+    size_t count_exact(const std::string &text) const
+    {
+        size_t n = 0;
+        for (const auto &l : h.lines()) n += l.ident == "iptrackd" && l.message == text;
+        return n;
+    }
+};
+
+TEST_F(MgmtSessionE2e, StartUpRegistersInterestsAndReadsTheConfiguration)
+{
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+
+    // The three registrations, exactly these bindings in this order.
+    const std::string journal = cli({"journal"});
+    const std::string registrations =
+        "#1 action /mgmtd/events/actions/interest/add from iptrackd\n"
+        "    event_name = /mgmtd/notify/dbchange (name)\n"
+        "    match/1/pattern = /qz/iptrackd/** (string)\n"
+        "    match/2/pattern = /logging/syslog/facility/** (string)\n"
+        "    match/3/pattern = /qz/iflabels/** (string)\n"
+        "    match/4/pattern = /net/interface/config/*/label (string)\n"
+        "    match/5/pattern = /qz/tunneld/system/config/router/*/ip/*/label (string)\n"
+        "    match/6/pattern = /qz/tunneld/system/config/router/*/dhcp/*/label (string)\n"
+        "    match/7/pattern = /net/if2/config/virtual/loopback/*/label (string)\n"
+        "    match/8/pattern = /net/if2/config/virtual/vti/*/label (string)\n"
+        "    match/9/pattern = /tun/config/* (string)\n"
+        "    match/10/pattern = /qz/rtlabels/config/*/is_down_condition_any (string)\n"
+        "#2 action /mgmtd/events/actions/interest/add from iptrackd\n"
+        "    event_name = /qz/tunneld/system/events/if_change (name)\n"
+        "#3 action /mgmtd/events/actions/interest/add from iptrackd\n"
+        "    event_name = /time/notify/zonechange (name)\n";
+    EXPECT_EQ(journal.rfind(registrations, 0), 0u) << journal;
+    EXPECT_TRUE(h.wait_line("(iptrackd) registered for /mgmtd/notify/dbchange with 10 patterns"));
+
+    // The children query of the configuration root handed every node below
+    // it, and only those, to the intake; then the levels were synchronised.
+    EXPECT_EQ(
+        count_exact("IP Track update: Unsupported binding /qz/iptrackd/config/manager/m1/enable"),
+        1u)
+        << h.dump();
+    EXPECT_EQ(
+        count_exact("IP Track update: Unsupported binding /qz/iptrackd/config/oper/op1/attributes"),
+        1u);
+    EXPECT_EQ(h.count("Unsupported binding /other"), 0u);
+    EXPECT_EQ(count_exact("Synchronized daemon log level to 'info'"), 1u) << h.dump();
+    EXPECT_EQ(count_exact("Synchronized system log level to 'notice'"), 1u);
+
+    ASSERT_TRUE(h.signal(pid, SIGTERM));
+    const auto e = h.wait_exit(pid);
+    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+}
+
+TEST_F(MgmtSessionE2e, WithoutTheStandinItTriesSixTimesAndExitsWithTheCode)
+{
+    ASSERT_EQ(h.make_symlink("6", LC_LOG_LEVEL_LINK), 0); // the retries log at INFO
+    const pid_t pid = h.start_daemon();
+    ASSERT_GT(pid, 0);
+    const auto e = h.wait_exit(pid, e2e_ms(30000));
+    ASSERT_TRUE(e) << h.dump();
+    EXPECT_TRUE(e->exited && e->code == (lc_err_io_error & 0xff)) << e->describe() << h.dump();
+    EXPECT_EQ(count_exact("Could not connect to provider; delaying and retrying."), 5u) << h.dump();
+    EXPECT_EQ(count_exact("Failed to connect to provider."), 1u);
+    EXPECT_EQ(count_exact("Unable to connect to the management daemon"), 1u);
+    EXPECT_EQ(count_exact("IP Tracking daemon exiting with code 14014"), 1u);
+    EXPECT_EQ(h.count("IP Tracking daemon ready"), 0u);
+}
+
+TEST_F(MgmtSessionE2e, LosingTheStandinEndsTheDaemonWithStatusZero)
+{
+    ASSERT_EQ(h.make_symlink("6", LC_LOG_LEVEL_LINK), 0); // the thread's lines are INFO
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(h.signal(mgmtd, SIGTERM));
+    const auto e = h.wait_exit(pid);
+    ASSERT_TRUE(e) << "daemon still running\n" << h.dump();
+    EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << h.dump();
+    EXPECT_GE(count_exact("Lost connection to mgmtd; exiting"), 1u) << h.dump();
+    EXPECT_EQ(count_exact("IP Tracking daemon exiting. daemon state: ready"), 1u);
+    // The alarm thread left its loop and was joined before the process ended.
+    EXPECT_EQ(count_exact("qz_alm_thread: out of main loop, exiting..."), 1u) << h.dump();
+    EXPECT_GE(count_exact("qz_alm_mgmt_shutdown: alm thread exited"), 1u);
+}
+
+TEST_F(MgmtSessionE2e, DaemonLogLevelFollowsTheConfiguration)
+{
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+    const std::string comment = "/qz/iptrackd/config/manager/m1/comment";
+
+    // The node lies outside the daemon's change patterns, so the stand-in
+    // does not notify it of a plain set; the client sends the notification
+    // mgmtd sends for logging changes.
+    cli(level_change("modify", "debug"));
+    ASSERT_TRUE(h.wait_line("Process log_level='debug'")) << h.dump();
+    size_t mark = h.lines().size();
+    cli({"set", comment, "string", "one"});
+    ASSERT_TRUE(h.wait_line("Unsupported binding " + comment, e2e_default_timeout, mark));
+    EXPECT_GT(daemon_lines_at(LOG_DEBUG, mark), 0u) << h.dump();
+
+    cli(level_change("delete", nullptr));
+    ASSERT_TRUE(h.wait_count("IPTRACK Modify config complete", 3)) << h.dump();
+    EXPECT_EQ(h.count("Found process to change level: " + std::string(process_level)), 2u);
+    mark = h.lines().size();
+    cli({"set", comment, "string", "two"});
+    ASSERT_TRUE(h.wait_line("Unsupported binding " + comment, e2e_default_timeout, mark));
+    h.settle(e2e_ms(100));
+    EXPECT_EQ(daemon_lines_at(LOG_DEBUG, mark), 0u) << h.dump();
+
+    ASSERT_TRUE(h.signal(pid, SIGTERM));
+    const auto e = h.wait_exit(pid);
+    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+}
+
+} // namespace
