@@ -1,25 +1,31 @@
 #!/usr/bin/env bash
-# `make run`: starts the daemon in a private mount namespace, with a syslog
-# receiver on /dev/log that prints every line as it arrives.  Ctrl-C ends the
-# daemon with SIGINT (one of its ending signals); the script waits for its
-# last lines and reports its exit status.
+# `make run`: starts the management stand-in with the example database and
+# the daemon in a private mount namespace, with a syslog receiver on /dev/log
+# that prints every line as it arrives.  While they run, commands typed at the
+# "mgmtcli>" prompt go to the stand-in through the command-line client (or,
+# from a second terminal, `scripts/cli.sh COMMAND ...`).  Ctrl-C (or "quit")
+# ends the daemon with SIGINT, one of its ending signals, then the stand-in;
+# the script waits for their last lines and reports the daemon's status.
 #
 # The namespace keeps the host untouched: /dev is a small tmpfs with the
 # usual device nodes bound back from the host, and /tmp, /var/run and /var/opt
 # are empty tmpfs mounts holding /tmp/gcl-socks and /var/opt/arx/output.
 # Everything disappears with the script.  Needs root (for the namespace).
-#
-# The stand-ins for the management daemon and the peers join here when they
-# exist; until then the daemon runs alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 daemon=$PWD/build/iptrackd/iptrackd
+mgmtd=$PWD/build/sim/mgmtd
+cli=$PWD/build/tools/mgmtcli
+db=${IPTRACKD_RUN_DB:-$PWD/sim/examples/iptrackd.db}
+nsfile=$PWD/build/run-namespace.pid
 
 if [ "${1:-}" != --in-namespace ]; then
-    if [ ! -x "$daemon" ]; then
-        echo "run: $daemon is not built (make build)" >&2
-        exit 1
-    fi
+    for p in "$daemon" "$mgmtd" "$cli"; do
+        if [ ! -x "$p" ]; then
+            echo "run: $p is not built (make build)" >&2
+            exit 1
+        fi
+    done
     if [ "$(id -u)" -ne 0 ]; then
         echo "run: needs root for a private mount namespace" >&2
         exit 1
@@ -27,10 +33,12 @@ if [ "${1:-}" != --in-namespace ]; then
     exec unshare --mount --propagation private -- bash "$0" --in-namespace
 fi
 
-# Inside the namespace.  Hold the binary open first: the mounts below may
-# hide the build tree (one under /tmp, say), and it is then run through the
-# descriptor.
-exec 8<"$daemon"
+# Inside the namespace.  Hold the binaries and the database open first: the
+# mounts below may hide the build tree (one under /tmp, say), and they are
+# then reached through their descriptors.  scripts/cli.sh finds the namespace
+# through the pid recorded here.
+exec 7<"$mgmtd" 8<"$daemon" 6<"$cli" 5<"$db"
+echo $$ >"$nsfile"
 
 mount -t tmpfs -o mode=755 tmpfs /var/opt
 mkdir -p /var/opt/arx/output /var/opt/.hostdev
@@ -74,22 +82,49 @@ for _ in $(seq 100); do
     sleep 0.05
 done
 
-# In its own session, so that Ctrl-C reaches it once, from the trap below.
+# The stand-in first; the daemon connects to it at start-up.  Each in its
+# own session, so that Ctrl-C reaches them only through the trap below.
+cp /proc/self/fd/5 /tmp/iptrackd.db
+exec 5<&-
+setsid /proc/self/fd/7 -l notice /tmp/iptrackd.db &
+mgmtd_pid=$!
+for _ in $(seq 100); do
+    [ -S /tmp/gcl-socks/uds-provider-mgmtd ] && break
+    sleep 0.05
+done
 setsid /proc/self/fd/8 &
 pid=$!
-exec 8<&-
-echo "run: iptrackd started (pid $pid); Ctrl-C stops it"
+exec 7<&- 8<&-
+cp /proc/self/fd/6 /tmp/mgmtcli
+exec 6<&-
 
-trap 'kill -INT "$pid" 2>/dev/null || true' INT TERM
+stop() { kill -INT "$pid" 2>/dev/null || true; }
+trap stop INT TERM
+echo "run: mgmtd stand-in (pid $mgmtd_pid) and iptrackd (pid $pid) started"
+echo "run: type mgmtcli commands (get, iterate NAME subtree, set NAME TYPE VALUE, delete, action, journal ...);"
+echo "run: Ctrl-C or quit stops everything; from another terminal: scripts/cli.sh COMMAND ..."
 set +e
+if [ -t 0 ]; then
+    while kill -0 "$pid" 2>/dev/null; do
+        read -r -e -p "mgmtcli> " line || { stop; break; }
+        case "$line" in
+            "") ;;
+            quit|exit) stop; break ;;
+            *) eval "/tmp/mgmtcli $line" ;;
+        esac
+    done
+fi
 wait "$pid"
 status=$?
 while kill -0 "$pid" 2>/dev/null; do
     wait "$pid"
     status=$?
 done
+kill -TERM "$mgmtd_pid" 2>/dev/null || true
+wait "$mgmtd_pid" 2>/dev/null
 set -e
 sleep 0.2
 kill "$receiver" 2>/dev/null || true
 wait "$receiver" 2>/dev/null || true
+rm -f "$nsfile"
 echo "run: iptrackd ended with status $status"
