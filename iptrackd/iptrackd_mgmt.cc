@@ -211,9 +211,9 @@ int iptrackd_mgmt_deinit()
 int iptrackd_mgmt_msg_handler(void *, gcl_session *, bn_request *request,
                               bn_response **ret_response)
 {
-    bail_null(request);
     bail_null(ret_response);
     *ret_response = nullptr;
+    bail_null(request);
     if (iptrackd_mgmt_session == nullptr) return lc_err_generic_error;
 
     bail_error(bn_request_msg_send(iptrackd_mgmt_session, request));

@@ -125,6 +125,9 @@ class MgmtSessionE2e : public E2eTest
 
 TEST_F(MgmtSessionE2e, StartUpRegistersInterestsAndReadsTheConfiguration)
 {
+    // At DEBUG until the configuration sets the levels: the daemon dumps
+    // what it sends.
+    ASSERT_EQ(h.make_symlink("7", LC_LOG_LEVEL_LINK), 0);
     const pid_t pid = start_ready();
     ASSERT_GT(pid, 0);
 
@@ -150,8 +153,16 @@ TEST_F(MgmtSessionE2e, StartUpRegistersInterestsAndReadsTheConfiguration)
     EXPECT_EQ(journal.rfind(registrations, 0), 0u) << journal;
     EXPECT_TRUE(h.wait_line("(iptrackd) registered for /mgmtd/notify/dbchange with 10 patterns"));
 
-    // The children query of the configuration root handed every node below
-    // it, and only those, to the intake; then the levels were synchronised.
+    // The children query of the configuration root (iterate, whole subtree)
+    // handed every node below it, and only those, to the intake; then the
+    // levels were synchronised.
+    const auto query = h.wait_line("SEND REQ: rn[0]: id 1000 /qz/iptrackd/config");
+    ASSERT_TRUE(query) << h.dump();
+    const auto lines = h.lines();
+    size_t at = 0;
+    while (at < lines.size() && lines[at].body != query->body) ++at;
+    ASSERT_LT(at + 1, lines.size());
+    EXPECT_EQ(lines[at + 1].message, "SEND REQ: rn[0]: query subop: iterate flags: 00001000");
     EXPECT_EQ(
         count_exact("IP Track update: Unsupported binding /qz/iptrackd/config/manager/m1/enable"),
         1u)
