@@ -391,7 +391,11 @@ typedef int (*bn_response_binding_func)(const bn_response *msg, uint32 index,
 // Serialising reserves `reserve` zero bytes in front (the frame header is
 // written there when sent), then writes the message; `msg->length` becomes
 // the bytes written after the reserve.  On failure nothing is returned.
-// Types outside their table fail with "illegal messsage of type %d".
+// A message type outside the request (response) types: "illegal messsage of
+// type %d", lc_err_unexpected_case.  An attribute type outside 1..135:
+// "Required condition was not met", lc_err_assertion_failed; one without a
+// copy function ("any"): "Couldn't get attrib copy out func for type %s",
+// lc_err_bad_type.  Nodes without a binding are skipped.
 [[nodiscard]] int bn_request_msg_serialize(bn_request *msg, uint32 reserve, tbuf **ret);
 [[nodiscard]] int bn_response_msg_serialize(bn_response *msg, uint32 reserve, tbuf **ret);
 // Decodes one whole message from `length` bytes.  Every read is bounded by
@@ -400,7 +404,12 @@ typedef int (*bn_response_binding_func)(const bn_response *msg, uint32 index,
 // a record that contradicts its layout: lc_err_parse_error; a length field
 // that differs from the bytes used, or bytes left over: "total bytes: %d
 // used: %d" and lc_err_parse_error; a type that is not a request (or not a
-// response): "illegal messsage of type %d" and lc_err_parse_error.
+// response): "illegal messsage of type %d" and lc_err_parse_error; an
+// attribute type without a copy function: "Couldn't get attrib copy in
+// func for type %u" and lc_err_parse_error; an absolute flag other than 0
+// or 1, or a second attribute of one id in a node: lc_err_parse_error.
+// Strings of length 0 decode as absent; name parts always as strings.  The
+// next node id becomes one above the highest id decoded (1000 at least).
 [[nodiscard]] int bn_request_msg_deserialize(const uint8 *bytes, uint32 length, bn_request **ret);
 [[nodiscard]] int bn_response_msg_deserialize(const uint8 *bytes, uint32 length, bn_response **ret);
 
