@@ -19,6 +19,7 @@
 // it announces before anything is built for it, so no length or count from
 // the wire sizes an allocation beyond the bytes actually present.
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "mgmt/bnode_proto.h"
@@ -101,19 +102,49 @@ int write_attribs(writer &w, const bn_binding *b)
     return w.patch32(count_off, count);
 }
 
+// A name held only as text is split straight into the buffer, with the
+// tokeniser and options of bn_binding_name_to_parts, so that encoding
+// builds no part array.
+struct part_sink {
+    writer *w;
+    uint32 count;
+    uint32 first_len;
+};
+
+int write_part(void *ctx, const char *token, uint32 len)
+{
+    auto *ps = static_cast<part_sink *>(ctx);
+    if (ps->count++ == 0) ps->first_len = len;
+    return ps->w->bytes(token, len);
+}
+
+int write_name_parts(writer &w, const tstring *name)
+{
+    const char *text = ts_str(name);
+    bail_error(w.u8(text[0] == '/' ? 1 : 0));
+    uint32 count_off = 0;
+    bail_error(w.hole32(&count_off));
+    part_sink ps{&w, 0, 0};
+    bail_error(detail::ts_tokenize_each(text, uint32(strnlen(text, ts_length(name))), '/', '\\', 0,
+                                        bn_name_tokenize_options, write_part, &ps));
+    // As the splitter does: a single empty part is no part at all.
+    if (ps.count == 1 && ps.first_len == 0) {
+        bail_error(tb_delete_bytes(w.buf, count_off + 4, string_min_size));
+        ps.count = 0;
+    }
+    return w.patch32(count_off, ps.count);
+}
+
 int write_binding(writer &w, const bn_binding *b)
 {
-    const tstr_array *parts = b->name_parts;
-    bool abs = b->name_is_absolute != 0;
-    owned<tstr_array> split;
-    if (parts == nullptr) {
-        bail_error(bn_binding_name_to_parts(ts_str(b->name), split.out(), &abs));
-        parts = split.get();
+    if (b->name_parts == nullptr) {
+        bail_error_quiet(write_name_parts(w, b->name));
+    } else {
+        bail_error(w.u8(b->name_is_absolute ? 1 : 0));
+        const uint32 n = tstr_array_length_quick(b->name_parts);
+        bail_error(w.u32(n));
+        for (uint32 i = 0; i < n; ++i) bail_error(w.str(tstr_array_get_quick(b->name_parts, i)));
     }
-    bail_error(w.u8(abs ? 1 : 0));
-    const uint32 n = tstr_array_length_quick(parts);
-    bail_error(w.u32(n));
-    for (uint32 i = 0; i < n; ++i) bail_error(w.str(tstr_array_get_quick(parts, i)));
     return write_attribs(w, b);
 }
 

@@ -217,6 +217,40 @@ TEST(BnProtoRequest, AttributesWithoutACopyFunctionFailTheEncoding)
     }
 }
 
+// Names held only as text are split while encoding; they must encode as
+// the parts the binding splitter gives.
+TEST(BnProtoRequest, NamesEncodeAsTheirSplitParts)
+{
+    // Every text of up to six characters over "/", "\\" and "a".
+    std::vector<std::string> names{""};
+    for (size_t from = 0, len = 0; len < 6; ++len) {
+        const size_t to = names.size();
+        for (size_t i = from; i < to; ++i)
+            for (char c : {'/', '\\', 'a'}) names.push_back(names[i] + c);
+        from = to;
+    }
+    names.push_back("/qz/iptrackd/config/manager/m1");
+    for (const std::string &text : names) {
+        const char *name = text.c_str();
+        SCOPED_TRACE(text);
+        owned<bn_request> by_text, by_parts;
+        ASSERT_EQ(bn_event_request_msg_create(by_text.out(), "/e"), 0);
+        ASSERT_EQ(bn_event_request_msg_create(by_parts.out(), "/e"), 0);
+        owned<bn_binding> b;
+        ASSERT_EQ(bn_binding_new_named(b.out(), name), 0);
+        ASSERT_EQ(bn_request_msg_append_binding(by_text.get(), b.get(), nullptr), 0);
+        owned<tstr_array> parts;
+        bool abs = false;
+        ASSERT_EQ(bn_binding_name_to_parts(name, parts.out(), &abs), 0);
+        ASSERT_EQ(bn_binding_set_name_parts(b.get(), parts.get(), abs), 0);
+        ASSERT_EQ(bn_request_msg_append_binding(by_parts.get(), b.get(), nullptr), 0);
+        owned<tbuf> t, q;
+        ASSERT_EQ(bn_request_msg_serialize(by_text.get(), 0, t.out()), 0);
+        ASSERT_EQ(bn_request_msg_serialize(by_parts.get(), 0, q.out()), 0);
+        EXPECT_EQ(of(t.get()), of(q.get())) << hex(of(t.get()));
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Every attribute type through the encoding
 
