@@ -106,13 +106,15 @@ callback find_callback(const session_state *state, const proto_globals *globals,
 }
 
 int receive_request(gcl_session *session, const gcl_frame_info *frame, const uint8 *body,
-                    const callback &cb)
+                    const session_state *state, const proto_globals *globals)
 {
     owned<bn_request> msg;
     // A message that does not decode was reported by the decoder; the frame
     // is dropped and the session carries on.
     if (bn_request_msg_deserialize(body, frame->gfi_body_len, msg.out()) != 0) return 0;
     (void)bn_request_msg_dump(session, msg.get(), bn_dump_level_none, "RECV REQ");
+    // The message's own type picks the callback.
+    const callback cb = find_callback(state, globals, msg->msg_type);
     if (cb.func == nullptr) {
         lc_log_basic(LCL_WARNING, "session %d: proto bnode: no %s request callback",
                      session_id(session), kind_text(msg->msg_type));
@@ -122,13 +124,15 @@ int receive_request(gcl_session *session, const gcl_frame_info *frame, const uin
 }
 
 int receive_response(gcl_session *session, const gcl_frame_info *frame, const uint8 *body,
-                     const callback &cb)
+                     const session_state *state, const proto_globals *globals)
 {
     owned<bn_response> msg;
     // A message that does not decode was reported by the decoder; the frame
     // is dropped and the session carries on.
     if (bn_response_msg_deserialize(body, frame->gfi_body_len, msg.out()) != 0) return 0;
     (void)bn_response_msg_dump(session, msg.get(), bn_dump_level_none, "RECV RESP");
+    // The message's own type picks the callback.
+    const callback cb = find_callback(state, globals, msg->msg_type);
     if (cb.func == nullptr) {
         lc_log_basic(LCL_WARNING,
                      "session %d: proto bnode: no %s response callback: code = %d msg = %s",
@@ -158,10 +162,9 @@ int on_frame(gcl_session *session, const gcl_frame_info *frame, const uint8 *bod
         return 0;
     }
     const uint16 type = frame->gfi_msg_type;
-    if (bn_msg_type_is_request(type))
-        return receive_request(session, frame, body, find_callback(state, globals, type));
+    if (bn_msg_type_is_request(type)) return receive_request(session, frame, body, state, globals);
     if (bn_msg_type_is_response(type))
-        return receive_response(session, frame, body, find_callback(state, globals, type));
+        return receive_response(session, frame, body, state, globals);
     lc_log_basic(LCL_WARNING, "session %d: proto bnode: invalid body message type %d",
                  session_id(session), int(type));
     return 0;
