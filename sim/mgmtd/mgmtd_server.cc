@@ -341,9 +341,16 @@ int append_change(bn_request *event, uint32 index, const db_change &c)
     return 0;
 }
 
+// The logging configuration concerns every daemon on the appliance: its
+// changes go to every session that registered for configuration changes,
+// whatever its patterns, which is how a daemon's log level follows the
+// configuration without an interest of its own.
+constexpr const char *logging_subtree = "/logging/**";
+
 bool matches_any(const std::string &name, const std::vector<std::string> &patterns)
 {
     if (patterns.empty()) return true;
+    if (bn_binding_name_pattern_match(name.c_str(), logging_subtree)) return true;
     for (const auto &p : patterns)
         if (bn_binding_name_pattern_match(name.c_str(), p.c_str())) return true;
     return false;
