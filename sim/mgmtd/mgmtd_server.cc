@@ -100,6 +100,52 @@ int action_monitor(server *srv, gcl_session *, const bn_request *request, bn_res
     return 0;
 }
 
+// Sends the connected client named "client" a response of "type"
+// ("action_response", the default, or "query_response") to "request_id",
+// a request the client never made, so that a test can watch how a client
+// treats a stray response.  Answers the injecting client with success.
+int action_inject_response(server *srv, gcl_session *, const bn_request *request,
+                           bn_response *response)
+{
+    const bn_binding *b = nullptr;
+    char *text = nullptr;
+    bail_error(bn_request_get_param(request, "client", &b));
+    if (b) bail_error(bn_binding_get_str(b, ba_value, 0, nullptr, &text));
+    const std::string client = text ? text : "";
+    free(text);
+    text = nullptr;
+    uint32 request_id = 0;
+    bail_error(bn_request_get_param(request, "request_id", &b));
+    uint32 taf = 0;
+    if (!b || bn_binding_get_uint32(b, ba_value, &taf, &request_id) != 0)
+        return bn_response_msg_set_return_code_msg(response, lc_err_bad_type,
+                                                   "\"request_id\" must be a uint32");
+    bail_error(bn_request_get_param(request, "type", &b));
+    if (b) bail_error(bn_binding_get_str(b, ba_value, 0, nullptr, &text));
+    const std::string type = text ? text : "action_response";
+    free(text);
+    uint16 msg_type = 0;
+    if (type == "action_response")
+        msg_type = bbmt_action_response;
+    else if (type == "query_response")
+        msg_type = bbmt_query_response;
+    else
+        return bn_response_msg_set_return_code_msg(
+            response, lc_err_bad_type, "\"type\" must be action_response or query_response");
+
+    gcl_session *target = srv->session_named(client, nullptr);
+    if (!target) {
+        const std::string error = "no connected client named \"" + client + "\"";
+        return bn_response_msg_set_return_code_msg(response, lc_err_not_found, error.c_str());
+    }
+    owned<bn_response> stray;
+    bail_error(bn_response_msg_create(stray.out(), msg_type, request_id, 0, nullptr));
+    bail_error(bn_response_msg_send(target, stray.get()));
+    lc_log_basic(LCL_INFO, "Injected %s to request %u into session of %s", type.c_str(), request_id,
+                 client.c_str());
+    return 0;
+}
+
 // The other actions of the daemon (route label, tunnel, subnet and VRRP
 // updates) are answered with success and no bindings.
 int action_succeed(server *, gcl_session *, const bn_request *, bn_response *)
@@ -110,6 +156,7 @@ int action_succeed(server *, gcl_session *, const bn_request *, bn_response *)
 const action_row action_table[] = {
     {MGMTD_INTEREST_ADD_ACTION, action_interest_add},
     {MGMTD_JOURNAL_ACTION, action_journal},
+    {MGMTD_INJECT_RESPONSE_ACTION, action_inject_response},
     {"/qz/iptrackd/action/ip_mon", action_monitor},
     {"/qz/iptrackd/action/http_mon", action_monitor},
     {"/qz/iptrackd/action/port_mon", action_monitor},
@@ -134,14 +181,66 @@ int32 session_id(const gcl_session *session)
     return id;
 }
 
-// A response to `request` with `code` and `text`, sent and freed.
-int send_response(gcl_session *session, const bn_request *request, owned<bn_response> &response)
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Answers, and holding them back
+
+bool server::held(gcl_session *session)
+{
+    const std::string name = client_name(session);
+    if (name.empty()) return false;
+    char *escaped = nullptr;
+    if (bn_binding_name_escape_str(name.c_str(), &escaped) != 0) return false;
+    const std::string node = std::string(MGMTD_HOLD_ROOT "/") + escaped;
+    free(escaped);
+    owned<bn_binding> value;
+    tbool on = 0;
+    uint32 taf = 0;
+    if (db_->get(node.c_str(), value.out()) != 0 || !value ||
+        bn_binding_get_tbool(value.get(), ba_value, &taf, &on) != 0)
+        return false;
+    return on != 0;
+}
+
+int server::send_response(gcl_session *session, const bn_request *request,
+                          owned<bn_response> &response)
 {
     bail_error(bn_response_fix_for_request(response.get(), request));
+    const int32 id = session_id(session);
+    // Behind an answer already held, an answer waits too, so that the
+    // client sees its answers in order.
+    bool queued = false;
+    for (const auto &h : held_) queued = queued || h.session_id == id;
+    if (queued || held(session)) {
+        lc_log_basic(LCL_INFO, "Holding the response to request %u of %s", request->msg_id,
+                     client_name(session).c_str());
+        held_.push_back(held_response{id, std::move(response)});
+        return 0;
+    }
     return bn_response_msg_send(session, response.get());
 }
 
-} // namespace
+int server::release_held()
+{
+    for (auto h = held_.begin(); h != held_.end();) {
+        auto c = clients_.find(h->session_id);
+        if (c == clients_.end()) { // the client went away meanwhile
+            h = held_.erase(h);
+            continue;
+        }
+        if (held(c->second.session)) {
+            ++h;
+            continue;
+        }
+        lc_log_basic(LCL_INFO, "Releasing the response to request %u of %s",
+                     h->response->req_msg_id, client_name(c->second.session).c_str());
+        const int err = bn_response_msg_send(c->second.session, h->response.get());
+        if (err != 0) lc_log_basic(LCL_WARNING, "Could not answer session %d", h->session_id);
+        h = held_.erase(h);
+    }
+    return 0;
+}
 
 std::string state_owner(const char *name)
 {
@@ -308,6 +407,9 @@ int server::on_set_request(gcl_session *session, const bn_request *request)
                      error.c_str());
     bail_error(send_response(session, request, response));
     if (err == 0) bail_error(notify_changes(changes));
+    for (const auto &c : changes)
+        if (bn_binding_name_pattern_match(c.name.c_str(), MGMTD_HOLD_ROOT "/*"))
+            return release_held();
     return 0;
 }
 
@@ -526,6 +628,8 @@ int server::on_session_closed(gcl_session *session)
     if (it == clients_.end()) return 0;
     lc_log_basic(LCL_INFO, "Session %d (%s) closed", id, client_name(session).c_str());
     clients_.erase(it);
+    for (auto h = held_.begin(); h != held_.end();)
+        h = h->session_id == id ? held_.erase(h) : std::next(h);
     // Queries this session was asked to answer are answered with a failure;
     // those it asked for are dropped.
     for (auto f = forwarded_.begin(); f != forwarded_.end();) {
@@ -633,6 +737,7 @@ int server::start()
 int server::stop()
 {
     if (reap_event_) (void)lew_event_delete(loop_, &reap_event_);
+    held_.clear();
     clients_.clear();
     forwarded_.clear();
     listener_ = nullptr; // the context frees it

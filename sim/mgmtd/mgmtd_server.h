@@ -10,6 +10,13 @@
 // time); with no such client the database answers, which is where the
 // peers' liveness nodes live.
 //
+// For tests of how a client treats its answers, the stand-in can hold them
+// back and make them up: while the database node /sim/mgmtd/hold/<client>
+// is a bool true, every answer to the client named <client> is kept (in
+// order) and sent when a set makes the node false or deletes it; the
+// action "/sim/mgmtd/inject/response" sends a client a response to a
+// request it never made.
+//
 // Actions and events that clients send to the rest of the appliance are kept
 // in a bounded journal that the stand-in's own action "/sim/mgmtd/journal"
 // returns.
@@ -34,6 +41,9 @@ namespace mgmtd
 // Control actions of the stand-in itself (never journalled).
 #define MGMTD_SIM_ROOT "/sim/mgmtd"
 #define MGMTD_JOURNAL_ACTION MGMTD_SIM_ROOT "/journal"
+#define MGMTD_INJECT_RESPONSE_ACTION MGMTD_SIM_ROOT "/inject/response"
+// bool nodes /sim/mgmtd/hold/<client>: hold the client's answers back.
+#define MGMTD_HOLD_ROOT MGMTD_SIM_ROOT "/hold"
 // Database nodes that hold the states the probe actions report.
 #define MGMTD_MONITOR_ROOT MGMTD_SIM_ROOT "/monitor"
 #define MGMTD_INTEREST_ADD_ACTION "/mgmtd/events/actions/interest/add"
@@ -81,6 +91,9 @@ class server
     [[nodiscard]] int add_interest(gcl_session *session, const bn_request *request,
                                    std::string *error);
     [[nodiscard]] int journal_to_response(uint32 since, bool clear, bn_response *response);
+    // The connected session of the client named `client_name` other than
+    // `except`, or null.
+    gcl_session *session_named(const std::string &client_name, gcl_session *except);
 
     // Message handlers (installed on the session layer).
     int on_query_request(gcl_session *session, const bn_request *request);
@@ -105,8 +118,19 @@ class server
         uint32 requester_transaction_id;
     };
 
+    // An answer held back from a client (see MGMTD_HOLD_ROOT).
+    struct held_response {
+        int32 session_id;
+        owned<bn_response> response;
+    };
+
     client *find_client(gcl_session *session);
-    gcl_session *session_named(const std::string &client_name, gcl_session *except);
+    bool held(gcl_session *session);
+    // Sends `response` as the answer to `request`, or holds it back.
+    int send_response(gcl_session *session, const bn_request *request,
+                      owned<bn_response> &response);
+    // Sends the held answers of the clients no longer held.
+    int release_held();
     std::string client_name(gcl_session *session) const;
     int answer_query_locally(gcl_session *session, const bn_request *request);
     int forward_query(gcl_session *requester, gcl_session *owner, const bn_request *request);
@@ -126,6 +150,7 @@ class server
     std::map<int32, client> clients_;
     // By (owner session id, message id of the forwarded request).
     std::map<std::pair<int32, uint32>, forwarded> forwarded_;
+    std::deque<held_response> held_;
     std::deque<journal_entry> journal_;
     uint32 journal_seq_ = 0;
 };

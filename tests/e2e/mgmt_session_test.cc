@@ -7,6 +7,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -211,6 +212,74 @@ TEST_F(MgmtSessionE2e, DaemonLogLevelFollowsTheConfiguration)
     ASSERT_TRUE(h.wait_line("Unsupported binding " + comment, e2e_default_timeout, mark));
     h.settle(e2e_ms(100));
     EXPECT_EQ(daemon_lines_at(LOG_DEBUG, mark), 0u) << h.dump();
+
+    ASSERT_TRUE(h.signal(pid, SIGTERM));
+    const auto e = h.wait_exit(pid);
+    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+}
+
+TEST_F(MgmtSessionE2e, StrayResponseWhileIdleIsLoggedAndDropped)
+{
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+    const std::string unexpected =
+        "Got response to request 424242 when no response was expected; ignoring";
+
+    const size_t mark = h.lines().size();
+    cli({"action", "/sim/mgmtd/inject/response", "client", "string", "iptrackd", "request_id",
+         "uint32", "424242"});
+    const auto line = h.wait_line(unexpected, e2e_default_timeout, mark);
+    ASSERT_TRUE(line) << h.dump();
+    EXPECT_EQ(line->ident, "iptrackd");
+    EXPECT_EQ(line->level(), LOG_WARNING);
+    EXPECT_EQ(line->message, unexpected);
+
+    // Still served: a configuration change reaches the intake.
+    const std::string comment = "/qz/iptrackd/config/manager/m1/comment";
+    cli({"set", comment, "string", "after"});
+    ASSERT_TRUE(h.wait_line("Unsupported binding " + comment, e2e_default_timeout, mark))
+        << h.dump();
+    EXPECT_EQ(count_exact(unexpected), 1u) << h.dump();
+    EXPECT_EQ(h.count("but was expecting"), 0u);
+
+    ASSERT_TRUE(h.signal(pid, SIGTERM));
+    const auto e = h.wait_exit(pid);
+    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+}
+
+TEST_F(MgmtSessionE2e, StrayResponseDuringAWaitLeavesTheWaitPending)
+{
+    // The stand-in holds the daemon's answers back, so the daemon waits in
+    // its first registration until the test lets them go.
+    const std::string db = std::string(test_db) + "set /sim/mgmtd/hold/iptrackd bool true\n";
+    ASSERT_TRUE(start_mgmtd(db.c_str()));
+    const pid_t pid = h.start_daemon();
+    ASSERT_GT(pid, 0);
+    const auto held = h.wait_for([](const E2eSyslogLine &l) {
+        return l.ident == "mgmtd" && l.message.rfind("Holding the response to request ", 0) == 0 &&
+               l.message.find(" of iptrackd") != std::string::npos;
+    });
+    ASSERT_TRUE(held) << h.dump();
+    unsigned waited_for = 0;
+    ASSERT_EQ(sscanf(held->message.c_str(), "Holding the response to request %u", &waited_for), 1);
+
+    cli({"action", "/sim/mgmtd/inject/response", "client", "string", "iptrackd", "request_id",
+         "uint32", "424242", "type", "string", "query_response"});
+    const std::string unmatched = "Got response to request 424242, but was expecting response "
+                                  "to request " +
+                                  std::to_string(waited_for) + "; ignoring";
+    const auto line = h.wait_line(unmatched);
+    ASSERT_TRUE(line) << h.dump();
+    EXPECT_EQ(line->ident, "iptrackd");
+    EXPECT_EQ(line->level(), LOG_WARNING);
+    EXPECT_EQ(line->message, unmatched);
+    EXPECT_EQ(h.count("IP Tracking daemon ready"), 0u);
+
+    // The wait took the real answer once it came, and start-up went on.
+    cli({"set", "/sim/mgmtd/hold/iptrackd", "bool", "false"});
+    ASSERT_TRUE(h.wait_line("IP Tracking daemon ready")) << h.dump();
+    EXPECT_EQ(count_exact(unmatched), 1u) << h.dump();
+    EXPECT_EQ(h.count("when no response was expected"), 0u);
 
     ASSERT_TRUE(h.signal(pid, SIGTERM));
     const auto e = h.wait_exit(pid);
