@@ -5,62 +5,19 @@
 // dropped with their lines.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "bnode_proto_test_helpers.h"
 #include "gcl_test_support.h"
 #include "mgmt/bnode_proto.h"
 #include "mgmt/gcl.h"
+#include "session_pair_fixture.h"
 
 namespace
 {
 
 using gcl_test::Loop;
-
-struct Pair {
-    Loop loop;
-    std::string dir;
-    gcl_session *provider = nullptr;
-    gcl_session *accepted = nullptr;
-    gcl_session *client = nullptr;
-
-    Pair()
-    {
-        char tmpl[] = "/tmp/bnproto-XXXXXX";
-        dir = mkdtemp(tmpl);
-        gcl_set_socket_dir_for_tests(dir.c_str(), 0);
-        EXPECT_EQ(0, gcl_bn_init(loop.gcl));
-        gcl_provider_params pp;
-        pp.gpp_provider_name = "mgmtd";
-        pp.gpp_accept_func = on_accept;
-        pp.gpp_accept_data = this;
-        EXPECT_EQ(0, gcl_session_provider_full_new(loop.gcl, &pp, &provider));
-        EXPECT_EQ(0, gcl_session_provider_enable(provider));
-        EXPECT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &client));
-        EXPECT_EQ(0, gcl_session_client_connect_by_provider(client, "mgmtd", false));
-        EXPECT_EQ(0, gcl_session_client_open_service(client, bn_service_mgmt, 2, nullptr, 0));
-        EXPECT_TRUE(loop.run_until([&] {
-            tbool open = false;
-            return gcl_session_get_service_id_open(client, bn_service_mgmt, &open) == 0 && open &&
-                   accepted != nullptr;
-        }));
-    }
-    ~Pair()
-    {
-        gcl_session_free(&client);
-        gcl_session_free(&provider);
-        gcl_set_socket_dir_for_tests(nullptr, -1);
-        std::string cmd = "rm -rf " + dir;
-        EXPECT_EQ(0, system(cmd.c_str()));
-    }
-    static int on_accept(gcl_session *, gcl_session *s, void *data)
-    {
-        static_cast<Pair *>(data)->accepted = s;
-        return 0;
-    }
-};
+using Pair = gcl_test::SessionPair;
 
 struct Seen {
     int calls = 0;
