@@ -116,7 +116,12 @@ int deliver_frame(gcl_session *s, const gcl_frame_info &info, const uint8 *body)
     }
     lc_log_basic(LCL_DEBUG, "session %d: upper layer handoff of %d len %d", s->id,
                  int(info.gfi_seq), int(info.gfi_body_len));
-    const int err = handler(s, &info, body, proto->gbp_data, s->proto_state[info.gfi_proto]);
+    void *proto_state = s->proto_state[info.gfi_proto];
+    int err;
+    {
+        detail::gcl_locks_released unlocked(s);
+        err = handler(s, &info, body, proto->gbp_data, proto_state);
+    }
     if (err != 0) lc_bail_report_error(err, __func__, __FILE__, __LINE__);
     return 0;
 }
@@ -147,17 +152,6 @@ int process_input(gcl_session *s)
     return s->state == gss_connected ? 0 : lc_err_io_closed;
 }
 
-int bw_timer_fired(int, fdic_reason, void *, void *data)
-{
-    auto *s = static_cast<gcl_session *>(data);
-    detail::gcl_session_guard g(s);
-    lc_log_basic(LCL_DEBUG, "session %d: rate limit timer fired", s->id);
-    s->bw_throttled = false;
-    s->bw_budget = detail::gcl_bw_tick_budget(s->bwlimit);
-    if (s->state == gss_connected) (void)detail::gcl_session_write(s);
-    return 0;
-}
-
 // With a bandwidth limit, how much of `want` may go now.  An empty budget
 // stops writing and arms the tick that refills it.
 int bw_allowance(gcl_session *s, uint32 want, uint32 *ret_allowed)
@@ -168,12 +162,8 @@ int bw_allowance(gcl_session *s, uint32 want, uint32 *ret_allowed)
         *ret_allowed = 0;
         if (s->bw_throttled) return 0;
         s->bw_throttled = true;
-        if (s->bw_timer_id == 0) {
-            bail_error(fdic_event_add_timer(s->gcl->fdic, bw_tick_ms, s, bw_timer_fired, s,
-                                            &s->bw_timer_id));
-        } else {
-            bail_error(fdic_event_update_timer(s->gcl->fdic, s->bw_timer_id, bw_tick_ms));
-        }
+        s->bw_rearm = true;
+        bail_error(detail::gcl_session_interest_changed(s));
         return 0;
     }
     *ret_allowed = want < s->bw_budget ? want : s->bw_budget;
@@ -184,6 +174,22 @@ int bw_allowance(gcl_session *s, uint32 want, uint32 *ret_allowed)
 
 namespace detail
 {
+
+int gcl_bw_timer_fired(int, fdic_reason, void *, void *data)
+{
+    auto *s = static_cast<gcl_session *>(data);
+    gcl_session_guard g(s, true);
+    lc_log_basic(LCL_DEBUG, "session %d: rate limit timer fired", s->id);
+    s->bw_throttled = false;
+    s->bw_budget = gcl_bw_tick_budget(s->bwlimit);
+    if (s->state == gss_connected) (void)gcl_session_write(s);
+    return 0;
+}
+
+int64 gcl_bw_tick_ms()
+{
+    return bw_tick_ms;
+}
 
 uint32 gcl_bw_tick_budget(uint32 bytes_per_sec)
 {
@@ -305,17 +311,7 @@ int gcl_session_write(gcl_session *s)
         }
     }
     if (s->state != gss_connected) return lc_err_io_closed;
-    return gcl_session_update_interest(s);
-}
-
-int gcl_session_update_interest(gcl_session *s)
-{
-    if (!s->gcl->fdic || s->fd_id == 0) return 0;
-    const bool want_write = !s->outq.empty() && !s->bw_throttled;
-    if (want_write == s->fd_want_write) return 0;
-    bail_error(fdic_event_update_fd(s->gcl->fdic, s->fd_id, 1, want_write ? 1 : 0));
-    s->fd_want_write = want_write;
-    return 0;
+    return gcl_session_interest_changed(s);
 }
 
 int gcl_session_enqueue(gcl_session *s, owned<tbuf> frame, uint32 seq)
@@ -329,7 +325,7 @@ int gcl_session_enqueue(gcl_session *s, owned<tbuf> frame, uint32 seq)
         bail_error(err);
         return 0;
     }
-    return gcl_session_update_interest(s);
+    return gcl_session_interest_changed(s);
 }
 
 void gcl_session_drop_buffers(gcl_session *s)

@@ -82,27 +82,47 @@ struct gcl_session {
     std::deque<gcl_out_frame> outq;
     uint32 next_seq = 1;
 
+    // What the registry was last told (changed only by the interest sync,
+    // see gcl_session_interest_changed).
     fdic_event_id fd_id = 0;
     bool fd_want_write = false;
+    fdic_event_id bw_timer_id = 0;
+
     uint32 bwlimit = 0;   // bytes per second, 0 none
     uint32 bw_budget = 0; // bytes left in this tick
     bool bw_throttled = false;
-    fdic_event_id bw_timer_id = 0;
+    bool bw_rearm = false; // the refill tick is to be armed
 
     bool accepted = false; // made by a listening session, not by the owner
     gcl_accept_func accept_func = nullptr;
     void *accept_data = nullptr;
 
     std::recursive_mutex lock;
-    uint32 busy = 0; // calls of this session on the stack
+    uint32 lock_depth = 0; // holds of `lock` by its holder
+    // Calls of this session on the stack, plus one while it waits in the
+    // context's interest_pending.
+    uint32 busy = 0;
     bool free_pending = false;
     bool closing = false;
 };
 
+// Lock order: the event core's lock, then the context lock, then a session
+// lock.  The loop runs the registry's handlers (read_ready and the others)
+// with the core lock held, and they take the context and session locks; so
+// a call that holds the context lock must not reach the registry, whose
+// adapter takes the core lock.  Such calls record the change instead
+// (interest_pending) and the release of the outermost context lock applies
+// it with no lock of this layer held.  Inside one of the registry's
+// handlers the core lock is already held by this thread, so changes are
+// applied at once.  Upper layers' frame handlers run with none of this
+// layer's locks held (gcl_locks_released).
 struct gcl_handle {
     gcl_options options;
     fdic_context *fdic = nullptr;
     std::recursive_mutex lock;
+    uint32 hold_depth = 0;     // context guards on the holder's stack
+    uint32 loop_callbacks = 0; // registry handlers of this context running
+    std::vector<gcl_session *> interest_pending;
     std::array<std::unique_ptr<gcl_body_proto>, gcl_body_proto_id_max + 1> protos;
     std::vector<gcl_session *> sessions;
     int32 next_session_id = 1;
@@ -114,10 +134,12 @@ namespace detail
 
 // Takes the context lock, then the session lock, and counts the call, so
 // that a free requested meanwhile happens when the outermost call returns.
+// `loop_callback` marks a registry handler, run by the loop with the event
+// core's lock held.
 class gcl_session_guard
 {
   public:
-    explicit gcl_session_guard(gcl_session *s);
+    explicit gcl_session_guard(gcl_session *s, bool loop_callback = false);
     ~gcl_session_guard();
     gcl_session_guard(const gcl_session_guard &) = delete;
     gcl_session_guard &operator=(const gcl_session_guard &) = delete;
@@ -125,8 +147,30 @@ class gcl_session_guard
   private:
     gcl_session *s_;
     gcl_handle *gcl_;
+    bool loop_callback_;
 };
 
+// Gives up every hold of the context lock and of the session's lock (the
+// outermost release applying what waits) while an upper layer's handler
+// runs, and takes them back in order.  A handler may run a nested loop
+// pass, which takes the event core's lock: it must not find this layer's
+// locks held.
+class gcl_locks_released
+{
+  public:
+    explicit gcl_locks_released(gcl_session *s);
+    ~gcl_locks_released();
+    gcl_locks_released(const gcl_locks_released &) = delete;
+    gcl_locks_released &operator=(const gcl_locks_released &) = delete;
+
+  private:
+    gcl_session *s_;
+    uint32 context_depth_;
+    uint32 session_depth_;
+};
+
+// Takes the context lock alone; its release applies pending interest
+// changes like the session guard's.
 class gcl_handle_guard
 {
   public:
@@ -150,10 +194,16 @@ int gcl_frame_header_check(const gcl_session *s, const uint8 *hdr, gcl_frame_inf
 int gcl_session_read(gcl_session *s);
 // Writes what the socket takes; lc_err_io_closed when the session closed.
 int gcl_session_write(gcl_session *s);
-// Registers write interest while frames are queued.
-int gcl_session_update_interest(gcl_session *s);
+// The session's descriptor or timer interest may have changed: brings the
+// registry in line now inside a registry handler, otherwise when the
+// outermost context lock is released (errors are then only logged).
+int gcl_session_interest_changed(gcl_session *s);
+// The registry handler of the bandwidth limit's refill tick.
+int gcl_bw_timer_fired(int fd, fdic_reason reason, void *owner_data, void *handler_data);
 // Appends a whole frame (header filled) to the queue and starts writing.
 int gcl_session_enqueue(gcl_session *s, owned<tbuf> frame, uint32 seq);
+// The period of the bandwidth limit's refill tick.
+int64 gcl_bw_tick_ms();
 // Bytes one tick of the bandwidth limit lets through.
 uint32 gcl_bw_tick_budget(uint32 bytes_per_sec);
 // Frees the input and output buffers.
@@ -162,7 +212,6 @@ void gcl_session_drop_buffers(gcl_session *s);
 void gcl_session_close_on_error(gcl_session *s);
 
 // gcl_session.cc
-int gcl_session_register_fd(gcl_session *s);
 int gcl_session_accept(gcl_session *s);
 int gcl_session_create(gcl_handle *gcl, gcl_session_role role, gcl_session **ret);
 int gcl_session_became_connected(gcl_session *s);

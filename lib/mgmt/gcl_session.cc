@@ -39,7 +39,7 @@ void session_destroy(gcl_session *s);
 int read_ready(int fd, fdic_reason, void *, void *data)
 {
     auto *s = static_cast<gcl_session *>(data);
-    detail::gcl_session_guard g(s);
+    detail::gcl_session_guard g(s, true);
     if (fd != s->fd) return 0;
     if (s->state == gss_listening) return detail::gcl_session_accept(s);
     (void)detail::gcl_session_read(s);
@@ -49,10 +49,83 @@ int read_ready(int fd, fdic_reason, void *, void *data)
 int write_ready(int fd, fdic_reason, void *, void *data)
 {
     auto *s = static_cast<gcl_session *>(data);
-    detail::gcl_session_guard g(s);
+    detail::gcl_session_guard g(s, true);
     if (fd != s->fd || s->state != gss_connected) return 0;
     (void)detail::gcl_session_write(s);
     return 0;
+}
+
+bool watched(const gcl_session *s)
+{
+    return s->fd >= 0 && !s->closing && (s->state == gss_connected || s->state == gss_listening);
+}
+
+bool want_write(const gcl_session *s)
+{
+    return s->state == gss_connected && !s->outq.empty() && !s->bw_throttled;
+}
+
+bool interest_in_line(const gcl_session *s)
+{
+    if (!s->gcl->fdic) return true;
+    if (!watched(s)) return s->fd_id == 0 && s->bw_timer_id == 0;
+    return s->fd_id != 0 && s->fd_want_write == want_write(s) && !s->bw_rearm;
+}
+
+// Tells the registry what the session now wants watched.  Deleting the
+// descriptor's record runs the registry's close handler (reason 5).
+int sync_interest(gcl_session *s)
+{
+    fdic_context *fdic = s->gcl->fdic;
+    if (!fdic) return 0;
+    if (!watched(s)) {
+        s->bw_rearm = false;
+        if (const fdic_event_id id = s->bw_timer_id; id != 0) {
+            s->bw_timer_id = 0;
+            (void)fdic_event_delete_timer(fdic, id);
+        }
+        if (const fdic_event_id id = s->fd_id; id != 0) {
+            s->fd_id = 0;
+            bail_error(fdic_event_delete_fd(fdic, id));
+        }
+        return 0;
+    }
+    const bool write = want_write(s);
+    if (s->fd_id == 0) {
+        bail_error(fdic_event_add_fd(fdic, s->fd, 1, write ? 1 : 0, s, read_ready, write_ready, s,
+                                     &s->fd_id));
+        s->fd_want_write = write;
+    } else if (write != s->fd_want_write) {
+        bail_error(fdic_event_update_fd(fdic, s->fd_id, 1, write ? 1 : 0));
+        s->fd_want_write = write;
+    }
+    if (s->bw_rearm) {
+        s->bw_rearm = false;
+        const int64 ms = detail::gcl_bw_tick_ms();
+        if (s->bw_timer_id == 0) {
+            bail_error(
+                fdic_event_add_timer(fdic, ms, s, detail::gcl_bw_timer_fired, s, &s->bw_timer_id));
+        } else {
+            bail_error(fdic_event_update_timer(fdic, s->bw_timer_id, ms));
+        }
+    }
+    return 0;
+}
+
+// Releases one hold of the context lock; the outermost release applies the
+// recorded interest changes once no lock of this layer is held.
+void context_leave(gcl_handle *gcl)
+{
+    std::vector<gcl_session *> pending;
+    if (--gcl->hold_depth == 0) pending.swap(gcl->interest_pending);
+    if (gcl->options.go_locking) gcl->lock.unlock();
+    for (gcl_session *s : pending) {
+        const int err = sync_interest(s);
+        if (err != 0) lc_bail_report_error(err, "gcl_session_interest_changed", __FILE__, __LINE__);
+        // Drops the pin; a free that waited for it happens here.
+        detail::gcl_session_guard g(s);
+        --s->busy;
+    }
 }
 
 int set_nonblocking(int fd)
@@ -162,6 +235,7 @@ void session_destroy(gcl_session *s)
         }
     }
     std::erase(gcl->sessions, s);
+    std::erase(gcl->interest_pending, s);
     s->in_hold = 0;
     detail::gcl_session_drop_buffers(s);
     for (uint8 *p : s->in_retired) free(p);
@@ -177,31 +251,76 @@ namespace detail
 const char gcl_name_problem_too_long[] = "too long";
 const char gcl_name_problem_bad_char[] = "bad character";
 
-gcl_session_guard::gcl_session_guard(gcl_session *s) : s_(s), gcl_(s->gcl)
+gcl_session_guard::gcl_session_guard(gcl_session *s, bool loop_callback)
+    : s_(s), gcl_(s->gcl), loop_callback_(loop_callback)
 {
     if (gcl_->options.go_locking) {
         gcl_->lock.lock();
         s_->lock.lock();
     }
+    ++s_->lock_depth;
+    ++gcl_->hold_depth;
+    if (loop_callback_) ++gcl_->loop_callbacks;
     ++s_->busy;
 }
 
 gcl_session_guard::~gcl_session_guard()
 {
+    if (loop_callback_) --gcl_->loop_callbacks;
     const bool free_now = --s_->busy == 0 && s_->free_pending;
+    --s_->lock_depth;
     if (gcl_->options.go_locking) s_->lock.unlock();
     if (free_now) session_destroy(s_);
-    if (gcl_->options.go_locking) gcl_->lock.unlock();
+    context_leave(gcl_);
+}
+
+gcl_locks_released::gcl_locks_released(gcl_session *s)
+    : s_(s), context_depth_(s->gcl->hold_depth), session_depth_(s->lock_depth)
+{
+    gcl_handle *gcl = s->gcl;
+    const bool locking = gcl->options.go_locking;
+    s->lock_depth = 0;
+    for (uint32 i = 0; locking && i < session_depth_; ++i) s->lock.unlock();
+    for (uint32 i = 1; locking && i < context_depth_; ++i) gcl->lock.unlock();
+    // The last hold goes as a guard's does.
+    gcl->hold_depth = 1;
+    context_leave(gcl);
+}
+
+gcl_locks_released::~gcl_locks_released()
+{
+    gcl_handle *gcl = s_->gcl;
+    const bool locking = gcl->options.go_locking;
+    for (uint32 i = 0; locking && i < context_depth_; ++i) gcl->lock.lock();
+    gcl->hold_depth = context_depth_;
+    for (uint32 i = 0; locking && i < session_depth_; ++i) s_->lock.lock();
+    s_->lock_depth = session_depth_;
 }
 
 gcl_handle_guard::gcl_handle_guard(gcl_handle *gcl) : gcl_(gcl)
 {
     if (gcl_->options.go_locking) gcl_->lock.lock();
+    ++gcl_->hold_depth;
 }
 
 gcl_handle_guard::~gcl_handle_guard()
 {
-    if (gcl_->options.go_locking) gcl_->lock.unlock();
+    context_leave(gcl_);
+}
+
+int gcl_session_interest_changed(gcl_session *s)
+{
+    gcl_handle *gcl = s->gcl;
+    if (interest_in_line(s)) return 0;
+    // The loop runs the registry's handlers with the core lock held: the
+    // registry may be told at once.
+    if (gcl->loop_callbacks > 0) return sync_interest(s);
+    if (std::find(gcl->interest_pending.begin(), gcl->interest_pending.end(), s) !=
+        gcl->interest_pending.end())
+        return 0;
+    ++s->busy; // pinned until the change is applied
+    gcl->interest_pending.push_back(s);
+    return 0;
 }
 
 bool gcl_name_valid(const char *name, const char **ret_problem)
@@ -257,21 +376,12 @@ int gcl_session_create(gcl_handle *gcl, gcl_session_role role, gcl_session **ret
     return 0;
 }
 
-int gcl_session_register_fd(gcl_session *s)
-{
-    if (!s->gcl->fdic) return 0;
-    bail_error(
-        fdic_event_add_fd(s->gcl->fdic, s->fd, 1, 0, s, read_ready, write_ready, s, &s->fd_id));
-    s->fd_want_write = false;
-    return 0;
-}
-
 // The session is connected with its descriptor set: watch it and tell the
 // protocols.
 int gcl_session_became_connected(gcl_session *s)
 {
     s->state = gss_connected;
-    bail_error(gcl_session_register_fd(s));
+    bail_error(gcl_session_interest_changed(s));
     gcl_handle *gcl = s->gcl;
     for (uint32 id = 1; id <= gcl_body_proto_id_max && s->state == gss_connected; ++id) {
         const gcl_body_proto *p = gcl->protos[id].get();
@@ -368,6 +478,9 @@ int gcl_deinit(gcl_handle **gcl_ptr)
 {
     if (!gcl_ptr || !*gcl_ptr) return 0;
     gcl_handle *gcl = *gcl_ptr;
+    // Closed first, so that the registry has dropped every session (and
+    // said so) before any is freed.
+    (void)gcl_shutdown(gcl);
     {
         detail::gcl_handle_guard g(gcl);
         while (!gcl->sessions.empty()) session_destroy(gcl->sessions.back());
@@ -653,7 +766,7 @@ int gcl_session_provider_enable(gcl_session *session)
     s->fd = fd;
     s->socket_path = path;
     s->state = gss_listening;
-    if (const int err = detail::gcl_session_register_fd(s); err != 0) {
+    if (const int err = detail::gcl_session_interest_changed(s); err != 0) {
         (void)gcl_session_close(s);
         return err;
     }
@@ -726,17 +839,10 @@ int gcl_session_close(gcl_session *session)
     }
     s->closing = true;
     gcl_handle *gcl = s->gcl;
-    if (gcl->fdic && s->bw_timer_id != 0) {
-        (void)fdic_event_delete_timer(gcl->fdic, s->bw_timer_id);
-        s->bw_timer_id = 0;
-    }
-    if (gcl->fdic && s->fd_id != 0) {
-        const fdic_event_id id = s->fd_id;
-        s->fd_id = 0;
-        // The registry's close handler tells the owner (reason 5).
-        const int err = fdic_event_delete_fd(gcl->fdic, id);
-        if (err != 0) lc_bail_report_error(err, __func__, __FILE__, __LINE__);
-    }
+    // Unwatching runs the registry's close handler (reason 5), which tells
+    // the owner.
+    const int unwatch_err = detail::gcl_session_interest_changed(s);
+    if (unwatch_err != 0) lc_bail_report_error(unwatch_err, __func__, __FILE__, __LINE__);
     if (!s->outq.empty()) lc_log_basic(LCL_NOTICE, "session %d: closed with output queue", s->id);
     close(s->fd);
     s->fd = -1;
@@ -770,9 +876,11 @@ int gcl_session_free(gcl_session **session)
     if (s->state != gss_closed && s->state != gss_initialized && s->state != gss_none) {
         lc_log_basic(LCL_WARNING, "session %d: free was called without close", s->id);
     }
+    // The close handler must see the session alive: when its report waits
+    // for the locks to go, the session is pinned (busy) and freed after it.
+    (void)gcl_session_close(s);
     if (s->busy > 0) {
         // One of its own calls is on the stack: the last one out frees it.
-        (void)gcl_session_close(s);
         s->free_pending = true;
         return 0;
     }
