@@ -2,10 +2,13 @@
 // rule), greeting and opening services, and a client and a provider in two
 // processes over the real socket path in a private directory.
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "gcl_test_support.h"
@@ -317,6 +320,78 @@ TEST(GclSession, ClientAndProviderInTwoProcessesExchangeFrames)
     struct stat st {
     };
     EXPECT_NE(0, stat(reinterpret_cast<sockaddr_un *>(&a)->sun_path, &st)); // cleaned up
+}
+
+// Each side on its own thread with its own loop, as the daemon's main loop
+// and alarm thread are: a thread sanitizer build checks that the session
+// layer and the event core always take their locks in one order (interest
+// changes both outside the loop and inside its handlers, write interest for
+// a frame larger than the socket takes, and the close report).
+TEST(GclSession, ProviderAndClientOnTwoThreadsExchangeFrames)
+{
+    SocketDir dir;
+    const std::string big(1024 * 1024, 'b');
+    std::mutex mu;
+    std::condition_variable cv;
+    int ready = 0; // 1 listening, -1 failed
+    bool provider_saw_close = false;
+    std::thread provider([&] {
+        Loop loop;
+        gcl_session *listener = nullptr;
+        gcl_session *client = nullptr;
+        gcl_provider_params pp;
+        pp.gpp_provider_name = "threadprov";
+        pp.gpp_accept_func = [](gcl_session *, gcl_session *acc, void *d) {
+            *static_cast<gcl_session **>(d) = acc;
+            return 0;
+        };
+        pp.gpp_accept_data = &client;
+        loop.on_receive = [](gcl_session *s, const Received &r) {
+            (void)gcl_session_send_frame_components(s, test_proto, r.msg_type + 1, r.body.size(),
+                                                    r.body.data());
+        };
+        const bool ok = gcl_session_provider_full_new(loop.gcl, &pp, &listener) == 0 &&
+                        gcl_session_provider_enable(listener) == 0;
+        {
+            std::lock_guard lk(mu);
+            ready = ok ? 1 : -1;
+        }
+        cv.notify_all();
+        if (ok) {
+            loop.run_until([&] { return !loop.closed.empty(); }, 20000);
+        }
+        std::lock_guard lk(mu);
+        provider_saw_close = !loop.closed.empty() && loop.closed.front() == client;
+        gcl_session_free(&listener);
+    });
+    lc_scope_guard join([&] {
+        if (provider.joinable()) provider.join();
+    });
+    {
+        std::unique_lock lk(mu);
+        cv.wait(lk, [&] { return ready != 0; });
+    }
+    ASSERT_EQ(1, ready);
+    {
+        Loop loop;
+        gcl_session *s = nullptr;
+        ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
+        ASSERT_EQ(0, gcl_session_client_connect_by_provider(s, "threadprov", 0));
+        ASSERT_EQ(0, gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 5000));
+        ASSERT_EQ(0, gcl_session_send_frame_components(s, test_proto, 1, 4, "ping"));
+        ASSERT_EQ(0, gcl_session_send_frame_components(s, test_proto, 3, big.size(), big.data()));
+        ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 2; }, 10000));
+        EXPECT_EQ("ping", loop.received[0].body);
+        EXPECT_EQ(2, loop.received[0].msg_type);
+        EXPECT_TRUE(loop.received[1].body == big);
+        EXPECT_EQ(4, loop.received[1].msg_type);
+        ASSERT_EQ(0, gcl_session_close(s));
+        ASSERT_EQ(1u, loop.closed.size()); // reported by the time close returns
+        EXPECT_EQ(s, loop.closed.front());
+        gcl_session_free(&s);
+    }
+    provider.join();
+    EXPECT_TRUE(provider_saw_close);
 }
 
 TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
