@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mgmt/gcl.h"
@@ -120,8 +121,9 @@ struct gcl_handle {
     gcl_options options;
     fdic_context *fdic = nullptr;
     std::recursive_mutex lock;
-    uint32 hold_depth = 0;     // context guards on the holder's stack
-    uint32 loop_callbacks = 0; // registry handlers of this context running
+    uint32 hold_depth = 0;       // context guards on the holder's stack
+    uint32 loop_callbacks = 0;   // registry handlers of this context running,
+    std::thread::id loop_thread; // on this thread
     std::vector<gcl_session *> interest_pending;
     std::array<std::unique_ptr<gcl_body_proto>, gcl_body_proto_id_max + 1> protos;
     std::vector<gcl_session *> sessions;

@@ -260,7 +260,8 @@ gcl_session_guard::gcl_session_guard(gcl_session *s, bool loop_callback)
     }
     ++s_->lock_depth;
     ++gcl_->hold_depth;
-    if (loop_callback_) ++gcl_->loop_callbacks;
+    if (loop_callback_ && gcl_->loop_callbacks++ == 0)
+        gcl_->loop_thread = std::this_thread::get_id();
     ++s_->busy;
 }
 
@@ -314,7 +315,8 @@ int gcl_session_interest_changed(gcl_session *s)
     if (interest_in_line(s)) return 0;
     // The loop runs the registry's handlers with the core lock held: the
     // registry may be told at once.
-    if (gcl->loop_callbacks > 0) return sync_interest(s);
+    if (gcl->loop_callbacks > 0 && gcl->loop_thread == std::this_thread::get_id())
+        return sync_interest(s);
     if (std::find(gcl->interest_pending.begin(), gcl->interest_pending.end(), s) !=
         gcl->interest_pending.end())
         return 0;
