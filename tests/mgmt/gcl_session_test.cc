@@ -360,9 +360,10 @@ TEST(GclSession, ProviderAndClientOnTwoThreadsExchangeFrames)
         if (ok) {
             loop.run_until([&] { return !loop.closed.empty(); }, 20000);
         }
-        std::lock_guard lk(mu);
-        provider_saw_close = !loop.closed.empty() && loop.closed.front() == client;
+        const bool saw = !loop.closed.empty() && loop.closed.front() == client;
         gcl_session_free(&listener);
+        std::lock_guard lk(mu);
+        provider_saw_close = saw;
     });
     lc_scope_guard join([&] {
         if (provider.joinable()) provider.join();
