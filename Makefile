@@ -5,7 +5,10 @@ JOBS ?= $(shell nproc)
 GEN  := -G Ninja
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build build-asan test test-normal test-asan bench fuzz run format clean
+.PHONY: all deps build build-asan build-tsan test test-normal test-asan test-tsan bench fuzz run format clean
+
+# The suites that run code on more than one thread, rerun under ThreadSanitizer.
+TSAN_TESTS := logging_test event_test libevent_wrapper_test qz_mgmt_alarm_test gcl_session_test gcl_frame_test
 
 all: build
 
@@ -20,6 +23,15 @@ build-asan: deps
 	@cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DIPT_SANITIZE=ON -DIPT_BENCH=OFF >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
+build-tsan: deps
+	@cmake -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIPT_TSAN=ON -DIPT_BENCH=OFF >/dev/null
+	@cmake --build build-tsan -j $(JOBS) --target $(TSAN_TESTS)
+
+test-tsan: build-tsan
+	@set -e; for t in $(TSAN_TESTS); do \
+	  echo "== tsan: $$t"; TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/tests/$$t --gtest_brief=1; \
+	done
+
 test-normal: build
 	cd build && ctest $(CTEST_FLAGS)
 
@@ -27,12 +39,13 @@ test-asan: build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
 
-test: test-normal test-asan
+test: test-tsan test-normal test-asan
 
 bench: build
 	@for b in build/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 
-fuzz: deps
+fuzz:
+	@scripts/install-deps.sh --fuzz
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DIPT_SANITIZE=ON -DIPT_FUZZ=ON -DIPT_BENCH=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)

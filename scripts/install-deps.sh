@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs whatever build and test dependency is missing (Debian, as root).
 # Safe to run repeatedly: it does nothing when everything is present.
+# With --fuzz it also brings clang and its sanitizer runtimes (make fuzz).
 set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for pkg in cmake ninja-build g++ make git libgtest-dev googletest libbenchmark-dev \
-           clang libclang-rt-dev util-linux iproute2 procps; do
+pkgs=(cmake ninja-build g++ make git libgtest-dev googletest libbenchmark-dev util-linux procps)
+[ "${1:-}" = --fuzz ] && pkgs+=(clang libclang-rt-dev)
+for pkg in "${pkgs[@]}"; do
     have_pkg "$pkg" || need+=("$pkg")
 done
 
