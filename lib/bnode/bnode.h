@@ -15,8 +15,8 @@
 // attribute array; a binding array owns its bindings.  `_new`, `_dup`,
 // `_copy`, `_detach` and `_str` results belong to the caller (`char *`
 // results are malloc()ed: release them with free()); `_const` and `_quick`
-// results are borrowed and live as long as the binding is not changed.  Every function returns an error code and clears its outputs
-// first unless its comment says otherwise.
+// results are borrowed and live as long as the binding is not changed.  Every function returns an
+// error code and clears its outputs first unless its comment says otherwise.
 #pragma once
 
 #include <cstdarg>

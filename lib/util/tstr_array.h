@@ -37,13 +37,13 @@ struct tstr_array_options {
 [[nodiscard]] int tstr_array_new(tstr_array **ret, const tstr_array_options *opts);
 // New array of exactly `count` character strings taken from `ap` (a null
 // string gives a null slot).
-[[nodiscard]] int tstr_array_new_va(tstr_array **ret, const tstr_array_options *opts,
-                                    uint32 count, va_list ap);
+[[nodiscard]] int tstr_array_new_va(tstr_array **ret, const tstr_array_options *opts, uint32 count,
+                                    va_list ap);
 [[nodiscard]] int tstr_array_new_va_str(tstr_array **ret, const tstr_array_options *opts,
                                         uint32 count, ...);
 // New array of the `argc` strings of `argv`.
-[[nodiscard]] int tstr_array_new_argv(tstr_array **ret, const tstr_array_options *opts,
-                                      int argc, const char *const *argv);
+[[nodiscard]] int tstr_array_new_argv(tstr_array **ret, const tstr_array_options *opts, int argc,
+                                      const char *const *argv);
 // New array with one one-byte element per byte of `chars`.
 [[nodiscard]] int tstr_array_new_charlist(tstr_array **ret, const tstr_array_options *opts,
                                           const char *chars);
@@ -72,8 +72,8 @@ const char *tstr_array_get_str_quick(const tstr_array *arr, uint32 index);
 
 // Index of the first element equal to `s` at or after `start`;
 // lc_err_not_found (index 0) when absent.
-[[nodiscard]] int tstr_array_linear_search_str(const tstr_array *arr, const char *s,
-                                               uint32 start, uint32 *ret_index);
+[[nodiscard]] int tstr_array_linear_search_str(const tstr_array *arr, const char *s, uint32 start,
+                                               uint32 *ret_index);
 // The same by binary search on a sorted array (refused on an unsorted one).
 [[nodiscard]] int tstr_array_binary_search_str(const tstr_array *arr, const char *s,
                                                uint32 *ret_index);
@@ -116,9 +116,8 @@ int tstr_array_print(const tstr_array *arr, const char *prefix);
 [[nodiscard]] int tstr_array_wildcard_match(const tstr_array *pattern, const tstr_array *parts,
                                             tbool *ret);
 // The parts from `start`, "**" allowed.
-[[nodiscard]] int tstr_array_wildcard_match_rel(const tstr_array *pattern,
-                                                const tstr_array *parts, uint32 start,
-                                                tbool *ret);
+[[nodiscard]] int tstr_array_wildcard_match_rel(const tstr_array *pattern, const tstr_array *parts,
+                                                uint32 start, tbool *ret);
 // Unchecked forms: any failure counts as no match.
 tbool tstr_array_wildcard_match_quick(const tstr_array *pattern, const tstr_array *parts);
 tbool tstr_array_wildcard_match_ex_quick(const tstr_array *pattern, const tstr_array *parts,
