@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 GEN  := -G Ninja
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build build-asan build-tsan test test-normal test-asan test-tsan bench fuzz run format clean
+.PHONY: format-check all deps build build-asan build-tsan test test-normal test-asan test-tsan bench fuzz run format clean
 
 # The suites that run code on more than one thread, rerun under ThreadSanitizer.
 TSAN_TESTS := logging_test event_test libevent_wrapper_test qz_mgmt_alarm_test gcl_session_test gcl_frame_test
@@ -39,7 +39,11 @@ test-asan: build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
 
-test: test-tsan test-normal test-asan
+# Formatting is part of the test: one .clang-format for the whole tree.
+format-check: deps
+	@git ls-files '*.cc' '*.h' | xargs clang-format --dry-run -Werror
+
+test: format-check test-tsan test-normal test-asan
 
 bench: build
 	@for b in build/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
