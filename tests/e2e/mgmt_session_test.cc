@@ -20,15 +20,6 @@ namespace
 const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
 const char *const process_level = "/logging/syslog/process/iptrackd/log_level";
 
-std::string cli_path()
-{
-#ifdef IPT_BINARY_DIR
-    return std::string(IPT_BINARY_DIR) + "/tools/mgmtcli";
-#else
-    return "mgmtcli";
-#endif
-}
-
 const char *const test_db = R"(# daemon session test
 set /logging/syslog/action/file/\/var\/log\/messages/facility/all/min_priority string notice
 set /logging/syslog/process/iptrackd/log_level string info
@@ -65,19 +56,8 @@ class MgmtSessionE2e : public E2eTest
     // Runs the client to its end inside the namespace; its standard output.
     std::string cli(const std::vector<std::string> &args)
     {
-        const std::string path = cli_path();
-        const int status = h.run_in_ns([&] {
-            const int out = open("/tmp/cli.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0) return 125;
-            dup2(out, 1);
-            dup2(out, 2);
-            std::vector<char *> argv;
-            argv.push_back(const_cast<char *>(path.c_str()));
-            for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
-            return 127;
-        });
+        const int status =
+            h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.out");
         std::string out;
         EXPECT_EQ(h.read_file("/tmp/cli.out", &out), 0);
         EXPECT_EQ(status, 0) << out;

@@ -17,15 +17,6 @@ namespace
 
 const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
 
-std::string cli_path()
-{
-#ifdef IPT_BINARY_DIR
-    return std::string(IPT_BINARY_DIR) + "/tools/mgmtcli";
-#else
-    return "mgmtcli";
-#endif
-}
-
 struct cli_result {
     int status = -1;
     std::string out;
@@ -50,30 +41,17 @@ class StandinMgmtd : public E2eTest
     // Runs the client to its end inside the namespace.
     cli_result cli(const std::vector<std::string> &args)
     {
-        const std::string path = cli_path();
         cli_result r;
-        r.status = h.run_in_ns([&] {
-            const int out = open("/tmp/cli.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open("/tmp/cli.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0 || err < 0) return 125;
-            dup2(out, 1);
-            dup2(err, 2);
-            std::vector<char *> argv;
-            argv.push_back(const_cast<char *>(path.c_str()));
-            for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
-            return 127;
-        });
+        r.status = h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.err");
         EXPECT_EQ(h.read_file("/tmp/cli.out", &r.out), 0);
         EXPECT_EQ(h.read_file("/tmp/cli.err", &r.err), 0);
         return r;
     }
 
     // Starts a long-running client (watch, serve) whose output goes to `out`.
-    pid_t start_cli(const std::string &args, const std::string &out)
+    pid_t start_cli(const std::vector<std::string> &args, const std::string &out)
     {
-        return h.start("/bin/sh", {"-c", "exec " + cli_path() + " " + args + " >" + out + " 2>&1"});
+        return h.start(E2eHarness::tool_path("mgmtcli"), args, {}, out);
     }
 
     // Waits until the file `path` in the namespace contains `needle`.
@@ -132,10 +110,13 @@ TEST_F(StandinMgmtd, IteratesASubtreeInNameOrder)
 TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 {
     ASSERT_GT(start_mgmtd(example_db), 0);
-    ASSERT_GT(
-        start_cli("-n watcher1 watch -c 3 /mgmtd/notify/dbchange '/qz/iptrackd/**'", "/tmp/w1.out"),
-        0);
-    ASSERT_GT(start_cli("-n watcher2 watch /mgmtd/notify/dbchange '/other/**'", "/tmp/w2.out"), 0);
+    ASSERT_GT(start_cli({"-n", "watcher1", "watch", "-c", "3", "/mgmtd/notify/dbchange",
+                         "/qz/iptrackd/**"},
+                        "/tmp/w1.out"),
+              0);
+    ASSERT_GT(start_cli({"-n", "watcher2", "watch", "/mgmtd/notify/dbchange", "/other/**"},
+                        "/tmp/w2.out"),
+              0);
     std::string w1, w2;
     ASSERT_TRUE(wait_file("/tmp/w1.out", "watching", &w1)) << w1;
     ASSERT_TRUE(wait_file("/tmp/w2.out", "watching", &w2)) << w2;
@@ -165,7 +146,8 @@ TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 TEST_F(StandinMgmtd, StateQueriesGoToTheOwningClient)
 {
     ASSERT_GT(start_mgmtd(example_db), 0);
-    ASSERT_GT(start_cli("-n iptrackd serve -c 1 /qz/iptrackd/state/is_alive string Ready",
+    ASSERT_GT(start_cli({"-n", "iptrackd", "serve", "-c", "1", "/qz/iptrackd/state/is_alive",
+                         "string", "Ready"},
                         "/tmp/serve.out"),
               0);
     std::string served;
@@ -184,8 +166,11 @@ TEST_F(StandinMgmtd, StateQueriesGoToTheOwningClient)
 TEST_F(StandinMgmtd, EventsReachTheSessionsRegisteredForThem)
 {
     ASSERT_GT(start_mgmtd(example_db), 0);
-    ASSERT_GT(start_cli("-n w1 watch -c 1 /qz/tunneld/system/events/if_change", "/tmp/w1.out"), 0);
-    ASSERT_GT(start_cli("-n w2 watch -c 1 /time/notify/zonechange", "/tmp/w2.out"), 0);
+    ASSERT_GT(start_cli({"-n", "w1", "watch", "-c", "1", "/qz/tunneld/system/events/if_change"},
+                        "/tmp/w1.out"),
+              0);
+    ASSERT_GT(start_cli({"-n", "w2", "watch", "-c", "1", "/time/notify/zonechange"}, "/tmp/w2.out"),
+              0);
     std::string w1, w2;
     ASSERT_TRUE(wait_file("/tmp/w1.out", "watching", &w1)) << w1;
     ASSERT_TRUE(wait_file("/tmp/w2.out", "watching", &w2)) << w2;
@@ -336,7 +321,7 @@ TEST_F(StandinMgmtd, EndsCleanlyOnSigtermWithClientsConnected)
 {
     const pid_t pid = start_mgmtd(example_db);
     ASSERT_GT(pid, 0);
-    ASSERT_GT(start_cli("-n watcher watch /mgmtd/notify/dbchange", "/tmp/w.out"), 0);
+    ASSERT_GT(start_cli({"-n", "watcher", "watch", "/mgmtd/notify/dbchange"}, "/tmp/w.out"), 0);
     std::string w;
     ASSERT_TRUE(wait_file("/tmp/w.out", "watching", &w)) << w;
     ASSERT_EQ(cli({"set", "/other/x", "uint32", "1"}).status, 0);

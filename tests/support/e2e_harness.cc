@@ -441,8 +441,47 @@ void E2eHarness::sync()
 
 // ---------------------------------------------------------------------------
 
+namespace
+{
+// Points standard output and error at `path` (created in the current mount
+// namespace); false with errno set on failure.
+bool redirect_output(const std::string &out, const std::string &err)
+{
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (o < 0 || dup2(o, 1) < 0) return false;
+    close(o);
+    if (err == out) return dup2(1, 2) >= 0;
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (e < 0 || dup2(e, 2) < 0) return false;
+    close(e);
+    return true;
+}
+} // namespace
+
+int E2eHarness::run(const std::string &path, const std::vector<std::string> &args,
+                    const std::string &out, const std::string &err)
+{
+    // Opened on the host: the private mounts may hide the build tree.
+    const int exe = open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (exe < 0) {
+        ADD_FAILURE() << "cannot open " << path << ": " << strerror(errno);
+        return -1;
+    }
+    lc_scope_guard close_exe([exe] { close(exe); });
+    std::vector<std::string> argv_s{path};
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &a : argv_s) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return run_in_ns([&] {
+        if (!redirect_output(out, err)) return 125;
+        fexecve(exe, argv.data(), environ);
+        return 127;
+    });
+}
+
 pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> &args,
-                        const std::vector<std::string> &env)
+                        const std::vector<std::string> &env, const std::string &output)
 {
     if (ns_fd_ < 0) {
         ADD_FAILURE() << "start(" << path << ") before a successful setup()";
@@ -491,6 +530,7 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
         // with the test process should it crash.
         if (!err && (setpgid(0, 0) != 0 || prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)) err = errno;
         if (!err && getppid() != parent) err = ESRCH;
+        if (!err && !output.empty() && !redirect_output(output, output)) err = errno;
         if (!err) {
             fexecve(exe, argv.data(), envp.data());
             err = errno;

@@ -101,8 +101,16 @@ class E2eHarness
     // its own process group, with the test's environment plus `env`
     // ("NAME=VALUE", overriding).  Returns the pid, or -1 with a test
     // failure recorded when the program cannot be started.
+    // With `output` (a path in the namespace) the program's standard output
+    // and error go to that file.
     pid_t start(const std::string &path, const std::vector<std::string> &args = {},
-                const std::vector<std::string> &env = {});
+                const std::vector<std::string> &env = {}, const std::string &output = {});
+    // Runs the binary `path` (resolved on the host, like start()) to its end
+    // inside the namespace, its standard output and error written to the
+    // namespace files `out` and `err`; its exit status, or -1 when it could
+    // not run or did not exit normally.
+    int run(const std::string &path, const std::vector<std::string> &args, const std::string &out,
+            const std::string &err);
     // The daemon from this build tree (IPT_BINARY_DIR is defined for every
     // test program, not for this support library, hence inline).
     static std::string daemon_path()
@@ -118,6 +126,15 @@ class E2eHarness
     {
 #ifdef IPT_BINARY_DIR
         return std::string(IPT_BINARY_DIR) + "/sim/" + name;
+#else
+        return name;
+#endif
+    }
+    // A tool from this build tree (tools/<name>/).
+    static std::string tool_path(const std::string &name)
+    {
+#ifdef IPT_BINARY_DIR
+        return std::string(IPT_BINARY_DIR) + "/tools/" + name;
 #else
         return name;
 #endif
