@@ -31,6 +31,11 @@ constexpr uint32 time_str_size = 64;
 
 std::atomic<uint32> g_zone_reloads{0};
 
+// The manual clock of the test seam; real clocks while it is off.
+std::atomic<bool> g_clock_manual{false};
+std::atomic<int64> g_manual_monotonic_us{0};
+std::atomic<int64> g_manual_uptime_ms{0};
+
 int64 floor_div(int64 a, int64 b)
 {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
@@ -443,6 +448,7 @@ lt_time_us lt_curr_time_us()
 
 lt_time_ms lt_sys_uptime_ms()
 {
+    if (g_clock_manual.load(std::memory_order_acquire)) return g_manual_uptime_ms.load();
     return uptime_ms_from(uptime_path);
 }
 
@@ -453,12 +459,31 @@ lt_time_ms lt_sys_uptime_ms_from_for_tests(const char *path)
 
 lt_time_ms lt_sys_monotonic_ms()
 {
-    return clock_us(CLOCK_MONOTONIC) / 1000;
+    return lt_sys_monotonic_us() / 1000;
 }
 
 lt_time_us lt_sys_monotonic_us()
 {
+    if (g_clock_manual.load(std::memory_order_acquire)) return g_manual_monotonic_us.load();
     return clock_us(CLOCK_MONOTONIC);
+}
+
+void lt_clock_set_manual_for_tests(lt_time_us monotonic_us, lt_time_ms uptime_ms)
+{
+    g_manual_monotonic_us.store(monotonic_us);
+    g_manual_uptime_ms.store(uptime_ms);
+    g_clock_manual.store(true, std::memory_order_release);
+}
+
+void lt_clock_advance_for_tests(lt_time_ms ms)
+{
+    g_manual_monotonic_us.fetch_add(ms * 1000);
+    g_manual_uptime_ms.fetch_add(ms);
+}
+
+void lt_clock_restore_for_tests()
+{
+    g_clock_manual.store(false, std::memory_order_release);
 }
 
 // ---------------------------------------------------------------------------
