@@ -146,6 +146,35 @@ int action_inject_response(server *srv, gcl_session *, const bn_request *request
     return 0;
 }
 
+// Closes the "index"-th session (uint32 from 1, in the order they
+// connected; default 1) of the connected client named "client", so that a
+// test can take one of a daemon's sessions away and leave the others.
+int action_close_session(server *srv, gcl_session *, const bn_request *request,
+                         bn_response *response)
+{
+    const bn_binding *b = nullptr;
+    char *text = nullptr;
+    bail_error(bn_request_get_param(request, "client", &b));
+    if (b) bail_error(bn_binding_get_str(b, ba_value, 0, nullptr, &text));
+    const std::string client = text ? text : "";
+    free(text);
+    uint32 index = 1;
+    bail_error(bn_request_get_param(request, "index", &b));
+    uint32 taf = 0;
+    if (b && bn_binding_get_uint32(b, ba_value, &taf, &index) != 0)
+        return bn_response_msg_set_return_code_msg(response, lc_err_bad_type,
+                                                   "\"index\" must be a uint32");
+    gcl_session *target = srv->session_named_nth(client, index);
+    if (!target) {
+        const std::string error =
+            "no session " + std::to_string(index) + " of a client named \"" + client + "\"";
+        return bn_response_msg_set_return_code_msg(response, lc_err_not_found, error.c_str());
+    }
+    lc_log_basic(LCL_INFO, "Closing session %u of %s", index, client.c_str());
+    bail_error(gcl_session_close(target));
+    return 0;
+}
+
 // The other actions of the daemon (route label, tunnel, subnet and VRRP
 // updates) are answered with success and no bindings.
 int action_succeed(server *, gcl_session *, const bn_request *, bn_response *)
@@ -157,6 +186,7 @@ const action_row action_table[] = {
     {MGMTD_INTEREST_ADD_ACTION, action_interest_add},
     {MGMTD_JOURNAL_ACTION, action_journal},
     {MGMTD_INJECT_RESPONSE_ACTION, action_inject_response},
+    {MGMTD_CLOSE_SESSION_ACTION, action_close_session},
     {"/qz/iptrackd/action/ip_mon", action_monitor},
     {"/qz/iptrackd/action/http_mon", action_monitor},
     {"/qz/iptrackd/action/port_mon", action_monitor},
@@ -283,6 +313,17 @@ gcl_session *server::session_named(const std::string &name, gcl_session *except)
         gcl_session_state state = gss_none;
         if (gcl_session_get_state(c.session, &state) != 0 || state != gss_connected) continue;
         if (client_name(c.session) == name) return c.session;
+    }
+    return nullptr;
+}
+
+gcl_session *server::session_named_nth(const std::string &name, uint32 nth)
+{
+    if (name.empty() || nth == 0) return nullptr;
+    for (auto &[id, c] : clients_) {
+        gcl_session_state state = gss_none;
+        if (gcl_session_get_state(c.session, &state) != 0 || state != gss_connected) continue;
+        if (client_name(c.session) == name && --nth == 0) return c.session;
     }
     return nullptr;
 }

@@ -15,7 +15,8 @@
 // is a bool true, every answer to the client named <client> is kept (in
 // order) and sent when a set makes the node false or deletes it; the
 // action "/sim/mgmtd/inject/response" sends a client a response to a
-// request it never made.
+// request it never made, and "/sim/mgmtd/close/session" closes one session
+// of a client (a daemon has more than one, all under its own name).
 //
 // Actions and events that clients send to the rest of the appliance are kept
 // in a bounded journal that the stand-in's own action "/sim/mgmtd/journal"
@@ -42,6 +43,7 @@ namespace mgmtd
 #define MGMTD_SIM_ROOT "/sim/mgmtd"
 #define MGMTD_JOURNAL_ACTION MGMTD_SIM_ROOT "/journal"
 #define MGMTD_INJECT_RESPONSE_ACTION MGMTD_SIM_ROOT "/inject/response"
+#define MGMTD_CLOSE_SESSION_ACTION MGMTD_SIM_ROOT "/close/session"
 // bool nodes /sim/mgmtd/hold/<client>: hold the client's answers back.
 #define MGMTD_HOLD_ROOT MGMTD_SIM_ROOT "/hold"
 // Database nodes that hold the states the probe actions report.
@@ -94,6 +96,9 @@ class server
     // The connected session of the client named `client_name` other than
     // `except`, or null.
     gcl_session *session_named(const std::string &client_name, gcl_session *except);
+    // The `nth` (from 1, in the order they connected) connected session of
+    // the client named `client_name`, or null.
+    gcl_session *session_named_nth(const std::string &client_name, uint32 nth);
 
     // Message handlers (installed on the session layer).
     int on_query_request(gcl_session *session, const bn_request *request);
