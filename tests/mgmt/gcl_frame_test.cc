@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "gcl_test_support.h"
 #include "mgmt/gcl_internal.h"
 #include "support/log_capture.h"
@@ -299,6 +302,41 @@ TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeft)
     write_all(p.peer, bytes.substr(65536));
     ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 1; }));
     EXPECT_EQ(f.body, loop.received[0].body);
+}
+
+TEST(GclFrame, LargeFrameGivesItsInputMemoryBackOnceConsumed)
+{
+    Loop loop;
+    Pair p(loop);
+    FrameBytes big;
+    big.body = std::string(16u << 20, 'b');
+    FrameBytes small;
+    small.seq = 2;
+    small.body = "after";
+    // Written from a second thread: the socket holds far less than 16 MiB.
+    std::thread writer([&] { write_all(p.peer, big.bytes() + small.bytes()); });
+    uint32 peak = 0;
+    const bool done = loop.run_until(
+        [&] {
+            peak = std::max(peak, p.s->in_size);
+            return loop.received.size() == 2;
+        },
+        30000);
+    writer.join();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(big.body.size(), loop.received[0].body.size());
+    EXPECT_EQ("after", loop.received[1].body);
+    EXPECT_GE(peak, 16u << 20);
+    EXPECT_LE(p.s->in_size, gcl_input_keep_max);
+
+    // The session goes on reading with a small buffer.
+    FrameBytes next;
+    next.seq = 3;
+    next.body = "again";
+    write_all(p.peer, next.bytes());
+    ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 3; }));
+    EXPECT_EQ("again", loop.received[2].body);
+    EXPECT_LE(p.s->in_size, gcl_input_keep_max);
 }
 
 TEST(GclFrame, FrameSplitByteByByteIsDeliveredOnceAtItsLastByte)

@@ -13,6 +13,7 @@
 
 #include "gcl_test_support.h"
 #include "support/log_capture.h"
+#include "util/ttime.h"
 
 using namespace gcl_test;
 
@@ -180,18 +181,29 @@ TEST(GclSession, ConnectWithoutRetryFailsAtOnceAndClosesTheSession)
     gcl_session_free(&s);
 }
 
+// The pauses between attempts move the manual clock instead of waiting.
+std::vector<lt_time_ms> g_pauses;
+void record_pause(uint32 ms)
+{
+    g_pauses.push_back(lt_sys_monotonic_ms());
+    lt_clock_advance_for_tests(ms);
+}
+
 TEST(GclSession, ConnectWithRetryMakesSixAttemptsOneAndAHalfSecondsApart)
 {
     SocketDir dir;
     Loop loop;
     LogCapture cap;
+    lt_clock_set_manual_for_tests(1000000, 1000);
+    g_pauses.clear();
+    gcl_set_retry_pause_for_tests(record_pause);
     gcl_session *s = nullptr;
     ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
-    const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(14014, gcl_session_client_connect_by_provider(s, "mgmtd", 1));
-    const auto spent = std::chrono::steady_clock::now() - t0;
-    EXPECT_GE(spent, std::chrono::milliseconds(7500));
-    EXPECT_LT(spent, std::chrono::milliseconds(9000));
+    gcl_set_retry_pause_for_tests(nullptr);
+    lt_clock_restore_for_tests();
+    // Six attempts: five pauses of 1.5 s between them.
+    EXPECT_EQ((std::vector<lt_time_ms>{1000, 2500, 4000, 5500, 7000}), g_pauses);
     EXPECT_EQ(5u, cap.count("Could not connect to provider; delaying and retrying."));
     EXPECT_EQ(1u, cap.count("Failed to connect to provider."));
     EXPECT_EQ(gss_closed, state_of(s));
