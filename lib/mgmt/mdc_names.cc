@@ -180,3 +180,36 @@ int mdc_smprintf_prequeried(const bn_binding_array *bindings, tstring **ret_text
     bail_error(err);
     return mdc_subst_params(ts_str(formatted.get()), bindings, ret_text);
 }
+
+int mdc_get_sequence_among_peers(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
+                                 uint32 *ret_sequence, const char *node_name)
+{
+    detail::mdc_clear_return(ret_code, ret_msg);
+    bail_null(ret_sequence);
+    *ret_sequence = 0;
+    bail_null(mcc);
+    bail_null(node_name);
+
+    owned<tstr_array> parts;
+    bool absolute = false;
+    bail_error(detail::mdc_name_parts(node_name, parts.out(), &absolute));
+    const uint32 n = tstr_array_length_quick(parts.get());
+    if (n == 0) return lc_err_bad_name;
+    const tstring *last = tstr_array_get_quick(parts.get(), n - 1);
+    char *parent_raw = nullptr;
+    bail_error(bn_binding_name_parts_partial_to_name(parts.get(), 0, n - 1, absolute, &parent_raw));
+    lc_malloc_ptr<char> parent{parent_raw};
+
+    owned<tstr_array> peers;
+    // A top-level node's peers are the children of the root.
+    bail_error(mdc_get_binding_children_tstr_array(mcc, ret_code, ret_msg, peers.out(),
+                                                   parent ? parent.get() : "/"));
+    const uint32 m = tstr_array_length_quick(peers.get());
+    for (uint32 i = 0; i < m; ++i) {
+        if (ts_equal(tstr_array_get_quick(peers.get(), i), last)) {
+            *ret_sequence = i + 1;
+            break;
+        }
+    }
+    return 0;
+}

@@ -33,9 +33,9 @@
 #include <string>
 #include <vector>
 
-#include "../../sim/mgmtd/script_words.h"
 #include "mgmt/mdc_misc.h"
 #include "mgmtcli_session.h"
+#include "script_words.h"
 
 namespace
 {
