@@ -717,7 +717,8 @@ namespace
 #define MGMTD_TRAMPOLINE(kind, msg_t, method)                                                      \
     int kind##_cb(gcl_session *session, msg_t *msg, void *data)                                    \
     {                                                                                              \
-        return static_cast<server *>(data)->method(session, msg);                                  \
+        auto *srv = static_cast<server *>(data);                                                   \
+        return srv->tapped(session, msg) ? 0 : srv->method(session, msg);                          \
     }
 MGMTD_TRAMPOLINE(query_request, bn_request, on_query_request)
 MGMTD_TRAMPOLINE(query_response, bn_response, on_query_response)

@@ -100,6 +100,21 @@ class server
     // the client named `client_name`, or null.
     gcl_session *session_named_nth(const std::string &client_name, uint32 nth);
 
+    // A tap for tests that play the stand-in in-process: it sees every
+    // request before the stand-in does, on the loop thread, and returns
+    // true when it has dealt with the request itself.
+    typedef bool (*request_tap)(void *data, gcl_session *session, const bn_request *request);
+    void set_request_tap(request_tap tap, void *data)
+    {
+        tap_ = tap;
+        tap_data_ = data;
+    }
+    bool tapped(gcl_session *session, const bn_request *request)
+    {
+        return tap_ && tap_(tap_data_, session, request);
+    }
+    bool tapped(gcl_session *, const bn_response *) { return false; }
+
     // Message handlers (installed on the session layer).
     int on_query_request(gcl_session *session, const bn_request *request);
     int on_query_response(gcl_session *session, const bn_response *response);
@@ -147,6 +162,8 @@ class server
 
     lew_context *loop_;
     node_db *db_;
+    request_tap tap_ = nullptr;
+    void *tap_data_ = nullptr;
     fdic_libevent_context *adapter_ = nullptr;
     fdic_context *fdic_ = nullptr;
     gcl_handle *gcl_ = nullptr;
