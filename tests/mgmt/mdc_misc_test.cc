@@ -263,6 +263,8 @@ TEST(MonDispatch, AnswersEachNodeBySubOperation)
         << cap.dump();
     EXPECT_TRUE(cap.contains(
         "Unexpected query subop 0; ignoring request for binding /qz/iptrackd/state/none"));
+    EXPECT_EQ(lc_err_unexpected_null,
+              mdc_dispatch_mon_request(nullptr, req.get(), get_handler, &h, nullptr, nullptr));
 
     owned<bn_response> back = over_wire(resp.get());
     uint16 type = 0;
@@ -408,6 +410,29 @@ TEST(MdcNames, RootSynthesisAndSubstitution)
     EXPECT_STREQ("mgr m1 costs $5 $open", ts_str(out.get()));
     EXPECT_EQ(lc_err_not_found, mdc_subst_params("$nope$", params.get(), out.out()));
     EXPECT_EQ(nullptr, out.get());
+}
+
+TEST_F(Client, SequenceAmongPeersCountsTheParentsChildrenInNameOrder)
+{
+    r.add("/users/carol/uid", bt_uint32, "3");
+    r.add("/users/alice/uid", bt_uint32, "1");
+    r.add("/users/bob/uid", bt_uint32, "2");
+    r.add("/top", bt_string, "t");
+    uint32 seq = 9;
+    ASSERT_EQ(0, mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/users/bob"));
+    EXPECT_EQ(2u, seq);
+    EXPECT_EQ("/users", name_of(node_of(r.last(), 0)->binding));
+    EXPECT_EQ(bqso_iterate, node_of(r.last(), 0)->subop);
+    ASSERT_EQ(0, mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/users/carol"));
+    EXPECT_EQ(3u, seq);
+    ASSERT_EQ(0, mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/users/dave"));
+    EXPECT_EQ(0u, seq);
+    // A top-level node counts among the root's children ("/top", "/users").
+    ASSERT_EQ(0, mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/users"));
+    EXPECT_EQ(2u, seq);
+    EXPECT_EQ(lc_err_bad_name,
+              mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/"));
+    EXPECT_EQ(0u, seq);
 }
 
 TEST_F(Client, SmprintfReadsEachNamedNodeOnce)

@@ -63,6 +63,8 @@ class TestMgmtd
     int answer(gcl_session *session, const bn_request *req);
 
     mgmtd::server *server() { return server_.get(); }
+    // The database (stand-in's thread, or before start()).
+    mgmtd::node_db *db() { return &db_; }
 
     // Sees each request first (set before the requests arrive).
     Intercept intercept;
