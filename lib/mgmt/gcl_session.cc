@@ -9,6 +9,8 @@
 // gcl_session_guard).
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -269,8 +271,8 @@ int gcl_session_interest_changed(gcl_session *s)
     if (std::find(gcl->interest_pending.begin(), gcl->interest_pending.end(), s) !=
         gcl->interest_pending.end())
         return 0;
+    bail_null(lc_grow(gcl, [&] { gcl->interest_pending.push_back(s); }));
     ++s->busy; // pinned until the change is applied
-    gcl->interest_pending.push_back(s);
     return 0;
 }
 
@@ -303,14 +305,19 @@ int gcl_session_create(gcl_handle *gcl, gcl_session_role role, gcl_session **ret
         lc_log_basic(LCL_WARNING, "Too many sessions: %u", gcl->options.go_max_sessions);
         return lc_err_no_space;
     }
-    auto *s = new gcl_session;
+    // Held here until it is in the context's list; from then on the
+    // context owns it and session_destroy releases it.
+    std::unique_ptr<gcl_session> holder{new (std::nothrow) gcl_session};
+    bail_null(holder.get());
+    gcl_session *s = holder.get();
     s->gcl = gcl;
     s->id = gcl->next_session_id++;
     s->role = role;
     s->state = gss_initialized;
     s->bwlimit = gcl->options.go_default_bwlimit;
     if (s->bwlimit) s->bw_budget = gcl_bw_tick_budget(s->bwlimit);
-    gcl->sessions.push_back(s);
+    bail_null(lc_grow(gcl, [&] { gcl->sessions.push_back(s); }));
+    holder.release();
     for (uint32 id = 1; id <= gcl_body_proto_id_max; ++id) {
         const gcl_body_proto *p = gcl->protos[id].get();
         if (!p) continue;
@@ -361,7 +368,8 @@ int gcl_init(gcl_handle **ret_gcl, const gcl_options *options, fdic_context *fdi
     bail_null(ret_gcl);
     *ret_gcl = nullptr;
     bail_null(options);
-    owned<gcl_handle> gcl{new gcl_handle};
+    owned<gcl_handle> gcl{new (std::nothrow) gcl_handle};
+    bail_null(gcl.get());
     gcl->options = *options;
     gcl->fdic = fdic;
     bail_error(detail::gcl_admin_register(gcl.get()));
@@ -415,7 +423,8 @@ int gcl_register_body_protocol(gcl_handle *gcl, const gcl_body_proto *proto)
                      int(proto->gbp_id));
         return lc_err_exists;
     }
-    gcl->protos[proto->gbp_id] = std::make_unique<gcl_body_proto>(*proto);
+    gcl->protos[proto->gbp_id].reset(new (std::nothrow) gcl_body_proto(*proto));
+    bail_null(gcl->protos[proto->gbp_id].get());
     const gcl_body_proto *p = gcl->protos[proto->gbp_id].get();
     for (gcl_session *s : gcl->sessions) {
         if (p->gbp_session_new)

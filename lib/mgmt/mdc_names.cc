@@ -14,12 +14,11 @@ int mdc_get_root_name(const char *node_name, tstring **ret_root)
     owned<tstr_array> parts;
     bool absolute = false;
     bail_error(bn_binding_name_to_parts(node_name, parts.out(), &absolute));
-    char *root = nullptr;
+    char *raw = nullptr;
     if (tstr_array_length_quick(parts.get()) > 0)
-        bail_error(bn_binding_name_parts_partial_to_name(parts.get(), 0, 1, true, &root));
-    const int err = ts_new_str(ret_root, root ? root : "/");
-    free(root);
-    bail_error(err);
+        bail_error(bn_binding_name_parts_partial_to_name(parts.get(), 0, 1, true, &raw));
+    lc_malloc_ptr<char> root{raw};
+    bail_error(ts_new_str(ret_root, root ? root.get() : "/"));
     return 0;
 }
 
@@ -42,12 +41,11 @@ int mdc_path_synth_from_bindings(const bn_binding_array *bindings, const char *b
         if (!b) return lc_err_not_found;
         owned<tstring> value;
         bail_error(bn_binding_get_tstr(b, ba_value, 0, nullptr, value.out()));
-        char *joined = nullptr;
+        char *raw = nullptr;
         bail_error(bn_binding_name_append_part(ts_str(name.get()), value ? ts_str(value.get()) : "",
-                                               &joined));
-        const int err = ts_put_str(name.get(), joined);
-        free(joined);
-        bail_error(err);
+                                               &raw));
+        lc_malloc_ptr<char> joined{raw};
+        bail_error(ts_put_str(name.get(), joined.get()));
     }
     *ret_name = name.release();
     return 0;

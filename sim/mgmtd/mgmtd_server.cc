@@ -153,11 +153,11 @@ int action_close_session(server *srv, gcl_session *, const bn_request *request,
                          bn_response *response)
 {
     const bn_binding *b = nullptr;
-    char *text = nullptr;
+    char *raw = nullptr;
     bail_error(bn_request_get_param(request, "client", &b));
-    if (b) bail_error(bn_binding_get_str(b, ba_value, 0, nullptr, &text));
-    const std::string client = text ? text : "";
-    free(text);
+    if (b) bail_error(bn_binding_get_str(b, ba_value, 0, nullptr, &raw));
+    const lc_malloc_ptr<char> text{raw};
+    const std::string client = text ? text.get() : "";
     uint32 index = 1;
     bail_error(bn_request_get_param(request, "index", &b));
     uint32 taf = 0;
