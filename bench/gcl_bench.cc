@@ -29,6 +29,7 @@
 #include "event/libevent_wrapper.h"
 #include "mgmt/bnode_proto.h"
 #include "mgmt/gcl.h"
+#include "mgmt/mdc_transport.h"
 
 namespace
 {
@@ -223,7 +224,8 @@ template <typename Rounds> void with_session(benchmark::State &state, Rounds rou
         gcl_session *s = nullptr;
         if (gcl_session_client_new(st.gcl, "benchclient", nullptr, 0, &s) ||
             gcl_session_client_connect_by_provider(s, "benchprov", 1) ||
-            gcl_session_client_open_service_blocking(s, bn_service_mgmt, 2, nullptr, 0, 5000)) {
+            gcl_session_client_open_service_blocking(s, mdc_mgmt_service_id, mdc_mgmt_service_arg,
+                                                     nullptr, gcl_flags_none, 5000)) {
             state.SkipWithError("could not open the session");
         } else {
             rounds(state, st, s);
