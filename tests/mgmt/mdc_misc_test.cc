@@ -2,10 +2,6 @@
 // the name utilities of the management client.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "mdc_test_fixture.h"
 #include "support/log_capture.h"
 
@@ -452,44 +448,4 @@ TEST_F(Client, SmprintfReadsEachNamedNodeOnce)
     add(pre.get(), "/a", bt_string, "x");
     ASSERT_EQ(0, mdc_smprintf_prequeried(pre.get(), text.out(), "%d$/a$", 4));
     EXPECT_STREQ("4x", ts_str(text.get()));
-}
-
-// ---------------------------------------------------------------------------
-// The seeds of the fuzz target (fuzz/corpus/mdc_request) are real messages
-// of each kind: each decodes and is taken apart or answered in full.
-
-TEST(MdcSeeds, EachSeedIsTakenApartOrAnswered)
-{
-    namespace fs = std::filesystem;
-    const fs::path root = fs::path(IPT_SOURCE_DIR) / "fuzz" / "corpus" / "mdc_request";
-    size_t seen = 0;
-    for (const auto &entry : fs::directory_iterator(root)) {
-        SCOPED_TRACE(entry.path().filename().string());
-        std::ifstream f(entry.path(), std::ios::binary);
-        const std::vector<uint8> in((std::istreambuf_iterator<char>(f)),
-                                    std::istreambuf_iterator<char>());
-        owned<bn_request> msg;
-        ASSERT_EQ(0, bn_request_msg_deserialize(in.data(), uint32(in.size()), msg.out()));
-        if (msg->msg_type == bbmt_query_request) {
-            Handlers h;
-            owned<bn_response> resp;
-            ASSERT_EQ(0, mdc_mon_build_response(msg.get(), get_handler, &h, iterate_handler, &h,
-                                                resp.out()));
-            EXPECT_EQ(2u, h.calls.size());
-        } else {
-            owned<bn_binding_array> bindings, prev, next;
-            ASSERT_EQ(0, bn_request_get(msg.get(), nullptr, nullptr, bindings.out(), nullptr,
-                                        nullptr, nullptr));
-            ASSERT_EQ(
-                0, mdc_event_config_change_notif_extract(bindings.get(), prev.out(), next.out()));
-            owned<tstring> action;
-            owned<bn_binding_array> params;
-            const int err =
-                mdc_event_action_notif_extract(bindings.get(), action.out(), params.out());
-            // Each event seed is one of the two kinds.
-            EXPECT_NE(err == 0, bn_binding_array_length_quick(next.get()) > 0);
-        }
-        ++seen;
-    }
-    EXPECT_EQ(3u, seen);
 }
