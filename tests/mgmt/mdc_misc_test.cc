@@ -1,8 +1,8 @@
 // Notifications, answers to forwarded queries, the registration tree and
 // the name utilities of the management client.
-#include <gtest/gtest.h>
 #include "mdc_test_fixture.h"
 #include "support/log_capture.h"
+#include <gtest/gtest.h>
 
 using namespace mdc_test;
 
