@@ -273,11 +273,16 @@ int attach(const char *name, bool writable, bool quiet_repeats, const char *fn, 
     }
     const uint64 file_size = uint64(st.st_size);
     const bool cloudpath = strcmp(name, QZ_SHM_CLOUDPATH) == 0;
-    if (cloudpath ? file_size < ipsla_block_size : file_size < qz_shm_hdr_size) {
+    if (cloudpath && file_size < ipsla_block_size) {
         if (!quiet)
-            lc_log_basic(LCL_ERR, "%s: shared memory block %s is short: %llu bytes", fn, full,
-                         (unsigned long long)file_size);
+            lc_log_basic(LCL_ERR, "%s: shared memory block %s is short: %llu bytes, %u needed", fn,
+                         full, (unsigned long long)file_size, ipsla_block_size);
         return failed(lc_err_bad_file);
+    }
+    if (!cloudpath && file_size < qz_shm_hdr_size) {
+        // Refused before anything is mapped; the header check says why.
+        header_info h{};
+        return failed(check_header(nullptr, file_size, kind_of_name(name), fn, full, quiet, &h));
     }
     const size_t map_len = cloudpath ? ipsla_block_size : size_t(file_size);
     void *map =
