@@ -386,6 +386,8 @@ enum bn_attrib_encoding : uint32 {
     bae_string = 4,  // string or binary buffer
 };
 constexpr uint32 bn_attrib_wire_header_size = 16;
+// Where the type lies in a record: readers pick the copy function by it.
+constexpr uint32 bn_attrib_wire_type_offset = 8;
 
 // Appends the record of `attrib` to `buf`.
 typedef int (*bn_attrib_copy_out_func)(const bn_attrib *attrib, tbuf *buf);

@@ -72,6 +72,8 @@ template <class T> class owned
     T *operator->() const noexcept { return p_; }
     T &operator*() const noexcept { return *p_; }
     explicit operator bool() const noexcept { return p_ != nullptr; }
+    // So that bail_null can check an owner straight after `new (std::nothrow)`.
+    friend bool operator==(const owned &o, std::nullptr_t) noexcept { return o.p_ == nullptr; }
     // Address of the held pointer, for `_new(&ret)` style out-parameters;
     // whatever was held is released first.
     T **out() noexcept

@@ -13,6 +13,7 @@
 #include "mgmt/bnode_proto.h"
 #include "mgmt/bnode_proto_internal.h"
 #include "mgmt/gcl.h"
+#include "util/byte_cursor.h"
 
 namespace
 {
@@ -152,7 +153,8 @@ int on_frame(gcl_session *session, const gcl_frame_info *frame, const uint8 *bod
     const auto *state = static_cast<const session_state *>(session_data);
 
     // The message names its service in its first two bytes.
-    const uint32 service = frame->gfi_body_len >= 2 && body ? uint32(body[0] << 8 | body[1]) : 0;
+    uint16 service = 0;
+    if (body) (void)lc_byte_reader(body, frame->gfi_body_len).be16(&service);
     tbool open = false;
     if (gcl_session_get_service_id_open(session, service, &open) != 0 || !open) {
         uint32 current = 0;
