@@ -50,10 +50,12 @@ int short_record()
 
 int write_header(const bn_attrib *a, lc_tbuf_writer &w)
 {
-    bail_error(w.be32(encoding_of(a->type)));
-    bail_error(w.be32(a->attribute_id));
-    bail_error(w.be32(a->type));
-    bail_error(w.be32(a->type_flags));
+    lc_byte_writer rec;
+    bail_error(w.record(off_value, &rec));
+    const bool ok = rec.put_at<be>(off_encoding, encoding_of(a->type)) &&
+                    rec.put_at<be>(off_id, a->attribute_id) && rec.put_at<be>(off_type, a->type) &&
+                    rec.put_at<be>(off_flags, a->type_flags);
+    bail_require(ok);
     return 0;
 }
 
@@ -114,8 +116,7 @@ int copy_out_bytes(const bn_attrib *a, tbuf *buf, const void *bytes, uint32 len)
 {
     lc_tbuf_writer w(buf);
     bail_error(write_header(a, w));
-    bail_error(w.be32(len));
-    return w.bytes(bytes, len);
+    return w.counted_be32(bytes, len);
 }
 
 int copy_out_string(const bn_attrib *a, tbuf *buf)

@@ -60,15 +60,9 @@ bool has_node_body(uint16 type)
 // Writing
 
 // A string: its length and its bytes.
-int write_str(lc_tbuf_writer &w, const char *text, uint32 n)
-{
-    bail_error(w.be32(n));
-    return w.bytes(text, n);
-}
-
 int write_str(lc_tbuf_writer &w, const tstring *ts)
 {
-    return ts ? write_str(w, ts_str(ts), ts_length(ts)) : w.be32(0);
+    return ts ? w.counted_be32(ts->buf, ts->length) : w.be32(0);
 }
 
 int write_attribs(lc_tbuf_writer &w, const bn_binding *b)
@@ -106,17 +100,17 @@ int write_part(void *ctx, const char *token, uint32 len)
 {
     auto *ps = static_cast<part_sink *>(ctx);
     if (ps->count++ == 0) ps->first_len = len;
-    return write_str(*ps->w, token, len);
+    return ps->w->counted_be32(token, len);
 }
 
 int write_name_parts(lc_tbuf_writer &w, const tstring *name)
 {
-    const char *text = ts_str(name);
+    const char *text = name->buf;
     bail_error(w.u8(text[0] == '/' ? 1 : 0));
     uint32 count_off = 0;
     bail_error(w.hole_be32(&count_off));
     part_sink ps{&w, 0, 0};
-    bail_error(detail::ts_tokenize_each(text, uint32(strnlen(text, ts_length(name))), '/', '\\', 0,
+    bail_error(detail::ts_tokenize_each(text, uint32(strnlen(text, name->length)), '/', '\\', 0,
                                         bn_name_tokenize_options, write_part, &ps));
     // As the splitter does: a single empty part is no part at all.
     if (ps.count == 1 && ps.first_len == 0) {
@@ -306,10 +300,7 @@ int read_str(lc_byte_reader &r, tstring **ret, bool keep_empty)
     const uint8 *text = nullptr;
     if (!(r.be32(&n) && r.view(n, &text))) return short_message();
     if (n == 0 && !keep_empty) return 0;
-    owned<tstring> ts;
-    bail_error(ts_new_size(ts.out(), n + 1));
-    bail_error(ts_append_buffer(ts.get(), text, n));
-    *ret = ts.release();
+    bail_error(detail::ts_new_buffer(ret, reinterpret_cast<const char *>(text), n));
     return 0;
 }
 

@@ -354,6 +354,36 @@ class lc_tbuf_writer
         if (n > uint32(INT32_MAX)) return lc_err_no_buffer_space;
         return tb_append_buf(buf_, p, int32(n));
     }
+    // Appends a 32-bit big-endian length and then `n` bytes: the counted
+    // strings and values of the wire formats.
+    [[nodiscard]] int counted_be32(const void *p, uint32 n) noexcept
+    {
+        if (fits_in_place(size_t(4) + n)) [[likely]] {
+            lc_bytes::store<lc_bytes::order::big>(buf_->bytes + buf_->length, n);
+            if (n) std::memcpy(buf_->bytes + buf_->length + 4, p, n);
+            advance(size_t(4) + n);
+            return 0;
+        }
+        const int err = be32(n);
+        return err ? err : bytes(p, n);
+    }
+    // Appends room for a fixed record of `n` bytes and gives a writer over
+    // it, for layouts written at named offsets.  The caller writes every
+    // byte of the record: the room is not cleared.
+    [[nodiscard]] int record(uint32 n, lc_byte_writer *ret) noexcept
+    {
+        if (!fits_in_place(n)) {
+            if (n > uint32(INT32_MAX)) return lc_err_no_buffer_space;
+            const uint32 at = offset();
+            const int err = tb_append_bytes(buf_, 0, n);
+            if (err) return err;
+            *ret = lc_byte_writer(buf_->bytes + at, n);
+            return 0;
+        }
+        *ret = lc_byte_writer(buf_->bytes + buf_->length, n);
+        advance(n);
+        return 0;
+    }
     // Appends a 32-bit big-endian placeholder and gives its offset.
     [[nodiscard]] int hole_be32(uint32 *ret_offset) noexcept
     {

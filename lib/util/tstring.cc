@@ -67,6 +67,16 @@ int check_max(uint64 length)
     return 0;
 }
 
+} // namespace
+
+int detail::ts_check_length(uint64 length)
+{
+    return check_max(length);
+}
+
+namespace
+{
+
 int realloc_to(tstring *ts, uint64 new_size)
 {
     if (new_size == ts->size) return 0;
@@ -843,187 +853,4 @@ bool ts_char_is_lowercase(const tstring *ts, uint32 index)
 bool ts_char_is_uppercase(const tstring *ts, uint32 index)
 {
     return ts && index < ts->length && isupper(static_cast<unsigned char>(ts->buf[index]));
-}
-
-// ---------------------------------------------------------------------------
-// Tokenising, escaping, joining
-
-int detail::ts_tokenize_each(const char *s, uint32 len, char sep, char esc, char quote,
-                             uint32 options, ts_token_sink sink, void *ctx)
-{
-    bail_null(sink);
-    if (sep == '\0' || sep == esc || sep == quote || (esc != '\0' && esc == quote)) {
-        lc_log_basic(LCL_ERR, "called with invalid chars: %d %d %d\n", sep, esc, quote);
-        return lc_err_generic_error;
-    }
-    if (len > 0) bail_null(s);
-
-    std::string tok;
-    bool in_quotes = false;
-    bool store_last = true;
-    uint32 count = 0;
-    auto emit = [&]() -> int {
-        ++count;
-        const int err = sink(ctx, tok.data(), static_cast<uint32>(tok.size()));
-        tok.clear();
-        return err;
-    };
-
-    uint32 i = 0;
-    while (i < len) {
-        const char c = s[i];
-        if (esc != '\0' && c == esc) {
-            if (i + 1 >= len) {
-                tok += c; // a trailing escape stands for itself
-                ++i;
-                continue;
-            }
-            const char next = s[i + 1];
-            if (next == sep || next == esc || (quote != '\0' && next == quote)) {
-                tok += next;
-            } else {
-                tok += c;
-                tok += next;
-            }
-            i += 2;
-            continue;
-        }
-        if (quote != '\0' && c == quote) {
-            in_quotes = !in_quotes;
-            if (options & ts_tokenize_keep_quotes) tok += c;
-            ++i;
-            continue;
-        }
-        if (c == sep && !in_quotes) {
-            const uint32 run_start = i;
-            // Without 0x04 a run of separators acts as its last one.
-            if (!(options & ts_tokenize_empty_tokens))
-                while (i + 1 < len && s[i + 1] == sep) ++i;
-            const bool last = i + 1 == len;
-            ++i;
-            if (last && (options & ts_tokenize_no_trailing_empty)) store_last = false;
-            if (run_start == 0 && (options & ts_tokenize_no_leading_empty)) continue;
-            if (const int err = emit()) return err;
-            continue;
-        }
-        // Plain bytes up to the next special one, in one go.
-        uint32 j = i + 1;
-        while (j < len && s[j] != sep && !(esc != '\0' && s[j] == esc) &&
-               !(quote != '\0' && s[j] == quote))
-            ++j;
-        tok.append(s + i, j - i);
-        i = j;
-    }
-    if (in_quotes && (options & ts_tokenize_keep_quotes) && !(options & ts_tokenize_no_close_quote))
-        tok += quote;
-    if (store_last) {
-        if (const int err = emit()) return err;
-    }
-    if (count == 0 && !(options & ts_tokenize_null_if_empty)) {
-        if (const int err = emit()) return err;
-    }
-    return 0;
-}
-
-namespace
-{
-
-// Escapes `len` bytes of `s` into `out` (whose room is reserved by the
-// caller's estimate; grows without shrinking).
-int escape_into(tstring *out, const char *s, uint32 len, char sep, char esc, char quote)
-{
-    auto put = [&](char c) -> int {
-        if (out->length + 2 > out->size) bail_error(reserve(out, uint64{out->length} + 1));
-        out->buf[out->length++] = c;
-        return 0;
-    };
-    for (uint32 i = 0; i < len; ++i) {
-        const char c = s[i];
-        if (esc == '\0') {
-            bail_error(put(c));
-        } else if (sep != '\0' && c == sep) {
-            bail_error(put(esc));
-            bail_error(put(c));
-        } else if (c == esc) {
-            // A trailing escape is doubled too: in a joined name the separator
-            // follows it.
-            const bool end = i + 1 == len;
-            const char next = end ? '\0' : s[i + 1];
-            bail_error(put(esc));
-            if (end || next == esc || (sep != '\0' && next == sep) ||
-                (quote != '\0' && next == quote))
-                bail_error(put(esc));
-        } else if (quote != '\0' && c == quote) {
-            bail_error(put(esc));
-            bail_error(put(c));
-        } else {
-            bail_error(put(c));
-        }
-    }
-    return 0;
-}
-
-uint64 with_margin(uint64 n)
-{
-    return n + n / 16;
-}
-
-} // namespace
-
-int ts_insert_escape_str(const char *s, char special, char esc, char quote, char **ret)
-{
-    bail_null(ret);
-    *ret = nullptr;
-    bail_null(s);
-    bail_require(special != '\0' || esc != '\0' || quote != '\0');
-    const size_t n = strlen(s);
-    bail_error(check_max(2 * uint64{n}));
-    owned<tstring> out;
-    bail_error(new_with_size(out.out(), needed_for(2 * uint64{n})));
-    bail_error(escape_into(out.get(), s, static_cast<uint32>(n), special, esc, quote));
-    out->buf[out->length] = '\0';
-    tstring *raw = out.release();
-    *ret = raw->buf;
-    free(raw);
-    return 0;
-}
-
-int detail::ts_join_each(uint32 count, ts_part_getter get, const void *ctx, char sep, char esc,
-                         char quote, uint32 options, tstring **ret)
-{
-    bail_null(ret);
-    *ret = nullptr;
-    bail_null(get);
-    bail_require(!(sep == '\0' && options != 0));
-
-    uint64 total = 0;
-    for (uint32 i = 0; i < count; ++i) {
-        const tstring *p = get(ctx, i);
-        if (p) total += p->length;
-    }
-    const uint64 presize = std::min<uint64>(with_margin(count + 4 + total), ts_size_max);
-    owned<tstring> out;
-    bail_error(new_with_size(out.out(), presize));
-
-    bool first = true;
-    for (uint32 i = 0; i < count; ++i) {
-        const tstring *p = get(ctx, i);
-        const uint32 plen = p ? p->length : 0;
-        if (plen == 0 && (options & ts_join_skip_empty)) continue;
-        if (!first && sep != '\0') {
-            bail_error(reserve(out.get(), uint64{out->length} + 1));
-            out->buf[out->length++] = sep;
-        }
-        first = false;
-        if (plen > 0) bail_error(escape_into(out.get(), p->buf, plen, sep, esc, quote));
-    }
-    if ((options & ts_join_leading_sep) && (out->length == 0 || out->buf[0] != sep)) {
-        bail_error(reserve(out.get(), uint64{out->length} + 1));
-        memmove(out->buf + 1, out->buf, out->length);
-        out->buf[0] = sep;
-        ++out->length;
-    }
-    settle(out.get(), out->length);
-    *ret = out.release();
-    return 0;
 }
