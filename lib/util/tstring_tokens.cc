@@ -131,16 +131,24 @@ int tokenize_into(const char *s, uint32 len, char sep, char esc, char quote, uin
 // returns its length, so that one rule both sizes and fills a result.
 uint64 escape_to(char *out, const char *s, uint32 len, char sep, char esc, char quote)
 {
-    if (esc == '\0') {
-        if (out && len) memcpy(out, s, len);
-        return len;
+    // Most parts hold nothing to escape: find the first byte that may need it
+    // and copy everything before it at once.
+    uint32 plain = 0;
+    if (esc != '\0') {
+        while (plain < len && s[plain] != esc && (sep == '\0' || s[plain] != sep) &&
+               (quote == '\0' || s[plain] != quote))
+            ++plain;
+    } else {
+        plain = len;
     }
-    uint64 n = 0;
+    if (out && plain) memcpy(out, s, plain);
+    if (plain == len) return len;
+    uint64 n = plain;
     auto put = [&](char c) {
         if (out) out[n] = c;
         ++n;
     };
-    for (uint32 i = 0; i < len; ++i) {
+    for (uint32 i = plain; i < len; ++i) {
         const char c = s[i];
         if (sep != '\0' && c == sep) {
             put(esc);

@@ -242,6 +242,31 @@ TEST_F(TbufWriter, GrowsPastTheRoomItStartedWith)
     EXPECT_EQ(w.bytes(nullptr, 0), 0);
 }
 
+TEST_F(TbufWriter, CountedValuesAndRecordsInPlaceAndPastTheRoom)
+{
+    lc_tbuf_writer w(buf.get());
+    ASSERT_EQ(w.counted_be32("ab", 2), 0);
+    ASSERT_EQ(w.counted_be32(nullptr, 0), 0);
+    lc_byte_writer rec;
+    ASSERT_EQ(w.record(6, &rec), 0);
+    ASSERT_TRUE(rec.put_at<order::big>(2, uint32(0x01020304u)));
+    ASSERT_TRUE(rec.put_at<order::little>(0, uint16(0x0605)));
+    EXPECT_FALSE(rec.put_at<order::big>(4, uint32(0))); // bounded by the record
+    EXPECT_EQ(bytes(), (std::vector<uint8>{0, 0, 0, 2, 'a', 'b', 0, 0, 0, 0, 5, 6, 1, 2, 3, 4}));
+
+    // Past the room the tbuf grows and the same bytes come out.
+    const std::string big(2 * buf->size, 'q');
+    const uint32 before = w.offset();
+    ASSERT_EQ(w.counted_be32(big.data(), uint32(big.size())), 0);
+    ASSERT_EQ(w.record(3 * buf->size, &rec), 0);
+    EXPECT_EQ(rec.remaining(), size_t(buf->length - before - 4 - big.size()));
+    ASSERT_TRUE(rec.fill(0x11, rec.remaining()));
+    EXPECT_EQ(buf->bytes[before + 3], big.size() & 0xff);
+    EXPECT_EQ(buf->bytes[before + 4], 'q');
+    EXPECT_EQ(buf->bytes[buf->length - 1], 0x11);
+    EXPECT_EQ(buf->bytes[buf->length], 0);
+}
+
 TEST_F(TbufWriter, ConstantBufferRefusesAppendAndPatch)
 {
     static const uint8 fixed[4] = {1, 2, 3, 4};
