@@ -43,7 +43,8 @@ void free_globals(void *data)
 int on_session_new(gcl_session *, void *, void **ret_state)
 {
     bail_null(ret_state);
-    *ret_state = new session_state{};
+    *ret_state = new (std::nothrow) session_state{};
+    bail_null(*ret_state);
     return 0;
 }
 
@@ -231,19 +232,18 @@ int gcl_bn_init(gcl_handle *gcl)
     gcl_body_proto p;
     p.gbp_id = gcl_body_proto_bnode;
     snprintf(p.gbp_name, sizeof p.gbp_name, "bnode");
-    auto *globals = new proto_globals{};
-    p.gbp_data = globals;
+    // The protocol owns its globals only once registered.
+    std::unique_ptr<proto_globals> globals{new (std::nothrow) proto_globals{}};
+    bail_null(globals);
+    p.gbp_data = globals.get();
     p.gbp_data_free = free_globals;
     p.gbp_session_new = on_session_new;
     p.gbp_session_free = on_session_free;
     // Every service slot: the handler itself tells an open service from
     // one that is not.
     for (auto &h : p.gbp_service_handlers) h = on_frame;
-    const int err = gcl_register_body_protocol(gcl, &p);
-    if (err) {
-        delete globals;
-        bail_error(err);
-    }
+    bail_error(gcl_register_body_protocol(gcl, &p));
+    (void)globals.release();
     return 0;
 }
 

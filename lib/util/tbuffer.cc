@@ -181,7 +181,8 @@ void store_len(uint8 *p, uint32 v, bool swap)
 
 int new_record(tbuf **ret)
 {
-    *ret = new tbuf{};
+    *ret = new (std::nothrow) tbuf{};
+    bail_null(*ret);
     (*ret)->owns_storage = 1;
     return 0;
 }
@@ -288,7 +289,8 @@ int tb_new_buf_const(tbuf **ret, const void *bytes, int32 len)
     *ret = nullptr;
     uint32 n = 0;
     bail_error(resolve_len(bytes, len, &n));
-    owned<tbuf> buf{new tbuf{}};
+    owned<tbuf> buf{new (std::nothrow) tbuf{}};
+    bail_null(buf);
     // The flag, not the pointer type, keeps these bytes from being written.
     buf->bytes = static_cast<uint8 *>(const_cast<void *>(bytes));
     buf->length = n;

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <strings.h>
 
 #include "log/logging.h"
@@ -118,10 +117,13 @@ int splice(tstring *ts, uint32 start, uint32 del, const char *src, uint32 n)
     bail_require(start <= ts->length && del <= ts->length - start);
     if (n > 0) bail_null(src);
     const uint64 new_len = uint64{ts->length} - del + n;
-    std::string alias;
+    // Text from inside the string itself is copied first: the buffer moves.
+    lc_malloc_ptr<char> alias;
     if (n > 0 && src >= ts->buf && src < ts->buf + ts->size) {
-        alias.assign(src, n);
-        src = alias.data();
+        alias.reset(static_cast<char *>(malloc(n)));
+        bail_null(alias);
+        memcpy(alias.get(), src, n);
+        src = alias.get();
     }
     bail_error(reserve(ts, new_len));
     const uint32 tail = ts->length - start - del;
@@ -145,9 +147,10 @@ int splice_vsprintf(tstring *ts, uint32 start, uint32 del, const char *format, v
     bail_require(n >= 0);
     if (static_cast<size_t>(n) < sizeof small) return splice(ts, start, del, small, n);
     bail_error(check_max(static_cast<uint64>(n)));
-    std::string big(static_cast<size_t>(n) + 1, '\0');
-    vsnprintf(big.data(), big.size(), format, ap);
-    return splice(ts, start, del, big.data(), static_cast<uint32>(n));
+    lc_malloc_ptr<char> big{static_cast<char *>(malloc(static_cast<size_t>(n) + 1))};
+    bail_null(big);
+    vsnprintf(big.get(), static_cast<size_t>(n) + 1, format, ap);
+    return splice(ts, start, del, big.get(), static_cast<uint32>(n));
 }
 
 int new_with_size(tstring **ret, uint64 size)
@@ -246,17 +249,14 @@ int ts_new_str_takeover(tstring **ret, char **s, uint32 length, uint32 size)
     char *adopted = s ? *s : nullptr;
     if (s) *s = nullptr;
     // Owned from here on: freed on every failure below.
-    struct buf_owner {
-        char *p;
-        ~buf_owner() { free(p); }
-    } holder{adopted};
+    lc_malloc_ptr<char> holder{adopted};
     bail_null(ret);
     *ret = nullptr;
     bail_null(adopted);
     bail_require(length < size);
     owned<tstring> ts{static_cast<tstring *>(calloc(1, sizeof(tstring)))};
     bail_null(ts.get());
-    ts->buf = std::exchange(holder.p, nullptr);
+    ts->buf = holder.release();
     ts->size = size;
     ts->buf[length] = '\0';
     ts->length = ts->num_chars = length;
