@@ -57,43 +57,35 @@ template <bn_type code> constexpr bn_type delta_type_of()
 
 template <class T> int apply(T x, T y, uint32 op, T *ret)
 {
-    if constexpr (std::is_floating_point_v<T>) {
-        switch (op) {
-        case bna_add:
-            *ret = x + y;
-            return 0;
-        case bna_subtract:
-            *ret = x - y;
-            return 0;
-        case bna_multiply:
-            *ret = x * y;
-            return 0;
-        case bna_divide:
-            if (y == 0) return lc_err_divide_by_zero;
-            *ret = x / y;
-            return 0;
-        }
-    } else {
-        // Exact in 128 bits, then cut to the type's width: the wrap of a
-        // counter, without signed overflow.
-        const __int128 a = x, b = y;
-        switch (op) {
-        case bna_add:
-            *ret = T(a + b);
-            return 0;
-        case bna_subtract:
-            *ret = T(a - b);
-            return 0;
-        case bna_multiply:
-            *ret = T(static_cast<unsigned __int128>(a) * static_cast<unsigned __int128>(b));
-            return 0;
-        case bna_divide:
-            if (b == 0) return lc_err_divide_by_zero;
-            *ret = T(a / b);
-            return 0;
-        }
+    // Integers are computed exactly in 128 bits and then cut to the type's
+    // width: the wrap of a counter, without signed overflow.  Floats stay in
+    // their own type.
+    constexpr bool is_float = std::is_floating_point_v<T>;
+    using W = std::conditional_t<is_float, T, __int128>;
+    const W a = x, b = y;
+    W r{};
+    switch (op) {
+    case bna_add:
+        r = a + b;
+        break;
+    case bna_subtract:
+        r = a - b;
+        break;
+    case bna_multiply:
+        if constexpr (is_float)
+            r = a * b;
+        else // two 64-bit values may pass the signed 128-bit range
+            r = W(static_cast<unsigned __int128>(a) * static_cast<unsigned __int128>(b));
+        break;
+    case bna_divide:
+        if (b == 0) return lc_err_divide_by_zero;
+        r = a / b;
+        break;
+    default:
+        return lc_err_unexpected_case;
     }
-    return lc_err_unexpected_case;
+    *ret = T(r);
+    return 0;
 }
 
 } // namespace

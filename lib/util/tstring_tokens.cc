@@ -18,6 +18,30 @@
 namespace
 {
 
+// The common case of binding names: every separator counts and no escape
+// or quote occurs, so each token is the plain run between separators.
+int tokenize_plain(const char *s, uint32 len, char sep, uint32 options, detail::ts_token_sink sink,
+                   void *ctx)
+{
+    uint32 count = 0, start = 0;
+    bool store_last = true;
+    for (uint32 i = 0; i < len; ++i) {
+        if (s[i] != sep) continue;
+        if (i + 1 == len && (options & ts_tokenize_no_trailing_empty)) store_last = false;
+        if (!(i == 0 && (options & ts_tokenize_no_leading_empty))) {
+            ++count;
+            if (const int err = sink(ctx, s + start, i - start)) return err;
+        }
+        start = i + 1;
+    }
+    if (store_last) {
+        ++count;
+        if (const int err = sink(ctx, s + start, len - start)) return err;
+    }
+    if (count == 0 && !(options & ts_tokenize_null_if_empty)) return sink(ctx, s + start, 0);
+    return 0;
+}
+
 int tokenize_into(const char *s, uint32 len, char sep, char esc, char quote, uint32 options,
                   detail::ts_token_sink sink, void *ctx)
 {
@@ -49,6 +73,9 @@ int tokenize_into(const char *s, uint32 len, char sep, char esc, char quote, uin
             return at;
         }
     } next_esc{s, len, esc}, next_quote{s, len, quote};
+    if ((options & ts_tokenize_empty_tokens) && next_esc.from(0) == len &&
+        next_quote.from(0) == len)
+        return tokenize_plain(s, len, sep, options, sink, ctx);
     bool in_quotes = false;
     bool store_last = true;
     uint32 count = 0;

@@ -137,6 +137,31 @@ TEST(TstringTokenize, TokensChangedPartWayKeepWhatCameBefore)
     EXPECT_EQ(split("x,ab\\", ',', '\\', 0, 0), (parts{"x", "ab\\"}));
 }
 
+// Text without escapes or quotes takes a shorter road when every separator
+// counts; it must give what the full tokeniser gives.  A letter written as
+// an escape pair ("\\a" stays "\\a") sends the same text down the full road.
+TEST(TstringTokenize, PlainTextGivesWhatTheFullTokeniserGives)
+{
+    std::mt19937 rng(20261206);
+    const char alphabet[] = {',', ',', 'a', 'b'};
+    for (int round = 0; round < 2000; ++round) {
+        std::string plain, escaped;
+        const uint32 len = rng() % 9;
+        for (uint32 k = 0; k < len; ++k) {
+            const char c = alphabet[rng() % sizeof alphabet];
+            plain += c;
+            escaped += c == ',' ? "," : std::string("\\") + c;
+        }
+        const uint32 opts = 0x04 | ((rng() % 8) << 3); // with any of 0x08, 0x10, 0x20
+        std::optional<parts> full = split(escaped, ',', '\\', 0, opts);
+        if (full)
+            for (std::string &p : *full)
+                for (size_t at; (at = p.find('\\')) != std::string::npos;) p.erase(at, 1);
+        ASSERT_EQ(split(plain, ',', '\\', 0, opts), full)
+            << "text \"" << plain << "\" options " << opts;
+    }
+}
+
 TEST(TstringTokenize, InvalidCharacterChoicesAreRefused)
 {
     LogCapture cap;
