@@ -11,7 +11,9 @@
 //
 // Byte order is always explicit in the name: `be` network order, `le`
 // little-endian, `ne` the host's own order (for layouts that never leave the
-// machine: show records, shared-memory tables).
+// machine: show records, shared-memory tables).  lc_bytes::load/store are
+// the one place where bytes are swapped; the tbuf's own fixed-width integer
+// functions are built on them too.
 //
 // The cursors borrow their bytes; they own nothing and never allocate
 // (except lc_tbuf_writer, whose tbuf grows by its own rules).
