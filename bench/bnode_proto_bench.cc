@@ -1,9 +1,14 @@
 // Encoding and decoding a 100-node action request (a uint32, a string and
 // an ipv4addr binding in turn, names of four parts) in bytes per second,
-// beside two floors in the same run: a hand-written bounds-checked cursor
-// that writes and reads the same fields from plain structures (the least
-// work that does the same job; it builds no messages, bindings or strings),
-// and copying the same number of bytes with memcpy.
+// beside floors in the same run:
+// - a hand-written bounds-checked cursor that writes the same fields from
+//   plain structures (it checks that its bytes equal the codec's), and
+//   reads them back either into borrowed views (nothing allocated) or into
+//   owned standard strings, freed each round as the codec's message is;
+// - copying the same number of bytes with memcpy.
+// The codec is held to 3x the encode floor and 8x the owned decode floor:
+// decoding builds the message model (a string per name part, arrays, the
+// joined name), which the view floor does not.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>

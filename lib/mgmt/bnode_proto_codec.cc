@@ -105,6 +105,7 @@ int write_part(void *ctx, const char *token, uint32 len)
 
 int write_name_parts(lc_tbuf_writer &w, const tstring *name)
 {
+    bail_null(name);
     const char *text = name->buf;
     bail_error(w.u8(text[0] == '/' ? 1 : 0));
     uint32 count_off = 0;

@@ -159,14 +159,13 @@ int tokenize_into(const char *s, uint32 len, char sep, char esc, char quote, uin
 uint64 escape_to(char *out, const char *s, uint32 len, char sep, char esc, char quote)
 {
     // Most parts hold nothing to escape: find the first byte that may need it
-    // and copy everything before it at once.
-    uint32 plain = 0;
+    // and copy everything before it at once.  An unused character is
+    // replaced by the escape, so the scan compares without zero tests.
+    uint32 plain = len;
     if (esc != '\0') {
-        while (plain < len && s[plain] != esc && (sep == '\0' || s[plain] != sep) &&
-               (quote == '\0' || s[plain] != quote))
-            ++plain;
-    } else {
-        plain = len;
+        const char b = sep != '\0' ? sep : esc, c = quote != '\0' ? quote : esc;
+        plain = 0;
+        while (plain < len && s[plain] != esc && s[plain] != b && s[plain] != c) ++plain;
     }
     if (out && plain) memcpy(out, s, plain);
     if (plain == len) return len;
@@ -200,9 +199,11 @@ uint64 escape_to(char *out, const char *s, uint32 len, char sep, char esc, char 
 }
 
 // Joined text of the parts into `out` (when not null), after a slot left
-// for a leading separator; returns the length of the text.
-uint64 join_to(char *out, uint32 count, detail::ts_part_getter get, const void *ctx, char sep,
-               char esc, char quote, uint32 options)
+// for a leading separator; returns the length of the text.  Without
+// `escape` the parts are copied as they are (the caller found that none
+// needs escaping).
+uint64 join_to(char *out, bool escape, uint32 count, detail::ts_part_getter get, const void *ctx,
+               char sep, char esc, char quote, uint32 options)
 {
     uint64 n = 0;
     bool first = true;
@@ -215,7 +216,13 @@ uint64 join_to(char *out, uint32 count, detail::ts_part_getter get, const void *
             ++n;
         }
         first = false;
-        if (plen > 0) n += escape_to(out ? out + 1 + n : nullptr, p->buf, plen, sep, esc, quote);
+        if (plen == 0) continue;
+        if (escape) {
+            n += escape_to(out ? out + 1 + n : nullptr, p->buf, plen, sep, esc, quote);
+        } else {
+            if (out) memcpy(out + 1 + n, p->buf, plen);
+            n += plen;
+        }
     }
     return n;
 }
@@ -274,7 +281,9 @@ int detail::ts_join_each(uint32 count, ts_part_getter get, const void *ctx, char
     bail_null(get);
     bail_require(!(sep == '\0' && options != 0));
 
-    const uint64 len = join_to(nullptr, count, get, ctx, sep, esc, quote, options);
+    const uint64 len = join_to(nullptr, true, count, get, ctx, sep, esc, quote, options);
+    // Escaping lengthens a part, so an equal length means nothing to escape.
+    const bool escape = len != join_to(nullptr, false, count, get, ctx, sep, esc, quote, options);
     bail_error(detail::ts_check_length(len + 1));
     // The slot for a leading separator, the text and its terminator, and
     // never less than the smallest string, so that the new string keeps it.
@@ -282,7 +291,7 @@ int detail::ts_join_each(uint32 count, ts_part_getter get, const void *ctx, char
     lc_malloc_ptr<char> block{static_cast<char *>(malloc(size))};
     bail_null(block);
     char *text = block.get();
-    (void)join_to(text, count, get, ctx, sep, esc, quote, options);
+    (void)join_to(text, escape, count, get, ctx, sep, esc, quote, options);
     uint64 out_len = len;
     if ((options & ts_join_leading_sep) && (len == 0 || text[1] != sep)) {
         text[0] = sep;
