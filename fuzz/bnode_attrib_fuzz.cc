@@ -10,6 +10,7 @@
 
 #include "bnode/bnode_types.h"
 #include "log/logging.h"
+#include "util/byte_cursor.h"
 #include "util/tbuffer.h"
 
 namespace
@@ -17,8 +18,9 @@ namespace
 
 bn_type record_type(const uint8 *p, size_t n)
 {
-    if (n < 12) return bt_uint32;
-    return bn_type(p[8]) << 24 | bn_type(p[9]) << 16 | bn_type(p[10]) << 8 | p[11];
+    bn_type t = bt_uint32;
+    (void)lc_byte_reader(p, n).get_at<lc_bytes::order::big>(bn_attrib_wire_type_offset, &t);
+    return t;
 }
 
 int decode(const uint8 *p, size_t n, bn_attrib *a, uint32 *used)

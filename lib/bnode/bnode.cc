@@ -51,7 +51,8 @@ int bn_binding_new(bn_binding **ret)
     bail_null(ret);
     *ret = nullptr;
 
-    owned<bn_binding> binding{new bn_binding{}};
+    owned<bn_binding> binding{new (std::nothrow) bn_binding{}};
+    bail_null(binding);
     bail_error(ts_new(&binding->name));
     *ret = binding.release();
     return 0;
@@ -63,7 +64,8 @@ int bn_binding_new_named(bn_binding **ret, const char *name)
     *ret = nullptr;
     bail_null(name);
 
-    owned<bn_binding> binding{new bn_binding{}};
+    owned<bn_binding> binding{new (std::nothrow) bn_binding{}};
+    bail_null(binding);
     bail_error(ts_new_str(&binding->name, name));
     *ret = binding.release();
     return 0;
@@ -93,7 +95,8 @@ int bn_binding_new_parts_components_takeover(bn_binding **ret, tstring **name,
     bail_null(ret);
     *ret = nullptr;
 
-    owned<bn_binding> binding{new bn_binding{}};
+    owned<bn_binding> binding{new (std::nothrow) bn_binding{}};
+    bail_null(binding);
     if (own_parts) {
         if (own_name) {
             binding->name = own_name.release();
@@ -175,7 +178,8 @@ int bn_binding_dup(const bn_binding *src, bn_binding **ret)
     *ret = nullptr;
     bail_null(src);
 
-    owned<bn_binding> binding{new bn_binding{}};
+    owned<bn_binding> binding{new (std::nothrow) bn_binding{}};
+    bail_null(binding);
     bail_error(ts_dup(src->name, &binding->name));
     if (src->name_parts) {
         bail_error(tstr_array_duplicate(src->name_parts, &binding->name_parts));

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "log/logging.h"
+#include "util/byte_cursor.h"
 
 namespace
 {
@@ -97,8 +98,7 @@ int lc_ipprefix_from_str(const char *text, lc_ipprefix *ret)
         if (!pton(AF_INET, addr, p.addr)) return lc_err_bad_type;
         uint8 mask[ipv4_len];
         if (len.find('.') != std::string_view::npos && pton(AF_INET, len, mask)) {
-            int ml = mask_to_len(uint32(mask[0]) << 24 | uint32(mask[1]) << 16 |
-                                 uint32(mask[2]) << 8 | mask[3]);
+            int ml = mask_to_len(lc_bytes::load<lc_bytes::order::big, uint32>(mask));
             if (ml < 0) return lc_err_assertion_failed;
             l = uint32(ml);
         } else if (!parse_len(len, 32, &l)) {

@@ -5,11 +5,13 @@
 // them (and their ownership) to the caller.  Lookups that find nothing
 // succeed with empty results: absence is an answer, not a failure.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <string>
+#include <string_view>
 
 #include "bnode/bnode.h"
 #include "bnode/bnode_name_walk.h"
+#include "util/byte_cursor.h"
 
 namespace
 {
@@ -333,11 +335,10 @@ int bn_binding_array_get_last_name_parts(const bn_binding_array *array, tstr_arr
     for (uint32 i = 0; i < n; ++i) {
         const bn_binding *b = bn_binding_array_get_quick(array, i);
         if (b == nullptr) continue;
-        char *last = nullptr;
-        bail_error(bn_binding_get_name_last_part(b, &last));
-        const int err = tstr_array_append_str(result.get(), last ? last : "");
-        free(last);
-        bail_error(err);
+        char *raw_last = nullptr;
+        bail_error(bn_binding_get_name_last_part(b, &raw_last));
+        const lc_malloc_ptr<char> last{raw_last};
+        bail_error(tstr_array_append_str(result.get(), last ? last.get() : ""));
     }
     *ret = result.release();
     return 0;
@@ -349,8 +350,10 @@ int bn_binding_array_get_last_name_parts(const bn_binding_array *array, tstr_arr
 namespace
 {
 
-// The value text and type name of one dump line.
-int dump_value(const bn_binding *binding, std::string *text, const char **type_name)
+// The value text and type name of one dump line; `*text` is borrowed from
+// `*held` or static.
+int dump_value(const bn_binding *binding, lc_malloc_ptr<char> *held, const char **text,
+               const char **type_name)
 {
     const bn_attrib *value = nullptr;
     bail_error(bn_binding_get_attrib(binding, ba_value, &value));
@@ -363,13 +366,15 @@ int dump_value(const bn_binding *binding, std::string *text, const char **type_n
     if (value->type == bt_binary) {
         char buf[64];
         snprintf(buf, sizeof(buf), "[Binary data: length %d]", int(value->value_length));
-        *text = buf;
+        held->reset(strdup(buf));
+        bail_null(*held);
+        *text = held->get();
         return 0;
     }
     char *printed = nullptr;
     bail_error_quiet(bn_attrib_get_str(value, nullptr, 0, nullptr, &printed));
+    held->reset(printed);
     *text = printed ? printed : "(null)";
-    free(printed);
     return 0;
 }
 
@@ -389,11 +394,12 @@ int bn_binding_array_dump(const char *prefix, const bn_binding_array *array, int
             lc_log_basic(log_level, "%s%s[%d] NULL", p, sep, int(i));
             continue;
         }
-        std::string text;
+        lc_malloc_ptr<char> held;
+        const char *text = "";
         const char *type_name = "";
-        bail_error(dump_value(b, &text, &type_name));
+        bail_error(dump_value(b, &held, &text, &type_name));
         lc_log_basic(log_level, "%s%s[%d] %s = %s (%s)", p, sep, int(i),
-                     ts_str_maybe_empty(b->name), text.c_str(), type_name);
+                     ts_str_maybe_empty(b->name), text, type_name);
     }
     return 0;
 }
@@ -416,22 +422,31 @@ int three_way(const addr_key &a, const addr_key &b)
     return (a.length > b.length) - (a.length < b.length);
 }
 
+// Address texts are short and bounded, so the comparators (which cannot
+// fail) work in fixed buffers and never allocate.
+constexpr size_t addr_text_room = bn_compare_ipv6_text_max + 1;
+
 // Splits "<address>[/<length>]", reading at most `max` characters.
-void split_addr_text(const char *text, uint32 max, std::string *addr, uint32 *length)
+void split_addr_text(const char *text, uint32 max, std::string_view *addr, uint32 *length)
 {
-    const std::string s(text, strnlen(text, max));
+    const std::string_view s(text, strnlen(text, max));
     const size_t slash = s.find('/');
     *addr = s.substr(0, slash);
     *length = 0;
-    if (slash != std::string::npos) {
+    if (slash != std::string_view::npos) {
         // A length that does not convert counts as 0.
-        *length = uint32(strtoul(s.c_str() + slash + 1, nullptr, 10));
+        char rest[addr_text_room];
+        const std::string_view digits = s.substr(slash + 1);
+        const size_t n = std::min(digits.size(), sizeof rest - 1);
+        memcpy(rest, digits.data(), n);
+        rest[n] = '\0';
+        *length = uint32(strtoul(rest, nullptr, 10));
     }
 }
 
 // Four base-10 octets 0..255 separated by ".", nothing after: the
 // "ipv4addr" text form.
-bool parse_ipv4(const std::string &s, uint32 *ret)
+bool parse_ipv4(std::string_view s, uint32 *ret)
 {
     uint32 value = 0;
     size_t i = 0;
@@ -459,15 +474,10 @@ addr_key ipv4_key(const char *text)
 {
     addr_key k{};
     if (text == nullptr) return k;
-    std::string addr;
+    std::string_view addr;
     split_addr_text(text, bn_compare_ipv4_text_max, &addr, &k.length);
     uint32 v = 0;
-    if (parse_ipv4(addr, &v)) {
-        k.bytes[12] = uint8(v >> 24);
-        k.bytes[13] = uint8(v >> 16);
-        k.bytes[14] = uint8(v >> 8);
-        k.bytes[15] = uint8(v);
-    }
+    if (parse_ipv4(addr, &v)) lc_bytes::store<lc_bytes::order::big>(k.bytes + 12, v);
     return k;
 }
 
@@ -475,10 +485,14 @@ addr_key ipv6_key(const char *text)
 {
     addr_key k{};
     if (text == nullptr) return k;
-    std::string addr;
+    std::string_view addr;
     split_addr_text(text, bn_compare_ipv6_text_max, &addr, &k.length);
+    char copy[addr_text_room];
+    const size_t n = std::min(addr.size(), sizeof copy - 1);
+    memcpy(copy, addr.data(), n);
+    copy[n] = '\0';
     lc_ipv6addr a{};
-    if (lc_ipv6addr_from_str(addr.c_str(), &a) == 0) {
+    if (lc_ipv6addr_from_str(copy, &a) == 0) {
         // The "ipv6addr" order: the first address byte is the least
         // significant.
         for (int i = 0; i < 16; ++i) k.bytes[i] = a.addr[15 - i];
@@ -486,16 +500,22 @@ addr_key ipv6_key(const char *text)
     return k;
 }
 
-// Last name part of a binding, unescaped, without touching its parts cache.
-std::string last_part(const bn_binding *b)
+// The first characters of the last name part of a binding, unescaped,
+// without touching its parts cache: as many as an address key reads.
+struct last_part_text {
+    char text[addr_text_room];
+};
+last_part_text last_part(const bn_binding *b)
 {
     detail::raw_name_parts parts{ts_str_maybe_empty(b->name)};
     detail::name_part last{{}, true, true};
     while (!parts.at_end()) last = parts.next();
-    std::string s;
-    size_t i = 0;
-    while (i < last.text.size()) s.push_back(detail::raw_part_next_char(last.text, &i));
-    return s;
+    last_part_text out{};
+    size_t i = 0, n = 0;
+    while (i < last.text.size() && n < sizeof out.text - 1)
+        out.text[n++] = detail::raw_part_next_char(last.text, &i);
+    out.text[n] = '\0';
+    return out;
 }
 
 template <addr_key (*Key)(const char *)>
@@ -513,7 +533,7 @@ int compare_binding_slots(const void *slot_a, const void *slot_b)
     const bn_binding *a = *static_cast<const bn_binding *const *>(slot_a);
     const bn_binding *b = *static_cast<const bn_binding *const *>(slot_b);
     if (a == nullptr || b == nullptr) return (a != nullptr) - (b != nullptr);
-    return three_way(Key(last_part(a).c_str()), Key(last_part(b).c_str()));
+    return three_way(Key(last_part(a).text), Key(last_part(b).text));
 }
 
 } // namespace

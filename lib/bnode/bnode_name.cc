@@ -213,18 +213,21 @@ int take_parts(tstr_array *parts, bool allow_missing, const std::vector<part_req
     return 0;
 }
 
-// Reads the index/output pairs after the first one from `ap`.
-void collect_requests(uint32 count, uint32 index1, tstring **ret1, va_list ap,
-                      std::vector<part_request> *requests)
+// Reads the index/output pairs after the first one from `ap`; null when
+// they could not be stored.
+std::vector<part_request> *collect_requests(uint32 count, uint32 index1, tstring **ret1, va_list ap,
+                                            std::vector<part_request> *requests)
 {
-    if (count == 0) return;
-    requests->reserve(count);
-    requests->push_back({index1, ret1});
-    for (uint32 i = 1; i < count; ++i) {
-        const uint32 index = va_arg(ap, uint32);
-        tstring **ret = va_arg(ap, tstring **);
-        requests->push_back({index, ret});
-    }
+    if (count == 0) return requests;
+    return lc_grow(requests, [&] {
+        requests->reserve(count);
+        requests->push_back({index1, ret1});
+        for (uint32 i = 1; i < count; ++i) {
+            const uint32 index = va_arg(ap, uint32);
+            tstring **ret = va_arg(ap, tstring **);
+            requests->push_back({index, ret});
+        }
+    });
 }
 
 } // namespace
@@ -236,8 +239,10 @@ int bn_binding_name_parts_to_parts_va(tstr_array *parts, bool allow_missing, uin
     std::vector<part_request> requests;
     va_list ap;
     va_start(ap, ret1);
-    collect_requests(count, index1, ret1, ap, &requests);
+    const std::vector<part_request> *collected =
+        collect_requests(count, index1, ret1, ap, &requests);
     va_end(ap);
+    bail_null(collected);
     return take_parts(parts, allow_missing, requests);
 }
 
@@ -248,8 +253,10 @@ int bn_binding_name_to_parts_va(const char *name, bool allow_missing, uint32 cou
     std::vector<part_request> requests;
     va_list ap;
     va_start(ap, ret1);
-    collect_requests(count, index1, ret1, ap, &requests);
+    const std::vector<part_request> *collected =
+        collect_requests(count, index1, ret1, ap, &requests);
     va_end(ap);
+    bail_null(collected);
 
     owned<tstr_array> parts;
     bail_error(bn_binding_name_to_parts(name, parts.out(), nullptr));
@@ -263,8 +270,10 @@ int bn_binding_get_name_parts_va(const bn_binding *binding, bool allow_missing, 
     std::vector<part_request> requests;
     va_list ap;
     va_start(ap, ret1);
-    collect_requests(count, index1, ret1, ap, &requests);
+    const std::vector<part_request> *collected =
+        collect_requests(count, index1, ret1, ap, &requests);
     va_end(ap);
+    bail_null(collected);
 
     owned<tstr_array> parts;
     bail_error(bn_binding_get_name_parts(binding, parts.out()));

@@ -339,8 +339,37 @@ enum bn_numeric_op : uint32 {
 // only against their own type (else lc_err_bad_type, quiet).
 [[nodiscard]] int bn_type_numeric_compare_crosstype(const bn_attrib *a, const bn_attrib *b,
                                                     uint32 op, int32 *ret_result);
-// (The arithmetic and delta helpers of this family are not provided: no
-// part of the system calls them.)
+// Compares one numeric attribute (integer, float or duration; else
+// "Required condition was not met") with zero under `op`.
+[[nodiscard]] int bn_type_numeric_compare_zero(const bn_attrib *a, uint32 op, int32 *ret_result);
+
+// Operator codes of bn_type_numeric_arithmetic.
+enum bn_arith_op : uint32 {
+    bna_add = 1,
+    bna_subtract = 2,
+    bna_multiply = 3,
+    bna_divide = 4, // integers truncate toward zero
+};
+
+// `a op b` for two numeric attributes of one type, as a new attribute of
+// that type with the id and flags of `a`.  Integers wrap at the width of
+// their type, as counters do; a zero divisor fails with
+// lc_err_divide_by_zero; an unknown op with lc_err_unexpected_case.  Both
+// must be numeric and of one type ("Required condition was not met").
+[[nodiscard]] int bn_type_numeric_arithmetic(const bn_attrib *a, const bn_attrib *b, uint32 op,
+                                             bn_attrib **ret);
+// The signed type that holds the difference of two values of numeric
+// `type`: 8-bit types "int16", 16-bit "int32", 32- and 64-bit "int64";
+// floats keep their fraction in "float64".  lc_err_bad_type (quiet) for a
+// type that is not numeric.
+[[nodiscard]] int bn_type_numeric_delta_type(bn_type type, bn_type *ret_type);
+// `a - b` for two numeric attributes of one type, as a new attribute of the
+// delta type with the id of `a`.  The difference is exact except for 64-bit
+// integers, where it wraps modulo 2^64 so that a counter that wrapped still
+// gives its small forward step.  Attributes of different types log
+// "Cannot compute delta of attributes of different types: %s and %s" and
+// fail with lc_err_bad_type.
+[[nodiscard]] int bn_type_numeric_delta(const bn_attrib *a, const bn_attrib *b, bn_attrib **ret);
 
 // ---------------------------------------------------------------------------
 // Type-name converter: a string map from the 43 type names other than
@@ -386,6 +415,8 @@ enum bn_attrib_encoding : uint32 {
     bae_string = 4,  // string or binary buffer
 };
 constexpr uint32 bn_attrib_wire_header_size = 16;
+// Where the type lies in a record: readers pick the copy function by it.
+constexpr uint32 bn_attrib_wire_type_offset = 8;
 
 // Appends the record of `attrib` to `buf`.
 typedef int (*bn_attrib_copy_out_func)(const bn_attrib *attrib, tbuf *buf);

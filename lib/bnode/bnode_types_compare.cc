@@ -1,6 +1,6 @@
 // Ordering of attributes: the general comparison (missing and invalid
 // values last, then by type code, then by value) and the numeric
-// comparison with its operator codes.
+// comparison with its operator codes, against another value or zero.
 #include <cstring>
 
 #include "bnode/bnode_types.h"
@@ -186,6 +186,18 @@ int bn_type_numeric_compare_crosstype(const bn_attrib *a, const bn_attrib *b, ui
     if (!widen(a, &wa) || !widen(b, &wb)) return lc_err_bad_type;
     const int c = cmp_wide(wa, wb);
     return apply_op(op, c, ret_result);
+}
+
+int bn_type_numeric_compare_zero(const bn_attrib *a, uint32 op, int32 *ret_result)
+{
+    bail_null(ret_result);
+    *ret_result = 0;
+    bail_null(a);
+    bail_require(bn_type_numeric(a->type, a->type_flags));
+    wide wa;
+    bail_require(widen(a, &wa));
+    const wide zero{wa.is_float, 0, 0};
+    return apply_op(op, cmp_wide(wa, zero), ret_result);
 }
 
 int bn_attrib_compare(const bn_attrib *a, const bn_attrib *b, int32 *ret_result)

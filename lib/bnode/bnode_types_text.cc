@@ -34,11 +34,10 @@ int string_value(bn_type type, const char *text, tstring **ret)
         break;
     case bt_secret:
         if (text[0] != '\0' && !is_encrypted_secret(text)) {
-            char *enc = nullptr;
-            bail_error(bn_encrypt_encode_str(text, &enc));
-            int err = ts_new_str(ts.out(), enc);
-            free(enc);
-            bail_error(err);
+            char *raw_enc = nullptr;
+            bail_error(bn_encrypt_encode_str(text, &raw_enc));
+            const lc_malloc_ptr<char> enc{raw_enc};
+            bail_error(ts_new_str(ts.out(), enc.get()));
             *ret = ts.release();
             return 0;
         }

@@ -18,38 +18,22 @@
 
 #include "bnode/bnode_types.h"
 #include "bnode/bnode_types_internal.h"
+#include "util/byte_cursor.h"
 #include "util/tbuffer.h"
 #include "util/tstring.h"
 
 namespace
 {
 
+constexpr auto be = lc_bytes::order::big;
+
 constexpr uint32 off_encoding = 0;
 constexpr uint32 off_id = 4;
-constexpr uint32 off_type = 8;
+constexpr uint32 off_type = bn_attrib_wire_type_offset;
 constexpr uint32 off_flags = 12;
 constexpr uint32 off_value = 16;
 static_assert(off_value == bn_attrib_wire_header_size);
 constexpr uint32 addr_bytes = 16;
-
-uint32 get_be32(const uint8 *p)
-{
-    return uint32(p[0]) << 24 | uint32(p[1]) << 16 | uint32(p[2]) << 8 | p[3];
-}
-
-uint64 get_be(const uint8 *p, uint32 n)
-{
-    uint64 v = 0;
-    for (uint32 i = 0; i < n; ++i) v = v << 8 | p[i];
-    return v;
-}
-
-int put_be(tbuf *buf, uint64 v, uint32 n)
-{
-    uint8 b[8];
-    for (uint32 i = 0; i < n; ++i) b[i] = uint8(v >> (8 * (n - 1 - i)));
-    return tb_append_buf(buf, b, int32(n));
-}
 
 uint32 encoding_of(bn_type type)
 {
@@ -58,12 +42,20 @@ uint32 encoding_of(bn_type type)
     return bae_numeric;
 }
 
-int write_header(const bn_attrib *a, tbuf *buf)
+// The one failure of a record cut short.
+int short_record()
 {
-    bail_error(tb_append_uint32_be(buf, encoding_of(a->type)));
-    bail_error(tb_append_uint32_be(buf, a->attribute_id));
-    bail_error(tb_append_uint32_be(buf, a->type));
-    bail_error(tb_append_uint32_be(buf, a->type_flags));
+    bail_force(lc_err_no_buffer_space);
+}
+
+int write_header(const bn_attrib *a, lc_tbuf_writer &w)
+{
+    lc_byte_writer rec;
+    bail_error(w.record(off_value, &rec));
+    const bool ok = rec.put_at<be>(off_encoding, encoding_of(a->type)) &&
+                    rec.put_at<be>(off_id, a->attribute_id) && rec.put_at<be>(off_type, a->type) &&
+                    rec.put_at<be>(off_flags, a->type_flags);
+    bail_require(ok);
     return 0;
 }
 
@@ -77,57 +69,54 @@ int copy_out_numeric(const bn_attrib *a, tbuf *buf)
 {
     bail_null(a);
     bail_null(buf);
-    bail_error(write_header(a, buf));
+    lc_tbuf_writer w(buf);
+    bail_error(write_header(a, w));
     const uint32 size = detail::type_info(a->type).size;
     const uint32 n = a->value_length == size ? size : 0;
-    bail_error(tb_append_uint32_be(buf, n));
+    bail_error(w.be32(n));
     if (n == 0) return 0;
-    if (!is_integer_value(a->type)) return tb_append_buf(buf, a->value.bytes, int32(n));
-    uint64 v = 0;
+    if (!is_integer_value(a->type)) return w.bytes(a->value.bytes, n);
     switch (n) {
     case 1:
-        v = detail::value_as<uint8>(a);
-        break;
+        return w.u8(detail::value_as<uint8>(a));
     case 2:
-        v = detail::value_as<uint16>(a);
-        break;
+        return w.be16(detail::value_as<uint16>(a));
     case 4:
-        v = detail::value_as<uint32>(a);
-        break;
+        return w.be32(detail::value_as<uint32>(a));
     case 8:
-        v = detail::value_as<uint64>(a);
-        break;
+        return w.be64(detail::value_as<uint64>(a));
     }
-    return put_be(buf, v, n);
+    return lc_err_unexpected_case;
 }
 
 int copy_out_addr(const bn_attrib *a, tbuf *buf)
 {
     bail_null(a);
     bail_null(buf);
-    bail_error(write_header(a, buf));
+    lc_tbuf_writer w(buf);
+    bail_error(write_header(a, w));
     auto v = detail::value_as<lc_ipaddr>(a);
-    bail_error(tb_append_byte(buf, v.family));
-    return tb_append_buf(buf, v.addr, addr_bytes);
+    bail_error(w.u8(v.family));
+    return w.bytes(v.addr, addr_bytes);
 }
 
 int copy_out_prefix(const bn_attrib *a, tbuf *buf)
 {
     bail_null(a);
     bail_null(buf);
-    bail_error(write_header(a, buf));
+    lc_tbuf_writer w(buf);
+    bail_error(write_header(a, w));
     auto v = detail::value_as<lc_ipprefix>(a);
-    bail_error(tb_append_byte(buf, v.family));
-    bail_error(tb_append_byte(buf, v.mask_len));
-    return tb_append_buf(buf, v.addr, addr_bytes);
+    bail_error(w.u8(v.family));
+    bail_error(w.u8(v.mask_len));
+    return w.bytes(v.addr, addr_bytes);
 }
 
 int copy_out_bytes(const bn_attrib *a, tbuf *buf, const void *bytes, uint32 len)
 {
-    bail_error(write_header(a, buf));
-    bail_error(tb_append_uint32_be(buf, len));
-    if (len) bail_error(tb_append_buf(buf, bytes, int32(len)));
-    return 0;
+    lc_tbuf_writer w(buf);
+    bail_error(write_header(a, w));
+    return w.counted_be32(bytes, len);
 }
 
 int copy_out_string(const bn_attrib *a, tbuf *buf)
@@ -146,16 +135,18 @@ int copy_out_buffer(const bn_attrib *a, tbuf *buf)
     return copy_out_bytes(a, buf, tb ? tb_buf(tb) : nullptr, tb ? tb_length(tb) : 0);
 }
 
-// Reads and checks the header; on success the attribute holds id, type and
-// flags with no value.  Failures are logged here; callers pass them on
-// quietly.
-int read_header(bn_attrib *a, const uint8 *bytes, uint32 avail, bn_type expect_class_type)
+// Reads and checks the header, leaving `r` at the value; on success the
+// attribute holds id, type and flags with no value.  Failures are logged
+// here; callers pass them on quietly.
+int read_header(bn_attrib *a, lc_byte_reader &r, bn_type expect_class_type)
 {
-    if (avail < off_value) bail_force(lc_err_no_buffer_space);
-    const uint32 encoding = get_be32(bytes + off_encoding);
-    const bn_attribute_id id = get_be32(bytes + off_id);
-    const bn_type type = get_be32(bytes + off_type);
-    const uint32 flags = get_be32(bytes + off_flags);
+    uint32 encoding = 0, flags = 0;
+    bn_attribute_id id = 0;
+    bn_type type = 0;
+    if (!r.holds(1, off_value)) return short_record();
+    if (!(r.get_at<be>(off_encoding, &encoding) && r.get_at<be>(off_id, &id) &&
+          r.get_at<be>(off_type, &type) && r.get_at<be>(off_flags, &flags) && r.skip(off_value)))
+        return short_record();
     // The id indexes the binding's attribute array: bound it here.
     if (!detail::type_valid(type) || id > ba_LAST || encoding != encoding_of(type) ||
         encoding_of(type) != encoding_of(expect_class_type))
@@ -164,46 +155,47 @@ int read_header(bn_attrib *a, const uint8 *bytes, uint32 avail, bn_type expect_c
     return 0;
 }
 
+// A fixed-size value of `n` bytes (0 or the type's size), big-endian when it
+// is one integer.
+int read_numeric_value(bn_attrib *a, lc_byte_reader &r, uint32 n)
+{
+    bool ok = true;
+    if (!is_integer_value(a->type)) {
+        ok = r.bytes(a->value.bytes, n);
+    } else if (n == 1) {
+        uint8 v = 0;
+        if ((ok = r.u8(&v))) detail::value_store(a, v);
+    } else if (n == 2) {
+        uint16 v = 0;
+        if ((ok = r.be16(&v))) detail::value_store(a, v);
+    } else if (n == 4) {
+        uint32 v = 0;
+        if ((ok = r.be32(&v))) detail::value_store(a, v);
+    } else if (n == 8) {
+        uint64 v = 0;
+        if ((ok = r.be64(&v))) detail::value_store(a, v);
+    }
+    return ok ? 0 : short_record();
+}
+
 int copy_in_numeric(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_used)
 {
     bail_null(ret_used);
     *ret_used = 0;
     bail_null(a);
     bail_null(bytes);
-    if (avail >= off_value) {
-        const bn_type t = get_be32(bytes + off_type);
-        if (!detail::type_has(t, detail::btc_fixed)) bail_force(lc_err_parse_error);
-        bail_error_quiet(read_header(a, bytes, avail, t));
-    } else {
-        bail_force(lc_err_no_buffer_space);
-    }
-    if (avail - off_value < 4) bail_force(lc_err_no_buffer_space);
-    const uint32 n = get_be32(bytes + off_value);
+    lc_byte_reader r(bytes, avail);
+    bn_type t = 0;
+    if (!r.get_at<be>(off_type, &t) || !r.holds(1, off_value)) return short_record();
+    if (!detail::type_has(t, detail::btc_fixed)) bail_force(lc_err_parse_error);
+    bail_error_quiet(read_header(a, r, t));
+    uint32 n = 0;
+    if (!r.be32(&n)) return short_record();
     const uint32 size = detail::type_info(a->type).size;
     if (n != 0 && n != size) bail_force(lc_err_parse_error);
-    if (avail - off_value - 4 < n) bail_force(lc_err_no_buffer_space);
-    const uint8 *v = bytes + off_value + 4;
-    if (!is_integer_value(a->type)) {
-        memcpy(a->value.bytes, v, n);
-    } else {
-        uint64 x = get_be(v, n);
-        switch (n) {
-        case 1:
-            detail::value_store(a, uint8(x));
-            break;
-        case 2:
-            detail::value_store(a, uint16(x));
-            break;
-        case 4:
-            detail::value_store(a, uint32(x));
-            break;
-        case 8:
-            detail::value_store(a, x);
-            break;
-        }
-    }
+    bail_error_quiet(read_numeric_value(a, r, n));
     a->value_length = n;
-    *ret_used = off_value + 4 + n;
+    *ret_used = avail - uint32(r.remaining());
     return 0;
 }
 
@@ -220,16 +212,15 @@ int copy_in_addr(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_use
     *ret_used = 0;
     bail_null(a);
     bail_null(bytes);
-    bail_error_quiet(read_header(a, bytes, avail, bt_ipaddr));
-    constexpr uint32 need = 1 + addr_bytes;
-    if (avail - off_value < need) bail_force(lc_err_no_buffer_space);
+    lc_byte_reader r(bytes, avail);
+    bail_error_quiet(read_header(a, r, bt_ipaddr));
     lc_ipaddr v{};
-    v.family = bytes[off_value];
+    if (!r.holds(1, 1 + addr_bytes)) return short_record();
+    if (!(r.u8(&v.family) && r.bytes(v.addr, addr_bytes))) return short_record();
     bail_error_quiet(check_family(v.family));
-    memcpy(v.addr, bytes + off_value + 1, addr_bytes);
     detail::value_store(a, v);
     a->value_length = sizeof v;
-    *ret_used = off_value + need;
+    *ret_used = avail - uint32(r.remaining());
     return 0;
 }
 
@@ -239,18 +230,17 @@ int copy_in_prefix(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_u
     *ret_used = 0;
     bail_null(a);
     bail_null(bytes);
-    bail_error_quiet(read_header(a, bytes, avail, bt_ipprefix));
-    constexpr uint32 need = 2 + addr_bytes;
-    if (avail - off_value < need) bail_force(lc_err_no_buffer_space);
+    lc_byte_reader r(bytes, avail);
+    bail_error_quiet(read_header(a, r, bt_ipprefix));
     lc_ipprefix v{};
-    v.family = bytes[off_value];
-    v.mask_len = bytes[off_value + 1];
+    if (!r.holds(1, 2 + addr_bytes)) return short_record();
+    if (!(r.u8(&v.family) && r.u8(&v.mask_len) && r.bytes(v.addr, addr_bytes)))
+        return short_record();
     bail_error_quiet(check_family(v.family));
     if (v.mask_len > (v.family == lc_ipf_ipv4 ? 32 : 128)) bail_force(lc_err_parse_error);
-    memcpy(v.addr, bytes + off_value + 2, addr_bytes);
     detail::value_store(a, v);
     a->value_length = sizeof v;
-    *ret_used = off_value + need;
+    *ret_used = avail - uint32(r.remaining());
     return 0;
 }
 
@@ -262,11 +252,11 @@ int copy_in_counted(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_
     *ret_used = 0;
     bail_null(a);
     bail_null(bytes);
-    bail_error_quiet(read_header(a, bytes, avail, class_type));
-    if (avail - off_value < 4) bail_force(lc_err_no_buffer_space);
-    const uint32 n = get_be32(bytes + off_value);
-    if (avail - off_value - 4 < n) bail_force(lc_err_no_buffer_space);
-    const uint8 *v = bytes + off_value + 4;
+    lc_byte_reader r(bytes, avail);
+    bail_error_quiet(read_header(a, r, class_type));
+    uint32 n = 0;
+    const uint8 *v = nullptr;
+    if (!(r.be32(&n) && r.view(n, &v))) return short_record();
     if (bn_type_string(a->type, a->type_flags)) {
         owned<tstring> ts;
         bail_error(ts_new_size(ts.out(), n + 1));
@@ -277,7 +267,7 @@ int copy_in_counted(bn_attrib *a, const uint8 *bytes, uint32 avail, uint32 *ret_
         bail_error(tb_new_buf(&a->value.tb, v, int32(n)));
         a->value_length = n;
     }
-    *ret_used = off_value + 4 + n;
+    *ret_used = avail - uint32(r.remaining());
     return 0;
 }
 

@@ -67,25 +67,27 @@ fdic_event_id take_id(fdic_context *c)
 int report(fdic_context *c)
 {
     std::vector<fdic_event_record> changed;
-    size_t i = 0, j = 0;
-    const auto &cur = c->records;
-    const auto &old = c->reported;
-    while (i < cur.size() || j < old.size()) {
-        if (j == old.size() || (i < cur.size() && cur[i].fer_id < old[j].fer_id)) {
-            if (cur[i].fer_active) changed.push_back(cur[i]); // new
-            ++i;
-        } else if (i == cur.size() || old[j].fer_id < cur[i].fer_id) {
-            fdic_event_record gone = old[j++]; // deleted
-            gone.fer_active = 0;
-            changed.push_back(gone);
-        } else {
-            if (!same_record(cur[i], old[j])) changed.push_back(cur[i]);
-            ++i;
-            ++j;
+    bail_null(lc_grow(&changed, [&] {
+        size_t i = 0, j = 0;
+        const auto &cur = c->records;
+        const auto &old = c->reported;
+        while (i < cur.size() || j < old.size()) {
+            if (j == old.size() || (i < cur.size() && cur[i].fer_id < old[j].fer_id)) {
+                if (cur[i].fer_active) changed.push_back(cur[i]); // new
+                ++i;
+            } else if (i == cur.size() || old[j].fer_id < cur[i].fer_id) {
+                fdic_event_record gone = old[j++]; // deleted
+                gone.fer_active = 0;
+                changed.push_back(gone);
+            } else {
+                if (!same_record(cur[i], old[j])) changed.push_back(cur[i]);
+                ++i;
+                ++j;
+            }
         }
-    }
+    }));
     if (changed.empty()) return 0;
-    c->reported = c->records;
+    bail_null(lc_grow(&c->reported, [&] { c->reported = c->records; }));
     if (!c->consumer) return 0;
     bail_error(
         c->consumer(c, changed.data(), static_cast<uint32>(changed.size()), c->consumer_data));
@@ -140,7 +142,8 @@ int fdic_event_add_fd(fdic_context *context, int fd, tbool want_read, tbool want
     r.fer_read_handler = read_handler;
     r.fer_write_handler = write_handler;
     r.fer_rw_data = handler_data;
-    context->records.push_back(r); // ids only grow, so the order holds
+    // Ids only grow, so the order holds.
+    bail_null(lc_grow(&context->records, [&] { context->records.push_back(r); }));
     *ret_id = r.fer_id;
     bail_error(report(context));
     return 0;
@@ -181,7 +184,7 @@ int fdic_event_add_timer(fdic_context *context, int64 timeout_ms, void *owner_da
     r.fer_timeout_ms = timeout_ms < 0 ? -1 : timeout_ms;
     r.fer_timeout_handler = timeout_handler;
     r.fer_timeout_data = handler_data;
-    context->records.push_back(r);
+    bail_null(lc_grow(&context->records, [&] { context->records.push_back(r); }));
     *ret_id = r.fer_id;
     bail_error(report(context));
     return 0;

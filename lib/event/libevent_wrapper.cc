@@ -138,13 +138,11 @@ int find_or_create(lew_context *c, lew_event **handle, lew_event **ret)
         return 0;
     }
     if (*handle != nullptr) return lc_err_not_found; // a record of someone else
+    std::unique_ptr<lew_event> fresh{new (std::nothrow) lew_event{}};
+    bail_null(fresh);
     void *elem = handle;
     bail_error(array_insert_takeover(c->handles, i, &elem));
-    lew_event *rec = new (std::nothrow) lew_event{};
-    if (!rec) {
-        (void)array_remove(c->handles, i, &elem);
-        bail_null(rec);
-    }
+    lew_event *rec = fresh.release(); // linked below; nothing after this can fail
     rec->le_context = c;
     rec->le_handle = handle;
     rec->le_next = c->all;

@@ -14,12 +14,14 @@
 //   the module's own free); the only `delete` or `free` of an object is in
 //   its module's `_free` (or the owner's deleter);
 // - a null result is reported with bail_null ("Unexpected NULL",
-//   lc_err_unexpected_null);
+//   lc_err_unexpected_null); only the logger, which cannot log while it
+//   holds its own lock, returns that code without a line;
 // - no exception crosses the C-shaped API: standard containers are used
 //   only inside a module, and where one may grow the growth runs inside
 //   lc_grow, whose null result is reported with bail_null in the same way;
 // - a descriptor is held by lc_unique_fd from the moment it is opened
-//   until it is handed over with release().
+//   until it is handed over with release() (a descriptor stored at once
+//   into an object whose `_free` closes it is owned by that object).
 #pragma once
 
 #include <cerrno>
@@ -72,6 +74,8 @@ template <class T> class owned
     T *operator->() const noexcept { return p_; }
     T &operator*() const noexcept { return *p_; }
     explicit operator bool() const noexcept { return p_ != nullptr; }
+    // So that bail_null can check an owner straight after `new (std::nothrow)`.
+    friend bool operator==(const owned &o, std::nullptr_t) noexcept { return o.p_ == nullptr; }
     // Address of the held pointer, for `_new(&ret)` style out-parameters;
     // whatever was held is released first.
     T **out() noexcept

@@ -231,7 +231,10 @@ int init_locked(const char *name, const char *prefix, uint32 default_flags, uint
                 int32 max_level, int32 facility, uint32 outputs)
 {
     const bool first = g_state == nullptr;
-    if (first) g_state = new log_state{};
+    // Out of memory is reported by code only: logging it here would re-enter
+    // the logger, whose lock this thread holds.
+    if (first) g_state = new (std::nothrow) log_state{};
+    if (!g_state) return lc_err_unexpected_null;
     log_state &s = *g_state;
 
     const bool name_changed = strncmp(s.name, name, lc_log_name_max) != 0;
@@ -306,10 +309,12 @@ void init_fallback_locked()
                       lc_log_output_syslog);
 }
 
-log_state &ensure_state_locked()
+// The state, made as the fallback when there is none; null only when it
+// could not be allocated.
+log_state *ensure_state_locked()
 {
     if (!g_state) init_fallback_locked();
-    return *g_state;
+    return g_state;
 }
 
 // Hands one finished line to syslog or the test sink.  Returns whether the
@@ -556,6 +561,10 @@ int lc_log_vinternal(const char *function, const char *file, int line, uint32 fl
             return 0;
         }
         init_fallback_locked();
+        if (!g_state) {
+            errno = saved_errno;
+            return lc_err_unexpected_null;
+        }
     }
     log_state &s = *g_state;
 
@@ -651,7 +660,9 @@ int lc_log_set_max_log_level(const char *level_name)
     bail_error_quiet(lc_string_to_enum(lc_log_level_config_names, level_name, &level));
     log_lock lock;
     bail_error(lock.error());
-    log_state &s = ensure_state_locked();
+    log_state *sp = ensure_state_locked();
+    if (!sp) return lc_err_unexpected_null;
+    log_state &s = *sp;
     if (s.console_prefix) return 0;
     apply_system_level_locked(s, level);
     return 0;
@@ -691,7 +702,9 @@ int lc_log_set_override_log_level(const char *level_name)
     bail_null(level_name);
     log_lock lock;
     bail_error(lock.error());
-    log_state &s = ensure_state_locked();
+    log_state *sp = ensure_state_locked();
+    if (!sp) return lc_err_unexpected_null;
+    log_state &s = *sp;
     int32 level = 0;
     if (lc_string_to_enum(lc_log_level_config_names, level_name, &level) == 0) {
         s.override_level = level;
@@ -707,7 +720,9 @@ int lc_log_enable_override_log_level(int which, tbool on)
 {
     log_lock lock;
     bail_error(lock.error());
-    log_state &s = ensure_state_locked();
+    log_state *sp = ensure_state_locked();
+    if (!sp) return lc_err_unexpected_null;
+    log_state &s = *sp;
     if (which != 0) {
         s.override_system_switch = on != 0;
     } else {
@@ -766,7 +781,11 @@ int lc_log_set_thread_id(uint64 native_tid, uint32 logged_tid)
     {
         log_lock lock;
         bail_error(lock.error());
-        ensure_state_locked().thread_ids[native_tid] = logged_tid;
+        log_state *s = ensure_state_locked();
+        if (!s) return lc_err_unexpected_null;
+        // Said without logging: the logger's lock is held.
+        if (!lc_grow(s, [&] { s->thread_ids[native_tid] = logged_tid; }))
+            return lc_err_unexpected_null;
     }
     lc_log_basic(LCL_INFO, "Native thread ID %lu is logged as tid %u", (unsigned long)native_tid,
                  logged_tid);

@@ -24,6 +24,7 @@
 
 #include "mgmt/bnode_proto.h"
 #include "mgmt/bnode_proto_internal.h"
+#include "util/byte_cursor.h"
 #include "util/tstr_array.h"
 
 namespace
@@ -58,32 +59,16 @@ bool has_node_body(uint16 type)
 // ---------------------------------------------------------------------------
 // Writing
 
-struct writer {
-    tbuf *buf;
+// A string: its length and its bytes.
+int write_str(lc_tbuf_writer &w, const tstring *ts)
+{
+    return ts ? w.counted_be32(ts->buf, ts->length) : w.be32(0);
+}
 
-    int u8(uint8 v) { return tb_append_byte(buf, v); }
-    int u16(uint16 v) { return tb_append_uint16_be(buf, v); }
-    int u32(uint32 v) { return tb_append_uint32_be(buf, v); }
-    int bytes(const void *p, uint32 n)
-    {
-        bail_error(u32(n));
-        if (n) bail_error(tb_append_buf(buf, p, int32(n)));
-        return 0;
-    }
-    int str(const tstring *ts) { return ts ? bytes(ts_str(ts), ts_length(ts)) : u32(0); }
-    // A placeholder to patch later; returns its offset.
-    int hole32(uint32 *ret_off)
-    {
-        *ret_off = tb_length(buf);
-        return u32(0);
-    }
-    int patch32(uint32 off, uint32 v) { return tb_put_uint32_be(buf, off, v); }
-};
-
-int write_attribs(writer &w, const bn_binding *b)
+int write_attribs(lc_tbuf_writer &w, const bn_binding *b)
 {
     uint32 count_off = 0;
-    bail_error(w.hole32(&count_off));
+    bail_error(w.hole_be32(&count_off));
     uint32 count = 0;
     const uint32 n = bn_attrib_array_length_quick(b->attribs);
     for (uint32 i = 0; i < n; ++i) {
@@ -96,17 +81,17 @@ int write_attribs(writer &w, const bn_binding *b)
                          bn_type_to_name(a->type));
             return lc_err_bad_type;
         }
-        bail_error_quiet(out(a, w.buf));
+        bail_error_quiet(out(a, w.buf()));
         ++count;
     }
-    return w.patch32(count_off, count);
+    return w.patch_be32(count_off, count);
 }
 
 // A name held only as text is split straight into the buffer, with the
 // tokeniser and options of bn_binding_name_to_parts, so that encoding
 // builds no part array.
 struct part_sink {
-    writer *w;
+    lc_tbuf_writer *w;
     uint32 count;
     uint32 first_len;
 };
@@ -115,78 +100,79 @@ int write_part(void *ctx, const char *token, uint32 len)
 {
     auto *ps = static_cast<part_sink *>(ctx);
     if (ps->count++ == 0) ps->first_len = len;
-    return ps->w->bytes(token, len);
+    return ps->w->counted_be32(token, len);
 }
 
-int write_name_parts(writer &w, const tstring *name)
+int write_name_parts(lc_tbuf_writer &w, const tstring *name)
 {
-    const char *text = ts_str(name);
+    bail_null(name);
+    const char *text = name->buf;
     bail_error(w.u8(text[0] == '/' ? 1 : 0));
     uint32 count_off = 0;
-    bail_error(w.hole32(&count_off));
+    bail_error(w.hole_be32(&count_off));
     part_sink ps{&w, 0, 0};
-    bail_error(detail::ts_tokenize_each(text, uint32(strnlen(text, ts_length(name))), '/', '\\', 0,
+    bail_error(detail::ts_tokenize_each(text, uint32(strnlen(text, name->length)), '/', '\\', 0,
                                         bn_name_tokenize_options, write_part, &ps));
     // As the splitter does: a single empty part is no part at all.
     if (ps.count == 1 && ps.first_len == 0) {
-        bail_error(tb_delete_bytes(w.buf, count_off + 4, string_min_size));
+        bail_error(tb_delete_bytes(w.buf(), count_off + 4, string_min_size));
         ps.count = 0;
     }
-    return w.patch32(count_off, ps.count);
+    return w.patch_be32(count_off, ps.count);
 }
 
-int write_binding(writer &w, const bn_binding *b)
+int write_binding(lc_tbuf_writer &w, const bn_binding *b)
 {
     if (b->name_parts == nullptr) {
         bail_error_quiet(write_name_parts(w, b->name));
     } else {
         bail_error(w.u8(b->name_is_absolute ? 1 : 0));
         const uint32 n = tstr_array_length_quick(b->name_parts);
-        bail_error(w.u32(n));
-        for (uint32 i = 0; i < n; ++i) bail_error(w.str(tstr_array_get_quick(b->name_parts, i)));
+        bail_error(w.be32(n));
+        for (uint32 i = 0; i < n; ++i)
+            bail_error(write_str(w, tstr_array_get_quick(b->name_parts, i)));
     }
     return write_attribs(w, b);
 }
 
 // Node records of either message: `body` writes the per-node body.
 template <class Arr, class Node, class Body>
-int write_nodes(writer &w, const Arr *nodes, uint32 (*length)(const Arr *),
+int write_nodes(lc_tbuf_writer &w, const Arr *nodes, uint32 (*length)(const Arr *),
                 Node *(*get)(const Arr *, uint32), Body body)
 {
     uint32 count_off = 0;
-    bail_error(w.hole32(&count_off));
+    bail_error(w.hole_be32(&count_off));
     uint32 count = 0;
     const uint32 n = length(nodes);
     for (uint32 i = 0; i < n; ++i) {
         const Node *node = get(nodes, i);
         if (node == nullptr || node->binding == nullptr) continue;
-        bail_error(w.u32(node->node_id));
+        bail_error(w.be32(node->node_id));
         bail_error_quiet(write_binding(w, node->binding));
         bail_error_quiet(body(node));
         ++count;
     }
-    return w.patch32(count_off, count);
+    return w.patch_be32(count_off, count);
 }
 
-int start(writer &w, uint32 reserve, uint32 header_size, tbuf **ret)
+int start(uint32 reserve, uint32 header_size, tbuf **ret)
 {
     bail_error(tb_new_size(ret, reserve + 256));
-    w.buf = *ret;
-    if (reserve) bail_error(tb_append_bytes(w.buf, 0, reserve));
-    bail_error(tb_append_bytes(w.buf, 0, header_size));
+    bail_error(tb_append_bytes(*ret, 0, reserve + header_size));
     return 0;
 }
 
 // The fields common to both headers, written over the placeholder.
-int finish_header(writer &w, uint32 reserve, uint16 service_id, uint16 type, uint32 msg_id,
+int finish_header(lc_tbuf_writer &w, uint32 reserve, uint16 service_id, uint16 type, uint32 msg_id,
                   uint32 transaction_id, uint32 *ret_length)
 {
-    const uint32 length = tb_length(w.buf) - reserve;
-    bail_error(tb_put_uint16_be(w.buf, reserve + off_service_id, service_id));
-    bail_error(tb_put_uint16_be(w.buf, reserve + off_msg_type, type));
-    bail_error(tb_put_uint32_be(w.buf, reserve + off_length, length));
-    bail_error(tb_put_uint32_be(w.buf, reserve + off_msg_id, msg_id));
-    bail_error(tb_put_uint32_be(w.buf, reserve + off_transaction_id, transaction_id));
+    constexpr auto be = lc_bytes::order::big;
+    const uint32 length = w.offset() - reserve;
+    bail_error(w.patch<be>(reserve + off_service_id, service_id));
+    bail_error(w.patch<be>(reserve + off_msg_type, type));
+    bail_error(w.patch<be>(reserve + off_length, length));
+    bail_error(w.patch<be>(reserve + off_msg_id, msg_id));
+    bail_error(w.patch<be>(reserve + off_transaction_id, transaction_id));
     *ret_length = length;
     return 0;
 }
@@ -208,17 +194,17 @@ int bn_request_msg_serialize(bn_request *msg, uint32 reserve, tbuf **ret)
         return illegal_type(msg->msg_type, lc_err_unexpected_case);
 
     owned<tbuf> buf;
-    writer w{};
-    bail_error(start(w, reserve, request_header_size, buf.out()));
-    bail_error(w.str(msg->audit_user_info));
+    bail_error(start(reserve, request_header_size, buf.out()));
+    lc_tbuf_writer w(buf.get());
+    bail_error(write_str(w, msg->audit_user_info));
     const uint16 type = msg->msg_type;
     auto node_body = [&](const bn_request_per_node *node) -> int {
         if (!has_node_body(type)) return 0;
-        bail_error(w.u32(node->subop));
-        bail_error(w.u32(node->node_flags));
+        bail_error(w.be32(node->subop));
+        bail_error(w.be32(node->node_flags));
         if (type == bbmt_set_request && node->subop == bsso_reparent) {
-            bail_error(w.str(node->reparent_parent));
-            bail_error(w.str(node->reparent_name));
+            bail_error(write_str(w, node->reparent_parent));
+            bail_error(write_str(w, node->reparent_name));
         }
         return 0;
     };
@@ -227,15 +213,15 @@ int bn_request_msg_serialize(bn_request *msg, uint32 reserve, tbuf **ret)
     switch (type) {
     case bbmt_query_request:
     case bbmt_set_request:
-        bail_error(w.u32(msg->flags));
-        bail_error(w.str(msg->db_name));
-        bail_error(w.u32(uint32(msg->cond_db_revision_id)));
+        bail_error(w.be32(msg->flags));
+        bail_error(write_str(w, msg->db_name));
+        bail_error(w.be32(uint32(msg->cond_db_revision_id)));
         break;
     case bbmt_action_request:
-        bail_error(w.str(msg->action_name));
+        bail_error(write_str(w, msg->action_name));
         break;
     case bbmt_event_request:
-        bail_error(w.str(msg->event_name));
+        bail_error(write_str(w, msg->event_name));
         break;
     }
     uint32 length = 0;
@@ -255,19 +241,19 @@ int bn_response_msg_serialize(bn_response *msg, uint32 reserve, tbuf **ret)
         return illegal_type(msg->msg_type, lc_err_unexpected_case);
 
     owned<tbuf> buf;
-    writer w{};
-    bail_error(start(w, reserve, response_header_size, buf.out()));
-    bail_error(w.u32(msg->return_code));
-    bail_error(w.str(msg->return_msg));
+    bail_error(start(reserve, response_header_size, buf.out()));
+    lc_tbuf_writer w(buf.get());
+    bail_error(w.be32(msg->return_code));
+    bail_error(write_str(w, msg->return_msg));
     bail_error_quiet(write_nodes(w, msg->nodes, bn_response_per_node_array_length_quick,
                                  bn_response_per_node_array_get_quick,
                                  [](const bn_response_per_node *) { return 0; }));
     if (msg->msg_type == bbmt_query_response || msg->msg_type == bbmt_set_response)
-        bail_error(w.u32(uint32(msg->db_revision_id)));
+        bail_error(w.be32(uint32(msg->db_revision_id)));
     uint32 length = 0;
     bail_error(finish_header(w, reserve, msg->service_id, msg->msg_type, msg->msg_id,
                              msg->transaction_id, &length));
-    bail_error(tb_put_uint32_be(buf.get(), reserve + off_req_msg_id, msg->req_msg_id));
+    bail_error(w.patch_be32(reserve + off_req_msg_id, msg->req_msg_id));
     msg->length = length;
     *ret = buf.release();
     return 0;
@@ -279,76 +265,56 @@ int bn_response_msg_serialize(bn_response *msg, uint32 reserve, tbuf **ret)
 namespace
 {
 
-struct reader {
-    const uint8 *p;
-    uint32 len;
-    uint32 pos;
+// The one failure of a message cut short, or of a count that the bytes
+// left cannot hold.
+int short_message()
+{
+    bail_force(lc_err_no_buffer_space);
+}
 
-    uint32 left() const { return len - pos; }
-    int need(uint32 n) const
-    {
-        if (left() < n) bail_force(lc_err_no_buffer_space);
-        return 0;
-    }
-    // `count` records of at least `each` bytes must fit in what is left.
-    int need_count(uint32 count, uint32 each) const
-    {
-        if (uint64(count) * each > left()) bail_force(lc_err_no_buffer_space);
-        return 0;
-    }
-    int u8(uint8 *v)
-    {
-        bail_error_quiet(need(1));
-        *v = p[pos++];
-        return 0;
-    }
-    int u16(uint16 *v)
-    {
-        bail_error_quiet(need(2));
-        *v = uint16(p[pos] << 8 | p[pos + 1]);
-        pos += 2;
-        return 0;
-    }
-    int u32(uint32 *v)
-    {
-        bail_error_quiet(need(4));
-        *v = uint32(p[pos]) << 24 | uint32(p[pos + 1]) << 16 | uint32(p[pos + 2]) << 8 | p[pos + 3];
-        pos += 4;
-        return 0;
-    }
-    int i32(int32 *v)
-    {
-        uint32 u = 0;
-        bail_error_quiet(u32(&u));
-        *v = int32(u);
-        return 0;
-    }
-    // A string; `keep_empty` makes an empty string rather than none.
-    int str(tstring **ret, bool keep_empty)
-    {
-        *ret = nullptr;
-        uint32 n = 0;
-        bail_error_quiet(u32(&n));
-        bail_error_quiet(need(n));
-        if (n == 0 && !keep_empty) return 0;
-        owned<tstring> ts;
-        bail_error(ts_new_size(ts.out(), n + 1));
-        bail_error(ts_append_buffer(ts.get(), p + pos, n));
-        pos += n;
-        *ret = ts.release();
-        return 0;
-    }
-};
+// `count` records of at least `each` bytes must fit in what is left.
+int need_count(const lc_byte_reader &r, uint32 count, uint32 each)
+{
+    return r.holds(count, each) ? 0 : short_message();
+}
 
-int read_attribs(reader &r, bn_binding *b)
+int read_u8(lc_byte_reader &r, uint8 *v)
+{
+    return r.u8(v) ? 0 : short_message();
+}
+
+int read_u32(lc_byte_reader &r, uint32 *v)
+{
+    return r.be32(v) ? 0 : short_message();
+}
+
+int read_i32(lc_byte_reader &r, int32 *v)
+{
+    return r.get<lc_bytes::order::big>(v) ? 0 : short_message();
+}
+
+// A string; `keep_empty` makes an empty string rather than none.
+int read_str(lc_byte_reader &r, tstring **ret, bool keep_empty)
+{
+    *ret = nullptr;
+    uint32 n = 0;
+    const uint8 *text = nullptr;
+    if (!(r.be32(&n) && r.view(n, &text))) return short_message();
+    if (n == 0 && !keep_empty) return 0;
+    bail_error(detail::ts_new_buffer(ret, reinterpret_cast<const char *>(text), n));
+    return 0;
+}
+
+int read_attribs(lc_byte_reader &r, bn_binding *b)
 {
     uint32 count = 0;
-    bail_error_quiet(r.u32(&count));
-    bail_error_quiet(r.need_count(count, attrib_min_size));
+    bail_error_quiet(read_u32(r, &count));
+    bail_error_quiet(need_count(r, count, attrib_min_size));
     for (uint32 i = 0; i < count; ++i) {
-        bail_error_quiet(r.need(bn_attrib_wire_header_size));
-        const uint8 *t = r.p + r.pos + 8;
-        const bn_type type = uint32(t[0]) << 24 | uint32(t[1]) << 16 | uint32(t[2]) << 8 | t[3];
+        bn_type type = 0;
+        if (!r.holds(1, bn_attrib_wire_header_size) ||
+            !r.get_at<lc_bytes::order::big>(bn_attrib_wire_type_offset, &type))
+            return short_message();
         const bn_attrib_copy_in_func in =
             type >= 1 && type <= bt_LAST ? bn_attrib_copy_funcs[type].copy_in : nullptr;
         if (in == nullptr) {
@@ -358,8 +324,8 @@ int read_attribs(reader &r, bn_binding *b)
         owned<bn_attrib> a;
         bail_error(bn_attrib_new(a.out()));
         uint32 used = 0;
-        bail_error_quiet(in(a.get(), r.p + r.pos, r.left(), &used));
-        r.pos += used;
+        bail_error_quiet(in(a.get(), r.data(), uint32(r.remaining()), &used));
+        bail_require(r.skip(used));
         // One attribute per id: a second one would be lost on the way in.
         const bn_attribute_id id = a->attribute_id;
         if (bn_attrib_array_get_quick(b->attribs, id) != nullptr) bail_force(lc_err_parse_error);
@@ -369,19 +335,19 @@ int read_attribs(reader &r, bn_binding *b)
     return 0;
 }
 
-int read_binding(reader &r, bn_binding **ret)
+int read_binding(lc_byte_reader &r, bn_binding **ret)
 {
     uint8 abs = 0;
-    bail_error_quiet(r.u8(&abs));
+    bail_error_quiet(read_u8(r, &abs));
     if (abs > 1) bail_force(lc_err_parse_error);
     uint32 count = 0;
-    bail_error_quiet(r.u32(&count));
-    bail_error_quiet(r.need_count(count, string_min_size));
+    bail_error_quiet(read_u32(r, &count));
+    bail_error_quiet(need_count(r, count, string_min_size));
     owned<tstr_array> parts;
     bail_error(tstr_array_new(parts.out(), nullptr));
     for (uint32 i = 0; i < count; ++i) {
         tstring *part = nullptr;
-        bail_error_quiet(r.str(&part, true));
+        bail_error_quiet(read_str(r, &part, true));
         bail_error(tstr_array_append_takeover(parts.get(), &part));
     }
     tstr_array *raw_parts = parts.release();
@@ -396,15 +362,16 @@ int read_binding(reader &r, bn_binding **ret)
 // Node records of either message into `nodes`; `body` reads the per-node
 // body into the entry.  Returns the highest node id seen.
 template <class Node, class Arr, class Body>
-int read_nodes(reader &r, Arr *nodes, int (*append)(Arr *, Node **), uint32 body_min, Body body,
-               uint32 *ret_max_id)
+int read_nodes(lc_byte_reader &r, Arr *nodes, int (*append)(Arr *, Node **), uint32 body_min,
+               Body body, uint32 *ret_max_id)
 {
     uint32 count = 0;
-    bail_error_quiet(r.u32(&count));
-    bail_error_quiet(r.need_count(count, node_min_size + body_min));
+    bail_error_quiet(read_u32(r, &count));
+    bail_error_quiet(need_count(r, count, node_min_size + body_min));
     for (uint32 i = 0; i < count; ++i) {
-        owned<Node> node{new Node{}};
-        bail_error_quiet(r.u32(&node->node_id));
+        owned<Node> node{new (std::nothrow) Node{}};
+        bail_null(node);
+        bail_error_quiet(read_u32(r, &node->node_id));
         bail_error_quiet(read_binding(r, &node->binding));
         bail_error_quiet(body(node.get()));
         *ret_max_id = std::max(*ret_max_id, node->node_id);
@@ -414,11 +381,12 @@ int read_nodes(reader &r, Arr *nodes, int (*append)(Arr *, Node **), uint32 body
     return 0;
 }
 
-int check_used(const reader &r, uint32 length_field)
+// `used` bytes of `total` were read.
+int check_used(uint32 total, uint32 used, uint32 length_field)
 {
-    if (r.pos != length_field || r.pos != r.len) {
+    if (used != length_field || used != total) {
         lc_log_basic(LCL_ERR, "total bytes: %d  used: %d",
-                     int(length_field != r.pos ? length_field : r.len), int(r.pos));
+                     int(length_field != used ? length_field : total), int(used));
         return lc_err_parse_error;
     }
     return 0;
@@ -437,14 +405,11 @@ struct header {
     uint32 transaction_id;
 };
 
-int read_header(reader &r, header *h)
+int read_header(lc_byte_reader &r, header *h)
 {
-    bail_error_quiet(r.u16(&h->service_id));
-    bail_error_quiet(r.u16(&h->msg_type));
-    bail_error_quiet(r.u32(&h->length));
-    bail_error_quiet(r.u32(&h->msg_id));
-    bail_error_quiet(r.u32(&h->transaction_id));
-    return 0;
+    const bool ok = r.be16(&h->service_id) && r.be16(&h->msg_type) && r.be32(&h->length) &&
+                    r.be32(&h->msg_id) && r.be32(&h->transaction_id);
+    return ok ? 0 : short_message();
 }
 
 } // namespace
@@ -454,7 +419,7 @@ int bn_request_msg_deserialize(const uint8 *bytes, uint32 length, bn_request **r
     bail_null(ret);
     *ret = nullptr;
     bail_null(bytes);
-    reader r{bytes, length, 0};
+    lc_byte_reader r(bytes, length);
     header h{};
     bail_error_quiet(read_header(r, &h));
     if (!bn_msg_type_is_request(h.msg_type)) return illegal_type(h.msg_type, lc_err_parse_error);
@@ -464,17 +429,17 @@ int bn_request_msg_deserialize(const uint8 *bytes, uint32 length, bn_request **r
     msg->service_id = h.service_id;
     msg->msg_id = h.msg_id;
     msg->transaction_id = h.transaction_id;
-    bail_error_quiet(r.str(&msg->audit_user_info, false));
+    bail_error_quiet(read_str(r, &msg->audit_user_info, false));
 
     const uint16 type = h.msg_type;
     uint32 max_id = 0;
     auto node_body = [&](bn_request_per_node *node) -> int {
         if (!has_node_body(type)) return 0;
-        bail_error_quiet(r.u32(&node->subop));
-        bail_error_quiet(r.u32(&node->node_flags));
+        bail_error_quiet(read_u32(r, &node->subop));
+        bail_error_quiet(read_u32(r, &node->node_flags));
         if (type == bbmt_set_request && node->subop == bsso_reparent) {
-            bail_error_quiet(r.str(&node->reparent_parent, false));
-            bail_error_quiet(r.str(&node->reparent_name, false));
+            bail_error_quiet(read_str(r, &node->reparent_parent, false));
+            bail_error_quiet(read_str(r, &node->reparent_name, false));
         }
         return 0;
     };
@@ -486,18 +451,18 @@ int bn_request_msg_deserialize(const uint8 *bytes, uint32 length, bn_request **r
     switch (type) {
     case bbmt_query_request:
     case bbmt_set_request:
-        bail_error_quiet(r.u32(&msg->flags));
-        bail_error_quiet(r.str(&msg->db_name, false));
-        bail_error_quiet(r.i32(&msg->cond_db_revision_id));
+        bail_error_quiet(read_u32(r, &msg->flags));
+        bail_error_quiet(read_str(r, &msg->db_name, false));
+        bail_error_quiet(read_i32(r, &msg->cond_db_revision_id));
         break;
     case bbmt_action_request:
-        bail_error_quiet(r.str(&msg->action_name, false));
+        bail_error_quiet(read_str(r, &msg->action_name, false));
         break;
     case bbmt_event_request:
-        bail_error_quiet(r.str(&msg->event_name, false));
+        bail_error_quiet(read_str(r, &msg->event_name, false));
         break;
     }
-    bail_error_quiet(check_used(r, h.length));
+    bail_error_quiet(check_used(length, length - uint32(r.remaining()), h.length));
     msg->length = h.length;
     *ret = msg.release();
     return 0;
@@ -508,28 +473,28 @@ int bn_response_msg_deserialize(const uint8 *bytes, uint32 length, bn_response *
     bail_null(ret);
     *ret = nullptr;
     bail_null(bytes);
-    reader r{bytes, length, 0};
+    lc_byte_reader r(bytes, length);
     header h{};
     bail_error_quiet(read_header(r, &h));
     if (!bn_msg_type_is_response(h.msg_type)) return illegal_type(h.msg_type, lc_err_parse_error);
     uint32 req_msg_id = 0;
-    bail_error_quiet(r.u32(&req_msg_id));
+    bail_error_quiet(read_u32(r, &req_msg_id));
 
     owned<bn_response> msg;
     bail_error(bn_response_msg_create(msg.out(), h.msg_type, req_msg_id, 0, nullptr));
     msg->service_id = h.service_id;
     msg->msg_id = h.msg_id;
     msg->transaction_id = h.transaction_id;
-    bail_error_quiet(r.u32(&msg->return_code));
-    bail_error_quiet(r.str(&msg->return_msg, false));
+    bail_error_quiet(read_u32(r, &msg->return_code));
+    bail_error_quiet(read_str(r, &msg->return_msg, false));
     uint32 max_id = 0;
     bail_error_quiet(read_nodes<bn_response_per_node>(
         r, msg->nodes, bn_response_per_node_array_append_takeover, 0,
         [](bn_response_per_node *) { return 0; }, &max_id));
     msg->next_node_id = next_node_id_after(max_id);
     if (h.msg_type == bbmt_query_response || h.msg_type == bbmt_set_response)
-        bail_error_quiet(r.i32(&msg->db_revision_id));
-    bail_error_quiet(check_used(r, h.length));
+        bail_error_quiet(read_i32(r, &msg->db_revision_id));
+    bail_error_quiet(check_used(length, length - uint32(r.remaining()), h.length));
     msg->length = h.length;
     *ret = msg.release();
     return 0;

@@ -62,14 +62,14 @@ void dump_attribs(int32 level, const char *prefix, uint32 index, const bn_bindin
     for (uint32 i = 0; i < n; ++i) {
         const bn_attrib *a = bn_attrib_array_get_quick(b->attribs, i);
         if (a == nullptr) continue;
-        char *text = nullptr;
+        char *raw = nullptr;
         // A value that cannot be printed is shown empty: the dump goes on.
-        if (bn_attrib_get_str(a, nullptr, 0, nullptr, &text) != 0) text = nullptr;
+        if (bn_attrib_get_str(a, nullptr, 0, nullptr, &raw) != 0) raw = nullptr;
+        const lc_malloc_ptr<char> text{raw};
         lc_log_basic(level, "%s: rn[%d]: attrib %d(%s) type %d(%s) value \"%.1023s\"", prefix,
                      int(index), int(a->attribute_id),
                      lc_enum_to_string_quiet(bn_attribute_id_name_map, int32(a->attribute_id)),
-                     int(a->type), bn_type_to_name(a->type), text ? text : "");
-        free(text);
+                     int(a->type), bn_type_to_name(a->type), text ? text.get() : "");
     }
 }
 

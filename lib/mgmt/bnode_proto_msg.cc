@@ -58,7 +58,8 @@ bool bn_msg_type_is_response(uint32 msg_type)
 int bn_request_per_node_new(bn_request_per_node **ret)
 {
     bail_null(ret);
-    *ret = new bn_request_per_node{};
+    *ret = new (std::nothrow) bn_request_per_node{};
+    bail_null(*ret);
     return 0;
 }
 
@@ -67,7 +68,8 @@ int bn_request_per_node_dup(const bn_request_per_node *src, bn_request_per_node 
     bail_null(ret);
     *ret = nullptr;
     bail_null(src);
-    owned<bn_request_per_node> n{new bn_request_per_node{}};
+    owned<bn_request_per_node> n{new (std::nothrow) bn_request_per_node{}};
+    bail_null(n);
     n->node_id = src->node_id;
     n->subop = src->subop;
     n->node_flags = src->node_flags;
@@ -92,7 +94,8 @@ int bn_request_per_node_free(bn_request_per_node **node)
 int bn_response_per_node_new(bn_response_per_node **ret)
 {
     bail_null(ret);
-    *ret = new bn_response_per_node{};
+    *ret = new (std::nothrow) bn_response_per_node{};
+    bail_null(*ret);
     return 0;
 }
 
@@ -101,7 +104,8 @@ int bn_response_per_node_dup(const bn_response_per_node *src, bn_response_per_no
     bail_null(ret);
     *ret = nullptr;
     bail_null(src);
-    owned<bn_response_per_node> n{new bn_response_per_node{}};
+    owned<bn_response_per_node> n{new (std::nothrow) bn_response_per_node{}};
+    bail_null(n);
     n->node_id = src->node_id;
     if (src->binding) bail_error(bn_binding_dup(src->binding, &n->binding));
     *ret = n.release();
@@ -144,7 +148,8 @@ int request_append_node(bn_request *msg, owned<bn_binding> binding, uint32 subop
     if (ret_node_id) *ret_node_id = 0;
     bail_null(msg);
     bail_null(binding.get());
-    owned<bn_request_per_node> n{new bn_request_per_node{}};
+    owned<bn_request_per_node> n{new (std::nothrow) bn_request_per_node{}};
+    bail_null(n);
     n->node_id = msg->next_node_id;
     n->binding = binding.release();
     n->subop = subop;
@@ -161,7 +166,8 @@ int response_append_node(bn_response *msg, owned<bn_binding> binding, uint32 *re
     if (ret_node_id) *ret_node_id = 0;
     bail_null(msg);
     bail_null(binding.get());
-    owned<bn_response_per_node> n{new bn_response_per_node{}};
+    owned<bn_response_per_node> n{new (std::nothrow) bn_response_per_node{}};
+    bail_null(n);
     n->node_id = msg->next_node_id;
     n->binding = binding.release();
     bn_response_per_node *raw = n.release();
@@ -228,7 +234,8 @@ int bn_request_msg_create(bn_request **ret, uint16 msg_type)
     bail_null(ret);
     *ret = nullptr;
     bail_require(bn_msg_type_is_request(msg_type));
-    owned<bn_request> msg{new bn_request{}};
+    owned<bn_request> msg{new (std::nothrow) bn_request{}};
+    bail_null(msg);
     msg->msg_type = msg_type;
     msg->next_node_id = bn_first_node_id;
     bail_error(bn_request_per_node_array_new(&msg->nodes));
@@ -254,7 +261,8 @@ int bn_request_msg_dup(const bn_request *src, bn_request **ret)
     bail_null(ret);
     *ret = nullptr;
     bail_null(src);
-    owned<bn_request> msg{new bn_request{}};
+    owned<bn_request> msg{new (std::nothrow) bn_request{}};
+    bail_null(msg);
     msg->service_id = src->service_id;
     msg->msg_type = src->msg_type;
     msg->length = src->length;
@@ -677,8 +685,9 @@ int bn_request_msg_strip_binding_prefix(bn_request *msg, const char *prefix)
             ts_str(name)[plen] != '/')
             continue;
         // The new name is cut from the old one, which set_name replaces.
-        const std::string rest(ts_str(name) + plen + 1);
-        bail_error(bn_binding_set_name(node->binding, rest.c_str()));
+        const lc_malloc_ptr<char> rest{strdup(ts_str(name) + plen + 1)};
+        bail_null(rest);
+        bail_error(bn_binding_set_name(node->binding, rest.get()));
     }
     return 0;
 }

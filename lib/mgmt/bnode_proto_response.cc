@@ -38,7 +38,8 @@ int bn_response_msg_create(bn_response **ret, uint16 msg_type, uint32 req_msg_id
     bail_null(ret);
     *ret = nullptr;
     bail_require(bn_msg_type_is_response(msg_type));
-    owned<bn_response> msg{new bn_response{}};
+    owned<bn_response> msg{new (std::nothrow) bn_response{}};
+    bail_null(msg);
     msg->msg_type = msg_type;
     msg->req_msg_id = req_msg_id;
     msg->return_code = return_code;
@@ -75,7 +76,8 @@ int bn_response_msg_dup(const bn_response *src, bn_response **ret)
     bail_null(ret);
     *ret = nullptr;
     bail_null(src);
-    owned<bn_response> msg{new bn_response{}};
+    owned<bn_response> msg{new (std::nothrow) bn_response{}};
+    bail_null(msg);
     msg->service_id = src->service_id;
     msg->msg_type = src->msg_type;
     msg->length = src->length;
@@ -383,10 +385,9 @@ int bn_response_msg_append_binding_prefix(bn_response *msg, const char *prefix)
         bn_response_per_node *node = bn_response_per_node_array_get_quick(msg->nodes, i);
         if (node == nullptr || node->binding == nullptr) continue;
         const char *name = ts_str(node->binding->name);
-        std::string joined(prefix);
-        if (name[0] != '/') joined += '/';
-        joined += name;
-        bail_error(bn_binding_set_name(node->binding, joined.c_str()));
+        owned<tstring> joined;
+        bail_error(ts_new_sprintf(joined.out(), "%s%s%s", prefix, name[0] != '/' ? "/" : "", name));
+        bail_error(bn_binding_set_name(node->binding, ts_str(joined.get())));
     }
     return 0;
 }

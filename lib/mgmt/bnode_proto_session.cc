@@ -13,6 +13,7 @@
 #include "mgmt/bnode_proto.h"
 #include "mgmt/bnode_proto_internal.h"
 #include "mgmt/gcl.h"
+#include "util/byte_cursor.h"
 
 namespace
 {
@@ -42,7 +43,8 @@ void free_globals(void *data)
 int on_session_new(gcl_session *, void *, void **ret_state)
 {
     bail_null(ret_state);
-    *ret_state = new session_state{};
+    *ret_state = new (std::nothrow) session_state{};
+    bail_null(*ret_state);
     return 0;
 }
 
@@ -152,7 +154,8 @@ int on_frame(gcl_session *session, const gcl_frame_info *frame, const uint8 *bod
     const auto *state = static_cast<const session_state *>(session_data);
 
     // The message names its service in its first two bytes.
-    const uint32 service = frame->gfi_body_len >= 2 && body ? uint32(body[0] << 8 | body[1]) : 0;
+    uint16 service = 0;
+    if (body) (void)lc_byte_reader(body, frame->gfi_body_len).be16(&service);
     tbool open = false;
     if (gcl_session_get_service_id_open(session, service, &open) != 0 || !open) {
         uint32 current = 0;
@@ -229,19 +232,18 @@ int gcl_bn_init(gcl_handle *gcl)
     gcl_body_proto p;
     p.gbp_id = gcl_body_proto_bnode;
     snprintf(p.gbp_name, sizeof p.gbp_name, "bnode");
-    auto *globals = new proto_globals{};
-    p.gbp_data = globals;
+    // The protocol owns its globals only once registered.
+    std::unique_ptr<proto_globals> globals{new (std::nothrow) proto_globals{}};
+    bail_null(globals);
+    p.gbp_data = globals.get();
     p.gbp_data_free = free_globals;
     p.gbp_session_new = on_session_new;
     p.gbp_session_free = on_session_free;
     // Every service slot: the handler itself tells an open service from
     // one that is not.
     for (auto &h : p.gbp_service_handlers) h = on_frame;
-    const int err = gcl_register_body_protocol(gcl, &p);
-    if (err) {
-        delete globals;
-        bail_error(err);
-    }
+    bail_error(gcl_register_body_protocol(gcl, &p));
+    (void)globals.release();
     return 0;
 }
 

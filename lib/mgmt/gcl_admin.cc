@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "mgmt/gcl_internal.h"
+#include "util/byte_cursor.h"
 #include "util/ttime.h"
 
 namespace
@@ -93,12 +94,10 @@ void put16(uint8 *b, uint32 off, uint16 v)
     b[off] = uint8(v >> 8);
     b[off + 1] = uint8(v);
 }
+// Fields at named offsets of a body whose length was checked first.
 void put32(uint8 *b, uint32 off, uint32 v)
 {
-    b[off] = uint8(v >> 24);
-    b[off + 1] = uint8(v >> 16);
-    b[off + 2] = uint8(v >> 8);
-    b[off + 3] = uint8(v);
+    lc_bytes::store<lc_bytes::order::big>(b + off, v);
 }
 void put_name(uint8 *b, uint32 off, const std::string &s)
 {
@@ -107,12 +106,11 @@ void put_name(uint8 *b, uint32 off, const std::string &s)
 }
 uint16 get16(const uint8 *b, uint32 off)
 {
-    return uint16((b[off] << 8) | b[off + 1]);
+    return lc_bytes::load<lc_bytes::order::big, uint16>(b + off);
 }
 uint32 get32(const uint8 *b, uint32 off)
 {
-    return (uint32(b[off]) << 24) | (uint32(b[off + 1]) << 16) | (uint32(b[off + 2]) << 8) |
-           uint32(b[off + 3]);
+    return lc_bytes::load<lc_bytes::order::big, uint32>(b + off);
 }
 // A name field up to its first zero (at most the field).
 std::string get_name(const uint8 *b, uint32 off)

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "mgmt/gcl_internal.h"
+#include "util/byte_cursor.h"
 
 namespace
 {
@@ -37,27 +38,6 @@ constexpr const char header_len_text[] = "32";
 
 // A tick of the bandwidth limit.
 constexpr int64 bw_tick_ms = 100;
-
-void put_be16(uint8 *p, uint16 v)
-{
-    p[0] = uint8(v >> 8);
-    p[1] = uint8(v);
-}
-void put_be32(uint8 *p, uint32 v)
-{
-    p[0] = uint8(v >> 24);
-    p[1] = uint8(v >> 16);
-    p[2] = uint8(v >> 8);
-    p[3] = uint8(v);
-}
-uint16 get_be16(const uint8 *p)
-{
-    return uint16((p[0] << 8) | p[1]);
-}
-uint32 get_be32(const uint8 *p)
-{
-    return (uint32(p[0]) << 24) | (uint32(p[1]) << 16) | (uint32(p[2]) << 8) | uint32(p[3]);
-}
 
 // Makes room before a read: unprocessed bytes move to the front (unless a
 // handler holds the buffer) and the buffer grows by one step when no more
@@ -200,39 +180,52 @@ uint32 gcl_bw_tick_budget(uint32 bytes_per_sec)
 void gcl_frame_header_encode(uint8 *hdr, uint32 seq, gcl_body_proto_id proto, uint16 msg_type,
                              uint32 body_len)
 {
-    memcpy(hdr + off_ident, frame_ident, sizeof frame_ident);
-    put_be32(hdr + off_mark, gcl_frame_mark);
-    put_be32(hdr + off_version, gcl_frame_version);
-    put_be32(hdr + off_total_len, body_len + gcl_frame_header_len);
-    put_be16(hdr + off_header_len, uint16(gcl_frame_header_len));
-    put_be16(hdr + off_reserved, 0);
-    put_be32(hdr + off_seq, seq);
-    put_be16(hdr + off_proto, proto);
-    put_be16(hdr + off_msg_type, msg_type);
-    put_be32(hdr + off_body_len, body_len);
+    // The caller provides gcl_frame_header_len bytes, so no field can fail.
+    constexpr auto be = lc_bytes::order::big;
+    lc_byte_writer w(hdr, gcl_frame_header_len);
+    lc_byte_writer ident;
+    bool ok =
+        w.at(off_ident, sizeof frame_ident, &ident) && ident.bytes(frame_ident, sizeof frame_ident);
+    ok = ok && w.put_at<be>(off_mark, gcl_frame_mark) &&
+         w.put_at<be>(off_version, gcl_frame_version);
+    ok = ok && w.put_at<be>(off_total_len, body_len + gcl_frame_header_len);
+    ok = ok && w.put_at<be>(off_header_len, uint16(gcl_frame_header_len)) &&
+         w.put_at<be>(off_reserved, uint16(0));
+    ok = ok && w.put_at<be>(off_seq, seq) && w.put_at<be>(off_proto, uint16(proto)) &&
+         w.put_at<be>(off_msg_type, msg_type) && w.put_at<be>(off_body_len, body_len);
+    (void)ok;
 }
 
 int gcl_frame_header_check(const gcl_session *s, const uint8 *hdr, gcl_frame_info *ret_info)
 {
-    if (memcmp(hdr + off_ident, frame_ident, sizeof frame_ident) != 0) {
+    // The caller checked that a whole header is present.
+    constexpr auto be = lc_bytes::order::big;
+    const lc_byte_reader r(hdr, gcl_frame_header_len);
+    uint8 ident[sizeof frame_ident] = {};
+    uint32 mark = 0, version = 0, total = 0, seq = 0, body_len = 0;
+    uint16 header_len = 0, proto = 0, msg_type = 0;
+    lc_byte_reader ident_field;
+    bool ok = r.at(off_ident, sizeof ident, &ident_field) && ident_field.bytes(ident, sizeof ident);
+    ok = ok && r.get_at<be>(off_mark, &mark) && r.get_at<be>(off_version, &version);
+    ok = ok && r.get_at<be>(off_total_len, &total) && r.get_at<be>(off_header_len, &header_len);
+    ok = ok && r.get_at<be>(off_seq, &seq) && r.get_at<be>(off_proto, &proto);
+    ok = ok && r.get_at<be>(off_msg_type, &msg_type) && r.get_at<be>(off_body_len, &body_len);
+    bail_require(ok);
+
+    if (memcmp(ident, frame_ident, sizeof frame_ident) != 0) {
         // The ident travels unswapped: print it as this host reads it.
-        uint32 ident = 0;
-        memcpy(&ident, hdr + off_ident, sizeof ident);
-        lc_log_basic(LCL_ERR, "session %d: invalid frame ident: %x", s->id, ident);
+        lc_log_basic(LCL_ERR, "session %d: invalid frame ident: %x", s->id,
+                     lc_bytes::load<lc_bytes::order::native, uint32>(ident));
         return lc_err_parse_error;
     }
-    const uint32 mark = get_be32(hdr + off_mark);
     if (mark != gcl_frame_mark) {
         lc_log_basic(LCL_ERR, "session %d: invalid frame mark: %x", s->id, mark);
         return lc_err_parse_error;
     }
-    const uint32 version = get_be32(hdr + off_version);
     if (version != gcl_frame_version) {
         lc_log_basic(LCL_ERR, "session %d: invalid frame version: %d", s->id, int(version));
         return lc_err_parse_error;
     }
-    const uint32 total = get_be32(hdr + off_total_len);
-    const uint32 body_len = get_be32(hdr + off_body_len);
     // 64-bit sum: a body length near 2^32 must not wrap into a match.
     const uint64 expect = uint64(body_len) + gcl_frame_header_len;
     if (total < gcl_frame_header_len || total > gcl_frame_len_max || expect != total) {
@@ -243,15 +236,14 @@ int gcl_frame_header_check(const gcl_session *s, const uint8 *hdr, gcl_frame_inf
                      int(other));
         return lc_err_parse_error;
     }
-    const uint16 header_len = get_be16(hdr + off_header_len);
     if (header_len != gcl_frame_header_len) {
         lc_log_basic(LCL_ERR, "session %d: invalid frame header len: %d vs %s", s->id,
                      int(header_len), header_len_text);
         return lc_err_parse_error;
     }
-    ret_info->gfi_seq = get_be32(hdr + off_seq);
-    ret_info->gfi_proto = get_be16(hdr + off_proto);
-    ret_info->gfi_msg_type = get_be16(hdr + off_msg_type);
+    ret_info->gfi_seq = seq;
+    ret_info->gfi_proto = proto;
+    ret_info->gfi_msg_type = msg_type;
     ret_info->gfi_total_len = total;
     ret_info->gfi_body_len = body_len;
     return 0;

@@ -11,13 +11,16 @@
 //
 // Byte order is always explicit in the name: `be` network order, `le`
 // little-endian, `ne` the host's own order (for layouts that never leave the
-// machine: show records, shared-memory tables).
+// machine: show records, shared-memory tables).  lc_bytes::load/store are
+// the one place where bytes are swapped; the tbuf's own fixed-width integer
+// functions are built on them too.
 //
 // The cursors borrow their bytes; they own nothing and never allocate
 // (except lc_tbuf_writer, whose tbuf grows by its own rules).
 #pragma once
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 
@@ -30,17 +33,38 @@ namespace lc_bytes
 
 enum class order { big, little, native };
 
+// The unsigned integer of `n` bytes, through which every value is swapped.
+template <size_t N> struct unsigned_of;
+template <> struct unsigned_of<1> {
+    using type = uint8;
+};
+template <> struct unsigned_of<2> {
+    using type = uint16;
+};
+template <> struct unsigned_of<4> {
+    using type = uint32;
+};
+template <> struct unsigned_of<8> {
+    using type = uint64;
+};
+template <> struct unsigned_of<16> {
+    using type = unsigned __int128;
+};
+template <class T> using unsigned_for = typename unsigned_of<sizeof(T)>::type;
+
 template <class T> constexpr T byteswap(T v) noexcept
 {
-    static_assert(std::is_unsigned_v<T>);
+    static_assert(std::is_unsigned_v<T> || std::is_same_v<T, unsigned __int128>);
     if constexpr (sizeof(T) == 1) {
         return v;
     } else if constexpr (sizeof(T) == 2) {
         return T(__builtin_bswap16(v));
     } else if constexpr (sizeof(T) == 4) {
         return T(__builtin_bswap32(v));
-    } else {
+    } else if constexpr (sizeof(T) == 8) {
         return T(__builtin_bswap64(v));
+    } else {
+        return T(T(__builtin_bswap64(uint64(v))) << 64 | __builtin_bswap64(uint64(v >> 64)));
     }
 }
 
@@ -56,17 +80,21 @@ template <order O, class T> constexpr T convert(T v) noexcept
     }
 }
 
+// Any fixed-width value (signed, unsigned, floating point, 128-bit) goes
+// through the unsigned integer of its size, so there is one swap per width.
 template <order O, class T> inline T load(const uint8 *p) noexcept
 {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return convert<O>(v);
+    static_assert(std::is_trivially_copyable_v<T>);
+    unsigned_for<T> u;
+    std::memcpy(&u, p, sizeof u);
+    return std::bit_cast<T>(convert<O>(u));
 }
 
 template <order O, class T> inline void store(uint8 *p, T v) noexcept
 {
-    v = convert<O>(v);
-    std::memcpy(p, &v, sizeof v);
+    static_assert(std::is_trivially_copyable_v<T>);
+    const unsigned_for<T> u = convert<O>(std::bit_cast<unsigned_for<T>>(v));
+    std::memcpy(p, &u, sizeof u);
 }
 
 } // namespace lc_bytes
@@ -127,11 +155,38 @@ class lc_byte_reader
         return true;
     }
 
+    // Whether `count` records of at least `each` bytes could still follow:
+    // checked before a count from the bytes sizes anything.
+    bool holds(uint64 count, size_t each) const noexcept
+    {
+        return each == 0 || count <= remaining() / each;
+    }
+    // A text field of `field_len` bytes: borrows it and gives the length of
+    // the text in it (up to the first NUL, or the whole field).
+    [[nodiscard]] bool text(size_t field_len, const char **ret, size_t *ret_len) noexcept
+    {
+        if (field_len > remaining()) return false;
+        *ret = reinterpret_cast<const char *>(p_);
+        *ret_len = strnlen(*ret, field_len);
+        p_ += field_len;
+        return true;
+    }
+
     template <lc_bytes::order O, class T> [[nodiscard]] bool get(T *ret) noexcept
     {
         if (sizeof(T) > remaining()) return false;
         *ret = lc_bytes::load<O, T>(p_);
         p_ += sizeof(T);
+        return true;
+    }
+
+    // Reads the value at `offset` without moving: for layouts with named
+    // field offsets.
+    template <lc_bytes::order O, class T>
+    [[nodiscard]] bool get_at(size_t offset, T *ret) const noexcept
+    {
+        if (offset > remaining() || sizeof(T) > remaining() - offset) return false;
+        *ret = lc_bytes::load<O, T>(p_ + offset);
         return true;
     }
 
@@ -221,6 +276,14 @@ class lc_byte_writer
         return true;
     }
 
+    // Writes the value at `offset` without moving.
+    template <lc_bytes::order O, class T> [[nodiscard]] bool put_at(size_t offset, T v) noexcept
+    {
+        if (offset > remaining() || sizeof(T) > remaining() - offset) return false;
+        lc_bytes::store<O, T>(p_ + offset, v);
+        return true;
+    }
+
     [[nodiscard]] bool u8(uint8 v) noexcept { return put<lc_bytes::order::native>(v); }
     [[nodiscard]] bool be16(uint16 v) noexcept { return put<lc_bytes::order::big>(v); }
     [[nodiscard]] bool be32(uint32 v) noexcept { return put<lc_bytes::order::big>(v); }
@@ -239,42 +302,94 @@ class lc_byte_writer
 
 // Appends to a tbuf, which grows by its own rules; placeholders are
 // patched later at their offsets.  Calls return the tbuf's error codes.
+// Appends that fit the room already allocated are written in place (the
+// tbuf's own fast path, kept here so that encoders pay no call per field).
 class lc_tbuf_writer
 {
   public:
     explicit lc_tbuf_writer(tbuf *buf) noexcept : buf_(buf) {}
 
     tbuf *buf() const noexcept { return buf_; }
-    uint32 offset() const noexcept { return tb_length(buf_); }
+    uint32 offset() const noexcept { return buf_->length; }
 
     template <lc_bytes::order O, class T> [[nodiscard]] int put(T v) noexcept
     {
+        if (fits_in_place(sizeof(T))) [[likely]] {
+            lc_bytes::store<O, T>(buf_->bytes + buf_->length, v);
+            advance(sizeof(T));
+            return 0;
+        }
         uint8 tmp[sizeof(T)];
         lc_bytes::store<O, T>(tmp, v);
         return tb_append_buf(buf_, tmp, int32(sizeof tmp));
     }
+    // Overwrites bytes already written; lc_err_assertion_failed when the
+    // value would not lie wholly within them.
     template <lc_bytes::order O, class T> [[nodiscard]] int patch(uint32 offset, T v) noexcept
     {
-        uint8 tmp[sizeof(T)];
-        lc_bytes::store<O, T>(tmp, v);
-        if (offset > tb_length(buf_) || sizeof tmp > tb_length(buf_) - offset)
+        if (offset > buf_->length || sizeof(T) > buf_->length - offset)
             return lc_err_assertion_failed;
-        return tb_put_buf(buf_, offset, tmp, int32(sizeof tmp));
+        if (buf_->is_const) return tb_put_buf(buf_, offset, &v, int32(sizeof v)); // refused there
+        lc_bytes::store<O, T>(buf_->bytes + offset, v);
+        return 0;
     }
 
-    [[nodiscard]] int u8(uint8 v) noexcept { return tb_append_byte(buf_, v); }
+    [[nodiscard]] int u8(uint8 v) noexcept { return put<lc_bytes::order::native>(v); }
     [[nodiscard]] int be16(uint16 v) noexcept { return put<lc_bytes::order::big>(v); }
     [[nodiscard]] int be32(uint32 v) noexcept { return put<lc_bytes::order::big>(v); }
     [[nodiscard]] int be64(uint64 v) noexcept { return put<lc_bytes::order::big>(v); }
+    [[nodiscard]] int le16(uint16 v) noexcept { return put<lc_bytes::order::little>(v); }
     [[nodiscard]] int le32(uint32 v) noexcept { return put<lc_bytes::order::little>(v); }
+    [[nodiscard]] int le64(uint64 v) noexcept { return put<lc_bytes::order::little>(v); }
+    [[nodiscard]] int ne16(uint16 v) noexcept { return put<lc_bytes::order::native>(v); }
+    [[nodiscard]] int ne32(uint32 v) noexcept { return put<lc_bytes::order::native>(v); }
+    [[nodiscard]] int ne64(uint64 v) noexcept { return put<lc_bytes::order::native>(v); }
+
     [[nodiscard]] int bytes(const void *p, uint32 n) noexcept
     {
-        return n ? tb_append_buf(buf_, p, int32(n)) : 0;
+        if (n == 0) return 0;
+        if (fits_in_place(n)) [[likely]] {
+            std::memcpy(buf_->bytes + buf_->length, p, n);
+            advance(n);
+            return 0;
+        }
+        if (n > uint32(INT32_MAX)) return lc_err_no_buffer_space;
+        return tb_append_buf(buf_, p, int32(n));
     }
-    // Appends a 32-bit big-endian placeholder and returns its offset.
+    // Appends a 32-bit big-endian length and then `n` bytes: the counted
+    // strings and values of the wire formats.
+    [[nodiscard]] int counted_be32(const void *p, uint32 n) noexcept
+    {
+        if (fits_in_place(size_t(4) + n)) [[likely]] {
+            lc_bytes::store<lc_bytes::order::big>(buf_->bytes + buf_->length, n);
+            if (n) std::memcpy(buf_->bytes + buf_->length + 4, p, n);
+            advance(size_t(4) + n);
+            return 0;
+        }
+        const int err = be32(n);
+        return err ? err : bytes(p, n);
+    }
+    // Appends room for a fixed record of `n` bytes and gives a writer over
+    // it, for layouts written at named offsets.  The caller writes every
+    // byte of the record: the room is not cleared.
+    [[nodiscard]] int record(uint32 n, lc_byte_writer *ret) noexcept
+    {
+        if (!fits_in_place(n)) {
+            if (n > uint32(INT32_MAX)) return lc_err_no_buffer_space;
+            const uint32 at = offset();
+            const int err = tb_append_bytes(buf_, 0, n);
+            if (err) return err;
+            *ret = lc_byte_writer(buf_->bytes + at, n);
+            return 0;
+        }
+        *ret = lc_byte_writer(buf_->bytes + buf_->length, n);
+        advance(n);
+        return 0;
+    }
+    // Appends a 32-bit big-endian placeholder and gives its offset.
     [[nodiscard]] int hole_be32(uint32 *ret_offset) noexcept
     {
-        *ret_offset = tb_length(buf_);
+        *ret_offset = offset();
         return be32(0);
     }
     [[nodiscard]] int patch_be32(uint32 offset, uint32 v) noexcept
@@ -283,5 +398,17 @@ class lc_tbuf_writer
     }
 
   private:
+    // The tbuf keeps a NUL after its bytes and may shrink or refuse writes:
+    // only a plain owned buffer with room for `n` and the NUL is written here.
+    bool fits_in_place(size_t n) const noexcept
+    {
+        return !buf_->is_const && !buf_->auto_shrink && uint64(buf_->length) + n < buf_->size;
+    }
+    void advance(size_t n) noexcept
+    {
+        buf_->length += uint32(n);
+        buf_->bytes[buf_->length] = 0;
+    }
+
     tbuf *buf_;
 };

@@ -170,16 +170,15 @@ int copy_string_pair(const void *key, uint32 key_len, const void *value, void **
     *ret_key_len = 0;
     *ret_value = nullptr;
     bail_require(key || key_len == 0);
-    char *k = copy_bytes(key, key_len);
+    lc_malloc_ptr<char> k{copy_bytes(key, key_len)};
     bail_null(k);
     if (value) {
-        char *v =
-            copy_bytes(value, static_cast<uint32>(std::strlen(static_cast<const char *>(value))));
-        if (!v) std::free(k);
+        lc_malloc_ptr<char> v{
+            copy_bytes(value, static_cast<uint32>(std::strlen(static_cast<const char *>(value))))};
         bail_null(v);
-        *ret_value = v;
+        *ret_value = v.release();
     }
-    *ret_key = k;
+    *ret_key = k.release();
     *ret_key_len = key_len;
     return 0;
 }
@@ -443,21 +442,18 @@ int ht_duplicate(const ht *src, ht **ret)
     for (uint32 b = 0; b < src->num_buckets; ++b) {
         ht_node **tail = &d->buckets[b];
         for (const ht_node *n = src->buckets[b]; n; n = n->next) {
-            ht_node *c = static_cast<ht_node *>(std::calloc(1, sizeof(ht_node)));
+            lc_malloc_ptr<ht_node> c{static_cast<ht_node *>(std::calloc(1, sizeof(ht_node)))};
             bail_null(c);
             c->hash = n->hash;
             if (src->dup) {
-                const int err =
-                    src->dup(n->key, n->key_len, n->value, &c->key, &c->key_len, &c->value);
-                if (err) std::free(c);
-                bail_error(err);
+                bail_error(src->dup(n->key, n->key_len, n->value, &c->key, &c->key_len, &c->value));
             } else {
                 c->key = n->key;
                 c->key_len = n->key_len;
                 c->value = n->value;
             }
-            *tail = c;
-            tail = &c->next;
+            *tail = c.release();
+            tail = &(*tail)->next;
             ++d->num_nodes;
         }
     }
@@ -479,12 +475,10 @@ int ht_insert(ht *t, const void *key, int32 key_len, void *value)
         --t->num_nodes;
         release_node(t, old);
     }
-    ht_node *n = static_cast<ht_node *>(std::calloc(1, sizeof(ht_node)));
+    lc_malloc_ptr<ht_node> n{static_cast<ht_node *>(std::calloc(1, sizeof(ht_node)))};
     bail_null(n);
     if (t->set) {
-        const int err = t->set(key, len, value, &n->key, &n->key_len, &n->value);
-        if (err) std::free(n);
-        bail_error(err);
+        bail_error(t->set(key, len, value, &n->key, &n->key_len, &n->value));
     } else {
         n->key = const_cast<void *>(key);
         n->key_len = len;
@@ -493,7 +487,7 @@ int ht_insert(ht *t, const void *key, int32 key_len, void *value)
     n->hash = hash;
     ht_node **head = &t->buckets[hash % t->num_buckets];
     n->next = *head;
-    *head = n;
+    *head = n.release();
     ++t->num_nodes;
     maybe_resize(t);
     return 0;

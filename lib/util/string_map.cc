@@ -74,8 +74,9 @@ int insert_bytes(smap *map, uint32 id, const char *name_in, uint32 len)
     bail_null(map);
     bail_null(name_in);
     // The caller may pass text this map lent out, which the updates free.
-    const std::string copy(name_in, len);
-    const char *name = copy.c_str();
+    lc_malloc_ptr<char> copy{copy_text(name_in, len)};
+    bail_null(copy);
+    const char *name = copy.get();
     // Keep the map one to one: forget the old partner of either side.
     tbool found = false;
     void *old = nullptr;

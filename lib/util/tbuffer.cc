@@ -7,7 +7,6 @@
 #include "util/tbuffer.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include <memory>
 
 #include "log/logging.h"
+#include "util/byte_cursor.h"
 #include "util/tstr_array.h"
 #include "util/tstring.h"
 
@@ -26,11 +26,6 @@ constexpr uint64 large_step = 4096;
 // Longest run searched for the zero byte of a negative-length argument.
 constexpr size_t zero_search_max = 0x7fffffff;
 constexpr uint32 all_ones32 = 0xFFFFFFFF;
-
-struct free_delete {
-    void operator()(void *p) const noexcept { free(p); }
-};
-template <class T> using malloc_ptr = std::unique_ptr<T, free_delete>;
 
 uint64 round_up(uint64 v, uint64 step)
 {
@@ -172,14 +167,22 @@ int put_fill(tbuf *buf, uint32 offset, uint8 byte, uint32 count)
     return 0;
 }
 
-uint32 swap32(uint32 v, bool swap)
+// The 32-bit length or count of the string operations: host order, or
+// swapped on request.
+uint32 load_len(const uint8 *p, bool swap)
 {
-    return swap ? __builtin_bswap32(v) : v;
+    const uint32 v = lc_bytes::load<lc_bytes::order::native, uint32>(p);
+    return swap ? lc_bytes::byteswap(v) : v;
+}
+void store_len(uint8 *p, uint32 v, bool swap)
+{
+    lc_bytes::store<lc_bytes::order::native>(p, swap ? lc_bytes::byteswap(v) : v);
 }
 
 int new_record(tbuf **ret)
 {
-    *ret = new tbuf{};
+    *ret = new (std::nothrow) tbuf{};
+    bail_null(*ret);
     (*ret)->owns_storage = 1;
     return 0;
 }
@@ -187,37 +190,21 @@ int new_record(tbuf **ret)
 // ---------------------------------------------------------------------------
 // Fixed-width integers: one template per direction, byte order a parameter.
 
-template <class T, std::endian order> void to_bytes(T value, uint8 (&out)[sizeof(T)])
-{
-    memcpy(out, &value, sizeof(T));
-    if constexpr (order != std::endian::native) std::reverse(out, out + sizeof(T));
-}
-
-template <class T, std::endian order> T from_bytes(const uint8 *in)
-{
-    uint8 tmp[sizeof(T)];
-    memcpy(tmp, in, sizeof(T));
-    if constexpr (order != std::endian::native) std::reverse(tmp, tmp + sizeof(T));
-    T value;
-    memcpy(&value, tmp, sizeof(T));
-    return value;
-}
-
-template <class T, std::endian order> int put_fixed(tbuf *buf, uint32 offset, T value)
+template <class T, lc_bytes::order order> int put_fixed(tbuf *buf, uint32 offset, T value)
 {
     uint8 bytes[sizeof(T)];
-    to_bytes<T, order>(value, bytes);
+    lc_bytes::store<order>(bytes, value);
     return put_raw(buf, offset, bytes, sizeof(T));
 }
 
 // Appending integers is the hot path of message encoding: when the value
 // and the terminator already fit and no shrink can be due, write in place.
-template <class T, std::endian order> int append_fixed(tbuf *buf, T value)
+template <class T, lc_bytes::order order> int append_fixed(tbuf *buf, T value)
 {
     if (buf != nullptr && !buf->is_const && !buf->auto_shrink &&
         uint64(buf->length) + sizeof(T) < buf->size) [[likely]] {
         uint8 bytes[sizeof(T)];
-        to_bytes<T, order>(value, bytes);
+        lc_bytes::store<order>(bytes, value);
         memcpy(buf->bytes + buf->length, bytes, sizeof(T));
         buf->length += sizeof(T);
         buf->bytes[buf->length] = 0;
@@ -232,20 +219,20 @@ bool fits(const tbuf *buf, uint32 offset, uint64 n)
     return uint64(offset) + n <= buf->length;
 }
 
-template <class T, std::endian order> int get_fixed(const tbuf *buf, uint32 offset, T *ret)
+template <class T, lc_bytes::order order> int get_fixed(const tbuf *buf, uint32 offset, T *ret)
 {
     bail_null(ret);
     *ret = 0;
     bail_null(buf);
     if (!fits(buf, offset, sizeof(T))) return lc_err_assertion_failed;
-    *ret = from_bytes<T, order>(buf->bytes + offset);
+    *ret = lc_bytes::load<order, T>(buf->bytes + offset);
     return 0;
 }
 
-template <class T, std::endian order> T get_quick(const tbuf *buf, uint32 offset)
+template <class T, lc_bytes::order order> T get_quick(const tbuf *buf, uint32 offset)
 {
     if (buf == nullptr || !fits(buf, offset, sizeof(T))) return T(~T(0));
-    return from_bytes<T, order>(buf->bytes + offset);
+    return lc_bytes::load<order, T>(buf->bytes + offset);
 }
 
 } // namespace
@@ -302,7 +289,8 @@ int tb_new_buf_const(tbuf **ret, const void *bytes, int32 len)
     *ret = nullptr;
     uint32 n = 0;
     bail_error(resolve_len(bytes, len, &n));
-    owned<tbuf> buf{new tbuf{}};
+    owned<tbuf> buf{new (std::nothrow) tbuf{}};
+    bail_null(buf);
     // The flag, not the pointer type, keeps these bytes from being written.
     buf->bytes = static_cast<uint8 *>(const_cast<void *>(bytes));
     buf->length = n;
@@ -318,7 +306,7 @@ int tb_new_takeover(tbuf **ret, uint8 **bytes, uint32 len, uint32 size)
     bail_null(ret);
     *ret = nullptr;
     bail_null(bytes);
-    malloc_ptr<uint8> block{std::exchange(*bytes, nullptr)};
+    lc_malloc_ptr<uint8> block{std::exchange(*bytes, nullptr)};
     bail_null(block);
     bail_require(len <= size && size <= tb_size_max);
     owned<tbuf> buf;
@@ -560,7 +548,7 @@ uint32 write_str_at(tbuf *buf, uint32 at, tbool add_zero, tbool with_length, tbo
 {
     if (with_length) {
         uint8 prefix[4];
-        to_bytes<uint32, std::endian::native>(swap32(n + (add_zero ? 1 : 0), swap_length), prefix);
+        store_len(prefix, n + (add_zero ? 1 : 0), swap_length);
         write_at(buf, at, prefix, 4, false);
         at += 4;
     }
@@ -628,7 +616,7 @@ int tb_put_tstr_array(tbuf *buf, uint32 offset, tbool add_zero, tbool with_lengt
     // One growth for the whole array, so that it is written whole or not at all.
     bail_error(grow_for_write(buf, uint64(offset) + total));
     uint8 prefix[4];
-    to_bytes<uint32, std::endian::native>(swap32(count, swap), prefix);
+    store_len(prefix, count, swap);
     write_at(buf, offset, prefix, 4, false);
     uint32 at = offset + 4;
     for (uint32 i = 0; i < count; ++i) {
@@ -663,7 +651,7 @@ int put_vsprintf(tbuf *buf, uint32 offset, bool at_end, tbool add_zero, tbool wi
     bail_null(format);
     char *raw = nullptr;
     const int n = vasprintf(&raw, format, ap);
-    malloc_ptr<char> text{n < 0 ? nullptr : raw};
+    lc_malloc_ptr<char> text{n < 0 ? nullptr : raw};
     bail_null(text);
     if (at_end) offset = buf->length;
     return tb_put_str(buf, offset, add_zero, with_length, swap_length, text.get(), n, nullptr);
@@ -729,7 +717,7 @@ int tb_get_str(const tbuf *buf, uint32 offset, int32 max_len, tbool expect_zero,
     uint32 take = buf->length - offset;
     if (with_length) {
         if (!fits(buf, at, 4)) bail_force(lc_err_no_buffer_space);
-        take = swap32(from_bytes<uint32, std::endian::native>(buf->bytes + at), swap_length);
+        take = load_len(buf->bytes + at, swap_length);
         at += 4;
         // The length field is checked against what is present before it
         // sizes anything.
@@ -740,7 +728,7 @@ int tb_get_str(const tbuf *buf, uint32 offset, int32 max_len, tbool expect_zero,
     if (expect_zero && (take == 0 || buf->bytes[at + take - 1] != 0))
         return lc_err_assertion_failed;
 
-    malloc_ptr<char> text{static_cast<char *>(malloc(size_t(take) + 1))};
+    lc_malloc_ptr<char> text{static_cast<char *>(malloc(size_t(take) + 1))};
     bail_null(text);
     if (take > 0) memcpy(text.get(), buf->bytes + at, take);
     text.get()[take] = 0;
@@ -775,7 +763,7 @@ int tb_get_tstr_array(const tbuf *buf, uint32 offset, tbool expect_zero, tbool w
     if (ret_consumed) *ret_consumed = 0;
     bail_null(buf);
     if (!fits(buf, offset, 4)) bail_force(lc_err_no_buffer_space);
-    const uint32 count = swap32(from_bytes<uint32, std::endian::native>(buf->bytes + offset), swap);
+    const uint32 count = load_len(buf->bytes + offset, swap);
     uint32 at = offset + 4;
     // Every string takes at least its prefix or its zero byte: a count that
     // the bytes present cannot hold is refused before anything is built.
@@ -811,35 +799,35 @@ int tb_get_tstr_array(const tbuf *buf, uint32 offset, tbool expect_zero, tbool w
 #define TB_DEFINE_FIXED(name, ctype)                                                               \
     int tb_put_##name(tbuf *buf, uint32 offset, ctype value)                                       \
     {                                                                                              \
-        return put_fixed<ctype, std::endian::native>(buf, offset, value);                          \
+        return put_fixed<ctype, lc_bytes::order::native>(buf, offset, value);                      \
     }                                                                                              \
     int tb_append_##name(tbuf *buf, ctype value)                                                   \
     {                                                                                              \
-        return append_fixed<ctype, std::endian::native>(buf, value);                               \
+        return append_fixed<ctype, lc_bytes::order::native>(buf, value);                           \
     }                                                                                              \
     int tb_get_##name(const tbuf *buf, uint32 offset, ctype *ret)                                  \
     {                                                                                              \
-        return get_fixed<ctype, std::endian::native>(buf, offset, ret);                            \
+        return get_fixed<ctype, lc_bytes::order::native>(buf, offset, ret);                        \
     }                                                                                              \
     ctype tb_get_quick_##name(const tbuf *buf, uint32 offset)                                      \
     {                                                                                              \
-        return get_quick<ctype, std::endian::native>(buf, offset);                                 \
+        return get_quick<ctype, lc_bytes::order::native>(buf, offset);                             \
     }                                                                                              \
     int tb_put_##name##_be(tbuf *buf, uint32 offset, ctype value)                                  \
     {                                                                                              \
-        return put_fixed<ctype, std::endian::big>(buf, offset, value);                             \
+        return put_fixed<ctype, lc_bytes::order::big>(buf, offset, value);                         \
     }                                                                                              \
     int tb_append_##name##_be(tbuf *buf, ctype value)                                              \
     {                                                                                              \
-        return append_fixed<ctype, std::endian::big>(buf, value);                                  \
+        return append_fixed<ctype, lc_bytes::order::big>(buf, value);                              \
     }                                                                                              \
     int tb_get_##name##_be(const tbuf *buf, uint32 offset, ctype *ret)                             \
     {                                                                                              \
-        return get_fixed<ctype, std::endian::big>(buf, offset, ret);                               \
+        return get_fixed<ctype, lc_bytes::order::big>(buf, offset, ret);                           \
     }                                                                                              \
     ctype tb_get_quick_##name##_be(const tbuf *buf, uint32 offset)                                 \
     {                                                                                              \
-        return get_quick<ctype, std::endian::big>(buf, offset);                                    \
+        return get_quick<ctype, lc_bytes::order::big>(buf, offset);                                \
     }
 TB_FIXED_TYPES(TB_DEFINE_FIXED)
 #undef TB_DEFINE_FIXED

@@ -1,6 +1,6 @@
 // tstr_array: typed arrays of tstrings and of tstr_arrays, their text
-// operations, the wildcard match of name parts, and the tstr_array faces of
-// the tokeniser and joiner (see tstr_array.h and tstring.h).
+// operations and the wildcard match of name parts (the tokeniser and joiner
+// that make and take them are in tstring_tokens.cc).
 #include "util/tstr_array.h"
 
 #include <cerrno>
@@ -454,80 +454,4 @@ tbool tstr_array_wildcard_match_ex_quick(const tstr_array *pattern, const tstr_a
     tbool match = false;
     return tstr_array_wildcard_match_ex(pattern, 0, parts, start, allow_double_star, &match) == 0 &&
            match;
-}
-
-// ---------------------------------------------------------------------------
-// Tokeniser and joiner over tstr_array
-
-namespace
-{
-
-int append_token(void *ctx, const char *token, uint32 len)
-{
-    tstring *t = nullptr;
-    bail_error(detail::ts_new_buffer(&t, token, len));
-    return tstr_array_append_takeover(static_cast<tstr_array *>(ctx), &t);
-}
-
-int tokenize(const char *s, uint32 len, char sep, char esc, char quote, uint32 options,
-             tstr_array **ret)
-{
-    bail_null(ret);
-    *ret = nullptr;
-    bail_null(s);
-    owned<tstr_array> arr;
-    bail_error(tstr_array_new(arr.out(), nullptr));
-    bail_error(detail::ts_tokenize_each(s, len, sep, esc, quote, options, append_token, arr.get()));
-    if (options & ts_tokenize_null_if_empty) {
-        const uint32 n = tstr_array_length_quick(arr.get());
-        if (n == 0 || (n == 1 && tstr_array_get_quick(arr.get(), 0)->length == 0)) return 0;
-    }
-    *ret = arr.release();
-    return 0;
-}
-
-const tstring *part_at(const void *ctx, uint32 index)
-{
-    return tstr_array_get_quick(static_cast<const tstr_array *>(ctx), index);
-}
-
-} // namespace
-
-int ts_tokenize_str(const char *s, char sep, char esc, char quote, uint32 options, tstr_array **ret)
-{
-    bail_null(ret);
-    *ret = nullptr;
-    bail_null(s);
-    return tokenize(s, static_cast<uint32>(strnlen(s, uint64{ts_size_max} + 1)), sep, esc, quote,
-                    options, ret);
-}
-
-int ts_tokenize_str_utf8(const char *s, char sep, char esc, char quote, uint32 options,
-                         tstr_array **ret)
-{
-    return ts_tokenize_str(s, sep, esc, quote, options, ret);
-}
-
-int ts_tokenize(const tstring *ts, char sep, char esc, char quote, uint32 options, tstr_array **ret)
-{
-    bail_null(ret);
-    *ret = nullptr;
-    bail_null(ts);
-    return tokenize(ts->buf, ts->length, sep, esc, quote, options, ret);
-}
-
-int ts_join_tokens(const tstr_array *parts, char sep, char esc, char quote, uint32 options,
-                   tstring **ret)
-{
-    bail_null(ret);
-    *ret = nullptr;
-    bail_null(parts);
-    return detail::ts_join_each(tstr_array_length_quick(parts), part_at, parts, sep, esc, quote,
-                                options, ret);
-}
-
-int ts_join_tokens_utf8(const tstr_array *parts, char sep, char esc, char quote, uint32 options,
-                        tstring **ret)
-{
-    return ts_join_tokens(parts, sep, esc, quote, options, ret);
 }

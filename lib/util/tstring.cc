@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <strings.h>
 
 #include "log/logging.h"
@@ -67,6 +66,16 @@ int check_max(uint64 length)
     return 0;
 }
 
+} // namespace
+
+int detail::ts_check_length(uint64 length)
+{
+    return check_max(length);
+}
+
+namespace
+{
+
 int realloc_to(tstring *ts, uint64 new_size)
 {
     if (new_size == ts->size) return 0;
@@ -108,10 +117,13 @@ int splice(tstring *ts, uint32 start, uint32 del, const char *src, uint32 n)
     bail_require(start <= ts->length && del <= ts->length - start);
     if (n > 0) bail_null(src);
     const uint64 new_len = uint64{ts->length} - del + n;
-    std::string alias;
+    // Text from inside the string itself is copied first: the buffer moves.
+    lc_malloc_ptr<char> alias;
     if (n > 0 && src >= ts->buf && src < ts->buf + ts->size) {
-        alias.assign(src, n);
-        src = alias.data();
+        alias.reset(static_cast<char *>(malloc(n)));
+        bail_null(alias);
+        memcpy(alias.get(), src, n);
+        src = alias.get();
     }
     bail_error(reserve(ts, new_len));
     const uint32 tail = ts->length - start - del;
@@ -135,9 +147,10 @@ int splice_vsprintf(tstring *ts, uint32 start, uint32 del, const char *format, v
     bail_require(n >= 0);
     if (static_cast<size_t>(n) < sizeof small) return splice(ts, start, del, small, n);
     bail_error(check_max(static_cast<uint64>(n)));
-    std::string big(static_cast<size_t>(n) + 1, '\0');
-    vsnprintf(big.data(), big.size(), format, ap);
-    return splice(ts, start, del, big.data(), static_cast<uint32>(n));
+    lc_malloc_ptr<char> big{static_cast<char *>(malloc(static_cast<size_t>(n) + 1))};
+    bail_null(big);
+    vsnprintf(big.get(), static_cast<size_t>(n) + 1, format, ap);
+    return splice(ts, start, del, big.get(), static_cast<uint32>(n));
 }
 
 int new_with_size(tstring **ret, uint64 size)
@@ -236,17 +249,14 @@ int ts_new_str_takeover(tstring **ret, char **s, uint32 length, uint32 size)
     char *adopted = s ? *s : nullptr;
     if (s) *s = nullptr;
     // Owned from here on: freed on every failure below.
-    struct buf_owner {
-        char *p;
-        ~buf_owner() { free(p); }
-    } holder{adopted};
+    lc_malloc_ptr<char> holder{adopted};
     bail_null(ret);
     *ret = nullptr;
     bail_null(adopted);
     bail_require(length < size);
     owned<tstring> ts{static_cast<tstring *>(calloc(1, sizeof(tstring)))};
     bail_null(ts.get());
-    ts->buf = std::exchange(holder.p, nullptr);
+    ts->buf = holder.release();
     ts->size = size;
     ts->buf[length] = '\0';
     ts->length = ts->num_chars = length;
@@ -843,187 +853,4 @@ bool ts_char_is_lowercase(const tstring *ts, uint32 index)
 bool ts_char_is_uppercase(const tstring *ts, uint32 index)
 {
     return ts && index < ts->length && isupper(static_cast<unsigned char>(ts->buf[index]));
-}
-
-// ---------------------------------------------------------------------------
-// Tokenising, escaping, joining
-
-int detail::ts_tokenize_each(const char *s, uint32 len, char sep, char esc, char quote,
-                             uint32 options, ts_token_sink sink, void *ctx)
-{
-    bail_null(sink);
-    if (sep == '\0' || sep == esc || sep == quote || (esc != '\0' && esc == quote)) {
-        lc_log_basic(LCL_ERR, "called with invalid chars: %d %d %d\n", sep, esc, quote);
-        return lc_err_generic_error;
-    }
-    if (len > 0) bail_null(s);
-
-    std::string tok;
-    bool in_quotes = false;
-    bool store_last = true;
-    uint32 count = 0;
-    auto emit = [&]() -> int {
-        ++count;
-        const int err = sink(ctx, tok.data(), static_cast<uint32>(tok.size()));
-        tok.clear();
-        return err;
-    };
-
-    uint32 i = 0;
-    while (i < len) {
-        const char c = s[i];
-        if (esc != '\0' && c == esc) {
-            if (i + 1 >= len) {
-                tok += c; // a trailing escape stands for itself
-                ++i;
-                continue;
-            }
-            const char next = s[i + 1];
-            if (next == sep || next == esc || (quote != '\0' && next == quote)) {
-                tok += next;
-            } else {
-                tok += c;
-                tok += next;
-            }
-            i += 2;
-            continue;
-        }
-        if (quote != '\0' && c == quote) {
-            in_quotes = !in_quotes;
-            if (options & ts_tokenize_keep_quotes) tok += c;
-            ++i;
-            continue;
-        }
-        if (c == sep && !in_quotes) {
-            const uint32 run_start = i;
-            // Without 0x04 a run of separators acts as its last one.
-            if (!(options & ts_tokenize_empty_tokens))
-                while (i + 1 < len && s[i + 1] == sep) ++i;
-            const bool last = i + 1 == len;
-            ++i;
-            if (last && (options & ts_tokenize_no_trailing_empty)) store_last = false;
-            if (run_start == 0 && (options & ts_tokenize_no_leading_empty)) continue;
-            if (const int err = emit()) return err;
-            continue;
-        }
-        // Plain bytes up to the next special one, in one go.
-        uint32 j = i + 1;
-        while (j < len && s[j] != sep && !(esc != '\0' && s[j] == esc) &&
-               !(quote != '\0' && s[j] == quote))
-            ++j;
-        tok.append(s + i, j - i);
-        i = j;
-    }
-    if (in_quotes && (options & ts_tokenize_keep_quotes) && !(options & ts_tokenize_no_close_quote))
-        tok += quote;
-    if (store_last) {
-        if (const int err = emit()) return err;
-    }
-    if (count == 0 && !(options & ts_tokenize_null_if_empty)) {
-        if (const int err = emit()) return err;
-    }
-    return 0;
-}
-
-namespace
-{
-
-// Escapes `len` bytes of `s` into `out` (whose room is reserved by the
-// caller's estimate; grows without shrinking).
-int escape_into(tstring *out, const char *s, uint32 len, char sep, char esc, char quote)
-{
-    auto put = [&](char c) -> int {
-        if (out->length + 2 > out->size) bail_error(reserve(out, uint64{out->length} + 1));
-        out->buf[out->length++] = c;
-        return 0;
-    };
-    for (uint32 i = 0; i < len; ++i) {
-        const char c = s[i];
-        if (esc == '\0') {
-            bail_error(put(c));
-        } else if (sep != '\0' && c == sep) {
-            bail_error(put(esc));
-            bail_error(put(c));
-        } else if (c == esc) {
-            // A trailing escape is doubled too: in a joined name the separator
-            // follows it.
-            const bool end = i + 1 == len;
-            const char next = end ? '\0' : s[i + 1];
-            bail_error(put(esc));
-            if (end || next == esc || (sep != '\0' && next == sep) ||
-                (quote != '\0' && next == quote))
-                bail_error(put(esc));
-        } else if (quote != '\0' && c == quote) {
-            bail_error(put(esc));
-            bail_error(put(c));
-        } else {
-            bail_error(put(c));
-        }
-    }
-    return 0;
-}
-
-uint64 with_margin(uint64 n)
-{
-    return n + n / 16;
-}
-
-} // namespace
-
-int ts_insert_escape_str(const char *s, char special, char esc, char quote, char **ret)
-{
-    bail_null(ret);
-    *ret = nullptr;
-    bail_null(s);
-    bail_require(special != '\0' || esc != '\0' || quote != '\0');
-    const size_t n = strlen(s);
-    bail_error(check_max(2 * uint64{n}));
-    owned<tstring> out;
-    bail_error(new_with_size(out.out(), needed_for(2 * uint64{n})));
-    bail_error(escape_into(out.get(), s, static_cast<uint32>(n), special, esc, quote));
-    out->buf[out->length] = '\0';
-    tstring *raw = out.release();
-    *ret = raw->buf;
-    free(raw);
-    return 0;
-}
-
-int detail::ts_join_each(uint32 count, ts_part_getter get, const void *ctx, char sep, char esc,
-                         char quote, uint32 options, tstring **ret)
-{
-    bail_null(ret);
-    *ret = nullptr;
-    bail_null(get);
-    bail_require(!(sep == '\0' && options != 0));
-
-    uint64 total = 0;
-    for (uint32 i = 0; i < count; ++i) {
-        const tstring *p = get(ctx, i);
-        if (p) total += p->length;
-    }
-    const uint64 presize = std::min<uint64>(with_margin(count + 4 + total), ts_size_max);
-    owned<tstring> out;
-    bail_error(new_with_size(out.out(), presize));
-
-    bool first = true;
-    for (uint32 i = 0; i < count; ++i) {
-        const tstring *p = get(ctx, i);
-        const uint32 plen = p ? p->length : 0;
-        if (plen == 0 && (options & ts_join_skip_empty)) continue;
-        if (!first && sep != '\0') {
-            bail_error(reserve(out.get(), uint64{out->length} + 1));
-            out->buf[out->length++] = sep;
-        }
-        first = false;
-        if (plen > 0) bail_error(escape_into(out.get(), p->buf, plen, sep, esc, quote));
-    }
-    if ((options & ts_join_leading_sep) && (out->length == 0 || out->buf[0] != sep)) {
-        bail_error(reserve(out.get(), uint64{out->length} + 1));
-        memmove(out->buf + 1, out->buf, out->length);
-        out->buf[0] = sep;
-        ++out->length;
-    }
-    settle(out.get(), out->length);
-    *ret = out.release();
-    return 0;
 }

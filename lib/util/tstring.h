@@ -16,7 +16,8 @@
 // off, so character counts and offsets equal byte counts and offsets.
 //
 // The tokeniser and joiner (names split on "/", comma and semicolon lists)
-// produce and take tstr_array, the array of owned tstrings (util/tstr_array.h).
+// are their own module (util/tstring_tokens.h, included at the end of this
+// header); they produce and take tstr_array (util/tstr_array.h).
 #pragma once
 
 #include <cstdarg>
@@ -221,43 +222,6 @@ bool ts_char_is_lowercase(const tstring *ts, uint32 index);
 bool ts_char_is_uppercase(const tstring *ts, uint32 index);
 
 // ---------------------------------------------------------------------------
-// Tokenising, joining, escaping
-
-enum ts_tokenize_options : uint32 {
-    ts_tokenize_keep_quotes = 0x01,       // quote characters stay in the tokens
-    ts_tokenize_no_close_quote = 0x02,    // with 0x01: leave an open quote open
-    ts_tokenize_empty_tokens = 0x04,      // every separator ends a token
-    ts_tokenize_no_leading_empty = 0x08,  // a leading separator makes no token
-    ts_tokenize_no_trailing_empty = 0x10, // a final separator makes no token
-    ts_tokenize_null_if_empty = 0x20,     // no tokens / one empty token: null
-};
-
-enum ts_join_options : uint32 {
-    ts_join_leading_sep = 0x100, // the result starts with the separator
-    ts_join_skip_empty = 0x400,  // empty parts are left out with their separator
-};
-
-// Splits `s` at `sep` (not 0), honouring the escape `esc` and the quote
-// `quote` (either may be 0 = unused).  `*ret` is null when option 0x20 finds
-// nothing.
-[[nodiscard]] int ts_tokenize_str(const char *s, char sep, char esc, char quote, uint32 options,
-                                  tstr_array **ret);
-[[nodiscard]] int ts_tokenize_str_utf8(const char *s, char sep, char esc, char quote,
-                                       uint32 options, tstr_array **ret);
-[[nodiscard]] int ts_tokenize(const tstring *ts, char sep, char esc, char quote, uint32 options,
-                              tstr_array **ret);
-// Joins `parts` with `sep`, escaping each part so that splitting the result
-// with the same characters gives the parts back.  Null slots count as empty.
-[[nodiscard]] int ts_join_tokens(const tstr_array *parts, char sep, char esc, char quote,
-                                 uint32 options, tstring **ret);
-[[nodiscard]] int ts_join_tokens_utf8(const tstr_array *parts, char sep, char esc, char quote,
-                                      uint32 options, tstring **ret);
-// malloc()ed copy of `s` with `special`, `quote` and the significant escapes
-// escaped by `esc`.
-[[nodiscard]] int ts_insert_escape_str(const char *s, char special, char esc, char quote,
-                                       char **ret);
-
-// ---------------------------------------------------------------------------
 // UTF-8 helpers.  A bad sequence is logged as "Tstring encoding error: bad
 // UTF-8 sequence.  Bytes:" followed by the bytes, and fails with
 // lc_err_bad_utf8.
@@ -292,18 +256,9 @@ int Tcl_UtfCharIsUpper(const char *s);
 namespace detail
 {
 
-// Receives one token of the tokeniser; a non-zero return stops it with that code.
-using ts_token_sink = int (*)(void *ctx, const char *token, uint32 len);
-// The tokeniser over `len` bytes of `s`, handing each token to `sink`; emits
-// one empty token for an input that produced none unless option 0x20 is set
-// (the caller turns "nothing or one empty token" into null under 0x20).
-[[nodiscard]] int ts_tokenize_each(const char *s, uint32 len, char sep, char esc, char quote,
-                                   uint32 options, ts_token_sink sink, void *ctx);
-// Yields part `index` of a part list (null counts as empty).
-using ts_part_getter = const tstring *(*)(const void *ctx, uint32 index);
-// The joiner over `count` parts read through `get`.
-[[nodiscard]] int ts_join_each(uint32 count, ts_part_getter get, const void *ctx, char sep,
-                               char esc, char quote, uint32 options, tstring **ret);
+// Logs "maximum size exceeded: %d" and fails when a content of `length`
+// bytes would pass the largest string.
+[[nodiscard]] int ts_check_length(uint64 length);
 // New string holding `len` bytes of `data`, sized by the resize rule.
 [[nodiscard]] int ts_new_buffer(tstring **ret, const char *data, uint32 len);
 // Test seam: the reallocation function behind every buffer change (realloc
@@ -311,3 +266,5 @@ using ts_part_getter = const tstring *(*)(const void *ctx, uint32 index);
 extern void *(*ts_realloc_for_tests)(void *, size_t);
 
 } // namespace detail
+
+#include "util/tstring_tokens.h"

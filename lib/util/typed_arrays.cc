@@ -17,13 +17,14 @@ LC_TYPED_ARRAY_DEFINE_VALUE(lt_time_sec_array, lt_time_sec)
 namespace
 {
 
-std::vector<uint32> values_of(const uint32_array *arr)
+// The values of `arr` in a vector; null when it could not be allocated.
+std::vector<uint32> *values_of(const uint32_array *arr, std::vector<uint32> *v)
 {
     const uint32 n = uint32_array_length_quick(arr);
-    std::vector<uint32> v;
-    v.reserve(n);
-    for (uint32 i = 0; i < n; ++i) v.push_back(uint32_array_get_quick(arr, i));
-    return v;
+    return lc_grow(v, [&] {
+        v->reserve(n);
+        for (uint32 i = 0; i < n; ++i) v->push_back(uint32_array_get_quick(arr, i));
+    });
 }
 
 bool is_blank(char c)
@@ -38,9 +39,11 @@ int uint32_array_get_min(const uint32_array *arr, uint32 *ret)
     bail_null(ret);
     *ret = 0;
     bail_null(arr);
-    const std::vector<uint32> v = values_of(arr);
-    if (v.empty()) return lc_err_not_found;
-    *ret = *std::min_element(v.begin(), v.end());
+    const uint32 n = uint32_array_length_quick(arr);
+    if (n == 0) return lc_err_not_found;
+    uint32 least = uint32_array_get_quick(arr, 0);
+    for (uint32 i = 1; i < n; ++i) least = std::min(least, uint32_array_get_quick(arr, i));
+    *ret = least;
     return 0;
 }
 
@@ -49,9 +52,11 @@ int uint32_array_get_max(const uint32_array *arr, uint32 *ret)
     bail_null(ret);
     *ret = 0;
     bail_null(arr);
-    const std::vector<uint32> v = values_of(arr);
-    if (v.empty()) return lc_err_not_found;
-    *ret = *std::max_element(v.begin(), v.end());
+    const uint32 n = uint32_array_length_quick(arr);
+    if (n == 0) return lc_err_not_found;
+    uint32 most = uint32_array_get_quick(arr, 0);
+    for (uint32 i = 1; i < n; ++i) most = std::max(most, uint32_array_get_quick(arr, i));
+    *ret = most;
     return 0;
 }
 
@@ -60,7 +65,8 @@ int uint32_array_get_first_absent(const uint32_array *arr, uint32 *ret)
     bail_null(ret);
     *ret = 0;
     bail_null(arr);
-    std::vector<uint32> v = values_of(arr);
+    std::vector<uint32> v;
+    bail_null(values_of(arr, &v));
     std::sort(v.begin(), v.end());
     uint32 want = 0;
     for (uint32 x : v) {
@@ -94,7 +100,7 @@ int uint32_array_new_from_list(uint32_array **ret, const char *list, uint32 *ret
                 v = v * 10 + static_cast<uint64>(*p++ - '0');
                 if (v > UINT32_MAX) return lc_err_parse_error;
             }
-            values.push_back(static_cast<uint32>(v));
+            bail_null(lc_grow(&values, [&] { values.push_back(static_cast<uint32>(v)); }));
             while (is_blank(*p)) ++p;
             if (*p == '\0') break;
             if (*p++ != ',') return lc_err_parse_error;
@@ -125,7 +131,7 @@ int uint32_array_to_list(const uint32_array *arr, char **ret_list)
     for (uint32 i = 0; i < n; ++i) {
         std::snprintf(buf, sizeof(buf), "%u%s", uint32_array_get_quick(arr, i),
                       i + 1 < n ? "," : "");
-        out += buf;
+        bail_null(lc_grow(&out, [&] { out += buf; }));
     }
     char *s = static_cast<char *>(std::malloc(out.size() + 1));
     bail_null(s);

@@ -475,3 +475,175 @@ TEST(BnValidation, CharRangeChecksAllowedAndDisallowedSets)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Numeric family: comparison with zero, arithmetic and deltas
+
+namespace
+{
+
+owned<bn_attrib> num(bn_type type, const char *text)
+{
+    owned<bn_attrib> a;
+    EXPECT_EQ(bn_attrib_new_str(a.out(), ba_value, type, 0, text), 0) << text;
+    return a;
+}
+
+bn_type type_of(const bn_attrib *a)
+{
+    bn_type t = 0;
+    uint32 flags = 0;
+    EXPECT_EQ(bn_attrib_get_type(a, &t, &flags), 0);
+    return t;
+}
+
+std::string printed(const bn_attrib *a)
+{
+    char *out = nullptr;
+    EXPECT_EQ(bn_attrib_get_str(a, nullptr, type_of(a), nullptr, &out), 0);
+    heap_str hold(out);
+    return out ? out : "<null>";
+}
+
+// Whether the one captured line ends with `message`.
+bool logged_once(const LogCapture &cap, const std::string &message)
+{
+    const std::vector<std::string> lines = cap.lines();
+    return lines.size() == 1 && lines[0].size() >= message.size() &&
+           lines[0].compare(lines[0].size() - message.size(), message.size(), message) == 0;
+}
+
+struct delta_case {
+    bn_type type;
+    const char *a, *b;
+    bn_type widened;
+    const char *delta;
+};
+
+const delta_case delta_cases[] = {
+    {bt_uint8, "3", "250", bt_int16, "-247"},
+    {bt_int8, "-128", "127", bt_int16, "-255"},
+    {bt_uint16, "0", "65535", bt_int32, "-65535"},
+    {bt_int16, "32767", "-32768", bt_int32, "65535"},
+    {bt_uint32, "0", "4294967295", bt_int64, "-4294967295"},
+    {bt_int32, "-2147483648", "2147483647", bt_int64, "-4294967295"},
+    {bt_duration_sec, "10", "70", bt_int64, "-60"},
+    {bt_duration_ms, "5", "2", bt_int64, "3"},
+    // 64-bit counters: the step across a wrap, modulo 2^64.
+    {bt_uint64, "1", "18446744073709551615", bt_int64, "2"},
+    {bt_int64, "-9223372036854775808", "1", bt_int64, "9223372036854775807"},
+    {bt_float32, "0.5", "2", bt_float64, "-1.5"},
+    {bt_float64, "1.5", "-2.25", bt_float64, "3.75"},
+};
+
+} // namespace
+
+TEST(BnNumeric, DeltaWidensEachWidthToItsSignedType)
+{
+    for (const delta_case &c : delta_cases) {
+        SCOPED_TRACE(bn_type_to_name(c.type));
+        bn_type widened = 0;
+        ASSERT_EQ(bn_type_numeric_delta_type(c.type, &widened), 0);
+        EXPECT_EQ(widened, c.widened);
+        owned<bn_attrib> a = num(c.type, c.a), b = num(c.type, c.b), d;
+        ASSERT_EQ(bn_type_numeric_delta(a.get(), b.get(), d.out()), 0);
+        EXPECT_EQ(type_of(d.get()), c.widened);
+        EXPECT_EQ(printed(d.get()), c.delta);
+    }
+    bn_type widened = bt_uint8;
+    EXPECT_EQ(bn_type_numeric_delta_type(bt_bool, &widened), lc_err_bad_type);
+    EXPECT_EQ(bn_type_numeric_delta_type(bt_ipv4addr, &widened), lc_err_bad_type);
+    EXPECT_EQ(widened, bt_none);
+}
+
+TEST(BnNumeric, DeltaOfDifferentTypesLogsBothNamesAndMakesNothing)
+{
+    owned<bn_attrib> a = num(bt_uint8, "1"), b = num(bt_uint16, "1"), d;
+    LogCapture cap;
+    EXPECT_EQ(bn_type_numeric_delta(a.get(), b.get(), d.out()), lc_err_bad_type);
+    EXPECT_EQ(d.get(), nullptr);
+    EXPECT_TRUE(logged_once(
+        cap, ": Cannot compute delta of attributes of different types: uint8 and uint16"))
+        << cap.dump();
+    EXPECT_EQ(cap.priorities(), std::vector<int>{LOG_ERR});
+
+    // A value that is not numeric is refused before any type comparison.
+    cap.clear();
+    owned<bn_attrib> flag = num(bt_bool, "true");
+    EXPECT_EQ(bn_type_numeric_delta(flag.get(), a.get(), d.out()), lc_err_assertion_failed);
+    EXPECT_EQ(cap.count("Required condition was not met"), 1u) << cap.dump();
+}
+
+TEST(BnNumeric, ArithmeticWrapsAtTheTypeWidthAndRefusesZeroDivisors)
+{
+    struct arith_case {
+        bn_type type;
+        const char *a, *b;
+        uint32 op;
+        const char *result;
+    } cases[] = {
+        {bt_uint8, "250", "10", bna_add, "4"},
+        {bt_uint32, "0", "1", bna_subtract, "4294967295"},
+        {bt_int16, "300", "300", bna_multiply, "24464"}, // 90000 mod 2^16
+        {bt_int8, "-128", "-1", bna_divide, "-128"},     // the one signed overflow of division
+        {bt_int32, "7", "-2", bna_divide, "-3"},         // toward zero
+        {bt_int64, "-9223372036854775808", "1", bna_subtract, "9223372036854775807"},
+        {bt_float64, "1.5", "2", bna_multiply, "3"},
+        {bt_duration_sec, "90", "30", bna_add, "120"},
+    };
+    for (const arith_case &c : cases) {
+        SCOPED_TRACE(std::string(bn_type_to_name(c.type)) + " " + c.a + " op " +
+                     std::to_string(c.op) + " " + c.b);
+        owned<bn_attrib> a = num(c.type, c.a), b = num(c.type, c.b), r;
+        ASSERT_EQ(bn_type_numeric_arithmetic(a.get(), b.get(), c.op, r.out()), 0);
+        EXPECT_EQ(type_of(r.get()), c.type);
+        EXPECT_EQ(printed(r.get()), c.result);
+    }
+
+    LogCapture cap;
+    owned<bn_attrib> r;
+    for (bn_type t : {bt_uint64, bt_float32}) {
+        owned<bn_attrib> a = num(t, "1"), zero = num(t, "0");
+        EXPECT_EQ(bn_type_numeric_arithmetic(a.get(), zero.get(), bna_divide, r.out()),
+                  lc_err_divide_by_zero);
+        EXPECT_EQ(r.get(), nullptr);
+    }
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+
+    owned<bn_attrib> a = num(bt_uint32, "1"), b = num(bt_int32, "1");
+    EXPECT_EQ(bn_type_numeric_arithmetic(a.get(), a.get(), 9, r.out()), lc_err_unexpected_case);
+    EXPECT_EQ(cap.count("Bail forced with error code 14019"), 1u) << cap.dump();
+    EXPECT_EQ(bn_type_numeric_arithmetic(a.get(), b.get(), bna_add, r.out()),
+              lc_err_assertion_failed);
+    EXPECT_EQ(r.get(), nullptr);
+}
+
+TEST(BnNumeric, CompareZeroFollowsTheSignednessOfTheType)
+{
+    struct zero_case {
+        bn_type type;
+        const char *value;
+        int32 three_way;
+    } cases[] = {
+        {bt_int8, "-1", -1},      {bt_uint8, "255", 1},
+        {bt_uint64, "0", 0},      {bt_int64, "-9223372036854775808", -1},
+        {bt_float64, "-0.5", -1}, {bt_float32, "0", 0},
+        {bt_duration_ms, "1", 1},
+    };
+    for (const zero_case &c : cases) {
+        SCOPED_TRACE(std::string(bn_type_to_name(c.type)) + " " + c.value);
+        owned<bn_attrib> a = num(c.type, c.value);
+        int32 result = 99;
+        ASSERT_EQ(bn_type_numeric_compare_zero(a.get(), bno_three_way, &result), 0);
+        EXPECT_EQ(result, c.three_way);
+        ASSERT_EQ(bn_type_numeric_compare_zero(a.get(), bno_ge, &result), 0);
+        EXPECT_EQ(result, c.three_way >= 0);
+    }
+    LogCapture cap;
+    owned<bn_attrib> addr = num(bt_ipv4addr, "10.0.0.1");
+    int32 result = 5;
+    EXPECT_EQ(bn_type_numeric_compare_zero(addr.get(), bno_gt, &result), lc_err_assertion_failed);
+    EXPECT_EQ(result, 0);
+    owned<bn_attrib> one = num(bt_int32, "1");
+    EXPECT_EQ(bn_type_numeric_compare_zero(one.get(), 0, &result), lc_err_unexpected_case);
+}

@@ -9,6 +9,7 @@
 
 #include "bnode/bnode_types.h"
 #include "support/log_capture.h"
+#include "util/byte_cursor.h"
 #include "util/tbuffer.h"
 
 namespace
@@ -95,9 +96,9 @@ int write_record(const bn_attrib *a, tbuf *buf)
 int read_record(const bytes &in, bn_attrib *a, uint32 *used)
 {
     // Too short to name its type: let the "uint32" row see it.
-    const bn_type type = in.size() < 12
-                             ? bt_uint32
-                             : bn_type(in[8]) << 24 | bn_type(in[9]) << 16 | in[10] << 8 | in[11];
+    bn_type type = bt_uint32;
+    (void)lc_byte_reader(in.data(), in.size())
+        .get_at<lc_bytes::order::big>(bn_attrib_wire_type_offset, &type);
     if (type >= bn_type_table_size || !bn_attrib_copy_funcs[type].copy_in) return lc_err_not_found;
     return bn_attrib_copy_funcs[type].copy_in(a, in.data(), uint32(in.size()), used);
 }

@@ -8,6 +8,7 @@
 
 #include "bnode_proto_test_helpers.h"
 #include "mgmt/bnode_proto.h"
+#include "util/byte_cursor.h"
 
 namespace
 {
@@ -163,8 +164,7 @@ const bytes query_response = cat({
 TEST(BnProtoGolden, LengthFieldsMatchTheVectors)
 {
     for (const bytes *v : {&query_request, &action_request, &event_request, &query_response})
-        EXPECT_EQ(uint32(v->size()),
-                  uint32((*v)[4]) << 24 | (*v)[5] << 16 | (*v)[6] << 8 | (*v)[7]);
+        EXPECT_EQ(uint32(v->size()), (lc_bytes::load<lc_bytes::order::big, uint32>(v->data() + 4)));
 }
 
 std::string name_of(const bn_binding *b)
