@@ -213,8 +213,7 @@ int sim::sync_config_all()
     }
     for (const auto &row : model_.interfaces)
         if (row.info.label[0])
-            ops.push_back(
-                {bsso_modify, interface_label_node(row.info), bt_string, row.info.label});
+            ops.push_back({bsso_modify, interface_label_node(row.info), bt_string, row.info.label});
     for (const auto &r : model_.rtlabels) {
         const std::string root = "/qz/rtlabels/config/" + std::to_string(r.id);
         ops.push_back({bsso_modify, root + "/name", bt_string, r.name});
@@ -374,7 +373,8 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     }
     if (what == "sysd/restart") {
         uint32 after = default_ready_after_ms;
-        if (param(request, "ready_after_ms", &ifname) && !param_u32(request, "ready_after_ms", &after))
+        if (param(request, "ready_after_ms", &ifname) &&
+            !param_u32(request, "ready_after_ms", &after))
             return *error = "ready_after_ms must be a number", lc_err_bad_type;
         bail_error(set_peer("sysd", not_ready));
         ++sysd_pid_;

@@ -78,8 +78,7 @@ int main(int argc, char **argv)
     uint32 outputs = lc_log_output_syslog;
     if (verbose) outputs |= lc_log_output_stderr;
     if (lc_log_init("appliance", nullptr, lc_log_flag_none,
-                    lc_log_component_word(appliance_component), level, LOG_DAEMON,
-                    outputs) != 0) {
+                    lc_log_component_word(appliance_component), level, LOG_DAEMON, outputs) != 0) {
         fprintf(stderr, "appliance: cannot start the logger\n");
         return 1;
     }

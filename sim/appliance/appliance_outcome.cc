@@ -76,8 +76,8 @@ int sim::handle_update(const std::string &name, const bn_request *request, std::
         outcome::vrrp_port &v = it->second;
         if (added) {
             auto configured = model_.vrrp.find(port);
-            v.configured = configured == model_.vrrp.end() ? default_vrrp_priority
-                                                            : configured->second;
+            v.configured =
+                configured == model_.vrrp.end() ? default_vrrp_priority : configured->second;
             v.priority = v.configured;
         }
         if (how == "increment") {

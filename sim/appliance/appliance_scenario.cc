@@ -51,9 +51,12 @@ std::string too_long(const char *what, const std::string &text, uint32 size)
 
 bool parse_kind(const std::string &word, uint8 *ret)
 {
-    if (word == "port") *ret = qz_l3if_kind_port;
-    else if (word == "bridge") *ret = qz_l3if_kind_bridge;
-    else if (word == "vti") *ret = qz_l3if_kind_vti;
+    if (word == "port")
+        *ret = qz_l3if_kind_port;
+    else if (word == "bridge")
+        *ret = qz_l3if_kind_bridge;
+    else if (word == "vti")
+        *ret = qz_l3if_kind_vti;
     else {
         uint32 n = 0;
         if (!parse_u32(word, &n) || n > 255) return false;
@@ -67,7 +70,8 @@ bad interface_line(const words_t &w, scenario *s)
     if (w.size() < 4) return {"usage: interface NAME KIND ADDRESS [OPTION...]"};
     interface_row row;
     qz_l3if_info &i = row.info;
-    if (!put_text(i.name, sizeof(i.name), w[1])) return {too_long("interface", w[1], qz_ifname_size)};
+    if (!put_text(i.name, sizeof(i.name), w[1]))
+        return {too_long("interface", w[1], qz_ifname_size)};
     if (!parse_kind(w[2], &i.kind)) return {"unknown interface kind \"" + w[2] + "\""};
     if (w[3] != "-" && lc_ipaddr_from_str(w[3].c_str(), &i.address) != 0)
         return {"bad address \"" + w[3] + "\""};
@@ -112,7 +116,8 @@ bad label_line(const words_t &w, scenario *s)
     if (w.size() != 4) return {"usage: label ID NAME TEXT"};
     label_row row;
     if (!parse_u32(w[1], &row.id)) return {"bad label id \"" + w[1] + "\""};
-    if (w[2].empty() || w[2].size() >= qz_label_size) return {too_long("label", w[2], qz_label_size)};
+    if (w[2].empty() || w[2].size() >= qz_label_size)
+        return {too_long("label", w[2], qz_label_size)};
     if (w[3].size() >= qz_label_size) return {too_long("label text", w[3], qz_label_size)};
     row.name = w[2];
     row.text = w[3];
@@ -125,8 +130,7 @@ bad label_line(const words_t &w, scenario *s)
 
 bad rtlabel_line(const words_t &w, scenario *s)
 {
-    if (w.size() != 4 || (w[3] != "and" && w[3] != "or"))
-        return {"usage: rtlabel ID NAME and|or"};
+    if (w.size() != 4 || (w[3] != "and" && w[3] != "or")) return {"usage: rtlabel ID NAME and|or"};
     rtlabel_row row;
     if (!parse_u32(w[1], &row.id) || row.id == 0 || row.id >= get_max_route_labels())
         return {"route label id must run from 1 to " + std::to_string(get_max_route_labels() - 1)};
@@ -219,8 +223,10 @@ int scenario_parse(const std::string &text, scenario *ret, std::string *error)
         words_t w;
         std::string why;
         bad b;
-        if (!script::split_words(line, &w, &why)) b.why = why;
-        else if (!w.empty()) b = parse_words(w, &s);
+        if (!script::split_words(line, &w, &why))
+            b.why = why;
+        else if (!w.empty())
+            b = parse_words(w, &s);
         if (!b.why.empty()) {
             *error = "line " + std::to_string(lineno) + ": " + b.why;
             return lc_err_parse_error;

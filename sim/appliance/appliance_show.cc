@@ -47,8 +47,8 @@ int add_alarm_rows(const qz_alm_hier *h, void *data)
 {
     auto *t = static_cast<shown_table *>(data);
     for (uint32 k = 0; k < h->num_levels && k < qz_alm_max_levels; ++k)
-        t->rows.push_back({num(h->alarm_id), num(k), num(h->levels[k].kind),
-                           str(h->levels[k].tmpl)});
+        t->rows.push_back(
+            {num(h->alarm_id), num(k), num(h->levels[k].kind), str(h->levels[k].tmpl)});
     return 0;
 }
 
@@ -107,15 +107,16 @@ std::vector<shown_table> sim::tables_view()
     for (uint32 slot = 0; slot < ipsla_probes_max; ++slot) {
         std::string target = slot_text(slot, ipsla_slot_off_target);
         if (target.empty()) continue;
-        probes.rows.push_back({num(slot), str(target), str(slot_text(slot, ipsla_slot_off_settings)),
+        probes.rows.push_back({num(slot), str(target),
+                               str(slot_text(slot, ipsla_slot_off_settings)),
                                str(slot_text(slot, ipsla_slot_off_options))});
     }
     out.push_back(std::move(probes));
 
-    out.push_back(shown_table{"cloudpath",
-                              {"free", "synthetic"},
-                              {{num(ipsla_probes_free_count()),
-                                num(ipsla_probes_synthetic_count())}}});
+    out.push_back(
+        shown_table{"cloudpath",
+                    {"free", "synthetic"},
+                    {{num(ipsla_probes_free_count()), num(ipsla_probes_synthetic_count())}}});
 
     shown_table peers{"peers", {"peer", "state", "pid"}, {}};
     for (const auto &[peer, state] : peers_)
@@ -153,8 +154,8 @@ std::vector<shown_table> sim::outcome_view() const
     }
     out.push_back(std::move(labels));
 
-    const char *const fields[] = {"alarm_type",  "param_3",      "comment",  "note",
-                                  "hierarchy",   "source_label", "source_ip"};
+    const char *const fields[] = {"alarm_type", "param_3",      "comment",  "note",
+                                  "hierarchy",  "source_label", "source_ip"};
     shown_table alarms{"alarms", {}, {}};
     for (const char *f : fields) alarms.columns.push_back(f);
     for (const auto &a : outcome_.alarms) {
@@ -167,10 +168,10 @@ std::vector<shown_table> sim::outcome_view() const
     }
     out.push_back(std::move(alarms));
 
-    out.push_back(shown_table{"alarm_counts",
-                              {"raised", "cleared", "unmatched_clears"},
-                              {{num(outcome_.raised), num(outcome_.cleared),
-                                num(outcome_.unmatched_clears)}}});
+    out.push_back(shown_table{
+        "alarm_counts",
+        {"raised", "cleared", "unmatched_clears"},
+        {{num(outcome_.raised), num(outcome_.cleared), num(outcome_.unmatched_clears)}}});
     return out;
 }
 
@@ -185,8 +186,7 @@ int tables_to_bindings(const std::vector<shown_table> &tables, bn_binding_array 
         bail_error(bn_binding_array_append_takeover(out, &raw));
         for (size_t r = 0; r < t.rows.size(); ++r)
             for (size_t c = 0; c < t.columns.size() && c < t.rows[r].size(); ++c) {
-                const std::string name =
-                    root + "/" + std::to_string(r + 1) + "/" + t.columns[c];
+                const std::string name = root + "/" + std::to_string(r + 1) + "/" + t.columns[c];
                 bail_error(bn_binding_new_str(b.out(), name.c_str(), ba_value, t.rows[r][c].type, 0,
                                               t.rows[r][c].text.c_str()));
                 raw = b.release();

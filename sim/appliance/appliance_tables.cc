@@ -45,7 +45,8 @@ int sim::publish_all()
     for (const auto &r : model_.rtlabels)
         bail_error(qz_shm_pub_put_rtlabel(rtlabel_.get(), r.id, r.name.c_str(), r.and_mode));
     for (const auto &t : model_.tunnels) bail_error(qz_shm_pub_put_tunnel(tunnel_.get(), &t));
-    for (const auto &a : model_.alarms) bail_error(qz_shm_pub_put_alarm_hier(alarm_hier_.get(), &a));
+    for (const auto &a : model_.alarms)
+        bail_error(qz_shm_pub_put_alarm_hier(alarm_hier_.get(), &a));
 
     // The cloud path probe table is ours: a fresh queue of every slot.
     bail_error(ipsla_probes_create());
