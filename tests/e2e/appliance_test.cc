@@ -145,26 +145,37 @@ TEST_F(ApplianceE2e, PublishesItsScenarioThenReportsThePeersReady)
 
 TEST_F(ApplianceE2e, RefusesABadScenarioNamingItsLine)
 {
-    ASSERT_EQ(h.write_file("/tmp/bad.scenario", "label 1 WAN \"Internet\"\n"
-                                                "interface eth0 tunnelport 10.0.0.1\n"),
-              0);
-    const pid_t pid =
-        h.start(E2eHarness::sim_path("appliance"), {"/tmp/bad.scenario"}, {}, "/tmp/bad.out");
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited) << h.dump();
-    EXPECT_EQ(e->code, 1);
-    std::string out;
-    EXPECT_EQ(h.read_file("/tmp/bad.out", &out), 0);
-    EXPECT_EQ(out, "appliance: /tmp/bad.scenario: line 2: unknown interface kind \"tunnelport\"\n");
-
-    ASSERT_EQ(h.write_file("/tmp/bad.scenario", "interface eth0 port 10.0.0.1 label=WAN\n"), 0);
-    const pid_t pid2 =
-        h.start(E2eHarness::sim_path("appliance"), {"/tmp/bad.scenario"}, {}, "/tmp/bad.out");
-    const auto e2 = h.wait_exit(pid2);
-    ASSERT_TRUE(e2 && e2->exited && e2->code == 1) << h.dump();
-    EXPECT_EQ(h.read_file("/tmp/bad.out", &out), 0);
-    EXPECT_NE(out.find("line 1: label WAN of interface eth0 has no label line"), std::string::npos)
-        << out;
+    struct bad_case {
+        const char *text;
+        const char *message;
+    };
+    const bad_case cases[] = {
+        {"label 1 WAN \"Internet\"\ninterface eth0 tunnelport 10.0.0.1\n",
+         "line 2: unknown interface kind \"tunnelport\""},
+        {"interface eth0 port 10.0.0.1 label=WAN\n",
+         "line 1: label WAN of interface eth0 has no label line"},
+        {"interface eth0 port 10.0.0.300\n", "line 1: bad address \"10.0.0.300\""},
+        {"interface a23456789012345 port -\ninterface a234567890123456 port -\n",
+         "line 2: interface \"a234567890123456\" is longer than 15 characters"},
+        {"interface eth0 port -\ninterface eth0 port -\n", "line 2: interface eth0 defined twice"},
+        {"rtlabel 256 gold and\n", "line 1: route label id must run from 1 to 255"},
+        {"rtlabel 1 gold xor\n", "line 1: usage: rtlabel ID NAME and|or"},
+        {"alarm 1 0 a 0 b 0 c 0 d 0 e\n", "line 1: at most 4 levels"},
+        {"tunnel t1 alias 7\n", "line 1: usage: tunnel NAME ALIAS ID SOURCE"},
+        {"label 1 \"unterminated\n", "line 1: unterminated quote"},
+        {"router r1\n", "line 1: unknown item \"router\""},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(h.write_file("/tmp/bad.scenario", c.text), 0);
+        const pid_t pid =
+            h.start(E2eHarness::sim_path("appliance"), {"/tmp/bad.scenario"}, {}, "/tmp/bad.out");
+        const auto e = h.wait_exit(pid);
+        ASSERT_TRUE(e && e->exited) << h.dump();
+        EXPECT_EQ(e->code, 1) << c.text;
+        std::string out;
+        EXPECT_EQ(h.read_file("/tmp/bad.out", &out), 0);
+        EXPECT_EQ(out, std::string("appliance: /tmp/bad.scenario: ") + c.message + "\n");
+    }
 }
 
 TEST_F(ApplianceE2e, ClientChangesReachTheTablesAndRaiseTheirEvents)
