@@ -325,11 +325,26 @@ TEST_F(ApplianceE2e, OutcomeShowsTheActionsAndAlarmsRoutedToIt)
                      "eth1  120         120       config  2\n");
 }
 
-TEST_F(ApplianceE2e, RoutedActionsHaveNoHandlerOnceTheApplianceIsGone)
+TEST_F(ApplianceE2e, RoutedActionsFailWhenTheApplianceGoes)
 {
     start_both();
+    // An action already handed to the appliance when it dies is answered
+    // for it.
+    ASSERT_TRUE(h.signal(appliance_pid, SIGSTOP));
+    const pid_t waiting =
+        a.start_cli({"action", "/qz/iptrackd/action/update_route_label", "route_label_id", "uint32",
+                     "1", "route_label_state", "bool", "true"},
+                    "/tmp/waiting.out");
+    ASSERT_TRUE(h.wait_line("Forwarded action /qz/iptrackd/action/update_route_label")) << h.dump();
     ASSERT_TRUE(h.signal(appliance_pid, SIGKILL));
     ASSERT_TRUE(h.wait_exit(appliance_pid));
+    const auto e = h.wait_exit(waiting);
+    ASSERT_TRUE(e && e->exited) << h.dump();
+    EXPECT_EQ(e->code, 1);
+    std::string out;
+    EXPECT_EQ(h.read_file("/tmp/waiting.out", &out), 0);
+    EXPECT_NE(out.find("the handler of the action went away"), std::string::npos) << out;
+
     const auto r =
         a.cli({"action", "/qz/iptrackd/action/update_vrrp", "action", "string", "increment",
                "port_name", "string", "eth1", "vrrp_priority", "uint16", "5"});
