@@ -22,6 +22,7 @@
 // client that waited for the answer sees the change everywhere.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -100,6 +101,13 @@ int checked(int err, uint32 code, const tstring *msg, const char *what)
     if (code == 0) return 0;
     lc_log_basic(LCL_ERR, "mgmtd refused %s: %s", what, msg ? ts_str_maybe_empty(msg) : "");
     return static_cast<int>(code);
+}
+
+// Fails a control action with `why` as its answer's message.
+int refuse(std::string *error, std::string why, int code)
+{
+    *error = std::move(why);
+    return code;
 }
 
 int sysd_timer_cb(int, lew_event_type, void *data, lew_context *)
@@ -307,11 +315,11 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
 {
     const std::string name = ts_str_maybe_empty(request->action_name);
     const std::string what = name.substr(strlen(APPLIANCE_ROOT "/"));
-    std::string ifname;
     if (what == "interface/down" || what == "interface/up" || what == "interface/incomplete") {
-        if (!param(request, "ifname", &ifname)) return *error = "no ifname", lc_err_not_found;
+        std::string ifname;
+        if (!param(request, "ifname", &ifname)) return refuse(error, "no ifname", lc_err_not_found);
         interface_row *row = find_interface(ifname);
-        if (!row) return *error = "no interface " + ifname, lc_err_not_found;
+        if (!row) return refuse(error, "no interface " + ifname, lc_err_not_found);
         row->up = what != "interface/down";
         row->info.incomplete = what == "interface/incomplete";
         bail_error(publish_interface(*row));
@@ -321,11 +329,11 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     if (what == "label/move") {
         std::string label, to, from;
         if (!param(request, "label", &label) || !param(request, "to", &to))
-            return *error = "label/move takes label and to", lc_err_not_found;
+            return refuse(error, "label/move takes label and to", lc_err_not_found);
         const bool one_source = param(request, "from", &from);
         interface_row *target = find_interface(to);
-        if (!target) return *error = "no interface " + to, lc_err_not_found;
-        if (label.size() >= qz_label_size) return *error = "label too long", lc_err_bad_name;
+        if (!target) return refuse(error, "no interface " + to, lc_err_not_found);
+        if (label.size() >= qz_label_size) return refuse(error, "label too long", lc_err_bad_name);
         std::vector<node_op> ops;
         for (auto &row : model_.interfaces) {
             if (&row == target || label != row.info.label) continue;
@@ -345,27 +353,29 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
         qz_tunbin t{};
         if (!param(request, "name", &tname) || !param(request, "alias", &alias) ||
             !param_u32(request, "id", &t.id) || !param(request, "source", &source))
-            return *error = "tunnel/add takes name, alias, id and source", lc_err_not_found;
+            return refuse(error, "tunnel/add takes name, alias, id and source", lc_err_not_found);
         if (tname.empty() || tname.size() >= qz_tunnel_name_size ||
             alias.size() >= qz_tunnel_name_size)
-            return *error = "bad tunnel name or alias", lc_err_bad_name;
+            return refuse(error, "bad tunnel name or alias", lc_err_bad_name);
         if (lc_ipaddr_from_str(source.c_str(), &t.source_address) != 0)
-            return *error = "bad source address " + source, lc_err_bad_type;
+            return refuse(error, "bad source address " + source, lc_err_bad_type);
         snprintf(t.name, sizeof(t.name), "%s", tname.c_str());
         snprintf(t.alias, sizeof(t.alias), "%s", alias.c_str());
         bail_error(qz_shm_pub_put_tunnel(tunnel_.get(), &t));
-        bool replaced = false;
-        for (auto &old : model_.tunnels)
-            if (tname == old.name) old = t, replaced = true;
-        if (!replaced) model_.tunnels.push_back(t);
+        auto old = std::find_if(model_.tunnels.begin(), model_.tunnels.end(),
+                                [&](const qz_tunbin &x) { return tname == x.name; });
+        if (old != model_.tunnels.end())
+            *old = t;
+        else
+            model_.tunnels.push_back(t);
         lc_log_basic(LCL_NOTICE, "Tunnel %s (%s) added", t.name, t.alias);
         return set_nodes({{bsso_modify, "/tun/config/" + escape(tname) + "/config_bin", bt_string,
                            tunnel_config_text(t)}});
     }
     if (what == "tunnel/remove") {
         std::string tname;
-        if (!param(request, "name", &tname)) return *error = "no name", lc_err_not_found;
-        if (!find_tunnel(tname)) return *error = "no tunnel " + tname, lc_err_not_found;
+        if (!param(request, "name", &tname)) return refuse(error, "no name", lc_err_not_found);
+        if (!find_tunnel(tname)) return refuse(error, "no tunnel " + tname, lc_err_not_found);
         bail_error(qz_shm_pub_remove_tunnel(tunnel_.get(), tname.c_str()));
         std::erase_if(model_.tunnels, [&](const qz_tunbin &t) { return tname == t.name; });
         lc_log_basic(LCL_NOTICE, "Tunnel %s removed", tname.c_str());
@@ -373,9 +383,10 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     }
     if (what == "sysd/restart") {
         uint32 after = default_ready_after_ms;
-        if (param(request, "ready_after_ms", &ifname) &&
+        std::string given;
+        if (param(request, "ready_after_ms", &given) &&
             !param_u32(request, "ready_after_ms", &after))
-            return *error = "ready_after_ms must be a number", lc_err_bad_type;
+            return refuse(error, "ready_after_ms must be a number", lc_err_bad_type);
         bail_error(set_peer("sysd", not_ready));
         ++sysd_pid_;
         bail_error(write_pid_file());
@@ -385,14 +396,14 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     if (what == "peer/state") {
         std::string peer, state;
         if (!param(request, "peer", &peer) || !param(request, "state", &state))
-            return *error = "peer/state takes peer and state", lc_err_not_found;
+            return refuse(error, "peer/state takes peer and state", lc_err_not_found);
         const int err = set_peer(peer, state);
         if (err == lc_err_not_found) *error = "no peer " + peer + " (tunneld, sysd or redd)";
         return err;
     }
     if (what == "synthetic") {
         if (!param_u32(request, "count", &model_.synthetic))
-            return *error = "synthetic takes count", lc_err_not_found;
+            return refuse(error, "synthetic takes count", lc_err_not_found);
         ipsla_probes_set_synthetic_count(model_.synthetic);
         return 0;
     }
@@ -405,7 +416,7 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
             for (auto &t : outcome_view()) tables.push_back(std::move(t));
         if (some && which != "tables" && which != "outcome") {
             std::erase_if(tables, [&](const shown_table &t) { return t.name != which; });
-            if (tables.empty()) return *error = "no table " + which, lc_err_not_found;
+            if (tables.empty()) return refuse(error, "no table " + which, lc_err_not_found);
         }
         return tables_to_bindings(tables, results);
     }

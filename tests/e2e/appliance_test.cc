@@ -78,6 +78,7 @@ int check_published_scenario()
         lc_ipaddr_to_buf(&i.address, addr, sizeof addr) != 0 || strcmp(addr, "198.51.100.10") != 0)
         return 2;
     if (!interface("eth2", &i) || i.ip_version != 6) return 3;
+    if (!interface("eth9", &i) || !i.incomplete) return 14;
     const cmem_block *l3 = nullptr;
     if (cmem_attach_block_read_only(QZ_SHM_L3IF, &l3) != 0) return 4;
     if (qz_l3if_get_bridge_of_member(l3, "lan1", &i) != 0 || strcmp(i.name, "br0") != 0 ||
@@ -136,7 +137,7 @@ TEST_F(ApplianceE2e, PublishesItsScenarioThenReportsThePeersReady)
     for (size_t k = 0; k < lines.size(); ++k) {
         const std::string &m = lines[k].message;
         if (m == "Peer redd is Initializing") not_ready = k;
-        if (m.rfind("Published 8 interfaces", 0) == 0) published = k;
+        if (m.rfind("Published 9 interfaces", 0) == 0) published = k;
         if (m == "Peer redd is Ready") ready = k;
     }
     EXPECT_LT(not_ready, published) << h.dump();
