@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "mgmt/gcl.h"
 #include "mgmt/mdc_internal.h"
 
 // ---------------------------------------------------------------------------
@@ -55,6 +56,27 @@ void *mdc_get_owner_extra(const md_client_context *mcc)
 
 namespace detail
 {
+
+void mdc_set_oneway(md_client_context *mcc, mdc_oneway_func func, void *data)
+{
+    if (!mcc) return;
+    mcc->oneway = func;
+    mcc->oneway_data = data;
+}
+
+int mdc_send_oneway(md_client_context *mcc, bn_request *request)
+{
+    bail_null(mcc);
+    bail_null(request);
+    if (mcc->oneway) return mcc->oneway(mcc->oneway_data, request);
+    if (!mcc->session) return lc_err_generic_error;
+    bail_error(bn_request_msg_send(mcc->session, request));
+    // A session that is not connected drops the request with a line of its
+    // own; the sender still learns that nothing went out.
+    gcl_session_state state = gss_none;
+    bail_error(gcl_session_get_state(mcc->session, &state));
+    return state == gss_connected ? 0 : lc_err_io_closed;
+}
 
 void mdc_clear_return(uint32 *ret_code, tstring **ret_msg)
 {
@@ -147,6 +169,17 @@ int mdc_send_mgmt_msg_raw(md_client_context *mcc, bn_request *request, bn_respon
 namespace
 {
 
+// Appends a copy of each binding of `bindings` (may be null), in order.
+int append_copies(bn_request *request, const bn_binding_array *bindings)
+{
+    const uint32 n = bn_binding_array_length_quick(bindings);
+    for (uint32 i = 0; i < n; ++i) {
+        const bn_binding *b = bn_binding_array_get_quick(bindings, i);
+        if (b) bail_error(bn_request_msg_append_binding(request, b, nullptr));
+    }
+    return 0;
+}
+
 // Builds an action or event request with the triples and sends it.
 int send_with_triples(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg, bool event,
                       const char *name, bn_binding_array **ret_bindings, uint32 count, va_list *ap)
@@ -199,11 +232,7 @@ int mdc_send_action_with_bindings_and_results(md_client_context *mcc, uint32 *re
 
     owned<bn_request> request;
     bail_error(bn_action_request_msg_create(request.out(), action_name));
-    const uint32 n = bn_binding_array_length_quick(bindings);
-    for (uint32 i = 0; i < n; ++i) {
-        const bn_binding *b = bn_binding_array_get_quick(bindings, i);
-        if (b) bail_error(bn_action_request_msg_append_binding(request.get(), b, nullptr));
-    }
+    bail_error(append_copies(request.get(), bindings));
     return detail::mdc_request(mcc, request.get(), mdbf_keep_name_parts, ret_bindings, ret_code,
                                ret_msg);
 }
@@ -238,4 +267,15 @@ int mdc_send_event_with_bindings_str_va(md_client_context *mcc, uint32 *ret_code
         send_with_triples(mcc, ret_code, ret_msg, true, event_name, nullptr, count, &ap);
     va_end(ap);
     return err;
+}
+
+int mdc_send_event_with_bindings_oneway(md_client_context *mcc, const char *event_name,
+                                        const bn_binding_array *bindings)
+{
+    bail_null(mcc);
+    bail_null(event_name);
+    owned<bn_request> request;
+    bail_error(bn_event_request_msg_create(request.out(), event_name));
+    bail_error(append_copies(request.get(), bindings));
+    return detail::mdc_send_oneway(mcc, request.get());
 }

@@ -290,10 +290,7 @@ int sim::on_request(session &s, const bn_request *request)
     }
     if (request->msg_type == bbmt_query_request) {
         // Nothing here is queried; an empty answer keeps the asker going.
-        owned<bn_response> empty;
-        bail_error(bn_query_response_msg_create(empty.out(), request->msg_id, 0, nullptr));
-        bail_error(bn_response_fix_for_request(empty.get(), request));
-        return bn_response_msg_send(mdc_get_session(s.mcc()), empty.get());
+        return s.answer_query_empty(request);
     }
     if (request->msg_type != bbmt_action_request) return 0;
     const std::string name = ts_str_maybe_empty(request->action_name);

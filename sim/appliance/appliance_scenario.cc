@@ -6,7 +6,7 @@
 #include <set>
 #include <sstream>
 
-#include "../mgmtd/script_words.h"
+#include "script_words.h"
 
 namespace appliance
 {

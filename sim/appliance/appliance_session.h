@@ -1,27 +1,24 @@
-// The simulated appliance's session to mgmtd: a management client on the
-// appliance's event loop.  Its own requests (sets, actions, events) are
-// synchronous: sent, then single passes of the loop until the answer comes.
-// Requests that mgmtd sends (actions routed here, events, queries) are
-// queued and handed to the handler one at a time, never inside a wait, so
-// the handler may send requests of its own and never sees the appliance
-// half-changed by another request.
+// The simulated appliance's session to mgmtd: the management client
+// transport on the appliance's event loop.  Its own requests (sets,
+// actions, events) are synchronous: sent, then single passes of the loop
+// until the answer comes.  Requests that mgmtd sends (actions routed here,
+// events, queries) are queued and handed to the handler one at a time,
+// never inside a wait, so the handler may send requests of its own and
+// never sees the appliance half-changed by another request.
 //
 // Losing the session escapes the loop: the appliance has nothing to do
 // without mgmtd.
 //
-// Ownership: the session borrows the loop; it owns the session layer, the
-// client context and the queued requests.
+// Ownership: the session borrows the loop; it owns the transport and the
+// queued requests.
 #pragma once
 
 #include <deque>
 #include <functional>
 #include <string>
 
-#include "event/event_fdintrcb.h"
 #include "event/libevent_wrapper.h"
-#include "mgmt/bnode_proto.h"
-#include "mgmt/gcl.h"
-#include "mgmt/mdc_main.h"
+#include "mgmt/mdc_transport.h"
 
 namespace appliance
 {
@@ -41,38 +38,27 @@ class session
     // is not yet listening) and opens the management service.
     [[nodiscard]] int open(const std::string &client_name, request_handler handler,
                            std::string *error);
-    md_client_context *mcc() { return mcc_; }
+    md_client_context *mcc() { return mdc_transport_get_client(transport_.get()); }
     bool lost() const { return lost_; }
 
-    // Answers an action request with `code` and `msg` (may be null) and the
-    // bindings of `results` (may be null).
+    // Answers a request: an action with `code`, `msg` (may be null) and the
+    // bindings of `results` (may be null); a query with nothing.
     [[nodiscard]] int answer_action(const bn_request *request, uint32 code, const char *msg,
                                     const bn_binding_array *results);
+    [[nodiscard]] int answer_query_empty(const bn_request *request);
 
     // Callback targets.
-    int on_response(bn_response *response);
     int on_request(bn_request *request);
     int on_close();
     int drain();
-    [[nodiscard]] int transport(bn_request *request, bn_response **ret_response);
+    [[nodiscard]] int send(bn_request *request, bn_response **ret_response);
 
   private:
-    struct wait {
-        uint32 expected_id = 0;
-        bool pending = true;
-        owned<bn_response> response;
-        wait *outer = nullptr;
-    };
     int schedule_drain();
 
     lew_context *loop_;
-    fdic_libevent_context *adapter_ = nullptr;
-    fdic_context *fdic_ = nullptr;
-    gcl_handle *gcl_ = nullptr;
-    gcl_session *session_ = nullptr;
-    md_client_context *mcc_ = nullptr;
+    owned<mdc_transport> transport_;
     request_handler handler_;
-    wait *innermost_ = nullptr;
     bool lost_ = false;
     bool draining_ = false;
     bool drain_pending_ = false;

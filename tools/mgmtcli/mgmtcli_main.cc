@@ -33,10 +33,10 @@
 #include <string>
 #include <vector>
 
-#include "../../sim/mgmtd/script_words.h"
 #include "mgmt/mdc_misc.h"
 #include "mgmtcli_appliance.h"
 #include "mgmtcli_session.h"
+#include "script_words.h"
 
 namespace
 {
