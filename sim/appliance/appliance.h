@@ -146,6 +146,12 @@ class sim
     bool published_ = false;
 };
 
+// Parameters of an action or event request, read from their text whatever
+// their type: false when absent or (for numbers and booleans) malformed.
+bool param_text(const bn_request *request, const char *name, std::string *ret);
+bool param_u32(const bn_request *request, const char *name, uint32 *ret);
+bool param_bool(const bn_request *request, const char *name, bool *ret);
+
 // Table rows as the bindings of a show answer
 // (/sim/appliance/show/<table> = row count, then <table>/<row>/<column>),
 // and back.

@@ -71,29 +71,6 @@ std::string escape(const std::string &part)
     return s;
 }
 
-// The text of parameter `name` (any type); false when absent.
-bool param(const bn_request *request, const char *name, std::string *ret)
-{
-    const bn_binding *b = nullptr;
-    if (bn_request_get_param(request, name, &b) != 0 || !b) return false;
-    char *value = nullptr;
-    if (bn_binding_get_str(b, ba_value, 0, nullptr, &value) != 0 || !value) return false;
-    *ret = value;
-    free(value);
-    return true;
-}
-
-bool param_u32(const bn_request *request, const char *name, uint32 *ret)
-{
-    std::string text;
-    if (!param(request, name, &text)) return false;
-    char *end = nullptr;
-    const unsigned long v = strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end || v > UINT32_MAX) return false;
-    *ret = static_cast<uint32>(v);
-    return true;
-}
-
 // A request's answer code and message as a failure.
 int checked(int err, uint32 code, const tstring *msg, const char *what)
 {
@@ -116,6 +93,41 @@ int sysd_timer_cb(int, lew_event_type, void *data, lew_context *)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Request parameters
+
+bool param_text(const bn_request *request, const char *name, std::string *ret)
+{
+    const bn_binding *b = nullptr;
+    if (bn_request_get_param(request, name, &b) != 0 || !b) return false;
+    char *raw = nullptr;
+    if (bn_binding_get_str(b, ba_value, 0, nullptr, &raw) != 0) return false;
+    const lc_malloc_ptr<char> value{raw};
+    if (!value) return false;
+    *ret = value.get();
+    return true;
+}
+
+bool param_u32(const bn_request *request, const char *name, uint32 *ret)
+{
+    std::string text;
+    if (!param_text(request, name, &text) || text.empty()) return false;
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long v = strtoul(text.c_str(), &end, 10);
+    if (*end || errno != 0 || v > UINT32_MAX || text[0] == '-') return false;
+    *ret = static_cast<uint32>(v);
+    return true;
+}
+
+bool param_bool(const bn_request *request, const char *name, bool *ret)
+{
+    std::string text;
+    if (!param_text(request, name, &text) || (text != "true" && text != "false")) return false;
+    *ret = text == "true";
+    return true;
+}
 
 // ---------------------------------------------------------------------------
 // Start and stop
@@ -314,7 +326,8 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     const std::string what = name.substr(strlen(APPLIANCE_ROOT "/"));
     if (what == "interface/down" || what == "interface/up" || what == "interface/incomplete") {
         std::string ifname;
-        if (!param(request, "ifname", &ifname)) return refuse(error, "no ifname", lc_err_not_found);
+        if (!param_text(request, "ifname", &ifname))
+            return refuse(error, "no ifname", lc_err_not_found);
         interface_row *row = find_interface(ifname);
         if (!row) return refuse(error, "no interface " + ifname, lc_err_not_found);
         row->up = what != "interface/down";
@@ -325,9 +338,9 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     }
     if (what == "label/move") {
         std::string label, to, from;
-        if (!param(request, "label", &label) || !param(request, "to", &to))
+        if (!param_text(request, "label", &label) || !param_text(request, "to", &to))
             return refuse(error, "label/move takes label and to", lc_err_not_found);
-        const bool one_source = param(request, "from", &from);
+        const bool one_source = param_text(request, "from", &from);
         interface_row *target = find_interface(to);
         if (!target) return refuse(error, "no interface " + to, lc_err_not_found);
         if (label.size() >= qz_label_size) return refuse(error, "label too long", lc_err_bad_name);
@@ -348,8 +361,8 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     if (what == "tunnel/add") {
         std::string tname, alias, source;
         qz_tunbin t{};
-        if (!param(request, "name", &tname) || !param(request, "alias", &alias) ||
-            !param_u32(request, "id", &t.id) || !param(request, "source", &source))
+        if (!param_text(request, "name", &tname) || !param_text(request, "alias", &alias) ||
+            !param_u32(request, "id", &t.id) || !param_text(request, "source", &source))
             return refuse(error, "tunnel/add takes name, alias, id and source", lc_err_not_found);
         if (tname.empty() || tname.size() >= qz_tunnel_name_size ||
             alias.size() >= qz_tunnel_name_size)
@@ -371,7 +384,7 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     }
     if (what == "tunnel/remove") {
         std::string tname;
-        if (!param(request, "name", &tname)) return refuse(error, "no name", lc_err_not_found);
+        if (!param_text(request, "name", &tname)) return refuse(error, "no name", lc_err_not_found);
         if (!find_tunnel(tname)) return refuse(error, "no tunnel " + tname, lc_err_not_found);
         bail_error(qz_shm_pub_remove_tunnel(tunnel_.get(), tname.c_str()));
         std::erase_if(model_.tunnels, [&](const qz_tunbin &t) { return tname == t.name; });
@@ -381,7 +394,7 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     if (what == "sysd/restart") {
         uint32 after = default_ready_after_ms;
         std::string given;
-        if (param(request, "ready_after_ms", &given) &&
+        if (param_text(request, "ready_after_ms", &given) &&
             !param_u32(request, "ready_after_ms", &after))
             return refuse(error, "ready_after_ms must be a number", lc_err_bad_type);
         bail_error(set_peer("sysd", not_ready));
@@ -392,7 +405,7 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     }
     if (what == "peer/state") {
         std::string peer, state;
-        if (!param(request, "peer", &peer) || !param(request, "state", &state))
+        if (!param_text(request, "peer", &peer) || !param_text(request, "state", &state))
             return refuse(error, "peer/state takes peer and state", lc_err_not_found);
         const int err = set_peer(peer, state);
         if (err == lc_err_not_found) *error = "no peer " + peer + " (tunneld, sysd or redd)";
@@ -406,7 +419,7 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
     }
     if (what == "show") {
         std::string which;
-        const bool some = param(request, "what", &which);
+        const bool some = param_text(request, "what", &which);
         std::vector<shown_table> tables;
         if (!some || which != "outcome") tables = tables_view();
         if (!some || which != "tables")

@@ -22,37 +22,6 @@ namespace
 
 constexpr const char *action_root = "/qz/iptrackd/action/";
 
-bool text_param(const bn_request *request, const char *name, std::string *ret)
-{
-    const bn_binding *b = nullptr;
-    if (bn_request_get_param(request, name, &b) != 0 || !b) return false;
-    char *value = nullptr;
-    if (bn_binding_get_str(b, ba_value, 0, nullptr, &value) != 0 || !value) return false;
-    *ret = value;
-    free(value);
-    return true;
-}
-
-bool number_param(const bn_request *request, const char *name, uint32 *ret)
-{
-    std::string text;
-    if (!text_param(request, name, &text) || text.empty()) return false;
-    char *end = nullptr;
-    const unsigned long v = strtoul(text.c_str(), &end, 10);
-    if (*end || v > UINT32_MAX) return false;
-    *ret = static_cast<uint32>(v);
-    return true;
-}
-
-bool bool_param(const bn_request *request, const char *name, bool *ret)
-{
-    std::string text;
-    if (!text_param(request, name, &text)) return false;
-    if (text != "true" && text != "false") return false;
-    *ret = text == "true";
-    return true;
-}
-
 int missing(std::string *error, const std::string &action, const char *what)
 {
     *error = action + " without " + what;
@@ -68,9 +37,9 @@ int sim::handle_update(const std::string &name, const bn_request *request, std::
     if (action == "update_vrrp") {
         std::string how, port;
         uint32 delta = 0;
-        if (!text_param(request, "action", &how)) return missing(error, action, "action");
-        if (!text_param(request, "port_name", &port)) return missing(error, action, "port_name");
-        if (!number_param(request, "vrrp_priority", &delta))
+        if (!param_text(request, "action", &how)) return missing(error, action, "action");
+        if (!param_text(request, "port_name", &port)) return missing(error, action, "port_name");
+        if (!param_u32(request, "vrrp_priority", &delta))
             return missing(error, action, "vrrp_priority");
         auto [it, added] = outcome_.vrrp.try_emplace(port);
         outcome::vrrp_port &v = it->second;
@@ -99,9 +68,9 @@ int sim::handle_update(const std::string &name, const bn_request *request, std::
     if (action == "update_subnets") {
         std::string port;
         uint32 sub = 0, delta = 0;
-        if (!text_param(request, "port_name", &port)) return missing(error, action, "port_name");
-        if (!number_param(request, "sub_action", &sub)) return missing(error, action, "sub_action");
-        if (!number_param(request, "sub_delta", &delta)) return missing(error, action, "sub_delta");
+        if (!param_text(request, "port_name", &port)) return missing(error, action, "port_name");
+        if (!param_u32(request, "sub_action", &sub)) return missing(error, action, "sub_action");
+        if (!param_u32(request, "sub_delta", &delta)) return missing(error, action, "sub_delta");
         if (sub == 3 || sub == 4) {
             outcome_.sharing = sub == 3 ? "enabled" : "disabled";
             lc_log_basic(LCL_NOTICE, "Subnet sharing %s", outcome_.sharing.c_str());
@@ -123,8 +92,8 @@ int sim::handle_update(const std::string &name, const bn_request *request, std::
     if (action == "update_tunnel") {
         std::string tname;
         bool up = false;
-        if (!text_param(request, "tun_name", &tname)) return missing(error, action, "tun_name");
-        if (!bool_param(request, "tun_state", &up)) return missing(error, action, "tun_state");
+        if (!param_text(request, "tun_name", &tname)) return missing(error, action, "tun_name");
+        if (!param_bool(request, "tun_state", &up)) return missing(error, action, "tun_state");
         if (!find_tunnel(tname)) {
             *error = "no tunnel " + tname;
             return lc_err_not_found;
@@ -136,9 +105,9 @@ int sim::handle_update(const std::string &name, const bn_request *request, std::
     if (action == "update_route_label") {
         uint32 id = 0;
         bool up = false;
-        if (!number_param(request, "route_label_id", &id))
+        if (!param_u32(request, "route_label_id", &id))
             return missing(error, action, "route_label_id");
-        if (!bool_param(request, "route_label_state", &up))
+        if (!param_bool(request, "route_label_state", &up))
             return missing(error, action, "route_label_state");
         const bool known = std::any_of(model_.rtlabels.begin(), model_.rtlabels.end(),
                                        [id](const rtlabel_row &r) { return r.id == id; });
