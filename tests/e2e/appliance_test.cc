@@ -142,6 +142,15 @@ TEST_F(ApplianceE2e, PublishesItsScenarioThenReportsThePeersReady)
     }
     EXPECT_LT(not_ready, published) << h.dump();
     EXPECT_LT(published, ready) << h.dump();
+
+    // A clean end takes the system daemon's pid file with it; the blocks
+    // stay for readers that still map them.
+    ASSERT_TRUE(h.signal(appliance_pid, SIGTERM));
+    const auto e = h.wait_exit(appliance_pid);
+    ASSERT_TRUE(e && e->exited) << h.dump();
+    EXPECT_EQ(e->code, 0);
+    EXPECT_FALSE(h.path_exists("/var/run/sysd.pid"));
+    EXPECT_TRUE(h.path_exists("/dev/shm/" QZ_SHM_L3IF));
 }
 
 TEST_F(ApplianceE2e, RefusesABadScenarioNamingItsLine)
