@@ -70,10 +70,9 @@ const char *const alarm_events[] = {
 std::string escape(const std::string &part)
 {
     char *raw = nullptr;
-    if (bn_binding_name_escape_str(part.c_str(), &raw) != 0 || !raw) return part;
-    std::string s = raw;
-    free(raw);
-    return s;
+    if (bn_binding_name_escape_str(part.c_str(), &raw) != 0) return part;
+    const lc_malloc_ptr<char> escaped{raw};
+    return escaped ? escaped.get() : part;
 }
 
 // A request's answer code and message as a failure.

@@ -80,11 +80,10 @@ std::string text_of(const bn_binding *b, bn_type *type)
     const bn_attrib *a = nullptr;
     *type = bt_string;
     if (bn_binding_get_attrib(b, ba_value, &a) == 0 && a) *type = a->type;
-    char *value = nullptr;
-    std::string text;
-    if (bn_binding_get_str(b, ba_value, 0, nullptr, &value) == 0 && value) text = value;
-    free(value);
-    return text;
+    char *raw = nullptr;
+    if (bn_binding_get_str(b, ba_value, 0, nullptr, &raw) != 0) return "";
+    const lc_malloc_ptr<char> value{raw};
+    return value ? value.get() : "";
 }
 
 // The show bindings back into tables, in the order they came.
