@@ -8,6 +8,8 @@
 
 #include "appliance/qz_log_facility.h"
 #include "appliance/qz_mgmt_alarm.h"
+#include "iptrack.h"
+#include "iptrackd_config.h"
 #include "iptrackd_mgmt.h"
 
 const lc_enum_string_map iptrackd_daemon_status_map[] = {
@@ -54,13 +56,14 @@ int iptrackd_init()
     // signals are served while the status is still "Initializing".
     bail_error_quiet(iptrackd_mgmt_init());
     bail_error(qz_alm_mgmt_init(iptrackd_program_name));
-    // Empty tracking tables (iptrack_init) come here.
-    bail_error(iptrackd_mgmt_config_read());
+    bail_error(iptrack_init());
+    bail_error(iptrackd_config_query());
 
     m_daemon_status = iptrackd_status_ready;
     lc_log_basic(LCL_NOTICE, "IP Tracking daemon ready");
 
-    // Engine timer (iptrack_post_init) comes here; its result is ignored.
+    // Without its timer the engine never runs, but the daemon still answers.
+    (void)iptrack_post_init();
     return 0;
 }
 
@@ -72,6 +75,8 @@ int iptrackd_main_loop()
 
 int iptrackd_deinit()
 {
+    // The loop has returned: no engine call is running, so everything goes.
+    iptrack_deinit();
     bail_error(iptrackd_mgmt_deinit());
     bail_error(qz_alm_mgmt_deinit());
     bail_error(lew_deinit(&iptrackd_lwc));
