@@ -78,7 +78,7 @@ int vrrp_visit(const qz_l3if_info *info, void *data)
 {
     const auto *w = static_cast<const vrrp_walk *>(data);
     char port[qz_ifname_size];
-    snprintf(port, sizeof(port), "%s", info->name);
+    iptrack_copy_text(port, sizeof(port), info->name);
     return send_vrrp_one(w->word, port, w->prio);
 }
 
@@ -89,8 +89,9 @@ int ip_track_mgr_send_label_action(uint32 label_id, bool up)
     iptrack_bindings b;
     b.add_u32("route_label_id", label_id).add_bool("route_label_state", up);
     bail_error(iptrack_send_action(action_route_label, b, nullptr));
-    lc_log_basic(LCL_NOTICE, "%s: successfully sent route label update action %s for route label %u",
-                 __func__, up ? "Up" : "Down", label_id);
+    lc_log_basic(LCL_NOTICE,
+                 "%s: successfully sent route label update action %s for route label %u", __func__,
+                 up ? "Up" : "Down", label_id);
     return 0;
 }
 
@@ -196,7 +197,7 @@ int ip_track_mgr_send_vrrp_action(iptrack_action *action, uint32 code)
         // without the interface table there is no such interface.
         if (!iptrack_g.l3if_table) return 0;
         char label[iptrack_label_size];
-        snprintf(label, sizeof(label), "%s", action->label_or_alias);
+        iptrack_copy_text(label, sizeof(label), action->label_or_alias);
         return qz_l3if_foreach_with_label(iptrack_g.l3if_table, label, vrrp_visit, &walk);
     }
     const char *first = iptrack_first_port(&action->ports);
@@ -205,6 +206,6 @@ int ip_track_mgr_send_vrrp_action(iptrack_action *action, uint32 code)
         return 1;
     }
     char port[iptrack_ifname_size];
-    snprintf(port, sizeof(port), "%s", first);
+    iptrack_copy_text(port, sizeof(port), first);
     return send_vrrp_one(walk.word, port, walk.prio);
 }

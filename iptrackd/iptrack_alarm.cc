@@ -8,6 +8,7 @@
 // raise is not repeated on every tick.  The texts that describe the monitor
 // are written into the manager (monitor text, DNS alarm text) before a
 // raise and sent again with the clear.
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,15 @@
 
 namespace
 {
+
+// The alarm texts are cut to their fields by design.
+[[gnu::format(printf, 3, 4)]] void format_cut(char *dst, size_t size, const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    (void)vsnprintf(dst, size, format, ap);
+    va_end(ap);
+}
 
 constexpr const char *event_raise = "/qz/alarms/events/raise_alarm";
 constexpr const char *event_clear = "/qz/alarms/events/clear_alarm";
@@ -65,7 +75,7 @@ int send_alarm(bool raise, const iptrack_bindings &bindings)
 void alarm_head(iptrack_bindings *b, uint32 alarm_id, const char *text, const char *comment)
 {
     char id[12];
-    snprintf(id, sizeof(id), "%u", alarm_id);
+    format_cut(id, sizeof(id), "%u", alarm_id);
     b->add_str("alarm_type", id)
         .add_str("param_1", "0")
         .add_str("param_2", "0")
@@ -108,7 +118,8 @@ void port_source(const char *func, const char *port, uint32 alarm_id, char *sour
         lc_log_basic(LCL_ERR, "%s Failed to attach iflabel shmem", func);
         return;
     }
-    if (info.label[0] && qz_iflabel_get_text(iptrack_g.iflabel_table, info.label, source_label) != 0)
+    if (info.label[0] &&
+        qz_iflabel_get_text(iptrack_g.iflabel_table, info.label, source_label) != 0)
         source_label[0] = '\0';
 }
 
@@ -125,29 +136,30 @@ void iptrack_mgr_fill_alarm_text(iptrack_mgr *mgr, iptrack_oper *oper)
     char tunnel_missing[iptrack_name_size + 16] = "";
     if (!(oper->state_flags & iptrack_os_port_active)) {
         const char *first = iptrack_first_port(&oper->ports);
-        snprintf(port_missing, sizeof(port_missing), "Port %s not found", first ? first : "");
+        format_cut(port_missing, sizeof(port_missing), "Port %s not found", first ? first : "");
     }
     if (!(oper->state_flags & iptrack_os_tunnel_active))
-        snprintf(tunnel_missing, sizeof(tunnel_missing), "Tunnel %s not found", oper->tunnel_alias);
+        format_cut(tunnel_missing, sizeof(tunnel_missing), "Tunnel %s not found",
+                   oper->tunnel_alias);
 
     char *text = mgr->monitor_text;
     const size_t size = sizeof(mgr->monitor_text);
     switch (oper->type) {
     case iptrack_oper_port:
-        snprintf(text, size, "Interface for Port %s %s %s %s", port, label.word, label.text,
-                 port_missing);
+        format_cut(text, size, "Interface for Port %s %s %s %s", port, label.word, label.text,
+                   port_missing);
         break;
     case iptrack_oper_ip:
-        snprintf(text, size, "Ping for %s on Port %s tunnel %s %s %s %s %s", oper->targets, port,
-                 tunnel, label.word, label.text, tunnel_missing, port_missing);
+        format_cut(text, size, "Ping for %s on Port %s tunnel %s %s %s %s %s", oper->targets, port,
+                   tunnel, label.word, label.text, tunnel_missing, port_missing);
         break;
     case iptrack_oper_vrrp:
-        snprintf(text, size, "VRRP state for Interface %s %s %s %s", port, label.word,
-                 label.text, port_missing);
+        format_cut(text, size, "VRRP state for Interface %s %s %s %s", port, label.word, label.text,
+                   port_missing);
         break;
     case iptrack_oper_http:
-        snprintf(text, size, "HTTP GET for %s on Port %s tunnel %s %s %s %s %s", oper->targets,
-                 port, tunnel, label.word, label.text, tunnel_missing, port_missing);
+        format_cut(text, size, "HTTP GET for %s on Port %s tunnel %s %s %s %s %s", oper->targets,
+                   port, tunnel, label.word, label.text, tunnel_missing, port_missing);
         break;
     default:
         text[0] = '\0';
@@ -159,10 +171,10 @@ void iptrack_mgr_fill_dns_alarm_text(iptrack_mgr *mgr, iptrack_oper *oper)
 {
     if (!mgr || !oper) return;
     const label_part label = make_label_part(oper);
-    snprintf(mgr->dns_alarm_text, sizeof(mgr->dns_alarm_text),
-             "DNS resolution failed for at least one of the IPSLA targets in %s on Port %s "
-             "tunnel %s %s %s ",
-             oper->targets, first_port_or_na(oper), alias_or_na(oper), label.word, label.text);
+    format_cut(mgr->dns_alarm_text, sizeof(mgr->dns_alarm_text),
+               "DNS resolution failed for at least one of the IPSLA targets in %s on Port %s "
+               "tunnel %s %s %s ",
+               oper->targets, first_port_or_na(oper), alias_or_na(oper), label.word, label.text);
 }
 
 int iptrackd_fill_hier(iptrack_mgr *mgr, iptrack_oper *oper, bool raise)
@@ -172,7 +184,7 @@ int iptrackd_fill_hier(iptrack_mgr *mgr, iptrack_oper *oper, bool raise)
 
     char port[iptrack_ifname_size] = "";
     if (const char *first = iptrack_first_port(&oper->ports))
-        snprintf(port, sizeof(port), "%s", first);
+        iptrack_copy_text(port, sizeof(port), first);
     else
         lc_log_basic(LCL_NOTICE, "%s No port associated with the monitor %s", alarm_aggr,
                      oper->name);

@@ -51,7 +51,10 @@ const char *mon_code_name(uint16 code)
     }
 }
 
-const char *up_down(bool up) { return up ? "Up" : "Down"; }
+const char *up_down(bool up)
+{
+    return up ? "Up" : "Down";
+}
 
 bool has_probe_num(uint16 code)
 {
@@ -67,7 +70,7 @@ struct port_ref {
 port_ref copy_port(const iptrack_port *port)
 {
     port_ref ref{};
-    snprintf(ref.name, sizeof(ref.name), "%s", port->name);
+    iptrack_copy_text(ref.name, sizeof(ref.name), port->name);
     ref.version = port->ip_version;
     return ref;
 }
@@ -150,7 +153,10 @@ int decode_family_reply(iptrack_oper *oper, const port_ref &port, uint16 code,
 }
 
 // Start and Poll read the reply; a Delete's reply carries nothing we use.
-bool reads_reply(uint16 code) { return code == iptrack_mon_start || code == iptrack_mon_poll; }
+bool reads_reply(uint16 code)
+{
+    return code == iptrack_mon_start || code == iptrack_mon_poll;
+}
 
 int iptrack_mgr_send_ip_mon_request_by_port(iptrack_oper *oper, const port_ref &port, uint16 code)
 {
@@ -182,8 +188,7 @@ int iptrack_mgr_send_ip_mon_request_by_port(iptrack_oper *oper, const port_ref &
     return 0;
 }
 
-int iptrack_mgr_send_http_mon_request_by_port(iptrack_oper *oper, const port_ref &port,
-                                              uint16 code)
+int iptrack_mgr_send_http_mon_request_by_port(iptrack_oper *oper, const port_ref &port, uint16 code)
 {
     iptrack_bindings b;
     b.add_u16("http_mon_action", code);
@@ -285,8 +290,8 @@ void set_result_bit(iptrack_oper *oper, bool up)
 int iptrack_mgr_send_ip_mon_request(iptrack_oper *oper, uint16 code)
 {
     bail_null(oper);
-    oper->probe_state &= static_cast<uint8>(~(iptrack_ps_v4_up | iptrack_ps_v4_dns_ok |
-                                              iptrack_ps_v6_up | iptrack_ps_v6_dns_ok));
+    oper->probe_state &= static_cast<uint8>(
+        ~(iptrack_ps_v4_up | iptrack_ps_v4_dns_ok | iptrack_ps_v6_up | iptrack_ps_v6_dns_ok));
     if (!oper->ports.head) {
         lc_log_basic(LCL_ERR, "%s: port not found for Interface monitor operation - aborting",
                      __func__);
@@ -296,8 +301,7 @@ int iptrack_mgr_send_ip_mon_request(iptrack_oper *oper, uint16 code)
     return for_each_port(oper, 0, &sent, [&](const port_ref &port) {
         const int e = iptrack_mgr_send_ip_mon_request_by_port(oper, port, code);
         if (e != 0)
-            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_IP_MON failed for %s", __func__,
-                         port.name);
+            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_IP_MON failed for %s", __func__, port.name);
         return e;
     });
 }
@@ -355,8 +359,8 @@ int iptrack_mgr_send_port_mon_request(iptrack_oper *oper)
         return 0;
     }
     if (up != ((oper->probe_state & iptrack_ps_result) != 0))
-        lc_log_basic(LCL_NOTICE, "%s: interface %s monitor reported status change to %s",
-                     __func__, port.name, up_down(up));
+        lc_log_basic(LCL_NOTICE, "%s: interface %s monitor reported status change to %s", __func__,
+                     port.name, up_down(up));
     set_result_bit(oper, up);
     return 0;
 }
@@ -392,7 +396,8 @@ int iptrack_mgr_send_vrrp_mon_request(iptrack_oper *oper)
 int iptrack_send_oper_delete(iptrack_oper *oper)
 {
     bail_null(oper);
-    if (oper->type == iptrack_oper_ip) return iptrack_mgr_send_ip_mon_request(oper, iptrack_mon_delete);
+    if (oper->type == iptrack_oper_ip)
+        return iptrack_mgr_send_ip_mon_request(oper, iptrack_mon_delete);
     if (oper->type == iptrack_oper_http)
         return iptrack_mgr_send_http_mon_request(oper, iptrack_mon_delete);
     return 0;

@@ -6,7 +6,10 @@
 #include "mgmt/mdc_main.h"
 #include "util/tstring.h"
 
-iptrack_bindings::iptrack_bindings() { err_ = bn_binding_array_new(arr_.out()); }
+iptrack_bindings::iptrack_bindings()
+{
+    err_ = bn_binding_array_new(arr_.out());
+}
 
 iptrack_bindings &iptrack_bindings::append(int err, bn_binding *binding)
 {
@@ -67,9 +70,8 @@ int iptrack_send_action(const char *action_name, const iptrack_bindings &binding
     uint32 code = 0;
     owned<tstring> msg;
     owned<bn_binding_array> results;
-    bail_error(mdc_send_action_with_bindings_and_results(iptrackd_mcc, &code, msg.out(),
-                                                         action_name, bindings.get(),
-                                                         results.out()));
+    bail_error(mdc_send_action_with_bindings_and_results(
+        iptrackd_mcc, &code, msg.out(), action_name, bindings.get(), results.out()));
     if (code != 0) {
         lc_log_basic(LCL_ERR, "%s: %s refused with code %u: %s", __func__, action_name, code,
                      msg ? ts_str_maybe(msg.get()) : "");

@@ -122,8 +122,7 @@ void iptrack_mgr_evaluate(iptrack_mgr *mgr)
 {
     if (!mgr) return;
     iptrack_busy_scope busy;
-    for (iptrack_op_request *request = mgr->requests.head; request;
-         request = request->link.next) {
+    for (iptrack_op_request *request = mgr->requests.head; request; request = request->link.next) {
         iptrack_oper *oper = iptrack_find_oper_entry(request->oper_name);
         if (request->flags & iptrack_rf_new_result) {
             bool apply = true;
@@ -317,7 +316,8 @@ void iptrack_mgr_not_installed(iptrack_mgr *mgr, iptrack_op_request *request, ip
     request->runs = 1;
     request->flags |= iptrack_rf_new_result;
     mgr->status = 0;
-    lc_log_basic(LCL_INFO, "%s port is not active yet, attribs %s, port active %d, tunnel active %d",
+    lc_log_basic(LCL_INFO,
+                 "%s port is not active yet, attribs %s, port active %d, tunnel active %d",
                  __func__, oper->attribs, (oper->state_flags & iptrack_os_port_active) ? 1 : 0,
                  (oper->state_flags & iptrack_os_tunnel_active) ? 1 : 0);
 }
