@@ -35,6 +35,19 @@ int32 m_daemon_status = iptrackd_status_initializing;
 int32 iptrackd_exiting = 0;
 lew_event *iptrackd_signal_events[iptrackd_num_signals] = {};
 
+namespace
+{
+
+// Runs on the daemon's loop when the alarm thread has lost its session.
+int exit_on_alarm_session_loss()
+{
+    if (iptrackd_exiting) return 0;
+    bail_error(iptrackd_initiate_exit());
+    return 0;
+}
+
+} // namespace
+
 int iptrackd_init()
 {
     bail_error(lc_log_init(iptrackd_program_name, nullptr, 0,
@@ -55,6 +68,8 @@ int iptrackd_init()
     // From here on, synchronous requests run nested passes of the loop, so
     // signals are served while the status is still "Initializing".
     bail_error_quiet(iptrackd_mgmt_init());
+    // Losing the alarm session ends the daemon as losing its own does.
+    bail_error(qz_alm_mgmt_set_exit_notify(iptrackd_lwc, exit_on_alarm_session_loss));
     bail_error(qz_alm_mgmt_init(iptrackd_program_name));
     bail_error(iptrack_init());
     bail_error(iptrackd_config_query());
