@@ -190,7 +190,8 @@ struct iptrack_oper {
     uint8 state_flags;
     uint8 probe_state;
     uint8 stop_sent;
-    uint8 removed; // unlinked from lookups; freed by iptrack_reap
+    uint8 removed;   // hidden from lookups; freed by iptrack_reap
+    uint32 cfg_gen;  // bumped whenever the intake marks it for a reparse
     char attribs[iptrack_attribs_size];
     char new_attribs[iptrack_attribs_size];
     char targets[iptrack_targets_size];
@@ -234,6 +235,7 @@ struct iptrack_action {
     uint16 prio_delta;
     uint16 users;
     uint8 removed;
+    uint32 cfg_gen;
     char attribs[iptrack_attribs_size];
 };
 
@@ -294,6 +296,7 @@ struct iptrack_mgr {
     uint8 flags;
     uint8 alarm_flags;
     uint8 removed;
+    uint32 cfg_gen;
     char attribs[iptrack_attribs_size];
     char monitor_text[iptrack_alarm_text_size];
     char dns_alarm_text[iptrack_alarm_text_size];
@@ -354,6 +357,9 @@ void iptrack_copy_name(char *dst, const char *src);
 // Copies `src` into `dst` of `size` bytes, cut and NUL-terminated.
 void iptrack_copy_text(char *dst, uint32 size, const char *src);
 
+// True once the daemon's exit has begun: loops that send stop quietly.
+bool iptrack_exiting();
+
 // Removes a manager from the table (the tick's delete step): hidden and
 // uncounted at once, freed now or, while the engine is busy, by iptrack_reap.
 void iptrack_remove_mgr(iptrack_mgr *mgr);
@@ -386,6 +392,8 @@ int iptrack_revert_action(iptrack_action *action);
 int iptrack_mgr_clean(iptrack_mgr *mgr);
 int iptrack_mgr_admin_down(iptrack_mgr *mgr);
 int iptrack_mgr_rtlabel_unconfigured(iptrack_mgr *mgr);
+// The AND flag of route label `label_id` (false when unknown).
+bool iptrack_rtlabel_is_and_mode(uint32 label_id);
 
 // ---------------------------------------------------------------------------
 // iptrack_tick.cc

@@ -140,6 +140,11 @@ iptrack_busy_scope::~iptrack_busy_scope()
     if (--iptrack_g.busy_depth == 0) iptrack_reap();
 }
 
+bool iptrack_exiting()
+{
+    return iptrackd_exiting != 0;
+}
+
 uint32 iptrack_busy()
 {
     return iptrack_g.busy_depth;
@@ -342,6 +347,7 @@ void iptrack_oper_set_new_attribs(iptrack_oper *oper, const char *attribs)
     iptrack_copy_text(oper->new_attribs, iptrack_attribs_size, attribs);
     oper->state_flags &= static_cast<uint8>(~iptrack_os_deleted);
     oper->state_flags |= iptrack_os_cfg_pending;
+    ++oper->cfg_gen;
 }
 
 void iptrack_oper_mark_deleted(iptrack_oper *oper)
@@ -355,6 +361,7 @@ void iptrack_action_set_attribs(iptrack_action *action, const char *attribs)
     iptrack_copy_text(action->attribs, iptrack_attribs_size, attribs);
     action->flags &= static_cast<uint8>(~iptrack_af_delete_pending);
     action->flags |= iptrack_af_label_pending;
+    ++action->cfg_gen;
 }
 
 void iptrack_mgr_set_attribs(iptrack_mgr *mgr, const char *attribs)
@@ -363,6 +370,7 @@ void iptrack_mgr_set_attribs(iptrack_mgr *mgr, const char *attribs)
     iptrack_copy_text(mgr->attribs, iptrack_attribs_size, attribs);
     mgr->flags &= static_cast<uint8>(~iptrack_mf_deleted);
     mgr->flags |= iptrack_mf_attribs_changed;
+    ++mgr->cfg_gen;
 }
 
 void iptrack_mgr_set_note(iptrack_mgr *mgr, const char *comment)
@@ -406,6 +414,7 @@ bool iptrack_is_label_in_use(const char *label)
         if (o->removed || !(o->state_flags & iptrack_os_label_based)) continue;
         if (strncmp(o->label, label, iptrack_label_size - 1) == 0) {
             o->state_flags |= iptrack_os_cfg_pending;
+            ++o->cfg_gen;
             used = true;
         }
     }
@@ -413,6 +422,7 @@ bool iptrack_is_label_in_use(const char *label)
         if (a->removed || !(a->flags & iptrack_af_label_based)) continue;
         if (strncmp(a->label_or_alias, label, iptrack_label_size - 1) == 0) {
             a->flags |= iptrack_af_label_pending;
+            ++a->cfg_gen;
             used = true;
         }
     }
