@@ -4,6 +4,8 @@
 // the not-installed path.
 #include "engine_peer_fixture.h"
 
+#include "appliance/qz_shm_publish.h"
+
 namespace
 {
 
@@ -348,6 +350,148 @@ TEST_F(Status, MonitorTextsDescribeEachTypeWithLabelAndWhatIsMissing)
     EXPECT_EQ(iptrack_alarm_text_size - 1, strlen(mgr->monitor_text));
     iptrack_mgr_fill_dns_alarm_text(mgr, oper);
     EXPECT_EQ(iptrack_alarm_text_size - 1, strlen(mgr->dns_alarm_text));
+}
+
+} // namespace
+
+namespace
+{
+
+// The same against tables published under a name prefix of this process.
+class StatusWithTables : public EnginePeers
+{
+  protected:
+    owned<qz_shm_publisher> l3if, iflabel, rtlabel, tunnel, hier;
+
+    void SetUp() override
+    {
+        EnginePeers::SetUp();
+        prefix_ = "ipt-status-" + std::to_string(getpid()) + "-";
+        cmem_set_name_prefix_for_tests(prefix_.c_str());
+        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_l3if, nullptr, 16, l3if.out()));
+        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_iflabel, nullptr, 16, iflabel.out()));
+        ASSERT_EQ(
+            0, qz_shm_pub_open(qz_shm_kind_rtlabel, nullptr, qz_max_route_labels, rtlabel.out()));
+        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_tunnel, nullptr, 16, tunnel.out()));
+        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_alarm_hier, nullptr, 16, hier.out()));
+
+        qz_l3if_info port{};
+        iptrack_copy_text(port.name, sizeof(port.name), "mgmt0");
+        port.ip_version = 4;
+        iptrack_copy_text(port.label, sizeof(port.label), "wan1");
+        ASSERT_EQ(0, lc_str_to_ipaddr_quiet("192.0.2.7", &port.address));
+        ASSERT_EQ(0, qz_shm_pub_put_l3if(l3if.get(), &port));
+        ASSERT_EQ(0, qz_shm_pub_put_iflabel(iflabel.get(), "wan1", "Uplink One"));
+        ASSERT_EQ(0, qz_shm_pub_put_rtlabel(rtlabel.get(), 3, "and3", true));
+        ASSERT_EQ(0, qz_shm_pub_put_rtlabel(rtlabel.get(), 4, "or4", false));
+        qz_tunbin t{};
+        iptrack_copy_text(t.name, sizeof(t.name), "tun-7");
+        iptrack_copy_text(t.alias, sizeof(t.alias), "branch");
+        t.id = 7;
+        ASSERT_EQ(0, qz_shm_pub_put_tunnel(tunnel.get(), &t));
+        qz_alm_hier h{};
+        h.alarm_id = iptrack_alarm_port_down;
+        h.num_levels = 2;
+        h.levels[0].kind = 1;
+        iptrack_copy_text(h.levels[0].tmpl, sizeof(h.levels[0].tmpl), "site-a");
+        h.levels[1].kind = 0;
+        iptrack_copy_text(h.levels[1].tmpl, sizeof(h.levels[1].tmpl), "port {entity}");
+        ASSERT_EQ(0, qz_shm_pub_put_alarm_hier(hier.get(), &h));
+
+        iptrack_g.l3if_table = qz_shm_pub_block(l3if.get());
+        iptrack_g.rtlabel_table = qz_shm_pub_block(rtlabel.get());
+    }
+
+    void TearDown() override
+    {
+        iptrack_g.l3if_table = nullptr;
+        iptrack_g.rtlabel_table = nullptr;
+        iptrack_g.iflabel_table = nullptr;
+        cmem_detach_all();
+        for (auto *p : {&l3if, &iflabel, &rtlabel, &tunnel, &hier}) p->reset();
+        for (const char *name :
+             {QZ_SHM_L3IF, QZ_SHM_IFLABEL, QZ_SHM_RTLABEL, QZ_SHM_TUNNEL, QZ_SHM_ALARM_HIER})
+            (void)qz_shm_pub_unlink(name);
+        cmem_set_name_prefix_for_tests(nullptr);
+        EnginePeers::TearDown();
+    }
+
+  private:
+    std::string prefix_;
+};
+
+TEST_F(StatusWithTables, MonitorDownAlarmCarriesTheHierarchyAndThePortsAddressAndLabel)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_mgr *mgr = manager("m1", oper, "def-alarm", "alarm");
+    apply(mgr, false);
+    auto sent = take_sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ(
+        std::vector<std::string>({"hierarchy string site-a/port mgmt0",
+                                  "source_label string Uplink One", "source_ip string 192.0.2.7"}),
+        std::vector<std::string>(sent[0].bindings.begin() + 6, sent[0].bindings.end()));
+
+    apply(mgr, true);
+    sent = take_sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ("hierarchy string site-a/port mgmt0", sent[0].bindings.back());
+}
+
+TEST_F(StatusWithTables, AnAppliedResultDrivesTheManagersRouteLabelByItsMode)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_mgr *a = manager("a", oper, "def-alarm", "alarm");
+    iptrack_mgr *b = manager("b", oper, "def-alarm", "alarm");
+    auto labels = [&] {
+        std::vector<std::string> out;
+        for (const auto &s : take_sent())
+            if (s.name == "/qz/iptrackd/action/update_route_label")
+                out.push_back(s.bindings.at(0).substr(strlen("route_label_id uint32 ")) + " " +
+                              s.bindings.at(1).substr(strlen("route_label_state bool ")));
+        return out;
+    };
+
+    // AND: a down manager sends down at once; an up one asks all of them.
+    a->rtlabel_id = b->rtlabel_id = 3;
+    apply(a, true);
+    apply(b, false);
+    apply(a, true); // not applied: no label traffic either
+    EXPECT_EQ(std::vector<std::string>({"3 true", "3 false"}), labels());
+    apply(b, true);
+    EXPECT_EQ(std::vector<std::string>({"3 true"}), labels());
+
+    // OR: an up manager sends up at once; a down one asks all of them.
+    a->rtlabel_id = b->rtlabel_id = 4;
+    apply(a, false);
+    EXPECT_EQ(std::vector<std::string>({"4 true"}), labels());
+    apply(b, false);
+    EXPECT_EQ(std::vector<std::string>({"4 false"}), labels());
+}
+
+TEST_F(StatusWithTables, TunnelActionsNameTheTunnelOfTheAliasAndAnUnknownAliasSendsNothing)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_action *dn = action("tdown", iptrack_action_tun_dn, nullptr);
+    iptrack_copy_text(dn->label_or_alias, sizeof(dn->label_or_alias), "branch");
+    iptrack_mgr *mgr = manager("m1", oper, "def-tun", "tdown");
+    apply(mgr, false);
+    apply(mgr, true);
+    std::vector<std::string> tunnels;
+    for (const auto &s : take_sent())
+        if (s.kind == "action") {
+            EXPECT_EQ("/qz/iptrackd/action/update_tunnel", s.name);
+            tunnels.push_back(s.bindings.at(0) + "|" + s.bindings.at(1));
+        }
+    EXPECT_EQ(std::vector<std::string>({"tun_name string tun-7|tun_state bool false",
+                                        "tun_name string tun-7|tun_state bool true"}),
+              tunnels);
+
+    LogCapture log;
+    iptrack_copy_text(dn->label_or_alias, sizeof(dn->label_or_alias), "nowhere");
+    EXPECT_NE(0, ip_track_mgr_send_tunnel_action(dn, false));
+    EXPECT_TRUE(log.contains("ip_track_mgr_send_tunnel_action: no tunnel found for alias nowhere"));
+    EXPECT_TRUE(take_sent().empty());
 }
 
 } // namespace
