@@ -7,6 +7,7 @@
 
 #include "appliance/qz_logging_utils.h"
 #include "iptrackd_main.h"
+#include "iptrackd_monitor.h"
 #include "mgmt/mdc_misc.h"
 
 gcl_session *iptrackd_mgmt_session = nullptr;
@@ -99,18 +100,6 @@ int mgmt_config_handle_change(const bn_binding_array *, uint32, bn_binding *bind
 // The interface-change event; the intake that reacts to it comes with the
 // configuration module.  The event itself was logged on arrival.
 int mgmt_config_if_change(const bn_binding_array *)
-{
-    return 0;
-}
-
-// State queries: until the monitoring callbacks answer the daemon's state
-// nodes, every node is answered with no bindings.
-int mgmt_mon_get_nothing(const char *, const tstr_array *, void *, bn_binding_array *)
-{
-    return 0;
-}
-
-int mgmt_mon_iterate_nothing(const char *, const tstr_array *, void *, bn_binding_array *)
 {
     return 0;
 }
@@ -288,8 +277,8 @@ int iptrackd_mgmt_handle_query_request(gcl_session *session, bn_request *request
                      __func__);
         return 0;
     }
-    bail_error(mdc_dispatch_mon_request(session, request, mgmt_mon_get_nothing, nullptr,
-                                        mgmt_mon_iterate_nothing, nullptr));
+    bail_error(mdc_dispatch_mon_request(session, request, iptrackd_mon_handle_get, nullptr,
+                                        iptrackd_mon_handle_iterate, nullptr));
     return 0;
 }
 
