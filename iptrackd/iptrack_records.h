@@ -67,6 +67,40 @@ template <class T> struct iptrack_list {
     uint32 count = 0;
 };
 
+// Appends `node` at the tail of `list` (constant time).
+template <class T> void iptrack_list_append(iptrack_list<T> *list, T *node)
+{
+    node->link.next = nullptr;
+    node->link.prev_next = list->tail;
+    *list->tail = node;
+    list->tail = &node->link.next;
+    ++list->count;
+}
+// Unlinks `node` from `list` (constant time); the node is not freed.
+template <class T> void iptrack_list_unlink(iptrack_list<T> *list, T *node)
+{
+    *node->link.prev_next = node->link.next;
+    if (node->link.next != nullptr)
+        node->link.next->link.prev_next = node->link.prev_next;
+    else
+        list->tail = node->link.prev_next;
+    node->link.next = nullptr;
+    node->link.prev_next = nullptr;
+    if (list->count > 0) --list->count;
+}
+// Unlinks and deletes every node.
+template <class T> void iptrack_list_clear(iptrack_list<T> *list)
+{
+    T *node = list->head;
+    while (node != nullptr) {
+        T *next = node->link.next;
+        delete node;
+        node = next;
+    }
+    *list = iptrack_list<T>{};
+    list->tail = &list->head;
+}
+
 // Engine states.
 enum iptrack_engine_state : uint8 {
     iptrack_state_none = 0,
@@ -156,6 +190,8 @@ struct iptrack_oper {
     uint8 state_flags;
     uint8 probe_state;
     uint8 stop_sent;
+    uint8 removed;   // hidden from lookups; freed by iptrack_reap
+    uint32 cfg_gen;  // bumped whenever the intake marks it for a reparse
     char attribs[iptrack_attribs_size];
     char new_attribs[iptrack_attribs_size];
     char targets[iptrack_targets_size];
@@ -198,6 +234,8 @@ struct iptrack_action {
     uint8 flags;
     uint16 prio_delta;
     uint16 users;
+    uint8 removed;
+    uint32 cfg_gen;
     char attribs[iptrack_attribs_size];
 };
 
@@ -257,6 +295,8 @@ struct iptrack_mgr {
     uint8 dns_ok;
     uint8 flags;
     uint8 alarm_flags;
+    uint8 removed;
+    uint32 cfg_gen;
     char attribs[iptrack_attribs_size];
     char monitor_text[iptrack_alarm_text_size];
     char dns_alarm_text[iptrack_alarm_text_size];
@@ -272,6 +312,7 @@ enum iptrack_alarm_id : uint32 {
 };
 
 struct cmem_block;
+struct lew_event;
 
 // The engine's globals (one instance; iptrack_init zeroes them).
 struct iptrack_globals {
@@ -289,6 +330,9 @@ struct iptrack_globals {
     const cmem_block *rtlabel_table;
     const cmem_block *alarm_hier_table;
     const cmem_block *tunnel_table;
+    lew_event *timer;  // the engine tick
+    uint32 busy_depth; // nesting of iptrack_busy_scope
+    uint32 removed;    // entries waiting for iptrack_reap
 };
 extern iptrack_globals iptrack_g;
 
@@ -306,6 +350,19 @@ struct iptrack_busy_scope {
     iptrack_busy_scope &operator=(const iptrack_busy_scope &) = delete;
 };
 uint32 iptrack_busy();
+// Frees the entries removed while the engine was busy (no-op while busy).
+void iptrack_reap();
+// Copies a name cut to 63 characters (the rule for stored names and keys).
+void iptrack_copy_name(char *dst, const char *src);
+// Copies `src` into `dst` of `size` bytes, cut and NUL-terminated.
+void iptrack_copy_text(char *dst, uint32 size, const char *src);
+
+// True once the daemon's exit has begun: loops that send stop quietly.
+bool iptrack_exiting();
+
+// Removes a manager from the table (the tick's delete step): hidden and
+// uncounted at once, freed now or, while the engine is busy, by iptrack_reap.
+void iptrack_remove_mgr(iptrack_mgr *mgr);
 
 // ---------------------------------------------------------------------------
 // iptrack_grammar.cc
@@ -335,6 +392,8 @@ int iptrack_revert_action(iptrack_action *action);
 int iptrack_mgr_clean(iptrack_mgr *mgr);
 int iptrack_mgr_admin_down(iptrack_mgr *mgr);
 int iptrack_mgr_rtlabel_unconfigured(iptrack_mgr *mgr);
+// The AND flag of route label `label_id` (false when unknown).
+bool iptrack_rtlabel_is_and_mode(uint32 label_id);
 
 // ---------------------------------------------------------------------------
 // iptrack_tick.cc

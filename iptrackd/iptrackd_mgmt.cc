@@ -3,12 +3,13 @@
 #include "iptrackd_mgmt.h"
 
 #include <cstring>
-#include <memory>
 
 #include "appliance/qz_logging_utils.h"
+#include "iptrackd_config.h"
 #include "iptrackd_main.h"
 #include "iptrackd_monitor.h"
 #include "mgmt/mdc_misc.h"
+#include "mgmt/mdc_transport.h"
 
 gcl_session *iptrackd_mgmt_session = nullptr;
 md_client_context *iptrackd_mcc = nullptr;
@@ -16,39 +17,10 @@ md_client_context *iptrackd_mcc = nullptr;
 namespace
 {
 
-// Session layer and its binding to the daemon loop.
-fdic_libevent_context *s_fdic_adapter = nullptr;
-fdic_context *s_fdic = nullptr;
-gcl_handle *s_gcl = nullptr;
+// The session, its session layer and their binding to the daemon loop.
+mdc_transport *s_transport = nullptr;
 
 constexpr const char *mgmt_client_name = "iptrackd";
-constexpr const char *mgmt_provider_name = "mgmtd";
-
-// One synchronous request waiting for its response.  The records live on
-// the stack of iptrackd_mgmt_msg_handler and form a chain from the
-// innermost wait outwards (nested waits happen when a handler run inside
-// the waiting passes sends a request of its own).
-struct mgmt_wait {
-    uint32 expected_id = 0;
-    bool pending = false;
-    owned<bn_response> response;
-    mgmt_wait *outer = nullptr;
-};
-mgmt_wait *s_innermost_wait = nullptr;
-
-mgmt_wait *mgmt_find_pending(uint32 id)
-{
-    for (mgmt_wait *w = s_innermost_wait; w != nullptr; w = w->outer)
-        if (w->pending && w->expected_id == id) return w;
-    return nullptr;
-}
-
-mgmt_wait *mgmt_innermost_pending()
-{
-    for (mgmt_wait *w = s_innermost_wait; w != nullptr; w = w->outer)
-        if (w->pending) return w;
-    return nullptr;
-}
 
 // The interests of the daemon: configuration changes below these patterns,
 // in this order.
@@ -87,66 +59,26 @@ int mgmt_register_if_change_interest()
     return 0;
 }
 
-// One changed or configured binding through the configuration intake.
-// Until the intake is in place every binding is reported as unsupported.
-int mgmt_config_handle_change(const bn_binding_array *, uint32, bn_binding *binding, void *)
-{
-    const tstring *name = bn_binding_get_name_quick(binding);
-    lc_log_basic(LCL_NOTICE, "IP Track update: Unsupported binding %s",
-                 name ? ts_str(name) : "(null)");
-    return 0;
-}
-
-// The interface-change event; the intake that reacts to it comes with the
-// configuration module.  The event itself was logged on arrival.
-int mgmt_config_if_change(const bn_binding_array *)
-{
-    return 0;
-}
-
-// Logs a failed session step the way the management daemon being out of
-// reach is reported: the error code first (unless it only means mgmtd is
-// not there), then the one line operators look for.
-int mgmt_unable_to_connect(int err, bool unreachable_codes_quiet, const char *func, int line)
-{
-    // The quiet code means the exit began while a request waited: nothing
-    // failed to connect.
-    if (err == lc_err_cancelled) return err;
-    if (!(unreachable_codes_quiet && (err == lc_err_io_error || err == lc_err_io_closed)))
-        lc_bail_report_error(err, func, __FILE__, line);
-    lc_log_basic(LCL_ERR, "Unable to connect to the management daemon");
-    return err;
-}
-#define mgmt_fail_connect(err, quiet) mgmt_unable_to_connect((err), (quiet), __func__, __LINE__)
+#define mgmt_fail_connect(err)                                                                     \
+    mdc_transport_report_unable_to_connect((err), false, __func__, __FILE__, __LINE__)
 
 } // namespace
 
 int iptrackd_mgmt_init()
 {
-    evc_base *base = nullptr;
-    bail_error(lew_get_event_context(iptrackd_lwc, &base));
-    bail_error(fdic_libevent_init(base, &s_fdic_adapter));
-    bail_error(fdic_init(&s_fdic, fdic_libevent_callback, s_fdic_adapter));
-    bail_error(fdic_libevent_set_fd_close_handler(s_fdic_adapter,
-                                                  iptrackd_mgmt_handle_session_close, nullptr));
-
-    gcl_options options;
-    bail_error(gcl_options_get_defaults(&options));
-    bail_error(gcl_init(&s_gcl, &options, s_fdic));
-    bail_error(gcl_bn_init(s_gcl));
-
-    bail_error(
-        bn_set_global_callback_query_response_msg(s_gcl, iptrackd_mgmt_handle_response, nullptr));
-    bail_error(
-        bn_set_global_callback_action_response_msg(s_gcl, iptrackd_mgmt_handle_response, nullptr));
-    bail_error(bn_set_global_callback_event_response_msg(s_gcl, iptrackd_mgmt_handle_event_response,
-                                                         nullptr));
-    bail_error(bn_set_global_callback_query_request_msg(s_gcl, iptrackd_mgmt_handle_query_request,
-                                                        nullptr));
-    bail_error(bn_set_global_callback_event_request_msg(s_gcl, iptrackd_mgmt_handle_event_request,
-                                                        nullptr));
-    bail_error(bn_set_global_callback_action_request_msg(s_gcl, iptrackd_mgmt_handle_action_request,
-                                                         nullptr));
+    mdc_transport_params params;
+    params.mtp_client_name = mgmt_client_name;
+    params.mtp_loop = iptrackd_lwc;
+    params.mtp_exiting = &iptrackd_exiting;
+    params.mtp_close_handler = iptrackd_mgmt_handle_session_close;
+    params.mtp_send_func = iptrackd_mgmt_msg_handler;
+    params.mtp_query_response = iptrackd_mgmt_handle_response;
+    params.mtp_action_response = iptrackd_mgmt_handle_response;
+    params.mtp_event_response = iptrackd_mgmt_handle_event_response;
+    params.mtp_query_request = iptrackd_mgmt_handle_query_request;
+    params.mtp_event_request = iptrackd_mgmt_handle_event_request;
+    params.mtp_action_request = iptrackd_mgmt_handle_action_request;
+    bail_error(mdc_transport_new(&params, &s_transport));
 
     bail_error_quiet(iptrackd_mgmt_open_session());
     return 0;
@@ -154,119 +86,51 @@ int iptrackd_mgmt_init()
 
 int iptrackd_mgmt_open_session()
 {
-    int err = gcl_session_client_new(s_gcl, mgmt_client_name, nullptr, 0, &iptrackd_mgmt_session);
-    if (err != 0) return mgmt_fail_connect(err, false);
-    err = gcl_session_client_connect_by_provider(iptrackd_mgmt_session, mgmt_provider_name, 1);
-    if (err != 0) return mgmt_fail_connect(err, true);
-    err = gcl_session_client_open_service_blocking(iptrackd_mgmt_session, gcl_service_mgmt, 2,
-                                                   nullptr, 0, -1);
-    if (err != 0) return mgmt_fail_connect(err, false);
-    err = mdc_init(iptrackd_mgmt_msg_handler, nullptr, nullptr, nullptr, iptrackd_mgmt_session,
-                   &iptrackd_mcc);
-    if (err != 0) return mgmt_fail_connect(err, false);
-    err = mgmt_register_config_interest();
-    if (err != 0) return mgmt_fail_connect(err, false);
-    err = mgmt_register_if_change_interest();
-    if (err != 0) return mgmt_fail_connect(err, false);
-    err = qz_register_time_zone_change(iptrackd_mcc);
-    if (err != 0) return mgmt_fail_connect(err, false);
+    bail_null(s_transport);
+    // The session is visible at once, so that a close during the
+    // bring-up is seen for what it is.
+    const int err = mdc_transport_connect(s_transport);
+    iptrackd_mgmt_session = mdc_transport_get_session(s_transport);
+    if (err != 0) return err; // reported by the transport
+    iptrackd_mcc = mdc_transport_get_client(s_transport);
+    if (const int e = mgmt_register_config_interest(); e != 0) return mgmt_fail_connect(e);
+    if (const int e = mgmt_register_if_change_interest(); e != 0) return mgmt_fail_connect(e);
+    if (const int e = qz_register_time_zone_change(iptrackd_mcc); e != 0)
+        return mgmt_fail_connect(e);
     return 0;
 }
 
 int iptrackd_mgmt_shutdown()
 {
-    // An exit that begins before the session was set up has nothing to close.
-    if (s_gcl == nullptr) return 0;
-    bail_error(gcl_shutdown(s_gcl));
+    bail_error(mdc_transport_shutdown(s_transport));
     return 0;
 }
 
 int iptrackd_mgmt_deinit()
 {
-    // Each step runs whatever the one before did: this is the last chance
-    // to release these.
-    if (const int err = gcl_deinit(&s_gcl); err != 0)
-        lc_bail_report_error(err, __func__, __FILE__, __LINE__);
-    iptrackd_mgmt_session = nullptr; // freed with the session layer
-    if (const int err = fdic_libevent_deinit(&s_fdic_adapter); err != 0)
-        lc_bail_report_error(err, __func__, __FILE__, __LINE__);
-    if (const int err = fdic_deinit(&s_fdic); err != 0)
-        lc_bail_report_error(err, __func__, __FILE__, __LINE__);
-    if (const int err = mdc_deinit(&iptrackd_mcc); err != 0)
-        lc_bail_report_error(err, __func__, __FILE__, __LINE__);
+    iptrackd_mgmt_session = nullptr;
+    iptrackd_mcc = nullptr;
+    // Logs each failing step and runs the next.
+    (void)mdc_transport_free(&s_transport);
     return 0;
 }
 
 int iptrackd_mgmt_msg_handler(void *, gcl_session *, bn_request *request,
                               bn_response **ret_response)
 {
-    bail_null(ret_response);
-    *ret_response = nullptr;
-    bail_null(request);
-    if (iptrackd_mgmt_session == nullptr) return lc_err_generic_error;
-
-    bail_error(bn_request_msg_send(iptrackd_mgmt_session, request));
-    // A session that is not connected drops the request; nothing would ever
-    // answer it.
-    gcl_session_state state = gss_none;
-    bail_error(gcl_session_get_state(iptrackd_mgmt_session, &state));
-    if (state != gss_connected) return lc_err_io_closed;
-
-    if (mgmt_innermost_pending() != nullptr) lc_bail_report_require(__func__, __FILE__, __LINE__);
-
-    // The record lives on the heap only because the chain keeps its address
-    // beyond what the compiler can see is this frame.
-    auto wait = std::make_unique<mgmt_wait>();
-    wait->expected_id = bn_request_get_msg_id(request);
-    wait->pending = true;
-    wait->outer = s_innermost_wait;
-    s_innermost_wait = wait.get();
-    lc_scope_guard pop([&wait] { s_innermost_wait = wait->outer; });
-
-    int err = 0;
-    while (wait->pending) {
-        tbool no_events = 0;
-        tbool escaped = 0;
-        err = lew_dispatch_once(iptrackd_lwc, &no_events, &escaped);
-        if (err != 0 || no_events || escaped) break;
-    }
-    // The exit began while this request waited (a signal during start-up,
-    // say): the caller unwinds quietly instead of reporting a lost answer.
-    if (err == 0 && wait->pending && iptrackd_exiting) err = lc_err_cancelled;
-    *ret_response = wait->response.release();
-    return err;
+    return mdc_transport_request(s_transport, request, ret_response);
 }
 
 int iptrackd_mgmt_handle_response(gcl_session *, bn_response *response, void *)
 {
-    uint32 req_id = 0;
-    bail_error(bn_response_get_msg_ids(response, &req_id, nullptr));
-    const mgmt_wait *innermost = mgmt_innermost_pending();
-    if (innermost == nullptr) {
-        lc_log_basic(LCL_WARNING,
-                     "Got response to request %d when no response was expected; ignoring",
-                     static_cast<int>(req_id));
-        return 0;
-    }
-    mgmt_wait *w = mgmt_find_pending(req_id);
-    if (w == nullptr) {
-        lc_log_basic(
-            LCL_WARNING,
-            "Got response to request %d, but was expecting response to request %d; ignoring",
-            static_cast<int>(req_id), static_cast<int>(innermost->expected_id));
-        return 0;
-    }
-    bn_response *copy = nullptr;
-    bail_error(bn_response_msg_dup(response, &copy));
-    w->response.reset(copy);
-    w->pending = false;
-    w->expected_id = 0;
-    return 0;
+    return mdc_transport_handle_response(s_transport, response);
 }
 
-int iptrackd_mgmt_handle_event_response(gcl_session *, bn_response *, void *)
+int iptrackd_mgmt_handle_event_response(gcl_session *, bn_response *response, void *)
 {
-    return 0;
+    // The acknowledgement of an event: it ends the wait of an event sent
+    // synchronously; one sent one way expects nothing.
+    return mdc_transport_handle_response_quiet(s_transport, response);
 }
 
 int iptrackd_mgmt_handle_query_request(gcl_session *session, bn_request *request, void *)
@@ -304,13 +168,13 @@ int iptrackd_mgmt_handle_event_request(gcl_session *, bn_request *request, void 
         owned<bn_binding_array> new_bindings{new_raw};
         bail_error(qz_handle_log_level_change_detach(new_bindings.get()));
         bail_error(
-            bn_binding_array_foreach(new_bindings.get(), mgmt_config_handle_change, nullptr));
+            bn_binding_array_foreach(new_bindings.get(), iptrackd_config_handle_change, nullptr));
         lc_log_basic(LCL_NOTICE, "IPTRACK Modify config complete");
         return 0;
     }
     if (qz_handle_time_zone_change(name) == 0) return 0;
     if (strcmp(name, IPTRACKD_IF_CHANGE_EVENT) == 0) {
-        bail_error(mgmt_config_if_change(bindings.get()));
+        bail_error(iptrackd_config_if_change(bindings.get()));
         return 0;
     }
     lc_log_basic(LCL_WARNING, "%s: Received unexpected event %s", __func__, name);
@@ -343,7 +207,7 @@ int iptrackd_mgmt_handle_session_close(int, fdic_reason, void *, void *)
 {
     if (iptrackd_exiting) return 0;
     // Every wait ends now, without a response.
-    for (mgmt_wait *w = s_innermost_wait; w != nullptr; w = w->outer) w->pending = false;
+    mdc_transport_end_waits(s_transport);
     lc_log_basic(LCL_ERR, "Lost connection to mgmtd; exiting");
     bail_error(iptrackd_initiate_exit());
     return 0;
@@ -351,20 +215,10 @@ int iptrackd_mgmt_handle_session_close(int, fdic_reason, void *, void *)
 
 int iptrackd_mgmt_config_read()
 {
-    bn_binding_array *raw = nullptr;
-    bail_error(mdc_get_binding_children(iptrackd_mcc, nullptr, nullptr, mdbf_keep_name_parts, &raw,
-                                        0, 1, IPTRACKD_CONFIG_ROOT));
-    owned<bn_binding_array> bindings{raw};
-    if (bn_binding_array_length_quick(bindings.get()) > 0)
-        bail_error(bn_binding_array_foreach(bindings.get(), mgmt_config_handle_change, nullptr));
-    bail_error(qz_init_log_level(iptrackd_mcc));
-    return 0;
+    return iptrackd_config_query();
 }
 
 uint32 iptrackd_mgmt_waiting_requests_for_tests()
 {
-    uint32 n = 0;
-    for (const mgmt_wait *w = s_innermost_wait; w != nullptr; w = w->outer)
-        if (w->pending) ++n;
-    return n;
+    return mdc_transport_waiting_requests(s_transport);
 }

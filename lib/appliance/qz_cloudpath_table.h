@@ -35,9 +35,12 @@ constexpr uint32 ipsla_slot_off_options = 512;
 
 // Attaches "saasmgr" read-write for the calls below (again on later calls:
 // a no-op once attached).  lc_err_file_not_found when the block does not
-// exist; logged once.
+// exist, lc_err_bad_file when it is short; logged once until it attaches.
 [[nodiscard]] int ipsla_probes_attach();
-// Creates the block (owner side), zero-filled, with its mutex initialised.
+// Creates the block (owner side), zero-filled, with its mutex initialised,
+// and attaches it.  The block is built under a temporary name and linked
+// into place, so no reader sees it before its mutex is set up.  A block
+// that already exists is attached as it is.
 [[nodiscard]] int ipsla_probes_create();
 bool ipsla_probes_attached();
 // Forgets the attachment (tests).
@@ -49,8 +52,10 @@ void ipsla_probes_detach();
 // Returns a slot number.  "%s: q full" and lc_err_no_space when the ring is
 // full.
 [[nodiscard]] int ipsla_probes_add_entry(uint32 slot);
-// Owner side: head 0, tail empty, count 0, then slots 0..1023 returned in
-// order; then the mutex is initialised.
+// Owner side, before anyone else uses the queue: head 0, tail empty, count
+// 0, then slots 0..1023 returned in order; then the mutex is initialised
+// (process-shared and robust).  "%s: mutex lock init failed" and
+// lc_err_generic_error when that fails.
 [[nodiscard]] int ipsla_probes_queue_init();
 
 // The text at `text_off` (one of ipsla_slot_off_*) of slot `slot`, for
@@ -63,3 +68,8 @@ uint32 ipsla_probes_synthetic_count();
 void ipsla_probes_set_synthetic_count(uint32 n);
 // The number of free slots (read under the lock); 0 when not attached.
 uint32 ipsla_probes_free_count();
+
+// Test seams: take the queue's lock and keep it (a test process then dies
+// holding it), and release it again.
+[[nodiscard]] int ipsla_probes_lock_for_tests();
+void ipsla_probes_unlock_for_tests();

@@ -4,10 +4,14 @@
 #include <pthread.h>
 #include <semaphore.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <string>
+
+#include "mgmt/mdc_transport.h"
 
 lew_context *qz_alm_lwc = nullptr;
 gcl_session *qz_alm_mgmt_session = nullptr;
@@ -17,12 +21,8 @@ int32 qz_exiting = 0;
 namespace
 {
 
-constexpr const char *alm_provider_name = "mgmtd";
-
 // Created by the alarm thread, released by qz_alm_mgmt_deinit.
-fdic_libevent_context *s_fdic_adapter = nullptr;
-fdic_context *s_fdic = nullptr;
-gcl_handle *s_gcl = nullptr;
+mdc_transport *s_transport = nullptr;
 
 pthread_t s_thread{};
 bool s_thread_held = false;
@@ -31,16 +31,23 @@ std::string s_client_name;
 sem_t s_startup_sem;
 bool s_sem_ok = false;
 
-// The one pending-response slot.  The response handler runs on the alarm
-// thread and a sender may run on another, hence the lock.
-std::mutex s_slot_lock;
-bool s_pending = false;
-uint32 s_expected_id = 0;
-owned<bn_response> s_slot_response;
+// Who hears that the alarm session was lost: a loop of the daemon, woken
+// through a pipe (a write takes no lock that the daemon's thread could
+// hold while it joins this thread), and the function run there.
+lew_context *s_exit_loop = nullptr;
+lew_event *s_exit_event = nullptr;
+lc_unique_fd s_exit_read;
+lc_unique_fd s_exit_write;
+qz_alm_exit_func s_exit_func = nullptr;
 
 bool alm_exiting()
 {
     return __atomic_load_n(&qz_exiting, __ATOMIC_ACQUIRE) != 0;
+}
+
+bool on_alarm_thread()
+{
+    return s_thread_held && pthread_equal(pthread_self(), s_thread);
 }
 
 void alm_post_startup(bool *posted)
@@ -57,48 +64,35 @@ void alm_thread_cleanup(void *posted)
     alm_post_startup(static_cast<bool *>(posted));
 }
 
-int alm_unable_to_connect(int err, bool unreachable_codes_quiet, int line)
+// Runs on the daemon's loop once the alarm thread has lost its session.
+int alm_exit_wake(int fd, lew_event_type, void *, lew_context *)
 {
-    if (!(unreachable_codes_quiet && (err == lc_err_io_error || err == lc_err_io_closed)))
-        lc_bail_report_error(err, "qz_alm_thread_setup", __FILE__, line);
-    lc_log_basic(LCL_ERR, "Unable to connect to the management daemon");
-    return err;
+    char buf[16];
+    while (read(fd, buf, sizeof buf) > 0) {
+    }
+    if (s_exit_func) bail_error(s_exit_func());
+    return 0;
 }
 
 int alm_thread_setup()
 {
     bail_error(lew_init(&qz_alm_lwc));
-    evc_base *base = nullptr;
-    bail_error(lew_get_event_context(qz_alm_lwc, &base));
-    bail_null(base);
 
-    bail_error(fdic_libevent_init(base, &s_fdic_adapter));
-    bail_error(fdic_init(&s_fdic, fdic_libevent_callback, s_fdic_adapter));
-    bail_error(fdic_libevent_set_fd_close_handler(s_fdic_adapter, qz_alm_mgmt_handle_session_close,
-                                                  nullptr));
+    mdc_transport_params params;
+    params.mtp_client_name = s_client_name.c_str();
+    params.mtp_loop = qz_alm_lwc;
+    params.mtp_log_tag = "qz_alm_mgmt_handle_response";
+    params.mtp_close_handler = qz_alm_mgmt_handle_session_close;
+    params.mtp_send_func = qz_alm_mgmt_msg_handler;
+    params.mtp_query_response = qz_alm_mgmt_handle_response;
+    params.mtp_action_response = qz_alm_mgmt_handle_response;
+    params.mtp_event_response = qz_alm_mgmt_handle_event_response;
+    bail_error(mdc_transport_new(&params, &s_transport));
 
-    gcl_options options;
-    bail_error(gcl_options_get_defaults(&options));
-    bail_error(gcl_init(&s_gcl, &options, s_fdic));
-    bail_error(gcl_bn_init(s_gcl));
-    bail_error(
-        bn_set_global_callback_query_response_msg(s_gcl, qz_alm_mgmt_handle_response, nullptr));
-    bail_error(
-        bn_set_global_callback_action_response_msg(s_gcl, qz_alm_mgmt_handle_response, nullptr));
-    bail_error(bn_set_global_callback_event_response_msg(s_gcl, qz_alm_mgmt_handle_event_response,
-                                                         nullptr));
-
-    int err =
-        gcl_session_client_new(s_gcl, s_client_name.c_str(), nullptr, 0, &qz_alm_mgmt_session);
-    if (err != 0) return alm_unable_to_connect(err, false, __LINE__);
-    err = gcl_session_client_connect_by_provider(qz_alm_mgmt_session, alm_provider_name, 1);
-    if (err != 0) return alm_unable_to_connect(err, true, __LINE__);
-    err = gcl_session_client_open_service_blocking(qz_alm_mgmt_session, gcl_service_mgmt, 2,
-                                                   nullptr, 0, -1);
-    if (err != 0) return alm_unable_to_connect(err, false, __LINE__);
-
-    bail_error(mdc_init(qz_alm_mgmt_msg_handler, nullptr, nullptr, nullptr, qz_alm_mgmt_session,
-                        &qz_alm_mcc));
+    const int err = mdc_transport_connect(s_transport);
+    qz_alm_mgmt_session = mdc_transport_get_session(s_transport);
+    if (err != 0) return err; // reported by the transport
+    qz_alm_mcc = mdc_transport_get_client(s_transport);
     return 0;
 }
 
@@ -160,7 +154,7 @@ int qz_alm_mgmt_shutdown()
     // On the alarm thread itself (its session was lost) there is nothing to
     // join: the escaped loop returns and the thread ends after this call;
     // the daemon's own exit joins it later.
-    if (s_thread_held && !pthread_equal(pthread_self(), s_thread)) {
+    if (s_thread_held && !on_alarm_thread()) {
         const int err = pthread_join(s_thread, nullptr);
         if (err != 0 && err != ESRCH) {
             lc_log_basic(LCL_ERR, "qz_alm_mgmt_shutdown: failed to join thread : %s ",
@@ -171,106 +165,85 @@ int qz_alm_mgmt_shutdown()
         s_thread_held = false;
     }
     lc_log_basic(LCL_INFO, "qz_alm_mgmt_shutdown: alm thread exited");
-    if (s_gcl != nullptr) (void)gcl_shutdown(s_gcl);
+    (void)mdc_transport_shutdown(s_transport);
     return 0;
 }
 
 int qz_alm_mgmt_deinit()
 {
-    if (const int err = gcl_deinit(&s_gcl); err != 0)
-        lc_bail_report_error(err, __func__, __FILE__, __LINE__);
-    qz_alm_mgmt_session = nullptr; // freed with the session layer
-    if (const int err = fdic_libevent_deinit(&s_fdic_adapter); err != 0)
-        lc_bail_report_error(err, __func__, __FILE__, __LINE__);
-    if (const int err = fdic_deinit(&s_fdic); err != 0)
-        lc_bail_report_error(err, __func__, __FILE__, __LINE__);
-    if (const int err = mdc_deinit(&qz_alm_mcc); err != 0)
-        lc_bail_report_error(err, __func__, __FILE__, __LINE__);
+    qz_alm_mgmt_session = nullptr;
+    qz_alm_mcc = nullptr;
+    // Logs each failing step and runs the next.
+    (void)mdc_transport_free(&s_transport);
     if (const int err = lew_deinit(&qz_alm_lwc); err != 0)
         lc_bail_report_error(err, __func__, __FILE__, __LINE__);
+    if (s_exit_loop != nullptr) {
+        if (const int err = lew_event_delete(s_exit_loop, &s_exit_event); err != 0)
+            lc_bail_report_error(err, __func__, __FILE__, __LINE__);
+        s_exit_loop = nullptr;
+    }
+    s_exit_read.reset();
+    s_exit_write.reset();
+    s_exit_func = nullptr;
+    return 0;
+}
+
+int qz_alm_mgmt_set_exit_notify(lew_context *lwc, qz_alm_exit_func begin_exit)
+{
+    bail_null(lwc);
+    bail_null(begin_exit);
+    bail_require(s_exit_loop == nullptr);
+    int fds[2] = {-1, -1};
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        lc_log_basic(LCL_ERR, "pipe: %m");
+        return lc_err_io_error;
+    }
+    lc_unique_fd r{fds[0]};
+    lc_unique_fd w{fds[1]};
+    bail_error(
+        lew_event_reg_fd(lwc, &s_exit_event, r.get(), lew_event_read, 1, alm_exit_wake, nullptr));
+    s_exit_loop = lwc;
+    s_exit_read = std::move(r);
+    s_exit_write = std::move(w);
+    s_exit_func = begin_exit;
     return 0;
 }
 
 int qz_initiate_exit()
 {
     __atomic_store_n(&qz_exiting, 1, __ATOMIC_RELEASE);
+    const bool lost_here = on_alarm_thread();
     bail_error(qz_alm_mgmt_shutdown());
     if (qz_alm_lwc != nullptr) (void)lew_escape_from_dispatch(qz_alm_lwc);
+    // On the alarm thread the exit began here, with the loss of the alarm
+    // session: the daemon's own loop carries it on.
+    if (lost_here && s_exit_write) {
+        const char b = 1;
+        (void)!write(s_exit_write.get(), &b, 1);
+    }
     return 0;
 }
 
 int qz_alm_mgmt_msg_handler(void *, gcl_session *, bn_request *request, bn_response **ret_response)
 {
-    bail_null(ret_response);
-    *ret_response = nullptr;
-    bail_null(request);
-    if (qz_alm_mgmt_session == nullptr) return lc_err_generic_error;
-
-    bail_error(bn_request_msg_send(qz_alm_mgmt_session, request));
-    {
-        std::lock_guard lock(s_slot_lock);
-        if (s_pending) lc_bail_report_require(__func__, __FILE__, __LINE__);
-        s_pending = true;
-        s_expected_id = bn_request_get_msg_id(request);
-        s_slot_response.reset();
-    }
-
-    int err = 0;
-    for (;;) {
-        {
-            std::lock_guard lock(s_slot_lock);
-            if (!s_pending) break;
-        }
-        tbool no_events = 0;
-        tbool escaped = 0;
-        err = lew_dispatch_once(qz_alm_lwc, &no_events, &escaped);
-        if (err != 0 || escaped) break;
-    }
-    std::lock_guard lock(s_slot_lock);
-    *ret_response = s_slot_response.release();
-    s_pending = false;
-    s_expected_id = 0;
-    return err;
+    return mdc_transport_request(s_transport, request, ret_response);
 }
 
 int qz_alm_mgmt_handle_response(gcl_session *, bn_response *response, void *)
 {
-    uint32 req_id = 0;
-    bail_error(bn_response_get_msg_ids(response, &req_id, nullptr));
-    std::lock_guard lock(s_slot_lock);
-    if (!s_pending) {
-        lc_log_basic(LCL_WARNING,
-                     "%s :Got response to request %d when no response was expected; ignoring",
-                     __func__, static_cast<int>(req_id));
-        return 0;
-    }
-    if (req_id != s_expected_id) {
-        lc_log_basic(LCL_WARNING,
-                     "%s :Got response to request %d, but was expecting response to request %d; "
-                     "ignoring",
-                     __func__, static_cast<int>(req_id), static_cast<int>(s_expected_id));
-        return 0;
-    }
-    bn_response *copy = nullptr;
-    bail_error(bn_response_msg_dup(response, &copy));
-    s_slot_response.reset(copy);
-    s_pending = false;
-    s_expected_id = 0;
-    return 0;
+    return mdc_transport_handle_response(s_transport, response);
 }
 
-int qz_alm_mgmt_handle_event_response(gcl_session *, bn_response *, void *)
+int qz_alm_mgmt_handle_event_response(gcl_session *, bn_response *response, void *)
 {
-    return 0;
+    // Alarms go one way: their acknowledgements are dropped without a line.
+    return mdc_transport_handle_response_quiet(s_transport, response);
 }
 
 int qz_alm_mgmt_handle_session_close(int, fdic_reason, void *, void *)
 {
     if (alm_exiting()) return 0;
-    {
-        std::lock_guard lock(s_slot_lock);
-        s_pending = false;
-    }
+    mdc_transport_end_waits(s_transport);
     lc_log_basic(LCL_ERR, "Lost connection to mgmtd; exiting");
     bail_error(qz_initiate_exit());
     return 0;

@@ -13,8 +13,12 @@
 // logs "Lost connection to mgmtd; exiting" and calls qz_initiate_exit
 // itself.  A thread cannot join itself, so there the shutdown only escapes
 // the alarm loop and shuts the session layer down: the thread then ends on
-// its own and the daemon's later qz_initiate_exit (or qz_alm_mgmt_shutdown)
-// joins it.
+// its own.  The loss ends the whole daemon: qz_initiate_exit wakes the
+// daemon's loop (qz_alm_mgmt_set_exit_notify), whose thread begins the
+// daemon's exit, and that exit's qz_initiate_exit joins the alarm thread.
+//
+// The session, the waits and the one-way sends are those of the management
+// client transport (mgmt/mdc_transport.h).
 //
 // Ownership: the thread creates the loop, the descriptor-interest handles,
 // the session layer, the session and the client handle; qz_alm_mgmt_deinit
@@ -48,8 +52,17 @@ extern int32 qz_exiting;
 // handle and the loop, and clears qz_alm_mgmt_session.  Always 0.
 int qz_alm_mgmt_deinit();
 // Sets qz_exiting, stops the alarm thread and escapes the alarm loop once
-// more.
+// more.  On the alarm thread (its session was lost) it also wakes the loop
+// given to qz_alm_mgmt_set_exit_notify, which begins the daemon's exit.
 [[nodiscard]] int qz_initiate_exit();
+
+// The daemon's part in the loss of the alarm session: `begin_exit` is run
+// on the thread that dispatches `lwc` once the alarm thread has lost its
+// session and stopped.  Set once, before qz_alm_mgmt_init; the registration
+// on `lwc` is removed by qz_alm_mgmt_deinit, which must run before the
+// loop is released.
+typedef int (*qz_alm_exit_func)();
+[[nodiscard]] int qz_alm_mgmt_set_exit_notify(lew_context *lwc, qz_alm_exit_func begin_exit);
 
 // The alarm session's synchronous transport (given to mdc_init for
 // qz_alm_mcc).  On return `*ret_response` holds the response (owned by the

@@ -68,8 +68,21 @@ struct cmem_block {
 [[nodiscard]] int cmem_attach_block_read_only(const char *name, const cmem_block **ret);
 // Attaches the named block read-write (used for "saasmgr").
 [[nodiscard]] int cmem_attach_block_read_write(const char *name, cmem_block **ret);
-// Unmaps every block this process attached (tests and clean exits).
+// Unmaps every block this process attached (tests and clean exits).  The
+// handles handed out before are invalid afterwards.
 void cmem_detach_all();
+// Test seam: every block name used by this module, the publisher and the
+// cloud path table is prefixed with `prefix` (null or "" restores the plain
+// names), so that parallel test runs never share a block.
+void cmem_set_name_prefix_for_tests(const char *prefix);
+// The name under which `name` is opened ("/dev/shm/" + prefix + name must
+// fit qz_shm_path_max).
+constexpr uint32 qz_shm_path_max = 128;
+
+// Every lookup below reads each record between two equal even values of
+// its sequence word and verifies its check word.  A record that stays under
+// rewrite for about a million attempts is lc_err_io_would_block; a record
+// that is stable but fails its check is lc_err_bad_file; each logs one line.
 
 // One interface of the interface table.
 struct qz_l3if_info {
@@ -96,11 +109,18 @@ struct qz_l3if_info {
 typedef int (*qz_l3if_visit_fn)(const qz_l3if_info *info, void *data);
 [[nodiscard]] int qz_l3if_foreach_with_label(const cmem_block *table, const char *label,
                                              qz_l3if_visit_fn fn, void *data);
+// The same over every interface.  A walk that races a removal may see a
+// moved record twice or miss it; each record it sees is whole.
+[[nodiscard]] int qz_l3if_foreach(const cmem_block *table, qz_l3if_visit_fn fn, void *data);
 
 // The display text of interface label `label` (at most 15 characters, into
 // `ret` of qz_label_size bytes); lc_err_not_found when the table has no
 // such label.
 [[nodiscard]] int qz_iflabel_get_text(const cmem_block *table, const char *label, char *ret);
+// Calls `fn` with each label and its display text, in table order, until it
+// returns non-zero (that value is returned).
+typedef int (*qz_iflabel_visit_fn)(const char *label, const char *text, void *data);
+[[nodiscard]] int qz_iflabel_foreach(const cmem_block *table, qz_iflabel_visit_fn fn, void *data);
 
 // The route label number `id`: its name and its AND flag.  lc_err_not_found
 // for an id that is not configured; lc_err_assertion_failed for an id not
@@ -121,10 +141,18 @@ struct qz_tunbin {
 // table (attached on first use).  lc_err_not_found when there is none,
 // lc_err_file_not_found when the table is not published.
 [[nodiscard]] int mgbin_get_tunbin_by_name_or_alias(const char *name_or_alias, qz_tunbin *ret);
+// The same in a given tunnel table: a name match first, else the first
+// alias match in table order.
+[[nodiscard]] int qz_tunbin_get_by_name_or_alias(const cmem_block *table, const char *name_or_alias,
+                                                 qz_tunbin *ret);
+typedef int (*qz_tunbin_visit_fn)(const qz_tunbin *tunnel, void *data);
+[[nodiscard]] int qz_tunbin_foreach(const cmem_block *table, qz_tunbin_visit_fn fn, void *data);
 
 // The alarm hierarchy of the appliance's alarm table.  A definition lists
 // the levels of an alarm's hierarchy; each level has a kind (0 a port-level
-// entity, others tunnel or appliance levels) and a text template.
+// entity, others tunnel or appliance levels) and a text template in which
+// "{alarm}", "{tunnel}", "{entity}" and "{port}" stand for the alarm id, the
+// tunnel id (decimal), the entity and the port, and "{{" for "{".
 constexpr uint32 qz_alm_max_levels = 4;
 constexpr uint32 qz_alm_hier_str_size = 128;
 struct qz_alm_hier_level {
@@ -139,8 +167,15 @@ struct qz_alm_hier {
 // The hierarchy definition of `alarm_id` from "shmem_alarm_hierarchy"
 // (attached on first use); lc_err_not_found when the table has none.
 [[nodiscard]] int qz_alm_get_hier_for_alm(uint32 alarm_id, qz_alm_hier *ret);
+// The same in a given hierarchy table.
+[[nodiscard]] int qz_alm_hier_get(const cmem_block *table, uint32 alarm_id, qz_alm_hier *ret);
+typedef int (*qz_alm_hier_visit_fn)(const qz_alm_hier *hier, void *data);
+[[nodiscard]] int qz_alm_hier_foreach(const cmem_block *table, qz_alm_hier_visit_fn fn, void *data);
 // The hierarchy text of one level, built from its template with the alarm
-// id, tunnel id, entity and port; into `ret` of `size` bytes.
+// id, tunnel id, entity and port (null is empty); into `ret` of `size`
+// bytes.  A level not below num_levels is lc_err_assertion_failed, an
+// unknown placeholder lc_err_parse_error, a text that does not fit
+// lc_err_no_buffer_space; on failure `ret` is empty.  Not logged.
 [[nodiscard]] int qz_alm_get_hier_str(const qz_alm_hier *hier, uint32 level, uint32 alarm_id,
                                       uint32 tunnel_id, const char *entity, const char *port,
                                       char *ret, uint32 size);

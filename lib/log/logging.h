@@ -306,6 +306,12 @@ int lc_log_get_syslog_mask_for_tests();
 // ---------------------------------------------------------------------------
 // Failure macros.  Each logs (unless quiet) and returns the code from the
 // enclosing int-returning function; errno is left as it was.
+//
+// Out of memory is one of these ordinary failures: a failed `new
+// (std::nothrow)`, malloc or lc_grow gives a null that bail_null reports as
+// "Unexpected NULL" (lc_err_unexpected_null); no exception leaves a library
+// function.  The full rules (owners, containers, descriptors) are at the top
+// of log/common.h.
 
 // "Error code %d (%s) returned" (or "Error code %d returned" for a code
 // outside the map) at ERR with source info; lc_err_cancelled passes silently.

@@ -6,16 +6,29 @@
 
 #include "mgmt/mdc_main.h"
 
+// Sends a request without waiting (see mdc_send_event_with_bindings_oneway).
+typedef int (*mdc_oneway_func)(void *oneway_data, bn_request *request);
+
 struct md_client_context {
     mdc_msg_transport_func transport;
     void *transport_data;
     void *owner_data;
     void *owner_extra;
     gcl_session *session;
+    // Null: one-way requests go straight onto `session`.
+    mdc_oneway_func oneway;
+    void *oneway_data;
 };
 
 namespace detail
 {
+
+// Routes the context's one-way sends through `func` (the transport's).
+void mdc_set_oneway(md_client_context *mcc, mdc_oneway_func func, void *data);
+
+// Sends `request` one way: through the context's one-way function, or
+// straight onto its session.
+[[nodiscard]] int mdc_send_oneway(md_client_context *mcc, bn_request *request);
 
 // Clears the common out-parameters (either may be null).
 void mdc_clear_return(uint32 *ret_code, tstring **ret_msg);

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "mgmt/gcl.h"
 #include "mgmt/mdc_internal.h"
 
 // ---------------------------------------------------------------------------
@@ -55,6 +56,27 @@ void *mdc_get_owner_extra(const md_client_context *mcc)
 
 namespace detail
 {
+
+void mdc_set_oneway(md_client_context *mcc, mdc_oneway_func func, void *data)
+{
+    if (!mcc) return;
+    mcc->oneway = func;
+    mcc->oneway_data = data;
+}
+
+int mdc_send_oneway(md_client_context *mcc, bn_request *request)
+{
+    bail_null(mcc);
+    bail_null(request);
+    if (mcc->oneway) return mcc->oneway(mcc->oneway_data, request);
+    if (!mcc->session) return lc_err_generic_error;
+    bail_error(bn_request_msg_send(mcc->session, request));
+    // A session that is not connected drops the request with a line of its
+    // own; the sender still learns that nothing went out.
+    gcl_session_state state = gss_none;
+    bail_error(gcl_session_get_state(mcc->session, &state));
+    return state == gss_connected ? 0 : lc_err_io_closed;
+}
 
 void mdc_clear_return(uint32 *ret_code, tstring **ret_msg)
 {
@@ -238,4 +260,19 @@ int mdc_send_event_with_bindings_str_va(md_client_context *mcc, uint32 *ret_code
         send_with_triples(mcc, ret_code, ret_msg, true, event_name, nullptr, count, &ap);
     va_end(ap);
     return err;
+}
+
+int mdc_send_event_with_bindings_oneway(md_client_context *mcc, const char *event_name,
+                                        const bn_binding_array *bindings)
+{
+    bail_null(mcc);
+    bail_null(event_name);
+    owned<bn_request> request;
+    bail_error(bn_event_request_msg_create(request.out(), event_name));
+    const uint32 n = bn_binding_array_length_quick(bindings);
+    for (uint32 i = 0; i < n; ++i) {
+        const bn_binding *b = bn_binding_array_get_quick(bindings, i);
+        if (b) bail_error(bn_request_msg_append_binding(request.get(), b, nullptr));
+    }
+    return detail::mdc_send_oneway(mcc, request.get());
 }

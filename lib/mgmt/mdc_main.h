@@ -293,3 +293,12 @@ typedef int (*mdc_foreach_binding_detach_func)(uint32 index, bn_binding **bindin
 [[nodiscard]] int mdc_send_event_with_bindings_str_va(md_client_context *mcc, uint32 *ret_code,
                                                       tstring **ret_msg, const char *event_name,
                                                       uint32 count, ...);
+// An event with a copy of each binding of `bindings` (may be null) in
+// order, sent one way: it returns once the request is written or queued on
+// the context's session and never waits.  mgmtd's later acknowledgement is
+// dropped without a line by the transport (mgmt/mdc_transport.h).  Without
+// a session: lc_err_generic_error, not logged; a session that is not
+// connected: lc_err_io_closed.
+[[nodiscard]] int mdc_send_event_with_bindings_oneway(md_client_context *mcc,
+                                                      const char *event_name,
+                                                      const bn_binding_array *bindings);

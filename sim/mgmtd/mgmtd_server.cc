@@ -24,6 +24,15 @@ int action_interest_add(server *srv, gcl_session *session, const bn_request *req
     return 0;
 }
 
+int action_route_add(server *srv, gcl_session *session, const bn_request *request,
+                     bn_response *response)
+{
+    std::string error;
+    const int err = srv->add_routes(session, request, &error);
+    if (err != 0) bail_error(bn_response_msg_set_return_code_msg(response, err, error.c_str()));
+    return 0;
+}
+
 int action_journal(server *srv, gcl_session *, const bn_request *request, bn_response *response)
 {
     uint32 since = 0;
@@ -146,22 +155,15 @@ int action_inject_response(server *srv, gcl_session *, const bn_request *request
     return 0;
 }
 
-// The other actions of the daemon (route label, tunnel, subnet and VRRP
-// updates) are answered with success and no bindings.
-int action_succeed(server *, gcl_session *, const bn_request *, bn_response *)
-{
-    return 0;
-}
-
 const action_row action_table[] = {
     {MGMTD_INTEREST_ADD_ACTION, action_interest_add},
     {MGMTD_JOURNAL_ACTION, action_journal},
     {MGMTD_INJECT_RESPONSE_ACTION, action_inject_response},
-    {"/qz/iptrackd/action/ip_mon", action_monitor},
-    {"/qz/iptrackd/action/http_mon", action_monitor},
-    {"/qz/iptrackd/action/port_mon", action_monitor},
-    {"/qz/iptrackd/action/vrrp_mon", action_monitor},
-    {"/qz/iptrackd/action/*", action_succeed},
+    {MGMTD_ROUTE_ADD_ACTION, action_route_add},
+    {"/qz/iptrackd/action/ip_mon", action_monitor, true},
+    {"/qz/iptrackd/action/http_mon", action_monitor, true},
+    {"/qz/iptrackd/action/port_mon", action_monitor, true},
+    {"/qz/iptrackd/action/vrrp_mon", action_monitor, true},
 };
 
 const char *request_name(const bn_request *request)
@@ -449,12 +451,26 @@ int append_change(bn_request *event, uint32 index, const db_change &c)
 // configuration without an interest of its own.
 constexpr const char *logging_subtree = "/logging/**";
 
+// A pattern names a subtree of interest: it matches a change when it
+// matches the changed node or any of its ancestors.
 bool matches_any(const std::string &name, const std::vector<std::string> &patterns)
 {
     if (patterns.empty()) return true;
     if (bn_binding_name_pattern_match(name.c_str(), logging_subtree)) return true;
-    for (const auto &p : patterns)
-        if (bn_binding_name_pattern_match(name.c_str(), p.c_str())) return true;
+    owned<tstr_array> parts;
+    bool absolute = false;
+    if (bn_binding_name_to_parts(name.c_str(), parts.out(), &absolute) != 0 || !parts) return false;
+    for (uint32 n = tstr_array_length_quick(parts.get()); n > 0; --n) {
+        char *raw = nullptr;
+        if (bn_binding_name_parts_partial_to_name(parts.get(), 0, static_cast<int32>(n), absolute,
+                                                  &raw) != 0 ||
+            !raw)
+            return false;
+        const std::string node = raw;
+        free(raw);
+        for (const auto &p : patterns)
+            if (bn_binding_name_pattern_match(node.c_str(), p.c_str())) return true;
+    }
     return false;
 }
 
@@ -482,6 +498,28 @@ int server::notify_changes(const std::vector<db_change> &changes)
 // ---------------------------------------------------------------------------
 // Actions, events, interests, journal
 
+namespace
+{
+
+// The values of the `match/N/pattern` parameters, in request order.
+int request_patterns(const bn_request *request, std::vector<std::string> *ret)
+{
+    const uint32 n = bn_request_per_node_array_length_quick(request->nodes);
+    for (uint32 i = 0; i < n; ++i) {
+        const bn_request_per_node *node = bn_request_per_node_array_get_quick(request->nodes, i);
+        if (!node || !node->binding) continue;
+        const char *bname = ts_str_maybe_empty(bn_binding_get_name_quick(node->binding));
+        if (!bn_binding_name_pattern_match(bname, "match/*/pattern")) continue;
+        char *pattern = nullptr;
+        bail_error(bn_binding_get_str(node->binding, ba_value, 0, nullptr, &pattern));
+        if (pattern) ret->emplace_back(pattern);
+        free(pattern);
+    }
+    return 0;
+}
+
+} // namespace
+
 int server::add_interest(gcl_session *session, const bn_request *request, std::string *error)
 {
     const bn_binding *event_name = nullptr;
@@ -496,17 +534,7 @@ int server::add_interest(gcl_session *session, const bn_request *request, std::s
     std::string event = name;
     free(name);
     std::vector<std::string> patterns;
-    const uint32 n = bn_request_per_node_array_length_quick(request->nodes);
-    for (uint32 i = 0; i < n; ++i) {
-        const bn_request_per_node *node = bn_request_per_node_array_get_quick(request->nodes, i);
-        if (!node || !node->binding) continue;
-        const char *bname = ts_str_maybe_empty(bn_binding_get_name_quick(node->binding));
-        if (!bn_binding_name_pattern_match(bname, "match/*/pattern")) continue;
-        char *pattern = nullptr;
-        bail_error(bn_binding_get_str(node->binding, ba_value, 0, nullptr, &pattern));
-        if (pattern) patterns.emplace_back(pattern);
-        free(pattern);
-    }
+    bail_error(request_patterns(request, &patterns));
     client *c = find_client(session);
     auto &list = c->interests[event];
     list.insert(list.end(), patterns.begin(), patterns.end());
@@ -568,6 +596,8 @@ int server::on_action_request(gcl_session *session, const bn_request *request)
             row = &r;
             break;
         }
+    if (!row || row->fallback)
+        if (gcl_session *owner = route_owner(name)) return forward_action(session, owner, request);
     if (row) {
         const int err = row->handler(this, session, request, response.get());
         if (err != 0)
@@ -609,6 +639,97 @@ int server::on_event_request(gcl_session *session, const bn_request *request)
 }
 
 // ---------------------------------------------------------------------------
+// Actions routed to the client that handles them
+
+int server::add_routes(gcl_session *session, const bn_request *request, std::string *error)
+{
+    std::vector<std::string> patterns;
+    bail_error(request_patterns(request, &patterns));
+    if (patterns.empty()) {
+        *error = "route without \"match/N/pattern\"";
+        return lc_err_not_found;
+    }
+    const int32 id = session_id(session);
+    for (const auto &p : patterns) {
+        routes_.push_back(route{p, id});
+        lc_log_basic(LCL_INFO, "Session %d (%s) handles actions %s", id,
+                     client_name(session).c_str(), p.c_str());
+    }
+    return 0;
+}
+
+gcl_session *server::route_owner(const char *action)
+{
+    for (auto r = routes_.rbegin(); r != routes_.rend(); ++r) {
+        if (!bn_binding_name_pattern_match(action, r->pattern.c_str())) continue;
+        auto c = clients_.find(r->session_id);
+        if (c == clients_.end()) continue;
+        gcl_session_state state = gss_none;
+        if (gcl_session_get_state(c->second.session, &state) == 0 && state == gss_connected)
+            return c->second.session;
+    }
+    return nullptr;
+}
+
+int server::forward_action(gcl_session *requester, gcl_session *owner, const bn_request *request)
+{
+    owned<bn_request> original;
+    bail_error(bn_request_msg_dup(request, original.out()));
+    owned<bn_request> copy;
+    bail_error(bn_request_msg_dup(request, copy.out()));
+    // The handler numbers the forwarded action on its own session.
+    copy->msg_id = 0;
+    copy->transaction_id = 0;
+    bail_error(bn_request_msg_send(owner, copy.get()));
+    const uint32 fwd_id = bn_request_get_msg_id(copy.get());
+    forwarded_actions_[{session_id(owner), fwd_id}] =
+        forwarded_action{session_id(requester), std::move(original)};
+    lc_log_basic(LCL_INFO, "Forwarded action %s %u from %s to %s as %u", request_name(request),
+                 request->msg_id, client_name(requester).c_str(), client_name(owner).c_str(),
+                 fwd_id);
+    return 0;
+}
+
+int server::on_action_response(gcl_session *session, const bn_response *response)
+{
+    auto it = forwarded_actions_.find({session_id(session), response->req_msg_id});
+    if (it == forwarded_actions_.end()) {
+        lc_log_basic(LCL_WARNING, "Dropping action response %u from %s: nothing was forwarded",
+                     response->req_msg_id, client_name(session).c_str());
+        return 0;
+    }
+    forwarded_action f = std::move(it->second);
+    forwarded_actions_.erase(it);
+    auto c = clients_.find(f.requester_id);
+    if (c == clients_.end()) return 0; // the asker went away meanwhile
+    owned<bn_response> relay;
+    bail_error(bn_response_msg_dup(response, relay.out()));
+    relay->msg_id = 0;
+    return send_response(c->second.session, f.request.get(), relay);
+}
+
+int server::drop_routes(int32 closed_id)
+{
+    std::erase_if(routes_, [closed_id](const route &r) { return r.session_id == closed_id; });
+    for (auto f = forwarded_actions_.begin(); f != forwarded_actions_.end();) {
+        if (f->first.first != closed_id && f->second.requester_id != closed_id) {
+            ++f;
+            continue;
+        }
+        auto r = clients_.find(f->second.requester_id);
+        if (f->first.first == closed_id && r != clients_.end()) {
+            owned<bn_response> fail;
+            bail_error(bn_action_response_msg_create(fail.out(), f->second.request->msg_id,
+                                                     lc_err_io_closed,
+                                                     "the handler of the action went away"));
+            bail_error(send_response(r->second.session, f->second.request.get(), fail));
+        }
+        f = forwarded_actions_.erase(f);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
 // Sessions
 
 int server::on_session_accepted(gcl_session *session)
@@ -630,6 +751,7 @@ int server::on_session_closed(gcl_session *session)
     clients_.erase(it);
     for (auto h = held_.begin(); h != held_.end();)
         h = h->session_id == id ? held_.erase(h) : std::next(h);
+    bail_error(drop_routes(id));
     // Queries this session was asked to answer are answered with a failure;
     // those it asked for are dropped.
     for (auto f = forwarded_.begin(); f != forwarded_.end();) {
@@ -682,6 +804,7 @@ MGMTD_TRAMPOLINE(query_request, bn_request, on_query_request)
 MGMTD_TRAMPOLINE(query_response, bn_response, on_query_response)
 MGMTD_TRAMPOLINE(set_request, bn_request, on_set_request)
 MGMTD_TRAMPOLINE(action_request, bn_request, on_action_request)
+MGMTD_TRAMPOLINE(action_response, bn_response, on_action_response)
 MGMTD_TRAMPOLINE(event_request, bn_request, on_event_request)
 #undef MGMTD_TRAMPOLINE
 
@@ -722,7 +845,7 @@ int server::start()
     bail_error(bn_set_global_callback_action_request_msg(gcl_, action_request_cb, this));
     bail_error(bn_set_global_callback_event_request_msg(gcl_, event_request_cb, this));
     bail_error(bn_set_global_callback_set_response_msg(gcl_, ignore_response, this));
-    bail_error(bn_set_global_callback_action_response_msg(gcl_, ignore_response, this));
+    bail_error(bn_set_global_callback_action_response_msg(gcl_, action_response_cb, this));
     bail_error(bn_set_global_callback_event_response_msg(gcl_, ignore_response, this));
 
     gcl_provider_params params;
@@ -738,6 +861,8 @@ int server::stop()
 {
     if (reap_event_) (void)lew_event_delete(loop_, &reap_event_);
     held_.clear();
+    routes_.clear();
+    forwarded_actions_.clear();
     clients_.clear();
     forwarded_.clear();
     listener_ = nullptr; // the context frees it

@@ -17,6 +17,21 @@
 // action "/sim/mgmtd/inject/response" sends a client a response to a
 // request it never made.
 //
+// Actions go to their owning daemon, as on the appliance: a client names
+// the actions it handles with "/sim/mgmtd/route/add" (parameters
+// `match/N/pattern`, string, wildcards as in node names), and each action
+// that matches one of its patterns is forwarded to it and its answer
+// relayed, without the loop ever waiting for it.  The latest registration
+// wins; a client's routes go with its session, and an action it was asked
+// to handle and did not answer before it left is answered with a failure.
+// Actions nobody handles are refused with "No handler for action ...",
+// except the probe actions, which fall back to states kept in the database.
+//
+// Configuration changes reach a session when one of its patterns matches
+// the changed node or one of the node's ancestors: a pattern names a
+// subtree of interest, as on the appliance, so "/tun/config/*" hears about
+// "/tun/config/t1/config_bin".
+//
 // Actions and events that clients send to the rest of the appliance are kept
 // in a bounded journal that the stand-in's own action "/sim/mgmtd/journal"
 // returns.
@@ -42,6 +57,7 @@ namespace mgmtd
 #define MGMTD_SIM_ROOT "/sim/mgmtd"
 #define MGMTD_JOURNAL_ACTION MGMTD_SIM_ROOT "/journal"
 #define MGMTD_INJECT_RESPONSE_ACTION MGMTD_SIM_ROOT "/inject/response"
+#define MGMTD_ROUTE_ADD_ACTION MGMTD_SIM_ROOT "/route/add"
 // bool nodes /sim/mgmtd/hold/<client>: hold the client's answers back.
 #define MGMTD_HOLD_ROOT MGMTD_SIM_ROOT "/hold"
 // Database nodes that hold the states the probe actions report.
@@ -65,12 +81,14 @@ class server;
 
 // One row of the action table: actions whose name matches `pattern` go to
 // `handler`, which fills the response (return code 0 and no bindings unless
-// it says otherwise).  The first matching row wins.
+// it says otherwise).  The first matching row wins; a `fallback` row
+// answers only when no client registered a route for the action.
 typedef int (*action_handler)(server *srv, gcl_session *session, const bn_request *request,
                               bn_response *response);
 struct action_row {
     const char *pattern;
     action_handler handler;
+    bool fallback = false;
 };
 
 class server
@@ -91,6 +109,10 @@ class server
     [[nodiscard]] int add_interest(gcl_session *session, const bn_request *request,
                                    std::string *error);
     [[nodiscard]] int journal_to_response(uint32 since, bool clear, bn_response *response);
+    // Makes `session` the handler of the actions matching the request's
+    // `match/N/pattern` parameters.
+    [[nodiscard]] int add_routes(gcl_session *session, const bn_request *request,
+                                 std::string *error);
     // The connected session of the client named `client_name` other than
     // `except`, or null.
     gcl_session *session_named(const std::string &client_name, gcl_session *except);
@@ -100,6 +122,7 @@ class server
     int on_query_response(gcl_session *session, const bn_response *response);
     int on_set_request(gcl_session *session, const bn_request *request);
     int on_action_request(gcl_session *session, const bn_request *request);
+    int on_action_response(gcl_session *session, const bn_response *response);
     int on_event_request(gcl_session *session, const bn_request *request);
     int on_session_accepted(gcl_session *session);
     int on_session_closed(gcl_session *session);
@@ -116,6 +139,17 @@ class server
         uint32 requester_msg_id;
         uint16 requester_service_id;
         uint32 requester_transaction_id;
+    };
+
+    // An action handed to the client that handles it; `request` is the
+    // original, which the relayed answer is fixed for.
+    struct forwarded_action {
+        int32 requester_id;
+        owned<bn_request> request;
+    };
+    struct route {
+        std::string pattern;
+        int32 session_id;
     };
 
     // An answer held back from a client (see MGMTD_HOLD_ROOT).
@@ -136,6 +170,12 @@ class server
     int forward_query(gcl_session *requester, gcl_session *owner, const bn_request *request);
     int notify_changes(const std::vector<db_change> &changes);
     int deliver_event(gcl_session *from, const bn_request *request);
+    // The connected session that registered a route matching `action`, or null.
+    gcl_session *route_owner(const char *action);
+    int forward_action(gcl_session *requester, gcl_session *owner, const bn_request *request);
+    // Forgets the routes of a closed session and fails what it still had to
+    // answer; forgets what it asked.
+    int drop_routes(int32 closed_id);
     int record(gcl_session *from, const char *kind, const bn_request *request);
     int schedule_reap();
     static int reap_timer(int fd, lew_event_type kinds, void *data, lew_context *ctx);
@@ -151,6 +191,9 @@ class server
     // By (owner session id, message id of the forwarded request).
     std::map<std::pair<int32, uint32>, forwarded> forwarded_;
     std::deque<held_response> held_;
+    std::vector<route> routes_; // in registration order
+    // By (handler session id, message id of the forwarded action).
+    std::map<std::pair<int32, uint32>, forwarded_action> forwarded_actions_;
     std::deque<journal_entry> journal_;
     uint32 journal_seq_ = 0;
 };
