@@ -10,10 +10,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "appliance/qz_shm_publish.h"
 #include "appliance/qz_shm_tables.h"
 #include "iptrack_records.h"
 #include "support/log_capture.h"
@@ -378,7 +380,6 @@ TEST_F(ShowRecords, AlarmOnlyDownActionAndItsDefaultUp)
 
 TEST_F(ShowRecords, RouteLabelNameOrNA)
 {
-    const char *const named = "gold"; // label 5 of the table the test attaches
     iptrack_mgr *m = add_mgr("lbl");
     m->rtlabel_id = 5;
     Golden g = mgr_record("lbl");
@@ -389,14 +390,31 @@ TEST_F(ShowRecords, RouteLabelNameOrNA)
     // No table attached.
     EXPECT_TRUE(same_bytes(dump_one().data(), g));
 
-    static const cmem_block table{"route_label_shmem", nullptr, 0, false};
-    iptrack_g.rtlabel_table = &table;
-    g.text(1444, std::string(16, '\0')).text(1444, named);
+    const std::string prefix = "show-test-" + std::to_string(getpid()) + "-";
+    cmem_set_name_prefix_for_tests(prefix.c_str());
+    struct unpublish {
+        ~unpublish()
+        {
+            iptrack_g.rtlabel_table = nullptr;
+            (void)qz_shm_pub_unlink(QZ_SHM_RTLABEL);
+            cmem_set_name_prefix_for_tests(nullptr);
+        }
+    } unpublish_at_end;
+    owned<qz_shm_publisher> pub;
+    ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_rtlabel, nullptr, qz_max_route_labels, pub.out()));
+    ASSERT_EQ(0, qz_shm_pub_put_rtlabel(pub.get(), 5, "gold", false));
+    iptrack_g.rtlabel_table = qz_shm_pub_block(pub.get());
+    g.text(1444, std::string(16, '\0')).text(1444, "gold");
+    EXPECT_TRUE(same_bytes(dump_one().data(), g));
+
+    // A label the table does not hold has no name.
+    m->rtlabel_id = 6;
+    g.u32(1492, 6).text(1444, std::string(16, '\0'));
     EXPECT_TRUE(same_bytes(dump_one().data(), g));
 
     // An id the model does not have.
     m->rtlabel_id = 256;
-    g.u32(1492, 256).text(1444, std::string(16, '\0')).text(1444, "N/A");
+    g.u32(1492, 256).text(1444, "N/A");
     EXPECT_TRUE(same_bytes(dump_one().data(), g));
 }
 
