@@ -8,9 +8,12 @@
 // churn served while the daemon's answers are held mid-tick.
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "appliance/qz_cloudpath_table.h"
 #include "appliance/qz_shm_publish.h"
@@ -141,6 +144,39 @@ class EngineIntake : public E2eTest
     // What the table's owner reads in `slots`, once it equals `want` or the
     // deadline passed (the daemon writes the texts after it logs).
     std::string slots_when(const std::vector<uint32> &slots, const std::string &want);
+
+    // The managers as "show managers" gives them once every kept manager has
+    // its last attributes, in name order and without what depends on time
+    // (results, counts, times, status).
+    nlohmann::json settled_tables()
+    {
+        nlohmann::json mgrs;
+        const auto deadline = e2e_clock::now() + timeout;
+        do {
+            const nlohmann::json j =
+                nlohmann::json::parse(cli({"show", "managers", "--json"}), nullptr, false);
+            mgrs = nlohmann::json::array();
+            if (j.is_object() && j.contains("managers"))
+                for (nlohmann::json m : j["managers"]) {
+                    for (const char *k :
+                         {"status", "status_changes", "ms_since_down", "ms_since_up_or_reset"})
+                        m.erase(k);
+                    if (m.contains("operation") && m["operation"].is_object())
+                        for (const char *k : {"runs", "failures"}) m["operation"].erase(k);
+                    mgrs.push_back(m);
+                }
+            std::sort(mgrs.begin(), mgrs.end(),
+                      [](const nlohmann::json &a, const nlohmann::json &b) {
+                          return a.value("name", "") < b.value("name", "");
+                      });
+            const auto kept = std::count_if(mgrs.begin(), mgrs.end(), [](const auto &m) {
+                return m.value("name", "").starts_with("m_") && m.value("interval_s", 0) == 2;
+            });
+            if (mgrs.size() == 26 && kept == 25) break;
+            usleep(100 * 1000);
+        } while (e2e_clock::now() < deadline);
+        return mgrs;
+    }
 
     // The message of a failure line, without its source position.
     static bool failure_is(const E2eSyslogLine &l, const std::string &text)
@@ -421,4 +457,126 @@ TEST_F(EngineIntake, CloudPathFailsSoftlyWithoutTheTable)
                         "iptrack_set_oper_attribs: Managing IP addresses 8.8.8.8 reachability "
                         "for operation site_dns",
                         "iptrack_cloudpath_update_attr: shmem not attached yet"});
+}
+
+namespace
+{
+
+// 500 configuration changes: 50 managers, each with its operation and its
+// down action, created with their instance nodes; then every other one
+// deleted and the rest changed.  `final_db` gets the configuration that
+// remains, as a database a fresh start would load.
+std::string churn_script(std::string *final_db)
+{
+    std::ostringstream script, db;
+    const std::string root = "/qz/iptrackd/config/";
+    auto node = [&](std::ostream &o, const std::string &n, const std::string &type,
+                    const std::string &v) {
+        o << "set " << n << " " << type << " \"" << v << "\"\n";
+    };
+    for (int i = 0; i < 50; ++i) {
+        const std::string s = std::to_string(i);
+        node(script, root + "oper/c_" + s, "string", "c_" + s);
+        node(script, root + "oper/c_" + s + "/attributes", "string",
+             "type=ip-monitor;port-name=mgmt0;ip-monitor-ip=10.0.0." + s + ",10.1.0." + s);
+        node(script, root + "action/a_" + s, "string", "a_" + s);
+        node(script, root + "action/a_" + s + "/attributes", "string",
+             "type=subnet-metric;delta=" + s);
+        node(script, root + "manager/m_" + s, "string", "m_" + s);
+        node(script, root + "manager/m_" + s + "/attributes", "string",
+             "operation=c_" + s + ";dn-action=a_" + s + ";interval=1");
+        node(script, root + "manager/m_" + s + "/enable", "bool", "true");
+    }
+    for (int i = 0; i < 50; ++i) {
+        const std::string s = std::to_string(i);
+        if (i % 2 == 0) {
+            script << "delete " << root << "manager/m_" << s << "\n";
+            script << "delete " << root << "oper/c_" << s << "\n";
+            script << "delete " << root << "action/a_" << s << "\n";
+            continue;
+        }
+        const std::string attrs = "operation=c_" + s + ";dn-action=a_" + s + ";interval=2";
+        node(script, root + "manager/m_" + s + "/attributes", "string", attrs);
+        node(script, root + "manager/m_" + s + "/label_id", "uint32", "6");
+        node(script, root + "manager/m_" + s + "/comment", "string", "kept " + s);
+        const std::string op =
+            "type=ip-monitor;port-name=mgmt0;ip-monitor-ip=10.0.0." + s + ",10.1.0." + s;
+        node(db, root + "oper/c_" + s, "string", "c_" + s);
+        node(db, root + "oper/c_" + s + "/attributes", "string", op);
+        node(db, root + "action/a_" + s, "string", "a_" + s);
+        node(db, root + "action/a_" + s + "/attributes", "string", "type=subnet-metric;delta=" + s);
+        node(db, root + "manager/m_" + s, "string", "m_" + s);
+        node(db, root + "manager/m_" + s + "/attributes", "string", attrs);
+        node(db, root + "manager/m_" + s + "/enable", "bool", "true");
+        node(db, root + "manager/m_" + s + "/label_id", "uint32", "6");
+        node(db, root + "manager/m_" + s + "/comment", "string", "kept " + s);
+    }
+    *final_db = db.str();
+    return script.str();
+}
+
+// A manager that runs a ping monitor every second, so that every tick
+// sends and so waits for its answers.
+const char *const busy_db = R"(set /qz/iptrackd/config/oper/op0 string op0
+set /qz/iptrackd/config/oper/op0/attributes string "type=ip-monitor;port-name=mgmt0;ip-monitor-ip=192.0.2.9"
+set /qz/iptrackd/config/manager/m0 string m0
+set /qz/iptrackd/config/manager/m0/attributes string "operation=op0;interval=1"
+set /qz/iptrackd/config/manager/m0/enable bool true
+set /sim/mgmtd/monitor/ip_mon/ip_state uint32 1
+)";
+
+} // namespace
+
+TEST_F(EngineIntake, ChangesServedWhileTheAnswersAreHeldMidTickLeaveTheTablesOfAFreshStart)
+{
+    const pid_t pid = start_active(busy_db);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(wait_msg("iptrack_req_expire: executed tracking monitor op0 result True for mgr "
+                         "m0, port active 1"))
+        << h.dump();
+
+    // Hold the daemon's answers; the next tick stops in its first send.
+    set("/sim/mgmtd/hold/iptrackd", "bool", "true");
+    const size_t held = mark();
+    std::string final_db;
+    ASSERT_EQ(0, h.write_file("/tmp/churn", churn_script(&final_db)));
+    // The journal shows the send the tick now waits in.
+    const auto ip_mon_sends = [this] {
+        const std::string j = cli({"journal"});
+        size_t n = 0;
+        for (size_t at = j.find("/qz/iptrackd/action/ip_mon"); at != std::string::npos;
+             at = j.find("/qz/iptrackd/action/ip_mon", at + 1))
+            ++n;
+        return n;
+    };
+    const size_t before = ip_mon_sends();
+    const auto wait_until = e2e_clock::now() + timeout;
+    while (ip_mon_sends() == before && e2e_clock::now() < wait_until) usleep(50 * 1000);
+    ASSERT_GT(ip_mon_sends(), before);
+    (void)cli({"-f", "/tmp/churn"});
+    ASSERT_TRUE(wait_msg("iptrackd_config_update_mgr: Updated manager m_49 comment kept 49", held))
+        << h.dump();
+    set("/sim/mgmtd/hold/iptrackd", "bool", "false");
+
+    const nlohmann::json churned = settled_tables();
+    ASSERT_TRUE(h.signal(pid, SIGTERM));
+    const auto e = h.wait_exit(pid, timeout);
+    ASSERT_TRUE(e && e->exited && e->code == 0) << (e ? e->describe() : "running") << h.dump();
+    std::string out;
+    (void)h.read_file("/tmp/iptrackd.out", &out);
+    EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << out;
+
+    // A fresh start with the final configuration (same tables and peers).
+    h.kill_all();
+    ASSERT_EQ(
+        0, h.write_file("/tmp/intake.db", std::string(logging_db) + peers_db + busy_db + final_db));
+    ASSERT_EQ(0, h.run_in_ns([] { return unlink(socket_path) == 0 ? 0 : 1; }));
+    ASSERT_GT(h.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/intake.db"}), 0);
+    ASSERT_TRUE(h.wait_path(socket_path)) << h.dump();
+    const size_t restart = mark();
+    const pid_t again = h.start(E2eHarness::daemon_path(), {}, {}, "/tmp/iptrackd2.out");
+    ASSERT_GT(again, 0);
+    ASSERT_TRUE(wait_msg("iptrack_req_expire: client processes are ready - going Active", restart))
+        << h.dump();
+    EXPECT_EQ(settled_tables(), churned);
 }
