@@ -28,7 +28,18 @@
 // nothing while iptrack_busy() is non-zero; the entry is marked and its
 // memory reclaimed at the next safe point (iptrack_reap), run when the
 // outermost engine entry point returns.  Attribute strings are parsed from
-// a copy, and lists are never left half-edited across a send.
+// a copy, and lists are never left half-edited across a send.  The tick
+// itself runs only at the top level (a timer that fires inside a nested
+// pass just re-arms), so the structural edits of the tables (parsing,
+// cleaning, removing managers) never nest; what runs nested is the intake
+// and the state queries, which only set fields and flags, create entries
+// and request removals.  An entry the intake marks for a reparse while the
+// tick is parsing it keeps its mark (its cfg_gen moved) for the next tick.
+// Once the exit has begun, loops that send stop at their next step.
+//
+// The front end: iptrackd_config (the intake) writes into the entries only
+// through iptrack.h; start-up calls iptrack_init before the full read and
+// iptrack_post_init after "ready"; iptrackd_deinit frees the tables.
 #pragma once
 
 #include "iptrack.h"
@@ -66,6 +77,40 @@ template <class T> struct iptrack_list {
     T **tail = &head;
     uint32 count = 0;
 };
+
+// Appends `node` at the tail of `list` (constant time).
+template <class T> void iptrack_list_append(iptrack_list<T> *list, T *node)
+{
+    node->link.next = nullptr;
+    node->link.prev_next = list->tail;
+    *list->tail = node;
+    list->tail = &node->link.next;
+    ++list->count;
+}
+// Unlinks `node` from `list` (constant time); the node is not freed.
+template <class T> void iptrack_list_unlink(iptrack_list<T> *list, T *node)
+{
+    *node->link.prev_next = node->link.next;
+    if (node->link.next != nullptr)
+        node->link.next->link.prev_next = node->link.prev_next;
+    else
+        list->tail = node->link.prev_next;
+    node->link.next = nullptr;
+    node->link.prev_next = nullptr;
+    if (list->count > 0) --list->count;
+}
+// Unlinks and deletes every node.
+template <class T> void iptrack_list_clear(iptrack_list<T> *list)
+{
+    T *node = list->head;
+    while (node != nullptr) {
+        T *next = node->link.next;
+        delete node;
+        node = next;
+    }
+    *list = iptrack_list<T>{};
+    list->tail = &list->head;
+}
 
 // Engine states.
 enum iptrack_engine_state : uint8 {
@@ -156,6 +201,8 @@ struct iptrack_oper {
     uint8 state_flags;
     uint8 probe_state;
     uint8 stop_sent;
+    uint8 removed;  // hidden from lookups; freed by iptrack_reap
+    uint32 cfg_gen; // bumped whenever the intake marks it for a reparse
     char attribs[iptrack_attribs_size];
     char new_attribs[iptrack_attribs_size];
     char targets[iptrack_targets_size];
@@ -198,6 +245,8 @@ struct iptrack_action {
     uint8 flags;
     uint16 prio_delta;
     uint16 users;
+    uint8 removed;
+    uint32 cfg_gen;
     char attribs[iptrack_attribs_size];
 };
 
@@ -257,6 +306,8 @@ struct iptrack_mgr {
     uint8 dns_ok;
     uint8 flags;
     uint8 alarm_flags;
+    uint8 removed;
+    uint32 cfg_gen;
     char attribs[iptrack_attribs_size];
     char monitor_text[iptrack_alarm_text_size];
     char dns_alarm_text[iptrack_alarm_text_size];
@@ -272,6 +323,7 @@ enum iptrack_alarm_id : uint32 {
 };
 
 struct cmem_block;
+struct lew_event;
 
 // The engine's globals (one instance; iptrack_init zeroes them).
 struct iptrack_globals {
@@ -289,6 +341,9 @@ struct iptrack_globals {
     const cmem_block *rtlabel_table;
     const cmem_block *alarm_hier_table;
     const cmem_block *tunnel_table;
+    lew_event *timer;  // the engine tick
+    uint32 busy_depth; // nesting of iptrack_busy_scope
+    uint32 removed;    // entries waiting for iptrack_reap
 };
 extern iptrack_globals iptrack_g;
 
@@ -306,6 +361,19 @@ struct iptrack_busy_scope {
     iptrack_busy_scope &operator=(const iptrack_busy_scope &) = delete;
 };
 uint32 iptrack_busy();
+// Frees the entries removed while the engine was busy (no-op while busy).
+void iptrack_reap();
+// Copies a name cut to 63 characters (the rule for stored names and keys).
+void iptrack_copy_name(char *dst, const char *src);
+// Copies `src` into `dst` of `size` bytes, cut and NUL-terminated.
+void iptrack_copy_text(char *dst, uint32 size, const char *src);
+
+// True once the daemon's exit has begun: loops that send stop quietly.
+bool iptrack_exiting();
+
+// Removes a manager from the table (the tick's delete step): hidden and
+// uncounted at once, freed now or, while the engine is busy, by iptrack_reap.
+void iptrack_remove_mgr(iptrack_mgr *mgr);
 
 // ---------------------------------------------------------------------------
 // iptrack_grammar.cc
@@ -335,6 +403,8 @@ int iptrack_revert_action(iptrack_action *action);
 int iptrack_mgr_clean(iptrack_mgr *mgr);
 int iptrack_mgr_admin_down(iptrack_mgr *mgr);
 int iptrack_mgr_rtlabel_unconfigured(iptrack_mgr *mgr);
+// The AND flag of route label `label_id` (false when unknown).
+bool iptrack_rtlabel_is_and_mode(uint32 label_id);
 
 // ---------------------------------------------------------------------------
 // iptrack_tick.cc

@@ -8,6 +8,8 @@
 
 #include "appliance/qz_log_facility.h"
 #include "appliance/qz_mgmt_alarm.h"
+#include "iptrack.h"
+#include "iptrackd_config.h"
 #include "iptrackd_mgmt.h"
 
 const lc_enum_string_map iptrackd_daemon_status_map[] = {
@@ -69,13 +71,14 @@ int iptrackd_init()
     // Losing the alarm session ends the daemon as losing its own does.
     bail_error(qz_alm_mgmt_set_exit_notify(iptrackd_lwc, exit_on_alarm_session_loss));
     bail_error(qz_alm_mgmt_init(iptrackd_program_name));
-    // Empty tracking tables (iptrack_init) come here.
-    bail_error(iptrackd_mgmt_config_read());
+    bail_error(iptrack_init());
+    bail_error(iptrackd_config_query());
 
     m_daemon_status = iptrackd_status_ready;
     lc_log_basic(LCL_NOTICE, "IP Tracking daemon ready");
 
-    // Engine timer (iptrack_post_init) comes here; its result is ignored.
+    // Without its timer the engine never runs, but the daemon still answers.
+    (void)iptrack_post_init();
     return 0;
 }
 
@@ -87,6 +90,8 @@ int iptrackd_main_loop()
 
 int iptrackd_deinit()
 {
+    // The loop has returned: no engine call is running, so everything goes.
+    iptrack_deinit();
     bail_error(iptrackd_mgmt_deinit());
     bail_error(qz_alm_mgmt_deinit());
     bail_error(lew_deinit(&iptrackd_lwc));

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "appliance/qz_logging_utils.h"
+#include "iptrackd_config.h"
 #include "iptrackd_main.h"
+#include "iptrackd_monitor.h"
 #include "mgmt/mdc_misc.h"
 #include "mgmt/mdc_transport.h"
 
@@ -54,35 +56,6 @@ int mgmt_register_if_change_interest()
     bail_error(mdc_send_action_with_bindings_str_va(iptrackd_mcc, nullptr, nullptr,
                                                     QZ_INTEREST_ADD_ACTION, 1, "event_name",
                                                     bt_name, IPTRACKD_IF_CHANGE_EVENT));
-    return 0;
-}
-
-// One changed or configured binding through the configuration intake.
-// Until the intake is in place every binding is reported as unsupported.
-int mgmt_config_handle_change(const bn_binding_array *, uint32, bn_binding *binding, void *)
-{
-    const tstring *name = bn_binding_get_name_quick(binding);
-    lc_log_basic(LCL_NOTICE, "IP Track update: Unsupported binding %s",
-                 name ? ts_str(name) : "(null)");
-    return 0;
-}
-
-// The interface-change event; the intake that reacts to it comes with the
-// configuration module.  The event itself was logged on arrival.
-int mgmt_config_if_change(const bn_binding_array *)
-{
-    return 0;
-}
-
-// State queries: until the monitoring callbacks answer the daemon's state
-// nodes, every node is answered with no bindings.
-int mgmt_mon_get_nothing(const char *, const tstr_array *, void *, bn_binding_array *)
-{
-    return 0;
-}
-
-int mgmt_mon_iterate_nothing(const char *, const tstr_array *, void *, bn_binding_array *)
-{
     return 0;
 }
 
@@ -168,8 +141,8 @@ int iptrackd_mgmt_handle_query_request(gcl_session *session, bn_request *request
                      __func__);
         return 0;
     }
-    bail_error(mdc_dispatch_mon_request(session, request, mgmt_mon_get_nothing, nullptr,
-                                        mgmt_mon_iterate_nothing, nullptr));
+    bail_error(mdc_dispatch_mon_request(session, request, iptrackd_mon_handle_get, nullptr,
+                                        iptrackd_mon_handle_iterate, nullptr));
     return 0;
 }
 
@@ -195,13 +168,13 @@ int iptrackd_mgmt_handle_event_request(gcl_session *, bn_request *request, void 
         owned<bn_binding_array> new_bindings{new_raw};
         bail_error(qz_handle_log_level_change_detach(new_bindings.get()));
         bail_error(
-            bn_binding_array_foreach(new_bindings.get(), mgmt_config_handle_change, nullptr));
+            bn_binding_array_foreach(new_bindings.get(), iptrackd_config_handle_change, nullptr));
         lc_log_basic(LCL_NOTICE, "IPTRACK Modify config complete");
         return 0;
     }
     if (qz_handle_time_zone_change(name) == 0) return 0;
     if (strcmp(name, IPTRACKD_IF_CHANGE_EVENT) == 0) {
-        bail_error(mgmt_config_if_change(bindings.get()));
+        bail_error(iptrackd_config_if_change(bindings.get()));
         return 0;
     }
     lc_log_basic(LCL_WARNING, "%s: Received unexpected event %s", __func__, name);
@@ -242,14 +215,7 @@ int iptrackd_mgmt_handle_session_close(int, fdic_reason, void *, void *)
 
 int iptrackd_mgmt_config_read()
 {
-    bn_binding_array *raw = nullptr;
-    bail_error(mdc_get_binding_children(iptrackd_mcc, nullptr, nullptr, mdbf_keep_name_parts, &raw,
-                                        0, 1, IPTRACKD_CONFIG_ROOT));
-    owned<bn_binding_array> bindings{raw};
-    if (bn_binding_array_length_quick(bindings.get()) > 0)
-        bail_error(bn_binding_array_foreach(bindings.get(), mgmt_config_handle_change, nullptr));
-    bail_error(qz_init_log_level(iptrackd_mcc));
-    return 0;
+    return iptrackd_config_query();
 }
 
 uint32 iptrackd_mgmt_waiting_requests_for_tests()
