@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "appliance/qz_shm_tables.h"
 #include "engine_tables.h"
 
 namespace
@@ -151,12 +152,20 @@ int parse(kind k, const std::string &attribs, std::string *fields)
     return rc;
 }
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const grammar_case &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
 class Grammar : public ::testing::TestWithParam<grammar_case>
 {
   protected:
     void SetUp() override
     {
         init_engine_logging();
+        // Every case sees the first-use lines of absent tables.
+        cmem_detach_all();
         ASSERT_EQ(iptrack_init(), 0);
         // Managers bind these.
         (void)iptrack_get_action_entry("a1");
@@ -614,6 +623,7 @@ const grammar_case grammar_cases[] = {
          "iptrack_set_oper_attribs: attributes after tokenize=tunnel-name=t1;src-port-name=mgmt1, "
          "count = 2",
          "iptrack_set_oper_attribs: curr key/c/val = tunnel-name/=/t1, i 0, count 2",
+         "mgbin_get_tunbin_by_name_or_alias: shared memory block tunmgr is not published",
          "iptrack_add_oper_tunnel: no tunnel found for alias t1 oper entry name site_dns",
          "iptrack_set_oper_attribs: Managing tunnel t1 for operation site_dns",
          "iptrack_set_oper_attribs: curr key/c/val = src-port-name/=/mgmt1, i 1, count 2",
