@@ -71,8 +71,6 @@ namespace
     static constexpr auto concat = &P##_concat;                                                    \
     static constexpr auto equal = &P##_equal;                                                      \
     static constexpr auto foreach_delete = &P##_foreach_delete;                                    \
-    static constexpr auto delete_no_shift = &P##_delete_no_shift;                                  \
-    static constexpr auto compact_empty_slots = &P##_compact_empty_slots;                          \
     static constexpr auto foreach = &P##_foreach;
 
 template <class V> struct value_ops {
