@@ -26,15 +26,17 @@ class LogMaps : public ::testing::Test
     }
     void TearDown() override { (void)lc_log_close(); }
 
-    // The line a failure macro writes from `function` at `line` of this file.
+    // The line a failure macro writes from `function` at `line` of this file,
+    // which the line names by its path from the source root.
     static std::string failure_line(const char *function, int line, const std::string &text)
     {
         lc_log_init_tls();
         char head[128];
         snprintf(head, sizeof head, "CPU %d TID %lu: [iptrackd.ERR]: ", lc_log_tls_cpu(),
                  (unsigned long)lc_log_tls_tid());
-        return std::string(head) + function + "(), " + __FILE__ + ":" + std::to_string(line) +
-               ", build " + lc_build_id + ": " + text;
+        return std::string(head) + function +
+               "(), tests/log/log_maps_test.cc:" + std::to_string(line) + ", build " + lc_build_id +
+               ": " + text;
     }
 };
 
