@@ -46,11 +46,15 @@ lt_time_us lt_sys_monotonic_us();
 
 // The clock seam.  Every monotonic and since-boot reading of the libraries
 // and the daemon goes through lt_sys_monotonic_us/_ms and lt_sys_uptime_ms,
-// and nothing else reads those clocks.  A test installs a manual clock, which
-// stands still until the test moves it, so no test sleeps to let time pass.
-// Safe to call from any thread.
+// and nothing else reads those clocks; the time of day goes through
+// lt_curr_time* (and the logger reads it from here too).  A test installs a
+// manual clock, which stands still until the test moves it, so no test
+// sleeps to let time pass.  Safe to call from any thread.
+//
+// The manual clock starts at the given monotonic and since-boot readings and
+// at the real time of day of the call.
 void lt_clock_set_manual_for_tests(lt_time_us monotonic_us, lt_time_ms uptime_ms);
-// Moves the manual clock (both readings) forward by `ms`.
+// Moves the manual clock (all three readings) forward by `ms`.
 void lt_clock_advance_for_tests(lt_time_ms ms);
 // Back to the real clocks.
 void lt_clock_restore_for_tests();

@@ -20,6 +20,7 @@
 
 #include "log/logging.h"
 #include "support/log_capture.h"
+#include "util/ttime.h"
 
 namespace fs = std::filesystem;
 
@@ -29,7 +30,8 @@ namespace
 constexpr uint32 iptrackd_word = lc_log_component_word(lc_log_component_iptrackd);
 
 // Every test starts from a fresh "iptrackd" logger whose watched files live
-// in a private directory (absent unless the test creates them).
+// in a private directory (absent unless the test creates them), on the
+// manual clock, which starts at the real time of day.
 class Logger : public ::testing::Test
 {
   protected:
@@ -41,6 +43,7 @@ class Logger : public ::testing::Test
         link_ = dir_ + "/sysloglevel";
         tz_ = dir_ + "/localtime";
         lc_log_set_watch_paths_for_tests(link_.c_str(), tz_.c_str());
+        lt_clock_set_manual_for_tests(1000000, 1000);
         (void)lc_log_close();
         init();
     }
@@ -51,6 +54,7 @@ class Logger : public ::testing::Test
         lc_log_set_watch_paths_for_tests(nullptr, nullptr);
         lc_log_set_tz_change_hook(nullptr);
         lc_log_suspend(0);
+        lt_clock_restore_for_tests();
         fs::remove_all(dir_);
     }
 
@@ -87,12 +91,6 @@ std::string uninit_name()
     std::string base = cmd.substr(cmd.rfind('/') + 1);
     if (base.empty()) base = "UNKNOWN";
     return base.substr(0, lc_log_name_max - strlen("-UNINIT")) + "-UNINIT";
-}
-
-void wait_for_next_second()
-{
-    const time_t start = time(nullptr);
-    while (time(nullptr) == start) usleep(10000);
 }
 
 } // namespace
@@ -200,18 +198,13 @@ TEST_F(Logger, RelativeStampsCountFromTheFirstRelativeMessage)
     LogCapture cap;
     const uint32 rel = lc_log_flag_no_thread_info | lc_log_flag_time_relative;
     LOG_AS(rel, LCL_INFO, "no stamp, no reference");
-    usleep(20000);
+    lt_clock_advance_for_tests(20);
     LOG_AS(rel | lc_log_flag_time_micro, LCL_INFO, "first");
-    usleep(20000);
+    lt_clock_advance_for_tests(1250);
     LOG_AS(rel | lc_log_flag_time_milli, LCL_INFO, "second");
-    const auto lines = cap.lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "[iptrackd.INFO]: no stamp, no reference");
-    EXPECT_EQ(lines[1], "[0.000000] [iptrackd.INFO]: first");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[2], m, std::regex(R"(\[0\.(\d{3})\] .*: second)")))
-        << lines[2];
-    EXPECT_GE(std::stoi(m[1]), 19);
+    EXPECT_EQ(cap.lines(), (std::vector<std::string>{"[iptrackd.INFO]: no stamp, no reference",
+                                                     "[0.000000] [iptrackd.INFO]: first",
+                                                     "[1.250] [iptrackd.INFO]: second"}));
 }
 
 TEST_F(Logger, ConsoleOutputCarriesDateHostAndProcess)
@@ -377,7 +370,7 @@ TEST_F(Logger, LevelLinkAndTimeZoneFileAreExaminedOncePerSecond)
     set_link(link_, "3", 2000);
     const timespec ts[2] = {{3000, 0}, {3000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, tz_.c_str(), ts, 0), 0);
-    wait_for_next_second();
+    lt_clock_advance_for_tests(1000); // the next second
     LOG_AS(0, LCL_ERR, "examines both");
     LOG_AS(0, LCL_ERR, "same second, not again");
     EXPECT_EQ(lc_log_get_system_log_level(), LCL_ERR);
@@ -387,7 +380,7 @@ TEST_F(Logger, LevelLinkAndTimeZoneFileAreExaminedOncePerSecond)
 
     // A target that is not a level is ignored.
     set_link(link_, "loud", 4000);
-    wait_for_next_second();
+    lt_clock_advance_for_tests(1000); // the next second
     LOG_AS(0, LCL_ERR, "bad target");
     EXPECT_EQ(lc_log_get_system_log_level(), LCL_ERR);
     EXPECT_EQ(reloads, 1);
@@ -404,7 +397,7 @@ TEST_F(Logger, ManagedProcessesDoNotWatch)
     {
         std::ofstream(tz_) << "zone";
     }
-    wait_for_next_second();
+    lt_clock_advance_for_tests(1000); // the next second
     LOG_AS(0, LCL_ERR, "no watching");
     EXPECT_EQ(reloads, 0);
     EXPECT_EQ(cap.lines().back(), "CPU 3 TID 12345: [iptrackd.ERR]: no watching");
