@@ -570,16 +570,6 @@ TEST_F(Logger, DebugFileLinesAreStampedAndTheFileIsCutWhenLarge)
     EXPECT_EQ(lc_log_file((dir_ + "/no/such/dir").c_str(), "x"), 1);
 }
 
-TEST(LogFacilities, StreamsKeepTheirOwnFacility)
-{
-    lc_set_facility_firewall(LOG_LOCAL2);
-    lc_set_facility_audit(LOG_LOCAL3);
-    lc_set_facility_system(LOG_LOCAL1);
-    EXPECT_EQ(lc_get_facility_firewall(), LOG_LOCAL2);
-    EXPECT_EQ(lc_get_facility_audit(), LOG_LOCAL3);
-    EXPECT_EQ(lc_get_facility_system(), LOG_LOCAL1);
-}
-
 TEST_F(Logger, CaptureMakesTheFallbackStateForLinesFromOtherThreads)
 {
     EXPECT_EQ(lc_log_close(), 0);

@@ -285,21 +285,6 @@ TEST_F(TimeTest, LocalSplitUsesLocalMidnightAndJoinsBack)
     EXPECT_EQ(back_ms, summer_noon_utc * 1000LL);
 }
 
-TEST_F(TimeTest, ReloadMakesLaterConversionsUseTheNewZone)
-{
-    tm broken{};
-    ASSERT_EQ(lt_time_sec_to_tm(summer_noon_utc, &broken), 0);
-    EXPECT_EQ(broken.tm_hour, 12);
-    setenv("TZ", new_york(), 1);
-    ASSERT_EQ(lt_reload_time_zone(), 0);
-    ASSERT_EQ(lt_time_sec_to_tm(summer_noon_utc, &broken), 0);
-    EXPECT_EQ(broken.tm_hour, 8);
-    setenv("TZ", "UTC", 1);
-    ASSERT_EQ(lt_reload_time_zone(), 0);
-    ASSERT_EQ(lt_time_sec_to_tm(summer_noon_utc, &broken), 0);
-    EXPECT_EQ(broken.tm_hour, 12);
-}
-
 TEST_F(TimeTest, LoggerReloadsTheZoneWhenTheZoneFileChanges)
 {
     char path[] = "/tmp/ttime_test_localtime_XXXXXX";
