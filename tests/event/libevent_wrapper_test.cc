@@ -86,28 +86,29 @@ class Lew : public ::testing::Test
         EXPECT_EQ(ctx, nullptr);
         EXPECT_EQ(open_fd_count(), fds_before_);
     }
+    // The kinds `*h` is pending for, -1 when the query fails; `ms` (may be
+    // null) gets the time left.
+    static int pending(lew_context *c, lew_event **h, int64 *ms = nullptr)
+    {
+        lew_event_type kinds = 0;
+        return lew_event_is_pending(c, h, &kinds, ms) == 0 ? int(kinds) : -1;
+    }
     lew_context *ctx = nullptr;
     int fds_before_ = 0;
 };
 
-TEST_F(Lew, NothingRegisteredReturnsAtOnceWithNoEvents)
-{
-    tbool no_events = 0, escaped = 1;
-    EXPECT_EQ(lew_dispatch(ctx, &no_events, &escaped), 0);
-    EXPECT_EQ(no_events, 1);
-    EXPECT_EQ(escaped, 0);
-    EXPECT_EQ(lew_dispatch_once(ctx, &no_events, nullptr), 0);
-    EXPECT_EQ(no_events, 1);
-    EXPECT_EQ(lew_dispatch_nonblocking(ctx, nullptr, nullptr), 0);
-}
-
 TEST_F(Lew, DispatchRunsTimersThenReportsNoEvents)
 {
+    tbool no_events = 0, escaped = 1;
+    EXPECT_EQ(lew_dispatch(ctx, &no_events, &escaped), 0); // nothing registered
+    EXPECT_EQ(no_events, 1);
+    EXPECT_EQ(lew_dispatch_nonblocking(ctx, nullptr, nullptr), 0);
+
     Recorder rec;
     lew_event *t = nullptr;
     DELETE_ALL_AT_EXIT();
     ASSERT_EQ(lew_event_reg_timer(ctx, &t, Recorder::cb, &rec, 1), 0);
-    tbool no_events = 0, escaped = 1;
+    no_events = 0;
     EXPECT_EQ(lew_dispatch(ctx, &no_events, &escaped), 0);
     ASSERT_EQ(rec.calls.size(), 1u);
     EXPECT_EQ(rec.calls[0].fd, -1);
@@ -127,10 +128,8 @@ TEST_F(Lew, RegisteringAgainReplacesCallbackDataAndDeadline)
     ASSERT_EQ(lew_event_reg_timer(ctx, &h, Recorder::cb, &second, 60000), 0);
     EXPECT_EQ(h, rec); // same record, new registration
 
-    lew_event_type kinds = 0;
     int64 ms = 0;
-    ASSERT_EQ(lew_event_is_pending(ctx, &h, &kinds, &ms), 0);
-    EXPECT_EQ(kinds, lew_event_timeout);
+    EXPECT_EQ(pending(ctx, &h, &ms), lew_event_timeout);
     EXPECT_GT(ms, 59000);
     void *data = nullptr;
     ASSERT_EQ(lew_event_get_data(ctx, &h, &data), 0);
@@ -140,8 +139,7 @@ TEST_F(Lew, RegisteringAgainReplacesCallbackDataAndDeadline)
     Pipe p;
     p.put();
     ASSERT_EQ(lew_event_reg_fd(ctx, &h, p.r, lew_event_read, 0, Recorder::cb, &first), 0);
-    ASSERT_EQ(lew_event_is_pending(ctx, &h, &kinds, &ms), 0);
-    EXPECT_EQ(kinds, lew_event_read);
+    EXPECT_EQ(pending(ctx, &h, &ms), lew_event_read);
     EXPECT_EQ(ms, -1);
     tbool no_events = 0;
     ASSERT_EQ(lew_dispatch(ctx, &no_events, nullptr), 0);
@@ -171,9 +169,7 @@ TEST_F(Lew, ForeignHandleIsRefusedAndLeftAlone)
         EXPECT_TRUE(cap.contains("Error code 14004 (item not found) returned")) << cap.dump();
     }
     EXPECT_EQ(theirs, theirs_rec);
-    lew_event_type kinds = 0;
-    ASSERT_EQ(lew_event_is_pending(other, &theirs, &kinds, nullptr), 0);
-    EXPECT_EQ(kinds, lew_event_timeout);
+    EXPECT_EQ(pending(other, &theirs), lew_event_timeout);
 
     // A copy of our own record in another variable is not a handle either.
     lew_event *copy = mine;
@@ -262,11 +258,8 @@ TEST_F(Lew, OneShotFiresOncePersistentEveryRound)
     }
     EXPECT_EQ(once.calls.size(), 1u);
     EXPECT_EQ(every.calls.size(), 3u);
-    lew_event_type kinds = 1;
-    ASSERT_EQ(lew_event_is_pending(ctx, &ho, &kinds, nullptr), 0);
-    EXPECT_EQ(kinds, 0);
-    ASSERT_EQ(lew_event_is_pending(ctx, &hp, &kinds, nullptr), 0);
-    EXPECT_EQ(kinds, lew_event_read);
+    EXPECT_EQ(pending(ctx, &ho), 0);
+    EXPECT_EQ(pending(ctx, &hp), lew_event_read);
 
     // Once the data is consumed the persistent watch goes quiet.
     b.take();
@@ -280,29 +273,7 @@ TEST_F(Lew, OneShotFiresOncePersistentEveryRound)
     EXPECT_EQ(w.calls[0].kinds, lew_event_write);
 }
 
-TEST_F(Lew, DescriptorDeadlineRemovesTheEventEntirely)
-{
-    Pipe p;
-    Recorder rec;
-    lew_event *h = nullptr;
-    DELETE_ALL_AT_EXIT();
-    ASSERT_EQ(lew_event_reg_fd_timeout(ctx, &h, p.r, lew_event_read, 1, Recorder::cb, &rec, 1), 0);
-    tbool no_events = 0;
-    ASSERT_EQ(lew_dispatch(ctx, &no_events, nullptr), 0);
-    EXPECT_EQ(no_events, 1); // nothing is left registered
-    ASSERT_EQ(rec.calls.size(), 1u);
-    EXPECT_EQ(rec.calls[0].kinds, lew_event_timeout);
-    EXPECT_EQ(rec.calls[0].fd, p.r);
-    lew_event_type kinds = 1;
-    ASSERT_EQ(lew_event_is_pending(ctx, &h, &kinds, nullptr), 0);
-    EXPECT_EQ(kinds, 0);
-    // Readiness after the deadline reaches nobody.
-    p.put();
-    ASSERT_EQ(lew_dispatch_nonblocking(ctx, &no_events, nullptr), 0);
-    EXPECT_EQ(rec.calls.size(), 1u);
-}
-
-TEST_F(Lew, ReadinessBeforeTheDeadlineKeepsThePersistentWatch)
+TEST_F(Lew, DescriptorDeadlineEndsTheWatchUnlessReadinessComesFirst)
 {
     Pipe p;
     p.put();
@@ -314,11 +285,23 @@ TEST_F(Lew, ReadinessBeforeTheDeadlineKeepsThePersistentWatch)
     ASSERT_EQ(lew_dispatch_once(ctx, nullptr, nullptr), 0);
     ASSERT_EQ(rec.calls.size(), 1u);
     EXPECT_EQ(rec.calls[0].kinds, lew_event_read);
-    lew_event_type kinds = 0;
     int64 ms = 0;
-    ASSERT_EQ(lew_event_is_pending(ctx, &h, &kinds, &ms), 0);
-    EXPECT_EQ(kinds, lew_event_read | lew_event_timeout);
+    EXPECT_EQ(pending(ctx, &h, &ms), lew_event_read | lew_event_timeout);
     EXPECT_GT(ms, 0);
+
+    // A deadline reached removes the event entirely.
+    p.take();
+    ASSERT_EQ(lew_event_reg_fd_timeout(ctx, &h, p.r, lew_event_read, 1, Recorder::cb, &rec, 1), 0);
+    tbool no_events = 0;
+    ASSERT_EQ(lew_dispatch(ctx, &no_events, nullptr), 0);
+    EXPECT_EQ(no_events, 1); // nothing is left registered
+    ASSERT_EQ(rec.calls.size(), 2u);
+    EXPECT_EQ(rec.calls[1].kinds, lew_event_timeout);
+    EXPECT_EQ(rec.calls[1].fd, p.r);
+    EXPECT_EQ(pending(ctx, &h), 0);
+    p.put(); // readiness after the deadline reaches nobody
+    ASSERT_EQ(lew_dispatch_nonblocking(ctx, &no_events, nullptr), 0);
+    EXPECT_EQ(rec.calls.size(), 2u);
 }
 
 TEST_F(Lew, RescheduleAndCancelKeepTheRecord)
@@ -341,9 +324,7 @@ TEST_F(Lew, RescheduleAndCancelKeepTheRecord)
     EXPECT_EQ(rec.calls.size(), 1u);
     // Reschedule without a deadline leaves a timer with nothing pending.
     ASSERT_EQ(lew_event_reschedule(ctx, &t), 0);
-    lew_event_type kinds = 1;
-    ASSERT_EQ(lew_event_is_pending(ctx, &t, &kinds, nullptr), 0);
-    EXPECT_EQ(kinds, 0);
+    EXPECT_EQ(pending(ctx, &t), 0);
     ASSERT_EQ(lew_event_delete(ctx, &t), 0);
     EXPECT_EQ(t, nullptr);
 }
@@ -598,10 +579,8 @@ TEST_F(Lew, HugeTimeoutIsCutNotWrapped)
     lew_event *h = nullptr;
     DELETE_ALL_AT_EXIT();
     ASSERT_EQ(lew_event_reg_timer(ctx, &h, Recorder::cb, &rec, INT64_MAX), 0);
-    lew_event_type kinds = 0;
     int64 ms = 0;
-    ASSERT_EQ(lew_event_is_pending(ctx, &h, &kinds, &ms), 0);
-    EXPECT_EQ(kinds, lew_event_timeout);
+    EXPECT_EQ(pending(ctx, &h, &ms), lew_event_timeout);
     EXPECT_GT(ms, 0);
     EXPECT_LE(ms, int64{INT32_MAX} * 1000);
     ASSERT_EQ(lew_dispatch_nonblocking(ctx, nullptr, nullptr), 0);
