@@ -161,8 +161,10 @@ TEST_F(LogSync, ChangeWithoutDetachKeepsTheBindingsAndRefusesUnknownLevels)
     EXPECT_EQ(1u, bn_binding_array_length_quick(a.get()));
     EXPECT_EQ(LCL_INFO, lc_log_get_daemon_log_level());
 
-    add_change(a.get(), process_level, bt_string, "chatty");
-    EXPECT_EQ(lc_err_bad_type, qz_handle_log_level_change_detach(a.get()));
+    owned<bn_binding_array> bad;
+    ASSERT_EQ(0, bn_binding_array_new(bad.out()));
+    add_change(bad.get(), process_level, bt_string, "chatty");
+    EXPECT_EQ(lc_err_bad_type, qz_handle_log_level_change_detach(bad.get()));
     EXPECT_EQ(LCL_INFO, lc_log_get_daemon_log_level());
 }
 
