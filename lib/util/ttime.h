@@ -40,7 +40,8 @@ lt_time_us lt_curr_time_us();
 lt_time_ms lt_sys_uptime_ms();
 // The same reading from another file, for tests.
 lt_time_ms lt_sys_uptime_ms_from_for_tests(const char *path);
-// Monotonic clock (CLOCK_MONOTONIC), for measuring intervals.
+// Monotonic clock, for measuring intervals (the manual clock below while a
+// test has installed it).
 lt_time_ms lt_sys_monotonic_ms();
 lt_time_us lt_sys_monotonic_us();
 
