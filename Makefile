@@ -1,11 +1,15 @@
 # Entry points.  `make test` sets up a fresh Debian machine (as root), builds
-# the normal and the sanitizer trees and runs every test in both; `make run`
-# builds and starts the daemon with the stand-ins.
+# the normal and the sanitizer trees and runs every test in both, and
+# compiles the fuzz targets with clang so that `make fuzz` cannot break
+# unseen; `make run` builds and starts the daemon with the stand-ins.
 JOBS ?= $(shell nproc)
 GEN  := -G Ninja
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: format-check all deps build build-asan build-tsan test test-normal test-asan test-tsan bench fuzz run format clean
+.PHONY: format-check all deps build build-asan build-tsan build-fuzz test test-normal test-asan test-tsan bench fuzz run format clean
+
+# One libFuzzer program per fuzz/*_fuzz.cc.
+FUZZ_TARGETS := $(basename $(notdir $(wildcard fuzz/*_fuzz.cc)))
 
 # The suites that run code on more than one thread, rerun under ThreadSanitizer.
 TSAN_TESTS := logging_test event_test libevent_wrapper_test qz_mgmt_alarm_test gcl_session_test gcl_frame_test
@@ -43,16 +47,20 @@ test-asan: build-asan
 format-check: deps
 	@git ls-files '*.cc' '*.h' | xargs clang-format --dry-run -Werror
 
-test: format-check test-tsan test-normal test-asan
+test: format-check build-fuzz test-tsan test-normal test-asan
 
 bench: build
 	@for b in build/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 
-fuzz:
+# The fuzz targets and the libraries under them, built with clang and the
+# sanitizers (tests, tools and stand-ins are not part of this tree's build).
+build-fuzz:
 	@scripts/install-deps.sh --fuzz
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DIPT_SANITIZE=ON -DIPT_FUZZ=ON -DIPT_BENCH=OFF >/dev/null
-	@cmake --build build-fuzz -j $(JOBS)
+	@cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+
+fuzz: build-fuzz
 
 run: build
 	@scripts/run.sh

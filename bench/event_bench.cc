@@ -12,39 +12,36 @@
 // Items processed = events, so the reported rate is events per second.
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <map>
 #include <poll.h>
 #include <random>
 #include <unistd.h>
 #include <vector>
 
-#include "event/event.h"
 #include "event/libevent_wrapper.h"
+#include "util/ttime.h"
 
 namespace
 {
 
 constexpr int kTimers = 10000;
 
-int64 mono_us()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
-}
-
-// A clock the benchmark moves by hand.
+// "Spread" runs on the manual clock of util/ttime.h, moved a second per
+// round; both loops read the same clock either way.
 struct StepClock {
-    timeval now{1000, 0};
-    static void read(timeval *tv, void *d) { *tv = static_cast<StepClock *>(d)->now; }
-    int64 us() const { return int64{now.tv_sec} * 1000000 + now.tv_usec; }
-    void advance_us(int64 us)
+    explicit StepClock(bool on) : on_(on)
     {
-        const int64 t = this->us() + us;
-        now.tv_sec = static_cast<time_t>(t / 1000000);
-        now.tv_usec = static_cast<suseconds_t>(t % 1000000);
+        if (on_) lt_clock_set_manual_for_tests(1000000000, 1000000);
     }
+    ~StepClock()
+    {
+        if (on_) lt_clock_restore_for_tests();
+    }
+    void advance_second() const
+    {
+        if (on_) lt_clock_advance_for_tests(1000);
+    }
+    bool on_;
 };
 
 std::vector<int64> spread_ms()
@@ -67,12 +64,7 @@ void run_lew_timers(benchmark::State &state, bool spread)
 {
     lew_context *ctx = nullptr;
     if (lew_init(&ctx) != 0) state.SkipWithError("lew_init");
-    StepClock clock;
-    if (spread) {
-        evc_base *core = nullptr;
-        (void)lew_get_event_context(ctx, &core);
-        evc_base_set_clock(core, StepClock::read, &clock);
-    }
+    const StepClock clock(spread);
     const std::vector<int64> ms = spread ? spread_ms() : std::vector<int64>(kTimers, 0);
     std::vector<lew_event *> handles(kTimers, nullptr);
     int64 fired = 0;
@@ -80,7 +72,7 @@ void run_lew_timers(benchmark::State &state, bool spread)
         for (int i = 0; i < kTimers; ++i)
             if (lew_event_reg_timer(ctx, &handles[i], count_cb, &fired, ms[i]) != 0)
                 state.SkipWithError("reg");
-        if (spread) clock.advance_us(1000000);
+        clock.advance_second();
         tbool no_events = 0;
         if (lew_dispatch(ctx, &no_events, nullptr) != 0 || !no_events)
             state.SkipWithError("dispatch");
@@ -113,13 +105,11 @@ struct FloorLoop {
     std::vector<pollfd> fds;
     std::vector<void (*)(int, void *)> fd_cbs;
     std::vector<void *> fd_args;
-    int64 (*now)(void *) = nullptr;
-    void *now_arg = nullptr;
 
     void arm(FloorTimer *t, int64 ms)
     {
         if (t->armed) deadlines.erase(t->pos);
-        t->pos = deadlines.emplace(now(now_arg) + ms * 1000, t);
+        t->pos = deadlines.emplace(lt_sys_monotonic_us() + ms * 1000, t);
         t->armed = true;
     }
     // One pass: poll without waiting when something is due, then run what
@@ -128,14 +118,14 @@ struct FloorLoop {
     {
         int wait = -1;
         if (!deadlines.empty()) {
-            const int64 d = deadlines.begin()->first - now(now_arg);
+            const int64 d = deadlines.begin()->first - lt_sys_monotonic_us();
             wait = d <= 0 ? 0 : static_cast<int>((d + 999) / 1000);
         }
         const int n = poll(fds.data(), fds.size(), wait);
         if (n > 0)
             for (size_t i = 0; i < fds.size(); ++i)
                 if (fds[i].revents) fd_cbs[i](fds[i].fd, fd_args[i]);
-        const int64 t = now(now_arg);
+        const int64 t = lt_sys_monotonic_us();
         while (!deadlines.empty() && deadlines.begin()->first <= t) {
             FloorTimer *ft = deadlines.begin()->second;
             deadlines.erase(deadlines.begin());
@@ -154,24 +144,18 @@ void floor_count(void *arg)
 void run_floor_timers(benchmark::State &state, bool spread)
 {
     FloorLoop loop;
-    StepClock clock;
+    const StepClock clock(spread);
     int wake[2];
     if (pipe(wake) != 0) state.SkipWithError("pipe");
     loop.fds.push_back(pollfd{wake[0], POLLIN, 0}); // as the real loop, one idle descriptor
     loop.fd_cbs.push_back(nullptr);
     loop.fd_args.push_back(nullptr);
-    if (spread) {
-        loop.now = [](void *c) { return static_cast<StepClock *>(c)->us(); };
-        loop.now_arg = &clock;
-    } else {
-        loop.now = [](void *) { return mono_us(); };
-    }
     const std::vector<int64> ms = spread ? spread_ms() : std::vector<int64>(kTimers, 0);
     int64 fired = 0;
     std::vector<FloorTimer> timers(kTimers, FloorTimer{floor_count, &fired, {}, false});
     for (auto _ : state) {
         for (int i = 0; i < kTimers; ++i) loop.arm(&timers[i], ms[i]);
-        if (spread) clock.advance_us(1000000);
+        clock.advance_second();
         while (loop.pass()) {
         }
     }
@@ -253,7 +237,6 @@ void BM_Floor_PipeRead(benchmark::State &state)
     const int n = static_cast<int>(state.range(0));
     Pipes pipes(n);
     FloorLoop loop;
-    loop.now = [](void *) { return mono_us(); };
     int64 reads = 0;
     int wake[2];
     if (pipe(wake) != 0) state.SkipWithError("pipe");

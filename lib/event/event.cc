@@ -19,10 +19,10 @@
 #include <new>
 #include <poll.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "log/logging.h"
+#include "util/ttime.h"
 
 namespace
 {
@@ -214,8 +214,6 @@ struct evc_base {
     int pipe_w = -1;
 
     run_frame *frames = nullptr;
-    evc_clock_fn clock = nullptr;
-    void *clock_data = nullptr;
     int64 last_wait_ms = -1;
 };
 
@@ -230,19 +228,11 @@ bool is_owner(const evc_base *b)
     return b->owner == self_id();
 }
 
-// The monotonic clock in microseconds.
+// The monotonic clock in microseconds: the process's one clock, which tests
+// set by hand.
 int64 base_now(evc_base *b)
 {
-    timeval tv{};
-    if (b->clock) {
-        b->clock(&tv, b->clock_data);
-    } else {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        tv.tv_sec = ts.tv_sec;
-        tv.tv_usec = ts.tv_nsec / 1000;
-    }
-    const int64 now = int64{tv.tv_sec} * 1000000 + tv.tv_usec;
+    const int64 now = lt_sys_monotonic_us();
     // A clock that went back would stretch every wait by the difference;
     // move the deadlines back with it.
     if (b->have_last && now < b->last_seen) b->timeouts.shift_all(now - b->last_seen);
@@ -829,12 +819,4 @@ int64 evc_base_last_wait_ms(const evc_base *base)
     if (!base) return -1;
     lock_guard g(base->lock);
     return base->last_wait_ms;
-}
-
-void evc_base_set_clock(evc_base *base, evc_clock_fn fn, void *data)
-{
-    if (!base) return;
-    lock_guard g(base->lock);
-    base->clock = fn;
-    base->clock_data = data;
 }

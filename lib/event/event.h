@@ -18,6 +18,10 @@
 // deleted (`evc_event_del`) before its memory is released.  Deadlines live
 // in small tree nodes pooled by the base rather than inside the events, so
 // that walking the tree stays within a dense block of memory.
+//
+// Deadlines are read from lt_sys_monotonic_us (util/ttime.h), so a test that
+// installs the manual clock there moves every base's time by hand; a clock
+// that goes back moves the pending deadlines back with it.
 #pragma once
 
 #include <sys/time.h>
@@ -133,9 +137,5 @@ uint32 evc_base_num_inserted(const evc_base *base);
 uint32 evc_base_num_timeouts(const evc_base *base);
 // The wait the last loop pass chose, in milliseconds (0 for no wait).
 int64 evc_base_last_wait_ms(const evc_base *base);
-
-// Test seam: replaces the monotonic clock of `base` (null restores it).
-typedef void (*evc_clock_fn)(struct timeval *now, void *data);
-void evc_base_set_clock(evc_base *base, evc_clock_fn fn, void *data);
 
 LC_OWNED_FREE(evc_base, evc_base_free)

@@ -89,6 +89,7 @@ log_state *g_state = nullptr;
 lc_log_sink_fn g_sink = nullptr;
 void *g_sink_data = nullptr;
 lc_log_tz_change_hook_fn g_tz_hook = nullptr;
+std::atomic<lc_log_wall_clock_fn> g_wall_clock{nullptr};
 char g_level_link[256] = LC_LOG_LEVEL_LINK;
 char g_tz_file[256] = LC_LOG_TZ_FILE;
 int g_syslog_mask = LOG_UPTO(LOG_DEBUG);
@@ -571,7 +572,10 @@ int lc_log_vinternal(const char *function, const char *file, int line, uint32 fl
     report_lost_locked(s, saved_errno);
 
     timeval now;
-    gettimeofday(&now, nullptr);
+    if (const lc_log_wall_clock_fn wall = g_wall_clock.load(std::memory_order_relaxed))
+        wall(&now);
+    else
+        gettimeofday(&now, nullptr);
     watch_level_link_locked(s, now.tv_sec);
     const uint8 daemon = lc_log_daemon_level_g.load(std::memory_order_relaxed);
     const int32 threshold = daemon != lc_log_daemon_level_unset ? daemon : s.max_level;
@@ -806,6 +810,11 @@ void lc_log_set_tz_change_hook(lc_log_tz_change_hook_fn hook)
 {
     log_lock lock;
     g_tz_hook = hook;
+}
+
+void lc_log_set_wall_clock_hook(lc_log_wall_clock_fn hook)
+{
+    g_wall_clock.store(hook, std::memory_order_relaxed);
 }
 
 // ---------------------------------------------------------------------------

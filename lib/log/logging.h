@@ -259,6 +259,11 @@ int32 lc_get_facility_audit();
 // logger's lock held: it must not block; what it logs is written directly.
 typedef void (*lc_log_tz_change_hook_fn)();
 void lc_log_set_tz_change_hook(lc_log_tz_change_hook_fn hook);
+// Where the logger reads the time of day (stamps, the once-a-second look at
+// the watched files); null is gettimeofday.  The time library installs the
+// process's clock here, so that a test's manual clock moves the logger too.
+typedef void (*lc_log_wall_clock_fn)(struct timeval *now);
+void lc_log_set_wall_clock_hook(lc_log_wall_clock_fn hook);
 
 // Build identifier printed with lc_log_flag_source_info.
 extern const char lc_build_id[];

@@ -35,6 +35,7 @@ std::atomic<uint32> g_zone_reloads{0};
 std::atomic<bool> g_clock_manual{false};
 std::atomic<int64> g_manual_monotonic_us{0};
 std::atomic<int64> g_manual_uptime_ms{0};
+std::atomic<int64> g_manual_wall_us{0};
 
 int64 floor_div(int64 a, int64 b)
 {
@@ -416,9 +417,29 @@ void reload_hook()
     (void)lt_reload_time_zone();
 }
 
-// Linking this module in is what makes the logger's zone-file watch useful.
+void wall_clock_hook(timeval *now)
+{
+    if (g_clock_manual.load(std::memory_order_acquire)) {
+        const int64 us = g_manual_wall_us.load();
+        now->tv_sec = time_t(floor_div(us, us_per_sec));
+        now->tv_usec = suseconds_t(floor_mod(us, us_per_sec));
+    } else {
+        gettimeofday(now, nullptr);
+    }
+}
+
+lt_time_us real_wall_us()
+{
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    return lt_time_us(tv.tv_sec) * us_per_sec + tv.tv_usec;
+}
+
+// Linking this module in is what makes the logger's zone-file watch useful,
+// and puts the logger on the same (possibly manual) time of day.
 [[maybe_unused]] const bool hook_registered = [] {
     lc_log_set_tz_change_hook(reload_hook);
+    lc_log_set_wall_clock_hook(wall_clock_hook);
     return true;
 }();
 
@@ -429,21 +450,20 @@ void reload_hook()
 
 lt_time_sec lt_curr_time()
 {
+    if (g_clock_manual.load(std::memory_order_acquire))
+        return lt_time_sec(floor_div(g_manual_wall_us.load(), us_per_sec));
     return lt_time_sec(time(nullptr));
 }
 
 lt_time_ms lt_curr_time_ms()
 {
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    return lt_time_ms(tv.tv_sec) * ms_per_sec + tv.tv_usec / 1000;
+    return floor_div(lt_curr_time_us(), 1000);
 }
 
 lt_time_us lt_curr_time_us()
 {
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    return lt_time_us(tv.tv_sec) * us_per_sec + tv.tv_usec;
+    if (g_clock_manual.load(std::memory_order_acquire)) return g_manual_wall_us.load();
+    return real_wall_us();
 }
 
 lt_time_ms lt_sys_uptime_ms()
@@ -472,6 +492,7 @@ void lt_clock_set_manual_for_tests(lt_time_us monotonic_us, lt_time_ms uptime_ms
 {
     g_manual_monotonic_us.store(monotonic_us);
     g_manual_uptime_ms.store(uptime_ms);
+    g_manual_wall_us.store(real_wall_us());
     g_clock_manual.store(true, std::memory_order_release);
 }
 
@@ -479,6 +500,7 @@ void lt_clock_advance_for_tests(lt_time_ms ms)
 {
     g_manual_monotonic_us.fetch_add(ms * 1000);
     g_manual_uptime_ms.fetch_add(ms);
+    g_manual_wall_us.fetch_add(ms * 1000);
 }
 
 void lt_clock_restore_for_tests()

@@ -40,17 +40,22 @@ lt_time_us lt_curr_time_us();
 lt_time_ms lt_sys_uptime_ms();
 // The same reading from another file, for tests.
 lt_time_ms lt_sys_uptime_ms_from_for_tests(const char *path);
-// Monotonic clock (CLOCK_MONOTONIC), for measuring intervals.
+// Monotonic clock, for measuring intervals (the manual clock below while a
+// test has installed it).
 lt_time_ms lt_sys_monotonic_ms();
 lt_time_us lt_sys_monotonic_us();
 
 // The clock seam.  Every monotonic and since-boot reading of the libraries
 // and the daemon goes through lt_sys_monotonic_us/_ms and lt_sys_uptime_ms,
-// and nothing else reads those clocks.  A test installs a manual clock, which
-// stands still until the test moves it, so no test sleeps to let time pass.
-// Safe to call from any thread.
+// and nothing else reads those clocks; the time of day goes through
+// lt_curr_time* (and the logger reads it from here too).  A test installs a
+// manual clock, which stands still until the test moves it, so no test
+// sleeps to let time pass.  Safe to call from any thread.
+//
+// The manual clock starts at the given monotonic and since-boot readings and
+// at the real time of day of the call.
 void lt_clock_set_manual_for_tests(lt_time_us monotonic_us, lt_time_ms uptime_ms);
-// Moves the manual clock (both readings) forward by `ms`.
+// Moves the manual clock (all three readings) forward by `ms`.
 void lt_clock_advance_for_tests(lt_time_ms ms);
 // Back to the real clocks.
 void lt_clock_restore_for_tests();

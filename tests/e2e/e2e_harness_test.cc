@@ -115,11 +115,13 @@ TEST_F(E2eTest, ChildLinesAndExitStatusReachTheTest)
 
 TEST_F(E2eTest, PrivateDirectoriesStartEmptyAndStayOffTheHost)
 {
-    for (const char *dir : {"/tmp/gcl-socks", "/var/run", "/var/opt/arx/output", "/dev/shm"})
+    for (const char *dir :
+         {"/tmp/gcl-socks", "/var/run", "/var/opt/arx/output", "/var/log", "/dev/shm"})
         EXPECT_TRUE(h.path_exists(dir)) << dir;
     EXPECT_FALSE(h.path_exists("/var/run/sysd.pid"));
     ASSERT_EQ(h.write_file("/tmp/gcl-socks/probe", "x"), 0);
     ASSERT_EQ(h.make_symlink("7", "/var/opt/arx/output/sysloglevel"), 0);
+    ASSERT_EQ(h.write_file("/var/log/e2e_harness_probe", "x"), 0);
     std::string back;
     EXPECT_TRUE(h.wait_path("/tmp/gcl-socks/probe", e2e_ms(0)));
     EXPECT_FALSE(h.wait_path("/tmp/gcl-socks/absent", e2e_ms(20)));
@@ -130,6 +132,7 @@ TEST_F(E2eTest, PrivateDirectoriesStartEmptyAndStayOffTheHost)
     struct stat st;
     EXPECT_NE(stat("/tmp/gcl-socks/probe", &st), 0);
     EXPECT_NE(lstat("/var/opt/arx/output/sysloglevel", &st), 0);
+    EXPECT_NE(stat("/var/log/e2e_harness_probe", &st), 0);
     // A second harness sees none of the first one's files.
     E2eHarness other;
     std::string why;
@@ -178,8 +181,10 @@ TEST(E2eHarnessTeardown, KillsEveryProcessGroupEvenAfterItsLeaderEnded)
         ASSERT_TRUE(h.wait_exit(pids[0]));
         ASSERT_FALSE(gone(pids[1]));
     }
+    // Killed at once; gone (reaped by whoever inherited them) soon after.
+    const auto deadline = e2e_clock::now() + e2e_ms(30000);
     for (pid_t pid : pids) {
-        for (int i = 0; i < 200 && !gone(pid); ++i) usleep(5000);
+        while (!gone(pid) && e2e_clock::now() < deadline) usleep(5000);
         EXPECT_TRUE(gone(pid)) << pid;
     }
 }

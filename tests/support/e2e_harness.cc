@@ -26,7 +26,9 @@ namespace
 
 // Paths the system writes at run time; each gets a private, empty tmpfs
 // (over its deepest existing ancestor, so nothing is created on the host).
-const char *const private_paths[] = {"/tmp/gcl-socks", "/var/run", "/var/opt/arx/output"};
+// /var/log holds the engine's debug file.
+const char *const private_paths[] = {"/tmp/gcl-socks", "/var/run", "/var/opt/arx/output",
+                                     "/var/log"};
 // Device nodes bound back from the host into the private /dev.
 const char *const dev_nodes[] = {"null", "zero", "full", "random", "urandom", "tty"};
 const char *const dev_links[][2] = {{"fd", "/proc/self/fd"},

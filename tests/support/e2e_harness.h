@@ -3,8 +3,9 @@
 //
 // Each harness owns one mount namespace in which /dev is a small tmpfs (the
 // usual device nodes bound back from the host, /dev/shm private) and /tmp,
-// /var/run and /var/opt are private tmpfs mounts, so /tmp/gcl-socks,
-// /var/run and /var/opt/arx/output start empty and vanish with the harness.
+// /var/run, /var/opt and /var/log are private tmpfs mounts, so
+// /tmp/gcl-socks, /var/run, /var/opt/arx/output and /var/log (the debug
+// file) start empty and vanish with the harness.
 // /dev/log is a datagram socket that the harness binds and drains on its own
 // thread; every datagram is parsed into an E2eSyslogLine.  The test process
 // itself stays in the host namespace: children enter the namespace between

@@ -285,21 +285,6 @@ TEST_F(TimeTest, LocalSplitUsesLocalMidnightAndJoinsBack)
     EXPECT_EQ(back_ms, summer_noon_utc * 1000LL);
 }
 
-TEST_F(TimeTest, ReloadMakesLaterConversionsUseTheNewZone)
-{
-    tm broken{};
-    ASSERT_EQ(lt_time_sec_to_tm(summer_noon_utc, &broken), 0);
-    EXPECT_EQ(broken.tm_hour, 12);
-    setenv("TZ", new_york(), 1);
-    ASSERT_EQ(lt_reload_time_zone(), 0);
-    ASSERT_EQ(lt_time_sec_to_tm(summer_noon_utc, &broken), 0);
-    EXPECT_EQ(broken.tm_hour, 8);
-    setenv("TZ", "UTC", 1);
-    ASSERT_EQ(lt_reload_time_zone(), 0);
-    ASSERT_EQ(lt_time_sec_to_tm(summer_noon_utc, &broken), 0);
-    EXPECT_EQ(broken.tm_hour, 12);
-}
-
 TEST_F(TimeTest, LoggerReloadsTheZoneWhenTheZoneFileChanges)
 {
     char path[] = "/tmp/ttime_test_localtime_XXXXXX";
@@ -312,16 +297,20 @@ TEST_F(TimeTest, LoggerReloadsTheZoneWhenTheZoneFileChanges)
                           lc_log_component_word(lc_log_component_iptrackd), LCL_DEBUG, LOG_LOCAL1,
                           lc_log_output_syslog),
               0);
+    lt_clock_set_manual_for_tests(0, 0);
+    lc_log_basic(LCL_NOTICE, "first look");
     const uint32 before = lt_time_zone_reloads_for_tests();
 
     // A new modification time, examined at a later second than the last look.
     const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, path, times, 0), 0);
-    const lt_time_sec start = lt_curr_time();
-    while (lt_curr_time() == start) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    lc_log_basic(LCL_NOTICE, "same second");
+    EXPECT_EQ(lt_time_zone_reloads_for_tests(), before);
+    lt_clock_advance_for_tests(1000);
     lc_log_basic(LCL_NOTICE, "after the zone file changed");
     EXPECT_EQ(lt_time_zone_reloads_for_tests(), before + 1) << cap.dump();
 
+    lt_clock_restore_for_tests();
     lc_log_set_watch_paths_for_tests(nullptr, nullptr);
     unlink(path);
 }
@@ -488,4 +477,34 @@ TEST_F(TimeTest, UptimeReadsTheFirstNumberOrGivesZero)
     EXPECT_EQ(lt_sys_uptime_ms_from_for_tests(path), 0);
 
     EXPECT_GT(lt_sys_uptime_ms(), 0);
+}
+
+TEST_F(TimeTest, ManualClockStandsStillUntilMovedThenGivesTheRealClocksBack)
+{
+    const lt_time_us wall_before = lt_curr_time_us();
+    lt_clock_set_manual_for_tests(5000000, 7000);
+    const lt_time_us wall = lt_curr_time_us();
+    EXPECT_GE(wall, wall_before); // starts at the real time of day
+    EXPECT_EQ(lt_sys_monotonic_us(), 5000000);
+    EXPECT_EQ(lt_sys_uptime_ms(), 7000);
+    EXPECT_EQ(lt_curr_time_us(), wall);
+
+    // Every reading moves by the same amount, whichever thread moves it.
+    std::thread([] { lt_clock_advance_for_tests(1500); }).join();
+    EXPECT_EQ(lt_sys_monotonic_us(), 6500000);
+    EXPECT_EQ(lt_sys_monotonic_ms(), 6500);
+    EXPECT_EQ(lt_sys_uptime_ms(), 8500);
+    EXPECT_EQ(lt_curr_time_us(), wall + 1500000);
+    EXPECT_EQ(lt_curr_time_ms(), (wall + 1500000) / 1000);
+    EXPECT_EQ(lt_curr_time(), (wall + 1500000) / 1000000);
+
+    // Set again, it may go back.
+    lt_clock_set_manual_for_tests(1000, 1);
+    EXPECT_EQ(lt_sys_monotonic_us(), 1000);
+
+    lt_clock_restore_for_tests();
+    const lt_time_us mono = lt_sys_monotonic_us();
+    EXPECT_GT(mono, 1000);
+    EXPECT_GE(lt_sys_monotonic_us(), mono);
+    EXPECT_GE(lt_curr_time_us(), wall_before);
 }

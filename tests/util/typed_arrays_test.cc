@@ -71,8 +71,6 @@ namespace
     static constexpr auto concat = &P##_concat;                                                    \
     static constexpr auto equal = &P##_equal;                                                      \
     static constexpr auto foreach_delete = &P##_foreach_delete;                                    \
-    static constexpr auto delete_no_shift = &P##_delete_no_shift;                                  \
-    static constexpr auto compact_empty_slots = &P##_compact_empty_slots;                          \
     static constexpr auto foreach = &P##_foreach;
 
 template <class V> struct value_ops {
@@ -238,17 +236,6 @@ TYPED_TEST(TypedArray, DuplicatePoliciesOnSortedInsertAndAppend)
     EXPECT_EQ(Ops::length_quick(strict), 1u);
     Ops::free_(&strict);
     EXPECT_EQ(strict, nullptr);
-
-    // Replace: the equal element leaves its place and the new one goes last.
-    typename TestFixture::rec *repl = nullptr;
-    opts.dup_policy = adp_replace;
-    ASSERT_EQ(Ops::new_full(&repl, &opts), 0);
-    for (int x : {2, 1}) ASSERT_EQ(Ops::append(repl, Ops::val(x)), 0);
-    ASSERT_EQ(Ops::append(repl, Ops::val(2)), 0);
-    EXPECT_EQ(Ops::num(Ops::get_quick(repl, 0)), 1);
-    EXPECT_EQ(Ops::num(Ops::get_quick(repl, 1)), 2);
-    EXPECT_EQ(Ops::length_quick(repl), 2u);
-    Ops::free_(&repl);
 }
 
 TYPED_TEST(TypedArray, DuplicateIsDeepAndConcatTakesTheSecondArray)
