@@ -7,6 +7,7 @@
 #include "appliance/qz_logging_utils.h"
 #include "iptrackd_config.h"
 #include "iptrackd_main.h"
+#include "iptrackd_monitor.h"
 #include "mgmt/mdc_misc.h"
 #include "mgmt/mdc_transport.h"
 
@@ -55,18 +56,6 @@ int mgmt_register_if_change_interest()
     bail_error(mdc_send_action_with_bindings_str_va(iptrackd_mcc, nullptr, nullptr,
                                                     QZ_INTEREST_ADD_ACTION, 1, "event_name",
                                                     bt_name, IPTRACKD_IF_CHANGE_EVENT));
-    return 0;
-}
-
-// State queries: until the monitoring callbacks answer the daemon's state
-// nodes, every node is answered with no bindings.
-int mgmt_mon_get_nothing(const char *, const tstr_array *, void *, bn_binding_array *)
-{
-    return 0;
-}
-
-int mgmt_mon_iterate_nothing(const char *, const tstr_array *, void *, bn_binding_array *)
-{
     return 0;
 }
 
@@ -152,8 +141,8 @@ int iptrackd_mgmt_handle_query_request(gcl_session *session, bn_request *request
                      __func__);
         return 0;
     }
-    bail_error(mdc_dispatch_mon_request(session, request, mgmt_mon_get_nothing, nullptr,
-                                        mgmt_mon_iterate_nothing, nullptr));
+    bail_error(mdc_dispatch_mon_request(session, request, iptrackd_mon_handle_get, nullptr,
+                                        iptrackd_mon_handle_iterate, nullptr));
     return 0;
 }
 

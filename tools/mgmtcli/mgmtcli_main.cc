@@ -18,6 +18,8 @@
 //   journal [SINCE]               actions and events mgmtd has seen
 //   watch [-c COUNT] EVENT [PATTERN...]  register and print what arrives
 //   serve [-c COUNT] NAME TYPE VALUE...  answer queries for these nodes
+//   show managers | show manager NAME | show summary  [--json]
+//                                 the tracking daemon's state (mgmtcli_show.h)
 //
 // A binding prints as "NAME = VALUE (TYPE)", a deleted node as "NAME
 // deleted (TYPE, flags 0x...)".  Errors go to stderr as "mgmtcli: ..." and
@@ -36,6 +38,7 @@
 #include "../../sim/mgmtd/script_words.h"
 #include "mgmt/mdc_misc.h"
 #include "mgmtcli_session.h"
+#include "mgmtcli_show.h"
 
 namespace
 {
@@ -170,6 +173,8 @@ failure check(const words_t &w)
             if (bn_binding_array_new(nodes.out()) != 0) return fail(exit_failed, "no memory");
             return params_from(w, first, nodes.get());
         }
+    } else if (std::string why; c == "show") {
+        if (!mgmtcli::show_check(w, &why)) return fail(exit_usage, why);
     } else {
         return fail(exit_usage, "unknown command \"" + c + "\"");
     }
@@ -453,6 +458,10 @@ failure run(mgmtcli::session &s, const words_t &w, const options &o)
     if (c == "journal") return cmd_journal(s, w);
     if (c == "watch") return cmd_watch(s, w, o.timeout_ms);
     if (c == "serve") return cmd_serve(s, w, o.timeout_ms);
+    if (std::string why; c == "show") {
+        const int status = mgmtcli::show_run(s, w, &why);
+        return status ? fail(status, why) : failure{};
+    }
     return fail(exit_usage, "unknown command \"" + c + "\"");
 }
 
@@ -465,7 +474,8 @@ void usage()
             "          create NAME TYPE VALUE | delete NAME | reset NAME |\n"
             "          action NAME [PARAM TYPE VALUE]... | event NAME [PARAM TYPE VALUE]... |\n"
             "          journal [SINCE] | watch [-c COUNT] EVENT [PATTERN...] |\n"
-            "          serve [-c COUNT] NAME TYPE VALUE...\n");
+            "          serve [-c COUNT] NAME TYPE VALUE... |\n"
+            "          show managers | show manager NAME | show summary  [--json]\n");
 }
 
 int report(const failure &f, const std::string &where)

@@ -1,0 +1,164 @@
+// State queries end to end: the real daemon behind the management stand-in,
+// asked through the command-line client, which decodes the records the way
+// an operator and a script read them.
+#include <signal.h>
+#include <syslog.h>
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/e2e_harness.h"
+
+namespace
+{
+
+const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
+
+const char *const base_db = R"(# state query test
+set /logging/syslog/process/iptrackd/log_level string info
+)";
+
+class StateQueryE2e : public E2eTest
+{
+  protected:
+    bool start_mgmtd(const std::string &db = base_db)
+    {
+        EXPECT_EQ(h.write_file("/tmp/state.db", db), 0);
+        const pid_t pid = h.start(E2eHarness::sim_path("mgmtd"), {"-l", "info", "/tmp/state.db"});
+        if (pid > 0 && h.wait_path(socket_path)) return true;
+        ADD_FAILURE() << "no provider socket\n" << h.dump();
+        return false;
+    }
+
+    pid_t start_ready(const std::string &db = base_db)
+    {
+        if (!start_mgmtd(db)) return -1;
+        const pid_t pid = h.start_daemon();
+        if (pid > 0 && !h.wait_line("IP Tracking daemon ready")) {
+            ADD_FAILURE() << "no ready line\n" << h.dump();
+            return -1;
+        }
+        return pid;
+    }
+
+    // Runs the client to its end; its exit status and its output.
+    int cli(const std::vector<std::string> &args, std::string *out)
+    {
+        const int status =
+            h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.err");
+        out->clear();
+        EXPECT_EQ(h.read_file("/tmp/cli.out", out), 0);
+        std::string err;
+        if (h.read_file("/tmp/cli.err", &err) == 0) *out += err;
+        return status;
+    }
+    std::string cli_ok(const std::vector<std::string> &args)
+    {
+        std::string out;
+        EXPECT_EQ(0, cli(args, &out)) << out << h.dump();
+        return out;
+    }
+    nlohmann::json cli_json(const std::vector<std::string> &args)
+    {
+        const std::string out = cli_ok(args);
+        nlohmann::json j = nlohmann::json::parse(out, nullptr, false);
+        EXPECT_FALSE(j.is_discarded()) << out;
+        return j;
+    }
+
+    // The daemon's lines whose message is exactly `text`.
+    size_t count_exact(const std::string &text) const
+    {
+        size_t n = 0;
+        for (const auto &l : h.lines()) n += l.ident == "iptrackd" && l.message == text;
+        return n;
+    }
+
+    void stop(pid_t pid)
+    {
+        ASSERT_TRUE(h.signal(pid, SIGTERM));
+        const auto e = h.wait_exit(pid);
+        ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+    }
+};
+
+} // namespace
+
+TEST_F(StateQueryE2e, NodesAnswerOnceReady)
+{
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+
+    EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
+              cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
+    EXPECT_EQ(1u, count_exact("iptrackd: thread liveness test passed.  Building response ..."));
+
+    // No managers: a table of its count alone.
+    const nlohmann::json mgrs = cli_json({"show", "managers", "--json"});
+    EXPECT_EQ(0u, mgrs["managers"].size()) << mgrs.dump();
+    EXPECT_TRUE(mgrs["complete"].get<bool>());
+    EXPECT_EQ(0, mgrs["summary"]["managers"].get<int>());
+    EXPECT_TRUE(h.wait_line("iptrackd_mon_handle_get: Rcvd show mgr request mgr cnt 0, syn cnt "))
+        << h.dump();
+    EXPECT_NE(std::string::npos, cli_ok({"show", "managers"}).find("No managers configured."));
+
+    // The summary is one record, whatever the engine holds.
+    const nlohmann::json sum = cli_json({"show", "summary", "--json"});
+    EXPECT_TRUE(sum.contains("state")) << sum.dump();
+    EXPECT_EQ(0, sum["operations"].get<int>());
+    EXPECT_GE(count_exact("iptrackd_mon_handle_get: Rcvd show summary request"), 1u);
+
+    stop(pid);
+}
+
+TEST_F(StateQueryE2e, UnknownNodeGetsNoValue)
+{
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+    std::string out;
+    EXPECT_EQ(1, cli({"get", "/qz/iptrackd/state/other"}, &out));
+    EXPECT_NE(std::string::npos, out.find("no node /qz/iptrackd/state/other")) << out;
+    EXPECT_EQ(1u, count_exact("iptrackd mon get: unknown binding - /qz/iptrackd/state/other"))
+        << h.dump();
+    // The daemon still answers.
+    EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
+              cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
+    stop(pid);
+}
+
+TEST_F(StateQueryE2e, NothingIsAnsweredBeforeReady)
+{
+    // The stand-in holds the daemon's answers back, so start-up waits
+    // before the daemon is ready.
+    ASSERT_TRUE(start_mgmtd(std::string(base_db) + "set /sim/mgmtd/hold/iptrackd bool true\n"));
+    const pid_t pid = h.start_daemon();
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(h.wait_for([](const E2eSyslogLine &l) {
+        return l.ident == "mgmtd" && l.message.find(" of iptrackd") != std::string::npos &&
+               l.message.rfind("Holding the response to request ", 0) == 0;
+    })) << h.dump();
+
+    const pid_t asker =
+        h.start(E2eHarness::tool_path("mgmtcli"),
+                {"-t", "600000", "get", "/qz/iptrackd/state/is_alive"}, {}, "/tmp/early.out");
+    ASSERT_GT(asker, 0);
+    ASSERT_TRUE(
+        h.wait_line("iptrackd_mgmt_handle_query_request: initialization not finished; discarding"))
+        << h.dump();
+    EXPECT_TRUE(h.running(asker));
+    std::string early;
+    EXPECT_EQ(0, h.read_file("/tmp/early.out", &early));
+    EXPECT_EQ("", early);
+    EXPECT_EQ(0u, h.count("liveness"));
+    ASSERT_TRUE(h.signal(asker, SIGTERM));
+    ASSERT_TRUE(h.wait_exit(asker));
+
+    std::string out;
+    EXPECT_EQ(0, cli({"set", "/sim/mgmtd/hold/iptrackd", "bool", "false"}, &out)) << out;
+    ASSERT_TRUE(h.wait_line("IP Tracking daemon ready")) << h.dump();
+    EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
+              cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
+    stop(pid);
+}
