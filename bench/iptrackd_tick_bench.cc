@@ -111,9 +111,9 @@ class Engine
         fclose(pid);
 
         const std::string dir = IPT_BINARY_DIR;
-        children_.push_back(spawn({dir + "/sim/mgmtd/mgmtd", "-l", "crit", "/tmp/bench.db"}));
+        children_.push_back(spawn({dir + "/sim/mgmtd", "-l", "crit", "/tmp/bench.db"}));
         if (!wait_for_file(socket_path)) return *why = "mgmtd did not start", false;
-        children_.push_back(spawn({dir + "/sim/monitors/monitors", "-l", "crit"}));
+        children_.push_back(spawn({dir + "/sim/monitors", "-l", "crit"}));
 
         if (lc_log_init("iptrackd", nullptr, 0, lc_log_component_word(269), LCL_ERR, 136,
                         lc_log_output_syslog) != 0 ||
@@ -270,6 +270,8 @@ void BM_FloorThousandRawRoundTrips(benchmark::State &state)
     }
     const pid_t relay = fork();
     if (relay == 0) {
+        close(a[0]);
+        close(b[1]);
         std::vector<char> buf(std::max(req_len, ans_len));
         while (read_full(a[1], buf.data(), req_len) && write_full(b[0], buf.data(), req_len) &&
                read_full(b[0], buf.data(), ans_len) && write_full(a[1], buf.data(), ans_len)) {
@@ -278,11 +280,17 @@ void BM_FloorThousandRawRoundTrips(benchmark::State &state)
     }
     const pid_t echoer = fork();
     if (echoer == 0) {
+        close(a[0]);
+        close(a[1]);
+        close(b[0]);
         std::vector<char> buf(std::max(req_len, ans_len));
         while (read_full(b[1], buf.data(), req_len) && write_full(b[1], buf.data(), ans_len)) {
         }
         _exit(0);
     }
+    close(a[1]);
+    close(b[0]);
+    close(b[1]);
     std::vector<char> out(req_len, 'r'), in(ans_len);
     std::vector<double> wall_ms;
     double cpu = 0;
@@ -297,7 +305,7 @@ void BM_FloorThousandRawRoundTrips(benchmark::State &state)
         wall_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
     }
-    for (int fd : {a[0], a[1], b[0], b[1]}) close(fd);
+    close(a[0]);
     waitpid(relay, nullptr, 0);
     waitpid(echoer, nullptr, 0);
     state.counters["p50_ms"] = percentile(wall_ms, 0.5);
