@@ -8,9 +8,16 @@
 // with a one-node query response, against a raw exchange of as many bytes
 // as the two encoded frames; and a plain frame of a test body protocol
 // echoed back, against a raw 64-byte ping-pong.
+//
+// Each case runs twice: "pinned:0" as the scheduler places the two
+// processes, "pinned:1" with both on CPU 0 (the parent pins itself before
+// the fork and the child inherits it), where a round trip is two context
+// switches and no cross-CPU wake-up: the figure that shows the work done
+// per message rather than the scheduler's latency.
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sched.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -22,11 +29,38 @@
 #include "event/libevent_wrapper.h"
 #include "mgmt/bnode_proto.h"
 #include "mgmt/gcl.h"
+#include "mgmt/mdc_transport.h"
 
 namespace
 {
 
 constexpr gcl_body_proto_id bench_proto = 9;
+
+// Pins the calling thread (and the processes it forks) to CPU 0 for its
+// lifetime when `on`; the previous mask comes back after.
+class PinToCpu0
+{
+  public:
+    explicit PinToCpu0(bool on) : on_(on)
+    {
+        if (!on_) return;
+        if (sched_getaffinity(0, sizeof saved_, &saved_) != 0) abort();
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(0, &one);
+        if (sched_setaffinity(0, sizeof one, &one) != 0) abort();
+    }
+    ~PinToCpu0()
+    {
+        if (on_) (void)sched_setaffinity(0, sizeof saved_, &saved_);
+    }
+    PinToCpu0(const PinToCpu0 &) = delete;
+    PinToCpu0 &operator=(const PinToCpu0 &) = delete;
+
+  private:
+    bool on_;
+    cpu_set_t saved_{};
+};
 constexpr uint32 body_len = 32;
 constexpr uint32 wire_len = gcl_frame_header_len + body_len; // plain frame, each way
 
@@ -170,6 +204,7 @@ struct Stack {
 // directory after.
 template <typename Rounds> void with_session(benchmark::State &state, Rounds rounds)
 {
+    const PinToCpu0 pin(state.range(0) != 0);
     char tmpl[] = "/tmp/gcl-bench-XXXXXX";
     const std::string dir = mkdtemp(tmpl);
     gcl_set_socket_dir_for_tests(dir.c_str(), 0);
@@ -189,7 +224,8 @@ template <typename Rounds> void with_session(benchmark::State &state, Rounds rou
         gcl_session *s = nullptr;
         if (gcl_session_client_new(st.gcl, "benchclient", nullptr, 0, &s) ||
             gcl_session_client_connect_by_provider(s, "benchprov", 1) ||
-            gcl_session_client_open_service_blocking(s, bn_service_mgmt, 2, nullptr, 0, 5000)) {
+            gcl_session_client_open_service_blocking(s, mdc_mgmt_service_id, mdc_mgmt_service_arg,
+                                                     nullptr, gcl_flags_none, 5000)) {
             state.SkipWithError("could not open the session");
         } else {
             rounds(state, st, s);
@@ -230,7 +266,7 @@ void BM_SessionQueryRoundTrip(benchmark::State &state)
     query_frame_sizes(&out, &back);
     state.SetLabel(sizes_label(out, back));
 }
-BENCHMARK(BM_SessionQueryRoundTrip)->UseRealTime();
+BENCHMARK(BM_SessionQueryRoundTrip)->ArgName("pinned")->Arg(0)->Arg(1)->UseRealTime();
 
 void BM_SessionPlainFrameRoundTrip(benchmark::State &state)
 {
@@ -243,7 +279,7 @@ void BM_SessionPlainFrameRoundTrip(benchmark::State &state)
     });
     state.SetLabel(sizes_label(wire_len, wire_len));
 }
-BENCHMARK(BM_SessionPlainFrameRoundTrip)->UseRealTime();
+BENCHMARK(BM_SessionPlainFrameRoundTrip)->ArgName("pinned")->Arg(0)->Arg(1)->UseRealTime();
 
 // Reads exactly `n` bytes after poll says the socket is readable.
 bool read_exact(int fd, uint8 *buf, size_t n)
@@ -262,6 +298,7 @@ bool read_exact(int fd, uint8 *buf, size_t n)
 // The floor: `out` bytes to a child that answers each with `back` bytes.
 void raw_ping_pong(benchmark::State &state, uint32 out, uint32 back)
 {
+    const PinToCpu0 pin(state.range(0) != 0);
     int sv[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) abort();
     const std::string buf_out(out, '\0');
@@ -291,12 +328,12 @@ void BM_RawUnixPingPongQuerySizedFloor(benchmark::State &state)
     query_frame_sizes(&out, &back);
     raw_ping_pong(state, out, back);
 }
-BENCHMARK(BM_RawUnixPingPongQuerySizedFloor)->UseRealTime();
+BENCHMARK(BM_RawUnixPingPongQuerySizedFloor)->ArgName("pinned")->Arg(0)->Arg(1)->UseRealTime();
 
 void BM_RawUnixPingPongPlainFrameFloor(benchmark::State &state)
 {
     raw_ping_pong(state, wire_len, wire_len);
 }
-BENCHMARK(BM_RawUnixPingPongPlainFrameFloor)->UseRealTime();
+BENCHMARK(BM_RawUnixPingPongPlainFrameFloor)->ArgName("pinned")->Arg(0)->Arg(1)->UseRealTime();
 
 } // namespace

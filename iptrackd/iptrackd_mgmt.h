@@ -18,9 +18,13 @@
 // reported with "Required condition was not met", because a handler that
 // nests requests delays the outer caller until the inner one is answered.
 //
-// Ownership: this module owns the session, the session-layer handle, the
-// descriptor-interest handles and the client handle; iptrackd_mgmt_deinit
-// releases them.  Responses handed out by the transport belong to the
+// The bring-up, the waits and their matching are those of the management
+// client transport (mgmt/mdc_transport.h), which the alarm thread and the
+// tools share; the entry points below keep their names and forward to it.
+//
+// Ownership: this module owns the transport and through it the session,
+// the session-layer handle, the descriptor-interest handles and the client
+// handle; iptrackd_mgmt_deinit releases them.  Responses handed out by the transport belong to the
 // caller.  Everything here runs on the event-loop thread.
 #pragma once
 

@@ -121,7 +121,7 @@ void *alm_thread_main(void *)
 int qz_alm_mgmt_init(const char *client_name)
 {
     bail_null(client_name);
-    s_client_name = client_name;
+    bail_null(lc_grow(&s_client_name, [&] { s_client_name = client_name; }));
 
     s_sem_ok = sem_init(&s_startup_sem, 0, 0) == 0;
     if (!s_sem_ok)

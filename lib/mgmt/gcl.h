@@ -79,6 +79,10 @@ constexpr uint32 gcl_frame_len_max = 256u * 1024 * 1024;
 // gcl_input_grow_step - 1 bytes are free before a read.
 constexpr uint32 gcl_input_grow_step = 65536;
 
+// An input buffer larger than this, once no more than half of it is in use
+// after frames were consumed, shrinks to what it holds plus a step.
+constexpr uint32 gcl_input_keep_max = 4 * gcl_input_grow_step;
+
 // Names of clients and providers: 1..31 characters of [A-Za-z0-9_.-]; they
 // travel in zero-filled 32-byte fields and in socket file names.
 constexpr uint32 gcl_name_field_len = 32;
@@ -402,3 +406,7 @@ int gcl_session_dump_all(gcl_handle *gcl, int32 level);
 // and, with `production` 0 or 1, forces the production rule (-1: by euid).
 // Not for product code.
 void gcl_set_socket_dir_for_tests(const char *dir, int production);
+// Test hook: replaces the pause between connection attempts (null: wait on
+// the monotonic clock), so that a test on a manual clock moves the clock
+// instead of waiting.  Not for product code.
+void gcl_set_retry_pause_for_tests(void (*pause)(uint32 ms));

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "mgmt/gcl_internal.h"
+#include "util/ttime.h"
 
 namespace
 {
@@ -404,13 +405,10 @@ int gcl_session_client_open_service_blocking(gcl_session *session, uint32 servic
     detail::gcl_session_guard g(session);
     gcl_session *s = session;
     gcl_handle *gcl = s->gcl;
-    timespec t0{};
-    clock_gettime(CLOCK_MONOTONIC, &t0);
+    const lt_time_ms t0 = lt_sys_monotonic_ms();
     const auto left_ms = [&]() -> int32 {
         if (timeout_ms < 0) return -1;
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const int64 spent = (now.tv_sec - t0.tv_sec) * 1000 + (now.tv_nsec - t0.tv_nsec) / 1000000;
+        const lt_time_ms spent = lt_sys_monotonic_ms() - t0;
         return spent >= timeout_ms ? 0 : int32(timeout_ms - spent);
     };
     const auto wait_step = [&]() -> int {

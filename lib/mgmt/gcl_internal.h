@@ -213,8 +213,13 @@ void gcl_session_drop_buffers(gcl_session *s);
 // Closes after a framing or protocol error: "closing after error condition".
 void gcl_session_close_on_error(gcl_session *s);
 
-// gcl_session.cc
+// gcl_connect.cc
 int gcl_session_accept(gcl_session *s);
+// After frames were consumed: gives back an input buffer that a large frame
+// left far bigger than what it still holds.
+void gcl_session_input_trim(gcl_session *s);
+
+// gcl_session.cc
 int gcl_session_create(gcl_handle *gcl, gcl_session_role role, gcl_session **ret);
 int gcl_session_became_connected(gcl_session *s);
 // Names: 1..31 of [A-Za-z0-9_.-]; the problem is one of the two texts.

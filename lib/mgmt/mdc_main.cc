@@ -169,6 +169,17 @@ int mdc_send_mgmt_msg_raw(md_client_context *mcc, bn_request *request, bn_respon
 namespace
 {
 
+// Appends a copy of each binding of `bindings` (may be null), in order.
+int append_copies(bn_request *request, const bn_binding_array *bindings)
+{
+    const uint32 n = bn_binding_array_length_quick(bindings);
+    for (uint32 i = 0; i < n; ++i) {
+        const bn_binding *b = bn_binding_array_get_quick(bindings, i);
+        if (b) bail_error(bn_request_msg_append_binding(request, b, nullptr));
+    }
+    return 0;
+}
+
 // Builds an action or event request with the triples and sends it.
 int send_with_triples(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg, bool event,
                       const char *name, bn_binding_array **ret_bindings, uint32 count, va_list *ap)
@@ -221,11 +232,7 @@ int mdc_send_action_with_bindings_and_results(md_client_context *mcc, uint32 *re
 
     owned<bn_request> request;
     bail_error(bn_action_request_msg_create(request.out(), action_name));
-    const uint32 n = bn_binding_array_length_quick(bindings);
-    for (uint32 i = 0; i < n; ++i) {
-        const bn_binding *b = bn_binding_array_get_quick(bindings, i);
-        if (b) bail_error(bn_action_request_msg_append_binding(request.get(), b, nullptr));
-    }
+    bail_error(append_copies(request.get(), bindings));
     return detail::mdc_request(mcc, request.get(), mdbf_keep_name_parts, ret_bindings, ret_code,
                                ret_msg);
 }
@@ -269,10 +276,6 @@ int mdc_send_event_with_bindings_oneway(md_client_context *mcc, const char *even
     bail_null(event_name);
     owned<bn_request> request;
     bail_error(bn_event_request_msg_create(request.out(), event_name));
-    const uint32 n = bn_binding_array_length_quick(bindings);
-    for (uint32 i = 0; i < n; ++i) {
-        const bn_binding *b = bn_binding_array_get_quick(bindings, i);
-        if (b) bail_error(bn_request_msg_append_binding(request.get(), b, nullptr));
-    }
+    bail_error(append_copies(request.get(), bindings));
     return detail::mdc_send_oneway(mcc, request.get());
 }

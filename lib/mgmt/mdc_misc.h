@@ -186,3 +186,13 @@ int mdc_remote_reg_clear();
 [[nodiscard]] int mdc_smprintf_prequeried(const bn_binding_array *bindings, tstring **ret_text,
                                           const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+// The position of `node_name` among its peers: the immediate children of
+// its parent, counted from 1 in the order mgmtd returns them (name order),
+// as one "iterate" query of the parent.  Instances of a list ("/x/user/bob"
+// among "/x/user/*") are usually what is asked about.  `*ret_sequence` is
+// 0, with success, when the node is not among them or mgmtd refused the
+// query (the refusal is in the out code and message).  A name without a
+// parent (the root) is lc_err_bad_name.
+[[nodiscard]] int mdc_get_sequence_among_peers(md_client_context *mcc, uint32 *ret_code,
+                                               tstring **ret_msg, uint32 *ret_sequence,
+                                               const char *node_name);

@@ -14,12 +14,11 @@ int mdc_get_root_name(const char *node_name, tstring **ret_root)
     owned<tstr_array> parts;
     bool absolute = false;
     bail_error(bn_binding_name_to_parts(node_name, parts.out(), &absolute));
-    char *root = nullptr;
+    char *raw = nullptr;
     if (tstr_array_length_quick(parts.get()) > 0)
-        bail_error(bn_binding_name_parts_partial_to_name(parts.get(), 0, 1, true, &root));
-    const int err = ts_new_str(ret_root, root ? root : "/");
-    free(root);
-    bail_error(err);
+        bail_error(bn_binding_name_parts_partial_to_name(parts.get(), 0, 1, true, &raw));
+    lc_malloc_ptr<char> root{raw};
+    bail_error(ts_new_str(ret_root, root ? root.get() : "/"));
     return 0;
 }
 
@@ -42,12 +41,11 @@ int mdc_path_synth_from_bindings(const bn_binding_array *bindings, const char *b
         if (!b) return lc_err_not_found;
         owned<tstring> value;
         bail_error(bn_binding_get_tstr(b, ba_value, 0, nullptr, value.out()));
-        char *joined = nullptr;
+        char *raw = nullptr;
         bail_error(bn_binding_name_append_part(ts_str(name.get()), value ? ts_str(value.get()) : "",
-                                               &joined));
-        const int err = ts_put_str(name.get(), joined);
-        free(joined);
-        bail_error(err);
+                                               &raw));
+        lc_malloc_ptr<char> joined{raw};
+        bail_error(ts_put_str(name.get(), joined.get()));
     }
     *ret_name = name.release();
     return 0;
@@ -179,4 +177,37 @@ int mdc_smprintf_prequeried(const bn_binding_array *bindings, tstring **ret_text
     va_end(ap);
     bail_error(err);
     return mdc_subst_params(ts_str(formatted.get()), bindings, ret_text);
+}
+
+int mdc_get_sequence_among_peers(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg,
+                                 uint32 *ret_sequence, const char *node_name)
+{
+    detail::mdc_clear_return(ret_code, ret_msg);
+    bail_null(ret_sequence);
+    *ret_sequence = 0;
+    bail_null(mcc);
+    bail_null(node_name);
+
+    owned<tstr_array> parts;
+    bool absolute = false;
+    bail_error(detail::mdc_name_parts(node_name, parts.out(), &absolute));
+    const uint32 n = tstr_array_length_quick(parts.get());
+    if (n == 0) return lc_err_bad_name;
+    const tstring *last = tstr_array_get_quick(parts.get(), n - 1);
+    char *parent_raw = nullptr;
+    bail_error(bn_binding_name_parts_partial_to_name(parts.get(), 0, n - 1, absolute, &parent_raw));
+    lc_malloc_ptr<char> parent{parent_raw};
+
+    owned<tstr_array> peers;
+    // A top-level node's peers are the children of the root.
+    bail_error(mdc_get_binding_children_tstr_array(mcc, ret_code, ret_msg, peers.out(),
+                                                   parent ? parent.get() : "/"));
+    const uint32 m = tstr_array_length_quick(peers.get());
+    for (uint32 i = 0; i < m; ++i) {
+        if (ts_equal(tstr_array_get_quick(peers.get(), i), last)) {
+            *ret_sequence = i + 1;
+            break;
+        }
+    }
+    return 0;
 }

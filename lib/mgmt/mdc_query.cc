@@ -309,11 +309,11 @@ int child_at(md_client_context *mcc, uint32 *ret_code, tstring **ret_msg, uint32
     if (prev_child) {
         index = len;
         for (uint32 i = 0; i < len; ++i) {
-            char *last = nullptr;
-            bail_error(bn_binding_get_name_last_part(bn_binding_array_get_quick(children.get(), i),
-                                                     &last));
-            const bool same = last && strcmp(last, prev_child) == 0;
-            free(last);
+            char *raw = nullptr;
+            bail_error(
+                bn_binding_get_name_last_part(bn_binding_array_get_quick(children.get(), i), &raw));
+            const lc_malloc_ptr<char> last{raw};
+            const bool same = last && strcmp(last.get(), prev_child) == 0;
             if (same) {
                 index = i + 1;
                 break;
@@ -389,13 +389,12 @@ int pattern_root(const char *pattern, tstring **ret)
         if (p && (strcmp(p, "*") == 0 || strcmp(p, "**") == 0)) break;
         ++fixed;
     }
-    char *root = nullptr;
+    char *raw = nullptr;
     bail_error(bn_binding_name_parts_partial_to_name(parts.get(), 0, static_cast<int32>(fixed),
-                                                     absolute, &root));
+                                                     absolute, &raw));
+    const lc_malloc_ptr<char> root{raw};
     // No fixed part at all: the whole tree.
-    const int err = ts_new_str(ret, root ? root : "/");
-    free(root);
-    bail_error(err);
+    bail_error(ts_new_str(ret, root ? root.get() : "/"));
     return 0;
 }
 

@@ -116,12 +116,11 @@ int mdc_delete_binding_children(md_client_context *mcc, uint32 *ret_code, tstrin
     owned<bn_request> request;
     bail_error(bn_set_request_msg_create(request.out(), 0));
     for (uint32 i = 0; i < n; ++i) {
-        char *child = nullptr;
-        bail_error(bn_binding_name_append_part(node_name, tstr_array_get_str_quick(names.get(), i),
-                                               &child));
-        const int err = append_bare(request.get(), bsso_delete, child);
-        free(child);
-        bail_error(err);
+        char *raw = nullptr;
+        bail_error(
+            bn_binding_name_append_part(node_name, tstr_array_get_str_quick(names.get(), i), &raw));
+        const lc_malloc_ptr<char> child{raw};
+        bail_error(append_bare(request.get(), bsso_delete, child.get()));
     }
     return send_set(mcc, ret_code, ret_msg, request.get());
 }

@@ -153,9 +153,10 @@ mdc_transport_stage mdc_transport_get_stage(const mdc_transport *transport);
 // returns.  lc_err_io_closed when the session is not connected; without a
 // transport or session lc_err_generic_error, not logged.
 [[nodiscard]] int mdc_transport_send_oneway(mdc_transport *transport, bn_request *request);
-// One step of waiting: a loop pass, or blocking I/O on the session for at
-// most `timeout_ms` (lc_err_io_timeout when it passes).  For owners that
-// wait for requests from mgmtd.
+// One step of waiting: a loop pass (the quiet lc_err_cancelled when the
+// loop is escaped or has nothing left to wait for), or blocking I/O on the
+// session for at most `timeout_ms` (lc_err_io_timeout when it passes).  For
+// owners that wait for requests from mgmtd.
 [[nodiscard]] int mdc_transport_pump(mdc_transport *transport, int32 timeout_ms);
 
 // The response matching (for owners that install response handlers of

@@ -34,10 +34,10 @@ bool canonical_name(const char *name, std::string *ret)
     if (bn_binding_name_to_parts(name, parts.out(), &absolute) != 0 || !parts ||
         tstr_array_length_quick(parts.get()) == 0)
         return false;
-    char *joined = nullptr;
-    if (bn_binding_name_parts_to_name(parts.get(), true, &joined) != 0 || !joined) return false;
-    *ret = joined;
-    free(joined);
+    char *raw = nullptr;
+    if (bn_binding_name_parts_to_name(parts.get(), true, &raw) != 0 || !raw) return false;
+    const lc_malloc_ptr<char> joined{raw};
+    *ret = joined.get();
     return true;
 }
 
@@ -292,12 +292,11 @@ int node_db::iterate(const char *name, bool subtree, bn_binding_array *out) cons
             bail_error(bn_binding_dup(it->second.get(), copy.out()));
         } else {
             // Only deeper nodes exist: report the instance node itself.
-            char *plain = nullptr;
-            bail_error(bn_binding_name_get_last_part(child.c_str(), &plain));
-            const int err = bn_binding_new_str(copy.out(), child.c_str(), ba_value, bt_string, 0,
-                                               plain ? plain : "");
-            free(plain);
-            bail_error(err);
+            char *raw = nullptr;
+            bail_error(bn_binding_name_get_last_part(child.c_str(), &raw));
+            const lc_malloc_ptr<char> plain{raw};
+            bail_error(bn_binding_new_str(copy.out(), child.c_str(), ba_value, bt_string, 0,
+                                          plain ? plain.get() : ""));
         }
         bn_binding *c = copy.release();
         bail_error(bn_binding_array_append_takeover(out, &c));

@@ -155,10 +155,40 @@ int action_inject_response(server *srv, gcl_session *, const bn_request *request
     return 0;
 }
 
+// Closes the "index"-th session (uint32 from 1, in the order they
+// connected; default 1) of the connected client named "client", so that a
+// test can take one of a daemon's sessions away and leave the others.
+int action_close_session(server *srv, gcl_session *, const bn_request *request,
+                         bn_response *response)
+{
+    const bn_binding *b = nullptr;
+    char *raw = nullptr;
+    bail_error(bn_request_get_param(request, "client", &b));
+    if (b) bail_error(bn_binding_get_str(b, ba_value, 0, nullptr, &raw));
+    const lc_malloc_ptr<char> text{raw};
+    const std::string client = text ? text.get() : "";
+    uint32 index = 1;
+    bail_error(bn_request_get_param(request, "index", &b));
+    uint32 taf = 0;
+    if (b && bn_binding_get_uint32(b, ba_value, &taf, &index) != 0)
+        return bn_response_msg_set_return_code_msg(response, lc_err_bad_type,
+                                                   "\"index\" must be a uint32");
+    gcl_session *target = srv->session_named_nth(client, index);
+    if (!target) {
+        const std::string error =
+            "no session " + std::to_string(index) + " of a client named \"" + client + "\"";
+        return bn_response_msg_set_return_code_msg(response, lc_err_not_found, error.c_str());
+    }
+    lc_log_basic(LCL_INFO, "Closing session %u of %s", index, client.c_str());
+    bail_error(gcl_session_close(target));
+    return 0;
+}
+
 const action_row action_table[] = {
     {MGMTD_INTEREST_ADD_ACTION, action_interest_add},
     {MGMTD_JOURNAL_ACTION, action_journal},
     {MGMTD_INJECT_RESPONSE_ACTION, action_inject_response},
+    {MGMTD_CLOSE_SESSION_ACTION, action_close_session},
     {MGMTD_ROUTE_ADD_ACTION, action_route_add},
     {"/qz/iptrackd/action/ip_mon", action_monitor, true},
     {"/qz/iptrackd/action/http_mon", action_monitor, true},
@@ -285,6 +315,17 @@ gcl_session *server::session_named(const std::string &name, gcl_session *except)
         gcl_session_state state = gss_none;
         if (gcl_session_get_state(c.session, &state) != 0 || state != gss_connected) continue;
         if (client_name(c.session) == name) return c.session;
+    }
+    return nullptr;
+}
+
+gcl_session *server::session_named_nth(const std::string &name, uint32 nth)
+{
+    if (name.empty() || nth == 0) return nullptr;
+    for (auto &[id, c] : clients_) {
+        gcl_session_state state = gss_none;
+        if (gcl_session_get_state(c.session, &state) != 0 || state != gss_connected) continue;
+        if (client_name(c.session) == name && --nth == 0) return c.session;
     }
     return nullptr;
 }
@@ -798,7 +839,8 @@ namespace
 #define MGMTD_TRAMPOLINE(kind, msg_t, method)                                                      \
     int kind##_cb(gcl_session *session, msg_t *msg, void *data)                                    \
     {                                                                                              \
-        return static_cast<server *>(data)->method(session, msg);                                  \
+        auto *srv = static_cast<server *>(data);                                                   \
+        return srv->tapped(session, msg) ? 0 : srv->method(session, msg);                          \
     }
 MGMTD_TRAMPOLINE(query_request, bn_request, on_query_request)
 MGMTD_TRAMPOLINE(query_response, bn_response, on_query_response)

@@ -15,7 +15,8 @@
 // is a bool true, every answer to the client named <client> is kept (in
 // order) and sent when a set makes the node false or deletes it; the
 // action "/sim/mgmtd/inject/response" sends a client a response to a
-// request it never made.
+// request it never made, and "/sim/mgmtd/close/session" closes one session
+// of a client (a daemon has more than one, all under its own name).
 //
 // Actions go to their owning daemon, as on the appliance: a client names
 // the actions it handles with "/sim/mgmtd/route/add" (parameters
@@ -58,6 +59,7 @@ namespace mgmtd
 #define MGMTD_JOURNAL_ACTION MGMTD_SIM_ROOT "/journal"
 #define MGMTD_INJECT_RESPONSE_ACTION MGMTD_SIM_ROOT "/inject/response"
 #define MGMTD_ROUTE_ADD_ACTION MGMTD_SIM_ROOT "/route/add"
+#define MGMTD_CLOSE_SESSION_ACTION MGMTD_SIM_ROOT "/close/session"
 // bool nodes /sim/mgmtd/hold/<client>: hold the client's answers back.
 #define MGMTD_HOLD_ROOT MGMTD_SIM_ROOT "/hold"
 // Database nodes that hold the states the probe actions report.
@@ -116,6 +118,24 @@ class server
     // The connected session of the client named `client_name` other than
     // `except`, or null.
     gcl_session *session_named(const std::string &client_name, gcl_session *except);
+    // The `nth` (from 1, in the order they connected) connected session of
+    // the client named `client_name`, or null.
+    gcl_session *session_named_nth(const std::string &client_name, uint32 nth);
+
+    // A tap for tests that play the stand-in in-process: it sees every
+    // request before the stand-in does, on the loop thread, and returns
+    // true when it has dealt with the request itself.
+    typedef bool (*request_tap)(void *data, gcl_session *session, const bn_request *request);
+    void set_request_tap(request_tap tap, void *data)
+    {
+        tap_ = tap;
+        tap_data_ = data;
+    }
+    bool tapped(gcl_session *session, const bn_request *request)
+    {
+        return tap_ && tap_(tap_data_, session, request);
+    }
+    bool tapped(gcl_session *, const bn_response *) { return false; }
 
     // Message handlers (installed on the session layer).
     int on_query_request(gcl_session *session, const bn_request *request);
@@ -182,6 +202,8 @@ class server
 
     lew_context *loop_;
     node_db *db_;
+    request_tap tap_ = nullptr;
+    void *tap_data_ = nullptr;
     fdic_libevent_context *adapter_ = nullptr;
     fdic_context *fdic_ = nullptr;
     gcl_handle *gcl_ = nullptr;

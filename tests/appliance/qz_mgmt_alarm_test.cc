@@ -1,6 +1,6 @@
-// The alarm thread against an in-process provider over a real socket:
-// start-up hand-shake, its transport and response matching, session loss,
-// and start-up without a provider.
+// The alarm thread against the in-process stand-in over a real socket:
+// start-up hand-shake, its transport and response matching, one-way alarms,
+// session loss, and start-up without a provider.
 #include "appliance/qz_mgmt_alarm.h"
 
 #include <cstdlib>
@@ -10,6 +10,7 @@
 
 #include "support/log_capture.h"
 #include "support/mgmt_test_provider.h"
+#include "util/ttime.h"
 
 namespace
 {
@@ -80,16 +81,17 @@ class AlarmThread : public ::testing::Test
 
 TEST_F(AlarmThread, StartsItsSessionAndCarriesRequests)
 {
-    mgmtd.db = {{"/alarm/x", "on"}};
-    ASSERT_TRUE(mgmtd.start());
+    ASSERT_TRUE(mgmtd.start("set /alarm/x string on\n"));
     ASSERT_EQ(0, qz_alm_mgmt_init("iptrackd"));
     ASSERT_TRUE(qz_alm_thread_running_for_tests());
     ASSERT_NE(nullptr, qz_alm_mcc);
     ASSERT_NE(nullptr, qz_alm_mgmt_session);
 
     // First a stray answer with a wrong id, then the right one.
+    bool strayed = false;
     mgmtd.intercept = [&](gcl_session *s, const bn_request *req) {
-        EXPECT_EQ(0, mgmtd.send_response(bbmt_query_response, req->msg_id + 7));
+        if (req->msg_type != bbmt_query_request || std::exchange(strayed, true)) return false;
+        EXPECT_EQ(0, mgmtd.send_response(s, bbmt_query_response, req->msg_id + 7));
         EXPECT_EQ(0, mgmtd.answer(s, req));
         return true;
     };
@@ -113,10 +115,37 @@ TEST_F(AlarmThread, StartsItsSessionAndCarriesRequests)
     EXPECT_EQ(1u, cap.count(mismatch)) << cap.dump();
 
     // An answer nobody waits for.
-    mgmtd.run([&] { ASSERT_EQ(0, mgmtd.send_response(bbmt_action_response, 31337)); });
+    mgmtd.run([&] {
+        ASSERT_EQ(0, mgmtd.send_response(mgmtd.session("iptrackd"), bbmt_action_response, 31337));
+    });
     ASSERT_TRUE(wait_for(cap, "31337 when no response"));
     EXPECT_EQ(1u, cap.count("qz_alm_mgmt_handle_response :Got response to request 31337 when no "
                             "response was expected; ignoring"));
+
+    // Alarms go one way from the daemon's thread: the call returns once the
+    // event is written, and mgmtd's acknowledgement is dropped quietly.
+    owned<bn_binding_array> params;
+    ASSERT_EQ(0, bn_binding_array_new(params.out()));
+    owned<bn_binding> b;
+    ASSERT_EQ(0, bn_binding_new_str(b.out(), "alarm_id", ba_value, bt_uint32, 0, "12"));
+    bn_binding *raw = b.release();
+    ASSERT_EQ(0, bn_binding_array_append_takeover(params.get(), &raw));
+    const size_t before = mgmtd.num_requests();
+    cap.clear();
+    ASSERT_EQ(0, mdc_send_event_with_bindings_oneway(qz_alm_mcc, "/qz/alarms/events/raise_alarm",
+                                                     params.get()));
+    ASSERT_TRUE(mgmtd.wait_requests(before + 1));
+    const bn_request *alarm = mgmtd.requests().back();
+    EXPECT_EQ(bbmt_event_request, alarm->msg_type);
+    EXPECT_EQ(1u, bn_request_per_node_array_length_quick(alarm->nodes));
+    // A query after it is answered in order, so the acknowledgement was
+    // handled before its answer.
+    on_alarm_thread([&] {
+        owned<bn_binding> x;
+        EXPECT_EQ(0,
+                  mdc_get_binding(qz_alm_mcc, nullptr, nullptr, 0, x.out(), "/alarm/x", nullptr));
+    });
+    EXPECT_FALSE(cap.contains("Got response")) << cap.dump();
 
     // The daemon's exit stops the thread quietly.
     cap.clear();
@@ -128,18 +157,36 @@ TEST_F(AlarmThread, StartsItsSessionAndCarriesRequests)
     EXPECT_FALSE(cap.contains("Lost connection")) << cap.dump();
 }
 
-TEST_F(AlarmThread, LosingTheSessionEndsTheThreadOnItsOwn)
+int g_exit_calls = 0;
+int count_exit()
 {
+    ++g_exit_calls;
+    return 0;
+}
+
+TEST_F(AlarmThread, LosingTheSessionEndsTheThreadAndWakesTheDaemonsLoop)
+{
+    owned<lew_context> main_loop;
+    ASSERT_EQ(0, lew_init(main_loop.out()));
+    g_exit_calls = 0;
+    ASSERT_EQ(0, qz_alm_mgmt_set_exit_notify(main_loop.get(), count_exit));
     ASSERT_TRUE(mgmtd.start());
     ASSERT_EQ(0, qz_alm_mgmt_init("iptrackd"));
     LogCapture cap;
-    mgmtd.run([&] { (void)gcl_session_close(mgmtd.client()); });
+    mgmtd.run([&] { (void)gcl_session_close(mgmtd.session("iptrackd")); });
+    // The daemon's loop wakes and runs its exit on its own thread.
+    while (g_exit_calls == 0) ASSERT_EQ(0, lew_dispatch_once(main_loop.get(), nullptr, nullptr));
+    EXPECT_EQ(1, g_exit_calls);
     ASSERT_TRUE(wait_for(cap, "qz_alm_thread: out of main loop, exiting...")) << cap.dump();
     EXPECT_EQ(1u, cap.count("Lost connection to mgmtd; exiting"));
     EXPECT_EQ(1, qz_exiting);
     // The thread could not join itself; the handle is still held until the
-    // daemon's own exit joins it (TearDown).
+    // daemon's own exit joins it; the release drops the wake-up from the
+    // daemon's loop before that loop goes.
     EXPECT_TRUE(qz_alm_thread_running_for_tests());
+    EXPECT_EQ(0, qz_initiate_exit());
+    EXPECT_FALSE(qz_alm_thread_running_for_tests());
+    EXPECT_EQ(0, qz_alm_mgmt_deinit());
 }
 
 TEST_F(AlarmThread, WithoutASessionTheTransportFailsSilently)
@@ -153,10 +200,20 @@ TEST_F(AlarmThread, WithoutASessionTheTransportFailsSilently)
     EXPECT_TRUE(cap.lines().empty()) << cap.dump();
 }
 
+void advance_clock(uint32 ms)
+{
+    lt_clock_advance_for_tests(ms);
+}
+
 TEST_F(AlarmThread, NoProviderReleasesTheStarterAndTheDaemonGoesOn)
 {
     LogCapture cap;
+    // The connection attempts pause on a manual clock.
+    lt_clock_set_manual_for_tests(0, 0);
+    gcl_set_retry_pause_for_tests(advance_clock);
     ASSERT_EQ(0, qz_alm_mgmt_init("iptrackd"));
+    gcl_set_retry_pause_for_tests(nullptr);
+    lt_clock_restore_for_tests();
     EXPECT_EQ(1u, cap.count("Unable to connect to the management daemon")) << cap.dump();
     EXPECT_EQ(1u, cap.count("qz_alm_thread: failed to initialize alarm session"));
     EXPECT_FALSE(cap.contains("Error code"));

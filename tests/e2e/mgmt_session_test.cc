@@ -169,6 +169,24 @@ TEST_F(MgmtSessionE2e, LosingTheStandinEndsTheDaemonWithStatusZero)
     EXPECT_GE(count_exact("qz_alm_mgmt_shutdown: alm thread exited"), 1u);
 }
 
+TEST_F(MgmtSessionE2e, LosingOnlyTheAlarmSessionEndsTheDaemonWithStatusZero)
+{
+    ASSERT_EQ(h.make_symlink("6", LC_LOG_LEVEL_LINK), 0);
+    const pid_t pid = start_ready();
+    ASSERT_GT(pid, 0);
+    // Both sessions introduce themselves as "iptrackd"; the alarm thread's
+    // connects second.
+    cli({"action", "/sim/mgmtd/close/session", "client", "string", "iptrackd", "index", "uint32",
+         "2"});
+    const auto e = h.wait_exit(pid);
+    ASSERT_TRUE(e) << "daemon still running\n" << h.dump();
+    EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << h.dump();
+    EXPECT_EQ(count_exact("Lost connection to mgmtd; exiting"), 1u) << h.dump();
+    EXPECT_EQ(count_exact("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
+    EXPECT_EQ(count_exact("qz_alm_thread: out of main loop, exiting..."), 1u) << h.dump();
+    EXPECT_GE(count_exact("qz_alm_mgmt_shutdown: alm thread exited"), 1u);
+}
+
 TEST_F(MgmtSessionE2e, DaemonLogLevelFollowsTheConfiguration)
 {
     const pid_t pid = start_ready();

@@ -69,6 +69,13 @@ TEST(FuzzCorpusReplay, RequestSeeds)
                        bn_request_msg_free);
 }
 
+// The management client's target starts from whole requests too.
+TEST(FuzzCorpusReplay, ClientRequestSeeds)
+{
+    replay<bn_request>("mdc_request", bn_request_msg_deserialize, bn_request_msg_serialize,
+                       bn_request_msg_free);
+}
+
 TEST(FuzzCorpusReplay, ResponseSeeds)
 {
     replay<bn_response>("bn_response", bn_response_msg_deserialize, bn_response_msg_serialize,

@@ -1,18 +1,17 @@
 // Sessions: names, protocol registration, connecting (with the retry
-// rule), greeting and opening services, and a client and a provider in two
-// processes over the real socket path in a private directory.
-#include <chrono>
+// rule), greeting and opening services, and a client and a provider on two
+// threads over the real socket path in a private directory.
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "gcl_test_support.h"
 #include "support/log_capture.h"
+#include "util/ttime.h"
 
 using namespace gcl_test;
 
@@ -180,18 +179,29 @@ TEST(GclSession, ConnectWithoutRetryFailsAtOnceAndClosesTheSession)
     gcl_session_free(&s);
 }
 
+// The pauses between attempts move the manual clock instead of waiting.
+std::vector<lt_time_ms> g_pauses;
+void record_pause(uint32 ms)
+{
+    g_pauses.push_back(lt_sys_monotonic_ms());
+    lt_clock_advance_for_tests(ms);
+}
+
 TEST(GclSession, ConnectWithRetryMakesSixAttemptsOneAndAHalfSecondsApart)
 {
     SocketDir dir;
     Loop loop;
     LogCapture cap;
+    lt_clock_set_manual_for_tests(1000000, 1000);
+    g_pauses.clear();
+    gcl_set_retry_pause_for_tests(record_pause);
     gcl_session *s = nullptr;
     ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
-    const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(14014, gcl_session_client_connect_by_provider(s, "mgmtd", 1));
-    const auto spent = std::chrono::steady_clock::now() - t0;
-    EXPECT_GE(spent, std::chrono::milliseconds(7500));
-    EXPECT_LT(spent, std::chrono::milliseconds(9000));
+    gcl_set_retry_pause_for_tests(nullptr);
+    lt_clock_restore_for_tests();
+    // Six attempts: five pauses of 1.5 s between them.
+    EXPECT_EQ((std::vector<lt_time_ms>{1000, 2500, 4000, 5500, 7000}), g_pauses);
     EXPECT_EQ(5u, cap.count("Could not connect to provider; delaying and retrying."));
     EXPECT_EQ(1u, cap.count("Failed to connect to provider."));
     EXPECT_EQ(gss_closed, state_of(s));
@@ -226,100 +236,6 @@ TEST(GclSession, BlockingOpenTimesOutWhenTheProviderNeverGreets)
     gcl_session_free(&s);
     close(lfd);
     unlink(reinterpret_cast<sockaddr_un *>(&a)->sun_path);
-}
-
-// The provider process: listens, echoes test frames with the message type
-// plus one, and ends when its one client has gone.
-[[noreturn]] void run_provider(int ready_fd)
-{
-    int rc = 1;
-    {
-        Loop loop;
-        gcl_session *listener = nullptr;
-        gcl_session *client = nullptr;
-        gcl_provider_params pp;
-        pp.gpp_provider_name = "testprov";
-        pp.gpp_accept_func = [](gcl_session *, gcl_session *acc, void *d) {
-            *static_cast<gcl_session **>(d) = acc;
-            return 0;
-        };
-        pp.gpp_accept_data = &client;
-        loop.on_receive = [](gcl_session *s, const Received &r) {
-            (void)gcl_session_send_frame_components(s, test_proto, r.msg_type + 1, r.body.size(),
-                                                    r.body.data());
-        };
-        if (gcl_session_provider_full_new(loop.gcl, &pp, &listener) == 0 &&
-            gcl_session_provider_enable(listener) == 0) {
-            (void)!write(ready_fd, "r", 1);
-            loop.run_until([&] { return client && state_of(client) == gss_closed; }, 20000);
-            rc = client && state_of(client) == gss_closed ? 0 : 2;
-        }
-        gcl_session_free(&listener); // removes the socket file
-    }
-    _exit(rc);
-}
-
-TEST(GclSession, ClientAndProviderInTwoProcessesExchangeFrames)
-{
-    SocketDir dir;
-    int ready[2];
-    ASSERT_EQ(0, pipe(ready));
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        close(ready[0]);
-        run_provider(ready[1]);
-    }
-    close(ready[1]);
-    char c;
-    ASSERT_EQ(1, read(ready[0], &c, 1));
-    close(ready[0]);
-    {
-        Loop loop;
-        LogCapture cap;
-        gcl_session *s = nullptr;
-        ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
-        ASSERT_EQ(0, gcl_session_client_connect_by_provider(s, "testprov", 1));
-        ASSERT_EQ(0, gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 5000));
-        tbool open = 0;
-        ASSERT_EQ(0, gcl_session_get_service_id_open(s, 2, &open));
-        EXPECT_EQ(1, open);
-        ASSERT_EQ(0, gcl_session_get_service_id_open(s, 3, &open));
-        EXPECT_EQ(0, open);
-        EXPECT_STREQ("testprov", gcl_session_get_peer_name_quick(s));
-        int64 uid = -1, gid = -1;
-        ASSERT_EQ(0, gcl_session_get_auth(s, &uid, &gid, nullptr));
-        EXPECT_EQ(int64(geteuid()), uid);
-        EXPECT_EQ(int64(getegid()), gid);
-        int32 id = 0;
-        ASSERT_EQ(0, gcl_session_get_id(s, &id));
-        EXPECT_EQ(1u, cap.count("session " + std::to_string(id) +
-                                ": proto admin: received open service response 2"));
-
-        // Frames both ways, through the loop.
-        for (uint16 i = 1; i <= 3; ++i) {
-            const std::string body = "ping " + std::to_string(i);
-            ASSERT_EQ(0, gcl_session_send_frame_components(s, test_proto, uint16(2 * i - 1),
-                                                           body.size(), body.data()));
-        }
-        ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 3; }));
-        for (uint16 i = 1; i <= 3; ++i) {
-            EXPECT_EQ("ping " + std::to_string(i), loop.received[i - 1].body);
-            EXPECT_EQ(2 * i, loop.received[i - 1].msg_type);
-        }
-        ASSERT_EQ(0, gcl_session_close(s));
-        gcl_session_free(&s);
-    }
-    int status = 0;
-    ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status));
-    sockaddr_storage a{};
-    socklen_t len = 0;
-    ASSERT_EQ(0, gcl_sockaddr_for_provider("testprov", "provider", &a, &len));
-    struct stat st {
-    };
-    EXPECT_NE(0, stat(reinterpret_cast<sockaddr_un *>(&a)->sun_path, &st)); // cleaned up
 }
 
 // Each side on its own thread with its own loop, as the daemon's main loop
@@ -375,10 +291,17 @@ TEST(GclSession, ProviderAndClientOnTwoThreadsExchangeFrames)
     ASSERT_EQ(1, ready);
     {
         Loop loop;
+        LogCapture cap;
         gcl_session *s = nullptr;
         ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
         ASSERT_EQ(0, gcl_session_client_connect_by_provider(s, "threadprov", 0));
         ASSERT_EQ(0, gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 5000));
+        EXPECT_TRUE(cap.contains("proto admin: received open service response 2"));
+        EXPECT_STREQ("threadprov", gcl_session_get_peer_name_quick(s));
+        int64 uid = -1, gid = -1;
+        ASSERT_EQ(0, gcl_session_get_auth(s, &uid, &gid, nullptr));
+        EXPECT_EQ(int64(geteuid()), uid);
+        EXPECT_EQ(int64(getegid()), gid);
         ASSERT_EQ(0, gcl_session_send_frame_components(s, test_proto, 1, 4, "ping"));
         ASSERT_EQ(0, gcl_session_send_frame_components(s, test_proto, 3, big.size(), big.data()));
         ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 2; }, 10000));
@@ -393,6 +316,13 @@ TEST(GclSession, ProviderAndClientOnTwoThreadsExchangeFrames)
     }
     provider.join();
     EXPECT_TRUE(provider_saw_close);
+    // Freeing the listener removed its socket file.
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    ASSERT_EQ(0, gcl_sockaddr_for_provider("threadprov", "provider", &a, &len));
+    struct stat st {
+    };
+    EXPECT_NE(0, stat(reinterpret_cast<sockaddr_un *>(&a)->sun_path, &st));
 }
 
 TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)

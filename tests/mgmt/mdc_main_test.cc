@@ -182,10 +182,13 @@ TEST_F(Client, ChildNamesNthNextAndCount)
 
 TEST_F(Client, PatternWalksQueryTheFixedRootAndStopOnHalt)
 {
-    r.add("/p/m2/enable", bt_bool, "true");
-    r.add("/p/m1/enable", bt_bool, "false");
     r.add("/p/m1/comment", bt_string, "c");
+    r.add("/p/m1/enable", bt_bool, "false");
+    r.add("/p/m2/enable", bt_bool, "true");
 
+    // Answered out of order: the plain walk keeps the response's order, the
+    // sorted one does not.
+    r.reverse_iterate = true;
     std::vector<std::string> seen;
     auto collect = [](const bn_binding_array *, uint32, const bn_binding *b, void *d) {
         static_cast<std::vector<std::string> *>(d)->push_back(ts_str(b->name));
@@ -221,6 +224,7 @@ TEST_F(Client, PatternWalksQueryTheFixedRootAndStopOnHalt)
               mdc_get_pattern_bindings(mcc.get(), nullptr, nullptr, 0, matching.out(), "/p/m1/*"));
     EXPECT_EQ((std::vector<std::string>{"/p/m1/enable", "/p/m1/comment"}),
               names_of(matching.get()));
+    r.reverse_iterate = false;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,13 +1,8 @@
 // Notifications, answers to forwarded queries, the registration tree and
 // the name utilities of the management client.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "mdc_test_fixture.h"
 #include "support/log_capture.h"
+#include <gtest/gtest.h>
 
 using namespace mdc_test;
 
@@ -263,6 +258,8 @@ TEST(MonDispatch, AnswersEachNodeBySubOperation)
         << cap.dump();
     EXPECT_TRUE(cap.contains(
         "Unexpected query subop 0; ignoring request for binding /qz/iptrackd/state/none"));
+    EXPECT_EQ(lc_err_unexpected_null,
+              mdc_dispatch_mon_request(nullptr, req.get(), get_handler, &h, nullptr, nullptr));
 
     owned<bn_response> back = over_wire(resp.get());
     uint16 type = 0;
@@ -410,6 +407,29 @@ TEST(MdcNames, RootSynthesisAndSubstitution)
     EXPECT_EQ(nullptr, out.get());
 }
 
+TEST_F(Client, SequenceAmongPeersCountsTheParentsChildrenInNameOrder)
+{
+    r.add("/users/carol/uid", bt_uint32, "3");
+    r.add("/users/alice/uid", bt_uint32, "1");
+    r.add("/users/bob/uid", bt_uint32, "2");
+    r.add("/top", bt_string, "t");
+    uint32 seq = 9;
+    ASSERT_EQ(0, mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/users/bob"));
+    EXPECT_EQ(2u, seq);
+    EXPECT_EQ("/users", name_of(node_of(r.last(), 0)->binding));
+    EXPECT_EQ(bqso_iterate, node_of(r.last(), 0)->subop);
+    ASSERT_EQ(0, mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/users/carol"));
+    EXPECT_EQ(3u, seq);
+    ASSERT_EQ(0, mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/users/dave"));
+    EXPECT_EQ(0u, seq);
+    // A top-level node counts among the root's children ("/top", "/users").
+    ASSERT_EQ(0, mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/users"));
+    EXPECT_EQ(2u, seq);
+    EXPECT_EQ(lc_err_bad_name,
+              mdc_get_sequence_among_peers(mcc.get(), nullptr, nullptr, &seq, "/"));
+    EXPECT_EQ(0u, seq);
+}
+
 TEST_F(Client, SmprintfReadsEachNamedNodeOnce)
 {
     r.add("/sys/hostname", bt_hostname, "edge1");
@@ -427,44 +447,4 @@ TEST_F(Client, SmprintfReadsEachNamedNodeOnce)
     add(pre.get(), "/a", bt_string, "x");
     ASSERT_EQ(0, mdc_smprintf_prequeried(pre.get(), text.out(), "%d$/a$", 4));
     EXPECT_STREQ("4x", ts_str(text.get()));
-}
-
-// ---------------------------------------------------------------------------
-// The seeds of the fuzz target (fuzz/corpus/mdc_request) are real messages
-// of each kind: each decodes and is taken apart or answered in full.
-
-TEST(MdcSeeds, EachSeedIsTakenApartOrAnswered)
-{
-    namespace fs = std::filesystem;
-    const fs::path root = fs::path(IPT_SOURCE_DIR) / "fuzz" / "corpus" / "mdc_request";
-    size_t seen = 0;
-    for (const auto &entry : fs::directory_iterator(root)) {
-        SCOPED_TRACE(entry.path().filename().string());
-        std::ifstream f(entry.path(), std::ios::binary);
-        const std::vector<uint8> in((std::istreambuf_iterator<char>(f)),
-                                    std::istreambuf_iterator<char>());
-        owned<bn_request> msg;
-        ASSERT_EQ(0, bn_request_msg_deserialize(in.data(), uint32(in.size()), msg.out()));
-        if (msg->msg_type == bbmt_query_request) {
-            Handlers h;
-            owned<bn_response> resp;
-            ASSERT_EQ(0, mdc_mon_build_response(msg.get(), get_handler, &h, iterate_handler, &h,
-                                                resp.out()));
-            EXPECT_EQ(2u, h.calls.size());
-        } else {
-            owned<bn_binding_array> bindings, prev, next;
-            ASSERT_EQ(0, bn_request_get(msg.get(), nullptr, nullptr, bindings.out(), nullptr,
-                                        nullptr, nullptr));
-            ASSERT_EQ(
-                0, mdc_event_config_change_notif_extract(bindings.get(), prev.out(), next.out()));
-            owned<tstring> action;
-            owned<bn_binding_array> params;
-            const int err =
-                mdc_event_action_notif_extract(bindings.get(), action.out(), params.out());
-            // Each event seed is one of the two kinds.
-            EXPECT_NE(err == 0, bn_binding_array_length_quick(next.get()) > 0);
-        }
-        ++seen;
-    }
-    EXPECT_EQ(3u, seen);
 }

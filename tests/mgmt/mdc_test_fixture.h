@@ -1,52 +1,83 @@
-// A management client wired to an in-process responder over the real byte
-// path: the transport encodes each request with the message codec, the
-// responder decodes it, records it, answers from a small node database and
-// encodes the answer, and the transport decodes that.  Nothing is mocked
-// between the client and the bytes.
+// A management client of the in-process stand-in (support/
+// mgmt_test_provider.h), for the tests of the client calls: queries are
+// answered from the stand-in's database; set, action and event requests
+// get the code, message and result bindings the test chose; the transport
+// can be made to fail or to lose the response.  Every request is seen as
+// the stand-in decoded it.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "mgmt/mdc_main.h"
 #include "mgmt/mdc_misc.h"
-#include "util/tbuffer.h"
+#include "support/mgmt_test_provider.h"
 
 namespace mdc_test
 {
 
 struct Responder {
-    // The node database answered from: "get" returns the binding of that
-    // name, "iterate" the immediate children, or the whole subtree when the
-    // node flags carry mdqf_subtree.
-    owned<bn_binding_array> db;
     // What set, action and event requests get back.
     uint32 code = 0;
     std::string msg;
     owned<bn_binding_array> results;
-    // Non-zero: the transport fails with it before anything is encoded.
+    // Non-zero: the transport fails with it before anything is sent.
     int transport_error = 0;
     // The transport succeeds but hands back no response.
     bool lose_response = false;
-    // Every request as the responder decoded it.
-    std::vector<owned<bn_request>> seen;
-    uint32 next_msg_id = 500;
+    // Iterate queries are answered in reverse name order.
+    bool reverse_iterate = false;
+
+    // The requests the stand-in received, in order.
+    struct Ref {
+        const bn_request *p;
+        const bn_request *get() const { return p; }
+        const bn_request *operator->() const { return p; }
+    };
+    struct Seen {
+        TestMgmtd *mgmtd;
+        mutable std::vector<Ref> snapshot;
+        size_t size() const { return mgmtd->num_requests(); }
+        Ref operator[](size_t i) const { return Ref{mgmtd->requests().at(i)}; }
+        std::vector<Ref>::const_iterator begin() const
+        {
+            snapshot.clear();
+            for (const bn_request *r : mgmtd->requests()) snapshot.push_back(Ref{r});
+            return snapshot.begin();
+        }
+        std::vector<Ref>::const_iterator end() const { return snapshot.end(); }
+    };
+    TestMgmtd mgmtd;
+    TestMgmtClient client;
+    Seen seen{&mgmtd, {}};
 
     Responder()
     {
-        EXPECT_EQ(0, bn_binding_array_new(db.out()));
         EXPECT_EQ(0, bn_binding_array_new(results.out()));
+        mgmtd.intercept = [this](gcl_session *s, const bn_request *req) {
+            if (req->msg_type == bbmt_query_request)
+                return reverse_iterate && answer_reversed(s, req) == 0;
+            return answer_chosen(s, req) == 0;
+        };
+        EXPECT_TRUE(mgmtd.start());
+        EXPECT_TRUE(client.open());
     }
 
+    // Sets a node of the stand-in's database.
     void add(const char *name, bn_type type, const char *value)
     {
         owned<bn_binding> b;
         ASSERT_EQ(0, bn_binding_new_str(b.out(), name, ba_value, type, 0, value));
-        bn_binding *p = b.release();
-        ASSERT_EQ(0, bn_binding_array_append_takeover(db.get(), &p));
+        int err = -1;
+        std::string why;
+        mgmtd.run([&] {
+            std::vector<mgmtd::db_change> changes;
+            err = mgmtd.db()->apply({mgmtd::set_op{bsso_modify, b.get()}}, &changes, &why);
+        });
+        ASSERT_EQ(0, err) << why;
     }
 
     void add_result(const char *name, bn_type type, const char *value)
@@ -54,70 +85,40 @@ struct Responder {
         owned<bn_binding> b;
         ASSERT_EQ(0, bn_binding_new_str(b.out(), name, ba_value, type, 0, value));
         bn_binding *p = b.release();
+        std::lock_guard lk(mu);
         ASSERT_EQ(0, bn_binding_array_append_takeover(results.get(), &p));
     }
 
-    const bn_request *last() const { return seen.empty() ? nullptr : seen.back().get(); }
+    const bn_request *last() { return seen.size() ? mgmtd.requests().back() : nullptr; }
 
-    static bool below(const tstr_array *parent, const tstr_array *parts, bool subtree)
+    int answer_chosen(gcl_session *s, const bn_request *req)
     {
-        const uint32 n = tstr_array_length_quick(parent);
-        const uint32 m = tstr_array_length_quick(parts);
-        if (m <= n || (!subtree && m != n + 1)) return false;
-        for (uint32 i = 0; i < n; ++i)
-            if (ts_cmp(tstr_array_get_quick(parent, i), tstr_array_get_quick(parts, i)))
-                return false;
-        return true;
-    }
-
-    int answer_query(const bn_request *req, bn_response *resp)
-    {
-        const uint32 n = bn_request_per_node_array_length_quick(req->nodes);
-        for (uint32 i = 0; i < n; ++i) {
-            const bn_request_per_node *node = bn_request_per_node_array_get_quick(req->nodes, i);
-            const char *name = ts_str(node->binding->name);
-            owned<tstr_array> parent;
-            bool abs = false;
-            bail_error(bn_binding_name_to_parts(name, parent.out(), &abs));
-            if (!parent) bail_error(tstr_array_new(parent.out(), nullptr));
-            const uint32 m = bn_binding_array_length_quick(db.get());
-            for (uint32 j = 0; j < m; ++j) {
-                const bn_binding *b = bn_binding_array_get_quick(db.get(), j);
-                bool take = false;
-                if (node->subop == bqso_get) {
-                    take = ts_cmp_str(b->name, name, false) == 0;
-                } else {
-                    owned<tstr_array> parts;
-                    bail_error(bn_binding_get_name_parts(b, parts.out()));
-                    take = below(parent.get(), parts.get(), node->node_flags & mdqf_subtree);
-                }
-                if (take) bail_error(bn_response_msg_append_binding(resp, b, nullptr));
-            }
-        }
-        return 0;
-    }
-
-    // The responder's side: bytes in, bytes out.
-    int serve(const uint8 *bytes, uint32 len, tbuf **ret)
-    {
-        owned<bn_request> req;
-        bail_error(bn_request_msg_deserialize(bytes, len, req.out()));
+        std::lock_guard lk(mu);
         owned<bn_response> resp;
-        bail_error(bn_response_msg_create(resp.out(), bn_request_msg_response_msg_type(req.get()),
-                                          req->msg_id, 0, nullptr));
-        bail_error(bn_response_fix_for_request(resp.get(), req.get()));
-        if (req->msg_type == bbmt_query_request) {
-            bail_error(answer_query(req.get(), resp.get()));
-        } else {
-            bail_error(bn_response_msg_set_return_code_msg(resp.get(), code,
-                                                           msg.empty() ? nullptr : msg.c_str()));
-            const uint32 m = bn_binding_array_length_quick(results.get());
-            for (uint32 j = 0; j < m; ++j)
-                bail_error(bn_response_msg_append_binding(
-                    resp.get(), bn_binding_array_get_quick(results.get(), j), nullptr));
-        }
-        seen.push_back(std::move(req));
-        return bn_response_msg_serialize(resp.get(), 0, ret);
+        bail_error(bn_response_msg_create(resp.out(), bn_request_msg_response_msg_type(req),
+                                          req->msg_id, code, msg.empty() ? nullptr : msg.c_str()));
+        bail_error(bn_response_fix_for_request(resp.get(), req));
+        const uint32 m = bn_binding_array_length_quick(results.get());
+        for (uint32 j = 0; j < m; ++j)
+            bail_error(bn_response_msg_append_binding(
+                resp.get(), bn_binding_array_get_quick(results.get(), j), nullptr));
+        return bn_response_msg_send(s, resp.get());
+    }
+
+    int answer_reversed(gcl_session *s, const bn_request *req)
+    {
+        const bn_request_per_node *node = bn_request_per_node_array_get_quick(req->nodes, 0);
+        owned<bn_binding_array> found;
+        bail_error(bn_binding_array_new(found.out()));
+        bail_error(mgmtd.db()->iterate(ts_str(node->binding->name), node->node_flags & mdqf_subtree,
+                                       found.get()));
+        owned<bn_response> resp;
+        bail_error(bn_query_response_msg_create(resp.out(), req->msg_id, 0, nullptr));
+        bail_error(bn_response_fix_for_request(resp.get(), req));
+        for (uint32 j = bn_binding_array_length_quick(found.get()); j-- > 0;)
+            bail_error(bn_response_msg_append_binding(
+                resp.get(), bn_binding_array_get_quick(found.get(), j), nullptr));
+        return bn_response_msg_send(s, resp.get());
     }
 
     static int transport(void *data, gcl_session *, bn_request *request, bn_response **ret)
@@ -125,14 +126,12 @@ struct Responder {
         *ret = nullptr;
         auto *self = static_cast<Responder *>(data);
         if (self->transport_error) return self->transport_error;
-        bail_error(bn_request_set_msg_id(request, self->next_msg_id++));
-        owned<tbuf> wire;
-        bail_error(bn_request_msg_serialize(request, 0, wire.out()));
-        owned<tbuf> answer;
-        bail_error(self->serve(wire->bytes, wire->length, answer.out()));
-        if (self->lose_response) return 0;
-        return bn_response_msg_deserialize(answer->bytes, answer->length, ret);
+        bail_error(mdc_transport_request(self->client.transport(), request, ret));
+        if (self->lose_response) bn_response_msg_free(ret);
+        return 0;
     }
+
+    std::mutex mu;
 };
 
 // A client bound to a responder.

@@ -1,31 +1,11 @@
-// The command line language shared by the management stand-in and its
-// client: splitting a line into words, and turning "NAME TYPE VALUE" words
-// into a binding.
-//
-// A database file of the stand-in is a script of `set` lines that the client
-// could replay, so both programs read lines the same way.  The header is
-// self-contained (inline) because the two programs are built separately.
-//
-// Words are separated by blanks.  A word that starts with a double quote
-// runs to the next unescaped double quote; inside it \" is a quote and \\ a
-// backslash, any other backslash stays as it is (node names escape "/" as
-// "\/").  Outside quotes every character is literal.  A "#" at the start of
-// a word begins a comment that runs to the end of the line.
-#pragma once
-
-#include <string>
-#include <string_view>
-#include <vector>
-
-#include "bnode/bnode.h"
-#include "log/logging.h"
+// The command line language of the stand-ins and tools (declared in
+// script_words.h).
+#include "script_words.h"
 
 namespace script
 {
 
-// Splits `line` into `*words`.  False with a reason in `*error` on an
-// unterminated quote; `*words` then holds nothing.
-inline bool split_words(std::string_view line, std::vector<std::string> *words, std::string *error)
+bool split_words(std::string_view line, std::vector<std::string> *words, std::string *error)
 {
     words->clear();
     size_t i = 0;
@@ -67,8 +47,7 @@ inline bool split_words(std::string_view line, std::vector<std::string> *words, 
     return true;
 }
 
-// Quotes `word` when it would not read back as one word.
-inline std::string quote_word(std::string_view word)
+std::string quote_word(std::string_view word)
 {
     bool plain = !word.empty() && word[0] != '"' && word[0] != '#';
     for (char c : word)
@@ -82,9 +61,7 @@ inline std::string quote_word(std::string_view word)
     return out + "\"";
 }
 
-// The type code named `type_name` (the names of bn_type_name_map).  The
-// placeholder types "none" and "any" carry no value and are refused.
-inline bool parse_type(const std::string &type_name, bn_type *ret, std::string *error)
+bool parse_type(const std::string &type_name, bn_type *ret, std::string *error)
 {
     int32 code = 0;
     if (lc_string_to_enum(bn_type_name_map, type_name.c_str(), &code) != 0 || code == bt_none ||
@@ -96,11 +73,8 @@ inline bool parse_type(const std::string &type_name, bn_type *ret, std::string *
     return true;
 }
 
-// A binding `name` whose value is `value` parsed as the type `type_name`.
-// False with a reason in `*error` when the type is unknown or the text does
-// not parse; `*ret` is then null.
-inline bool make_binding(const std::string &name, const std::string &type_name,
-                         const std::string &value, bn_binding **ret, std::string *error)
+bool make_binding(const std::string &name, const std::string &type_name, const std::string &value,
+                  bn_binding **ret, std::string *error)
 {
     *ret = nullptr;
     if (name.empty()) {

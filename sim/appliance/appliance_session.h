@@ -1,0 +1,69 @@
+// The simulated appliance's session to mgmtd: the management client
+// transport on the appliance's event loop.  Its own requests (sets,
+// actions, events) are synchronous: sent, then single passes of the loop
+// until the answer comes.  Requests that mgmtd sends (actions routed here,
+// events, queries) are queued and handed to the handler one at a time,
+// never inside a wait, so the handler may send requests of its own and
+// never sees the appliance half-changed by another request.
+//
+// Losing the session escapes the loop: the appliance has nothing to do
+// without mgmtd.
+//
+// Ownership: the session borrows the loop; it owns the transport and the
+// queued requests.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "event/libevent_wrapper.h"
+#include "mgmt/mdc_transport.h"
+
+namespace appliance
+{
+
+class session
+{
+  public:
+    // Called for every request mgmtd sends, outside any wait.
+    using request_handler = std::function<int(session &s, const bn_request *request)>;
+
+    explicit session(lew_context *loop) : loop_(loop) {}
+    ~session();
+    session(const session &) = delete;
+    session &operator=(const session &) = delete;
+
+    // Connects as `client_name` to the provider "mgmtd" (retrying while it
+    // is not yet listening) and opens the management service.
+    [[nodiscard]] int open(const std::string &client_name, request_handler handler,
+                           std::string *error);
+    md_client_context *mcc() { return mdc_transport_get_client(transport_.get()); }
+    bool lost() const { return lost_; }
+
+    // Answers a request: an action with `code`, `msg` (may be null) and the
+    // bindings of `results` (may be null); a query with nothing.
+    [[nodiscard]] int answer_action(const bn_request *request, uint32 code, const char *msg,
+                                    const bn_binding_array *results);
+    [[nodiscard]] int answer_query_empty(const bn_request *request);
+
+    // Callback targets.
+    int on_request(bn_request *request);
+    int on_close();
+    int drain();
+    [[nodiscard]] int send(bn_request *request, bn_response **ret_response);
+
+  private:
+    int schedule_drain();
+
+    lew_context *loop_;
+    owned<mdc_transport> transport_;
+    request_handler handler_;
+    bool lost_ = false;
+    bool draining_ = false;
+    bool drain_pending_ = false;
+    lew_event *drain_event_ = nullptr;
+    std::deque<owned<bn_request>> queue_;
+};
+
+} // namespace appliance
