@@ -292,7 +292,7 @@ TEST_F(EngineTracking, PriorityDecrementOnDownAndIncrementOnUpWithTheMonitorDown
     EXPECT_EQ(std::vector<std::string>({"action = decrement (string)", "port_name = eth2 (string)",
                                         "vrrp_priority = 10 (uint16)"}),
               last(es, vrrp).params);
-    EXPECT_TRUE(wait_outcome("90"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/vrrp/1/priority = 90"));
 
     script({"target", "string", "10.0.0.9", "up", "bool", "true"});
     es = wait_for_entry(vrrp);
@@ -308,6 +308,8 @@ TEST_F(EngineTracking, PriorityDecrementOnDownAndIncrementOnUpWithTheMonitorDown
               }),
               cleared[0].params);
     EXPECT_EQ("action = increment (string)", last(es, vrrp).param("action"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/vrrp/1/priority = 100"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/alarm_counts/1/cleared = 1"));
 }
 
 TEST_F(EngineTracking, DefaultUpOverAPriorityDecrementSendsTheConfiguredPriorityFromInit)
