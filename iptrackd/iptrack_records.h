@@ -28,7 +28,18 @@
 // nothing while iptrack_busy() is non-zero; the entry is marked and its
 // memory reclaimed at the next safe point (iptrack_reap), run when the
 // outermost engine entry point returns.  Attribute strings are parsed from
-// a copy, and lists are never left half-edited across a send.
+// a copy, and lists are never left half-edited across a send.  The tick
+// itself runs only at the top level (a timer that fires inside a nested
+// pass just re-arms), so the structural edits of the tables (parsing,
+// cleaning, removing managers) never nest; what runs nested is the intake
+// and the state queries, which only set fields and flags, create entries
+// and request removals.  An entry the intake marks for a reparse while the
+// tick is parsing it keeps its mark (its cfg_gen moved) for the next tick.
+// Once the exit has begun, loops that send stop at their next step.
+//
+// The front end: iptrackd_config (the intake) writes into the entries only
+// through iptrack.h; start-up calls iptrack_init before the full read and
+// iptrack_post_init after "ready"; iptrackd_deinit frees the tables.
 #pragma once
 
 #include "iptrack.h"

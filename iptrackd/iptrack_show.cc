@@ -286,6 +286,7 @@ int iptrack_show_mgrs(uint8 *buffer, uint32 size)
     const uint32 now_ms = iptrack_now_ms();
     uint32 count = 0;
     for (iptrack_mgr *mgr = iptrack_g.mgrs.head; mgr != nullptr; mgr = mgr->link.next) {
+        if (mgr->removed) continue; // deleted, waiting for the engine to let go
         // A table sized for fewer managers than there are (one was added
         // between the count and the dump) gets whole records only, and no
         // count: the reader sees a table it cannot mistake for complete.

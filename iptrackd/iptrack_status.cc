@@ -293,7 +293,7 @@ int iptrack_mgr_determine_rtlabel_status(uint32 label_id, bool and_mode, iptrack
     // With no decisive manager the last one counts, and none means up.
     bool state = true;
     for (const iptrack_mgr *mgr = iptrack_g.mgrs.head; mgr; mgr = mgr->link.next) {
-        if ((mgr->flags & iptrack_mf_disabled) || mgr->rtlabel_id != label_id ||
+        if (mgr->removed || (mgr->flags & iptrack_mf_disabled) || mgr->rtlabel_id != label_id ||
             mgr == exclude_mgr || !first_request_has_runs(mgr))
             continue;
         state = mgr->status != 0;

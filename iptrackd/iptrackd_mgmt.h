@@ -80,16 +80,8 @@ int iptrackd_mgmt_handle_action_request(gcl_session *session, bn_request *reques
 int iptrackd_mgmt_handle_session_close(int fd, fdic_reason reason, void *owner_data,
                                        void *handler_data);
 
-// The full configuration read of start-up: the subtree below
-// IPTRACKD_CONFIG_ROOT through the configuration intake, then the log
-// levels (qz_init_log_level).  A failing binding fails the read.
-//
-// The intake itself (one binding, the interface change) and the answers to
-// state queries live in their own modules; until those are linked in, the
-// stand-ins in iptrackd_mgmt.cc report every binding as unsupported, take
-// the interface change as logged, and answer every state query with no
-// bindings.  When the intake module brings iptrackd_config_query, start-up
-// calls that instead of this.
+// The full configuration read of start-up; the same as
+// iptrackd_config_query (iptrackd_config.h), which start-up calls.
 [[nodiscard]] int iptrackd_mgmt_config_read();
 
 // Test seams: the number of requests currently waiting for a response.

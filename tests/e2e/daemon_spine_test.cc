@@ -78,10 +78,11 @@ TEST_F(DaemonSpine, StartsWithLaunchedThenReadyAtNoticeOnLocal1)
     const pid_t pid = start_ready();
     ASSERT_GT(pid, 0);
     const auto lines = h.lines();
-    ASSERT_GE(lines.size(), 2u) << h.dump();
+    ASSERT_GE(lines.size(), 3u) << h.dump();
     EXPECT_EQ(lines[0].message, "IP Tracking daemon launched");
-    EXPECT_EQ(lines[1].message, "IP Tracking daemon ready");
-    for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(lines[1].message, "iptrack_init: initialize tables and start the req timer");
+    EXPECT_EQ(lines[2].message, "IP Tracking daemon ready");
+    for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(lines[i].ident, "iptrackd");
         EXPECT_EQ(lines[i].pid, pid);
         EXPECT_EQ(lines[i].priority, LOG_LOCAL1 | LOG_NOTICE);

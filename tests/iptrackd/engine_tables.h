@@ -23,6 +23,16 @@
 #include "iptrackd_main.h"
 #include "support/log_capture.h"
 
+// The daemon's own logging identity, so that captured lines carry no
+// fallback prefix.
+inline void init_engine_logging()
+{
+    ASSERT_EQ(lc_log_init(iptrackd_program_name, nullptr, 0,
+                          lc_log_component_word(lc_log_component_iptrackd), LCL_DEBUG, LOG_LOCAL1,
+                          lc_log_output_syslog),
+              0);
+}
+
 inline qz_l3if_info test_if(const char *name, uint8 version, const char *label = "")
 {
     qz_l3if_info i{};
@@ -47,10 +57,7 @@ class EngineTables : public ::testing::Test
     {
         prefix_ = "ipt_eng_" + std::to_string(getpid()) + "_";
         cmem_set_name_prefix_for_tests(prefix_.c_str());
-        ASSERT_EQ(lc_log_init(iptrackd_program_name, nullptr, 0,
-                              lc_log_component_word(lc_log_component_iptrackd), LCL_DEBUG,
-                              LOG_LOCAL1, lc_log_output_syslog),
-                  0);
+        init_engine_logging();
         ASSERT_EQ(qz_shm_pub_open(qz_shm_kind_l3if, nullptr, 64, l3if_.out()), 0);
         ASSERT_EQ(qz_shm_pub_open(qz_shm_kind_iflabel, nullptr, 64, iflabel_.out()), 0);
         ASSERT_EQ(qz_shm_pub_open(qz_shm_kind_tunnel, nullptr, 64, tunnel_.out()), 0);

@@ -4,17 +4,13 @@
 // No send happens in these parses (no monitor was requested, no action is
 // applied), so the engine runs without mgmtd; the cloud path table is not
 // attached, which is what its soft-failure lines say.
-#include <syslog.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "iptrack_records.h"
-#include "iptrackd_main.h"
-#include "support/log_capture.h"
+#include "engine_tables.h"
 
 namespace
 {
@@ -160,11 +156,7 @@ class Grammar : public ::testing::TestWithParam<grammar_case>
   protected:
     void SetUp() override
     {
-        // The daemon's own identity: no fallback prefix in the lines.
-        ASSERT_EQ(lc_log_init(iptrackd_program_name, nullptr, 0,
-                              lc_log_component_word(lc_log_component_iptrackd), LCL_DEBUG,
-                              LOG_LOCAL1, lc_log_output_syslog),
-                  0);
+        init_engine_logging();
         ASSERT_EQ(iptrack_init(), 0);
         // Managers bind these.
         (void)iptrack_get_action_entry("a1");

@@ -15,10 +15,7 @@ class Tables : public ::testing::Test
   protected:
     void SetUp() override
     {
-        ASSERT_EQ(lc_log_init(iptrackd_program_name, nullptr, 0,
-                              lc_log_component_word(lc_log_component_iptrackd), LCL_DEBUG,
-                              LOG_LOCAL1, lc_log_output_syslog),
-                  0);
+        init_engine_logging();
         ASSERT_EQ(iptrack_init(), 0);
     }
     void TearDown() override { iptrack_deinit(); }

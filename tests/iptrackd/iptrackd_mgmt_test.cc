@@ -273,9 +273,9 @@ TEST_F(MgmtSession, ConfigChangeAppliesLogLevelsAndPassesTheRestOn)
     EXPECT_TRUE(
         cap.contains("iptrackd_mgmt_handle_event_request: Received event: /mgmtd/notify/dbchange"));
     EXPECT_EQ(LCL_DEBUG, lc_log_get_daemon_log_level());
-    EXPECT_EQ(1u, cap.count("IP Track update: Unsupported binding"));
-    EXPECT_TRUE(
-        cap.contains("IP Track update: Unsupported binding /qz/iptrackd/config/manager/m1/enable"));
+    EXPECT_EQ(0u, cap.count("IP Track update: Unsupported binding"));
+    EXPECT_TRUE(cap.contains(
+        "iptrackd_config_handle_change: updating /qz/iptrackd/config/manager/m1/enable"));
 
     // Deleting the node clears the daemon level again.
     cap.clear();
