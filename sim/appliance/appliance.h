@@ -19,6 +19,10 @@
 // actions under /sim/appliance change it while it runs and show its tables
 // and outcome (appliance_control.cc lists them).
 //
+// A restarted appliance reopens its blocks in place (readers keep their
+// mappings) and publishes its scenario again; the probe table is taken as
+// the earlier run left it, slots held by the daemon included.
+//
 // Everything runs on one event loop; a request from mgmtd is handled whole
 // before the next one starts (see appliance_session.h).
 #pragma once

@@ -14,6 +14,11 @@
 //   sysd/restart   [ready_after_ms] (uint32, 1000 by default)
 //       sysd's liveness goes to "Initializing", a new pid is written, and
 //       the liveness returns to "Ready" after the delay
+//   label/set   id (uint32), name, text
+//       defines or redefines an interface label and its display text (a
+//       renamed label leaves the label table under its old name)
+//   rtlabel/set   id (uint32), name, mode ("and" or "or")
+//       the tables first, then the label's nodes
 //   peer/state   peer (tunneld, sysd or redd), state
 //       sets the peer's liveness node, e.g. to play a peer going down
 //   synthetic   count (uint32): the synthetic probe count
@@ -65,10 +70,9 @@ const char *const alarm_events[] = {
 std::string escape(const std::string &part)
 {
     char *raw = nullptr;
-    if (bn_binding_name_escape_str(part.c_str(), &raw) != 0 || !raw) return part;
-    std::string s = raw;
-    free(raw);
-    return s;
+    if (bn_binding_name_escape_str(part.c_str(), &raw) != 0) return part;
+    const lc_malloc_ptr<char> escaped{raw};
+    return escaped ? escaped.get() : part;
 }
 
 // A request's answer code and message as a failure.
@@ -402,6 +406,55 @@ int sim::handle_control(const bn_request *request, std::string *error, bn_bindin
         bail_error(write_pid_file());
         lc_log_basic(LCL_NOTICE, "System daemon restarted with pid %u", sysd_pid_);
         return lew_event_reg_timer(loop_, &sysd_timer_, sysd_timer_cb, this, after);
+    }
+    if (what == "label/set") {
+        label_row l;
+        if (!param_u32(request, "id", &l.id) || !param_text(request, "name", &l.name) ||
+            !param_text(request, "text", &l.text))
+            return refuse(error, "label/set takes id, name and text", lc_err_not_found);
+        if (l.name.empty() || l.name.size() >= qz_label_size || l.text.size() >= qz_label_size)
+            return refuse(error, "label names and texts have 1 to 15 characters", lc_err_bad_name);
+        auto old = std::find_if(model_.labels.begin(), model_.labels.end(),
+                                [&](const label_row &x) { return x.id == l.id; });
+        if (old != model_.labels.end() && old->name != l.name) {
+            const int err = qz_shm_pub_remove_iflabel(iflabel_.get(), old->name.c_str());
+            if (err != 0 && err != lc_err_not_found) return err;
+        }
+        bail_error(qz_shm_pub_put_iflabel(iflabel_.get(), l.name.c_str(), l.text.c_str()));
+        if (old != model_.labels.end())
+            *old = l;
+        else
+            model_.labels.push_back(l);
+        lc_log_basic(LCL_NOTICE, "Label %u is %s (%s)", l.id, l.name.c_str(), l.text.c_str());
+        const std::string root = "/qz/iflabels/config/" + std::to_string(l.id);
+        return set_nodes({{bsso_modify, root + "/name", bt_string, l.name},
+                          {bsso_modify, root + "/text", bt_string, l.text}});
+    }
+    if (what == "rtlabel/set") {
+        rtlabel_row r;
+        std::string mode;
+        if (!param_u32(request, "id", &r.id) || !param_text(request, "name", &r.name) ||
+            !param_text(request, "mode", &mode) || (mode != "and" && mode != "or"))
+            return refuse(error, "rtlabel/set takes id, name and mode (and or or)",
+                          lc_err_not_found);
+        if (r.id == 0 || r.id >= get_max_route_labels())
+            return refuse(error, "route label ids run from 1 to below the limit",
+                          lc_err_assertion_failed);
+        if (r.name.empty() || r.name.size() >= qz_rtlabel_name_size)
+            return refuse(error, "route label names have 1 to 15 characters", lc_err_bad_name);
+        r.and_mode = mode == "and";
+        bail_error(qz_shm_pub_put_rtlabel(rtlabel_.get(), r.id, r.name.c_str(), r.and_mode));
+        auto old = std::find_if(model_.rtlabels.begin(), model_.rtlabels.end(),
+                                [&](const rtlabel_row &x) { return x.id == r.id; });
+        if (old != model_.rtlabels.end())
+            *old = r;
+        else
+            model_.rtlabels.push_back(r);
+        lc_log_basic(LCL_NOTICE, "Route label %u is %s (%s)", r.id, r.name.c_str(), mode.c_str());
+        const std::string root = "/qz/rtlabels/config/" + std::to_string(r.id);
+        return set_nodes({{bsso_modify, root + "/name", bt_string, r.name},
+                          {bsso_modify, root + "/is_down_condition_any", bt_bool,
+                           r.and_mode ? "true" : "false"}});
     }
     if (what == "peer/state") {
         std::string peer, state;

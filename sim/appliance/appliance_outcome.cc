@@ -132,10 +132,12 @@ void sim::handle_alarm(const std::string &event, const bn_request *request)
     const uint32 n = bn_binding_array_length_quick(bindings.get());
     for (uint32 i = 0; i < n; ++i) {
         const bn_binding *b = bn_binding_array_get_quick(bindings.get(), i);
-        char *value = nullptr;
         std::string text;
-        if (bn_binding_get_str(b, ba_value, 0, nullptr, &value) == 0 && value) text = value;
-        free(value);
+        char *raw = nullptr;
+        if (bn_binding_get_str(b, ba_value, 0, nullptr, &raw) == 0) {
+            const lc_malloc_ptr<char> value{raw};
+            if (value) text = value.get();
+        }
         a.fields[ts_str_maybe_empty(bn_binding_get_name_quick(b))] = text;
     }
     const std::string type = a.fields["alarm_type"];

@@ -1,5 +1,7 @@
 // The simulated appliance's shared tables (see appliance.h): publishing the
 // scenario, and one interface again when it changes.
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "appliance.h"
@@ -48,9 +50,13 @@ int sim::publish_all()
     for (const auto &a : model_.alarms)
         bail_error(qz_shm_pub_put_alarm_hier(alarm_hier_.get(), &a));
 
-    // The cloud path probe table is ours: a fresh queue of every slot.
+    // The cloud path probe table is ours.  A new one gets a queue of every
+    // slot; one left by an earlier run is taken as it is, since the daemon
+    // may still hold slots from it.
+    struct stat st;
+    const bool existed = stat("/dev/shm/" QZ_SHM_CLOUDPATH, &st) == 0;
     bail_error(ipsla_probes_create());
-    bail_error(ipsla_probes_queue_init());
+    if (!existed) bail_error(ipsla_probes_queue_init());
     ipsla_probes_set_synthetic_count(model_.synthetic);
     published_ = true;
     lc_log_basic(LCL_NOTICE,

@@ -504,13 +504,12 @@ bool matches_any(const std::string &name, const std::vector<std::string> &patter
     for (uint32 n = tstr_array_length_quick(parts.get()); n > 0; --n) {
         char *raw = nullptr;
         if (bn_binding_name_parts_partial_to_name(parts.get(), 0, static_cast<int32>(n), absolute,
-                                                  &raw) != 0 ||
-            !raw)
+                                                  &raw) != 0)
             return false;
-        const std::string node = raw;
-        free(raw);
+        const lc_malloc_ptr<char> node{raw};
+        if (!node) return false;
         for (const auto &p : patterns)
-            if (bn_binding_name_pattern_match(node.c_str(), p.c_str())) return true;
+            if (bn_binding_name_pattern_match(node.get(), p.c_str())) return true;
     }
     return false;
 }
@@ -551,10 +550,10 @@ int request_patterns(const bn_request *request, std::vector<std::string> *ret)
         if (!node || !node->binding) continue;
         const char *bname = ts_str_maybe_empty(bn_binding_get_name_quick(node->binding));
         if (!bn_binding_name_pattern_match(bname, "match/*/pattern")) continue;
-        char *pattern = nullptr;
-        bail_error(bn_binding_get_str(node->binding, ba_value, 0, nullptr, &pattern));
-        if (pattern) ret->emplace_back(pattern);
-        free(pattern);
+        char *raw = nullptr;
+        bail_error(bn_binding_get_str(node->binding, ba_value, 0, nullptr, &raw));
+        const lc_malloc_ptr<char> pattern{raw};
+        if (pattern) ret->emplace_back(pattern.get());
     }
     return 0;
 }

@@ -142,6 +142,15 @@ TEST_F(ApplianceE2e, PublishesItsScenarioThenReportsThePeersReady)
     }
     EXPECT_LT(not_ready, published) << h.dump();
     EXPECT_LT(published, ready) << h.dump();
+
+    // A clean end takes the system daemon's pid file with it; the blocks
+    // stay for readers that still map them.
+    ASSERT_TRUE(h.signal(appliance_pid, SIGTERM));
+    const auto e = h.wait_exit(appliance_pid);
+    ASSERT_TRUE(e && e->exited) << h.dump();
+    EXPECT_EQ(e->code, 0);
+    EXPECT_FALSE(h.path_exists("/var/run/sysd.pid"));
+    EXPECT_TRUE(h.path_exists("/dev/shm/" QZ_SHM_L3IF));
 }
 
 TEST_F(ApplianceE2e, RefusesABadScenarioNamingItsLine)
@@ -185,7 +194,8 @@ TEST_F(ApplianceE2e, ClientChangesReachTheTablesAndRaiseTheirEvents)
     // The daemon's own patterns for labels and tunnels: a tunnel's
     // config_bin is heard through "/tun/config/*", its ancestor.
     watch({"/qz/tunneld/system/events/if_change"}, "/tmp/ifchange.out");
-    watch({"/mgmtd/notify/dbchange", "/net/interface/config/*/label", "/tun/config/*"},
+    watch({"/mgmtd/notify/dbchange", "/net/interface/config/*/label", "/tun/config/*",
+           "/qz/iflabels/**", "/qz/rtlabels/config/*/is_down_condition_any"},
           "/tmp/dbchange.out");
 
     const double down_ms = a.time_change({"appliance", "interface", "down", "eth1"}, [] {
@@ -224,6 +234,27 @@ TEST_F(ApplianceE2e, ClientChangesReachTheTablesAndRaiseTheirEvents)
     });
     ASSERT_GE(tunnel_ms, 0) << h.dump();
     EXPECT_TRUE(a.wait_file("/tmp/dbchange.out", "/tun/config/tun-dr/config_bin deleted", &out))
+        << out;
+
+    ASSERT_EQ(a.cli({"appliance", "rtlabel", "set", "2", "silver", "and"}).status, 0);
+    EXPECT_TRUE(a.wait_in_ns([] {
+        const cmem_block *rt = nullptr;
+        char name[qz_rtlabel_name_size];
+        bool and_mode = false;
+        return cmem_attach_block_read_only(QZ_SHM_RTLABEL, &rt) == 0 &&
+               qz_rtlabel_get(rt, 2, name, &and_mode) == 0 && and_mode;
+    }));
+    EXPECT_TRUE(a.wait_file("/tmp/dbchange.out",
+                            "/qz/rtlabels/config/2/is_down_condition_any = true (bool)", &out))
+        << out;
+    ASSERT_EQ(a.cli({"appliance", "label", "set", "1", "INET1", "Internet 1"}).status, 0);
+    EXPECT_TRUE(a.wait_in_ns([] {
+        const cmem_block *labels = nullptr;
+        char text[qz_label_size];
+        return cmem_attach_block_read_only(QZ_SHM_IFLABEL, &labels) == 0 &&
+               qz_iflabel_get_text(labels, "INET1", text) == 0 && strcmp(text, "Internet 1") == 0;
+    }));
+    EXPECT_TRUE(a.wait_file("/tmp/dbchange.out", "/qz/iflabels/config/1/text = Internet 1", &out))
         << out;
 
     const std::string old_pid = pid_file(h);

@@ -6,6 +6,8 @@
 //   appliance [show] [--json] [TABLE|tables|outcome]
 //   appliance interface down|up|incomplete IFNAME
 //   appliance label move LABEL TO [FROM]
+//   appliance label set ID NAME TEXT
+//   appliance rtlabel set ID NAME and|or
 //   appliance tunnel add NAME ALIAS ID SOURCE
 //   appliance tunnel remove NAME
 //   appliance sysd restart [READY_AFTER_MS]
@@ -58,6 +60,11 @@ const shorthand shorthands[] = {
      0},
     {{"tunnel", "remove"}, "tunnel/remove", {{"name", "string"}}, 0},
     {{"sysd", "restart"}, "sysd/restart", {{"ready_after_ms", "uint32"}}, 1},
+    {{"label", "set"}, "label/set", {{"id", "uint32"}, {"name", "string"}, {"text", "string"}}, 0},
+    {{"rtlabel", "set"},
+     "rtlabel/set",
+     {{"id", "uint32"}, {"name", "string"}, {"mode", "string"}},
+     0},
     {{"peer"}, "peer/state", {{"peer", "string"}, {"state", "string"}}, 0},
     {{"synthetic"}, "synthetic", {{"count", "uint32"}}, 0},
 };
@@ -73,11 +80,10 @@ std::string text_of(const bn_binding *b, bn_type *type)
     const bn_attrib *a = nullptr;
     *type = bt_string;
     if (bn_binding_get_attrib(b, ba_value, &a) == 0 && a) *type = a->type;
-    char *value = nullptr;
-    std::string text;
-    if (bn_binding_get_str(b, ba_value, 0, nullptr, &value) == 0 && value) text = value;
-    free(value);
-    return text;
+    char *raw = nullptr;
+    if (bn_binding_get_str(b, ba_value, 0, nullptr, &raw) != 0) return "";
+    const lc_malloc_ptr<char> value{raw};
+    return value ? value.get() : "";
 }
 
 // The show bindings back into tables, in the order they came.
