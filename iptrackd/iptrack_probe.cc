@@ -285,6 +285,53 @@ void set_result_bit(iptrack_oper *oper, bool up)
         oper->probe_state &= static_cast<uint8>(~iptrack_ps_result);
 }
 
+// One request code to every port of a ping or HTTP operation; a failing
+// port is logged and the others still go.  The result is the last port's.
+int send_every_port(const char *func, iptrack_oper *oper, uint16 code, bool http)
+{
+    if (!oper->ports.head) {
+        lc_log_basic(LCL_ERR, "%s: port not found for Interface monitor operation - aborting",
+                     func);
+        return 1;
+    }
+    uint32 sent = 0;
+    return for_each_port(oper, 0, &sent, [&](const port_ref &port) {
+        const int e = http ? iptrack_mgr_send_http_mon_request_by_port(oper, port, code)
+                           : iptrack_mgr_send_ip_mon_request_by_port(oper, port, code);
+        if (e != 0 && http)
+            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_HTTP_MON failed for %s", func, port.name);
+        else if (e != 0)
+            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_IP_MON failed for %s", func, port.name);
+        return e;
+    });
+}
+
+// The interface and VRRP monitors: one request for the first port, and a
+// boolean state in the reply.
+struct first_port_monitor {
+    const char *action;
+    const char *state;
+    const char *no_port_line;  // "%s" is the caller
+    const char *no_state_line; // "%s" is the caller
+};
+
+int ask_first_port(const char *func, iptrack_oper *oper, const first_port_monitor &m,
+                   port_ref *ret_port, bool *ret_found, bool *ret_value)
+{
+    if (!oper->ports.head) {
+        lc_log_basic(LCL_ERR, m.no_port_line, func);
+        return 1;
+    }
+    *ret_port = copy_port(oper->ports.head);
+    iptrack_bindings b;
+    b.add_str("port_name", ret_port->name);
+    owned<bn_binding_array> results;
+    bail_error(iptrack_send_action(m.action, b, results.out()));
+    bail_error(decode_bool_reply(results.get(), m.state, ret_found, ret_value));
+    if (!*ret_found) lc_log_basic(LCL_ERR, m.no_state_line, func);
+    return 0;
+}
+
 } // namespace
 
 int iptrack_mgr_send_ip_mon_request(iptrack_oper *oper, uint16 code)
@@ -292,37 +339,13 @@ int iptrack_mgr_send_ip_mon_request(iptrack_oper *oper, uint16 code)
     bail_null(oper);
     oper->probe_state &= static_cast<uint8>(
         ~(iptrack_ps_v4_up | iptrack_ps_v4_dns_ok | iptrack_ps_v6_up | iptrack_ps_v6_dns_ok));
-    if (!oper->ports.head) {
-        lc_log_basic(LCL_ERR, "%s: port not found for Interface monitor operation - aborting",
-                     __func__);
-        return 1;
-    }
-    const char *const func = __func__;
-    uint32 sent = 0;
-    return for_each_port(oper, 0, &sent, [&](const port_ref &port) {
-        const int e = iptrack_mgr_send_ip_mon_request_by_port(oper, port, code);
-        if (e != 0)
-            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_IP_MON failed for %s", func, port.name);
-        return e;
-    });
+    return send_every_port(__func__, oper, code, false);
 }
 
 int iptrack_mgr_send_http_mon_request(iptrack_oper *oper, uint16 code)
 {
     bail_null(oper);
-    if (!oper->ports.head) {
-        lc_log_basic(LCL_ERR, "%s: port not found for Interface monitor operation - aborting",
-                     __func__);
-        return 1;
-    }
-    const char *const func = __func__;
-    uint32 sent = 0;
-    return for_each_port(oper, 0, &sent, [&](const port_ref &port) {
-        const int e = iptrack_mgr_send_http_mon_request_by_port(oper, port, code);
-        if (e != 0)
-            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_HTTP_MON failed for %s", func, port.name);
-        return e;
-    });
+    return send_every_port(__func__, oper, code, true);
 }
 
 int iptrack_mgr_send_mon_start_request(iptrack_oper *oper, uint8 version)
@@ -340,25 +363,15 @@ int iptrack_mgr_send_mon_delete_request(iptrack_oper *oper, uint8 version)
 int iptrack_mgr_send_port_mon_request(iptrack_oper *oper)
 {
     bail_null(oper);
-    if (!oper->ports.head) {
-        lc_log_basic(LCL_ERR, "%s: port not found for Interface monitor operation - aborting",
-                     __func__);
-        return 1;
-    }
-    const port_ref port = copy_port(oper->ports.head);
-    iptrack_bindings b;
-    b.add_str("port_name", port.name);
-    owned<bn_binding_array> results;
-    bail_error(iptrack_send_action(action_port_mon, b, results.out()));
-
+    static const first_port_monitor port_mon = {
+        action_port_mon, "port_state",
+        "%s: port not found for Interface monitor operation - aborting",
+        "%s: no return bindings in interface monitor operation reply"};
+    port_ref port{};
     bool found = false;
     bool up = false;
-    bail_error(decode_bool_reply(results.get(), "port_state", &found, &up));
-    if (!found) {
-        lc_log_basic(LCL_ERR, "%s: no return bindings in interface monitor operation reply",
-                     __func__);
-        return 0;
-    }
+    bail_error_quiet(ask_first_port(__func__, oper, port_mon, &port, &found, &up));
+    if (!found) return 0;
     if (up != ((oper->probe_state & iptrack_ps_result) != 0))
         lc_log_basic(LCL_NOTICE, "%s: interface %s monitor reported status change to %s", __func__,
                      port.name, up_down(up));
@@ -369,24 +382,15 @@ int iptrack_mgr_send_port_mon_request(iptrack_oper *oper)
 int iptrack_mgr_send_vrrp_mon_request(iptrack_oper *oper)
 {
     bail_null(oper);
-    if (!oper->ports.head) {
-        lc_log_basic(LCL_ERR, "%s: port not found for VRRP state monitor operation - aborting",
-                     __func__);
-        return 1;
-    }
-    const port_ref port = copy_port(oper->ports.head);
-    iptrack_bindings b;
-    b.add_str("port_name", port.name);
-    owned<bn_binding_array> results;
-    bail_error(iptrack_send_action(action_vrrp_mon, b, results.out()));
-
+    static const first_port_monitor vrrp_mon = {
+        action_vrrp_mon, "vrrp_state",
+        "%s: port not found for VRRP state monitor operation - aborting",
+        "%s: no return bindings in VRRP state monitor reply"};
+    port_ref port{};
     bool found = false;
     bool master = false;
-    bail_error(decode_bool_reply(results.get(), "vrrp_state", &found, &master));
-    if (!found) {
-        lc_log_basic(LCL_ERR, "%s: no return bindings in VRRP state monitor reply", __func__);
-        return 0;
-    }
+    bail_error_quiet(ask_first_port(__func__, oper, vrrp_mon, &port, &found, &master));
+    if (!found) return 0;
     if (master != ((oper->probe_state & iptrack_ps_result) != 0))
         lc_log_basic(LCL_NOTICE, "%s: VRRP state monitor reported status change to %s", __func__,
                      master ? "Master" : "nonMaster");

@@ -101,6 +101,7 @@ void update_route_label(iptrack_mgr *mgr)
 }
 
 // Step 9: the DNS alarm follows every request's DNS-ok, new result or not.
+// The operation (a linear lookup) is looked up only for a raise's text.
 void update_dns_alarm(iptrack_mgr *mgr, const iptrack_op_request *request, iptrack_oper *oper)
 {
     const bool raised = (mgr->alarm_flags & iptrack_maf_dns) != 0;
@@ -108,6 +109,8 @@ void update_dns_alarm(iptrack_mgr *mgr, const iptrack_op_request *request, iptra
         lc_log_basic(LCL_NOTICE, "%s, dns alarm raised is %d", "iptrack_mgr_evaluate",
                      raised ? 1 : 0);
         if (!raised) {
+            if (!oper) oper = iptrack_find_oper_entry(request->oper_name);
+            if (!oper) return;
             iptrack_mgr_fill_dns_alarm_text(mgr, oper);
             (void)iptrack_send_dns_alarm(mgr, true);
         }
@@ -123,7 +126,7 @@ void iptrack_mgr_evaluate(iptrack_mgr *mgr)
     if (!mgr) return;
     iptrack_busy_scope busy;
     for (iptrack_op_request *request = mgr->requests.head; request; request = request->link.next) {
-        iptrack_oper *oper = iptrack_find_oper_entry(request->oper_name);
+        iptrack_oper *oper = nullptr;
         if (request->flags & iptrack_rf_new_result) {
             bool apply = true;
             if (request->result != mgr->status)
@@ -131,6 +134,7 @@ void iptrack_mgr_evaluate(iptrack_mgr *mgr)
             else if (mgr->evaluations > 0)
                 apply = false; // the same status again: keep the mark
             if (apply) {
+                oper = iptrack_find_oper_entry(request->oper_name);
                 if (!oper) continue;
                 ++mgr->evaluations;
                 const uint8 down_alarms = iptrack_mf_port_alarm | iptrack_mf_tunnel_alarm;
@@ -151,7 +155,7 @@ void iptrack_mgr_evaluate(iptrack_mgr *mgr)
             }
             update_route_label(mgr);
         }
-        if (oper) update_dns_alarm(mgr, request, oper);
+        update_dns_alarm(mgr, request, oper);
     }
 }
 

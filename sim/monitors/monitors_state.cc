@@ -30,6 +30,7 @@ void table::clear()
 {
     rules_.clear();
     running_.clear();
+    stopped_.clear();
 }
 
 behaviour table::lookup(const request &req) const
@@ -65,8 +66,13 @@ answer table::handle(const request &req)
         switch (req.code) {
         case mon_start:
             running_[k] = req.target;
+            stopped_.erase(k);
             break;
         case mon_poll:
+            if (stopped_.count(k)) {
+                a.has_state = true; // stopped: reports down until started again
+                return a;
+            }
             if (!running_.count(k)) {
                 a.code = refused_not_running;
                 a.message = "no monitor " + req.name + " on port " + req.port + " IPv" +
@@ -75,7 +81,7 @@ answer table::handle(const request &req)
             }
             break;
         case mon_delete:
-            running_.erase(k);
+            if (running_.erase(k)) stopped_[k] = req.target;
             return a; // a Delete's reply carries no state
         default:
             a.code = lc_err_bad_type;

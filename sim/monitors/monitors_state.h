@@ -3,8 +3,9 @@
 //
 // Ping and HTTP monitors live from Start to Delete and are keyed by kind
 // ("ip_mon", "http_mon"), operation name, port and IP version, as a peer
-// keeps them.  A Poll of a monitor that was never started (or was deleted)
-// is refused, as a real monitor refuses it; a Start of a running monitor
+// keeps them.  A Poll of a monitor that was never started is refused, as a
+// real monitor refuses it; one that was deleted answers down (it no longer
+// probes, but the peer still knows it).  A Start of a running monitor
 // restarts it, and a Delete of an unknown one is accepted (deletes are
 // idempotent).  The interface and VRRP monitors ("port_mon", "vrrp_mon")
 // answer every request for their port.
@@ -87,6 +88,7 @@ class table
     behaviour lookup(const request &req) const;
     using key = std::tuple<std::string, std::string, std::string, uint8_t>;
     std::map<key, std::string> running_; // -> target it was started for
+    std::map<key, std::string> stopped_; // deleted since their Start
     std::vector<rule> rules_;
 };
 

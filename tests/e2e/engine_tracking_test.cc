@@ -19,7 +19,7 @@ namespace
 {
 
 const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
-constexpr e2e_ms scenario_timeout{40000};
+constexpr e2e_ms scenario_timeout{60000};
 
 const char *const base_db = R"(# engine scenarios
 set /logging/syslog/action/file/\/var\/log\/messages/facility/all/min_priority string notice
@@ -79,15 +79,20 @@ class EngineTracking : public E2eTest
             << h.dump();
     }
 
-    std::string cli(const std::vector<std::string> &args)
+    // Runs the client to its end; its standard output (and error after it),
+    // and its exit status in `*status` (a failure is one unless asked for).
+    std::string cli(const std::vector<std::string> &args, int *status = nullptr)
     {
-        const int status =
+        const int st =
             h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.err");
         std::string out, err;
         EXPECT_EQ(0, h.read_file("/tmp/cli.out", &out));
         (void)h.read_file("/tmp/cli.err", &err);
-        EXPECT_EQ(0, status) << out << err;
-        return out;
+        if (status)
+            *status = st;
+        else
+            EXPECT_EQ(0, st) << out << err;
+        return out + err;
     }
 
     // What a target reports from now on (a later rule of the same
@@ -163,6 +168,18 @@ class EngineTracking : public E2eTest
         return out;
     }
 
+    // The last (first) entry named `name`; an empty one when there is none.
+    static Entry last(const std::vector<Entry> &es, const std::string &name)
+    {
+        const auto v = named(es, name);
+        return v.empty() ? Entry{} : v.back();
+    }
+    static Entry first(const std::vector<Entry> &es, const std::string &name)
+    {
+        const auto v = named(es, name);
+        return v.empty() ? Entry{} : v.front();
+    }
+
     static std::vector<Entry> named(const std::vector<Entry> &es, const std::string &name)
     {
         std::vector<Entry> out;
@@ -192,6 +209,8 @@ class EngineTracking : public E2eTest
 const char *const mon = "/qz/iptrackd/action/ip_mon";
 const char *const vrrp = "/qz/iptrackd/action/update_vrrp";
 const char *const subnets = "/qz/iptrackd/action/update_subnets";
+const char *const tunnel = "/qz/iptrackd/action/update_tunnel";
+const char *const rtlabel = "/qz/iptrackd/action/update_route_label";
 const char *const raise_ev = "/qz/alarms/events/raise_alarm";
 const char *const clear_ev = "/qz/alarms/events/clear_alarm";
 
@@ -244,11 +263,15 @@ TEST_F(EngineTracking, PriorityDecrementOnDownAndIncrementOnUpWithTheMonitorDown
               mgr_cfg("m1", "operation=op1;up-action=inc;dn-action=dec;interval=1"));
 
     // Start, then Polls; the change from init to up sends no priority change.
+    // (The reset that the first parse of the operation makes reverts the
+    // manager once, before its first probe: "config".)
     auto es = wait_entries([](const std::vector<Entry> &v) { return named(v, mon).size() >= 3; });
     const auto probes = named(es, mon);
-    EXPECT_EQ(ping(1, "eth1", 4, "10.0.0.9"), probes[0].params) << describe(es);
-    EXPECT_EQ(ping(2, "eth1", 4, "10.0.0.9"), probes[1].params);
-    EXPECT_TRUE(named(es, vrrp).empty()) << describe(es);
+    EXPECT_EQ(ping(1, "eth1", 4, "10.0.0.9", "0"), probes[0].params) << describe(es);
+    EXPECT_EQ(ping(2, "eth1", 4, "10.0.0.9", "0"), probes[1].params);
+    const auto first_probe =
+        std::find_if(es.begin(), es.end(), [](const Entry &e) { return e.name == mon; });
+    EXPECT_TRUE(named(std::vector<Entry>(first_probe, es.end()), vrrp).empty()) << describe(es);
 
     script({"target", "string", "10.0.0.9", "up", "bool", "false"});
     es = wait_for_entry(vrrp);
@@ -268,8 +291,8 @@ TEST_F(EngineTracking, PriorityDecrementOnDownAndIncrementOnUpWithTheMonitorDown
               raised[0].params);
     EXPECT_EQ(std::vector<std::string>({"action = decrement (string)", "port_name = eth2 (string)",
                                         "vrrp_priority = 10 (uint16)"}),
-              named(es, vrrp).back().params);
-    EXPECT_TRUE(wait_outcome("90"));
+              last(es, vrrp).params);
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/vrrp/1/priority = 90"));
 
     script({"target", "string", "10.0.0.9", "up", "bool", "true"});
     es = wait_for_entry(vrrp);
@@ -284,7 +307,9 @@ TEST_F(EngineTracking, PriorityDecrementOnDownAndIncrementOnUpWithTheMonitorDown
                   "hierarchy = site-a/port eth1 (string)",
               }),
               cleared[0].params);
-    EXPECT_EQ("action = increment (string)", named(es, vrrp).back().params.at(0));
+    EXPECT_EQ("action = increment (string)", last(es, vrrp).param("action"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/vrrp/1/priority = 100"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/alarm_counts/1/cleared = 1"));
 }
 
 TEST_F(EngineTracking, DefaultUpOverAPriorityDecrementSendsTheConfiguredPriorityFromInit)
@@ -292,10 +317,17 @@ TEST_F(EngineTracking, DefaultUpOverAPriorityDecrementSendsTheConfiguredPriority
     start_all(cfg("oper", "op1", op1) +
               cfg("action", "dec", "type=vrrp-prio;port-name=eth2;dec=10") +
               mgr_cfg("m1", "operation=op1;up-action=def-vrrp;dn-action=dec;interval=1"));
-    const auto es = wait_for_entry(vrrp);
-    EXPECT_EQ(std::vector<std::string>({"action = config (string)", "port_name = eth2 (string)",
-                                        "vrrp_priority = 0 (uint16)"}),
-              named(es, vrrp).front().params);
+    // The first result (init to up) sends the inverse, after the revert of
+    // the first reset.
+    const auto es = wait_entries([](const std::vector<Entry> &v) {
+        const auto first =
+            std::find_if(v.begin(), v.end(), [](const Entry &e) { return e.name == mon; });
+        return !named(std::vector<Entry>(first, v.end()), vrrp).empty();
+    });
+    for (const auto &e : named(es, vrrp))
+        EXPECT_EQ(std::vector<std::string>({"action = config (string)", "port_name = eth2 (string)",
+                                            "vrrp_priority = 0 (uint16)"}),
+                  e.params);
 }
 
 TEST_F(EngineTracking, DualStackRetiresIpv6WhileIpv4IsUpAndRestartsBothWhenNeitherIs)
@@ -323,7 +355,7 @@ TEST_F(EngineTracking, DualStackRetiresIpv6WhileIpv4IsUpAndRestartsBothWhenNeith
                   "port_name = eth3 (string) mon_action = 5 (uint16)",
               }),
               std::vector<std::string>(seq.end() - 5, seq.end()));
-    EXPECT_EQ("port_version = 6 (uint8)", named(es, mon).back().param("port_version"));
+    EXPECT_EQ("port_version = 6 (uint8)", last(es, mon).param("port_version"));
 
     // Nothing up: Polls go to both ports, then every retired family starts.
     script({"target", "string", "10.0.0.9", "up", "bool", "false"});
@@ -352,8 +384,8 @@ TEST_F(EngineTracking, AlarmOnlyDownActionAndTheNameResolutionAlarm)
 
     script({"target", "string", "10.0.0.9", "up", "bool", "false"});
     auto es = wait_for_entry(raise_ev);
-    EXPECT_EQ("alarm_type = 262189 (string)", named(es, raise_ev).back().param("alarm_type"));
-    EXPECT_EQ("note = IPSLA:lab uplink (string)", named(es, raise_ev).back().param("note"));
+    EXPECT_EQ("alarm_type = 262189 (string)", last(es, raise_ev).param("alarm_type"));
+    EXPECT_EQ("note = IPSLA:lab uplink (string)", last(es, raise_ev).param("note"));
     for (const auto &e : es) EXPECT_EQ(std::string::npos, e.name.find("update_")) << e.name;
 
     script({"target", "string", "10.0.0.9", "up", "bool", "true", "dns_fail", "bool", "true"});
@@ -362,7 +394,7 @@ TEST_F(EngineTracking, AlarmOnlyDownActionAndTheNameResolutionAlarm)
             if (e.param("alarm_type") == "alarm_type = 262217 (string)") return true;
         return false;
     });
-    const auto dns = named(es, raise_ev).back();
+    const auto dns = last(es, raise_ev);
     EXPECT_EQ(std::vector<std::string>({
                   "alarm_type = 262217 (string)",
                   "param_1 = 0 (string)",
@@ -383,5 +415,281 @@ TEST_F(EngineTracking, AlarmOnlyDownActionAndTheNameResolutionAlarm)
             if (e.param("alarm_type") == "alarm_type = 262217 (string)") return true;
         return false;
     });
-    EXPECT_EQ(5u, named(es, clear_ev).back().params.size());
+    EXPECT_EQ(5u, last(es, clear_ev).params.size());
+}
+
+TEST_F(EngineTracking, StandInMonitorsLiveFromStartToDeleteAndRefuseAPollOfNoMonitor)
+{
+    ASSERT_EQ(0, h.write_file("/tmp/engine.db", base_db));
+    ASSERT_GT(h.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/engine.db"}), 0);
+    ASSERT_TRUE(h.wait_path(socket_path)) << h.dump();
+    ASSERT_GT(h.start(E2eHarness::sim_path("monitors"), {"-l", "notice"}), 0);
+    ASSERT_TRUE(h.wait_line("Monitor stand-in ready", scenario_timeout)) << h.dump();
+    auto probe = [&](const char *code, const char *version, int *status) {
+        return cli({"action", mon, "mon_action", "uint16", code, "port_name", "string", "eth1",
+                    "port_version", "uint8", version, "dst_ip", "string", "10.0.0.9", "ip_mon_name",
+                    "string", "op1"},
+                   status);
+    };
+    int status = 0;
+    std::string out = probe("2", "4", &status);
+    EXPECT_EQ(1, status);
+    EXPECT_NE(std::string::npos, out.find("never started")) << out;
+
+    out = probe("1", "4", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, out.find("ip_state = 1 (uint32)")) << out;
+    EXPECT_NE(std::string::npos, cli({"action", "/sim/monitors/list"}).find("ip_mon op1 eth1 4"));
+
+    // Per target, port and version: only IPv6 of this target goes down and
+    // fails to resolve; the IPv6 monitor is another monitor.
+    script({"target", "string", "10.0.0.9", "version", "uint8", "6", "up", "bool", "false",
+            "dns_fail", "bool", "true"});
+    (void)probe("2", "6", &status);
+    EXPECT_EQ(1, status);
+    (void)probe("1", "6", &status);
+    out = probe("2", "6", &status);
+    EXPECT_NE(std::string::npos, out.find("ip_state = 65536 (uint32)")) << out;
+    out = probe("2", "4", &status);
+    EXPECT_NE(std::string::npos, out.find("ip_state = 1 (uint32)")) << out;
+
+    // A monitor can fail, or answer late (the answer still comes).
+    script({"port", "string", "eth1", "version", "uint8", "4", "fail", "bool", "true"});
+    (void)probe("2", "4", &status);
+    EXPECT_EQ(1, status);
+    script({"port", "string", "eth1", "version", "uint8", "4", "delay_ms", "uint32", "300"});
+    out = probe("2", "4", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, out.find("ip_state = 1 (uint32)")) << out;
+
+    // Deleted, the monitor no longer probes: it answers down until started.
+    (void)probe("5", "4", &status);
+    EXPECT_EQ(0, status);
+    out = probe("2", "4", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, out.find("ip_state = 0 (uint32)")) << out;
+}
+
+namespace
+{
+
+const char *const op2 = "type=ip-monitor;port-name=eth4;ip-monitor-ip=10.0.0.8;ka=1;up-thresh=3;"
+                        "dn-thresh=30;sample-int=300";
+
+// The values of `pname` of the entries named `name`, in order.
+std::vector<std::string> values(const std::vector<Entry> &es, const std::string &name,
+                                const std::string &pname)
+{
+    std::vector<std::string> out;
+    for (const auto &e : es)
+        if (e.name == name) out.push_back(e.param(pname));
+    return out;
+}
+
+} // namespace
+
+TEST_F(EngineTracking, SubnetsAreAdvertisedAndRemovedAndSharingFollowsTheStatus)
+{
+    start_all(
+        cfg("oper", "op1", op1) + cfg("action", "rmv", "type=subnet-rmv;port-name=eth2") +
+        cfg("action", "share", "type=subnet-share") +
+        mgr_cfg("m1", "operation=op1;up-action=def-subnet;dn-action=rmv;interval=1") +
+        cfg("oper", "op1b", op1) +
+        mgr_cfg("m2", "operation=op1b;up-action=def-subnet-share;dn-action=share;interval=1"));
+    (void)wait_entries([](const std::vector<Entry> &v) { return named(v, mon).size() >= 2; });
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/subnets/1/state = advertised"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/subnet_sharing/1/state = enabled"));
+
+    script({"target", "string", "10.0.0.9", "up", "bool", "false"});
+    const auto es = wait_entries([](const std::vector<Entry> &v) {
+        const auto subs = values(v, subnets, "sub_action");
+        return std::count(subs.begin(), subs.end(), "sub_action = 2 (uint16)") &&
+               std::count(subs.begin(), subs.end(), "sub_action = 4 (uint16)");
+    });
+    std::vector<std::vector<std::string>> sent;
+    for (const auto &e : named(es, subnets))
+        if (e.param("sub_action") != "sub_action = 3 (uint16)") sent.push_back(e.params);
+    EXPECT_EQ(
+        std::vector<std::vector<std::string>>({
+            {"port_name = eth2 (string)", "sub_action = 2 (uint16)", "sub_delta = 0 (uint32)"},
+            {"port_name =  (string)", "sub_action = 4 (uint16)", "sub_delta = 0 (uint32)"},
+        }),
+        sent)
+        << describe(es);
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/subnets/1/state = withdrawn"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/subnet_sharing/1/state = disabled"));
+}
+
+TEST_F(EngineTracking, MetricDeltasOfTwoManagersAddUpAndAResetNeverTakesTheTotalBelowZero)
+{
+    start_all(
+        cfg("oper", "op1", op1) + cfg("oper", "op2", op2) +
+        cfg("action", "met10", "type=subnet-metric;port-name=eth2;delta=10") +
+        cfg("action", "met20", "type=subnet-metric;port-name=eth2;delta=20") +
+        mgr_cfg("ma", "operation=op1;up-action=def-subnet-metric;dn-action=met10;interval=1") +
+        mgr_cfg("mb", "operation=op2;up-action=def-subnet-metric;dn-action=met20;interval=1"));
+    (void)wait_entries([](const std::vector<Entry> &v) { return named(v, mon).size() >= 4; });
+
+    // Init to up moves nothing; each down adds, each up subtracts.
+    script({"target", "string", "10.0.0.9", "up", "bool", "false"});
+    auto es = wait_for_entry(subnets);
+    script({"target", "string", "10.0.0.8", "up", "bool", "false"});
+    auto more = wait_for_entry(subnets);
+    es.insert(es.end(), more.begin(), more.end());
+    script({"target", "string", "10.0.0.8", "up", "bool", "true"});
+    more = wait_for_entry(subnets);
+    es.insert(es.end(), more.begin(), more.end());
+    EXPECT_EQ(std::vector<std::string>({"sub_delta = 10 (uint32)", "sub_delta = 30 (uint32)",
+                                        "sub_delta = 10 (uint32)"}),
+              values(es, subnets, "sub_delta"))
+        << describe(es);
+    EXPECT_EQ("sub_action = 5 (uint16)", last(es, subnets).param("sub_action"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/subnets/1/metric = 10"));
+
+    // A changed operation resets ma while it is down with its alarm raised:
+    // its revert takes its delta off, and so does the alarm's clear, which
+    // stops at 0.
+    set_node("/qz/iptrackd/config/oper/op1/attributes", "string",
+             std::string(op1) + ";loss-up-thresh=1");
+    es = wait_entries([](const std::vector<Entry> &v) { return named(v, subnets).size() >= 2; });
+    // Still down, so evaluated again from the reset: its delta goes onto 0,
+    // not onto a wrapped total.
+    EXPECT_EQ(std::vector<std::string>({"sub_delta = 0 (uint32)", "sub_delta = 10 (uint32)"}),
+              values(es, subnets, "sub_delta"))
+        << describe(es);
+}
+
+TEST_F(EngineTracking, TunnelGoesDownWithADefaultTunnelUpAndAnUnknownAliasSendsNothing)
+{
+    start_all(cfg("oper", "op1", op1) + cfg("action", "tdn", "type=tun-dn;tun-alias=branch") +
+              cfg("action", "tbad", "type=tun-dn;tun-alias=nowhere") +
+              mgr_cfg("m1", "operation=op1;up-action=def-tun;dn-action=tdn;interval=1") +
+              cfg("oper", "op1b", op1) +
+              mgr_cfg("m2", "operation=op1b;up-action=def-tun;dn-action=tbad;interval=1"));
+    (void)wait_entries([](const std::vector<Entry> &v) { return named(v, mon).size() >= 2; });
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/tunnel_states/1/up = true"));
+
+    script({"target", "string", "10.0.0.9", "up", "bool", "false"});
+    const auto es = wait_entries([](const std::vector<Entry> &v) {
+        for (const auto &e : named(v, tunnel))
+            if (e.param("tun_state") == "tun_state = false (bool)") return true;
+        return false;
+    });
+    for (const auto &e : named(es, tunnel))
+        EXPECT_EQ("tun_name = tun-1 (string)", e.params.at(0)) << describe(es);
+    EXPECT_EQ(2u, last(es, tunnel).params.size());
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/tunnel_states/1/up = false"));
+    EXPECT_TRUE(h.wait_line("ip_track_mgr_send_tunnel_action: no tunnel found for alias nowhere",
+                            scenario_timeout));
+}
+
+TEST_F(EngineTracking, RouteLabelsFollowAndAndOrOverTwoManagersAndAChangedCondition)
+{
+    start_all(cfg("oper", "op1", op1) + cfg("oper", "op2", op2) +
+              mgr_cfg("a1", "operation=op1;up-action=def-alarm;dn-action=alarm;interval=1") +
+              mgr_cfg("a2", "operation=op2;up-action=def-alarm;dn-action=alarm;interval=1") +
+              cfg("oper", "op1b", op1) + cfg("oper", "op2b", op2) +
+              mgr_cfg("o1", "operation=op1b;up-action=def-alarm;dn-action=alarm;interval=1") +
+              mgr_cfg("o2", "operation=op2b;up-action=def-alarm;dn-action=alarm;interval=1") +
+              "set /qz/iptrackd/config/manager/a1/label_id uint32 5\n"
+              "set /qz/iptrackd/config/manager/a2/label_id uint32 5\n"
+              "set /qz/iptrackd/config/manager/o1/label_id uint32 6\n"
+              "set /qz/iptrackd/config/manager/o2/label_id uint32 6\n");
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/route_label_states/1/up = true"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/route_label_states/2/up = true"));
+
+    // One of two down: the AND label goes down, the OR label stays up.
+    script({"target", "string", "10.0.0.8", "up", "bool", "false"});
+    auto es = wait_entries([](const std::vector<Entry> &v) {
+        for (const auto &e : named(v, rtlabel))
+            if (e.param("route_label_state") == "route_label_state = false (bool)") return true;
+        return false;
+    });
+    for (const auto &e : named(es, rtlabel)) {
+        ASSERT_EQ(2u, e.params.size());
+        const bool and_label = e.params[0] == "route_label_id = 5 (uint32)";
+        if (e.params[1] == "route_label_state = false (bool)")
+            EXPECT_TRUE(and_label) << describe(es);
+        else
+            EXPECT_EQ("route_label_state = true (bool)", e.params[1]);
+    }
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/route_label_states/1/up = false"));
+    EXPECT_TRUE(wait_outcome("/sim/appliance/show/route_label_states/2/up = true"));
+
+    // Label 5 is now "any up": it goes up again.
+    set_node("/qz/rtlabels/config/5/is_down_condition_any", "bool", "false");
+    es = wait_for_entry(rtlabel);
+    EXPECT_EQ(std::vector<std::string>(
+                  {"route_label_id = 5 (uint32)", "route_label_state = true (bool)"}),
+              last(es, rtlabel).params);
+}
+
+TEST_F(EngineTracking, DisableStopsTheMonitorEnableStartsItAgainAndALostTunnelIsNotInstalled)
+{
+    // The operation runs over the tunnel, on the port that carries it.
+    start_all(cfg("oper", "op1", "type=ip-monitor;tunnel-name=branch;ip-monitor-ip=10.0.0.9") +
+              cfg("action", "dec", "type=vrrp-prio;port-name=eth2;dec=10") +
+              mgr_cfg("m1", "operation=op1;up-action=def-vrrp;dn-action=dec;interval=1"));
+    auto es = wait_entries([](const std::vector<Entry> &v) { return named(v, mon).size() >= 2; });
+    const std::vector<std::string> head = {"mon_action = 1 (uint16)", "tun_name = tun-1 (string)",
+                                           "tun_id = 11 (uint32)", "port_name = eth1 (string)"};
+    const Entry start = first(es, mon);
+    ASSERT_GE(start.params.size(), head.size()) << describe(es);
+    EXPECT_EQ(head, std::vector<std::string>(start.params.begin(), start.params.begin() + 4))
+        << describe(es);
+
+    set_node("/qz/iptrackd/config/manager/m1/enable", "bool", "false");
+    es = wait_entries([](const std::vector<Entry> &v) {
+        for (const auto &e : named(v, mon))
+            if (e.param("mon_action") == "mon_action = 5 (uint16)") return true;
+        return false;
+    });
+    EXPECT_EQ("tun_name = tun-1 (string)", last(es, mon).param("tun_name")) << describe(es);
+
+    set_node("/qz/iptrackd/config/manager/m1/enable", "bool", "true");
+    (void)wait_entries([](const std::vector<Entry> &v) {
+        for (const auto &e : named(v, mon))
+            if (e.param("mon_action") == "mon_action = 2 (uint16)") return true;
+        return false;
+    });
+
+    // The tunnel goes: its monitor is deleted, the manager is forced down
+    // without the down action, and the not-installed alarm is raised once.
+    (void)cli({"action", "/sim/appliance/tunnel/remove", "name", "string", "tun-1"});
+    es = wait_for_entry(raise_ev);
+    const Entry raised = last(es, raise_ev);
+    EXPECT_EQ("alarm_type = 262196 (string)", raised.param("alarm_type")) << describe(es);
+    EXPECT_EQ("comment = An IP SLA monitor is not installed (string)", raised.param("comment"));
+    EXPECT_NE(std::string::npos, raised.param("param_3").find("Tunnel branch not found"))
+        << raised.param("param_3");
+    EXPECT_EQ("hierarchy =  (string)", raised.param("hierarchy"));
+    const size_t before = h.count("port is not active yet");
+    ASSERT_TRUE(h.wait_count("port is not active yet", before + 3, scenario_timeout));
+    es = wait_entries([](const std::vector<Entry> &) { return true; });
+    EXPECT_TRUE(named(es, vrrp).empty()) << describe(es);
+    EXPECT_TRUE(named(es, raise_ev).empty()) << describe(es);
+}
+
+TEST_F(EngineTracking, ThreeTargetsTakeThreeCloudPathSlotsNamedInEveryRequest)
+{
+    start_all(cfg("oper", "op1",
+                  "type=ip-monitor;port-name=eth1;ip-monitor-ip=10.0.0.1,10.0.0.2,10.0.0.3;ka=1;"
+                  "up-thresh=3;dn-thresh=30;sample-int=300") +
+              mgr_cfg("m1", "operation=op1;up-action=def-alarm;dn-action=alarm;interval=1"));
+    auto es = wait_entries([](const std::vector<Entry> &v) { return named(v, mon).size() >= 2; });
+    set_node("/qz/iptrackd/config/manager/m1/enable", "bool", "false");
+    auto more = wait_entries([](const std::vector<Entry> &v) {
+        for (const auto &e : named(v, mon))
+            if (e.param("mon_action") == "mon_action = 5 (uint16)") return true;
+        return false;
+    });
+    es.insert(es.end(), more.begin(), more.end());
+    std::vector<std::string> codes;
+    for (const auto &e : named(es, mon)) {
+        codes.push_back(e.param("mon_action"));
+        EXPECT_EQ("probe_num = 0,1,2 (string)", e.param("probe_num")) << describe(es);
+    }
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ("mon_action = 1 (uint16)", codes.front());
+    EXPECT_EQ("mon_action = 5 (uint16)", codes.back());
 }

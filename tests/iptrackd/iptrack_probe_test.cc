@@ -173,46 +173,6 @@ TEST_F(Probe, FirstRunOnlyStartsThenPollsGiveResultsAndCountFailures)
               codes);
 }
 
-TEST_F(Probe, DualStackRetiresTheOtherFamilyWhileOneIsUpAndRestartsItWhenNoneIs)
-{
-    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}, {"mgmt1", 6}});
-    iptrack_mgr *mgr = manager("m1", oper, nullptr, nullptr);
-    iptrack_op_request *req = mgr->requests.head;
-    req->flags &= static_cast<uint8>(~iptrack_rf_not_sent);
-    auto port_and_code = [](const SentRequest &s) {
-        return s.bindings.at(1).substr(strlen("port_name string ")) + " " +
-               s.bindings.at(0).substr(strlen("mon_action uint16 "));
-    };
-    auto run = [&] {
-        EXPECT_EQ(0, iptrack_mgr_send_operation_request(oper, req, mgr));
-        std::vector<std::string> out;
-        for (const auto &s : take_sent()) out.push_back(port_and_code(s));
-        return out;
-    };
-
-    // Both up: only the IPv6 monitor goes.
-    set_ip_state("mgmt0", true);
-    set_ip_state("mgmt1", true);
-    EXPECT_EQ(std::vector<std::string>({"mgmt0 2", "mgmt1 2", "mgmt1 5"}), run());
-    EXPECT_EQ(1, req->result);
-    EXPECT_TRUE(oper->probe_state & iptrack_ps_v6_retired);
-    EXPECT_FALSE(oper->probe_state & iptrack_ps_v4_retired);
-
-    // Still up: Poll goes to the retired family too, nothing is deleted again.
-    EXPECT_EQ(std::vector<std::string>({"mgmt0 2", "mgmt1 2"}), run());
-
-    // Only IPv6 up: the IPv4 monitor goes.
-    set_ip_state("mgmt0", false);
-    EXPECT_EQ(std::vector<std::string>({"mgmt0 2", "mgmt1 2", "mgmt0 5"}), run());
-    EXPECT_EQ(1, req->result);
-
-    // Nothing up: every retired family starts again.
-    set_ip_state("mgmt1", false);
-    EXPECT_EQ(std::vector<std::string>({"mgmt0 2", "mgmt1 2", "mgmt0 1", "mgmt1 1"}), run());
-    EXPECT_EQ(0, req->result);
-    EXPECT_EQ(0, oper->probe_state & (iptrack_ps_v4_retired | iptrack_ps_v6_retired));
-}
-
 TEST_F(Probe, DnsOkFollowsEitherFamilyAndADisabledManagerIsNotPolled)
 {
     iptrack_oper *oper = ping_oper("op1", "host.test", {{"mgmt0", 4}});

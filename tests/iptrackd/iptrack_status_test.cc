@@ -118,61 +118,6 @@ TEST_F(Status, RevertForcesUpAndTurnsAPriorityChangeIntoTheConfiguredValue)
     EXPECT_FALSE(mgr->alarm_flags & iptrack_maf_revert);
 }
 
-TEST_F(Status, SubnetActionsSendTheirSubActionsAndTheMetricTotalNeverGoesBelowZero)
-{
-    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
-    action("rmv", iptrack_action_subnet_rmv, nullptr);
-    action("share", iptrack_action_subnet_share);
-    iptrack_action *m10 = action("m10", iptrack_action_subnet_metric);
-    m10->metric_delta = 10;
-    iptrack_action *m20 = action("m20", iptrack_action_subnet_metric);
-    m20->metric_delta = 20;
-    iptrack_mgr *adv = manager("adv", oper, "def-subnet", "rmv");
-    iptrack_mgr *share = manager("share", oper, "def-subnet-share", "share");
-    iptrack_mgr *a = manager("a", oper, "def-subnet-metric", "m10");
-    iptrack_mgr *b = manager("b", oper, "def-subnet-metric", "m20");
-    auto bindings = [&] {
-        std::vector<std::string> out;
-        for (const auto &s : take_sent())
-            if (s.kind == "action") {
-                EXPECT_EQ("/qz/iptrackd/action/update_subnets", s.name);
-                out.push_back(s.bindings.at(0) + "|" + s.bindings.at(1) + "|" + s.bindings.at(2));
-            }
-        return out;
-    };
-
-    // Without a port of its own the action works on the operation's.
-    apply(adv, true);
-    EXPECT_EQ(
-        std::vector<std::string>({"port_name string mgmt0|sub_action uint16 1|sub_delta uint32 0"}),
-        bindings());
-    apply(share, false);
-    apply(share, true);
-    EXPECT_EQ(
-        std::vector<std::string>({"port_name string |sub_action uint16 4|sub_delta uint32 0",
-                                  "port_name string |sub_action uint16 3|sub_delta uint32 0"}),
-        bindings());
-
-    // Init to up leaves the total alone; downs add, ups subtract.
-    apply(a, true);
-    EXPECT_TRUE(bindings().empty());
-    EXPECT_EQ(0u, iptrack_g.metric_total);
-    apply(a, false);
-    apply(b, false);
-    EXPECT_EQ(30u, iptrack_g.metric_total);
-    apply(b, true);
-    EXPECT_EQ(10u, iptrack_g.metric_total);
-    iptrack_g.metric_total = 4;
-    apply(a, true);
-    EXPECT_EQ(0u, iptrack_g.metric_total);
-    EXPECT_EQ(
-        std::vector<std::string>({"port_name string mgmt1|sub_action uint16 5|sub_delta uint32 10",
-                                  "port_name string mgmt1|sub_action uint16 5|sub_delta uint32 30",
-                                  "port_name string mgmt1|sub_action uint16 5|sub_delta uint32 10",
-                                  "port_name string mgmt1|sub_action uint16 5|sub_delta uint32 0"}),
-        bindings());
-}
-
 TEST_F(Status, AlarmOnlyDownActionRaisesTheAlarmAndSendsNothingElse)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
@@ -248,32 +193,6 @@ TEST_F(Status, RouteLabelsFollowAndOrOverTheBoundManagers)
     EXPECT_TRUE(log.contains(
         "iptrack_mgr_determine_rtlabel_status: Label ID 256 is greater than max of 255"));
     EXPECT_TRUE(take_sent().empty());
-}
-
-TEST_F(Status, DnsAlarmIsRaisedOnceWhileResolutionFailsAndClearedAfter)
-{
-    iptrack_oper *oper = ping_oper("op1", "host.test", {{"mgmt0", 4}});
-    iptrack_mgr *mgr = manager("m1", oper, "def-alarm", "alarm");
-    apply(mgr, true, false);
-    iptrack_mgr_evaluate(mgr);
-    auto sent = take_sent();
-    ASSERT_EQ(1u, sent.size());
-    EXPECT_EQ(std::vector<std::string>(
-                  {"alarm_type string 262217", "param_1 string 0", "param_2 string 0",
-                   "param_3 string DNS resolution failed for at least one of the IPSLA targets "
-                   "in host.test on Port mgmt0 tunnel N/A   ",
-                   "comment string DNS resolution failed for IPSLA target", "note string ",
-                   "hierarchy string ", "source_label string ", "source_ip string "}),
-              sent[0].bindings);
-    EXPECT_TRUE(mgr->alarm_flags & iptrack_maf_dns);
-
-    mgr->requests.head->dns_ok = 1;
-    iptrack_mgr_evaluate(mgr);
-    sent = take_sent();
-    ASSERT_EQ(1u, sent.size());
-    EXPECT_EQ("/qz/alarms/events/clear_alarm", sent[0].name);
-    EXPECT_EQ(5u, sent[0].bindings.size());
-    EXPECT_FALSE(mgr->alarm_flags & iptrack_maf_dns);
 }
 
 TEST_F(Status, AnInactivePortForcesDownWithoutTheDownActionAndRaisesNotInstalledOnce)
@@ -436,62 +355,6 @@ TEST_F(StatusWithTables, MonitorDownAlarmCarriesTheHierarchyAndThePortsAddressAn
     sent = take_sent();
     ASSERT_EQ(1u, sent.size());
     EXPECT_EQ("hierarchy string site-a/port mgmt0", sent[0].bindings.back());
-}
-
-TEST_F(StatusWithTables, AnAppliedResultDrivesTheManagersRouteLabelByItsMode)
-{
-    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
-    iptrack_mgr *a = manager("a", oper, "def-alarm", "alarm");
-    iptrack_mgr *b = manager("b", oper, "def-alarm", "alarm");
-    auto labels = [&] {
-        std::vector<std::string> out;
-        for (const auto &s : take_sent())
-            if (s.name == "/qz/iptrackd/action/update_route_label")
-                out.push_back(s.bindings.at(0).substr(strlen("route_label_id uint32 ")) + " " +
-                              s.bindings.at(1).substr(strlen("route_label_state bool ")));
-        return out;
-    };
-
-    // AND: a down manager sends down at once; an up one asks all of them.
-    a->rtlabel_id = b->rtlabel_id = 3;
-    apply(a, true);
-    apply(b, false);
-    apply(a, true); // not applied: no label traffic either
-    EXPECT_EQ(std::vector<std::string>({"3 true", "3 false"}), labels());
-    apply(b, true);
-    EXPECT_EQ(std::vector<std::string>({"3 true"}), labels());
-
-    // OR: an up manager sends up at once; a down one asks all of them.
-    a->rtlabel_id = b->rtlabel_id = 4;
-    apply(a, false);
-    EXPECT_EQ(std::vector<std::string>({"4 true"}), labels());
-    apply(b, false);
-    EXPECT_EQ(std::vector<std::string>({"4 false"}), labels());
-}
-
-TEST_F(StatusWithTables, TunnelActionsNameTheTunnelOfTheAliasAndAnUnknownAliasSendsNothing)
-{
-    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
-    iptrack_action *dn = action("tdown", iptrack_action_tun_dn, nullptr);
-    iptrack_copy_text(dn->label_or_alias, sizeof(dn->label_or_alias), "branch");
-    iptrack_mgr *mgr = manager("m1", oper, "def-tun", "tdown");
-    apply(mgr, false);
-    apply(mgr, true);
-    std::vector<std::string> tunnels;
-    for (const auto &s : take_sent())
-        if (s.kind == "action") {
-            EXPECT_EQ("/qz/iptrackd/action/update_tunnel", s.name);
-            tunnels.push_back(s.bindings.at(0) + "|" + s.bindings.at(1));
-        }
-    EXPECT_EQ(std::vector<std::string>({"tun_name string tun-7|tun_state bool false",
-                                        "tun_name string tun-7|tun_state bool true"}),
-              tunnels);
-
-    LogCapture log;
-    iptrack_copy_text(dn->label_or_alias, sizeof(dn->label_or_alias), "nowhere");
-    EXPECT_NE(0, ip_track_mgr_send_tunnel_action(dn, false));
-    EXPECT_TRUE(log.contains("ip_track_mgr_send_tunnel_action: no tunnel found for alias nowhere"));
-    EXPECT_TRUE(take_sent().empty());
 }
 
 } // namespace
