@@ -20,8 +20,6 @@
 // Every request is logged at INFO; mgmtd's journal keeps the requests with
 // their bindings.  A scripted delay holds the answer back on a timer, so
 // the stand-in keeps answering others meanwhile.
-#include <signal.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,6 +33,7 @@
 #include "mgmt/bnode_proto.h"
 #include "mgmt/mdc_transport.h"
 #include "monitors_state.h"
+#include "standin_process.h"
 
 namespace
 {
@@ -219,13 +218,6 @@ int on_close(int, fdic_reason, void *, void *data)
     return 0;
 }
 
-int on_signal(int signum, lew_event_type, void *, lew_context *loop)
-{
-    lc_log_basic(LCL_NOTICE, "Received %s; exiting", lc_signal_num_to_name(signum));
-    lew_escape_from_dispatch(loop);
-    return 0;
-}
-
 int register_routes(process *p)
 {
     owned<bn_request> req;
@@ -248,36 +240,20 @@ int register_routes(process *p)
 
 int main(int argc, char **argv)
 {
-    bool verbose = false;
-    int32 level = LCL_INFO;
+    standin_options o;
     int opt = 0;
     while ((opt = getopt(argc, argv, "vl:h")) != -1) {
-        if (opt == 'v') {
-            verbose = true;
-        } else if (opt == 'l' &&
-                   lc_string_to_enum(lc_log_level_config_names, optarg, &level) == 0) {
-        } else {
-            fprintf(stderr, "usage: monitors [-v] [-l LEVEL]\n");
+        if (standin_option(opt, optarg, "monitors", &o) != 0) {
+            if (opt != 'l') fprintf(stderr, "usage: monitors [-v] [-l LEVEL]\n");
             return 2;
         }
     }
-    uint32 outputs = lc_log_output_syslog;
-    if (verbose) outputs |= lc_log_output_stderr;
-    if (lc_log_init("monitors", nullptr, lc_log_flag_none,
-                    lc_log_component_word(monitors_component), level, LOG_DAEMON, outputs) != 0)
-        return 1;
-    lc_log_set_daemon_log_level(static_cast<uint8>(level));
-    signal(SIGPIPE, SIG_IGN);
+    if (standin_start_logging("monitors", monitors_component, o) != 0) return 1;
 
     process p;
-    owned<lew_context> loop;
-    if (lew_init(loop.out()) != 0) return 1;
+    standin_loop loop;
+    if (loop.open() != 0) return 1;
     p.loop = loop.get();
-    lew_event *sigint = nullptr;
-    lew_event *sigterm = nullptr;
-    if (lew_event_reg_signal(p.loop, &sigint, SIGINT, on_signal, nullptr) != 0 ||
-        lew_event_reg_signal(p.loop, &sigterm, SIGTERM, on_signal, nullptr) != 0)
-        return 1;
 
     mdc_transport_params params;
     params.mtp_client_name = "monitors";
@@ -293,16 +269,12 @@ int main(int argc, char **argv)
         status = 1;
     } else {
         lc_log_basic(LCL_NOTICE, "Monitor stand-in ready");
-        tbool no_events = 0;
-        tbool escaped = 0;
-        if (lew_dispatch(p.loop, &no_events, &escaped) != 0) status = 1;
+        status = loop.run();
     }
     for (auto &d : p.held) (void)lew_event_delete(p.loop, &d.timer);
     p.held.clear();
     (void)mdc_transport_shutdown(p.transport.get());
     p.transport.reset();
-    (void)lew_event_delete(p.loop, &sigint);
-    (void)lew_event_delete(p.loop, &sigterm);
     lc_log_close();
     return status;
 }
