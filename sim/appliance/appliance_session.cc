@@ -1,6 +1,8 @@
 // The simulated appliance's session to mgmtd (see appliance_session.h).
 #include "appliance_session.h"
 
+#include "standin_process.h"
+
 namespace appliance
 {
 
@@ -53,19 +55,7 @@ int session::open(const std::string &client_name, request_handler handler, std::
     params.mtp_callback_data = this;
     bail_error(mdc_transport_new(&params, transport_.out()));
     const int err = mdc_transport_connect(transport_.get());
-    if (err != 0) {
-        switch (mdc_transport_get_stage(transport_.get())) {
-        case mts_unconnected:
-            *error = "invalid client name \"" + client_name + "\"";
-            break;
-        case mts_session:
-            *error = "cannot connect to mgmtd (is the stand-in running?)";
-            break;
-        default:
-            *error = "mgmtd did not open the management service";
-            break;
-        }
-    }
+    if (err != 0) *error = standin_connect_failure(transport_.get(), client_name);
     return err;
 }
 

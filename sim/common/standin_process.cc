@@ -46,6 +46,18 @@ int standin_start_logging(const char *program, uint32 component, const standin_o
     return 0;
 }
 
+std::string standin_connect_failure(const mdc_transport *transport, const std::string &client_name)
+{
+    switch (mdc_transport_get_stage(transport)) {
+    case mts_unconnected:
+        return "invalid client name \"" + client_name + "\"";
+    case mts_session:
+        return "cannot connect to mgmtd (is the stand-in running?)";
+    default:
+        return "mgmtd did not open the management service";
+    }
+}
+
 standin_loop::~standin_loop()
 {
     if (loop_) {

@@ -1,6 +1,7 @@
 // The process frame every stand-in shares: the -v and -l LEVEL options,
 // logging to syslog (and stderr with -v) at a fixed level, SIGPIPE ignored,
-// and one event loop that SIGINT and SIGTERM escape.
+// one event loop that SIGINT and SIGTERM escape, and the words for a failed
+// connection to mgmtd (shared with the tools).
 //
 // A stand-in parses its own options with getopt and hands -v and -l to
 // standin_option; it then starts logging and runs its loop:
@@ -21,6 +22,7 @@
 
 #include "event/libevent_wrapper.h"
 #include "log/logging.h"
+#include "mgmt/mdc_transport.h"
 
 struct standin_options {
     bool verbose = false;
@@ -34,6 +36,10 @@ struct standin_options {
 // (a stand-in follows no logging configuration).  Ignores SIGPIPE.
 [[nodiscard]] int standin_start_logging(const char *program, uint32 component,
                                         const standin_options &o);
+
+// What a failed mdc_transport_connect of `transport` means, for a person:
+// a bad client name, no mgmtd to connect to, or no management service.
+std::string standin_connect_failure(const mdc_transport *transport, const std::string &client_name);
 
 class standin_loop
 {

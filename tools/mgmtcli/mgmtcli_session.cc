@@ -1,6 +1,7 @@
 // The command-line client's session to mgmtd (see mgmtcli_session.h).
 #include "mgmtcli_session.h"
 
+#include "standin_process.h"
 #include "util/ttime.h"
 
 namespace mgmtcli
@@ -35,18 +36,7 @@ int session::open(const std::string &client_name, bool wait, int32 timeout_ms, s
     bail_error(mdc_transport_new(&params, transport_.out()));
 
     const int err = mdc_transport_connect(transport_.get());
-    if (err == 0) return 0;
-    switch (mdc_transport_get_stage(transport_.get())) {
-    case mts_unconnected:
-        *error = "invalid client name \"" + client_name + "\"";
-        break;
-    case mts_session:
-        *error = "cannot connect to mgmtd (is the stand-in running?)";
-        break;
-    default:
-        *error = "mgmtd did not open the management service";
-        break;
-    }
+    if (err != 0) *error = standin_connect_failure(transport_.get(), client_name);
     return err;
 }
 
