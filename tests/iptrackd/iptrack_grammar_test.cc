@@ -6,7 +6,6 @@
 // attached, which is what its soft-failure lines say.
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -225,314 +224,303 @@ std::string mgr_ln(const std::string &s)
     return "iptrack_set_mgr_attribs: " + s;
 }
 
-// The line each term of a parse opens with.
-std::string oper_term(const std::string &key_op_val, int i, int count)
+std::string oper_term(const std::string &key_op_val, size_t i, size_t count)
 {
     return oper_ln("curr key/c/val = " + key_op_val + ", i " + std::to_string(i) + ", count " +
                    std::to_string(count));
 }
 
-std::string action_term(const std::string &key_op_val)
+std::string request_added(const std::string &oper)
 {
-    return action_ln("curr key/c/val = " + key_op_val);
+    return "iptrack_new_op_request: successfully added operation request " + oper + " to mgr m1";
 }
 
-std::string mgr_term(const std::string &key_op_val)
+std::string action_found(const std::string &action)
 {
-    return mgr_ln("curr operand1/c/operand2 = " + key_op_val);
+    return "iptrack_find_action_entry: found action entry " + action + " in table";
 }
 
 const char *const new_oper = "iptrack_get_oper_entry: oper site_dns is new - add it to the table";
 const char *const new_action = "iptrack_get_action_entry: action act is new - add it to the table";
 const char *const new_mgr = "iptrack_get_mgr_entry: mgr m1 is new - add it to the table";
 
-// An oper parse that gets past tokenizing: the port list is cleaned first and the
-// cloud path attributes are pushed last, around the lines of its terms.
+// One term of an accepted parse: the key, operator and value it is read
+// as (which opens its lines), then the lines it logs.
+using term = std::vector<std::string>;
+
+// An oper parse that gets past tokenizing: the port list is cleaned, the
+// terms counted, and the cloud path attributes pushed after the terms.
 grammar_case oper_parse(const char *what, const std::string &before, const std::string &attribs,
-                        int count, const std::string &fields, std::vector<std::string> terms)
+                        const std::string &fields, const std::vector<term> &terms)
 {
     std::vector<std::string> lines;
     if (before.empty()) lines.push_back(new_oper);
     lines.push_back(oper_ln("cleaning the port list for oper site_dns"));
-    lines.push_back(
-        oper_ln("attributes after tokenize=" + attribs + ", count = " + std::to_string(count)));
-    lines.insert(lines.end(), terms.begin(), terms.end());
+    lines.push_back(oper_ln("attributes after tokenize=" + attribs +
+                            ", count = " + std::to_string(terms.size())));
+    for (size_t i = 0; i < terms.size(); ++i) {
+        lines.push_back(oper_term(terms[i][0], i, terms.size()));
+        lines.insert(lines.end(), terms[i].begin() + 1, terms[i].end());
+    }
     lines.push_back("iptrack_cloudpath_update_attr: shmem not attached yet");
     return {what, kind::oper, before, attribs, 0, fields, lines};
 }
 
-grammar_case oper_case(const char *what, const std::string &attribs, int count,
-                       const std::string &fields, std::vector<std::string> terms)
+grammar_case oper_case(const char *what, const std::string &attribs, const std::string &fields,
+                       const std::vector<term> &terms)
 {
-    return oper_parse(what, "", attribs, count, fields, std::move(terms));
+    return oper_parse(what, "", attribs, fields, terms);
 }
 
 // Parsed again after `before`: the entry is found, so no new-entry line.
 grammar_case oper_again_case(const char *what, const std::string &before,
-                             const std::string &attribs, int count, const std::string &fields,
-                             std::vector<std::string> terms)
+                             const std::string &attribs, const std::string &fields,
+                             const std::vector<term> &terms)
 {
-    return oper_parse(what, before, attribs, count, fields, std::move(terms));
+    return oper_parse(what, before, attribs, fields, terms);
 }
 
 grammar_case action_case(const char *what, const std::string &attribs, const std::string &fields,
-                         std::vector<std::string> terms)
+                         const std::vector<term> &terms)
 {
-    terms.insert(terms.begin(), {new_action, action_ln("cleaning the port list for action act")});
-    return {what, kind::action, "", attribs, 0, fields, terms};
+    std::vector<std::string> lines = {new_action,
+                                      action_ln("cleaning the port list for action act")};
+    for (const term &t : terms) {
+        lines.push_back(action_ln("curr key/c/val = " + t[0]));
+        lines.insert(lines.end(), t.begin() + 1, t.end());
+    }
+    return {what, kind::action, "", attribs, 0, fields, lines};
 }
 
 grammar_case mgr_case(const char *what, const std::string &attribs, const std::string &fields,
-                      std::vector<std::string> terms)
+                      const std::vector<term> &terms)
 {
-    terms.insert(terms.begin(), new_mgr);
-    return {what, kind::mgr, "", attribs, 0, fields, terms};
+    std::vector<std::string> lines = {new_mgr};
+    for (const term &t : terms) {
+        lines.push_back(mgr_ln("curr operand1/c/operand2 = " + t[0]));
+        lines.insert(lines.end(), t.begin() + 1, t.end());
+    }
+    return {what, kind::mgr, "", attribs, 0, fields, lines};
 }
 
-// The rest: name, grammar, a string parsed before (lines not checked), the
-// string, the result, the fields left, the lines in order.
+// Accepted parses through the builders above; the rest written out: name,
+// grammar, a string parsed before (lines not checked), the string, the
+// result, the fields left, the lines in order.
 const grammar_case grammar_cases[] = {
-    oper_case("OperIpMonitorThresholds", "type=ip-monitor;ka=5;up-thresh=4;dn-thresh=6", 4,
-              "type=2 ka=5 up=4 dn=6 mf=0x01 sf=0x82",
-              {
-                  oper_term("type/=/ip-monitor", 0, 4),
-                  oper_ln("Set type to IP SLA monitor for operation site_dns"),
-                  oper_term("ka/=/5", 1, 4),
-                  oper_ln("KA interval 5 for operation site_dns"),
-                  oper_term("up-thresh/=/4", 2, 4),
-                  oper_ln("Added Up threshold 4 for operation site_dns"),
-                  oper_term("dn-thresh/=/6", 3, 4),
-                  oper_ln("Added Dn threshold 6 for operation site_dns"),
-              }),
-    oper_case("OperEveryNumericKey",
-              "sample-int=10;loss-up-thresh=1;loss-dn-thresh=2;rtt-up-thresh=100;rtt-dn-thresh=200",
-              5, "si=10 lu=1 ld=2 ru=100 rd=200 mf=0x01 sf=0x82",
-              {
-                  oper_term("sample-int/=/10", 0, 5),
-                  oper_ln("Added Sampling Interval 10 for operation site_dns"),
-                  oper_term("loss-up-thresh/=/1", 1, 5),
-                  oper_ln("Added Loss Up Threshold 1 for operation site_dns"),
-                  oper_term("loss-dn-thresh/=/2", 2, 5),
-                  oper_ln("Added Loss Down Threshold 2 for operation site_dns"),
-                  oper_term("rtt-up-thresh/=/100", 3, 5),
-                  oper_ln("Added Avg Latency (rtt) Up Threshold 100 for operation site_dns"),
-                  oper_term("rtt-dn-thresh/=/200", 4, 5),
-                  oper_ln("Added Avg Latency (rtt) Dn Threshold 200 for operation site_dns"),
-              }),
-    oper_case("OperNumbersTruncatedToFieldWidth", "ka=70000;rtt-up-thresh=4294967297", 2,
+    oper_case(
+        "OperIpMonitorThresholds", "type=ip-monitor;ka=5;up-thresh=4;dn-thresh=6",
+        "type=2 ka=5 up=4 dn=6 mf=0x01 sf=0x82",
+        {
+            {"type/=/ip-monitor", oper_ln("Set type to IP SLA monitor for operation site_dns")},
+            {"ka/=/5", oper_ln("KA interval 5 for operation site_dns")},
+            {"up-thresh/=/4", oper_ln("Added Up threshold 4 for operation site_dns")},
+            {"dn-thresh/=/6", oper_ln("Added Dn threshold 6 for operation site_dns")},
+        }),
+    oper_case(
+        "OperEveryNumericKey",
+        "sample-int=10;loss-up-thresh=1;loss-dn-thresh=2;rtt-up-thresh=100;rtt-dn-thresh=200",
+        "si=10 lu=1 ld=2 ru=100 rd=200 mf=0x01 sf=0x82",
+        {
+            {"sample-int/=/10", oper_ln("Added Sampling Interval 10 for operation site_dns")},
+            {"loss-up-thresh/=/1", oper_ln("Added Loss Up Threshold 1 for operation site_dns")},
+            {"loss-dn-thresh/=/2", oper_ln("Added Loss Down Threshold 2 for operation site_dns")},
+            {"rtt-up-thresh/=/100",
+             oper_ln("Added Avg Latency (rtt) Up Threshold 100 for operation site_dns")},
+            {"rtt-dn-thresh/=/200",
+             oper_ln("Added Avg Latency (rtt) Dn Threshold 200 for operation site_dns")},
+        }),
+    oper_case("OperNumbersTruncatedToFieldWidth", "ka=70000;rtt-up-thresh=4294967297",
               "ka=4464 ru=1 mf=0x01 sf=0x82",
               {
-                  oper_term("ka/=/70000", 0, 2),
-                  oper_ln("KA interval 4464 for operation site_dns"),
-                  oper_term("rtt-up-thresh/=/4294967297", 1, 2),
-                  oper_ln("Added Avg Latency (rtt) Up Threshold 1 for operation site_dns"),
+                  {"ka/=/70000", oper_ln("KA interval 4464 for operation site_dns")},
+                  {"rtt-up-thresh/=/4294967297",
+                   oper_ln("Added Avg Latency (rtt) Up Threshold 1 for operation site_dns")},
               }),
     oper_case("OperTextThatIsNotANumberReadsZero",
-              "ka=abc;up-thresh=12abc;dn-thresh= 7;sample-int=-5", 4, "up=12 dn=7 mf=0x01 sf=0x82",
+              "ka=abc;up-thresh=12abc;dn-thresh= 7;sample-int=-5", "up=12 dn=7 mf=0x01 sf=0x82",
               {
-                  oper_term("ka/=/abc", 0, 4),
-                  oper_ln("KA interval 0 for operation site_dns"),
-                  oper_term("up-thresh/=/12abc", 1, 4),
-                  oper_ln("Added Up threshold 12 for operation site_dns"),
-                  oper_term("dn-thresh/=/ 7", 2, 4),
-                  oper_ln("Added Dn threshold 7 for operation site_dns"),
-                  oper_term("sample-int/=/-5", 3, 4),
-                  oper_ln("Added Sampling Interval 0 for operation site_dns"),
+                  {"ka/=/abc", oper_ln("KA interval 0 for operation site_dns")},
+                  {"up-thresh/=/12abc", oper_ln("Added Up threshold 12 for operation site_dns")},
+                  {"dn-thresh/=/ 7", oper_ln("Added Dn threshold 7 for operation site_dns")},
+                  {"sample-int/=/-5", oper_ln("Added Sampling Interval 0 for operation site_dns")},
               }),
-    oper_case("OperTypePortMonitor", "type=port-monitor", 1, "type=1 mf=0x01 sf=0x82",
+    oper_case("OperTypePortMonitor", "type=port-monitor", "type=1 mf=0x01 sf=0x82",
               {
-                  oper_term("type/=/port-monitor", 0, 1),
-                  oper_ln("Set type to interface monitor for operation site_dns"),
+                  {"type/=/port-monitor",
+                   oper_ln("Set type to interface monitor for operation site_dns")},
               }),
-    oper_case("OperTypeVrrpMonitor", "type=vrrp-monitor", 1, "type=3 mf=0x01 sf=0x82",
+    oper_case("OperTypeVrrpMonitor", "type=vrrp-monitor", "type=3 mf=0x01 sf=0x82",
               {
-                  oper_term("type/=/vrrp-monitor", 0, 1),
-                  oper_ln("Set type to VRRP state monitor for operation site_dns"),
+                  {"type/=/vrrp-monitor",
+                   oper_ln("Set type to VRRP state monitor for operation site_dns")},
               }),
-    oper_case("OperTypeHttpMonitor", "type=http-monitor", 1, "type=4 mf=0x01 sf=0x82",
+    oper_case(
+        "OperTypeHttpMonitor", "type=http-monitor", "type=4 mf=0x01 sf=0x82",
+        {
+            {"type/=/http-monitor", oper_ln("Set type to HTTP monitor for operation site_dns")},
+        }),
+    oper_case("OperTypeUnknownIgnored", "type=icmp", "mf=0x01 sf=0x82",
               {
-                  oper_term("type/=/http-monitor", 0, 1),
-                  oper_ln("Set type to HTTP monitor for operation site_dns"),
+                  {"type/=/icmp", oper_ln("invalid operation type icmp - ignore")},
               }),
-    oper_case("OperTypeUnknownIgnored", "type=icmp", 1, "mf=0x01 sf=0x82",
+    oper_case("OperTypeValueIsCaseSensitive", "type=IP-MONITOR", "mf=0x01 sf=0x82",
               {
-                  oper_term("type/=/icmp", 0, 1),
-                  oper_ln("invalid operation type icmp - ignore"),
+                  {"type/=/IP-MONITOR", oper_ln("invalid operation type IP-MONITOR - ignore")},
               }),
-    oper_case("OperTypeValueIsCaseSensitive", "type=IP-MONITOR", 1, "mf=0x01 sf=0x82",
+    oper_case("OperMetricAnd", "metric-combination=metric-and", "mf=0x02 sf=0x82",
               {
-                  oper_term("type/=/IP-MONITOR", 0, 1),
-                  oper_ln("invalid operation type IP-MONITOR - ignore"),
-              }),
-    oper_case("OperMetricAnd", "metric-combination=metric-and", 1, "mf=0x02 sf=0x82",
-              {
-                  oper_term("metric-combination/=/metric-and", 0, 1),
-                  oper_ln("Set metric combination to AND for operation site_dns"),
+                  {"metric-combination/=/metric-and",
+                   oper_ln("Set metric combination to AND for operation site_dns")},
               }),
     oper_case("OperMetricOrAfterAnd", "metric-combination=metric-and;metric-combination=metric-or",
-              2, "mf=0x01 sf=0x82",
+              "mf=0x01 sf=0x82",
               {
-                  oper_term("metric-combination/=/metric-and", 0, 2),
-                  oper_ln("Set metric combination to AND for operation site_dns"),
-                  oper_term("metric-combination/=/metric-or", 1, 2),
-                  oper_ln("Set metric combination to OR for operation site_dns"),
+                  {"metric-combination/=/metric-and",
+                   oper_ln("Set metric combination to AND for operation site_dns")},
+                  {"metric-combination/=/metric-or",
+                   oper_ln("Set metric combination to OR for operation site_dns")},
               }),
-    oper_case("OperMetricUnknownValue", "metric-combination=metric-xor", 1, "mf=0x01 sf=0x82",
+    oper_case("OperMetricUnknownValue", "metric-combination=metric-xor", "mf=0x01 sf=0x82",
               {
-                  oper_term("metric-combination/=/metric-xor", 0, 1),
-                  oper_ln("Metric comb metric-xor for operation site_dns"),
+                  {"metric-combination/=/metric-xor",
+                   oper_ln("Metric comb metric-xor for operation site_dns")},
               }),
-    oper_case("OperForceDnsFirstFourCharacters", "force-dns=TRUEISH", 1, "mf=0x05 sf=0x82",
+    oper_case("OperForceDnsFirstFourCharacters", "force-dns=TRUEISH", "mf=0x05 sf=0x82",
               {
-                  oper_term("force-dns/=/TRUEISH", 0, 1),
+                  {"force-dns/=/TRUEISH"},
               }),
-    oper_case("OperForceDnsFalse", "force-dns=false", 1, "mf=0x01 sf=0x82",
+    oper_case("OperForceDnsFalse", "force-dns=false", "mf=0x01 sf=0x82",
               {
-                  oper_term("force-dns/=/false", 0, 1),
+                  {"force-dns/=/false"},
               }),
     oper_case(
-        "OperIpTargets", "type=ip-monitor;ip-monitor-ip=8.8.8.8,1.1.1.1", 2,
+        "OperIpTargets", "type=ip-monitor;ip-monitor-ip=8.8.8.8,1.1.1.1",
         "type=2 sub=1 mf=0x01 sf=0x82 targets=8.8.8.8,1.1.1.1",
         {
-            oper_term("type/=/ip-monitor", 0, 2),
-            oper_ln("Set type to IP SLA monitor for operation site_dns"),
-            oper_term("ip-monitor-ip/=/8.8.8.8,1.1.1.1", 1, 2),
-            "iptrack_cloudpath_delete_probes: shmem not attached yet",
-            "iptrack_cloudpath_update_probes: shmem not attached yet",
-            oper_ln("Managing IP addresses 8.8.8.8,1.1.1.1 reachability for operation site_dns"),
+            {"type/=/ip-monitor", oper_ln("Set type to IP SLA monitor for operation site_dns")},
+            {"ip-monitor-ip/=/8.8.8.8,1.1.1.1",
+             "iptrack_cloudpath_delete_probes: shmem not attached yet",
+             "iptrack_cloudpath_update_probes: shmem not attached yet",
+             oper_ln("Managing IP addresses 8.8.8.8,1.1.1.1 reachability for operation site_dns")},
         }),
-    oper_case("OperHttpSettings",
-              "type=http-monitor;http-monitor-url=http://x/"
-              ";proxyAddress=p.example;proxyPort=8080;user-agent=curl;http-timeout=9",
-              6,
-              "type=4 sub=2 mf=0x01 sf=0x82 targets=http://x/ proxy=p.example pport=8080 ua=curl "
-              "timeout=9",
+    oper_case(
+        "OperHttpSettings",
+        "type=http-monitor;http-monitor-url=http://x/"
+        ";proxyAddress=p.example;proxyPort=8080;user-agent=curl;http-timeout=9",
+        "type=4 sub=2 mf=0x01 sf=0x82 targets=http://x/ proxy=p.example pport=8080 ua=curl "
+        "timeout=9",
+        {
+            {"type/=/http-monitor", oper_ln("Set type to HTTP monitor for operation site_dns")},
+            {"http-monitor-url/=/http://x/",
+             "iptrack_cloudpath_delete_probes: shmem not attached yet",
+             "iptrack_cloudpath_update_probes: shmem not attached yet",
+             oper_ln("Managing URL http://x/ reachability for operation site_dns")},
+            {"proxyAddress/=/p.example",
+             oper_ln("Added proxy as p.example  for operation site_dns")},
+            {"proxyPort/=/8080", oper_ln("Added proxy port as 8080  for operation site_dns")},
+            {"user-agent/=/curl", oper_ln("Added User-Agent as curl  for operation site_dns")},
+            {"http-timeout/=/9", oper_ln("Added HTTP timeout 9 for operation site_dns")},
+        }),
+    oper_case("OperHttpTimeoutEmptyIgnored", "http-timeout=", "mf=0x01 sf=0x82",
               {
-                  oper_term("type/=/http-monitor", 0, 6),
-                  oper_ln("Set type to HTTP monitor for operation site_dns"),
-                  oper_term("http-monitor-url/=/http://x/", 1, 6),
-                  "iptrack_cloudpath_delete_probes: shmem not attached yet",
-                  "iptrack_cloudpath_update_probes: shmem not attached yet",
-                  oper_ln("Managing URL http://x/ reachability for operation site_dns"),
-                  oper_term("proxyAddress/=/p.example", 2, 6),
-                  oper_ln("Added proxy as p.example  for operation site_dns"),
-                  oper_term("proxyPort/=/8080", 3, 6),
-                  oper_ln("Added proxy port as 8080  for operation site_dns"),
-                  oper_term("user-agent/=/curl", 4, 6),
-                  oper_ln("Added User-Agent as curl  for operation site_dns"),
-                  oper_term("http-timeout/=/9", 5, 6),
-                  oper_ln("Added HTTP timeout 9 for operation site_dns"),
-              }),
-    oper_case("OperHttpTimeoutEmptyIgnored", "http-timeout=", 1, "mf=0x01 sf=0x82",
-              {
-                  oper_term("http-timeout/=/", 0, 1),
-                  oper_ln("Command ignored for operation site_dns"),
-              }),
-    oper_case("OperIpSubtypeHttp", "ip-monitor-http=yes", 1, "sub=2 mf=0x01 sf=0x82",
-              {
-                  oper_term("ip-monitor-http/=/yes", 0, 1),
-                  oper_ln("Managing IP subtype HTTP for operation site_dns"),
-              }),
-    oper_case("OperPortIpIgnored", "port-ip=10.0.0.1", 1, "mf=0x01 sf=0x82",
-              {
-                  oper_term("port-ip/=/10.0.0.1", 0, 1),
-                  oper_ln("Command ignored for operation site_dns"),
+                  {"http-timeout/=/", oper_ln("Command ignored for operation site_dns")},
               }),
     oper_case(
-        "OperPortBeforeTablesNotAdded", "port-name=eth1", 1, "mf=0x01 sf=0x82 chg=0x01",
+        "OperIpSubtypeHttp", "ip-monitor-http=yes", "sub=2 mf=0x01 sf=0x82",
         {
-            oper_term("port-name/=/eth1", 0, 1),
-            "iptrack_add_oper_port: adding port eth1 to oper site_dns",
-            "iptrackd_get_br_ifname_from_port port eth1 not found or is incomplete",
-            "iptrack_add_oper_port: setting pend cfg change for site_dns to true, port active 0",
-            oper_ln("Managing port eth1 for operation site_dns"),
+            {"ip-monitor-http/=/yes", oper_ln("Managing IP subtype HTTP for operation site_dns")},
         }),
-    oper_case("OperManagementPortAlwaysActive", "port-name=mgmt0", 1,
-              "mf=0x01 sf=0xa2 ports=mgmt0/4",
+    oper_case("OperPortIpIgnored", "port-ip=10.0.0.1", "mf=0x01 sf=0x82",
               {
-                  oper_term("port-name/=/mgmt0", 0, 1),
-                  "iptrack_add_oper_port: adding port mgmt0 to oper site_dns",
-                  "iptrack_add_oper_port: setting pend cfg change for site_dns to true (mgmt_intf)",
-                  oper_ln("Managing port mgmt0 for operation site_dns"),
+                  {"port-ip/=/10.0.0.1", oper_ln("Command ignored for operation site_dns")},
               }),
-    oper_case("OperLabelWithoutInterfaces", "port-label=wan", 1,
+    oper_case(
+        "OperPortBeforeTablesNotAdded", "port-name=eth1", "mf=0x01 sf=0x82 chg=0x01",
+        {
+            {"port-name/=/eth1", "iptrack_add_oper_port: adding port eth1 to oper site_dns",
+             "iptrackd_get_br_ifname_from_port port eth1 not found or is incomplete",
+             "iptrack_add_oper_port: setting pend cfg change for site_dns to true, port active 0",
+             oper_ln("Managing port eth1 for operation site_dns")},
+        }),
+    oper_case(
+        "OperManagementPortAlwaysActive", "port-name=mgmt0", "mf=0x01 sf=0xa2 ports=mgmt0/4",
+        {
+            {"port-name/=/mgmt0", "iptrack_add_oper_port: adding port mgmt0 to oper site_dns",
+             "iptrack_add_oper_port: setting pend cfg change for site_dns to true (mgmt_intf)",
+             oper_ln("Managing port mgmt0 for operation site_dns")},
+        }),
+    oper_case("OperLabelWithoutInterfaces", "port-label=wan",
               "mf=0x01 sf=0x83 ps=0x40 label=wan chg=0x01",
               {
-                  oper_term("port-label/=/wan", 0, 1),
-                  "ip_track_add_ports_from_oper_label: mapped 0 interfaces to oper site_dns",
-                  "ip_track_add_ports_from_oper_label: label wan not mapped to any ifc",
-                  oper_ln("Managing label wan for operation site_dns"),
+                  {"port-label/=/wan",
+                   "ip_track_add_ports_from_oper_label: mapped 0 interfaces to oper site_dns",
+                   "ip_track_add_ports_from_oper_label: label wan not mapped to any ifc",
+                   oper_ln("Managing label wan for operation site_dns")},
               }),
-    oper_case("OperSourceLabel", "src-port-label=wan", 1,
-              "mf=0x01 sf=0x83 ps=0x40 label=wan chg=0x01",
+    oper_case("OperSourceLabel", "src-port-label=wan", "mf=0x01 sf=0x83 ps=0x40 label=wan chg=0x01",
               {
-                  oper_term("src-port-label/=/wan", 0, 1),
-                  "ip_track_add_ports_from_oper_label: mapped 0 interfaces to oper site_dns",
-                  "ip_track_add_ports_from_oper_label: label wan not mapped to any ifc",
-                  oper_ln("Managing label wan for operation site_dns"),
+                  {"src-port-label/=/wan",
+                   "ip_track_add_ports_from_oper_label: mapped 0 interfaces to oper site_dns",
+                   "ip_track_add_ports_from_oper_label: label wan not mapped to any ifc",
+                   oper_ln("Managing label wan for operation site_dns")},
               }),
-    oper_case("OperTunnelUnknown", "tunnel-name=t1", 1, "mf=0x01 sf=0x02 alias=t1",
+    oper_case("OperTunnelUnknown", "tunnel-name=t1", "mf=0x01 sf=0x02 alias=t1",
               {
-                  oper_term("tunnel-name/=/t1", 0, 1),
-                  "mgbin_get_tunbin_by_name_or_alias: shared memory block tunmgr is not published",
-                  "iptrack_add_oper_tunnel: no tunnel found for alias t1 oper entry name site_dns",
-                  oper_ln("Managing tunnel t1 for operation site_dns"),
+                  {"tunnel-name/=/t1",
+                   "mgbin_get_tunbin_by_name_or_alias: shared memory block tunmgr is not published",
+                   "iptrack_add_oper_tunnel: no tunnel found for alias t1 oper entry name site_dns",
+                   oper_ln("Managing tunnel t1 for operation site_dns")},
               }),
-    oper_case("OperTunnelSourcePortGiven", "tunnel-name=t1;src-port-name=mgmt1", 2,
-              "mf=0x01 sf=0x22 alias=t1 ports=mgmt1/4",
+    oper_case(
+        "OperTunnelSourcePortGiven", "tunnel-name=t1;src-port-name=mgmt1",
+        "mf=0x01 sf=0x22 alias=t1 ports=mgmt1/4",
+        {
+            {"tunnel-name/=/t1",
+             "mgbin_get_tunbin_by_name_or_alias: shared memory block tunmgr is not published",
+             "iptrack_add_oper_tunnel: no tunnel found for alias t1 oper entry name site_dns",
+             oper_ln("Managing tunnel t1 for operation site_dns")},
+            {"src-port-name/=/mgmt1", "iptrack_add_oper_port: adding port mgmt1 to oper site_dns",
+             "iptrack_add_oper_port: setting pend cfg change for site_dns to true (mgmt_intf)",
+             oper_ln("Tunnel source port mgmt1 for operation site_dns")},
+        }),
+    oper_case("OperUnknownKey", "bogus=1", "mf=0x01 sf=0x82",
               {
-                  oper_term("tunnel-name/=/t1", 0, 2),
-                  "mgbin_get_tunbin_by_name_or_alias: shared memory block tunmgr is not published",
-                  "iptrack_add_oper_tunnel: no tunnel found for alias t1 oper entry name site_dns",
-                  oper_ln("Managing tunnel t1 for operation site_dns"),
-                  oper_term("src-port-name/=/mgmt1", 1, 2),
-                  "iptrack_add_oper_port: adding port mgmt1 to oper site_dns",
-                  "iptrack_add_oper_port: setting pend cfg change for site_dns to true (mgmt_intf)",
-                  oper_ln("Tunnel source port mgmt1 for operation site_dns"),
+                  {"bogus/=/1", oper_ln("op type bogus and val 1 not supported - ignore")},
               }),
-    oper_case("OperUnknownKey", "bogus=1", 1, "mf=0x01 sf=0x82",
+    oper_case("OperKeysAreCaseInsensitive", "KA=3;PROXYADDRESS=h", "ka=3 mf=0x01 sf=0x82 proxy=h",
               {
-                  oper_term("bogus/=/1", 0, 1),
-                  oper_ln("op type bogus and val 1 not supported - ignore"),
+                  {"KA/=/3", oper_ln("KA interval 3 for operation site_dns")},
+                  {"PROXYADDRESS/=/h", oper_ln("Added proxy as h  for operation site_dns")},
               }),
-    oper_case("OperKeysAreCaseInsensitive", "KA=3;PROXYADDRESS=h", 2,
-              "ka=3 mf=0x01 sf=0x82 proxy=h",
+    oper_case("OperTermWithoutSeparator", "ka", "mf=0x01 sf=0x82",
               {
-                  oper_term("KA/=/3", 0, 2),
-                  oper_ln("KA interval 3 for operation site_dns"),
-                  oper_term("PROXYADDRESS/=/h", 1, 2),
-                  oper_ln("Added proxy as h  for operation site_dns"),
+                  {"ka/ /", oper_ln("KA interval 0 for operation site_dns")},
               }),
-    oper_case("OperTermWithoutSeparator", "ka", 1, "mf=0x01 sf=0x82",
+    oper_case("OperTermWithEmptyKey", "=5", "mf=0x01 sf=0x82",
               {
-                  oper_term("ka/ /", 0, 1),
-                  oper_ln("KA interval 0 for operation site_dns"),
+                  {"/ /", oper_ln("op type  and val  not supported - ignore")},
               }),
-    oper_case("OperTermWithEmptyKey", "=5", 1, "mf=0x01 sf=0x82",
+    oper_case("OperKey31Characters", rep('k', 31) + "=v", "mf=0x01 sf=0x82",
               {
-                  oper_term("/ /", 0, 1),
-                  oper_ln("op type  and val  not supported - ignore"),
+                  {rep('k', 31) + "/=/v",
+                   oper_ln("op type " + rep('k', 31) + " and val v not supported - ignore")},
               }),
-    oper_case("OperKey31Characters", rep('k', 31) + "=v", 1, "mf=0x01 sf=0x82",
+    oper_case("OperKey32Characters", rep('k', 32) + "=v", "mf=0x01 sf=0x82",
               {
-                  oper_ln("curr key/c/val = " + rep('k', 31) + "/=/v, i 0, count 1"),
-                  oper_ln("op type " + rep('k', 31) + " and val v not supported - ignore"),
+                  {rep('k', 31) + "/k/=v",
+                   oper_ln("op type " + rep('k', 31) + " and val =v not supported - ignore")},
               }),
-    oper_case("OperKey32Characters", rep('k', 32) + "=v", 1, "mf=0x01 sf=0x82",
-              {
-                  oper_ln("curr key/c/val = " + rep('k', 31) + "/k/=v, i 0, count 1"),
-                  oper_ln("op type " + rep('k', 31) + " and val =v not supported - ignore"),
-              }),
-    oper_case("OperKey40Characters", rep('k', 40) + "=v", 1, "mf=0x01 sf=0x82",
-              {
-                  oper_ln("curr key/c/val = " + rep('k', 31) + "/k/kkkkkkkk=v, i 0, count 1"),
-                  oper_ln("op type " + rep('k', 31) + " and val kkkkkkkk=v not supported - ignore"),
-              }),
-    oper_case("OperTerm289CharactersAccepted", "user-agent=" + rep('u', 278), 1,
+    oper_case(
+        "OperKey40Characters", rep('k', 40) + "=v", "mf=0x01 sf=0x82",
+        {
+            {rep('k', 31) + "/k/kkkkkkkk=v",
+             oper_ln("op type " + rep('k', 31) + " and val kkkkkkkk=v not supported - ignore")},
+        }),
+    oper_case("OperTerm289CharactersAccepted", "user-agent=" + rep('u', 278),
               std::string("mf=0x01 sf=0x82 ua=") + rep('u', 49),
               {
-                  oper_ln("curr key/c/val = user-agent/=/" + rep('u', 255) + ", i 0, count 1"),
-                  oper_ln("Added User-Agent as " + rep('u', 49) + "  for operation site_dns"),
+                  {"user-agent/=/" + rep('u', 255),
+                   oper_ln("Added User-Agent as " + rep('u', 49) + "  for operation site_dns")},
               }),
     {"OperTerm290CharactersRejectedAfterEarlierTerms",
      kind::oper,
@@ -598,144 +586,122 @@ const grammar_case grammar_cases[] = {
          new_oper,
          oper_ln("cleaning the port list for oper site_dns"),
      }},
-    oper_case("OperTrailingSemicolonParses", "ka=5;", 1, "ka=5 mf=0x01 sf=0x82",
+    oper_case("OperTrailingSemicolonParses", "ka=5;", "ka=5 mf=0x01 sf=0x82",
               {
-                  oper_term("ka/=/5", 0, 1),
-                  oper_ln("KA interval 5 for operation site_dns"),
+                  {"ka/=/5", oper_ln("KA interval 5 for operation site_dns")},
               }),
-    oper_case("OperOnlySeparatorsHasNoTerms", ";;", 0, "mf=0x01 sf=0x82", {}),
-    oper_case("OperRunsOfSeparatorsCollapse", ";ka=5;;up-thresh=2;", 2, "ka=5 up=2 mf=0x01 sf=0x82",
+    oper_case("OperOnlySeparatorsHasNoTerms", ";;", "mf=0x01 sf=0x82", {}),
+    oper_case("OperRunsOfSeparatorsCollapse", ";ka=5;;up-thresh=2;", "ka=5 up=2 mf=0x01 sf=0x82",
               {
-                  oper_term("ka/=/5", 0, 2),
-                  oper_ln("KA interval 5 for operation site_dns"),
-                  oper_term("up-thresh/=/2", 1, 2),
-                  oper_ln("Added Up threshold 2 for operation site_dns"),
+                  {"ka/=/5", oper_ln("KA interval 5 for operation site_dns")},
+                  {"up-thresh/=/2", oper_ln("Added Up threshold 2 for operation site_dns")},
               }),
-    oper_case("OperEscapedSeparatorStaysInValue", "user-agent=a\\;b;ka=2", 2,
+    oper_case("OperEscapedSeparatorStaysInValue", "user-agent=a\\;b;ka=2",
               "ka=2 mf=0x01 sf=0x82 ua=a;b",
               {
-                  oper_term("user-agent/=/a;b", 0, 2),
-                  oper_ln("Added User-Agent as a;b  for operation site_dns"),
-                  oper_term("ka/=/2", 1, 2),
-                  oper_ln("KA interval 2 for operation site_dns"),
+                  {"user-agent/=/a;b", oper_ln("Added User-Agent as a;b  for operation site_dns")},
+                  {"ka/=/2", oper_ln("KA interval 2 for operation site_dns")},
               }),
-    oper_case("OperQuotedValueKeepsSeparators", "user-agent=\"Mozilla (X11; Linux)\";ka=2", 2,
+    oper_case("OperQuotedValueKeepsSeparators", "user-agent=\"Mozilla (X11; Linux)\";ka=2",
               "ka=2 mf=0x01 sf=0x82 ua=Mozilla (X11; Linux)",
               {
-                  oper_term("user-agent/=/Mozilla (X11; Linux)", 0, 2),
-                  oper_ln("Added User-Agent as Mozilla (X11; Linux)  for operation site_dns"),
-                  oper_term("ka/=/2", 1, 2),
-                  oper_ln("KA interval 2 for operation site_dns"),
+                  {"user-agent/=/Mozilla (X11; Linux)",
+                   oper_ln("Added User-Agent as Mozilla (X11; Linux)  for operation site_dns")},
+                  {"ka/=/2", oper_ln("KA interval 2 for operation site_dns")},
               }),
-    oper_again_case("OperKeepAliveZeroOnReparseWithoutKa", "ka=5", "up-thresh=3", 1,
+    oper_again_case("OperKeepAliveZeroOnReparseWithoutKa", "ka=5", "up-thresh=3",
                     "up=3 mf=0x01 sf=0x82",
                     {
-                        oper_term("up-thresh/=/3", 0, 1),
-                        oper_ln("Added Up threshold 3 for operation site_dns"),
+                        {"up-thresh/=/3", oper_ln("Added Up threshold 3 for operation site_dns")},
                     }),
-    oper_again_case("OperProxyPortKeptOnReparse", "proxyPort=8080", "ka=1", 1,
+    oper_again_case("OperProxyPortKeptOnReparse", "proxyPort=8080", "ka=1",
                     "ka=1 mf=0x01 sf=0x82 pport=8080",
                     {
-                        oper_term("ka/=/1", 0, 1),
-                        oper_ln("KA interval 1 for operation site_dns"),
+                        {"ka/=/1", oper_ln("KA interval 1 for operation site_dns")},
                     }),
     oper_again_case("OperMetricBackToOrOnReparse", "metric-combination=metric-and;force-dns=true",
-                    "ka=1", 1, "ka=1 mf=0x01 sf=0x82",
+                    "ka=1", "ka=1 mf=0x01 sf=0x82",
                     {
-                        oper_term("ka/=/1", 0, 1),
-                        oper_ln("KA interval 1 for operation site_dns"),
+                        {"ka/=/1", oper_ln("KA interval 1 for operation site_dns")},
                     }),
     oper_again_case("OperTypeKeptOnReparse", "type=http-monitor;http-monitor-url=u;user-agent=x",
-                    "ka=1", 1, "type=4 ka=1 mf=0x01 sf=0x82",
+                    "ka=1", "type=4 ka=1 mf=0x01 sf=0x82",
                     {
-                        oper_term("ka/=/1", 0, 1),
-                        oper_ln("KA interval 1 for operation site_dns"),
+                        {"ka/=/1", oper_ln("KA interval 1 for operation site_dns")},
                     }),
     action_case("ActionVrrpDecrementOnPort", "type=vrrp-prio;dec=10;port-name=eth2",
                 "type=1 flags=0x10 prio=10 ports=eth2/4",
                 {
-                    action_term("type/=/vrrp-prio"),
-                    action_ln("Set type to VRRP priority for action act"),
-                    action_term("dec/=/10"),
-                    action_ln("Set priority decrement to 10 for action act"),
-                    action_term("port-name/=/eth2"),
-                    "iptrack_add_action_port: adding port eth2 to action act",
-                    "iptrackd_get_br_ifname_from_port port eth2 not found or is incomplete",
-                    action_ln("Managing port eth2 for action act"),
+                    {"type/=/vrrp-prio", action_ln("Set type to VRRP priority for action act")},
+                    {"dec/=/10", action_ln("Set priority decrement to 10 for action act")},
+                    {"port-name/=/eth2", "iptrack_add_action_port: adding port eth2 to action act",
+                     "iptrackd_get_br_ifname_from_port port eth2 not found or is incomplete",
+                     action_ln("Managing port eth2 for action act")},
                 }),
     action_case("ActionVrrpIncrement", "type=vrrp-prio;inc=5", "type=1 flags=0x08 prio=5",
                 {
-                    action_term("type/=/vrrp-prio"),
-                    action_ln("Set type to VRRP priority for action act"),
-                    action_term("inc/=/5"),
-                    action_ln("Set priority increment to 5 for action act"),
+                    {"type/=/vrrp-prio", action_ln("Set type to VRRP priority for action act")},
+                    {"inc/=/5", action_ln("Set priority increment to 5 for action act")},
                 }),
     action_case("ActionSubnetAdvertise", "type=subnet-adv", "type=3",
                 {
-                    action_term("type/=/subnet-adv"),
-                    action_ln("Set type to Subnet advertise for action act"),
+                    {"type/=/subnet-adv", action_ln("Set type to Subnet advertise for action act")},
                 }),
     action_case("ActionSubnetRemove", "type=subnet-rmv", "type=4",
                 {
-                    action_term("type/=/subnet-rmv"),
-                    action_ln("Set type to Subnet removal for action act"),
+                    {"type/=/subnet-rmv", action_ln("Set type to Subnet removal for action act")},
                 }),
-    action_case("ActionTunnelUp", "type=tun-up;tun-alias=branch1", "type=7 label=branch1",
-                {
-                    action_term("type/=/tun-up"),
-                    action_ln("Set type to Tunnel mod for action act"),
-                    action_term("tun-alias/=/branch1"),
-                    action_ln("Managing tunnel alias branch1 for action act"),
-                }),
+    action_case(
+        "ActionTunnelUp", "type=tun-up;tun-alias=branch1", "type=7 label=branch1",
+        {
+            {"type/=/tun-up", action_ln("Set type to Tunnel mod for action act")},
+            {"tun-alias/=/branch1", action_ln("Managing tunnel alias branch1 for action act")},
+        }),
     action_case("ActionTunnelDown", "type=tun-dn", "type=8",
                 {
-                    action_term("type/=/tun-dn"),
-                    action_ln("Set type to Tunnel mod for action act"),
+                    {"type/=/tun-dn", action_ln("Set type to Tunnel mod for action act")},
                 }),
     action_case("ActionSubnetShare", "type=subnet-share", "type=5",
                 {
-                    action_term("type/=/subnet-share"),
-                    action_ln("Set type to Subnet Share for action act"),
+                    {"type/=/subnet-share", action_ln("Set type to Subnet Share for action act")},
                 }),
-    action_case("ActionSubnetMetricDelta", "type=subnet-metric;delta=4294967295",
-                "type=6 delta=4294967295",
-                {
-                    action_term("type/=/subnet-metric"),
-                    action_ln("Set type to Sub Share metric for action act"),
-                    action_term("delta/=/4294967295"),
-                    action_ln("Set subnet metric delta to 4294967295 for action act"),
-                }),
-    action_case("ActionDeltaTruncated", "delta=4294967296", "",
-                {
-                    action_term("delta/=/4294967296"),
-                    action_ln("Set subnet metric delta to 0 for action act"),
-                }),
+    action_case(
+        "ActionSubnetMetricDelta", "type=subnet-metric;delta=4294967295", "type=6 delta=4294967295",
+        {
+            {"type/=/subnet-metric", action_ln("Set type to Sub Share metric for action act")},
+            {"delta/=/4294967295",
+             action_ln("Set subnet metric delta to 4294967295 for action act")},
+        }),
+    action_case(
+        "ActionDeltaTruncated", "delta=4294967296", "",
+        {
+            {"delta/=/4294967296", action_ln("Set subnet metric delta to 0 for action act")},
+        }),
     action_case("ActionTypeUnknown", "type=reboot", "",
                 {
-                    action_term("type/=/reboot"),
-                    action_ln("invalid action type reboot - ignore"),
+                    {"type/=/reboot", action_ln("invalid action type reboot - ignore")},
                 }),
     action_case("ActionLabelWithoutInterfaces", "port-label=lan", "flags=0x04 label=lan",
                 {
-                    action_term("port-label/=/lan"),
-                    "ip_track_add_ports_from_action_label: mapped 0 interfaces to action act",
-                    action_ln("Managing label lan for action act"),
+                    {"port-label/=/lan",
+                     "ip_track_add_ports_from_action_label: mapped 0 interfaces to action act",
+                     action_ln("Managing label lan for action act")},
                 }),
-    action_case("ActionUnknownKey", "color=red", "",
-                {
-                    action_term("color/=/red"),
-                    action_ln("action type color and val red not supported - ignore"),
-                }),
+    action_case(
+        "ActionUnknownKey", "color=red", "",
+        {
+            {"color/=/red", action_ln("action type color and val red not supported - ignore")},
+        }),
     action_case("ActionKey40Characters", rep('k', 40) + "=v", "",
                 {
-                    action_ln("curr key/c/val = " + rep('k', 40) + "/=/v"),
-                    action_ln("action type " + rep('k', 40) + " and val v not supported - ignore"),
+                    {rep('k', 40) + "/=/v", action_ln("action type " + rep('k', 40) +
+                                                      " and val v not supported - ignore")},
                 }),
     action_case("ActionLongAliasCutToField", "tun-alias=" + rep('a', 300),
                 std::string("label=") + rep('a', 255),
                 {
-                    action_ln("curr key/c/val = tun-alias/=/" + rep('a', 255)),
-                    action_ln("Managing tunnel alias " + rep('a', 255) + " for action act"),
+                    {"tun-alias/=/" + rep('a', 255),
+                     action_ln("Managing tunnel alias " + rep('a', 255) + " for action act")},
                 }),
     {"ActionRejectedKeepsTypeOnly",
      kind::action,
@@ -744,90 +710,66 @@ const grammar_case grammar_cases[] = {
      1,
      "type=1",
      {
-         "iptrack_find_action_entry: found action entry act in table",
+         action_found("act"),
          action_ln("cleaning the port list for action act"),
      }},
     mgr_case("MgrOperationsActionsInterval",
              "operation=op1;operation=op2;up-action=a1;dn-action=a2;interval=10",
              "interval=10 up=a1 dn=a2 reqs=op1,op2 users:a1=1 users:a2=1",
              {
-                 mgr_term("operation/=/op1"),
-                 "iptrack_new_op_request: successfully added operation request op1 to mgr m1",
-                 mgr_ln("Added Operation op1"),
-                 mgr_term("operation/=/op2"),
-                 "iptrack_new_op_request: successfully added operation request op2 to mgr m1",
-                 mgr_ln("Added Operation op2"),
-                 mgr_term("up-action/=/a1"),
-                 "iptrack_find_action_entry: found action entry a1 in table",
-                 mgr_ln("Added Up Action a1"),
-                 mgr_term("dn-action/=/a2"),
-                 "iptrack_find_action_entry: found action entry a2 in table",
-                 mgr_ln("Added Dn Action a2"),
-                 mgr_term("interval/=/10"),
-                 mgr_ln("Set Interval to 10"),
+                 {"operation/=/op1", request_added("op1"), mgr_ln("Added Operation op1")},
+                 {"operation/=/op2", request_added("op2"), mgr_ln("Added Operation op2")},
+                 {"up-action/=/a1", action_found("a1"), mgr_ln("Added Up Action a1")},
+                 {"dn-action/=/a2", action_found("a2"), mgr_ln("Added Dn Action a2")},
+                 {"interval/=/10", mgr_ln("Set Interval to 10")},
              }),
     mgr_case("MgrDefaultUpAction", "up-action=def-subnet;dn-action=a2",
              "interval=30 flags=0x01 dn=a2 users:a2=1",
              {
-                 mgr_term("up-action/=/def-subnet"),
-                 mgr_ln("Added Up Action def-subnet"),
-                 mgr_term("dn-action/=/a2"),
-                 "iptrack_find_action_entry: found action entry a2 in table",
-                 mgr_ln("Added Dn Action a2"),
+                 {"up-action/=/def-subnet", mgr_ln("Added Up Action def-subnet")},
+                 {"dn-action/=/a2", action_found("a2"), mgr_ln("Added Dn Action a2")},
              }),
     mgr_case("MgrDefaultAlarmUpAction", "up-action=def-alarm", "interval=30 flags=0x01 af=0x01",
              {
-                 mgr_term("up-action/=/def-alarm"),
-                 mgr_ln("Added Up Action def-alarm"),
+                 {"up-action/=/def-alarm", mgr_ln("Added Up Action def-alarm")},
              }),
     mgr_case("MgrAlarmOnlyDownAction", "dn-action=alarm", "interval=30 af=0x01",
              {
-                 mgr_term("dn-action/=/alarm"),
-                 mgr_ln("Added Dn Action alarm"),
+                 {"dn-action/=/alarm", mgr_ln("Added Dn Action alarm")},
              }),
     mgr_case("MgrUnknownAction", "up-action=nope", "interval=30",
              {
-                 mgr_term("up-action/=/nope"),
-                 "iptrack_mgr_add_action: action nope not found in the action table - abort",
-                 mgr_ln("Up Action nope was not found in the Action table"),
+                 {"up-action/=/nope",
+                  "iptrack_mgr_add_action: action nope not found in the action table - abort",
+                  mgr_ln("Up Action nope was not found in the Action table")},
              }),
-    mgr_case("MgrUpActionReplaced", "up-action=a1;up-action=a2", "interval=30 up=a2 users:a2=1",
-             {
-                 mgr_term("up-action/=/a1"),
-                 "iptrack_find_action_entry: found action entry a1 in table",
-                 mgr_ln("Added Up Action a1"),
-                 mgr_term("up-action/=/a2"),
-                 "iptrack_mgr_add_action: mgr m1 has old up action a1 - removing",
-                 "iptrack_find_action_entry: found action entry a2 in table",
-                 mgr_ln("Added Up Action a2"),
-             }),
+    mgr_case(
+        "MgrUpActionReplaced", "up-action=a1;up-action=a2", "interval=30 up=a2 users:a2=1",
+        {
+            {"up-action/=/a1", action_found("a1"), mgr_ln("Added Up Action a1")},
+            {"up-action/=/a2", "iptrack_mgr_add_action: mgr m1 has old up action a1 - removing",
+             action_found("a2"), mgr_ln("Added Up Action a2")},
+        }),
     mgr_case("MgrPipeOperatorSkipped", "operation|op1;operation=op2", "interval=30 reqs=op2",
              {
-                 mgr_term("operation/|/op1"),
-                 mgr_ln("invalid command operator | - ignore for mgr m1"),
-                 mgr_term("operation/=/op2"),
-                 "iptrack_new_op_request: successfully added operation request op2 to mgr m1",
-                 mgr_ln("Added Operation op2"),
+                 {"operation/|/op1", mgr_ln("invalid command operator | - ignore for mgr m1")},
+                 {"operation/=/op2", request_added("op2"), mgr_ln("Added Operation op2")},
              }),
     mgr_case("MgrAmpersandOperatorSkipped", "operation&op1", "interval=30",
              {
-                 mgr_term("operation/&/op1"),
-                 mgr_ln("invalid command operator & - ignore for mgr m1"),
+                 {"operation/&/op1", mgr_ln("invalid command operator & - ignore for mgr m1")},
              }),
     mgr_case("MgrTermWithoutOperator", "operation", "interval=30",
              {
-                 mgr_term("operation/ /"),
-                 mgr_ln("invalid keyword operation - ignoring for manager m1"),
+                 {"operation/ /", mgr_ln("invalid keyword operation - ignoring for manager m1")},
              }),
     mgr_case("MgrUnknownKeyword", "color=red", "interval=30",
              {
-                 mgr_term("color/=/red"),
-                 mgr_ln("invalid keyword color - ignoring for manager m1"),
+                 {"color/=/red", mgr_ln("invalid keyword color - ignoring for manager m1")},
              }),
     mgr_case("MgrIntervalNotANumber", "interval=soon", "",
              {
-                 mgr_term("interval/=/soon"),
-                 mgr_ln("Set Interval to 0"),
+                 {"interval/=/soon", mgr_ln("Set Interval to 0")},
              }),
     {"MgrRejectedAfterCleaning",
      kind::mgr,
@@ -846,46 +788,38 @@ const grammar_case grammar_cases[] = {
      "interval=30 reqs=op3",
      {
          "iptrack_find_mgr_entry: found mgr entry m1 in table",
-         mgr_term("operation/=/op3"),
-         "iptrack_new_op_request: successfully added operation request op3 to mgr m1",
+         mgr_ln("curr operand1/c/operand2 = operation/=/op3"),
+         request_added("op3"),
          mgr_ln("Added Operation op3"),
      }},
     mgr_case("MgrOperationName63", "operation=" + rep('n', 63),
              std::string("interval=30 reqs=") + rep('n', 63),
              {
-                 mgr_ln("curr operand1/c/operand2 = operation/=/" + rep('n', 63)),
-                 std::string("iptrack_new_op_request: successfully added operation request ") +
-                     rep('n', 63) + " to mgr m1",
-                 mgr_ln("Added Operation " + rep('n', 63)),
+                 {"operation/=/" + rep('n', 63), request_added(rep('n', 63)),
+                  mgr_ln("Added Operation " + rep('n', 63))},
              }),
     mgr_case("MgrOperationName64CutTo63", "operation=" + rep('n', 64),
              std::string("interval=30 reqs=") + rep('n', 63),
              {
-                 mgr_ln("curr operand1/c/operand2 = operation/=/" + rep('n', 64)),
-                 std::string("iptrack_new_op_request: successfully added operation request ") +
-                     rep('n', 63) + " to mgr m1",
-                 mgr_ln("Added Operation " + rep('n', 64)),
+                 {"operation/=/" + rep('n', 64), request_added(rep('n', 63)),
+                  mgr_ln("Added Operation " + rep('n', 64))},
              }),
     mgr_case("MgrOperationName70CutTo63", "operation=" + rep('n', 70),
              std::string("interval=30 reqs=") + rep('n', 63),
              {
-                 mgr_ln("curr operand1/c/operand2 = operation/=/" + rep('n', 70)),
-                 std::string("iptrack_new_op_request: successfully added operation request ") +
-                     rep('n', 63) + " to mgr m1",
-                 mgr_ln("Added Operation " + rep('n', 70)),
+                 {"operation/=/" + rep('n', 70), request_added(rep('n', 63)),
+                  mgr_ln("Added Operation " + rep('n', 70))},
              }),
-    mgr_case("MgrKey32CharactersUnknown", "operation" + rep('x', 23) + "=op1", "interval=30",
-             {
-                 mgr_ln("curr operand1/c/operand2 = operation" + rep('x', 23) + "/=/op1"),
-                 mgr_ln("invalid keyword operation" + rep('x', 23) + " - ignoring for manager m1"),
-             }),
+    mgr_case(
+        "MgrKey32CharactersUnknown", "operation" + rep('x', 23) + "=op1", "interval=30",
+        {
+            {"operation" + rep('x', 23) + "/=/op1",
+             mgr_ln("invalid keyword operation" + rep('x', 23) + " - ignoring for manager m1")},
+        }),
     mgr_case("MgrKeywordCaseInsensitive", "OPERATION=op1;Interval=5;", "interval=5 reqs=op1",
              {
-                 mgr_term("OPERATION/=/op1"),
-                 "iptrack_new_op_request: successfully added operation request op1 to mgr m1",
-                 mgr_ln("Added Operation op1"),
-                 mgr_term("Interval/=/5"),
-                 mgr_ln("Set Interval to 5"),
+                 {"OPERATION/=/op1", request_added("op1"), mgr_ln("Added Operation op1")},
+                 {"Interval/=/5", mgr_ln("Set Interval to 5")},
              }),
 };
 
