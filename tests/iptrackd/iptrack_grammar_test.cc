@@ -44,14 +44,6 @@ void add(std::string *out, const char *key, const std::string &v)
     *out += v;
 }
 
-std::string ports(const iptrack_list<iptrack_port> &l)
-{
-    std::string s;
-    for (const iptrack_port *p = l.head; p; p = p->link.next)
-        s += std::string(s.empty() ? "" : ",") + p->name + "/" + std::to_string(p->ip_version);
-    return s;
-}
-
 std::string summary(const iptrack_oper *o)
 {
     std::string s;
@@ -107,17 +99,6 @@ std::string summary(const iptrack_mgr *m)
     for (const iptrack_action *a = iptrack_g.actions.head; a; a = a->link.next)
         add(&s, (std::string("users:") + a->name).c_str(), std::to_string(a->users));
     return s;
-}
-
-// Log bodies without the thread and level prefix.
-std::vector<std::string> bodies(const LogCapture &cap)
-{
-    std::vector<std::string> out;
-    for (const std::string &l : cap.lines()) {
-        const size_t at = l.find("]: ");
-        out.push_back(at == std::string::npos ? l : l.substr(at + 3));
-    }
-    return out;
 }
 
 int parse(kind k, const std::string &attribs, std::string *fields)

@@ -9,13 +9,6 @@
 namespace
 {
 
-bool has_line(const LogCapture &cap, const std::string &body)
-{
-    for (const std::string &l : cap.lines())
-        if (l.ends_with("]: " + body)) return true;
-    return false;
-}
-
 // A tick with the peers ready and the engine active; no send happens for
 // the entries these tests use.
 void tick_without_peers()

@@ -309,24 +309,14 @@ TEST_F(MgmtSession, QueriesAndActionsWaitForReadiness)
 {
     ASSERT_NO_FATAL_FAILURE(start());
     std::vector<std::pair<uint16, uint32>> answers; // type, request id
-    std::mutex mu;
+    auto record = [](gcl_session *, bn_response *r, void *d) {
+        static_cast<decltype(answers) *>(d)->push_back({r->msg_type, r->req_msg_id});
+        return 0;
+    };
     mgmtd.run([&] {
-        ASSERT_EQ(
-            0, bn_set_session_callback_query_response_msg(
-                   mgmtd.session("iptrackd"),
-                   [](gcl_session *, bn_response *r, void *d) {
-                       static_cast<decltype(answers) *>(d)->push_back({r->msg_type, r->req_msg_id});
-                       return 0;
-                   },
-                   &answers));
-        ASSERT_EQ(
-            0, bn_set_session_callback_action_response_msg(
-                   mgmtd.session("iptrackd"),
-                   [](gcl_session *, bn_response *r, void *d) {
-                       static_cast<decltype(answers) *>(d)->push_back({r->msg_type, r->req_msg_id});
-                       return 0;
-                   },
-                   &answers));
+        gcl_session *s = mgmtd.session("iptrackd");
+        ASSERT_EQ(0, bn_set_session_callback_query_response_msg(s, record, &answers));
+        ASSERT_EQ(0, bn_set_session_callback_action_response_msg(s, record, &answers));
     });
     auto query = [&] {
         owned<bn_request> q;
