@@ -214,10 +214,13 @@ const char *const new_mgr = "iptrack_get_mgr_entry: mgr m1 is new - add it to th
 // as (which opens its lines), then the lines it logs.
 using term = std::vector<std::string>;
 
-// An oper parse that gets past tokenizing: the port list is cleaned, the
-// terms counted, and the cloud path attributes pushed after the terms.
-grammar_case oper_parse(const char *what, const std::string &before, const std::string &attribs,
-                        const std::string &fields, const std::vector<term> &terms)
+// An oper parse that gets past tokenizing, after `before` when that is not
+// empty (the entry is then found, so no new-entry line): the port list is
+// cleaned, the terms counted, and the cloud path attributes pushed after the
+// terms.
+grammar_case oper_again_case(const char *what, const std::string &before,
+                             const std::string &attribs, const std::string &fields,
+                             const std::vector<term> &terms)
 {
     std::vector<std::string> lines;
     if (before.empty()) lines.push_back(new_oper);
@@ -235,15 +238,7 @@ grammar_case oper_parse(const char *what, const std::string &before, const std::
 grammar_case oper_case(const char *what, const std::string &attribs, const std::string &fields,
                        const std::vector<term> &terms)
 {
-    return oper_parse(what, "", attribs, fields, terms);
-}
-
-// Parsed again after `before`: the entry is found, so no new-entry line.
-grammar_case oper_again_case(const char *what, const std::string &before,
-                             const std::string &attribs, const std::string &fields,
-                             const std::vector<term> &terms)
-{
-    return oper_parse(what, before, attribs, fields, terms);
+    return oper_again_case(what, "", attribs, fields, terms);
 }
 
 grammar_case action_case(const char *what, const std::string &attribs, const std::string &fields,
@@ -453,9 +448,7 @@ const grammar_case grammar_cases[] = {
      "ka=5,",
      1,
      "mf=0x01 sf=0x82",
-     {
-         oper_ln("cleaning the port list for oper site_dns"),
-     }},
+     {oper_ln("cleaning the port list for oper site_dns")}},
     oper_rejected_case("OperLeadingColonRejected", ":ka=5"),
     oper_rejected_case("OperTrailingColonRejected", "ka=5:"),
     oper_case("OperTrailingSemicolonParses", "ka=5;", "ka=5 mf=0x01 sf=0x82",
@@ -536,10 +529,7 @@ const grammar_case grammar_cases[] = {
      "inc=3,",
      1,
      "type=1",
-     {
-         action_found("act"),
-         action_ln("cleaning the port list for action act"),
-     }},
+     {action_found("act"), action_ln("cleaning the port list for action act")}},
     mgr_case("MgrOperationsActionsInterval",
              "operation=op1;operation=op2;up-action=a1;dn-action=a2;interval=10",
              "interval=10 up=a1 dn=a2 reqs=op1,op2 users:a1=1 users:a2=1",
@@ -581,9 +571,7 @@ const grammar_case grammar_cases[] = {
      ":operation=op1",
      1,
      "interval=30",
-     {
-         "iptrack_find_mgr_entry: found mgr entry m1 in table",
-     }},
+     {"iptrack_find_mgr_entry: found mgr entry m1 in table"}},
     {"MgrReparseDropsOldRequestsAndUsers",
      kind::mgr,
      "operation=op1;up-action=a1;dn-action=a2",
