@@ -69,7 +69,7 @@ TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTh
     EXPECT_EQ(3u, mgr->status_changes);
 }
 
-TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownAction)
+TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownActionAndARevertTheConfiguredValue)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
     prio_action("dec5", true, 5);
@@ -94,21 +94,18 @@ TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownAction)
         EXPECT_EQ(mgr->dn_action, iptrack_mgr_set_action(mgr, &code));
         EXPECT_EQ(c.up, code) << "down action type " << c.down;
     }
-}
 
-TEST_F(Status, RevertForcesUpAndTurnsAPriorityChangeIntoTheConfiguredValue)
-{
-    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    // A revert forces up and turns a priority change into the configured value.
+    mgr->dn_action->type = iptrack_action_vrrp_prio;
     prio_action("inc5", false, 5);
-    prio_action("dec5", true, 5);
-    iptrack_mgr *mgr = manager("m1", oper, "inc5", "dec5");
-    mgr->status = 0;
-    mgr->alarm_flags |= iptrack_maf_revert;
+    iptrack_mgr *rev = manager("m2", oper, "inc5", "dec5");
+    rev->status = 0;
+    rev->alarm_flags |= iptrack_maf_revert;
     uint32 code = 0;
-    EXPECT_EQ(mgr->up_action, iptrack_mgr_set_action(mgr, &code));
+    EXPECT_EQ(rev->up_action, iptrack_mgr_set_action(rev, &code));
     EXPECT_EQ(2u, code);
-    EXPECT_EQ(1, mgr->status);
-    EXPECT_FALSE(mgr->alarm_flags & iptrack_maf_revert);
+    EXPECT_EQ(1, rev->status);
+    EXPECT_FALSE(rev->alarm_flags & iptrack_maf_revert);
 }
 
 TEST_F(Status, AlarmOnlyDownActionRaisesTheAlarmAndSendsNothingElse)
