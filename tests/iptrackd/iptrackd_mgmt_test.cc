@@ -89,10 +89,10 @@ class MgmtSession : public ::testing::Test
         ASSERT_NE(nullptr, iptrackd_mcc);
     }
 
-    // Runs passes of the daemon loop until `pred` holds (false after 5 s).
+    // Runs passes of the daemon loop until `pred` holds (false after 30 s).
     template <class P> bool pump_until(P pred)
     {
-        for (int i = 0; i < 5000 && !pred(); ++i) {
+        for (int i = 0; i < 30000 && !pred(); ++i) {
             (void)lew_dispatch_nonblocking(iptrackd_lwc, nullptr, nullptr);
             if (!pred()) usleep(1000);
         }
