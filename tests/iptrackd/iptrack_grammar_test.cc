@@ -268,13 +268,9 @@ grammar_case mgr_case(const char *what, const std::string &attribs, const std::s
 // cleaned and not configured.
 grammar_case oper_rejected_case(const char *what, const std::string &attribs)
 {
-    return {what,
-            kind::oper,
-            "",
-            attribs,
-            1,
-            "mf=0x01 sf=0x80",
-            {new_oper, oper_ln("cleaning the port list for oper site_dns")}};
+    const std::vector<std::string> lines = {new_oper,
+                                            oper_ln("cleaning the port list for oper site_dns")};
+    return {what, kind::oper, "", attribs, 1, "mf=0x01 sf=0x80", lines};
 }
 
 // Accepted parses through the builders above; the rest written out: name,
