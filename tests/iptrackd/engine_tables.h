@@ -123,9 +123,7 @@ class EngineTables : public ::testing::Test
         iptrack_deinit();
         ipsla_probes_detach();
         cmem_detach_all();
-        l3if_.reset();
-        iflabel_.reset();
-        tunnel_.reset();
+        for (auto *p : {&l3if_, &iflabel_, &tunnel_}) p->reset();
         for (const char *n : {QZ_SHM_L3IF, QZ_SHM_IFLABEL, QZ_SHM_TUNNEL, QZ_SHM_CLOUDPATH})
             (void)qz_shm_pub_unlink(n);
         cmem_set_name_prefix_for_tests(nullptr);

@@ -103,33 +103,27 @@ std::string summary(const iptrack_mgr *m)
 
 int parse(kind k, const std::string &attribs, std::string *fields)
 {
-    int rc = 0;
-    switch (k) {
-    case kind::oper: {
+    if (k == kind::oper) {
         iptrack_oper *o = iptrack_get_oper_entry("site_dns");
         iptrack_oper_set_new_attribs(o, attribs.c_str());
-        rc = iptrack_set_oper_attribs(o);
+        const int rc = iptrack_set_oper_attribs(o);
         o->state_flags &= static_cast<uint8>(~iptrack_os_cfg_pending); // as the tick does
         *fields = summary(o);
-        break;
+        return rc;
     }
-    case kind::action: {
+    if (k == kind::action) {
         iptrack_action *a = iptrack_get_action_entry("act");
         iptrack_action_set_attribs(a, attribs.c_str());
         a->flags &= static_cast<uint8>(~iptrack_af_label_pending);
-        rc = iptrack_set_action_attribs(a);
+        const int rc = iptrack_set_action_attribs(a);
         *fields = summary(a);
-        break;
+        return rc;
     }
-    case kind::mgr: {
-        iptrack_mgr *m = iptrack_get_mgr_entry("m1");
-        iptrack_mgr_set_attribs(m, attribs.c_str());
-        m->flags &= static_cast<uint8>(~iptrack_mf_attribs_changed);
-        rc = iptrack_set_mgr_attribs(m);
-        *fields = summary(m);
-        break;
-    }
-    }
+    iptrack_mgr *m = iptrack_get_mgr_entry("m1");
+    iptrack_mgr_set_attribs(m, attribs.c_str());
+    m->flags &= static_cast<uint8>(~iptrack_mf_attribs_changed);
+    const int rc = iptrack_set_mgr_attribs(m);
+    *fields = summary(m);
     return rc;
 }
 

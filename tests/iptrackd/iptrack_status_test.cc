@@ -261,11 +261,6 @@ TEST_F(Status, MonitorTextsDescribeEachTypeWithLabelAndWhatIsMissing)
     EXPECT_EQ(iptrack_alarm_text_size - 1, strlen(mgr->dns_alarm_text));
 }
 
-} // namespace
-
-namespace
-{
-
 // The same against tables published under a name prefix of this process.
 class StatusWithTables : public EnginePeers
 {

@@ -137,18 +137,13 @@ TEST_F(MgmtSession, SetUpRegistersTheThreeInterestsInOrder)
     EXPECT_EQ(0u, iptrackd_mgmt_waiting_requests_for_tests());
 }
 
-void advance_clock(uint32 ms)
-{
-    lt_clock_advance_for_tests(ms);
-}
-
 TEST_F(MgmtSession, NoProviderIsReportedOnlyAsUnableToConnect)
 {
     // Nothing listens in the private socket directory: six refused attempts,
     // paused on a manual clock.
     LogCapture cap;
     lt_clock_set_manual_for_tests(0, 0);
-    gcl_set_retry_pause_for_tests(advance_clock);
+    gcl_set_retry_pause_for_tests([](uint32 ms) { lt_clock_advance_for_tests(ms); });
     EXPECT_EQ(lc_err_io_error, iptrackd_mgmt_init());
     gcl_set_retry_pause_for_tests(nullptr);
     lt_clock_restore_for_tests();
