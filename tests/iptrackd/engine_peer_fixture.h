@@ -25,10 +25,9 @@
 #include "support/mgmt_test_provider.h"
 #include "util/ttime.h"
 
-// One request the provider received: "action" or "event", its name and
-// its bindings as "name type value".
+// One request the provider received (action or event): its name and its
+// bindings as "name type value".
 struct SentRequest {
-    std::string kind;
     std::string name;
     std::vector<std::string> bindings;
 };
@@ -153,13 +152,10 @@ class EnginePeers : public ::testing::Test
             const bn_request *r = reqs[i];
             SentRequest s;
             const tstring *n = nullptr;
-            if (r->msg_type == bbmt_action_request) {
-                s.kind = "action";
+            if (r->msg_type == bbmt_action_request)
                 EXPECT_EQ(0, bn_action_request_msg_get_action_name(r, &n));
-            } else {
-                s.kind = "event";
+            else
                 EXPECT_EQ(0, bn_event_request_msg_get_event_name(r, &n));
-            }
             s.name = n ? ts_str(n) : "";
             if (s.name == "/test/sync") continue;
             const uint32 count = bn_request_per_node_array_length_quick(r->nodes);
@@ -174,14 +170,6 @@ class EnginePeers : public ::testing::Test
             out.push_back(std::move(s));
         }
         first_ = reqs.size();
-        return out;
-    }
-
-    // Only the names of what was sent.
-    static std::vector<std::string> names(const std::vector<SentRequest> &sent)
-    {
-        std::vector<std::string> out;
-        for (const auto &s : sent) out.push_back(s.name);
         return out;
     }
 

@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,30 @@ inline lc_ipaddr test_v4(const char *text)
     lc_ipaddr a{};
     EXPECT_EQ(lc_str_to_ipaddr_quiet(text, &a), 0);
     return a;
+}
+
+// Log bodies without the thread and level prefix.
+inline std::vector<std::string> bodies(const LogCapture &cap)
+{
+    std::vector<std::string> out;
+    for (const std::string &l : cap.lines()) out.push_back(l.substr(l.find("]: ") + 3));
+    return out;
+}
+
+inline bool has_line(const LogCapture &cap, const std::string &body)
+{
+    for (const std::string &l : cap.lines())
+        if (l.ends_with("]: " + body)) return true;
+    return false;
+}
+
+// A port list as "name/version,...".
+inline std::string ports(const iptrack_list<iptrack_port> &l)
+{
+    std::string s;
+    for (const iptrack_port *p = l.head; p; p = p->link.next)
+        s += std::string(s.empty() ? "" : ",") + p->name + "/" + std::to_string(p->ip_version);
+    return s;
 }
 
 class EngineTables : public ::testing::Test
@@ -98,9 +123,7 @@ class EngineTables : public ::testing::Test
         iptrack_deinit();
         ipsla_probes_detach();
         cmem_detach_all();
-        l3if_.reset();
-        iflabel_.reset();
-        tunnel_.reset();
+        for (auto *p : {&l3if_, &iflabel_, &tunnel_}) p->reset();
         for (const char *n : {QZ_SHM_L3IF, QZ_SHM_IFLABEL, QZ_SHM_TUNNEL, QZ_SHM_CLOUDPATH})
             (void)qz_shm_pub_unlink(n);
         cmem_set_name_prefix_for_tests(nullptr);
@@ -128,14 +151,6 @@ class EngineTables : public ::testing::Test
         EXPECT_EQ(iptrack_set_action_attribs(a), 0);
         a->flags &= static_cast<uint8>(~iptrack_af_label_pending);
         return a;
-    }
-
-    static std::string ports(const iptrack_list<iptrack_port> &l)
-    {
-        std::string s;
-        for (const iptrack_port *p = l.head; p; p = p->link.next)
-            s += std::string(s.empty() ? "" : ",") + p->name + "/" + std::to_string(p->ip_version);
-        return s;
     }
 
     std::string prefix_;

@@ -23,13 +23,6 @@ class CloudPath : public EngineTables
     }
 };
 
-bool has_line(const LogCapture &cap, const std::string &body)
-{
-    for (const std::string &l : cap.lines())
-        if (l.ends_with("]: " + body)) return true;
-    return false;
-}
-
 } // namespace
 
 TEST_F(CloudPath, TargetsTakeSlotsInOrderWithCanonicalAddresses)

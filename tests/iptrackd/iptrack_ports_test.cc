@@ -9,13 +9,6 @@
 namespace
 {
 
-bool has_line(const LogCapture &cap, const std::string &body)
-{
-    for (const std::string &l : cap.lines())
-        if (l.ends_with("]: " + body)) return true;
-    return false;
-}
-
 // A tick with the peers ready and the engine active; no send happens for
 // the entries these tests use.
 void tick_without_peers()
@@ -116,7 +109,7 @@ TEST_F(EngineTables, UsesMarkTheEntriesThatDependOnThem)
     iptrack_oper *o = oper("wan_probe", "port-label=wan");
     iptrack_oper *t = oper("tun_probe", "tunnel-name=branchA");
     iptrack_action *a = action("prio", "port-label=wan");
-    iptrack_action *adv = action("adv", "port-name=eth3");
+    action("adv", "port-name=eth3");
 
     EXPECT_TRUE(iptrack_is_label_in_use("wan"));
     EXPECT_TRUE(o->state_flags & iptrack_os_cfg_pending);
@@ -130,7 +123,6 @@ TEST_F(EngineTables, UsesMarkTheEntriesThatDependOnThem)
     EXPECT_TRUE(iptrack_is_ifname_in_use("eth4"));  // second port of an operation
     EXPECT_TRUE(iptrack_is_ifname_in_use("eth3"));  // first port of an action
     EXPECT_FALSE(iptrack_is_ifname_in_use("eth2")); // nobody's
-    (void)adv;
 }
 
 TEST_F(EngineTables, TickReresolvesAMovedLabelARemovedTunnelAndAChangedInterface)

@@ -19,10 +19,7 @@ std::vector<std::string> ping_bindings(uint16 code, const char *port, uint8 vers
                                        const char *probe_num, bool tunnel)
 {
     std::vector<std::string> b = {"mon_action uint16 " + std::to_string(code)};
-    if (tunnel) {
-        b.push_back("tun_name string tun-a");
-        b.push_back("tun_id uint32 77");
-    }
+    if (tunnel) b.insert(b.end(), {"tun_name string tun-a", "tun_id uint32 77"});
     b.push_back(std::string("port_name string ") + port);
     b.push_back("port_version uint8 " + std::to_string(version));
     b.insert(b.end(), ping_tail.begin(), ping_tail.end());

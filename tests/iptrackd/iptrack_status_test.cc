@@ -11,14 +11,6 @@ namespace
 
 using Status = EnginePeers;
 
-const std::vector<std::string> down_raise_tail = {
-    "comment string An IP SLA monitor is in Down state",
-    "note string ",
-    "hierarchy string ",
-    "source_label string ",
-    "source_ip string ",
-};
-
 TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTheAlarm)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
@@ -40,11 +32,12 @@ TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTh
     auto sent = take_sent();
     ASSERT_EQ(2u, sent.size());
     EXPECT_EQ("/qz/alarms/events/raise_alarm", sent[0].name);
-    std::vector<std::string> raise = {
-        "alarm_type string 262189", "param_1 string 0", "param_2 string 0",
-        "param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel N/A    "};
-    raise.insert(raise.end(), down_raise_tail.begin(), down_raise_tail.end());
-    EXPECT_EQ(raise, sent[0].bindings);
+    EXPECT_EQ(std::vector<std::string>(
+                  {"alarm_type string 262189", "param_1 string 0", "param_2 string 0",
+                   "param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel N/A    ",
+                   "comment string An IP SLA monitor is in Down state", "note string ",
+                   "hierarchy string ", "source_label string ", "source_ip string "}),
+              sent[0].bindings);
     EXPECT_EQ("/qz/iptrackd/action/update_vrrp", sent[1].name);
     EXPECT_EQ(std::vector<std::string>(
                   {"action string decrement", "port_name string mgmt1", "vrrp_priority uint16 5"}),
@@ -76,7 +69,7 @@ TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTh
     EXPECT_EQ(3u, mgr->status_changes);
 }
 
-TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownAction)
+TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownActionAndARevertTheConfiguredValue)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
     prio_action("dec5", true, 5);
@@ -101,21 +94,18 @@ TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownAction)
         EXPECT_EQ(mgr->dn_action, iptrack_mgr_set_action(mgr, &code));
         EXPECT_EQ(c.up, code) << "down action type " << c.down;
     }
-}
 
-TEST_F(Status, RevertForcesUpAndTurnsAPriorityChangeIntoTheConfiguredValue)
-{
-    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    // A revert forces up and turns a priority change into the configured value.
+    mgr->dn_action->type = iptrack_action_vrrp_prio;
     prio_action("inc5", false, 5);
-    prio_action("dec5", true, 5);
-    iptrack_mgr *mgr = manager("m1", oper, "inc5", "dec5");
-    mgr->status = 0;
-    mgr->alarm_flags |= iptrack_maf_revert;
+    iptrack_mgr *rev = manager("m2", oper, "inc5", "dec5");
+    rev->status = 0;
+    rev->alarm_flags |= iptrack_maf_revert;
     uint32 code = 0;
-    EXPECT_EQ(mgr->up_action, iptrack_mgr_set_action(mgr, &code));
+    EXPECT_EQ(rev->up_action, iptrack_mgr_set_action(rev, &code));
     EXPECT_EQ(2u, code);
-    EXPECT_EQ(1, mgr->status);
-    EXPECT_FALSE(mgr->alarm_flags & iptrack_maf_revert);
+    EXPECT_EQ(1, rev->status);
+    EXPECT_FALSE(rev->alarm_flags & iptrack_maf_revert);
 }
 
 TEST_F(Status, AlarmOnlyDownActionRaisesTheAlarmAndSendsNothingElse)
@@ -270,11 +260,6 @@ TEST_F(Status, MonitorTextsDescribeEachTypeWithLabelAndWhatIsMissing)
     iptrack_mgr_fill_dns_alarm_text(mgr, oper);
     EXPECT_EQ(iptrack_alarm_text_size - 1, strlen(mgr->dns_alarm_text));
 }
-
-} // namespace
-
-namespace
-{
 
 // The same against tables published under a name prefix of this process.
 class StatusWithTables : public EnginePeers

@@ -30,13 +30,6 @@ class Tables : public ::testing::Test
     }
 };
 
-std::vector<std::string> bodies(const LogCapture &cap)
-{
-    std::vector<std::string> out;
-    for (const std::string &l : cap.lines()) out.push_back(l.substr(l.find("]: ") + 3));
-    return out;
-}
-
 } // namespace
 
 TEST_F(Tables, LongNamesAreCutTo63AndStillFindTheirEntry)

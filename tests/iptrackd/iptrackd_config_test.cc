@@ -33,15 +33,13 @@ class Intake : public EngineTables
     {
         return change(name, bt_string, value, deleted);
     }
+    // Failure lines carry the source position; keep their text only.
     std::vector<std::string> bodies() const
     {
-        std::vector<std::string> out;
-        for (const std::string &l : cap_.lines()) {
-            const std::string b = l.substr(l.find("]: ") + 3);
-            // Failure lines carry the source position; keep their text only.
-            const size_t at = b.find(", build ");
-            out.push_back(at == std::string::npos ? b : b.substr(b.find(": ", at) + 2));
-        }
+        std::vector<std::string> out = ::bodies(cap_);
+        for (std::string &b : out)
+            if (const size_t at = b.find(", build "); at != std::string::npos)
+                b = b.substr(b.find(": ", at) + 2);
         return out;
     }
     LogCapture cap_{LCL_INFO};
@@ -156,7 +154,7 @@ TEST_F(Intake, LabelsTunnelsAndVirtualInterfacesMarkWhatUsesThem)
 {
     iptrack_oper *o = oper("wan_probe", "port-label=wan");
     iptrack_oper *t = oper("tun_probe", "tunnel-name=branchA");
-    iptrack_oper *v = oper("vti_probe", "port-name=vti1");
+    oper("vti_probe", "port-name=vti1");
     iptrack_g.change_flags = 0;
 
     cap_.clear();
@@ -192,7 +190,6 @@ TEST_F(Intake, LabelsTunnelsAndVirtualInterfacesMarkWhatUsesThem)
                   "iptrackd_config_handle_change: /net/if2/config/virtual/vti/vti1/label cfg "
                   "change caused label update; label lan",
               }));
-    (void)v;
 }
 
 TEST_F(Intake, RouteLabelConditionAndUnsupportedNodes)
