@@ -160,13 +160,6 @@ const bytes query_response = cat({
     {0x00, 0x00, 0x00, 0x2a}, // revision 42
 });
 
-// The lengths above were counted by hand; the vectors must agree.
-TEST(BnProtoGolden, LengthFieldsMatchTheVectors)
-{
-    for (const bytes *v : {&query_request, &action_request, &event_request, &query_response})
-        EXPECT_EQ(uint32(v->size()), (lc_bytes::load<lc_bytes::order::big, uint32>(v->data() + 4)));
-}
-
 std::string name_of(const bn_binding *b)
 {
     return b ? ts_str(b->name) : "<none>";
