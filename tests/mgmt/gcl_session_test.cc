@@ -18,34 +18,6 @@ using namespace gcl_test;
 namespace
 {
 
-// A private socket directory for the test, removed afterwards.
-class SocketDir
-{
-  public:
-    SocketDir()
-    {
-        char tmpl[] = "/tmp/gcl-test-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        gcl_set_socket_dir_for_tests(dir_.c_str(), 0);
-    }
-    ~SocketDir()
-    {
-        gcl_set_socket_dir_for_tests(nullptr, -1);
-        rmdir(dir_.c_str());
-    }
-    const std::string &path() const { return dir_; }
-
-  private:
-    std::string dir_;
-};
-
-gcl_session_state state_of(const gcl_session *s)
-{
-    gcl_session_state st = gss_none;
-    EXPECT_EQ(0, gcl_session_get_state(s, &st));
-    return st;
-}
-
 TEST(GclSession, ClientNamesAreCheckedForCharactersAndLength)
 {
     Loop loop;
