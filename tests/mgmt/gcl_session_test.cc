@@ -229,10 +229,7 @@ TEST(GclSession, ProviderAndClientOnTwoThreadsExchangeFrames)
         gcl_session *client = nullptr;
         gcl_provider_params pp;
         pp.gpp_provider_name = "threadprov";
-        pp.gpp_accept_func = [](gcl_session *, gcl_session *acc, void *d) {
-            *static_cast<gcl_session **>(d) = acc;
-            return 0;
-        };
+        pp.gpp_accept_func = keep_accepted;
         pp.gpp_accept_data = &client;
         loop.on_receive = [](gcl_session *s, const Received &r) {
             (void)gcl_session_send_frame_components(s, test_proto, r.msg_type + 1, r.body.size(),
@@ -305,10 +302,7 @@ TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
     gcl_session *listener = nullptr, *accepted = nullptr;
     gcl_provider_params pp;
     pp.gpp_provider_name = "prov";
-    pp.gpp_accept_func = [](gcl_session *, gcl_session *acc, void *d) {
-        *static_cast<gcl_session **>(d) = acc;
-        return 0;
-    };
+    pp.gpp_accept_func = keep_accepted;
     pp.gpp_accept_data = &accepted;
     ASSERT_EQ(0, gcl_session_provider_full_new(loop.gcl, &pp, &listener));
     ASSERT_EQ(0, gcl_session_provider_enable(listener));

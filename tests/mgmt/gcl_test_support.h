@@ -165,6 +165,14 @@ class Loop
     }
 };
 
+// An accept callback that keeps the accepted session in the gcl_session*
+// its data points at.
+inline int keep_accepted(gcl_session *, gcl_session *accepted, void *data)
+{
+    *static_cast<gcl_session **>(data) = accepted;
+    return 0;
+}
+
 inline gcl_session_state state_of(const gcl_session *s)
 {
     gcl_session_state st = gss_none;

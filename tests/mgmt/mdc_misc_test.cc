@@ -418,7 +418,7 @@ TEST_F(Client, SmprintfReadsEachNamedNodeOnce)
     ASSERT_EQ(0, mdc_smprintf_query(mcc.get(), nullptr, nullptr, text.out(),
                                     "%s $/sys/hostname$ up $/sys/uptime$s", "host"));
     EXPECT_STREQ("host edge1 up 12s", ts_str(text.get()));
-    EXPECT_EQ(2u, r.seen.size());
+    EXPECT_EQ(2u, r.seen().size());
     EXPECT_EQ(lc_err_not_found,
               mdc_smprintf_query(mcc.get(), nullptr, nullptr, text.out(), "$/sys/none$"));
     EXPECT_EQ(nullptr, text.get());

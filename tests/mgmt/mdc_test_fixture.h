@@ -31,28 +31,8 @@ struct Responder {
     // Iterate queries are answered in reverse name order.
     bool reverse_iterate = false;
 
-    // The requests the stand-in received, in order.
-    struct Ref {
-        const bn_request *p;
-        const bn_request *get() const { return p; }
-        const bn_request *operator->() const { return p; }
-    };
-    struct Seen {
-        TestMgmtd *mgmtd;
-        mutable std::vector<Ref> snapshot;
-        size_t size() const { return mgmtd->num_requests(); }
-        Ref operator[](size_t i) const { return Ref{mgmtd->requests().at(i)}; }
-        std::vector<Ref>::const_iterator begin() const
-        {
-            snapshot.clear();
-            for (const bn_request *r : mgmtd->requests()) snapshot.push_back(Ref{r});
-            return snapshot.begin();
-        }
-        std::vector<Ref>::const_iterator end() const { return snapshot.end(); }
-    };
     TestMgmtd mgmtd;
     TestMgmtClient client;
-    Seen seen{&mgmtd, {}};
 
     Responder()
     {
@@ -89,7 +69,9 @@ struct Responder {
         ASSERT_EQ(0, bn_binding_array_append_takeover(results.get(), &p));
     }
 
-    const bn_request *last() { return seen.size() ? mgmtd.requests().back() : nullptr; }
+    // The requests the stand-in received, in order.
+    std::vector<const bn_request *> seen() { return mgmtd.requests(); }
+    const bn_request *last() { return mgmtd.num_requests() ? mgmtd.requests().back() : nullptr; }
 
     int answer_chosen(gcl_session *s, const bn_request *req)
     {
