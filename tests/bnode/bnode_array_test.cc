@@ -30,15 +30,7 @@ owned<bn_binding_array> make_array(const names_t &names)
     return a;
 }
 
-names_t names_of(const bn_binding_array *a)
-{
-    names_t v;
-    for (uint32 i = 0; i < bn_binding_array_length_quick(a); ++i) {
-        const bn_binding *b = bn_binding_array_get_quick(a, i);
-        v.push_back(b ? ts_str(bn_binding_get_name_quick(b)) : "<null>");
-    }
-    return v;
-}
+using bnode_test::names_of;
 
 // ---------------------------------------------------------------------------
 // By name

@@ -20,20 +20,8 @@ using parts_t = bnode_test::strings_t;
 using bnode_test::strings_of;
 using bnode_test::tstrs;
 
-std::string name_of(const bn_binding *b)
-{
-    return ts_str(bn_binding_get_name_quick(b));
-}
-
-std::string value_of(const bn_binding *b)
-{
-    char *text = nullptr;
-    uint32 taf = 0;
-    EXPECT_EQ(bn_binding_get_str(b, ba_value, 0, &taf, &text), 0);
-    std::string s = text ? text : "<null>";
-    free(text);
-    return s;
-}
+using bnode_test::name_of;
+using bnode_test::value_of;
 
 // ---------------------------------------------------------------------------
 // Construction

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bnode/bnode.h"
 #include "bnode/bnode_types.h"
 #include "util/tstr_array.h"
 
@@ -33,6 +34,27 @@ inline owned<tstr_array> tstrs(const strings_t &v)
     EXPECT_EQ(tstr_array_new(a.out(), nullptr), 0);
     for (const std::string &s : v) EXPECT_EQ(tstr_array_append_str(a.get(), s.c_str()), 0);
     return a;
+}
+
+inline std::string name_of(const bn_binding *b)
+{
+    return b ? ts_str(b->name) : "(null)";
+}
+
+// The value as text; "(none)" when there is no binding or no value.
+inline std::string value_of(const bn_binding *b)
+{
+    owned<tstring> v;
+    if (!b || bn_binding_get_tstr(b, ba_value, 0, nullptr, v.out()) != 0 || !v) return "(none)";
+    return ts_str(v.get());
+}
+
+inline strings_t names_of(const bn_binding_array *a)
+{
+    strings_t out;
+    for (uint32 i = 0; i < bn_binding_array_length_quick(a); ++i)
+        out.push_back(name_of(bn_binding_array_get_quick(a, i)));
+    return out;
 }
 
 struct free_str {

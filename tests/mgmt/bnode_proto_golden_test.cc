@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "bnode/bnode_test_helpers.h"
 #include "bnode_proto_test_helpers.h"
 #include "mgmt/bnode_proto.h"
 #include "util/byte_cursor.h"
@@ -120,10 +121,7 @@ const bytes query_response = cat({
     be32(42),                         // revision
 });
 
-std::string name_of(const bn_binding *b)
-{
-    return b ? ts_str(b->name) : "<none>";
-}
+using bnode_test::name_of;
 
 // Re-encodes a decoded request and compares with the golden bytes, with no
 // reserve and with the 32-byte frame reserve.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bnode/bnode_test_helpers.h"
 #include "mgmt/mdc_main.h"
 #include "mgmt/mdc_misc.h"
 #include "support/mgmt_test_provider.h"
@@ -136,22 +137,8 @@ inline uint32 node_count(const bn_request *req)
 {
     return bn_request_per_node_array_length_quick(req->nodes);
 }
-inline std::string name_of(const bn_binding *b)
-{
-    return b ? ts_str(b->name) : "(null)";
-}
-inline std::string value_of(const bn_binding *b)
-{
-    owned<tstring> v;
-    if (!b || bn_binding_get_tstr(b, ba_value, 0, nullptr, v.out()) != 0 || !v) return "(none)";
-    return ts_str(v.get());
-}
-inline std::vector<std::string> names_of(const bn_binding_array *a)
-{
-    std::vector<std::string> out;
-    for (uint32 i = 0; i < bn_binding_array_length_quick(a); ++i)
-        out.push_back(name_of(bn_binding_array_get_quick(a, i)));
-    return out;
-}
+using bnode_test::name_of;
+using bnode_test::names_of;
+using bnode_test::value_of;
 
 } // namespace mdc_test
