@@ -290,25 +290,6 @@ TEST(GclFrame, FrameSplitByteByByteIsDeliveredOnceAtItsLastByte)
     EXPECT_EQ(f.body, loop.received[0].body);
 }
 
-TEST(GclFrame, TwoFramesInOneReadAreDeliveredInOrder)
-{
-    Loop loop;
-    RawPeer p(loop);
-    FrameBytes a, b;
-    a.seq = 7;
-    a.body = "one";
-    b.seq = 8;
-    b.msg_type = 2;
-    b.body = "";
-    write_all(p.peer, a.bytes() + b.bytes());
-    ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 2; }));
-    EXPECT_EQ(7u, loop.received[0].seq);
-    EXPECT_EQ("one", loop.received[0].body);
-    EXPECT_EQ(8u, loop.received[1].seq);
-    EXPECT_EQ(2, loop.received[1].msg_type);
-    EXPECT_EQ("", loop.received[1].body);
-}
-
 TEST(GclFrame, HandlerWaitingInANestedPassSeesLaterFramesAfterItsOwn)
 {
     Loop loop;
