@@ -18,28 +18,16 @@ std::string name_field(const std::string &s)
     return s + std::string(32 - s.size(), '\0');
 }
 
-std::string greeting_body(uint16 version)
+// A greeting from a provider "rawprov", or the greeting response of a
+// client "rawclient" (which carries one more field), both as root.
+std::string greeting_body(uint16 version, bool response = false)
 {
     std::string b;
     put16(b, version);
     put32(b, 1);
     put32(b, 0);
-    b += name_field("rawprov");
-    put32(b, geteuid());
-    put32(b, getegid());
-    b += name_field("root");
-    put32(b, 1);
-    return b;
-}
-
-std::string greeting_response_body(uint16 version)
-{
-    std::string b;
-    put16(b, version);
-    put32(b, 1);
-    put32(b, 0);
-    put32(b, 5);
-    b += name_field("rawclient");
+    if (response) put32(b, 5);
+    b += name_field(response ? "rawclient" : "rawprov");
     put32(b, geteuid());
     put32(b, getegid());
     b += name_field("root");
@@ -83,7 +71,7 @@ TEST(GclAdmin, ProviderRefusesAGreetingResponseOfAnotherVersion)
     Loop loop;
     LogCapture cap;
     RawPeer c(loop);
-    write_all(c.peer, frame(2, greeting_response_body(1)));
+    write_all(c.peer, frame(2, greeting_body(1, true)));
     ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
     EXPECT_EQ(
         1u, cap.count(session_line(c.s, "proto admin: bad version in greeting response: 1 not 2")));
@@ -97,7 +85,7 @@ TEST(GclAdmin, ProviderAcceptsOpenServiceOfBothLengths)
         Loop loop;
         LogCapture cap;
         RawPeer c(loop);
-        write_all(c.peer, frame(2, greeting_response_body(2)) + frame(3, open_body(2, pad), 2));
+        write_all(c.peer, frame(2, greeting_body(2, true)) + frame(3, open_body(2, pad), 2));
         tbool open = 0;
         ASSERT_TRUE(loop.run_until(
             [&] { return gcl_session_get_service_id_open(c.s, 2, &open) == 0 && open; }));
@@ -118,7 +106,7 @@ TEST(GclAdmin, ProviderClosesOnOpenServiceOfAnyOtherLengthOrBeforeTheGreeting)
     LogCapture cap;
     {
         RawPeer c(loop);
-        write_all(c.peer, frame(2, greeting_response_body(2)) + frame(3, open_body(2, 2), 2));
+        write_all(c.peer, frame(2, greeting_body(2, true)) + frame(3, open_body(2, 2), 2));
         ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
         EXPECT_EQ(1u, cap.count(session_line(c.s, "proto admin: bad open service length: 50")));
     }
