@@ -48,11 +48,6 @@ class ProbeQueue : public ::testing::Test
         EXPECT_TRUE(lc_byte_reader(base_, ipsla_block_size).at(off, 4, &f) && f.ne32(&v));
         return v;
     }
-    void set_word(uint32 off, uint32 v)
-    {
-        lc_byte_writer f;
-        ASSERT_TRUE(lc_byte_writer(base_, ipsla_block_size).at(off, 4, &f) && f.ne32(v));
-    }
     uint16 ring(uint32 i) const
     {
         uint16 v = 0;
@@ -60,12 +55,6 @@ class ProbeQueue : public ::testing::Test
         EXPECT_TRUE(lc_byte_reader(base_, ipsla_block_size).at(ipsla_off_q_ring + 2 * i, 2, &f) &&
                     f.ne16(&v));
         return v;
-    }
-    void set_ring(uint32 i, uint16 v)
-    {
-        lc_byte_writer f;
-        ASSERT_TRUE(lc_byte_writer(base_, ipsla_block_size).at(ipsla_off_q_ring + 2 * i, 2, &f) &&
-                    f.ne16(v));
     }
     // The queue as listed from head to tail: each number below 1024, none
     // twice, as many as the count says.

@@ -66,9 +66,9 @@ TEST_F(LogSync, InitWithoutLoggingNodesChangesNothing)
     EXPECT_FALSE(lc_log_override_active());
     EXPECT_FALSE(cap.contains("Synchronized")) << cap.dump();
     // Four reads, in the documented order.
-    ASSERT_EQ(4u, r.seen.size());
-    EXPECT_EQ(process_level, mdc_test::name_of(mdc_test::node_of(r.seen[1].get(), 0)->binding));
-    EXPECT_EQ(local1_level, mdc_test::name_of(mdc_test::node_of(r.seen[3].get(), 0)->binding));
+    ASSERT_EQ(4u, r.seen().size());
+    EXPECT_EQ(process_level, mdc_test::name_of(mdc_test::node_of(r.seen()[1], 0)->binding));
+    EXPECT_EQ(local1_level, mdc_test::name_of(mdc_test::node_of(r.seen()[3], 0)->binding));
 }
 
 TEST_F(LogSync, InitAppliesEveryLevelThatIsSet)
@@ -95,7 +95,7 @@ TEST_F(LogSync, InitStopsAtAnUnknownDaemonLevelOrAFailedRead)
     LogCapture cap;
     EXPECT_EQ(lc_err_bad_type, qz_init_log_level(mcc.get()));
     EXPECT_EQ(lc_log_daemon_level_unset, lc_log_get_daemon_log_level());
-    EXPECT_EQ(2u, r.seen.size()); // the override reads never ran
+    EXPECT_EQ(2u, r.seen().size()); // the override reads never ran
 
     r.transport_error = lc_err_io_closed;
     EXPECT_EQ(lc_err_io_closed, qz_init_log_level(mcc.get()));
@@ -172,18 +172,17 @@ TEST_F(LogSync, RegistrationsSendTheInterestAction)
 {
     ASSERT_EQ(0, qz_register_time_zone_change(mcc.get()));
     ASSERT_EQ(0, qz_register_log_level_change(mcc.get()));
-    ASSERT_EQ(2u, r.seen.size());
-    for (const auto &req : r.seen) {
+    ASSERT_EQ(2u, r.seen().size());
+    for (const bn_request *req : r.seen()) {
         const tstring *action = nullptr;
-        ASSERT_EQ(0, bn_action_request_msg_get_action_name(req.get(), &action));
+        ASSERT_EQ(0, bn_action_request_msg_get_action_name(req, &action));
         EXPECT_STREQ(QZ_INTEREST_ADD_ACTION, ts_str(action));
     }
-    ASSERT_EQ(1u, mdc_test::node_count(r.seen[0].get()));
-    EXPECT_EQ(QZ_TIME_ZONE_EVENT,
-              mdc_test::value_of(mdc_test::node_of(r.seen[0].get(), 0)->binding));
-    ASSERT_EQ(2u, mdc_test::node_count(r.seen[1].get()));
-    EXPECT_EQ("match/1/pattern", mdc_test::name_of(mdc_test::node_of(r.seen[1].get(), 1)->binding));
-    EXPECT_EQ("/logging/**", mdc_test::value_of(mdc_test::node_of(r.seen[1].get(), 1)->binding));
+    ASSERT_EQ(1u, mdc_test::node_count(r.seen()[0]));
+    EXPECT_EQ(QZ_TIME_ZONE_EVENT, mdc_test::value_of(mdc_test::node_of(r.seen()[0], 0)->binding));
+    ASSERT_EQ(2u, mdc_test::node_count(r.seen()[1]));
+    EXPECT_EQ("match/1/pattern", mdc_test::name_of(mdc_test::node_of(r.seen()[1], 1)->binding));
+    EXPECT_EQ("/logging/**", mdc_test::value_of(mdc_test::node_of(r.seen()[1], 1)->binding));
 }
 
 TEST(TimeZone, OnlyTheZoneEventIsHandled)

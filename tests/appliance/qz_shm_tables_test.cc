@@ -81,6 +81,16 @@ qz_l3if_info l3if(const char *name, uint8 kind, const char *label, const char *a
     return i;
 }
 
+qz_tunbin tunnel(const char *name, const char *alias, uint32 id, const char *source = nullptr)
+{
+    qz_tunbin t{};
+    snprintf(t.name, sizeof t.name, "%s", name);
+    snprintf(t.alias, sizeof t.alias, "%s", alias);
+    t.id = id;
+    if (source) t.source_address = addr(source);
+    return t;
+}
+
 // A valid header for `kind` and `capacity`, as the publisher writes it.
 std::vector<uint8> header_bytes(uint32 magic, uint32 version, qz_shm_kind kind, uint32 capacity)
 {
@@ -156,11 +166,7 @@ TEST_F(ShmTables, ImplicitAttachLogsAMissingTableOnceUntilItAppears)
     EXPECT_EQ(1u, cap.count("is not published")) << cap.dump();
 
     qz_shm_publisher *p = open_pub(qz_shm_kind_tunnel);
-    qz_tunbin in{};
-    snprintf(in.name, sizeof in.name, "tun-7");
-    snprintf(in.alias, sizeof in.alias, "wan1");
-    in.id = 7;
-    in.source_address = addr("192.0.2.1");
+    const qz_tunbin in = tunnel("tun-7", "wan1", 7, "192.0.2.1");
     ASSERT_EQ(0, qz_shm_pub_put_tunnel(p, &in));
     ASSERT_EQ(0, mgbin_get_tunbin_by_name_or_alias("wan1", &t));
     EXPECT_STREQ("tun-7", t.name);
@@ -269,14 +275,9 @@ TEST_F(ShmTables, LabelsRouteLabelsTunnelsAndTheirLimits)
     EXPECT_EQ(1u, qz_shm_pub_count(rp));
 
     qz_shm_publisher *tp = open_pub(qz_shm_kind_tunnel);
-    qz_tunbin a{}, b{};
-    snprintf(a.name, sizeof a.name, "tun-1");
-    snprintf(a.alias, sizeof a.alias, "tun-2"); // an alias equal to another tunnel's name
-    a.id = 1;
-    snprintf(b.name, sizeof b.name, "tun-2");
-    snprintf(b.alias, sizeof b.alias, "backup");
-    b.id = 2;
-    b.source_address = addr("2001:db8::2");
+    // An alias equal to another tunnel's name.
+    const qz_tunbin a = tunnel("tun-1", "tun-2", 1),
+                    b = tunnel("tun-2", "backup", 2, "2001:db8::2");
     ASSERT_EQ(0, qz_shm_pub_put_tunnel(tp, &a));
     ASSERT_EQ(0, qz_shm_pub_put_tunnel(tp, &b));
     const cmem_block *tt = nullptr;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bnode/bnode_types.h"
 #include "support/log_capture.h"
@@ -271,10 +272,7 @@ TEST(BnAttrib, OidSplitsIntoAtMostTheRequestedComponents)
     uint32 comps[4] = {9, 9, 9, 9}, count = 0;
     ASSERT_EQ(bn_attrib_get_oid(a.get(), nullptr, nullptr, 4, comps, &count), 0);
     EXPECT_EQ(count, 7u);
-    EXPECT_EQ(comps[0], 1u);
-    EXPECT_EQ(comps[1], 3u);
-    EXPECT_EQ(comps[2], 6u);
-    EXPECT_EQ(comps[3], 1u);
+    EXPECT_EQ(std::vector<uint32>(comps, comps + 4), (std::vector<uint32>{1, 3, 6, 1}));
     LogCapture cap;
     EXPECT_EQ(bn_attrib_get_oid(a.get(), nullptr, nullptr, 4, comps, nullptr),
               lc_err_assertion_failed);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bnode/bnode_types.h"
+#include "bnode_test_helpers.h"
 #include "support/log_capture.h"
 #include "util/tstr_array.h"
 #include "util/tstring.h"
@@ -14,10 +15,7 @@
 namespace
 {
 
-struct free_str {
-    void operator()(char *p) const { free(p); }
-};
-using heap_str = std::unique_ptr<char, free_str>;
+using bnode_test::heap_str;
 
 // Parses `text` as `type` into a fresh attribute and prints it back.
 std::string round_trip(bn_type type, uint32 flags, const char *text, int *err)
@@ -32,94 +30,8 @@ std::string round_trip(bn_type type, uint32 flags, const char *text, int *err)
     return out ? out : "<null>";
 }
 
-struct text_case {
-    bn_type type;
-    uint32 flags;
-    const char *text;
-    const char *printed; // null: prints as given
-};
-
-const text_case text_cases[] = {
-    {bt_uint8, 0, "255", nullptr},
-    {bt_uint8, 0, "0", nullptr},
-    {bt_int8, 0, "-128", nullptr},
-    {bt_int8, 0, "127", nullptr},
-    {bt_uint16, 0, "65535", nullptr},
-    {bt_int16, 0, "-32768", nullptr},
-    {bt_uint32, 0, "4294967295", nullptr},
-    {bt_uint32, 0, "+7", "7"},
-    {bt_int32, 0, "-2147483648", nullptr},
-    {bt_uint64, 0, "18446744073709551615", nullptr},
-    {bt_int64, 0, "-9223372036854775808", nullptr},
-    {bt_bool, 0, "true", nullptr},
-    {bt_bool, 0, "TRUE", "true"},
-    {bt_bool, 0, "t", "true"},
-    {bt_bool, 0, "T", "true"},
-    {bt_bool, 0, "on", "true"},
-    {bt_bool, 0, "ON", "true"},
-    {bt_bool, 0, "false", nullptr},
-    {bt_bool, 0, "FALSE", "false"},
-    {bt_bool, 0, "f", "false"},
-    {bt_bool, 0, "F", "false"},
-    {bt_bool, 0, "off", "false"},
-    {bt_bool, 0, "OFF", "false"},
-    {bt_float32, 0, "1.5", "1.500000000"},
-    {bt_float32, 0, "0.1", "0.100000001"},
-    {bt_float64, 0, "0.1", "0.100000000000000006"},
-    {bt_float64, 0, "-2.5e10", "-25000000000"},
-    {bt_char, 0, "x", nullptr},
-    {bt_ipaddr, 0, "10.1.2.3", nullptr},
-    {bt_ipaddr, 0, "2001:0db8:0:0::1", "2001:db8::1"},
-    {bt_ipprefix, 0, "10.0.0.0/8", nullptr},
-    {bt_ipprefix, 0, "10.1.0.0/255.255.0.0", "10.1.0.0/16"},
-    {bt_ipprefix, 0, "2001:db8::/32", nullptr},
-    {bt_ipv4addr, 0, "192.168.1.254", nullptr},
-    {bt_ipv4addr, 0, "0.0.0.0", nullptr},
-    {bt_ipv4prefix, 0, "10.1.2.3/24", nullptr},
-    {bt_ipv4prefix, 0, "10.1.2.3/0", nullptr},
-    {bt_ipv4prefix, 0, "255.255.255.255/32", nullptr},
-    {bt_macaddr802, 0, "0011.2233.4455", "00:11:22:33:44:55"},
-    {bt_macaddr802, 0, "aa:bb:cc:dd:ee:ff", "AA:BB:CC:DD:EE:FF"},
-    {bt_macaddr802, 0, "0:1:2:3:4:5", "00:01:02:03:04:05"},
-    {bt_ipv6addr, 0, "2001:0db8:0000::0001", "2001:db8::1"},
-    {bt_ipv6addr, 0, "::", nullptr},
-    {bt_ipv6prefix, 0, "fe80::/10", nullptr},
-    {bt_date, 0, "2026/12/05", nullptr},
-    {bt_time_sec, 0, "12:30:00", nullptr},
-    {bt_time_sec, 0, "12:30", "12:30:00"},
-    {bt_time_ms, 0, "12:30:01.250", nullptr},
-    {bt_time_us, 0, "23:59:59.000001", nullptr},
-    {bt_datetime_sec, 0, "2026/12/05 10:20:30", nullptr},
-    {bt_datetime_ms, 0, "2026/12/05 10:20:31.250", nullptr},
-    {bt_datetime_us, 0, "2026/12/05 10:20:31.000001", nullptr},
-    {bt_datetime_us, 0, "2026/12/05 10:20", "2026/12/05 10:20:00"},
-    {bt_duration_sec, 0, "90", nullptr},
-    {bt_duration_sec, btf_text_form, "90", "90.000000 seconds"},
-    {bt_duration_ms, btf_text_form, "1.5", "1.500000 seconds"},
-    {bt_duration_us, btf_text_form, "0.000001 seconds", "0.000001 seconds"},
-    {bt_duration_ms, 0, "1500", nullptr},
-    {bt_duration_us, 0, "18446744073709551615", "-1"},
-    {bt_none, 0, "ignored", ""},
-    {bt_btype, 0, "ipv4addr", nullptr},
-    {bt_btype, 0, "none", nullptr},
-    {bt_btype, 0, "any", nullptr},
-    {bt_attribute, 0, "value", nullptr},
-    {bt_attribute, 0, "node_count", nullptr},
-    {bt_string, 0, "hello world", nullptr},
-    {bt_string, 0, "", nullptr},
-    {bt_utf8_string, 0, "gr\xc3\xbc\xc3\x9f", nullptr},
-    {bt_utf8_string, 0, "\xff\xfe", nullptr}, // not validated
-    {bt_binary, 0, "raw bytes", nullptr},
-    {bt_oid, 0, "1.3.6.1.4.1", nullptr},
-    {bt_link, 0, "/qz/iptrackd/config", nullptr},
-    {bt_name, 0, "m1", nullptr},
-    {bt_hostname, 0, "a-b.c", nullptr},
-    {bt_hostname, 0, "", nullptr},
-    {bt_uri, 0, "http://example.com/x?y=1", nullptr},
-    {bt_charlist, 0, "abc", nullptr},
-    {bt_regex, 0, "^a.*b$", nullptr},
-    {bt_globpattern, 0, "*.conf", nullptr},
-};
+using bnode_test::text_case;
+using bnode_test::text_cases;
 
 TEST(BnAttribText, EveryTypeParsesAndPrintsAsTabled)
 {
@@ -205,22 +117,18 @@ TEST(BnAttribText, FailedConversionsReturnTheirCodeWithoutALogLine)
     EXPECT_TRUE(cap.lines().empty()) << cap.dump();
 }
 
-TEST(BnAttribText, ScalarParseFailureLeavesTheAttributeUnchanged)
+TEST(BnAttribText, FailedSetsKeepTheValueAndOnlyAnyIsAForcedBail)
 {
+    LogCapture cap;
     owned<bn_attrib> a;
+    // A failed parse leaves the value as it was.
     ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_uint32, 0, "42"), 0);
     EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_uint8, 0, "300"), lc_err_bad_type);
     uint32 v = 0, taf = 0;
     ASSERT_EQ(bn_attrib_get_uint32(a.get(), nullptr, &taf, &v), 0);
     EXPECT_EQ(v, 42u);
     EXPECT_EQ(taf, uint32(bt_uint32));
-}
 
-TEST(BnAttribText, NullTextAndBadIdAreQuietButAnyIsAForcedBail)
-{
-    LogCapture cap;
-    owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new(a.out()), 0);
     EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_string, 0, nullptr), lc_err_unexpected_null);
     EXPECT_EQ(bn_attrib_set_str(a.get(), ba_none, bt_string, 0, "x"), lc_err_assertion_failed);
     EXPECT_EQ(bn_attrib_set_str(a.get(), 131, bt_string, 0, "x"), lc_err_assertion_failed);
@@ -235,14 +143,10 @@ TEST(BnAttribText, NullTextAndBadIdAreQuietButAnyIsAForcedBail)
     cap.clear();
     EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_any, 0, ""), lc_err_bad_type);
     EXPECT_TRUE(cap.lines().empty()) << cap.dump();
-}
 
-TEST(BnAttribText, PrintingAnyIsAForcedBail)
-{
-    owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new(a.out()), 0);
+    // Printing one is a forced bail too.
+    cap.clear();
     a->type = bt_any;
-    LogCapture cap;
     char *out = nullptr;
     EXPECT_EQ(bn_attrib_get_str(a.get(), nullptr, 0, nullptr, &out), lc_err_unexpected_case);
     EXPECT_EQ(out, nullptr);
@@ -402,17 +306,6 @@ TEST(BnTypes, ClassesFollowTheCodeListsAndFailOnValuelessFlags)
     }
 }
 
-TEST(BnTypes, NameMapCoversEveryCodeOnce)
-{
-    int n = 0;
-    for (const lc_enum_string_map *e = bn_type_name_map; e->lesm_name; ++e, ++n) {
-        int32 back = 0;
-        ASSERT_EQ(lc_string_to_enum(bn_type_name_map, e->lesm_name, &back), 0);
-        EXPECT_EQ(back, e->lesm_value) << e->lesm_name;
-    }
-    EXPECT_EQ(n, 45);
-}
-
 TEST(BnTypes, ConverterMapsTheFortyThreeNames)
 {
     void *conv = nullptr;
@@ -437,22 +330,11 @@ TEST(BnTypes, ConverterMapsTheFortyThreeNames)
     EXPECT_EQ(conv, nullptr);
 }
 
-} // namespace
-
-namespace
-{
-
-owned<tstr_array> strs(std::initializer_list<const char *> list)
-{
-    owned<tstr_array> a;
-    EXPECT_EQ(tstr_array_new(a.out(), nullptr), 0);
-    for (const char *s : list) EXPECT_EQ(tstr_array_append_str(a.get(), s), 0);
-    return a;
-}
+using bnode_test::tstrs;
 
 TEST(BnValidation, ChoicesMatchWholeTextsWithOrWithoutCase)
 {
-    owned<tstr_array> choices = strs({"up", "down", "Auto"});
+    owned<tstr_array> choices = tstrs({"up", "down", "Auto"});
     EXPECT_TRUE(bn_str_limit_choices("down", true, choices.get()));
     EXPECT_FALSE(bn_str_limit_choices("auto", true, choices.get()));
     EXPECT_TRUE(bn_str_limit_choices("auto", false, choices.get()));
@@ -462,7 +344,7 @@ TEST(BnValidation, ChoicesMatchWholeTextsWithOrWithoutCase)
 
 TEST(BnValidation, CharRangeChecksAllowedAndDisallowedSets)
 {
-    owned<tstr_array> digits, hex = strs({"0123456789", "abcdef"}), bad = strs({"0"});
+    owned<tstr_array> digits, hex = tstrs({"0123456789", "abcdef"}), bad = tstrs({"0"});
     ASSERT_EQ(tstr_array_new_charlist(digits.out(), nullptr, "0123456789"), 0);
     EXPECT_TRUE(bn_str_limit_char_range("2026", true, digits.get(), nullptr));
     EXPECT_FALSE(bn_str_limit_char_range("20x6", true, digits.get(), nullptr));
@@ -474,13 +356,8 @@ TEST(BnValidation, CharRangeChecksAllowedAndDisallowedSets)
     EXPECT_TRUE(bn_str_limit_char_range("any text", true, nullptr, nullptr));
 }
 
-} // namespace
-
 // ---------------------------------------------------------------------------
 // Numeric family: comparison with zero, arithmetic and deltas
-
-namespace
-{
 
 owned<bn_attrib> num(bn_type type, const char *text)
 {

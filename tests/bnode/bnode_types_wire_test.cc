@@ -184,13 +184,4 @@ TEST(BnAttribWire, MalformedRecordsFailWithOneCodeAndLine)
     }
 }
 
-TEST(BnAttribWire, TableRowsFollowTheTypeClasses)
-{
-    for (bn_type t = 0; t < bn_type_table_size; ++t) {
-        const bool listed = lc_enum_to_string_quiet_null(bn_type_name_map, int32(t)) != nullptr;
-        const bool has_row = bn_attrib_copy_funcs[t].copy_in && bn_attrib_copy_funcs[t].copy_out;
-        EXPECT_EQ(has_row, listed && t != bt_any) << t;
-    }
-}
-
 } // namespace

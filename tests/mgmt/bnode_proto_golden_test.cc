@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "bnode/bnode_test_helpers.h"
 #include "bnode_proto_test_helpers.h"
 #include "mgmt/bnode_proto.h"
 #include "util/byte_cursor.h"
@@ -15,162 +16,112 @@ namespace
 
 using namespace proto_test;
 
+// A 32-bit big-endian field.
+bytes be32(uint32 v)
+{
+    return {uint8(v >> 24), uint8(v >> 16), uint8(v >> 8), uint8(v)};
+}
+
+// The head of a node: id, absolute flag, part count and parts.
+bytes node(uint32 id, bool absolute, std::initializer_list<const char *> parts)
+{
+    bytes b = cat({be32(id), {uint8(absolute)}, be32(uint32(parts.size()))});
+    for (const char *p : parts) b = cat({b, str(p)});
+    return b;
+}
+
+// An attribute with id 1 ("value"): encoding, id, type, flags, then the
+// value as its encoding lays it out.
+bytes value_attr(uint32 encoding, uint32 type, uint32 flags, const bytes &value)
+{
+    return cat({be32(encoding), be32(1), be32(type), be32(flags), value});
+}
+
 // Query request, two nodes: "/qz/iptrackd" get, "/qz/x" iterate with flags
 // 0x1000; query flags 0x2000, database "db", condition -1.
 const bytes query_request = cat({
-    {0x00, 0x02, 0x00, 0x01},       // service 2, type 1 (query_request)
-    {0x00, 0x00, 0x00, 0x6d},       // length 109
-    {0x00, 0x00, 0x00, 0x07},       // message id 7
-    {0x00, 0x00, 0x00, 0x09},       // transaction id 9
-    {0x00, 0x00, 0x00, 0x00},       // no audit user information
-    {0x00, 0x00, 0x00, 0x02},       // 2 nodes
-    {0x00, 0x00, 0x03, 0xe8, 0x01}, // node 1000, absolute
-    {0x00, 0x00, 0x00, 0x02},       // 2 parts
-    str("qz"),
-    str("iptrackd"),                //
-    {0x00, 0x00, 0x00, 0x00},       // no attributes
-    {0x00, 0x00, 0x00, 0x01},       // subop get
-    {0x00, 0x00, 0x00, 0x00},       // node flags
-    {0x00, 0x00, 0x03, 0xe9, 0x01}, // node 1001, absolute
-    {0x00, 0x00, 0x00, 0x02},       // 2 parts
-    str("qz"),
-    str("x"),                 //
-    {0x00, 0x00, 0x00, 0x00}, // no attributes
-    {0x00, 0x00, 0x00, 0x02}, // subop iterate
-    {0x00, 0x00, 0x10, 0x00}, // node flags 0x1000
-    {0x00, 0x00, 0x20, 0x00}, // query flags 0x2000
-    str("db"),                // database name
-    {0xff, 0xff, 0xff, 0xff}, // conditional revision -1
+    {0x00, 0x02, 0x00, 0x01}, // service 2, type 1 (query_request)
+    be32(109),                // length
+    be32(7),                  // message id
+    be32(9),                  // transaction id
+    be32(0),                  // no audit user information
+    be32(2),                  // 2 nodes
+    node(1000, true, {"qz", "iptrackd"}),
+    be32(0), // no attributes
+    be32(1), // subop get
+    be32(0), // node flags
+    node(1001, true, {"qz", "x"}),
+    be32(0),          // no attributes
+    be32(2),          // subop iterate
+    be32(0x1000),     // node flags
+    be32(0x2000),     // query flags
+    str("db"),        // database name
+    be32(0xffffffff), // conditional revision -1
 });
 
 // Action request "/act" from user "admin" with a uint32, a string (under a
-// relative name), a bool and an ipv4addr.
+// relative name), a bool and an ipv4addr; one attribute each.
 const bytes action_request = cat({
-    {0x00, 0x02, 0x00, 0x05},       // service 2, type 5 (action_request)
-    {0x00, 0x00, 0x00, 0xdb},       // length 219
-    {0x00, 0x00, 0x00, 0x11},       // message id 17
-    {0x00, 0x00, 0x00, 0x22},       // transaction id 34
-    str("admin"),                   // audit user information
-    {0x00, 0x00, 0x00, 0x04},       // 4 nodes
-    {0x00, 0x00, 0x03, 0xe8, 0x01}, // node 1000 "/a/u"
-    {0x00, 0x00, 0x00, 0x02},
-    str("a"),
-    str("u"),
-    {0x00, 0x00, 0x00, 0x01},                         // 1 attribute
-    {0x00, 0x00, 0x00, 0x01},                         //   encoding numeric
-    {0x00, 0x00, 0x00, 0x01},                         //   id value
-    {0x00, 0x00, 0x00, 0x05},                         //   type uint32
-    {0x00, 0x00, 0x00, 0x00},                         //   flags
-    {0x00, 0x00, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04}, // 16909060
-    {0x00, 0x00, 0x03, 0xe9, 0x00},                   // node 1001 "s", relative
-    {0x00, 0x00, 0x00, 0x01},
-    str("s"),
-    {0x00, 0x00, 0x00, 0x01}, // 1 attribute
-    {0x00, 0x00, 0x00, 0x04}, //   encoding string
-    {0x00, 0x00, 0x00, 0x01}, //   id value
-    {0x00, 0x00, 0x00, 0x65}, //   type string (101)
-    {0x00, 0x00, 0x00, 0x00}, //   flags
-    str("hi"),
-    {0x00, 0x00, 0x03, 0xea, 0x01}, // node 1002 "/a/b"
-    {0x00, 0x00, 0x00, 0x02},
-    str("a"),
-    str("b"),
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x09}, //   type bool
-    {0x00, 0x00, 0x00, 0x00},
-    {0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x01}, // true
-    {0x00, 0x00, 0x03, 0xeb, 0x01},                   // node 1003 "/a/ip"
-    {0x00, 0x00, 0x00, 0x02},
-    str("a"),
-    str("ip"),
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x3c}, //   type ipv4addr (60)
-    {0x00, 0x00, 0x00, 0x00},
-    {0x00, 0x00, 0x00, 0x04, 0x0a, 0x01, 0x02, 0x03}, // 10.1.2.3
-    str("/act"),                                      // action name
+    {0x00, 0x02, 0x00, 0x05}, // service 2, type 5 (action_request)
+    be32(219),                // length
+    be32(17),                 // message id
+    be32(34),                 // transaction id
+    str("admin"),             // audit user information
+    be32(4),                  // 4 nodes
+    node(1000, true, {"a", "u"}),
+    be32(1),
+    value_attr(1, 5, 0, {0, 0, 0, 4, 0x01, 0x02, 0x03, 0x04}), // numeric uint32 16909060
+    node(1001, false, {"s"}),
+    be32(1),
+    value_attr(4, 101, 0, str("hi")), // string
+    node(1002, true, {"a", "b"}),
+    be32(1),
+    value_attr(1, 9, 0, {0, 0, 0, 4, 0, 0, 0, 1}), // bool true
+    node(1003, true, {"a", "ip"}),
+    be32(1),
+    value_attr(1, 60, 0, {0, 0, 0, 4, 10, 1, 2, 3}), // ipv4addr 10.1.2.3
+    str("/act"),                                     // action name
 });
 
 // Event "/ev": "/a/d" deleted (uint32 with no value, flags no_value and
 // deleted), "/a/n" a string "v".
 const bytes event_request = cat({
-    {0x00, 0x02, 0x00, 0x07},       // service 2, type 7 (event)
-    {0x00, 0x00, 0x00, 0x76},       // length 118
-    {0x00, 0x00, 0x00, 0x03},       // message id 3
-    {0x00, 0x00, 0x00, 0x00},       // transaction id 0
-    {0x00, 0x00, 0x00, 0x00},       // no audit user information
-    {0x00, 0x00, 0x00, 0x02},       // 2 nodes
-    {0x00, 0x00, 0x03, 0xe8, 0x01}, // node 1000 "/a/d"
-    {0x00, 0x00, 0x00, 0x02},
-    str("a"),
-    str("d"),
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x05},       //   type uint32
-    {0x00, 0x18, 0x00, 0x00},       //   flags no_value | deleted
-    {0x00, 0x00, 0x00, 0x00},       //   no value bytes
-    {0x00, 0x00, 0x03, 0xe9, 0x01}, // node 1001 "/a/n"
-    {0x00, 0x00, 0x00, 0x02},
-    str("a"),
-    str("n"),
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x04},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x65}, //   type string
-    {0x00, 0x00, 0x00, 0x00},
-    str("v"),
-    str("/ev"), // event name
+    {0x00, 0x02, 0x00, 0x07}, // service 2, type 7 (event)
+    be32(118),                // length
+    be32(3),                  // message id
+    be32(0),                  // transaction id
+    be32(0),                  // no audit user information
+    be32(2),                  // 2 nodes
+    node(1000, true, {"a", "d"}),
+    be32(1),
+    value_attr(1, 5, 0x00180000, be32(0)), // uint32, no value bytes
+    node(1001, true, {"a", "n"}),
+    be32(1),
+    value_attr(4, 101, 0, str("v")), // string
+    str("/ev"),                      // event name
 });
 
 // Query response to request 7: "/qz/a" uint16 0x1234, "/qz/b" string "ok",
 // revision 42.
 const bytes query_response = cat({
-    {0x00, 0x02, 0x00, 0x02},       // service 2, type 2 (query_response)
-    {0x00, 0x00, 0x00, 0x80},       // length 128
-    {0x00, 0x00, 0x00, 0x05},       // message id 5
-    {0x00, 0x00, 0x00, 0x09},       // transaction id 9
-    {0x00, 0x00, 0x00, 0x07},       // answers request 7
-    {0x00, 0x00, 0x00, 0x00},       // return code 0
-    {0x00, 0x00, 0x00, 0x00},       // no return message
-    {0x00, 0x00, 0x00, 0x02},       // 2 nodes
-    {0x00, 0x00, 0x03, 0xe8, 0x01}, // node 1000 "/qz/a"
-    {0x00, 0x00, 0x00, 0x02},
-    str("qz"),
-    str("a"),
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x03}, //   type uint16
-    {0x00, 0x00, 0x00, 0x00},
-    {0x00, 0x00, 0x00, 0x02, 0x12, 0x34}, //   0x1234
-    {0x00, 0x00, 0x03, 0xe9, 0x01},       // node 1001 "/qz/b"
-    {0x00, 0x00, 0x00, 0x02},
-    str("qz"),
-    str("b"),
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x04},
-    {0x00, 0x00, 0x00, 0x01},
-    {0x00, 0x00, 0x00, 0x65}, //   type string
-    {0x00, 0x00, 0x00, 0x00},
-    str("ok"),
-    {0x00, 0x00, 0x00, 0x2a}, // revision 42
+    {0x00, 0x02, 0x00, 0x02}, // service 2, type 2 (query_response)
+    be32(128),                // length
+    be32(5),                  // message id
+    be32(9),                  // transaction id
+    be32(7),                  // answers request 7
+    be32(0),                  // return code 0
+    be32(0),                  // no return message
+    be32(2),                  // 2 nodes
+    node(1000, true, {"qz", "a"}),
+    be32(1),
+    value_attr(1, 3, 0, {0, 0, 0, 2, 0x12, 0x34}), // uint16 0x1234
+    node(1001, true, {"qz", "b"}),
+    be32(1),
+    value_attr(4, 101, 0, str("ok")), // string
+    be32(42),                         // revision
 });
 
-// The lengths above were counted by hand; the vectors must agree.
-TEST(BnProtoGolden, LengthFieldsMatchTheVectors)
-{
-    for (const bytes *v : {&query_request, &action_request, &event_request, &query_response})
-        EXPECT_EQ(uint32(v->size()), (lc_bytes::load<lc_bytes::order::big, uint32>(v->data() + 4)));
-}
-
-std::string name_of(const bn_binding *b)
-{
-    return b ? ts_str(b->name) : "<none>";
-}
+using bnode_test::name_of;
 
 // Re-encodes a decoded request and compares with the golden bytes, with no
 // reserve and with the 32-byte frame reserve.

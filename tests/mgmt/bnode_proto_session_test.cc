@@ -107,27 +107,22 @@ TEST(BnProtoSession, UnansweredTypesAndClosedServicesAreDroppedWithALine)
     owned<bn_request> ev;
     ASSERT_EQ(0, bn_event_request_msg_create(ev.out(), "/e"));
     ASSERT_EQ(0, bn_request_msg_send(p.client, ev.get()));
-    int32 id = 0;
-    ASSERT_EQ(0, gcl_session_get_id(p.accepted, &id));
     const std::string no_cb =
-        "session " + std::to_string(id) + ": proto bnode: no event request callback";
+        gcl_test::session_line(p.accepted, "proto bnode: no event request callback");
     ASSERT_TRUE(p.loop.run_until([&] { return log.count(no_cb) == 1; })) << log.dump();
 
     owned<bn_response> resp;
     ASSERT_EQ(0, bn_query_response_msg_create(resp.out(), 9, 14001, "bad"));
     ASSERT_EQ(0, bn_response_msg_send(p.accepted, resp.get()));
-    int32 cid = 0;
-    ASSERT_EQ(0, gcl_session_get_id(p.client, &cid));
-    const std::string no_resp_cb = "session " + std::to_string(cid) +
-                                   ": proto bnode: no query response callback: code = 14001 "
-                                   "msg = bad";
+    const std::string no_resp_cb = gcl_test::session_line(
+        p.client, "proto bnode: no query response callback: code = 14001 msg = bad");
     ASSERT_TRUE(p.loop.run_until([&] { return log.count(no_resp_cb) == 1; })) << log.dump();
 
     owned<bn_request> other;
     ASSERT_EQ(0, bn_event_request_msg_create(other.out(), "/e"));
     ASSERT_EQ(0, bn_request_set_service_id(other.get(), 3));
     ASSERT_EQ(0, bn_request_msg_send(p.client, other.get()));
-    const std::string not_open = "session " + std::to_string(id) + ": service 3 not open: 2";
+    const std::string not_open = gcl_test::session_line(p.accepted, "service 3 not open: 2");
     ASSERT_TRUE(p.loop.run_until([&] { return log.count(not_open) == 1; })) << log.dump();
 }
 

@@ -18,28 +18,16 @@ std::string name_field(const std::string &s)
     return s + std::string(32 - s.size(), '\0');
 }
 
-std::string greeting_body(uint16 version)
+// A greeting from a provider "rawprov", or the greeting response of a
+// client "rawclient" (which carries one more field), both as root.
+std::string greeting_body(uint16 version, bool response = false)
 {
     std::string b;
     put16(b, version);
     put32(b, 1);
     put32(b, 0);
-    b += name_field("rawprov");
-    put32(b, geteuid());
-    put32(b, getegid());
-    b += name_field("root");
-    put32(b, 1);
-    return b;
-}
-
-std::string greeting_response_body(uint16 version)
-{
-    std::string b;
-    put16(b, version);
-    put32(b, 1);
-    put32(b, 0);
-    put32(b, 5);
-    b += name_field("rawclient");
+    if (response) put32(b, 5);
+    b += name_field(response ? "rawclient" : "rawprov");
     put32(b, geteuid());
     put32(b, getegid());
     b += name_field("root");
@@ -71,66 +59,19 @@ std::string frame(uint16 mtype, const std::string &body, uint32 seq = 1)
 // Reads one whole frame from a raw socket (header and body).
 std::string read_frame(int fd)
 {
-    std::string out;
-    size_t want = 32;
-    while (out.size() < want) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 2000) <= 0) return out;
-        char c[4096];
-        const ssize_t n = read(fd, c, std::min(sizeof c, want - out.size()));
-        if (n <= 0) return out;
-        out.append(c, size_t(n));
-        if (out.size() == 32) {
-            want = (uint32(uint8(out[12])) << 24) | (uint32(uint8(out[13])) << 16) |
-                   (uint32(uint8(out[14])) << 8) | uint8(out[15]);
-        }
-    }
-    return out;
+    const std::string head = read_n(fd, 32);
+    if (head.size() < 32) return head;
+    const uint32 total = (uint32(uint8(head[12])) << 24) | (uint32(uint8(head[13])) << 16) |
+                         (uint32(uint8(head[14])) << 8) | uint8(head[15]);
+    return head + read_n(fd, total - 32);
 }
-
-std::string session_line(const gcl_session *s, const std::string &rest)
-{
-    int32 id = 0;
-    EXPECT_EQ(0, gcl_session_get_id(s, &id));
-    return "session " + std::to_string(id) + ": " + rest;
-}
-
-gcl_session_state state_of(const gcl_session *s)
-{
-    gcl_session_state st = gss_none;
-    EXPECT_EQ(0, gcl_session_get_state(s, &st));
-    return st;
-}
-
-// A provider session on a socketpair and the raw client end.
-struct RawClient {
-    gcl_session *s = nullptr;
-    int peer = -1;
-    explicit RawClient(Loop &loop)
-    {
-        int sv[2];
-        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
-        peer = sv[1];
-        EXPECT_EQ(0, gcl_session_provider_new_from_fd(loop.gcl, "prov", sv[0], &s));
-        EXPECT_EQ(32u + 86, read_frame(peer).size());
-    }
-    ~RawClient()
-    {
-        gcl_session_free(&s);
-        close(peer);
-    }
-    void send(const std::string &bytes)
-    {
-        ASSERT_EQ(ssize_t(bytes.size()), write(peer, bytes.data(), bytes.size()));
-    }
-};
 
 TEST(GclAdmin, ProviderRefusesAGreetingResponseOfAnotherVersion)
 {
     Loop loop;
     LogCapture cap;
-    RawClient c(loop);
-    c.send(frame(2, greeting_response_body(1)));
+    RawPeer c(loop);
+    write_all(c.peer, frame(2, greeting_body(1, true)));
     ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
     EXPECT_EQ(
         1u, cap.count(session_line(c.s, "proto admin: bad version in greeting response: 1 not 2")));
@@ -143,8 +84,8 @@ TEST(GclAdmin, ProviderAcceptsOpenServiceOfBothLengths)
         SCOPED_TRACE(pad);
         Loop loop;
         LogCapture cap;
-        RawClient c(loop);
-        c.send(frame(2, greeting_response_body(2)) + frame(3, open_body(2, pad), 2));
+        RawPeer c(loop);
+        write_all(c.peer, frame(2, greeting_body(2, true)) + frame(3, open_body(2, pad), 2));
         tbool open = 0;
         ASSERT_TRUE(loop.run_until(
             [&] { return gcl_session_get_service_id_open(c.s, 2, &open) == 0 && open; }));
@@ -164,14 +105,14 @@ TEST(GclAdmin, ProviderClosesOnOpenServiceOfAnyOtherLengthOrBeforeTheGreeting)
     Loop loop;
     LogCapture cap;
     {
-        RawClient c(loop);
-        c.send(frame(2, greeting_response_body(2)) + frame(3, open_body(2, 2), 2));
+        RawPeer c(loop);
+        write_all(c.peer, frame(2, greeting_body(2, true)) + frame(3, open_body(2, 2), 2));
         ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
         EXPECT_EQ(1u, cap.count(session_line(c.s, "proto admin: bad open service length: 50")));
     }
     {
-        RawClient c(loop);
-        c.send(frame(3, open_body(2, 0)));
+        RawPeer c(loop);
+        write_all(c.peer, frame(3, open_body(2, 0)));
         ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
         EXPECT_EQ(1u, cap.count(session_line(c.s, "proto admin: open service before greeting")));
     }
@@ -179,9 +120,7 @@ TEST(GclAdmin, ProviderClosesOnOpenServiceOfAnyOtherLengthOrBeforeTheGreeting)
 
 TEST(GclAdmin, ClientRefusesAGreetingOfAnotherVersion)
 {
-    char tmpl[] = "/tmp/gcl-test-XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
-    gcl_set_socket_dir_for_tests(dir.c_str(), 0);
+    SocketDir dir;
     sockaddr_storage a{};
     socklen_t len = 0;
     ASSERT_EQ(0, gcl_sockaddr_for_provider("rawprov", "provider", &a, &len));
@@ -206,8 +145,6 @@ TEST(GclAdmin, ClientRefusesAGreetingOfAnotherVersion)
     }
     close(lfd);
     unlink(reinterpret_cast<sockaddr_un *>(&a)->sun_path);
-    rmdir(dir.c_str());
-    gcl_set_socket_dir_for_tests(nullptr, -1);
 }
 
 } // namespace

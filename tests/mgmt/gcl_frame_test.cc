@@ -19,8 +19,6 @@ using namespace gcl_test;
 namespace
 {
 
-constexpr uint32 greeting_frame_len = 32 + 86;
-
 std::string hex(const std::string &s)
 {
     std::string out;
@@ -32,76 +30,10 @@ std::string hex(const std::string &s)
     return out;
 }
 
-void write_all(int fd, const std::string &s)
-{
-    size_t off = 0;
-    while (off < s.size()) {
-        const ssize_t n = write(fd, s.data() + off, s.size() - off);
-        ASSERT_GT(n, 0) << strerror(errno);
-        off += size_t(n);
-    }
-}
-
-// Reads exactly `n` bytes (waiting up to 2 s for each chunk).
-std::string read_n(int fd, size_t n)
-{
-    std::string out;
-    while (out.size() < n) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 2000) <= 0) break;
-        char buf[65536];
-        const ssize_t r = read(fd, buf, std::min(sizeof buf, n - out.size()));
-        if (r <= 0) break;
-        out.append(buf, size_t(r));
-    }
-    return out;
-}
-
-// A provider session on one end of a socketpair; the test writes raw bytes
-// to the other end.  The greeting the session sends is read off.
-struct Pair {
-    gcl_session *s = nullptr;
-    int peer = -1;
-    int fd = -1;
-
-    explicit Pair(Loop &loop)
-    {
-        int sv[2];
-        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
-        fd = sv[0];
-        peer = sv[1];
-        EXPECT_EQ(0, gcl_session_provider_new_from_fd(loop.gcl, "prov", sv[0], &s));
-        EXPECT_EQ(greeting_frame_len, read_n(peer, greeting_frame_len).size());
-    }
-    ~Pair()
-    {
-        gcl_session_free(&s);
-        if (peer >= 0) close(peer);
-    }
-    void close_peer()
-    {
-        close(peer);
-        peer = -1;
-    }
-    gcl_session_state state() const
-    {
-        gcl_session_state st = gss_none;
-        EXPECT_EQ(0, gcl_session_get_state(s, &st));
-        return st;
-    }
-};
-
-std::string line(const gcl_session *s, const std::string &rest)
-{
-    int32 id = 0;
-    EXPECT_EQ(0, gcl_session_get_id(s, &id));
-    return "session " + std::to_string(id) + ": " + rest;
-}
-
 TEST(GclFrame, HeaderBytesFollowTheLayout)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 5, 3, "abc"));
     const std::string expect =
         std::string("GCLF") + std::string("3210") + std::string("\0\0\0\x01", 4) +
@@ -124,7 +56,7 @@ TEST(GclFrame, HeaderBytesFollowTheLayout)
     // Any other reserved length is logged and only the body after it sent.
     LogCapture cap;
     ASSERT_EQ(0, gcl_session_send_frame_components_tb(p.s, test_proto, 7, 30, tb));
-    EXPECT_EQ(1u, cap.count(line(p.s, "tried to send frame with tb put bad header")));
+    EXPECT_EQ(1u, cap.count(session_line(p.s, "tried to send frame with tb put bad header")));
     got_tb = read_n(p.peer, 36);
     EXPECT_EQ(std::string("\0\0\0\x24", 4), got_tb.substr(12, 4));
     tb_free(&tb);
@@ -240,7 +172,7 @@ const BadCase bad_cases[] = {
 TEST(GclFrame, MalformedInputClosesOnlyThatSessionOnce)
 {
     Loop loop;
-    Pair bystander(loop);
+    RawPeer bystander(loop);
     for (const BadCase &c : bad_cases) {
         SCOPED_TRACE(c.name);
         const int fds_before = count_open_fds();
@@ -248,15 +180,15 @@ TEST(GclFrame, MalformedInputClosesOnlyThatSessionOnce)
             LogCapture cap;
             loop.received.clear();
             loop.closed.clear();
-            Pair p(loop);
+            RawPeer p(loop);
             const int fd = p.fd;
             write_all(p.peer, c.bytes());
             if (c.close_peer) p.close_peer();
             ASSERT_TRUE(loop.run_until([&] { return p.state() == gss_closed; })) << cap.dump();
             loop.settle();
-            EXPECT_EQ(1u, cap.count(line(p.s, c.expect(fd)))) << cap.dump();
+            EXPECT_EQ(1u, cap.count(session_line(p.s, c.expect(fd)))) << cap.dump();
             EXPECT_EQ(c.error_close ? 1u : 0u,
-                      cap.count(line(p.s, "closing after error condition")));
+                      cap.count(session_line(p.s, "closing after error condition")));
             EXPECT_EQ(c.delivered, loop.received.size());
             ASSERT_EQ(1u, loop.closed.size());
             EXPECT_EQ(p.s, loop.closed[0]);
@@ -273,7 +205,7 @@ TEST(GclFrame, MalformedInputClosesOnlyThatSessionOnce)
 TEST(GclFrame, ForgedLengthSizesNothingBeyondWhatArrived)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     FrameBytes f;
     f.total = 200u * 1024 * 1024;
     f.body_len = f.total - 32;
@@ -288,7 +220,7 @@ TEST(GclFrame, ForgedLengthSizesNothingBeyondWhatArrived)
 TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeft)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     // 65,535 bytes pending leave one byte free: the next read grows first.
     FrameBytes f;
     f.body = std::string(200000, 'z');
@@ -307,7 +239,7 @@ TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeft)
 TEST(GclFrame, LargeFrameGivesItsInputMemoryBackOnceConsumed)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     FrameBytes big;
     big.body = std::string(16u << 20, 'b');
     FrameBytes small;
@@ -342,7 +274,7 @@ TEST(GclFrame, LargeFrameGivesItsInputMemoryBackOnceConsumed)
 TEST(GclFrame, FrameSplitByteByByteIsDeliveredOnceAtItsLastByte)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     FrameBytes f;
     f.body = "split across many reads";
     const std::string bytes = f.bytes();
@@ -358,29 +290,10 @@ TEST(GclFrame, FrameSplitByteByByteIsDeliveredOnceAtItsLastByte)
     EXPECT_EQ(f.body, loop.received[0].body);
 }
 
-TEST(GclFrame, TwoFramesInOneReadAreDeliveredInOrder)
-{
-    Loop loop;
-    Pair p(loop);
-    FrameBytes a, b;
-    a.seq = 7;
-    a.body = "one";
-    b.seq = 8;
-    b.msg_type = 2;
-    b.body = "";
-    write_all(p.peer, a.bytes() + b.bytes());
-    ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 2; }));
-    EXPECT_EQ(7u, loop.received[0].seq);
-    EXPECT_EQ("one", loop.received[0].body);
-    EXPECT_EQ(8u, loop.received[1].seq);
-    EXPECT_EQ(2, loop.received[1].msg_type);
-    EXPECT_EQ("", loop.received[1].body);
-}
-
 TEST(GclFrame, HandlerWaitingInANestedPassSeesLaterFramesAfterItsOwn)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     FrameBytes a, b;
     a.body = std::string(1000, 'a');
     b.body = std::string(70000, 'b'); // forces the nested read to grow the buffer
@@ -406,7 +319,7 @@ TEST(GclFrame, HandlerWaitingInANestedPassSeesLaterFramesAfterItsOwn)
 TEST(GclFrame, SessionFreedFromItsOwnHandlerGoesAfterTheHandler)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     loop.on_receive = [&](gcl_session *s, const Received &) {
         gcl_session *mine = s;
         EXPECT_EQ(0, gcl_session_free(&mine));
@@ -425,7 +338,7 @@ TEST(GclFrame, SessionFreedFromItsOwnHandlerGoesAfterTheHandler)
 TEST(GclFrame, OutputQueueWaitsForWritabilityAndKeepsOrder)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     LogCapture cap;
     const std::string big(4 * 1024 * 1024, 'q');
     ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 1, big.size(), big.data()));
@@ -447,45 +360,45 @@ TEST(GclFrame, OutputQueueWaitsForWritabilityAndKeepsOrder)
     EXPECT_FALSE(p.s->fd_want_write);
     EXPECT_EQ("tail", got.substr(want - 4));
     EXPECT_EQ(std::string("\0\x02", 2), got.substr(32 + big.size() + 26, 2));
-    EXPECT_GE(cap.count(line(p.s, "finished sending frame")), 2u);
+    EXPECT_GE(cap.count(session_line(p.s, "finished sending frame")), 2u);
 }
 
 TEST(GclFrame, ClosingWithQueuedFramesSaysSo)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     LogCapture cap;
     const std::string big(4 * 1024 * 1024, 'q');
     ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 1, big.size(), big.data()));
     EXPECT_EQ(0, gcl_session_close(p.s));
-    EXPECT_EQ(1u, cap.count(line(p.s, "closed with output queue")));
+    EXPECT_EQ(1u, cap.count(session_line(p.s, "closed with output queue")));
     EXPECT_EQ(lc_err_io_closed, gcl_session_send_frame_components(p.s, test_proto, 1, 1, "x"));
-    EXPECT_EQ(1u, cap.count(line(p.s, "tried to send frame in state 1")));
+    EXPECT_EQ(1u, cap.count(session_line(p.s, "tried to send frame in state 1")));
 }
 
 TEST(GclFrame, FrameOfUnknownProtocolIsDiscarded)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     LogCapture cap;
     FrameBytes f;
     f.proto = 77;
     f.seq = 5;
     write_all(p.peer, f.bytes() + FrameBytes{}.bytes());
     ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 1; }));
-    EXPECT_EQ(1u, cap.count(line(p.s, "DISCARDED frame 5 (32) proto 77 mtype 1")));
+    EXPECT_EQ(1u, cap.count(session_line(p.s, "DISCARDED frame 5 (32) proto 77 mtype 1")));
     EXPECT_EQ(gss_connected, p.state());
     // Found by fuzzing: a protocol number past the registrable range.
     f.proto = 0x3101;
     write_all(p.peer, f.bytes() + FrameBytes{}.bytes());
     ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 2; }));
-    EXPECT_EQ(1u, cap.count(line(p.s, "DISCARDED frame 5 (32) proto 12545 mtype 1")));
+    EXPECT_EQ(1u, cap.count(session_line(p.s, "DISCARDED frame 5 (32) proto 12545 mtype 1")));
 }
 
 TEST(GclFrame, BandwidthLimitSpreadsOutput)
 {
     Loop loop;
-    Pair p(loop);
+    RawPeer p(loop);
     LogCapture cap;
     ASSERT_EQ(0, gcl_session_set_bwlimit(p.s, 100000)); // 10,000 bytes per 100 ms
     const std::string body(25000, 'r');
@@ -502,7 +415,7 @@ TEST(GclFrame, BandwidthLimitSpreadsOutput)
         if (n > 0) got.append(buf, size_t(n));
         return got.size() == body.size() + 32;
     }));
-    EXPECT_GE(cap.count(line(p.s, "rate limit timer fired")), 2u);
+    EXPECT_GE(cap.count(session_line(p.s, "rate limit timer fired")), 2u);
 }
 
 } // namespace

@@ -18,34 +18,6 @@ using namespace gcl_test;
 namespace
 {
 
-// A private socket directory for the test, removed afterwards.
-class SocketDir
-{
-  public:
-    SocketDir()
-    {
-        char tmpl[] = "/tmp/gcl-test-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        gcl_set_socket_dir_for_tests(dir_.c_str(), 0);
-    }
-    ~SocketDir()
-    {
-        gcl_set_socket_dir_for_tests(nullptr, -1);
-        rmdir(dir_.c_str());
-    }
-    const std::string &path() const { return dir_; }
-
-  private:
-    std::string dir_;
-};
-
-gcl_session_state state_of(const gcl_session *s)
-{
-    gcl_session_state st = gss_none;
-    EXPECT_EQ(0, gcl_session_get_state(s, &st));
-    return st;
-}
-
 TEST(GclSession, ClientNamesAreCheckedForCharactersAndLength)
 {
     Loop loop;
@@ -257,10 +229,7 @@ TEST(GclSession, ProviderAndClientOnTwoThreadsExchangeFrames)
         gcl_session *client = nullptr;
         gcl_provider_params pp;
         pp.gpp_provider_name = "threadprov";
-        pp.gpp_accept_func = [](gcl_session *, gcl_session *acc, void *d) {
-            *static_cast<gcl_session **>(d) = acc;
-            return 0;
-        };
+        pp.gpp_accept_func = keep_accepted;
         pp.gpp_accept_data = &client;
         loop.on_receive = [](gcl_session *s, const Received &r) {
             (void)gcl_session_send_frame_components(s, test_proto, r.msg_type + 1, r.body.size(),
@@ -333,10 +302,7 @@ TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
     gcl_session *listener = nullptr, *accepted = nullptr;
     gcl_provider_params pp;
     pp.gpp_provider_name = "prov";
-    pp.gpp_accept_func = [](gcl_session *, gcl_session *acc, void *d) {
-        *static_cast<gcl_session **>(d) = acc;
-        return 0;
-    };
+    pp.gpp_accept_func = keep_accepted;
     pp.gpp_accept_data = &accepted;
     ASSERT_EQ(0, gcl_session_provider_full_new(loop.gcl, &pp, &listener));
     ASSERT_EQ(0, gcl_session_provider_enable(listener));

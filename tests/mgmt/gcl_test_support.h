@@ -1,13 +1,20 @@
 // Shared pieces of the session-layer tests: a real loop with the
 // descriptor-interest registry and a session-layer context on it, a test
 // body protocol that records what it receives, frame bytes built by hand,
-// and a count of open descriptors.
+// a provider session with a raw peer, a private socket directory, and a
+// count of open descriptors.
 #pragma once
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <dirent.h>
 #include <functional>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,6 +27,7 @@ namespace gcl_test
 {
 
 constexpr gcl_body_proto_id test_proto = 9;
+constexpr uint32 greeting_frame_len = 32 + 86;
 
 struct Received {
     gcl_session *session;
@@ -155,6 +163,106 @@ class Loop
         }
         return 0;
     }
+};
+
+// An accept callback that keeps the accepted session in the gcl_session*
+// its data points at.
+inline int keep_accepted(gcl_session *, gcl_session *accepted, void *data)
+{
+    *static_cast<gcl_session **>(data) = accepted;
+    return 0;
+}
+
+inline gcl_session_state state_of(const gcl_session *s)
+{
+    gcl_session_state st = gss_none;
+    EXPECT_EQ(0, gcl_session_get_state(s, &st));
+    return st;
+}
+
+// A session's log line: "session N: " and the rest.
+inline std::string session_line(const gcl_session *s, const std::string &rest)
+{
+    int32 id = 0;
+    EXPECT_EQ(0, gcl_session_get_id(s, &id));
+    return "session " + std::to_string(id) + ": " + rest;
+}
+
+inline void write_all(int fd, const std::string &s)
+{
+    size_t off = 0;
+    while (off < s.size()) {
+        const ssize_t n = write(fd, s.data() + off, s.size() - off);
+        ASSERT_GT(n, 0) << strerror(errno);
+        off += size_t(n);
+    }
+}
+
+// Reads exactly `n` bytes (waiting up to 2 s for each chunk).
+inline std::string read_n(int fd, size_t n)
+{
+    std::string out;
+    while (out.size() < n) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 2000) <= 0) break;
+        char buf[65536];
+        const ssize_t r = read(fd, buf, std::min(sizeof buf, n - out.size()));
+        if (r <= 0) break;
+        out.append(buf, size_t(r));
+    }
+    return out;
+}
+
+// A provider session on one end of a socketpair; the test writes raw bytes
+// to the other end.  The greeting the session sends is read off.
+struct RawPeer {
+    gcl_session *s = nullptr;
+    int peer = -1;
+    int fd = -1;
+
+    explicit RawPeer(Loop &loop)
+    {
+        int sv[2];
+        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
+        fd = sv[0];
+        peer = sv[1];
+        EXPECT_EQ(0, gcl_session_provider_new_from_fd(loop.gcl, "prov", sv[0], &s));
+        EXPECT_EQ(greeting_frame_len, read_n(peer, greeting_frame_len).size());
+    }
+    ~RawPeer()
+    {
+        gcl_session_free(&s);
+        if (peer >= 0) close(peer);
+    }
+    void close_peer()
+    {
+        close(peer);
+        peer = -1;
+    }
+    gcl_session_state state() const { return state_of(s); }
+};
+
+// A private socket directory for the test, removed afterwards.
+class SocketDir
+{
+  public:
+    SocketDir()
+    {
+        char tmpl[] = "/tmp/gcl-test-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        gcl_set_socket_dir_for_tests(dir_.c_str(), 0);
+    }
+    ~SocketDir()
+    {
+        gcl_set_socket_dir_for_tests(nullptr, -1);
+        rmdir(dir_.c_str());
+    }
+    SocketDir(const SocketDir &) = delete;
+    SocketDir &operator=(const SocketDir &) = delete;
+    const std::string &path() const { return dir_; }
+
+  private:
+    std::string dir_;
 };
 
 } // namespace gcl_test

@@ -272,11 +272,11 @@ TEST_F(Client, ActionTriplesBecomeTypedNodesInOrder)
     }
 
     // A value that does not parse sends nothing.
-    const size_t before = r.seen.size();
+    const size_t before = r.seen().size();
     LogCapture cap;
     EXPECT_EQ(lc_err_bad_type, mdc_send_action_with_bindings_str_va(
                                    mcc.get(), nullptr, nullptr, "/act", 1, "n", bt_uint32, "abc"));
-    EXPECT_EQ(before, r.seen.size());
+    EXPECT_EQ(before, r.seen().size());
     EXPECT_TRUE(cap.contains("Error code 14020 (")) << cap.dump();
 }
 
@@ -388,14 +388,14 @@ TEST_F(Client, SetFamilySendsItsSubOperations)
     ASSERT_EQ(0, mdc_delete_binding(mcc.get(), nullptr, nullptr, "/s/c"));
     ASSERT_EQ(0, mdc_reset_binding(mcc.get(), nullptr, nullptr, "/s/d"));
     const uint32 subops[] = {bsso_modify, bsso_create, bsso_delete, bsso_reset};
-    ASSERT_EQ(4u, r.seen.size());
+    ASSERT_EQ(4u, r.seen().size());
     for (uint32 i = 0; i < 4; ++i) {
-        EXPECT_EQ(bbmt_set_request, r.seen[i]->msg_type);
-        ASSERT_EQ(1u, node_count(r.seen[i].get()));
-        EXPECT_EQ(subops[i], node_of(r.seen[i].get(), 0)->subop);
+        EXPECT_EQ(bbmt_set_request, r.seen()[i]->msg_type);
+        ASSERT_EQ(1u, node_count(r.seen()[i]));
+        EXPECT_EQ(subops[i], node_of(r.seen()[i], 0)->subop);
     }
-    EXPECT_EQ("3", value_of(node_of(r.seen[0].get(), 0)->binding));
-    EXPECT_EQ("(none)", value_of(node_of(r.seen[2].get(), 0)->binding));
+    EXPECT_EQ("3", value_of(node_of(r.seen()[0], 0)->binding));
+    EXPECT_EQ("(none)", value_of(node_of(r.seen()[2], 0)->binding));
 
     ASSERT_EQ(0, mdc_reparent_binding(mcc.get(), nullptr, nullptr, "/s/a", "/t", "z"));
     const bn_request_per_node *n = node_of(r.last(), 0);
@@ -410,9 +410,9 @@ TEST_F(Client, SetFamilySendsItsSubOperations)
     ASSERT_EQ(2u, node_count(r.last()));
     EXPECT_EQ("/k/2", name_of(node_of(r.last(), 1)->binding));
     EXPECT_EQ(bsso_delete, node_of(r.last(), 1)->subop);
-    const size_t before = r.seen.size();
+    const size_t before = r.seen().size();
     ASSERT_EQ(0, mdc_delete_binding_children(mcc.get(), nullptr, nullptr, "/empty"));
-    EXPECT_EQ(before + 1, r.seen.size()); // the query only
+    EXPECT_EQ(before + 1, r.seen().size()); // the query only
 }
 
 TEST_F(Client, NumberedListsRenumberWithReparents)

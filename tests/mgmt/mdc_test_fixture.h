@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bnode/bnode_test_helpers.h"
 #include "mgmt/mdc_main.h"
 #include "mgmt/mdc_misc.h"
 #include "support/mgmt_test_provider.h"
@@ -31,28 +32,8 @@ struct Responder {
     // Iterate queries are answered in reverse name order.
     bool reverse_iterate = false;
 
-    // The requests the stand-in received, in order.
-    struct Ref {
-        const bn_request *p;
-        const bn_request *get() const { return p; }
-        const bn_request *operator->() const { return p; }
-    };
-    struct Seen {
-        TestMgmtd *mgmtd;
-        mutable std::vector<Ref> snapshot;
-        size_t size() const { return mgmtd->num_requests(); }
-        Ref operator[](size_t i) const { return Ref{mgmtd->requests().at(i)}; }
-        std::vector<Ref>::const_iterator begin() const
-        {
-            snapshot.clear();
-            for (const bn_request *r : mgmtd->requests()) snapshot.push_back(Ref{r});
-            return snapshot.begin();
-        }
-        std::vector<Ref>::const_iterator end() const { return snapshot.end(); }
-    };
     TestMgmtd mgmtd;
     TestMgmtClient client;
-    Seen seen{&mgmtd, {}};
 
     Responder()
     {
@@ -89,7 +70,9 @@ struct Responder {
         ASSERT_EQ(0, bn_binding_array_append_takeover(results.get(), &p));
     }
 
-    const bn_request *last() { return seen.size() ? mgmtd.requests().back() : nullptr; }
+    // The requests the stand-in received, in order.
+    std::vector<const bn_request *> seen() { return mgmtd.requests(); }
+    const bn_request *last() { return mgmtd.num_requests() ? mgmtd.requests().back() : nullptr; }
 
     int answer_chosen(gcl_session *s, const bn_request *req)
     {
@@ -154,22 +137,8 @@ inline uint32 node_count(const bn_request *req)
 {
     return bn_request_per_node_array_length_quick(req->nodes);
 }
-inline std::string name_of(const bn_binding *b)
-{
-    return b ? ts_str(b->name) : "(null)";
-}
-inline std::string value_of(const bn_binding *b)
-{
-    owned<tstring> v;
-    if (!b || bn_binding_get_tstr(b, ba_value, 0, nullptr, v.out()) != 0 || !v) return "(none)";
-    return ts_str(v.get());
-}
-inline std::vector<std::string> names_of(const bn_binding_array *a)
-{
-    std::vector<std::string> out;
-    for (uint32 i = 0; i < bn_binding_array_length_quick(a); ++i)
-        out.push_back(name_of(bn_binding_array_get_quick(a, i)));
-    return out;
-}
+using bnode_test::name_of;
+using bnode_test::names_of;
+using bnode_test::value_of;
 
 } // namespace mdc_test

@@ -32,8 +32,8 @@ struct SessionPair {
         EXPECT_EQ(0, gcl_bn_init(loop.gcl));
         gcl_provider_params pp;
         pp.gpp_provider_name = "mgmtd";
-        pp.gpp_accept_func = on_accept;
-        pp.gpp_accept_data = this;
+        pp.gpp_accept_func = keep_accepted;
+        pp.gpp_accept_data = &accepted;
         EXPECT_EQ(0, gcl_session_provider_full_new(loop.gcl, &pp, &provider));
         EXPECT_EQ(0, gcl_session_provider_enable(provider));
         EXPECT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &client));
@@ -55,13 +55,6 @@ struct SessionPair {
     }
     SessionPair(const SessionPair &) = delete;
     SessionPair &operator=(const SessionPair &) = delete;
-
-  private:
-    static int on_accept(gcl_session *, gcl_session *s, void *data)
-    {
-        static_cast<SessionPair *>(data)->accepted = s;
-        return 0;
-    }
 };
 
 } // namespace gcl_test
