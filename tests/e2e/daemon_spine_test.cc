@@ -15,36 +15,7 @@ namespace
 class DaemonSpine : public E2eTest
 {
   protected:
-    // Starts the management stand-in (silent, empty database) that the
-    // daemon connects to; false when its socket does not appear.
-    bool start_mgmtd(const char *level = "crit")
-    {
-        EXPECT_EQ(h.write_file("/tmp/spine.db", "# empty\n"), 0);
-        const pid_t pid = h.start(E2eHarness::sim_path("mgmtd"), {"-l", level, "/tmp/spine.db"});
-        if (pid > 0 && h.wait_path("/tmp/gcl-socks/uds-provider-mgmtd")) return true;
-        ADD_FAILURE() << "no management stand-in\n" << h.dump();
-        return false;
-    }
-
-    // Starts the daemon and waits for its "ready" line; -1 on failure.
-    pid_t start_ready()
-    {
-        if (!start_mgmtd()) return -1;
-        const pid_t pid = h.start_daemon();
-        if (pid > 0 && !h.wait_line("IP Tracking daemon ready")) {
-            ADD_FAILURE() << "no ready line\n" << h.dump();
-            return -1;
-        }
-        return pid;
-    }
-
-    // The daemon's lines whose message is exactly `text`.
-    size_t count_exact(const std::string &text) const
-    {
-        size_t n = 0;
-        for (const auto &l : h.lines()) n += l.ident == "iptrackd" && l.message == text;
-        return n;
-    }
+    pid_t start_ready() { return h.start_ready("# empty\n"); }
 
     size_t count_at_or_above(int level) const
     {
@@ -113,8 +84,8 @@ TEST_P(DaemonEndingSignal, ExitsWithStatusZeroAndTheReadyExitLine)
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(h.signal(pid, sig));
     expect_exit_zero(pid);
-    EXPECT_EQ(count_exact(received(sig)), 1u) << h.dump();
-    EXPECT_EQ(count_exact("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
+    EXPECT_EQ(h.count_message(received(sig)), 1u) << h.dump();
+    EXPECT_EQ(h.count_message("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
     EXPECT_EQ(count_at_or_above(LOG_WARNING), 0u) << h.dump();
 }
 
@@ -159,10 +130,10 @@ TEST_F(DaemonSpine, SurvivesABurstOfAThousandSignals)
     expect_exit_zero(pid);
     // Pending signals of one kind merge, so fewer lines than signals is fine;
     // more is not, nor any line above NOTICE.
-    const size_t seen = count_exact(received(SIGUSR1));
+    const size_t seen = h.count_message(received(SIGUSR1));
     EXPECT_GE(seen, 1u);
     EXPECT_LE(seen, 1000u);
-    EXPECT_EQ(count_exact("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
+    EXPECT_EQ(h.count_message("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
     EXPECT_EQ(count_at_or_above(LOG_WARNING), 0u) << h.dump();
 }
 
@@ -172,7 +143,7 @@ TEST_F(DaemonSpine, BelowTheSystemLevelItIsSilentYetEndsTheSame)
     ASSERT_EQ(h.make_symlink("4", LC_LOG_LEVEL_LINK), 0);
     // The stand-in's own lines tell when the daemon is up: its last
     // registration, then its alarm session, then the configuration read.
-    ASSERT_TRUE(start_mgmtd("info"));
+    ASSERT_GT(h.start_mgmtd("# empty\n", "info"), 0);
     const pid_t pid = h.start_daemon();
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(h.wait_line("(iptrackd) registered for /time/notify/zonechange")) << h.dump();

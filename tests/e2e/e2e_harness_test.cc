@@ -122,6 +122,7 @@ TEST_F(E2eTest, PrivateDirectoriesStartEmptyAndStayOffTheHost)
     ASSERT_EQ(h.write_file("/tmp/gcl-socks/probe", "x"), 0);
     ASSERT_EQ(h.make_symlink("7", "/var/opt/arx/output/sysloglevel"), 0);
     ASSERT_EQ(h.write_file("/var/log/e2e_harness_probe", "x"), 0);
+    ASSERT_EQ(h.write_file("/tmp/e2e_harness_probe", "x"), 0);
     std::string back;
     EXPECT_TRUE(h.wait_path("/tmp/gcl-socks/probe", e2e_ms(0)));
     EXPECT_FALSE(h.wait_path("/tmp/gcl-socks/absent", e2e_ms(20)));
@@ -133,6 +134,7 @@ TEST_F(E2eTest, PrivateDirectoriesStartEmptyAndStayOffTheHost)
     EXPECT_NE(stat("/tmp/gcl-socks/probe", &st), 0);
     EXPECT_NE(lstat("/var/opt/arx/output/sysloglevel", &st), 0);
     EXPECT_NE(stat("/var/log/e2e_harness_probe", &st), 0);
+    EXPECT_NE(stat("/tmp/e2e_harness_probe", &st), 0); // /tmp is private whatever the host has
     // A second harness sees none of the first one's files.
     E2eHarness other;
     std::string why;

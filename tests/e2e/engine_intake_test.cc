@@ -83,9 +83,7 @@ class EngineIntake : public E2eTest
   protected:
     void start_mgmtd(const std::string &db)
     {
-        ASSERT_EQ(0, h.write_file("/tmp/intake.db", std::string(logging_db) + db));
-        ASSERT_GT(h.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/intake.db"}), 0);
-        ASSERT_TRUE(h.wait_path(socket_path)) << h.dump();
+        ASSERT_GT(h.start_mgmtd(std::string(logging_db) + db, "notice"), 0);
     }
 
     // Tables, peers, pid file, then the daemon, waiting until it is active.
@@ -353,12 +351,11 @@ TEST_F(EngineIntake, RouteLabelAtTheLimitIsRefusedInAChangeAndFatalAtStartUp)
     E2eHarness fresh;
     std::string why;
     ASSERT_EQ(fresh.setup(&why), E2eHarness::Setup::ok) << why;
-    ASSERT_EQ(0, fresh.write_file("/tmp/intake.db",
-                                  std::string(logging_db) + peers_db +
-                                      "set /qz/iptrackd/config/manager/m1/label_id uint32 " +
-                                      std::to_string(qz_max_route_labels) + "\n"));
-    ASSERT_GT(fresh.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/intake.db"}), 0);
-    ASSERT_TRUE(fresh.wait_path(socket_path)) << fresh.dump();
+    ASSERT_GT(fresh.start_mgmtd(std::string(logging_db) + peers_db +
+                                    "set /qz/iptrackd/config/manager/m1/label_id uint32 " +
+                                    std::to_string(qz_max_route_labels) + "\n",
+                                "notice"),
+              0);
     const pid_t pid = fresh.start_daemon();
     const auto e = fresh.wait_exit(pid, timeout);
     ASSERT_TRUE(e && e->exited) << fresh.dump();
@@ -568,11 +565,8 @@ TEST_F(EngineIntake, ChangesServedWhileTheAnswersAreHeldMidTickLeaveTheTablesOfA
 
     // A fresh start with the final configuration (same tables and peers).
     h.kill_all();
-    ASSERT_EQ(
-        0, h.write_file("/tmp/intake.db", std::string(logging_db) + peers_db + busy_db + final_db));
     ASSERT_EQ(0, h.run_in_ns([] { return unlink(socket_path) == 0 ? 0 : 1; }));
-    ASSERT_GT(h.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/intake.db"}), 0);
-    ASSERT_TRUE(h.wait_path(socket_path)) << h.dump();
+    ASSERT_GT(h.start_mgmtd(std::string(logging_db) + peers_db + busy_db + final_db, "notice"), 0);
     const size_t restart = mark();
     const pid_t again = h.start(E2eHarness::daemon_path(), {}, {}, "/tmp/iptrackd2.out");
     ASSERT_GT(again, 0);

@@ -14,8 +14,6 @@
 namespace
 {
 
-const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
-
 const char *const base_db = R"(# state query test
 set /logging/syslog/process/iptrackd/log_level string info
 )";
@@ -23,25 +21,7 @@ set /logging/syslog/process/iptrackd/log_level string info
 class StateQueryE2e : public E2eTest
 {
   protected:
-    bool start_mgmtd(const std::string &db = base_db)
-    {
-        EXPECT_EQ(h.write_file("/tmp/state.db", db), 0);
-        const pid_t pid = h.start(E2eHarness::sim_path("mgmtd"), {"-l", "info", "/tmp/state.db"});
-        if (pid > 0 && h.wait_path(socket_path)) return true;
-        ADD_FAILURE() << "no provider socket\n" << h.dump();
-        return false;
-    }
-
-    pid_t start_ready(const std::string &db = base_db)
-    {
-        if (!start_mgmtd(db)) return -1;
-        const pid_t pid = h.start_daemon();
-        if (pid > 0 && !h.wait_line("IP Tracking daemon ready")) {
-            ADD_FAILURE() << "no ready line\n" << h.dump();
-            return -1;
-        }
-        return pid;
-    }
+    pid_t start_ready(const std::string &db = base_db) { return h.start_ready(db, "info"); }
 
     // Runs the client to its end; its exit status and its output.
     int cli(const std::vector<std::string> &args, std::string *out)
@@ -68,14 +48,6 @@ class StateQueryE2e : public E2eTest
         return j;
     }
 
-    // The daemon's lines whose message is exactly `text`.
-    size_t count_exact(const std::string &text) const
-    {
-        size_t n = 0;
-        for (const auto &l : h.lines()) n += l.ident == "iptrackd" && l.message == text;
-        return n;
-    }
-
     void stop(pid_t pid)
     {
         ASSERT_TRUE(h.signal(pid, SIGTERM));
@@ -93,7 +65,7 @@ TEST_F(StateQueryE2e, NodesAnswerOnceReady)
 
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
               cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
-    EXPECT_EQ(1u, count_exact("iptrackd: thread liveness test passed.  Building response ..."));
+    EXPECT_EQ(1u, h.count_message("iptrackd: thread liveness test passed.  Building response ..."));
 
     // No managers: a table of its count alone.
     const nlohmann::json mgrs = cli_json({"show", "managers", "--json"});
@@ -108,7 +80,7 @@ TEST_F(StateQueryE2e, NodesAnswerOnceReady)
     const nlohmann::json sum = cli_json({"show", "summary", "--json"});
     EXPECT_TRUE(sum.contains("state")) << sum.dump();
     EXPECT_EQ(0, sum["operations"].get<int>());
-    EXPECT_GE(count_exact("iptrackd_mon_handle_get: Rcvd show summary request"), 1u);
+    EXPECT_GE(h.count_message("iptrackd_mon_handle_get: Rcvd show summary request"), 1u);
 
     stop(pid);
 }
@@ -120,7 +92,7 @@ TEST_F(StateQueryE2e, UnknownNodeGetsNoValue)
     std::string out;
     EXPECT_EQ(1, cli({"get", "/qz/iptrackd/state/other"}, &out));
     EXPECT_NE(std::string::npos, out.find("no node /qz/iptrackd/state/other")) << out;
-    EXPECT_EQ(1u, count_exact("iptrackd mon get: unknown binding - /qz/iptrackd/state/other"))
+    EXPECT_EQ(1u, h.count_message("iptrackd mon get: unknown binding - /qz/iptrackd/state/other"))
         << h.dump();
     // The daemon still answers.
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
@@ -132,7 +104,9 @@ TEST_F(StateQueryE2e, NothingIsAnsweredBeforeReady)
 {
     // The stand-in holds the daemon's answers back, so start-up waits
     // before the daemon is ready.
-    ASSERT_TRUE(start_mgmtd(std::string(base_db) + "set /sim/mgmtd/hold/iptrackd bool true\n"));
+    ASSERT_GT(
+        h.start_mgmtd(std::string(base_db) + "set /sim/mgmtd/hold/iptrackd bool true\n", "info"),
+        0);
     const pid_t pid = h.start_daemon();
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(h.wait_for([](const E2eSyslogLine &l) {

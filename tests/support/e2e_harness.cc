@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "log/common.h"
@@ -24,10 +23,12 @@ extern char **environ;
 namespace
 {
 
-// Paths the system writes at run time; each gets a private, empty tmpfs
-// (over its deepest existing ancestor, so nothing is created on the host).
-// /var/log holds the engine's debug file.
-const char *const private_paths[] = {"/tmp/gcl-socks", "/var/run", "/var/opt/arx/output",
+// Paths the system writes at run time; each lies on a private, empty tmpfs.
+// /tmp comes first so that it is private whatever exists under it on the
+// host; a path not under an earlier one gets its own tmpfs on its deepest
+// existing ancestor, so nothing is created on the host.  /var/log holds the
+// engine's debug file.
+const char *const private_paths[] = {"/tmp", "/tmp/gcl-socks", "/var/run", "/var/opt/arx/output",
                                      "/var/log"};
 // Device nodes bound back from the host into the private /dev.
 const char *const dev_nodes[] = {"null", "zero", "full", "random", "urandom", "tty"};
@@ -123,22 +124,22 @@ std::vector<Step> plan_steps(int host_dev_fd, std::string *why_not)
         s.push_back({Step::symlink_to, l[1], std::string("/dev/") + l[0], ""});
 
     std::vector<std::string> covered;
-    for (const char *target : private_paths) {
-        const std::string base = existing_ancestor(target);
-        if (base == "/") {
-            *why_not = std::string("no directory to cover for ") + target;
-            return {};
-        }
-        bool done = false;
-        for (const auto &c : covered) done = done || c == base;
-        if (!done) {
+    for (const std::string target : private_paths) {
+        std::string base;
+        for (const auto &c : covered)
+            if (target == c || target.starts_with(c + "/")) base = c;
+        if (base.empty()) {
+            base = existing_ancestor(target);
+            if (base == "/") {
+                *why_not = "no directory to cover for " + target;
+                return {};
+            }
             covered.push_back(base);
             s.push_back({Step::mount_tmpfs, base, "", base == "/tmp" ? "mode=1777" : "mode=755"});
         }
-        std::string t = target;
-        for (size_t pos = base.size() + 1; pos <= t.size(); ++pos) {
-            if (pos == t.size() || t[pos] == '/')
-                s.push_back({Step::make_dir, t.substr(0, pos), "", ""});
+        for (size_t pos = base.size() + 1; pos <= target.size(); ++pos) {
+            if (pos == target.size() || target[pos] == '/')
+                s.push_back({Step::make_dir, target.substr(0, pos), "", ""});
         }
     }
     s.push_back({Step::bind_log, dev_log_path, "", ""});
@@ -558,6 +559,30 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
     return pid;
 }
 
+pid_t E2eHarness::start_mgmtd_from(const std::string &path, const std::string &db,
+                                   const std::string &level)
+{
+    EXPECT_EQ(write_file("/tmp/mgmtd.db", db), 0);
+    std::vector<std::string> args = {"/tmp/mgmtd.db"};
+    if (!level.empty()) args.insert(args.begin(), {"-l", level});
+    const pid_t pid = start(path, args);
+    if (pid > 0 && !wait_path("/tmp/gcl-socks/uds-provider-mgmtd")) {
+        ADD_FAILURE() << "no provider socket\n" << dump();
+        return -1;
+    }
+    return pid;
+}
+
+pid_t E2eHarness::start_until_ready(const std::string &daemon)
+{
+    const pid_t pid = start(daemon);
+    if (pid > 0 && !wait_line("IP Tracking daemon ready")) {
+        ADD_FAILURE() << "no ready line\n" << dump();
+        return -1;
+    }
+    return pid;
+}
+
 E2eHarness::Child *E2eHarness::find(pid_t pid)
 {
     for (auto &c : children_)
@@ -577,24 +602,6 @@ bool E2eHarness::running(pid_t pid)
         return false;
     }
     return true;
-}
-
-bool E2eHarness::wait_caught(pid_t pid, int sig, e2e_ms timeout)
-{
-    const auto deadline = e2e_clock::now() + timeout;
-    const std::string status = "/proc/" + std::to_string(pid) + "/status";
-    while (running(pid)) {
-        std::ifstream in(status);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.starts_with("SigCgt:") &&
-                (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1))
-                return true;
-        }
-        if (e2e_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(e2e_ms(2));
-    }
-    return false;
 }
 
 bool E2eHarness::signal(pid_t pid, int sig)
@@ -650,6 +657,13 @@ size_t E2eHarness::count(std::string_view needle) const
     std::lock_guard<std::mutex> g(mu_);
     size_t n = 0;
     for (const auto &l : lines_) n += l.body.find(needle) != std::string::npos;
+    return n;
+}
+
+size_t E2eHarness::count_message(std::string_view text) const
+{
+    size_t n = 0;
+    for (const auto &l : lines()) n += l.ident == "iptrackd" && l.message == text;
     return n;
 }
 

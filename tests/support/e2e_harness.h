@@ -144,11 +144,23 @@ class E2eHarness
     {
         return start(daemon_path(), {}, env);
     }
+    // Writes `db` to /tmp/mgmtd.db and starts the management stand-in on it
+    // (at log level `level` when one is given); waits for its socket.  The
+    // pid, or -1 with a test failure recorded.
+    pid_t start_mgmtd(const std::string &db, const std::string &level = "")
+    {
+        return start_mgmtd_from(sim_path("mgmtd"), db, level);
+    }
+    pid_t start_mgmtd_from(const std::string &path, const std::string &db,
+                           const std::string &level);
+    // The stand-in on `db`, then the daemon; waits for the daemon's "ready"
+    // line.  The daemon's pid, or -1 with a test failure recorded.
+    pid_t start_ready(const std::string &db, const std::string &level = "crit")
+    {
+        return start_mgmtd(db, level) > 0 ? start_until_ready(daemon_path()) : -1;
+    }
+    pid_t start_until_ready(const std::string &daemon);
 
-    // Waits until the child catches `sig` (has a handler installed), for
-    // sending signals to a child that logs nothing at start-up; false on
-    // timeout or when the child ended.
-    bool wait_caught(pid_t pid, int sig, e2e_ms timeout = e2e_default_timeout);
     // Sends `sig` to a started child; false when it is no longer running.
     bool signal(pid_t pid, int sig);
     // True while the child has not ended (reaps it when it has).
@@ -161,6 +173,8 @@ class E2eHarness
     std::vector<E2eSyslogLine> lines() const;
     // Lines whose body contains `needle`.
     size_t count(std::string_view needle) const;
+    // The daemon's lines whose message is exactly `text`.
+    size_t count_message(std::string_view text) const;
     // The first line at index >= `from` whose body contains `needle`, waiting
     // up to `timeout` for it.
     std::optional<E2eSyslogLine> wait_line(std::string_view needle,
