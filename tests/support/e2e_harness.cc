@@ -690,6 +690,28 @@ std::optional<E2eSyslogLine> E2eHarness::wait_line(std::string_view needle, e2e_
         timeout, from);
 }
 
+bool E2eHarness::wait_message(const std::string &msg, size_t from, size_t *next, e2e_ms timeout)
+{
+    if (!wait_for([&](const E2eSyslogLine &l) { return l.message == msg; }, timeout, from))
+        return false;
+    if (next) {
+        const auto all = lines();
+        for (size_t i = from; i < all.size(); ++i)
+            if (all[i].message == msg) {
+                *next = i + 1;
+                break;
+            }
+    }
+    return true;
+}
+
+void E2eHarness::expect_in_order(size_t from, const std::vector<std::string> &msgs, e2e_ms timeout)
+{
+    for (const std::string &m : msgs)
+        ASSERT_TRUE(wait_message(m, from, &from, timeout)) << "missing in order: " << m << "\n"
+                                                           << dump();
+}
+
 bool E2eHarness::wait_count(std::string_view needle, size_t n, e2e_ms timeout)
 {
     size_t seen = 0;

@@ -81,7 +81,7 @@ using e2e_ms = std::chrono::milliseconds;
 
 // Generous enough for the sanitizer build on a loaded machine; tests still
 // take milliseconds when things work.
-constexpr e2e_ms e2e_default_timeout{10000};
+constexpr e2e_ms e2e_default_timeout{40000};
 
 class E2eHarness
 {
@@ -183,6 +183,20 @@ class E2eHarness
     // locked: it must not call back into the harness).
     std::optional<E2eSyslogLine> wait_for(const std::function<bool(const E2eSyslogLine &)> &pred,
                                           e2e_ms timeout = e2e_default_timeout, size_t from = 0);
+    // The first line at index >= `from` whose message is exactly `msg`,
+    // waiting up to `timeout`; its index + 1 in *next.
+    bool wait_message(const std::string &msg, size_t from = 0, size_t *next = nullptr,
+                      e2e_ms timeout = e2e_default_timeout);
+    // Each message in order, each after the one before, from line `from`;
+    // other lines may come between them.  A test failure names the first
+    // missing one.
+    void expect_in_order(size_t from, const std::vector<std::string> &msgs,
+                         e2e_ms timeout = e2e_default_timeout);
+    // The number of lines so far, to wait for what comes after them.
+    size_t mark() const
+    {
+        return lines().size();
+    }
     // Waits until `n` lines in all contain `needle`; false on timeout.
     bool wait_count(std::string_view needle, size_t n, e2e_ms timeout = e2e_default_timeout);
     // Waits until no new line has arrived for `quiet`, or `timeout` passed.
