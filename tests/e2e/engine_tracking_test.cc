@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/e2e_harness.h"
+#include "support/e2e_appliance.h"
 
 namespace
 {
@@ -58,6 +58,7 @@ struct Entry {
 class EngineTracking : public E2eTest
 {
   protected:
+    E2eAppliance a{h};
     uint32_t seen_ = 0; // journal entries before this were looked at
 
     // Starts mgmtd with `config` added to the base database, the appliance
@@ -80,16 +81,12 @@ class EngineTracking : public E2eTest
     // and its exit status in `*status` (a failure is one unless asked for).
     std::string cli(const std::vector<std::string> &args, int *status = nullptr)
     {
-        const int st =
-            h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.err");
-        std::string out, err;
-        EXPECT_EQ(0, h.read_file("/tmp/cli.out", &out));
-        (void)h.read_file("/tmp/cli.err", &err);
+        const E2eCliResult r = a.cli(args);
         if (status)
-            *status = st;
+            *status = r.status;
         else
-            EXPECT_EQ(0, st) << out << err;
-        return out + err;
+            EXPECT_EQ(0, r.status) << r.out << r.err;
+        return r.out + r.err;
     }
 
     // What a target reports from now on (a later rule of the same

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/e2e_harness.h"
+#include "support/e2e_appliance.h"
 
 namespace
 {
@@ -21,24 +21,16 @@ set /logging/syslog/process/iptrackd/log_level string info
 class StateQueryE2e : public E2eTest
 {
   protected:
+    E2eAppliance a{h};
     pid_t start_ready(const std::string &db = base_db) { return h.start_ready(db, "info"); }
 
-    // Runs the client to its end; its exit status and its output.
-    int cli(const std::vector<std::string> &args, std::string *out)
-    {
-        const int status =
-            h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.err");
-        out->clear();
-        EXPECT_EQ(h.read_file("/tmp/cli.out", out), 0);
-        std::string err;
-        if (h.read_file("/tmp/cli.err", &err) == 0) *out += err;
-        return status;
-    }
+    // Runs the client to its end; its standard output, which must be a
+    // success's.
     std::string cli_ok(const std::vector<std::string> &args)
     {
-        std::string out;
-        EXPECT_EQ(0, cli(args, &out)) << out << h.dump();
-        return out;
+        const E2eCliResult r = a.cli(args);
+        EXPECT_EQ(0, r.status) << r.out << r.err << h.dump();
+        return r.out;
     }
     nlohmann::json cli_json(const std::vector<std::string> &args)
     {
@@ -89,9 +81,9 @@ TEST_F(StateQueryE2e, UnknownNodeGetsNoValue)
 {
     const pid_t pid = start_ready();
     ASSERT_GT(pid, 0);
-    std::string out;
-    EXPECT_EQ(1, cli({"get", "/qz/iptrackd/state/other"}, &out));
-    EXPECT_NE(std::string::npos, out.find("no node /qz/iptrackd/state/other")) << out;
+    const E2eCliResult r = a.cli({"get", "/qz/iptrackd/state/other"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("no node /qz/iptrackd/state/other")) << r.err;
     EXPECT_EQ(1u, h.count_message("iptrackd mon get: unknown binding - /qz/iptrackd/state/other"))
         << h.dump();
     // The daemon still answers.
@@ -129,8 +121,7 @@ TEST_F(StateQueryE2e, NothingIsAnsweredBeforeReady)
     ASSERT_TRUE(h.signal(asker, SIGTERM));
     ASSERT_TRUE(h.wait_exit(asker));
 
-    std::string out;
-    EXPECT_EQ(0, cli({"set", "/sim/mgmtd/hold/iptrackd", "bool", "false"}, &out)) << out;
+    (void)cli_ok({"set", "/sim/mgmtd/hold/iptrackd", "bool", "false"});
     ASSERT_TRUE(h.wait_line("IP Tracking daemon ready")) << h.dump();
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
               cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
