@@ -446,6 +446,31 @@ void E2eHarness::sync()
 
 namespace
 {
+// A program opened on the host, with its argv, to be executed by
+// descriptor in a child: the private mounts may hide its directory (a
+// build tree under /tmp) there.  Executing by descriptor needs a binary,
+// not a "#!" script.
+struct Program {
+    int fd = -1;
+    std::vector<std::string> words;
+    std::vector<char *> argv;
+
+    Program(const std::string &path, const std::vector<std::string> &args) : words{path}
+    {
+        words.insert(words.end(), args.begin(), args.end());
+        for (auto &w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        fd = open(path.c_str(), O_PATH | O_CLOEXEC);
+        if (fd < 0) ADD_FAILURE() << "cannot open " << path << ": " << strerror(errno);
+    }
+    Program(const Program &) = delete;
+    Program &operator=(const Program &) = delete;
+    ~Program()
+    {
+        if (fd >= 0) close(fd);
+    }
+};
+
 // Points standard output and error at `path` (created in the current mount
 // namespace); false with errno set on failure.
 bool redirect_output(const std::string &out, const std::string &err)
@@ -464,21 +489,11 @@ bool redirect_output(const std::string &out, const std::string &err)
 int E2eHarness::run(const std::string &path, const std::vector<std::string> &args,
                     const std::string &out, const std::string &err)
 {
-    // Opened on the host: the private mounts may hide the build tree.
-    const int exe = open(path.c_str(), O_PATH | O_CLOEXEC);
-    if (exe < 0) {
-        ADD_FAILURE() << "cannot open " << path << ": " << strerror(errno);
-        return -1;
-    }
-    lc_scope_guard close_exe([exe] { close(exe); });
-    std::vector<std::string> argv_s{path};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    Program p(path, args);
+    if (p.fd < 0) return -1;
     return run_in_ns([&] {
         if (!redirect_output(out, err)) return 125;
-        fexecve(exe, argv.data(), environ);
+        fexecve(p.fd, p.argv.data(), environ);
         return 127;
     });
 }
@@ -491,8 +506,8 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
         return -1;
     }
     // Everything the child needs is built before fork.
-    std::vector<std::string> argv_s{path};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    Program p(path, args);
+    if (p.fd < 0) return -1;
     std::vector<std::string> env_s;
     for (char **e = environ; *e; ++e) {
         const std::string_view kv(*e);
@@ -503,21 +518,9 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
         if (!overridden) env_s.emplace_back(kv);
     }
     env_s.insert(env_s.end(), env.begin(), env.end());
-    std::vector<char *> argv, envp;
-    for (auto &s : argv_s) argv.push_back(s.data());
-    argv.push_back(nullptr);
+    std::vector<char *> envp;
     for (auto &s : env_s) envp.push_back(s.data());
     envp.push_back(nullptr);
-
-    // The program is opened here and executed by descriptor: the private
-    // mounts may hide its directory (a build tree under /tmp) in the child.
-    // Executing by descriptor needs a binary, not a "#!" script.
-    const int exe = open(path.c_str(), O_PATH | O_CLOEXEC);
-    if (exe < 0) {
-        ADD_FAILURE() << "cannot open " << path << ": " << strerror(errno);
-        return -1;
-    }
-    lc_scope_guard close_exe([exe] { close(exe); });
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe: " << strerror(errno);
@@ -535,7 +538,7 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
         if (!err && getppid() != parent) err = ESRCH;
         if (!err && !output.empty() && !redirect_output(output, output)) err = errno;
         if (!err) {
-            fexecve(exe, argv.data(), envp.data());
+            fexecve(p.fd, p.argv.data(), envp.data());
             err = errno;
         }
         write_all(report[1], &err, sizeof err);
