@@ -23,13 +23,6 @@ class DaemonSpine : public E2eTest
         for (const auto &l : h.lines()) n += l.level() <= level;
         return n;
     }
-
-    void expect_exit_zero(pid_t pid)
-    {
-        const auto e = h.wait_exit(pid);
-        ASSERT_TRUE(e) << "daemon still running\n" << h.dump();
-        EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << "\n" << h.dump();
-    }
 };
 
 std::string signal_test_name(const ::testing::TestParamInfo<int> &p)
@@ -83,7 +76,7 @@ TEST_P(DaemonEndingSignal, ExitsWithStatusZeroAndTheReadyExitLine)
     const pid_t pid = start_ready();
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(h.signal(pid, sig));
-    expect_exit_zero(pid);
+    h.expect_exit_zero(pid);
     EXPECT_EQ(h.count_message(received(sig)), 1u) << h.dump();
     EXPECT_EQ(h.count_message("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
     EXPECT_EQ(count_at_or_above(LOG_WARNING), 0u) << h.dump();
@@ -112,7 +105,7 @@ TEST_P(DaemonLoggedSignal, OnlyLogsAndKeepsRunningEvenThroughABurst)
     EXPECT_EQ(h.count("exiting"), 0u) << h.dump();
 
     ASSERT_TRUE(h.signal(pid, SIGTERM));
-    expect_exit_zero(pid);
+    h.expect_exit_zero(pid);
     // Pending signals of one kind merge, so fewer lines than signals is fine;
     // more is not, nor any line above NOTICE.
     EXPECT_LE(h.count_message(received(sig)), 1002u);
@@ -137,7 +130,7 @@ TEST_F(DaemonSpine, BelowTheSystemLevelItIsSilentYetEndsTheSame)
     h.settle(e2e_ms(300));
     ASSERT_TRUE(h.signal(pid, SIGUSR1));
     ASSERT_TRUE(h.signal(pid, SIGTERM));
-    expect_exit_zero(pid);
+    h.expect_exit_zero(pid);
     size_t daemon_lines = 0;
     for (const auto &l : h.lines()) daemon_lines += l.ident == "iptrackd";
     EXPECT_EQ(daemon_lines, 0u) << h.dump();

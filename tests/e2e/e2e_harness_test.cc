@@ -57,7 +57,7 @@ bool gone(pid_t pid)
 
 } // namespace
 
-TEST(E2eSyslogParse, ReadsPriorityTagAndDaemonBody)
+TEST(E2eSyslogParse, ReadsPriorityTagAndDaemonBodyAndRejectsDatagramsWithoutPriority)
 {
     E2eSyslogLine l;
     ASSERT_TRUE(e2e_parse_syslog("<141>Dec  5 23:01:02 iptrackd[4242]: CPU 1 TID 4242: "
@@ -86,11 +86,8 @@ TEST(E2eSyslogParse, ReadsPriorityTagAndDaemonBody)
                                  &l));
     EXPECT_EQ(l.level_name, "ERR");
     EXPECT_EQ(l.message, "f(), a.cc:3, build dev: [a]: b");
-}
 
-TEST(E2eSyslogParse, RejectsDatagramsWithoutPriority)
-{
-    E2eSyslogLine l;
+    // Without a priority nothing is taken.
     l.body = "untouched";
     for (const char *bad : {"", "<", "<>x", "<12", "13>Jan", "<abc>x", "plain"})
         EXPECT_FALSE(e2e_parse_syslog(bad, &l)) << bad;

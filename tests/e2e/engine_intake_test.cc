@@ -536,9 +536,7 @@ TEST_F(EngineIntake, ChangesServedWhileTheAnswersAreHeldMidTickLeaveTheTablesOfA
     set("/sim/mgmtd/hold/iptrackd", "bool", "false");
 
     const nlohmann::json churned = settled_tables();
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << (e ? e->describe() : "running") << h.dump();
+    h.stop(pid);
     std::string out;
     (void)h.read_file("/tmp/iptrackd.out", &out);
     EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << out;

@@ -112,9 +112,7 @@ TEST_F(MgmtSessionE2e, StartUpRegistersInterestsAndReadsTheConfiguration)
     EXPECT_EQ(h.count_message("Synchronized daemon log level to 'info'"), 1u) << h.dump();
     EXPECT_EQ(h.count_message("Synchronized system log level to 'notice'"), 1u);
 
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+    h.stop(pid);
 }
 
 TEST_F(MgmtSessionE2e, WithoutTheStandinItTriesSixTimesAndExitsWithTheCode)
@@ -139,9 +137,7 @@ TEST_F(MgmtSessionE2e, LosingTheStandinEndsTheDaemonWithStatusZero)
     const pid_t pid = start_ready();
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(h.signal(mgmtd, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e) << "daemon still running\n" << h.dump();
-    EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << h.dump();
+    h.expect_exit_zero(pid);
     EXPECT_GE(h.count_message("Lost connection to mgmtd; exiting"), 1u) << h.dump();
     EXPECT_EQ(h.count_message("IP Tracking daemon exiting. daemon state: ready"), 1u);
     // The alarm thread left its loop and was joined before the process ended.
@@ -158,9 +154,7 @@ TEST_F(MgmtSessionE2e, LosingOnlyTheAlarmSessionEndsTheDaemonWithStatusZero)
     // connects second.
     cli({"action", "/sim/mgmtd/close/session", "client", "string", "iptrackd", "index", "uint32",
          "2"});
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e) << "daemon still running\n" << h.dump();
-    EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << h.dump();
+    h.expect_exit_zero(pid);
     EXPECT_EQ(h.count_message("Lost connection to mgmtd; exiting"), 1u) << h.dump();
     EXPECT_EQ(h.count_message("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
     EXPECT_EQ(h.count_message("qz_alm_thread: out of main loop, exiting..."), 1u) << h.dump();
@@ -193,9 +187,7 @@ TEST_F(MgmtSessionE2e, DaemonLogLevelFollowsTheConfiguration)
     h.settle(e2e_ms(100));
     EXPECT_EQ(daemon_lines_at(LOG_DEBUG, mark), 0u) << h.dump();
 
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+    h.stop(pid);
 }
 
 TEST_F(MgmtSessionE2e, StrayResponseWhileIdleIsLoggedAndDropped)
@@ -223,9 +215,7 @@ TEST_F(MgmtSessionE2e, StrayResponseWhileIdleIsLoggedAndDropped)
     EXPECT_EQ(h.count_message(unexpected), 1u) << h.dump();
     EXPECT_EQ(h.count("but was expecting"), 0u);
 
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+    h.stop(pid);
 }
 
 TEST_F(MgmtSessionE2e, StrayResponseDuringAWaitLeavesTheWaitPending)
@@ -262,9 +252,7 @@ TEST_F(MgmtSessionE2e, StrayResponseDuringAWaitLeavesTheWaitPending)
     EXPECT_EQ(h.count_message(unmatched), 1u) << h.dump();
     EXPECT_EQ(h.count("when no response was expected"), 0u);
 
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+    h.stop(pid);
 }
 
 } // namespace

@@ -39,13 +39,6 @@ class StateQueryE2e : public E2eTest
         EXPECT_FALSE(j.is_discarded()) << out;
         return j;
     }
-
-    void stop(pid_t pid)
-    {
-        ASSERT_TRUE(h.signal(pid, SIGTERM));
-        const auto e = h.wait_exit(pid);
-        ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
-    }
 };
 
 } // namespace
@@ -74,7 +67,7 @@ TEST_F(StateQueryE2e, NodesAnswerOnceReady)
     EXPECT_EQ(0, sum["operations"].get<int>());
     EXPECT_GE(h.count_message("iptrackd_mon_handle_get: Rcvd show summary request"), 1u);
 
-    stop(pid);
+    h.stop(pid);
 }
 
 TEST_F(StateQueryE2e, UnknownNodeGetsNoValue)
@@ -89,7 +82,7 @@ TEST_F(StateQueryE2e, UnknownNodeGetsNoValue)
     // The daemon still answers.
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
               cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
-    stop(pid);
+    h.stop(pid);
 }
 
 TEST_F(StateQueryE2e, NothingIsAnsweredBeforeReady)
@@ -125,5 +118,5 @@ TEST_F(StateQueryE2e, NothingIsAnsweredBeforeReady)
     ASSERT_TRUE(h.wait_line("IP Tracking daemon ready")) << h.dump();
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
               cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
-    stop(pid);
+    h.stop(pid);
 }

@@ -630,6 +630,19 @@ std::optional<E2eExit> E2eHarness::wait_exit(pid_t pid, e2e_ms timeout)
     return c->exit;
 }
 
+void E2eHarness::expect_exit_zero(pid_t pid)
+{
+    const auto e = wait_exit(pid);
+    ASSERT_TRUE(e) << "still running\n" << dump();
+    EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << "\n" << dump();
+}
+
+void E2eHarness::stop(pid_t pid)
+{
+    ASSERT_TRUE(signal(pid, SIGTERM));
+    expect_exit_zero(pid);
+}
+
 void E2eHarness::kill_all()
 {
     for (auto &c : children_) {

@@ -169,6 +169,12 @@ class E2eHarness
     // runs).  Every line the child sent before it ended is in lines() by then.
     std::optional<E2eExit> wait_exit(pid_t pid, e2e_ms timeout = e2e_default_timeout);
 
+    // Waits for the child to end with exit status 0; a test failure (with
+    // every line) otherwise.
+    void expect_exit_zero(pid_t pid);
+    // Sends SIGTERM and expects exit status 0.
+    void stop(pid_t pid);
+
     // Every syslog line received so far, in arrival order.
     std::vector<E2eSyslogLine> lines() const;
     // Lines whose body contains `needle`.
