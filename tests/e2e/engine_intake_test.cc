@@ -449,18 +449,25 @@ std::string churn_script(std::string *final_db)
                     const std::string &v) {
         o << "set " << n << " " << type << " \"" << v << "\"\n";
     };
+    // The nodes that create manager m_<s> with its operation and action,
+    // and those that the kept managers change.
+    auto create = [&](std::ostream &o, const std::string &s, const std::string &attrs) {
+        node(o, root + "oper/c_" + s, "string", "c_" + s);
+        node(o, root + "oper/c_" + s + "/attributes", "string",
+             "type=ip-monitor;port-name=mgmt0;ip-monitor-ip=10.0.0." + s + ",10.1.0." + s);
+        node(o, root + "action/a_" + s, "string", "a_" + s);
+        node(o, root + "action/a_" + s + "/attributes", "string", "type=subnet-metric;delta=" + s);
+        node(o, root + "manager/m_" + s, "string", "m_" + s);
+        node(o, root + "manager/m_" + s + "/attributes", "string", attrs);
+        node(o, root + "manager/m_" + s + "/enable", "bool", "true");
+    };
+    auto keep = [&](std::ostream &o, const std::string &s) {
+        node(o, root + "manager/m_" + s + "/label_id", "uint32", "6");
+        node(o, root + "manager/m_" + s + "/comment", "string", "kept " + s);
+    };
     for (int i = 0; i < 50; ++i) {
         const std::string s = std::to_string(i);
-        node(script, root + "oper/c_" + s, "string", "c_" + s);
-        node(script, root + "oper/c_" + s + "/attributes", "string",
-             "type=ip-monitor;port-name=mgmt0;ip-monitor-ip=10.0.0." + s + ",10.1.0." + s);
-        node(script, root + "action/a_" + s, "string", "a_" + s);
-        node(script, root + "action/a_" + s + "/attributes", "string",
-             "type=subnet-metric;delta=" + s);
-        node(script, root + "manager/m_" + s, "string", "m_" + s);
-        node(script, root + "manager/m_" + s + "/attributes", "string",
-             "operation=c_" + s + ";dn-action=a_" + s + ";interval=1");
-        node(script, root + "manager/m_" + s + "/enable", "bool", "true");
+        create(script, s, "operation=c_" + s + ";dn-action=a_" + s + ";interval=1");
     }
     for (int i = 0; i < 50; ++i) {
         const std::string s = std::to_string(i);
@@ -472,19 +479,9 @@ std::string churn_script(std::string *final_db)
         }
         const std::string attrs = "operation=c_" + s + ";dn-action=a_" + s + ";interval=2";
         node(script, root + "manager/m_" + s + "/attributes", "string", attrs);
-        node(script, root + "manager/m_" + s + "/label_id", "uint32", "6");
-        node(script, root + "manager/m_" + s + "/comment", "string", "kept " + s);
-        const std::string op =
-            "type=ip-monitor;port-name=mgmt0;ip-monitor-ip=10.0.0." + s + ",10.1.0." + s;
-        node(db, root + "oper/c_" + s, "string", "c_" + s);
-        node(db, root + "oper/c_" + s + "/attributes", "string", op);
-        node(db, root + "action/a_" + s, "string", "a_" + s);
-        node(db, root + "action/a_" + s + "/attributes", "string", "type=subnet-metric;delta=" + s);
-        node(db, root + "manager/m_" + s, "string", "m_" + s);
-        node(db, root + "manager/m_" + s + "/attributes", "string", attrs);
-        node(db, root + "manager/m_" + s + "/enable", "bool", "true");
-        node(db, root + "manager/m_" + s + "/label_id", "uint32", "6");
-        node(db, root + "manager/m_" + s + "/comment", "string", "kept " + s);
+        keep(script, s);
+        create(db, s, attrs);
+        keep(db, s);
     }
     *final_db = db.str();
     return script.str();
