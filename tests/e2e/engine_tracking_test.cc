@@ -166,16 +166,11 @@ class EngineTracking : public E2eTest
         return out;
     }
 
-    // The last (first) entry named `name`; an empty one when there is none.
+    // The last entry named `name`; an empty one when there is none.
     static Entry last(const std::vector<Entry> &es, const std::string &name)
     {
         const auto v = named(es, name);
         return v.empty() ? Entry{} : v.back();
-    }
-    static Entry first(const std::vector<Entry> &es, const std::string &name)
-    {
-        const auto v = named(es, name);
-        return v.empty() ? Entry{} : v.front();
     }
 
     static std::vector<Entry> named(const std::vector<Entry> &es, const std::string &name)
@@ -605,7 +600,9 @@ TEST_F(EngineTracking, DisableStopsTheMonitorEnableStartsItAgainAndALostTunnelIs
     auto es = wait_entries([](const std::vector<Entry> &v) { return named(v, mon).size() >= 2; });
     const std::vector<std::string> head = {"mon_action = 1 (uint16)", "tun_name = tun-1 (string)",
                                            "tun_id = 11 (uint32)", "port_name = eth1 (string)"};
-    const Entry start = first(es, mon);
+    const auto probes = named(es, mon);
+    ASSERT_FALSE(probes.empty()) << describe(es);
+    const Entry &start = probes.front();
     ASSERT_GE(start.params.size(), head.size()) << describe(es);
     EXPECT_EQ(head, std::vector<std::string>(start.params.begin(), start.params.begin() + 4))
         << describe(es);

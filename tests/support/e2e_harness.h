@@ -112,33 +112,28 @@ class E2eHarness
     // not run or did not exit normally.
     int run(const std::string &path, const std::vector<std::string> &args, const std::string &out,
             const std::string &err);
-    // The daemon from this build tree (IPT_BINARY_DIR is defined for every
-    // test program, not for this support library, hence inline).
+    // Programs of this build tree: the daemon, a stand-in (sim/<name>/), a
+    // tool (tools/<name>/).  IPT_BINARY_DIR is defined for every test
+    // program, not for this support library, hence inline.
+    static std::string build_path(const std::string &rel)
+    {
+#ifdef IPT_BINARY_DIR
+        return std::string(IPT_BINARY_DIR) + "/" + rel;
+#else
+        return rel.substr(rel.rfind('/') + 1);
+#endif
+    }
     static std::string daemon_path()
     {
-#ifdef IPT_BINARY_DIR
-        return std::string(IPT_BINARY_DIR) + "/iptrackd/iptrackd";
-#else
-        return "iptrackd";
-#endif
+        return build_path("iptrackd/iptrackd");
     }
-    // A stand-in from this build tree (sim/<name>/).
     static std::string sim_path(const std::string &name)
     {
-#ifdef IPT_BINARY_DIR
-        return std::string(IPT_BINARY_DIR) + "/sim/" + name;
-#else
-        return name;
-#endif
+        return build_path("sim/" + name);
     }
-    // A tool from this build tree (tools/<name>/).
     static std::string tool_path(const std::string &name)
     {
-#ifdef IPT_BINARY_DIR
-        return std::string(IPT_BINARY_DIR) + "/tools/" + name;
-#else
-        return name;
-#endif
+        return build_path("tools/" + name);
     }
     pid_t start_daemon(const std::vector<std::string> &env = {})
     {
