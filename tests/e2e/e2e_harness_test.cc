@@ -57,7 +57,7 @@ bool gone(pid_t pid)
 
 } // namespace
 
-TEST(E2eSyslogParse, ReadsPriorityTagAndDaemonBody)
+TEST(E2eSyslogParse, ReadsPriorityTagAndDaemonBodyAndRejectsDatagramsWithoutPriority)
 {
     E2eSyslogLine l;
     ASSERT_TRUE(e2e_parse_syslog("<141>Dec  5 23:01:02 iptrackd[4242]: CPU 1 TID 4242: "
@@ -86,11 +86,8 @@ TEST(E2eSyslogParse, ReadsPriorityTagAndDaemonBody)
                                  &l));
     EXPECT_EQ(l.level_name, "ERR");
     EXPECT_EQ(l.message, "f(), a.cc:3, build dev: [a]: b");
-}
 
-TEST(E2eSyslogParse, RejectsDatagramsWithoutPriority)
-{
-    E2eSyslogLine l;
+    // Without a priority nothing is taken.
     l.body = "untouched";
     for (const char *bad : {"", "<", "<>x", "<12", "13>Jan", "<abc>x", "plain"})
         EXPECT_FALSE(e2e_parse_syslog(bad, &l)) << bad;
@@ -122,6 +119,7 @@ TEST_F(E2eTest, PrivateDirectoriesStartEmptyAndStayOffTheHost)
     ASSERT_EQ(h.write_file("/tmp/gcl-socks/probe", "x"), 0);
     ASSERT_EQ(h.make_symlink("7", "/var/opt/arx/output/sysloglevel"), 0);
     ASSERT_EQ(h.write_file("/var/log/e2e_harness_probe", "x"), 0);
+    ASSERT_EQ(h.write_file("/tmp/e2e_harness_probe", "x"), 0);
     std::string back;
     EXPECT_TRUE(h.wait_path("/tmp/gcl-socks/probe", e2e_ms(0)));
     EXPECT_FALSE(h.wait_path("/tmp/gcl-socks/absent", e2e_ms(20)));
@@ -133,6 +131,7 @@ TEST_F(E2eTest, PrivateDirectoriesStartEmptyAndStayOffTheHost)
     EXPECT_NE(stat("/tmp/gcl-socks/probe", &st), 0);
     EXPECT_NE(lstat("/var/opt/arx/output/sysloglevel", &st), 0);
     EXPECT_NE(stat("/var/log/e2e_harness_probe", &st), 0);
+    EXPECT_NE(stat("/tmp/e2e_harness_probe", &st), 0); // /tmp is private whatever the host has
     // A second harness sees none of the first one's files.
     E2eHarness other;
     std::string why;

@@ -10,8 +10,6 @@
 namespace
 {
 
-constexpr e2e_ms timeout{40000};
-
 const char *const db =
     R"(set /logging/syslog/action/file/\/var\/log\/messages/facility/all/min_priority string notice
 set /logging/syslog/process/iptrackd/log_level string info
@@ -31,30 +29,10 @@ class EngineAppliance : public E2eTest
         ASSERT_GT(a.start_mgmtd(db), 0);
         ASSERT_GT(a.start_appliance(a.example_scenario()), 0);
         ASSERT_GT(h.start_daemon(), 0);
-        ASSERT_TRUE(wait_msg("iptrack_req_expire: client processes are ready - going Active", 0))
+        ASSERT_TRUE(h.wait_message("iptrack_req_expire: client processes are ready - going Active"))
             << h.dump();
-        ASSERT_TRUE(wait_msg("iptrack_req_expire: pending cfg change for inc_probe..", 0))
+        ASSERT_TRUE(h.wait_message("iptrack_req_expire: pending cfg change for inc_probe.."))
             << h.dump();
-    }
-    size_t mark() const { return h.lines().size(); }
-    bool wait_msg(const std::string &msg, size_t from, size_t *next = nullptr)
-    {
-        if (!h.wait_for([&](const E2eSyslogLine &l) { return l.message == msg; }, timeout, from))
-            return false;
-        if (next) {
-            const auto all = h.lines();
-            for (size_t i = from; i < all.size(); ++i)
-                if (all[i].message == msg) {
-                    *next = i + 1;
-                    break;
-                }
-        }
-        return true;
-    }
-    void expect_in_order(size_t from, const std::vector<std::string> &msgs)
-    {
-        for (const std::string &m : msgs)
-            ASSERT_TRUE(wait_msg(m, from, &from)) << "missing in order: " << m << "\n" << h.dump();
     }
     void appliance(const std::vector<std::string> &words)
     {
@@ -68,12 +46,12 @@ class EngineAppliance : public E2eTest
 
 } // namespace
 
-TEST_F(EngineAppliance, SystemDaemonRestartMakesLabelsTunnelsAndInterfacesProcessedAgain)
+TEST_F(EngineAppliance, EachApplianceChangeDrivesTheTickAndTheOwnerShowsTheSlots)
 {
     ASSERT_NO_FATAL_FAILURE(start_all());
-    const size_t m = mark();
+    size_t m = h.mark();
     appliance({"sysd", "restart", "500"});
-    expect_in_order(
+    h.expect_in_order(
         m, {"iptrack_req_expire: Client processes still initializing - pend monitors for now",
             "Sysd proc state is Ready",
             "iptrack_req_expire: interface label cfg has changed - update labels",
@@ -83,60 +61,53 @@ TEST_F(EngineAppliance, SystemDaemonRestartMakesLabelsTunnelsAndInterfacesProces
             "iptrack_update_tunnels: total tunnels processed = 0",
             "iptrack_req_expire an interface has been updated in l3mgr",
             "iptrack_req_expire: pending cfg change for inc_probe.."});
-}
-
-TEST_F(EngineAppliance, LabelMoveTunnelRemovalAndInterfaceChange)
-{
-    ASSERT_NO_FATAL_FAILURE(start_all());
 
     // The label leaves eth1 and eth2 for eth0: the label nodes change, the
     // operation is parsed again and maps the new interface.
-    size_t m = mark();
+    m = h.mark();
     appliance({"label", "move", "INET2", "eth0"});
-    expect_in_order(m, {"iptrack_req_expire: pending cfg change for wan_probe..",
-                        "ip_track_add_ports_from_oper_label: mapping label INET2 to ifc eth0, "
-                        "version 4",
-                        "ip_track_add_ports_from_oper_label: mapped 1 interfaces to oper "
-                        "wan_probe"});
+    h.expect_in_order(m, {"iptrack_req_expire: pending cfg change for wan_probe..",
+                          "ip_track_add_ports_from_oper_label: mapping label INET2 to ifc eth0, "
+                          "version 4",
+                          "ip_track_add_ports_from_oper_label: mapped 1 interfaces to oper "
+                          "wan_probe"});
 
     // The tunnel goes: its configuration node is deleted, the operation is
     // marked and the tick resolves it again, in vain.
-    m = mark();
+    m = h.mark();
     appliance({"tunnel", "remove", "tun-hq"});
-    expect_in_order(m, {"iptrackd_config_handle_change, tunnel tun-hq is deleted",
-                        "iptrack_req_expire: tunnel cfg has changed ",
-                        "iptrack_add_oper_tunnel: no tunnel found for alias hq oper entry name "
-                        "tun_probe",
-                        "iptrack_update_tunnels: failure processing tunnel for oper tun_probe "
-                        "tunnel hq",
-                        "iptrack_update_tunnels: total tunnels processed = 1",
-                        "iptrack_req_expire: tunnel update failed"});
+    h.expect_in_order(m, {"iptrackd_config_handle_change, tunnel tun-hq is deleted",
+                          "iptrack_req_expire: tunnel cfg has changed ",
+                          "iptrack_add_oper_tunnel: no tunnel found for alias hq oper entry name "
+                          "tun_probe",
+                          "iptrack_update_tunnels: failure processing tunnel for oper tun_probe "
+                          "tunnel hq",
+                          "iptrack_update_tunnels: total tunnels processed = 1",
+                          "iptrack_req_expire: tunnel update failed"});
 
     // eth9 comes up whole: the interface change wakes the waiting
     // operation, which now gets its port.
-    m = mark();
+    m = h.mark();
     appliance({"interface", "up", "eth9"});
-    expect_in_order(m, {"iptrackd_config_if_change ifname is eth9",
-                        "iptrackd_config_if_change some monitor is pending port active",
-                        "iptrack_req_expire an interface has been updated in l3mgr",
-                        "iptrack_req_expire: pending cfg change for inc_probe..",
-                        "iptrack_add_oper_port: setting pend cfg change for inc_probe to true, "
-                        "port active 1"});
-}
+    h.expect_in_order(m, {"iptrackd_config_if_change ifname is eth9",
+                          "iptrackd_config_if_change some monitor is pending port active",
+                          "iptrack_req_expire an interface has been updated in l3mgr",
+                          "iptrack_req_expire: pending cfg change for inc_probe..",
+                          "iptrack_add_oper_port: setting pend cfg change for inc_probe to true, "
+                          "port active 1"});
 
-TEST_F(EngineAppliance, TheTableOwnerShowsTheSlotsTheEngineWrote)
-{
-    ASSERT_NO_FATAL_FAILURE(start_all());
-    const size_t m = mark();
+    // The appliance, the cloud path table's owner, shows the slots the
+    // engine wrote.
+    m = h.mark();
     const E2eCliResult r = a.cli({"set", "/qz/iptrackd/config/oper/site_dns/attributes", "string",
                                   "type=ip-monitor;ip-monitor-ip= 8.8.8.8 , 2001:DB8::1 ,1.1.1.1"});
     ASSERT_EQ(r.status, 0) << r.err;
-    expect_in_order(m, {"iptrack_cloudpath_update_probes: 0, dns,8.8.8.8, 0",
-                        "iptrack_cloudpath_update_probes: 1, dns,2001:db8::1, 0,1",
-                        "iptrack_cloudpath_update_probes: 2, dns,1.1.1.1, 0,1,2"});
+    h.expect_in_order(m, {"iptrack_cloudpath_update_probes: 0, dns,8.8.8.8, 0",
+                          "iptrack_cloudpath_update_probes: 1, dns,2001:db8::1, 0,1",
+                          "iptrack_cloudpath_update_probes: 2, dns,1.1.1.1, 0,1,2"});
     const std::vector<std::string> targets = {"dns,8.8.8.8", "dns,2001:db8::1", "dns,1.1.1.1"};
     nlohmann::json probes;
-    const auto deadline = e2e_clock::now() + timeout;
+    const auto deadline = e2e_clock::now() + e2e_default_timeout;
     do {
         probes = a.show("probes");
         if (probes.is_array() && probes.size() == 3 && probes[2].value("options", "") != "") break;

@@ -24,7 +24,6 @@ namespace
 {
 
 const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
-constexpr e2e_ms timeout{40000};
 
 const char *const logging_db = R"(# intake scenarios
 set /logging/syslog/action/file/\/var\/log\/messages/facility/all/min_priority string notice
@@ -83,9 +82,7 @@ class EngineIntake : public E2eTest
   protected:
     void start_mgmtd(const std::string &db)
     {
-        ASSERT_EQ(0, h.write_file("/tmp/intake.db", std::string(logging_db) + db));
-        ASSERT_GT(h.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/intake.db"}), 0);
-        ASSERT_TRUE(h.wait_path(socket_path)) << h.dump();
+        ASSERT_GT(h.start_mgmtd(std::string(logging_db) + db, "notice"), 0);
     }
 
     // Tables, peers, pid file, then the daemon, waiting until it is active.
@@ -95,7 +92,7 @@ class EngineIntake : public E2eTest
         EXPECT_EQ(0, h.run_in_ns([cloudpath] { return publish_tables(cloudpath); }));
         EXPECT_EQ(0, h.write_file("/var/run/sysd.pid", "100\n"));
         const pid_t pid = h.start(E2eHarness::daemon_path(), {}, {}, "/tmp/iptrackd.out");
-        EXPECT_TRUE(wait_msg("iptrack_req_expire: client processes are ready - going Active"))
+        EXPECT_TRUE(h.wait_message("iptrack_req_expire: client processes are ready - going Active"))
             << h.dump();
         return pid;
     }
@@ -115,32 +112,6 @@ class EngineIntake : public E2eTest
         (void)cli({"set", name, type, value});
     }
 
-    size_t mark() const { return h.lines().size(); }
-
-    // The first line at or after `from` whose message is exactly `msg`; its
-    // index + 1 in *next.
-    bool wait_msg(const std::string &msg, size_t from = 0, size_t *next = nullptr)
-    {
-        const auto l =
-            h.wait_for([&](const E2eSyslogLine &x) { return x.message == msg; }, timeout, from);
-        if (!l) return false;
-        if (next) {
-            const auto all = h.lines();
-            for (size_t i = from; i < all.size(); ++i)
-                if (all[i].message == msg) {
-                    *next = i + 1;
-                    break;
-                }
-        }
-        return true;
-    }
-    // Each message in order, each after the one before; other lines may
-    // come between them.
-    void expect_in_order(size_t from, const std::vector<std::string> &msgs)
-    {
-        for (const std::string &m : msgs)
-            ASSERT_TRUE(wait_msg(m, from, &from)) << "missing in order: " << m << "\n" << h.dump();
-    }
     // What the table's owner reads in `slots`, once it equals `want` or the
     // deadline passed (the daemon writes the texts after it logs).
     std::string slots_when(const std::vector<uint32> &slots, const std::string &want);
@@ -151,7 +122,7 @@ class EngineIntake : public E2eTest
     nlohmann::json settled_tables()
     {
         nlohmann::json mgrs;
-        const auto deadline = e2e_clock::now() + timeout;
+        const auto deadline = e2e_clock::now() + e2e_default_timeout;
         do {
             const nlohmann::json j =
                 nlohmann::json::parse(cli({"show", "managers", "--json"}), nullptr, false);
@@ -192,10 +163,10 @@ TEST_F(EngineIntake, WaitsForThePeersAndThePidFileAndReprocessesAfterASystemDaem
     start_mgmtd("");
     ASSERT_EQ(0, h.run_in_ns([] { return publish_tables(false); }));
     ASSERT_GT(h.start_daemon(), 0);
-    ASSERT_TRUE(wait_msg("IP Tracking daemon ready")) << h.dump();
+    ASSERT_TRUE(h.wait_message("IP Tracking daemon ready")) << h.dump();
     const std::string pending =
         "iptrack_req_expire: Client processes still initializing - pend monitors for now";
-    ASSERT_TRUE(wait_msg(pending)) << h.dump();
+    ASSERT_TRUE(h.wait_message(pending)) << h.dump();
     EXPECT_GE(h.count("Tunneld proc state is "), 1u);
 
     // Three peers ready, but no pid file yet: still pending.
@@ -203,128 +174,131 @@ TEST_F(EngineIntake, WaitsForThePeersAndThePidFileAndReprocessesAfterASystemDaem
                           "/qz/redd/state/is_alive"})
         set(n, "string", "Ready");
     size_t at = 0;
-    ASSERT_TRUE(wait_msg("Sysd proc state is Ready", mark(), &at)) << h.dump();
-    ASSERT_TRUE(wait_msg(pending, at, &at)) << h.dump();
-    ASSERT_TRUE(wait_msg("Sysd proc state is Ready", at, &at)) << h.dump();
+    ASSERT_TRUE(h.wait_message("Sysd proc state is Ready", h.mark(), &at)) << h.dump();
+    ASSERT_TRUE(h.wait_message(pending, at, &at)) << h.dump();
+    ASSERT_TRUE(h.wait_message("Sysd proc state is Ready", at, &at)) << h.dump();
     EXPECT_EQ(h.count("going Active"), 0u);
 
     ASSERT_EQ(0, h.write_file("/var/run/sysd.pid", "100\n"));
-    ASSERT_TRUE(wait_msg("iptrack_req_expire: client processes are ready - going Active", at))
+    ASSERT_TRUE(h.wait_message("iptrack_req_expire: client processes are ready - going Active", at))
         << h.dump();
 
     // A new pid: wait for the system daemon again, then labels, tunnels and
     // interfaces are processed again.
-    const size_t restart = mark();
+    const size_t restart = h.mark();
     ASSERT_EQ(0, h.write_file("/var/run/sysd.pid", "200\n"));
-    expect_in_order(restart, {pending, "Sysd proc state is Ready",
-                              "iptrack_req_expire: interface label cfg has changed - update labels",
-                              "iptrack_update_labels updating labels",
-                              "iptrack_update_labels: total labels processed = 0",
-                              "iptrack_req_expire: tunnel cfg has changed ",
-                              "iptrack_update_tunnels: total tunnels processed = 0",
-                              "iptrack_req_expire an interface has been updated in l3mgr"});
+    h.expect_in_order(restart,
+                      {pending, "Sysd proc state is Ready",
+                       "iptrack_req_expire: interface label cfg has changed - update labels",
+                       "iptrack_update_labels updating labels",
+                       "iptrack_update_labels: total labels processed = 0",
+                       "iptrack_req_expire: tunnel cfg has changed ",
+                       "iptrack_update_tunnels: total tunnels processed = 0",
+                       "iptrack_req_expire an interface has been updated in l3mgr"});
 }
 
 TEST_F(EngineIntake, EveryConfigurationEffectThroughClientSets)
 {
     ASSERT_GT(start_active(""), 0);
 
-    size_t m = mark();
+    size_t m = h.mark();
     set("/qz/iptrackd/config/oper/op1/attributes", "string", "type=port-monitor;port-label=wan");
-    expect_in_order(m, {
-                           "iptrackd_config_handle_change: updating "
-                           "/qz/iptrackd/config/oper/op1/attributes",
-                           "iptrackd_config_update_oper: updating operation op1 attributes "
-                           "type=port-monitor;port-label=wan",
-                           "iptrack_get_oper_entry: oper op1 is new - add it to the table",
-                           "iptrackd_config_update_oper: Updated operation op1",
-                           "IPTRACK Modify config complete",
-                           "iptrack_req_expire: pending cfg change for op1..",
-                           "iptrack_set_oper_attribs: Managing label wan for operation op1",
-                       });
+    h.expect_in_order(m, {
+                             "iptrackd_config_handle_change: updating "
+                             "/qz/iptrackd/config/oper/op1/attributes",
+                             "iptrackd_config_update_oper: updating operation op1 attributes "
+                             "type=port-monitor;port-label=wan",
+                             "iptrack_get_oper_entry: oper op1 is new - add it to the table",
+                             "iptrackd_config_update_oper: Updated operation op1",
+                             "IPTRACK Modify config complete",
+                             "iptrack_req_expire: pending cfg change for op1..",
+                             "iptrack_set_oper_attribs: Managing label wan for operation op1",
+                         });
 
     // Instance nodes as the configuration has them: deleting one reports
     // the instance itself, which is what marks or deletes an entry.
     set("/qz/iptrackd/config/action/a1", "string", "a1");
-    m = mark();
+    m = h.mark();
     set("/qz/iptrackd/config/action/a1/attributes", "string", "type=subnet-adv;port-name=eth2");
-    expect_in_order(m, {
-                           "iptrackd_config_update_action: updating action a1 attributes "
-                           "type=subnet-adv;port-name=eth2",
-                           "iptrack_get_action_entry: action a1 is new - add it to the table",
-                           "iptrackd_config_update_action: Updated action a1",
-                           "iptrack_set_action_attribs: Set type to Subnet advertise for action a1",
-                       });
+    h.expect_in_order(m,
+                      {
+                          "iptrackd_config_update_action: updating action a1 attributes "
+                          "type=subnet-adv;port-name=eth2",
+                          "iptrack_get_action_entry: action a1 is new - add it to the table",
+                          "iptrackd_config_update_action: Updated action a1",
+                          "iptrack_set_action_attribs: Set type to Subnet advertise for action a1",
+                      });
 
-    m = mark();
+    m = h.mark();
     set("/qz/iptrackd/config/manager/m1/attributes", "string", "operation=op1;dn-action=a1");
     set("/qz/iptrackd/config/manager/m1/comment", "string", "uplink");
     set("/qz/iptrackd/config/manager/m1/label_id", "uint32", "6");
     set("/qz/iptrackd/config/manager/m1/enable", "bool", "false");
-    expect_in_order(m, {
-                           "iptrackd_config_update_mgr: updating manager m1 attributes "
-                           "operation=op1;dn-action=a1",
-                           "iptrackd_config_update_mgr: Updated manager m1",
-                           "iptrackd_config_update_mgr: Updated manager m1 comment uplink",
-                           "iptrackd_config_update_mgr_rtlabel: updating manager m1 route label "
-                           "ID 6",
-                           "iptrackd_config_update_mgr_rtlabel: Updated manager m1 label ID to 6",
-                           "iptrackd_config_update_mgr: updating manager m1 admin status to Down",
-                       });
+    h.expect_in_order(m, {
+                             "iptrackd_config_update_mgr: updating manager m1 attributes "
+                             "operation=op1;dn-action=a1",
+                             "iptrackd_config_update_mgr: Updated manager m1",
+                             "iptrackd_config_update_mgr: Updated manager m1 comment uplink",
+                             "iptrackd_config_update_mgr_rtlabel: updating manager m1 route label "
+                             "ID 6",
+                             "iptrackd_config_update_mgr_rtlabel: Updated manager m1 label ID to 6",
+                             "iptrackd_config_update_mgr: updating manager m1 admin status to Down",
+                         });
 
     // A deleted action that a manager still uses only waits.
-    m = mark();
+    m = h.mark();
     set("/qz/iptrackd/config/manager/m1/enable", "bool", "true");
-    ASSERT_TRUE(wait_msg("iptrack_set_mgr_attribs: Added Dn Action a1", m)) << h.dump();
-    m = mark();
+    ASSERT_TRUE(h.wait_message("iptrack_set_mgr_attribs: Added Dn Action a1", m)) << h.dump();
+    m = h.mark();
     (void)cli({"delete", "/qz/iptrackd/config/action/a1"});
-    expect_in_order(m, {"iptrack_delete_action_entry: deleting action a1",
-                        "iptrack_delete_action_entry: cannot delete a1 because still used by 1 "
-                        "mgrs"});
+    h.expect_in_order(m, {"iptrack_delete_action_entry: deleting action a1",
+                          "iptrack_delete_action_entry: cannot delete a1 because still used by 1 "
+                          "mgrs"});
 
     // Labels (e): interface, router and label-table nodes.
-    m = mark();
+    m = h.mark();
     set("/net/interface/config/eth2/label", "string", "wan");
     set("/qz/iflabels/config/1/name", "string", "wan");
-    expect_in_order(m, {
-                           "iptrackd_config_handle_change: /net/interface/config/eth2/label cfg "
-                           "change caused label update; label wan",
-                           "iptrackd_config_handle_change: /qz/iflabels/config/1/name cfg change "
-                           "caused label update; label wan",
-                       });
+    h.expect_in_order(m, {
+                             "iptrackd_config_handle_change: /net/interface/config/eth2/label cfg "
+                             "change caused label update; label wan",
+                             "iptrackd_config_handle_change: /qz/iflabels/config/1/name cfg change "
+                             "caused label update; label wan",
+                         });
 
     // Tunnels (f): a changed tunnel wakes the interface step, a deleted one
     // is logged.
-    m = mark();
+    m = h.mark();
     set("/tun/config/tunA/config_bin", "string", "x");
-    ASSERT_TRUE(wait_msg("iptrack_req_expire an interface has been updated in l3mgr", m))
+    ASSERT_TRUE(h.wait_message("iptrack_req_expire an interface has been updated in l3mgr", m))
         << h.dump();
-    m = mark();
+    m = h.mark();
     (void)cli({"delete", "/tun/config/tunA"});
-    ASSERT_TRUE(wait_msg("iptrackd_config_handle_change, tunnel tunA is deleted", m)) << h.dump();
+    ASSERT_TRUE(h.wait_message("iptrackd_config_handle_change, tunnel tunA is deleted", m))
+        << h.dump();
 
     // Virtual interface labels (g).
-    m = mark();
+    m = h.mark();
     set("/net/if2/config/virtual/vti/vti1/label", "string", "lan");
-    expect_in_order(m, {"iptrackd_config_handle_change: ifname is vti1, in use: no",
-                        "iptrackd_config_handle_change: /net/if2/config/virtual/vti/vti1/label "
-                        "cfg change caused label update; label lan"});
+    h.expect_in_order(m, {"iptrackd_config_handle_change: ifname is vti1, in use: no",
+                          "iptrackd_config_handle_change: /net/if2/config/virtual/vti/vti1/label "
+                          "cfg change caused label update; label lan"});
 
     // Route label condition (h): the label is evaluated and its state sent.
-    m = mark();
+    m = h.mark();
     set("/qz/rtlabels/config/6/is_down_condition_any", "bool", "false");
-    ASSERT_TRUE(wait_msg("iptrackd_config_handle_change: updating "
-                         "/qz/rtlabels/config/6/is_down_condition_any",
-                         m))
+    ASSERT_TRUE(h.wait_message("iptrackd_config_handle_change: updating "
+                               "/qz/rtlabels/config/6/is_down_condition_any",
+                               m))
         << h.dump();
     const std::string journal = cli({"journal"});
     EXPECT_NE(journal.find("/qz/iptrackd/action/update_route_label"), std::string::npos) << journal;
 
     // Nodes nobody handles.
-    m = mark();
+    m = h.mark();
     set("/logging/syslog/facility/firewall", "uint32", "136");
     ASSERT_TRUE(
-        wait_msg("IP Track update: Unsupported binding /logging/syslog/facility/firewall", m))
+        h.wait_message("IP Track update: Unsupported binding /logging/syslog/facility/firewall", m))
         << h.dump();
 }
 
@@ -333,34 +307,35 @@ TEST_F(EngineIntake, RouteLabelAtTheLimitIsRefusedInAChangeAndFatalAtStartUp)
     {
         ASSERT_GT(start_active(""), 0);
         const std::string limit = std::to_string(qz_max_route_labels);
-        size_t m = mark();
+        size_t m = h.mark();
         set("/qz/iptrackd/config/manager/m1/label_id", "uint32", limit);
-        ASSERT_TRUE(wait_msg("iptrackd_config_update_mgr_rtlabel: Failed to update manager m1 "
-                             "label ID to " +
-                                 limit,
-                             m))
+        ASSERT_TRUE(
+            h.wait_message("iptrackd_config_update_mgr_rtlabel: Failed to update manager m1 "
+                           "label ID to " +
+                               limit,
+                           m))
             << h.dump();
         EXPECT_TRUE(h.wait_for([](const E2eSyslogLine &l) {
             return failure_is(l, "Required condition was not met");
         }));
         // The daemon goes on and takes the next change.
-        m = mark();
+        m = h.mark();
         set("/qz/iptrackd/config/manager/m1/comment", "string", "after");
-        ASSERT_TRUE(wait_msg("iptrackd_config_update_mgr: Updated manager m1 comment after", m))
+        ASSERT_TRUE(
+            h.wait_message("iptrackd_config_update_mgr: Updated manager m1 comment after", m))
             << h.dump();
         h.kill_all();
     }
     E2eHarness fresh;
     std::string why;
     ASSERT_EQ(fresh.setup(&why), E2eHarness::Setup::ok) << why;
-    ASSERT_EQ(0, fresh.write_file("/tmp/intake.db",
-                                  std::string(logging_db) + peers_db +
-                                      "set /qz/iptrackd/config/manager/m1/label_id uint32 " +
-                                      std::to_string(qz_max_route_labels) + "\n"));
-    ASSERT_GT(fresh.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/intake.db"}), 0);
-    ASSERT_TRUE(fresh.wait_path(socket_path)) << fresh.dump();
+    ASSERT_GT(fresh.start_mgmtd(std::string(logging_db) + peers_db +
+                                    "set /qz/iptrackd/config/manager/m1/label_id uint32 " +
+                                    std::to_string(qz_max_route_labels) + "\n",
+                                "notice"),
+              0);
     const pid_t pid = fresh.start_daemon();
-    const auto e = fresh.wait_exit(pid, timeout);
+    const auto e = fresh.wait_exit(pid);
     ASSERT_TRUE(e && e->exited) << fresh.dump();
     EXPECT_EQ(e->code, lc_err_generic_error & 0xff);
     EXPECT_EQ(fresh.count("IP Tracking daemon exiting with code 14000"), 1u) << fresh.dump();
@@ -391,7 +366,7 @@ int dump_slots(const std::vector<uint32> &slots, const char *path)
 std::string EngineIntake::slots_when(const std::vector<uint32> &slots, const std::string &want)
 {
     std::string got;
-    const auto deadline = e2e_clock::now() + timeout;
+    const auto deadline = e2e_clock::now() + e2e_default_timeout;
     do {
         got.clear();
         EXPECT_EQ(0, h.run_in_ns([&slots] { return dump_slots(slots, "/tmp/slots"); }));
@@ -406,12 +381,12 @@ TEST_F(EngineIntake, CloudPathSlotsFollowTheOperation)
 {
     ASSERT_GT(start_active(""), 0);
     set("/qz/iptrackd/config/oper/site_dns", "string", "site_dns");
-    size_t m = mark();
+    size_t m = h.mark();
     set("/qz/iptrackd/config/oper/site_dns/attributes", "string",
         "type=ip-monitor;ip-monitor-ip= 8.8.8.8 , 2001:DB8::1 ,1.1.1.1");
-    expect_in_order(m, {"iptrack_cloudpath_update_probes: 0, dns,8.8.8.8, 0",
-                        "iptrack_cloudpath_update_probes: 1, dns,2001:db8::1, 0,1",
-                        "iptrack_cloudpath_update_probes: 2, dns,1.1.1.1, 0,1,2"});
+    h.expect_in_order(m, {"iptrack_cloudpath_update_probes: 0, dns,8.8.8.8, 0",
+                          "iptrack_cloudpath_update_probes: 1, dns,2001:db8::1, 0,1",
+                          "iptrack_cloudpath_update_probes: 2, dns,1.1.1.1, 0,1,2"});
     const std::string opts =
         "proxyAddress=;proxyPort=0;user-agent=;ka=0;http-timeout=0;up-thresh=0;down-thresh=0;"
         "sample-int=0;loss_up_thresh=0;loss_down_thresh=0;rtt_up_thresh=0;rtt_down_thresh=0;"
@@ -423,40 +398,40 @@ TEST_F(EngineIntake, CloudPathSlotsFollowTheOperation)
     EXPECT_EQ(slots_when({0, 1, 2}, want), want);
 
     // A reparse returns the three and takes the next three.
-    m = mark();
+    m = h.mark();
     set("/qz/iptrackd/config/oper/site_dns/attributes", "string",
         "type=ip-monitor;ip-monitor-ip=8.8.8.8,1.1.1.1");
-    expect_in_order(m, {"iptrack_cloudpath_update_probes: 3, dns,8.8.8.8, 3",
-                        "iptrack_cloudpath_update_probes: 4, dns,1.1.1.1, 3,4"});
+    h.expect_in_order(m, {"iptrack_cloudpath_update_probes: 3, dns,8.8.8.8, 3",
+                          "iptrack_cloudpath_update_probes: 4, dns,1.1.1.1, 3,4"});
     EXPECT_EQ(slots_when({0}, "0 ||\nfree 1022\n"), "0 ||\nfree 1022\n");
 
     // Deleted, the operation goes (with its slots) when its manager is
     // cleaned.
     set("/qz/iptrackd/config/manager/m1/attributes", "string", "operation=site_dns");
-    ASSERT_TRUE(wait_msg("iptrack_set_mgr_attribs: Added Operation site_dns")) << h.dump();
-    m = mark();
+    ASSERT_TRUE(h.wait_message("iptrack_set_mgr_attribs: Added Operation site_dns")) << h.dump();
+    m = h.mark();
     (void)cli({"delete", "/qz/iptrackd/config/oper/site_dns"});
     set("/qz/iptrackd/config/manager/m1/attributes", "string", "interval=30");
     // The parse that follows the clean says the slots are back.
     size_t after = m;
-    ASSERT_TRUE(
-        wait_msg("iptrack_delete_oper_entry: found and marked entry site_dns deleted", m, &after))
+    ASSERT_TRUE(h.wait_message("iptrack_delete_oper_entry: found and marked entry site_dns deleted",
+                               m, &after))
         << h.dump();
-    ASSERT_TRUE(wait_msg("iptrack_set_mgr_attribs: Set Interval to 30", after)) << h.dump();
+    ASSERT_TRUE(h.wait_message("iptrack_set_mgr_attribs: Set Interval to 30", after)) << h.dump();
     EXPECT_EQ(slots_when({}, "free 1024\n"), "free 1024\n");
 }
 
 TEST_F(EngineIntake, CloudPathFailsSoftlyWithoutTheTable)
 {
     ASSERT_GT(start_active("", false), 0);
-    const size_t m = mark();
+    const size_t m = h.mark();
     set("/qz/iptrackd/config/oper/site_dns/attributes", "string",
         "type=ip-monitor;ip-monitor-ip=8.8.8.8");
-    expect_in_order(m, {"iptrack_cloudpath_delete_probes: shmem not attached yet",
-                        "iptrack_cloudpath_update_probes: shmem not attached yet",
-                        "iptrack_set_oper_attribs: Managing IP addresses 8.8.8.8 reachability "
-                        "for operation site_dns",
-                        "iptrack_cloudpath_update_attr: shmem not attached yet"});
+    h.expect_in_order(m, {"iptrack_cloudpath_delete_probes: shmem not attached yet",
+                          "iptrack_cloudpath_update_probes: shmem not attached yet",
+                          "iptrack_set_oper_attribs: Managing IP addresses 8.8.8.8 reachability "
+                          "for operation site_dns",
+                          "iptrack_cloudpath_update_attr: shmem not attached yet"});
 }
 
 namespace
@@ -474,18 +449,25 @@ std::string churn_script(std::string *final_db)
                     const std::string &v) {
         o << "set " << n << " " << type << " \"" << v << "\"\n";
     };
+    // The nodes that create manager m_<s> with its operation and action,
+    // and those that the kept managers change.
+    auto create = [&](std::ostream &o, const std::string &s, const std::string &attrs) {
+        node(o, root + "oper/c_" + s, "string", "c_" + s);
+        node(o, root + "oper/c_" + s + "/attributes", "string",
+             "type=ip-monitor;port-name=mgmt0;ip-monitor-ip=10.0.0." + s + ",10.1.0." + s);
+        node(o, root + "action/a_" + s, "string", "a_" + s);
+        node(o, root + "action/a_" + s + "/attributes", "string", "type=subnet-metric;delta=" + s);
+        node(o, root + "manager/m_" + s, "string", "m_" + s);
+        node(o, root + "manager/m_" + s + "/attributes", "string", attrs);
+        node(o, root + "manager/m_" + s + "/enable", "bool", "true");
+    };
+    auto keep = [&](std::ostream &o, const std::string &s) {
+        node(o, root + "manager/m_" + s + "/label_id", "uint32", "6");
+        node(o, root + "manager/m_" + s + "/comment", "string", "kept " + s);
+    };
     for (int i = 0; i < 50; ++i) {
         const std::string s = std::to_string(i);
-        node(script, root + "oper/c_" + s, "string", "c_" + s);
-        node(script, root + "oper/c_" + s + "/attributes", "string",
-             "type=ip-monitor;port-name=mgmt0;ip-monitor-ip=10.0.0." + s + ",10.1.0." + s);
-        node(script, root + "action/a_" + s, "string", "a_" + s);
-        node(script, root + "action/a_" + s + "/attributes", "string",
-             "type=subnet-metric;delta=" + s);
-        node(script, root + "manager/m_" + s, "string", "m_" + s);
-        node(script, root + "manager/m_" + s + "/attributes", "string",
-             "operation=c_" + s + ";dn-action=a_" + s + ";interval=1");
-        node(script, root + "manager/m_" + s + "/enable", "bool", "true");
+        create(script, s, "operation=c_" + s + ";dn-action=a_" + s + ";interval=1");
     }
     for (int i = 0; i < 50; ++i) {
         const std::string s = std::to_string(i);
@@ -497,19 +479,9 @@ std::string churn_script(std::string *final_db)
         }
         const std::string attrs = "operation=c_" + s + ";dn-action=a_" + s + ";interval=2";
         node(script, root + "manager/m_" + s + "/attributes", "string", attrs);
-        node(script, root + "manager/m_" + s + "/label_id", "uint32", "6");
-        node(script, root + "manager/m_" + s + "/comment", "string", "kept " + s);
-        const std::string op =
-            "type=ip-monitor;port-name=mgmt0;ip-monitor-ip=10.0.0." + s + ",10.1.0." + s;
-        node(db, root + "oper/c_" + s, "string", "c_" + s);
-        node(db, root + "oper/c_" + s + "/attributes", "string", op);
-        node(db, root + "action/a_" + s, "string", "a_" + s);
-        node(db, root + "action/a_" + s + "/attributes", "string", "type=subnet-metric;delta=" + s);
-        node(db, root + "manager/m_" + s, "string", "m_" + s);
-        node(db, root + "manager/m_" + s + "/attributes", "string", attrs);
-        node(db, root + "manager/m_" + s + "/enable", "bool", "true");
-        node(db, root + "manager/m_" + s + "/label_id", "uint32", "6");
-        node(db, root + "manager/m_" + s + "/comment", "string", "kept " + s);
+        keep(script, s);
+        create(db, s, attrs);
+        keep(db, s);
     }
     *final_db = db.str();
     return script.str();
@@ -531,13 +503,14 @@ TEST_F(EngineIntake, ChangesServedWhileTheAnswersAreHeldMidTickLeaveTheTablesOfA
 {
     const pid_t pid = start_active(busy_db);
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(wait_msg("iptrack_req_expire: executed tracking monitor op0 result True for mgr "
-                         "m0, port active 1"))
+    ASSERT_TRUE(
+        h.wait_message("iptrack_req_expire: executed tracking monitor op0 result True for mgr "
+                       "m0, port active 1"))
         << h.dump();
 
     // Hold the daemon's answers; the next tick stops in its first send.
     set("/sim/mgmtd/hold/iptrackd", "bool", "true");
-    const size_t held = mark();
+    const size_t held = h.mark();
     std::string final_db;
     ASSERT_EQ(0, h.write_file("/tmp/churn", churn_script(&final_db)));
     // The journal shows the send the tick now waits in.
@@ -550,33 +523,30 @@ TEST_F(EngineIntake, ChangesServedWhileTheAnswersAreHeldMidTickLeaveTheTablesOfA
         return n;
     };
     const size_t before = ip_mon_sends();
-    const auto wait_until = e2e_clock::now() + timeout;
+    const auto wait_until = e2e_clock::now() + e2e_default_timeout;
     while (ip_mon_sends() == before && e2e_clock::now() < wait_until) usleep(50 * 1000);
     ASSERT_GT(ip_mon_sends(), before);
     (void)cli({"-f", "/tmp/churn"});
-    ASSERT_TRUE(wait_msg("iptrackd_config_update_mgr: Updated manager m_49 comment kept 49", held))
+    ASSERT_TRUE(
+        h.wait_message("iptrackd_config_update_mgr: Updated manager m_49 comment kept 49", held))
         << h.dump();
     set("/sim/mgmtd/hold/iptrackd", "bool", "false");
 
     const nlohmann::json churned = settled_tables();
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid, timeout);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << (e ? e->describe() : "running") << h.dump();
+    h.stop(pid);
     std::string out;
     (void)h.read_file("/tmp/iptrackd.out", &out);
     EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << out;
 
     // A fresh start with the final configuration (same tables and peers).
     h.kill_all();
-    ASSERT_EQ(
-        0, h.write_file("/tmp/intake.db", std::string(logging_db) + peers_db + busy_db + final_db));
     ASSERT_EQ(0, h.run_in_ns([] { return unlink(socket_path) == 0 ? 0 : 1; }));
-    ASSERT_GT(h.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/intake.db"}), 0);
-    ASSERT_TRUE(h.wait_path(socket_path)) << h.dump();
-    const size_t restart = mark();
+    ASSERT_GT(h.start_mgmtd(std::string(logging_db) + peers_db + busy_db + final_db, "notice"), 0);
+    const size_t restart = h.mark();
     const pid_t again = h.start(E2eHarness::daemon_path(), {}, {}, "/tmp/iptrackd2.out");
     ASSERT_GT(again, 0);
-    ASSERT_TRUE(wait_msg("iptrack_req_expire: client processes are ready - going Active", restart))
+    ASSERT_TRUE(
+        h.wait_message("iptrack_req_expire: client processes are ready - going Active", restart))
         << h.dump();
     EXPECT_EQ(settled_tables(), churned);
 }

@@ -13,12 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "support/e2e_harness.h"
+#include "support/e2e_appliance.h"
 
 namespace
 {
 
-const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
 constexpr e2e_ms scenario_timeout{60000};
 
 const char *const base_db = R"(# engine scenarios
@@ -59,16 +58,15 @@ struct Entry {
 class EngineTracking : public E2eTest
 {
   protected:
+    E2eAppliance a{h};
     uint32_t seen_ = 0; // journal entries before this were looked at
 
     // Starts mgmtd with `config` added to the base database, the appliance
     // with its scenario, the monitors, then the daemon.
     void start_all(const std::string &config)
     {
-        ASSERT_EQ(0, h.write_file("/tmp/engine.db", std::string(base_db) + config));
         ASSERT_EQ(0, h.write_file("/tmp/engine.scenario", base_scenario));
-        ASSERT_GT(h.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/engine.db"}), 0);
-        ASSERT_TRUE(h.wait_path(socket_path)) << h.dump();
+        ASSERT_GT(h.start_mgmtd(std::string(base_db) + config, "notice"), 0);
         ASSERT_GT(
             h.start(E2eHarness::sim_path("appliance"), {"-l", "notice", "/tmp/engine.scenario"}),
             0);
@@ -83,16 +81,12 @@ class EngineTracking : public E2eTest
     // and its exit status in `*status` (a failure is one unless asked for).
     std::string cli(const std::vector<std::string> &args, int *status = nullptr)
     {
-        const int st =
-            h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.err");
-        std::string out, err;
-        EXPECT_EQ(0, h.read_file("/tmp/cli.out", &out));
-        (void)h.read_file("/tmp/cli.err", &err);
+        const E2eCliResult r = a.cli(args);
         if (status)
-            *status = st;
+            *status = r.status;
         else
-            EXPECT_EQ(0, st) << out << err;
-        return out + err;
+            EXPECT_EQ(0, r.status) << r.out << r.err;
+        return r.out + r.err;
     }
 
     // What a target reports from now on (a later rule of the same
@@ -149,12 +143,16 @@ class EngineTracking : public E2eTest
         }
     }
 
-    // Waits until an entry named `name` arrives (after those taken).
-    std::vector<Entry> wait_for_entry(const std::string &name)
+    // Waits until an entry named `name` arrives (after those taken), with
+    // the binding `binding` ("name = value (type)") when one is given.
+    std::vector<Entry> wait_for_entry(const std::string &name, const std::string &binding = "")
     {
         return wait_entries([&](const std::vector<Entry> &es) {
-            return std::any_of(es.begin(), es.end(),
-                               [&](const Entry &e) { return e.name == name; });
+            return std::any_of(es.begin(), es.end(), [&](const Entry &e) {
+                return e.name == name &&
+                       (binding.empty() ||
+                        std::find(e.params.begin(), e.params.end(), binding) != e.params.end());
+            });
         });
     }
 
@@ -168,16 +166,11 @@ class EngineTracking : public E2eTest
         return out;
     }
 
-    // The last (first) entry named `name`; an empty one when there is none.
+    // The last entry named `name`; an empty one when there is none.
     static Entry last(const std::vector<Entry> &es, const std::string &name)
     {
         const auto v = named(es, name);
         return v.empty() ? Entry{} : v.back();
-    }
-    static Entry first(const std::vector<Entry> &es, const std::string &name)
-    {
-        const auto v = named(es, name);
-        return v.empty() ? Entry{} : v.front();
     }
 
     static std::vector<Entry> named(const std::vector<Entry> &es, const std::string &name)
@@ -339,11 +332,7 @@ TEST_F(EngineTracking, DualStackRetiresIpv6WhileIpv4IsUpAndRestartsBothWhenNeith
         return e.param("port_name") + " " + e.param("mon_action");
     };
     // Start to both, Poll to both, then the IPv6 monitor alone is deleted.
-    auto es = wait_entries([](const std::vector<Entry> &v) {
-        for (const auto &e : v)
-            if (e.param("mon_action") == "mon_action = 5 (uint16)") return true;
-        return false;
-    });
+    auto es = wait_for_entry(mon, "mon_action = 5 (uint16)");
     std::vector<std::string> seq;
     for (const auto &e : named(es, mon)) seq.push_back(port_code(e));
     ASSERT_GE(seq.size(), 5u);
@@ -359,11 +348,7 @@ TEST_F(EngineTracking, DualStackRetiresIpv6WhileIpv4IsUpAndRestartsBothWhenNeith
 
     // Nothing up: Polls go to both ports, then every retired family starts.
     script({"target", "string", "10.0.0.9", "up", "bool", "false"});
-    es = wait_entries([](const std::vector<Entry> &v) {
-        for (const auto &e : v)
-            if (e.param("mon_action") == "mon_action = 1 (uint16)") return true;
-        return false;
-    });
+    es = wait_for_entry(mon, "mon_action = 1 (uint16)");
     seq.clear();
     for (const auto &e : named(es, mon)) seq.push_back(port_code(e));
     ASSERT_GE(seq.size(), 3u);
@@ -389,11 +374,7 @@ TEST_F(EngineTracking, AlarmOnlyDownActionAndTheNameResolutionAlarm)
     for (const auto &e : es) EXPECT_EQ(std::string::npos, e.name.find("update_")) << e.name;
 
     script({"target", "string", "10.0.0.9", "up", "bool", "true", "dns_fail", "bool", "true"});
-    es = wait_entries([](const std::vector<Entry> &v) {
-        for (const auto &e : named(v, raise_ev))
-            if (e.param("alarm_type") == "alarm_type = 262217 (string)") return true;
-        return false;
-    });
+    es = wait_for_entry(raise_ev, "alarm_type = 262217 (string)");
     const auto dns = last(es, raise_ev);
     EXPECT_EQ(std::vector<std::string>({
                   "alarm_type = 262217 (string)",
@@ -410,19 +391,13 @@ TEST_F(EngineTracking, AlarmOnlyDownActionAndTheNameResolutionAlarm)
               dns.params);
 
     script({"target", "string", "10.0.0.9", "up", "bool", "true", "dns_fail", "bool", "false"});
-    es = wait_entries([](const std::vector<Entry> &v) {
-        for (const auto &e : named(v, clear_ev))
-            if (e.param("alarm_type") == "alarm_type = 262217 (string)") return true;
-        return false;
-    });
+    es = wait_for_entry(clear_ev, "alarm_type = 262217 (string)");
     EXPECT_EQ(5u, last(es, clear_ev).params.size());
 }
 
 TEST_F(EngineTracking, StandInMonitorsLiveFromStartToDeleteAndRefuseAPollOfNoMonitor)
 {
-    ASSERT_EQ(0, h.write_file("/tmp/engine.db", base_db));
-    ASSERT_GT(h.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/engine.db"}), 0);
-    ASSERT_TRUE(h.wait_path(socket_path)) << h.dump();
+    ASSERT_GT(h.start_mgmtd(base_db, "notice"), 0);
     ASSERT_GT(h.start(E2eHarness::sim_path("monitors"), {"-l", "notice"}), 0);
     ASSERT_TRUE(h.wait_line("Monitor stand-in ready", scenario_timeout)) << h.dump();
     auto probe = [&](const char *code, const char *version, int *status) {
@@ -570,11 +545,7 @@ TEST_F(EngineTracking, TunnelGoesDownWithADefaultTunnelUpAndAnUnknownAliasSendsN
     EXPECT_TRUE(wait_outcome("/sim/appliance/show/tunnel_states/1/up = true"));
 
     script({"target", "string", "10.0.0.9", "up", "bool", "false"});
-    const auto es = wait_entries([](const std::vector<Entry> &v) {
-        for (const auto &e : named(v, tunnel))
-            if (e.param("tun_state") == "tun_state = false (bool)") return true;
-        return false;
-    });
+    const auto es = wait_for_entry(tunnel, "tun_state = false (bool)");
     for (const auto &e : named(es, tunnel))
         EXPECT_EQ("tun_name = tun-1 (string)", e.params.at(0)) << describe(es);
     EXPECT_EQ(2u, last(es, tunnel).params.size());
@@ -600,11 +571,7 @@ TEST_F(EngineTracking, RouteLabelsFollowAndAndOrOverTwoManagersAndAChangedCondit
 
     // One of two down: the AND label goes down, the OR label stays up.
     script({"target", "string", "10.0.0.8", "up", "bool", "false"});
-    auto es = wait_entries([](const std::vector<Entry> &v) {
-        for (const auto &e : named(v, rtlabel))
-            if (e.param("route_label_state") == "route_label_state = false (bool)") return true;
-        return false;
-    });
+    auto es = wait_for_entry(rtlabel, "route_label_state = false (bool)");
     for (const auto &e : named(es, rtlabel)) {
         ASSERT_EQ(2u, e.params.size());
         const bool and_label = e.params[0] == "route_label_id = 5 (uint32)";
@@ -633,25 +600,19 @@ TEST_F(EngineTracking, DisableStopsTheMonitorEnableStartsItAgainAndALostTunnelIs
     auto es = wait_entries([](const std::vector<Entry> &v) { return named(v, mon).size() >= 2; });
     const std::vector<std::string> head = {"mon_action = 1 (uint16)", "tun_name = tun-1 (string)",
                                            "tun_id = 11 (uint32)", "port_name = eth1 (string)"};
-    const Entry start = first(es, mon);
+    const auto probes = named(es, mon);
+    ASSERT_FALSE(probes.empty()) << describe(es);
+    const Entry &start = probes.front();
     ASSERT_GE(start.params.size(), head.size()) << describe(es);
     EXPECT_EQ(head, std::vector<std::string>(start.params.begin(), start.params.begin() + 4))
         << describe(es);
 
     set_node("/qz/iptrackd/config/manager/m1/enable", "bool", "false");
-    es = wait_entries([](const std::vector<Entry> &v) {
-        for (const auto &e : named(v, mon))
-            if (e.param("mon_action") == "mon_action = 5 (uint16)") return true;
-        return false;
-    });
+    es = wait_for_entry(mon, "mon_action = 5 (uint16)");
     EXPECT_EQ("tun_name = tun-1 (string)", last(es, mon).param("tun_name")) << describe(es);
 
     set_node("/qz/iptrackd/config/manager/m1/enable", "bool", "true");
-    (void)wait_entries([](const std::vector<Entry> &v) {
-        for (const auto &e : named(v, mon))
-            if (e.param("mon_action") == "mon_action = 2 (uint16)") return true;
-        return false;
-    });
+    (void)wait_for_entry(mon, "mon_action = 2 (uint16)");
 
     // The tunnel goes: its monitor is deleted, the manager is forced down
     // without the down action, and the not-installed alarm is raised once.
@@ -678,11 +639,7 @@ TEST_F(EngineTracking, ThreeTargetsTakeThreeCloudPathSlotsNamedInEveryRequest)
               mgr_cfg("m1", "operation=op1;up-action=def-alarm;dn-action=alarm;interval=1"));
     auto es = wait_entries([](const std::vector<Entry> &v) { return named(v, mon).size() >= 2; });
     set_node("/qz/iptrackd/config/manager/m1/enable", "bool", "false");
-    auto more = wait_entries([](const std::vector<Entry> &v) {
-        for (const auto &e : named(v, mon))
-            if (e.param("mon_action") == "mon_action = 5 (uint16)") return true;
-        return false;
-    });
+    auto more = wait_for_entry(mon, "mon_action = 5 (uint16)");
     es.insert(es.end(), more.begin(), more.end());
     std::vector<std::string> codes;
     for (const auto &e : named(es, mon)) {

@@ -17,7 +17,6 @@
 namespace
 {
 
-const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
 const char *const process_level = "/logging/syslog/process/iptrackd/log_level";
 
 const char *const test_db = R"(# daemon session test
@@ -33,24 +32,10 @@ class MgmtSessionE2e : public E2eTest
   protected:
     pid_t mgmtd = -1;
 
-    bool start_mgmtd(const char *db = test_db)
-    {
-        EXPECT_EQ(h.write_file("/tmp/test.db", db), 0);
-        mgmtd = h.start(E2eHarness::sim_path("mgmtd"), {"-l", "info", "/tmp/test.db"});
-        if (mgmtd > 0 && h.wait_path(socket_path)) return true;
-        ADD_FAILURE() << "no provider socket\n" << h.dump();
-        return false;
-    }
-
     pid_t start_ready()
     {
-        if (!start_mgmtd()) return -1;
-        const pid_t pid = h.start_daemon();
-        if (pid > 0 && !h.wait_line("IP Tracking daemon ready")) {
-            ADD_FAILURE() << "no ready line\n" << h.dump();
-            return -1;
-        }
-        return pid;
+        mgmtd = h.start_mgmtd(test_db, "info");
+        return mgmtd > 0 ? h.start_until_ready(E2eHarness::daemon_path()) : -1;
     }
 
     // Runs the client to its end inside the namespace; its standard output.
@@ -71,13 +56,6 @@ class MgmtSessionE2e : public E2eTest
         size_t n = 0;
         for (size_t i = from; i < lines.size(); ++i)
             n += lines[i].ident == "iptrackd" && lines[i].level() == level;
-        return n;
-    }
-
-    size_t count_exact(const std::string &text) const
-    {
-        size_t n = 0;
-        for (const auto &l : h.lines()) n += l.ident == "iptrackd" && l.message == text;
         return n;
     }
 };
@@ -122,21 +100,19 @@ TEST_F(MgmtSessionE2e, StartUpRegistersInterestsAndReadsTheConfiguration)
     while (at < lines.size() && lines[at].body != query->body) ++at;
     ASSERT_LT(at + 1, lines.size());
     EXPECT_EQ(lines[at + 1].message, "SEND REQ: rn[0]: query subop: iterate flags: 00001000");
-    EXPECT_EQ(count_exact(
+    EXPECT_EQ(h.count_message(
                   "iptrackd_config_handle_change: updating /qz/iptrackd/config/manager/m1/enable"),
               1u)
         << h.dump();
     EXPECT_EQ(
-        count_exact(
+        h.count_message(
             "iptrackd_config_handle_change: updating /qz/iptrackd/config/oper/op1/attributes"),
         1u);
     EXPECT_EQ(h.count("Unsupported binding /other"), 0u);
-    EXPECT_EQ(count_exact("Synchronized daemon log level to 'info'"), 1u) << h.dump();
-    EXPECT_EQ(count_exact("Synchronized system log level to 'notice'"), 1u);
+    EXPECT_EQ(h.count_message("Synchronized daemon log level to 'info'"), 1u) << h.dump();
+    EXPECT_EQ(h.count_message("Synchronized system log level to 'notice'"), 1u);
 
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+    h.stop(pid);
 }
 
 TEST_F(MgmtSessionE2e, WithoutTheStandinItTriesSixTimesAndExitsWithTheCode)
@@ -147,10 +123,11 @@ TEST_F(MgmtSessionE2e, WithoutTheStandinItTriesSixTimesAndExitsWithTheCode)
     const auto e = h.wait_exit(pid, e2e_ms(30000));
     ASSERT_TRUE(e) << h.dump();
     EXPECT_TRUE(e->exited && e->code == (lc_err_io_error & 0xff)) << e->describe() << h.dump();
-    EXPECT_EQ(count_exact("Could not connect to provider; delaying and retrying."), 5u) << h.dump();
-    EXPECT_EQ(count_exact("Failed to connect to provider."), 1u);
-    EXPECT_EQ(count_exact("Unable to connect to the management daemon"), 1u);
-    EXPECT_EQ(count_exact("IP Tracking daemon exiting with code 14014"), 1u);
+    EXPECT_EQ(h.count_message("Could not connect to provider; delaying and retrying."), 5u)
+        << h.dump();
+    EXPECT_EQ(h.count_message("Failed to connect to provider."), 1u);
+    EXPECT_EQ(h.count_message("Unable to connect to the management daemon"), 1u);
+    EXPECT_EQ(h.count_message("IP Tracking daemon exiting with code 14014"), 1u);
     EXPECT_EQ(h.count("IP Tracking daemon ready"), 0u);
 }
 
@@ -160,14 +137,12 @@ TEST_F(MgmtSessionE2e, LosingTheStandinEndsTheDaemonWithStatusZero)
     const pid_t pid = start_ready();
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(h.signal(mgmtd, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e) << "daemon still running\n" << h.dump();
-    EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << h.dump();
-    EXPECT_GE(count_exact("Lost connection to mgmtd; exiting"), 1u) << h.dump();
-    EXPECT_EQ(count_exact("IP Tracking daemon exiting. daemon state: ready"), 1u);
+    h.expect_exit_zero(pid);
+    EXPECT_GE(h.count_message("Lost connection to mgmtd; exiting"), 1u) << h.dump();
+    EXPECT_EQ(h.count_message("IP Tracking daemon exiting. daemon state: ready"), 1u);
     // The alarm thread left its loop and was joined before the process ended.
-    EXPECT_EQ(count_exact("qz_alm_thread: out of main loop, exiting..."), 1u) << h.dump();
-    EXPECT_GE(count_exact("qz_alm_mgmt_shutdown: alm thread exited"), 1u);
+    EXPECT_EQ(h.count_message("qz_alm_thread: out of main loop, exiting..."), 1u) << h.dump();
+    EXPECT_GE(h.count_message("qz_alm_mgmt_shutdown: alm thread exited"), 1u);
 }
 
 TEST_F(MgmtSessionE2e, LosingOnlyTheAlarmSessionEndsTheDaemonWithStatusZero)
@@ -179,13 +154,11 @@ TEST_F(MgmtSessionE2e, LosingOnlyTheAlarmSessionEndsTheDaemonWithStatusZero)
     // connects second.
     cli({"action", "/sim/mgmtd/close/session", "client", "string", "iptrackd", "index", "uint32",
          "2"});
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e) << "daemon still running\n" << h.dump();
-    EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << h.dump();
-    EXPECT_EQ(count_exact("Lost connection to mgmtd; exiting"), 1u) << h.dump();
-    EXPECT_EQ(count_exact("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
-    EXPECT_EQ(count_exact("qz_alm_thread: out of main loop, exiting..."), 1u) << h.dump();
-    EXPECT_GE(count_exact("qz_alm_mgmt_shutdown: alm thread exited"), 1u);
+    h.expect_exit_zero(pid);
+    EXPECT_EQ(h.count_message("Lost connection to mgmtd; exiting"), 1u) << h.dump();
+    EXPECT_EQ(h.count_message("IP Tracking daemon exiting. daemon state: ready"), 1u) << h.dump();
+    EXPECT_EQ(h.count_message("qz_alm_thread: out of main loop, exiting..."), 1u) << h.dump();
+    EXPECT_GE(h.count_message("qz_alm_mgmt_shutdown: alm thread exited"), 1u);
 }
 
 TEST_F(MgmtSessionE2e, DaemonLogLevelFollowsTheConfiguration)
@@ -214,9 +187,7 @@ TEST_F(MgmtSessionE2e, DaemonLogLevelFollowsTheConfiguration)
     h.settle(e2e_ms(100));
     EXPECT_EQ(daemon_lines_at(LOG_DEBUG, mark), 0u) << h.dump();
 
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+    h.stop(pid);
 }
 
 TEST_F(MgmtSessionE2e, StrayResponseWhileIdleIsLoggedAndDropped)
@@ -241,12 +212,10 @@ TEST_F(MgmtSessionE2e, StrayResponseWhileIdleIsLoggedAndDropped)
     ASSERT_TRUE(h.wait_line("iptrackd_config_handle_change: updating " + comment,
                             e2e_default_timeout, mark))
         << h.dump();
-    EXPECT_EQ(count_exact(unexpected), 1u) << h.dump();
+    EXPECT_EQ(h.count_message(unexpected), 1u) << h.dump();
     EXPECT_EQ(h.count("but was expecting"), 0u);
 
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+    h.stop(pid);
 }
 
 TEST_F(MgmtSessionE2e, StrayResponseDuringAWaitLeavesTheWaitPending)
@@ -254,7 +223,7 @@ TEST_F(MgmtSessionE2e, StrayResponseDuringAWaitLeavesTheWaitPending)
     // The stand-in holds the daemon's answers back, so the daemon waits in
     // its first registration until the test lets them go.
     const std::string db = std::string(test_db) + "set /sim/mgmtd/hold/iptrackd bool true\n";
-    ASSERT_TRUE(start_mgmtd(db.c_str()));
+    ASSERT_GT(h.start_mgmtd(db, "info"), 0);
     const pid_t pid = h.start_daemon();
     ASSERT_GT(pid, 0);
     const auto held = h.wait_for([](const E2eSyslogLine &l) {
@@ -280,12 +249,10 @@ TEST_F(MgmtSessionE2e, StrayResponseDuringAWaitLeavesTheWaitPending)
     // The wait took the real answer once it came, and start-up went on.
     cli({"set", "/sim/mgmtd/hold/iptrackd", "bool", "false"});
     ASSERT_TRUE(h.wait_line("IP Tracking daemon ready")) << h.dump();
-    EXPECT_EQ(count_exact(unmatched), 1u) << h.dump();
+    EXPECT_EQ(h.count_message(unmatched), 1u) << h.dump();
     EXPECT_EQ(h.count("when no response was expected"), 0u);
 
-    ASSERT_TRUE(h.signal(pid, SIGTERM));
-    const auto e = h.wait_exit(pid);
-    ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
+    h.stop(pid);
 }
 
 } // namespace

@@ -10,61 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "support/e2e_harness.h"
+#include "support/e2e_appliance.h"
 
 namespace
 {
 
 const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
 
-struct cli_result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 class StandinMgmtd : public E2eTest
 {
   protected:
-    // Writes `db` and starts the stand-in on it; waits for its socket.
-    pid_t start_mgmtd(const std::string &db)
-    {
-        EXPECT_EQ(h.write_file("/tmp/test.db", db), 0);
-        const pid_t pid = h.start(E2eHarness::sim_path("mgmtd"), {"/tmp/test.db"});
-        if (pid > 0 && !h.wait_path(socket_path)) {
-            ADD_FAILURE() << "no provider socket\n" << h.dump();
-            return -1;
-        }
-        return pid;
-    }
-
-    // Runs the client to its end inside the namespace.
-    cli_result cli(const std::vector<std::string> &args)
-    {
-        cli_result r;
-        r.status = h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.err");
-        EXPECT_EQ(h.read_file("/tmp/cli.out", &r.out), 0);
-        EXPECT_EQ(h.read_file("/tmp/cli.err", &r.err), 0);
-        return r;
-    }
-
-    // Starts a long-running client (watch, serve) whose output goes to `out`.
-    pid_t start_cli(const std::vector<std::string> &args, const std::string &out)
-    {
-        return h.start(E2eHarness::tool_path("mgmtcli"), args, {}, out);
-    }
-
-    // Waits until the file `path` in the namespace contains `needle`.
-    bool wait_file(const std::string &path, const std::string &needle, std::string *content)
-    {
-        const auto deadline = e2e_clock::now() + e2e_default_timeout;
-        while (e2e_clock::now() < deadline) {
-            if (h.read_file(path, content) == 0 && content->find(needle) != std::string::npos)
-                return true;
-            usleep(20000);
-        }
-        return false;
-    }
+    E2eAppliance a{h};
 };
 
 const char *const example_db = R"(# test database
@@ -76,24 +32,10 @@ set /qz/redd/state/is_alive string Ready
 set /other/x uint32 7
 )";
 
-TEST_F(StandinMgmtd, SetThenGetReturnsTheNewValue)
+TEST_F(StandinMgmtd, IteratesInNameOrderAndGetsWhatWasSet)
 {
-    ASSERT_GT(start_mgmtd(example_db), 0);
-    auto r = cli({"set", "/qz/iptrackd/config/manager/m1/comment", "string", "two words"});
-    ASSERT_EQ(r.status, 0) << r.err << h.dump();
-    r = cli({"get", "/qz/iptrackd/config/manager/m1/comment"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "/qz/iptrackd/config/manager/m1/comment = two words (string)\n");
-
-    r = cli({"get", "/qz/iptrackd/config/manager/m9/comment"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "mgmtcli: no node /qz/iptrackd/config/manager/m9/comment\n");
-}
-
-TEST_F(StandinMgmtd, IteratesASubtreeInNameOrder)
-{
-    ASSERT_GT(start_mgmtd(example_db), 0);
-    auto r = cli({"iterate", "/qz/iptrackd/config", "subtree"});
+    ASSERT_GT(a.start_mgmtd(example_db), 0);
+    auto r = a.cli({"iterate", "/qz/iptrackd/config", "subtree"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "/qz/iptrackd/config/action/a1/attributes = type=vrrp-prio (string)\n"
                      "/qz/iptrackd/config/manager/m1/attributes = operation=op1;interval=10 "
@@ -102,30 +44,41 @@ TEST_F(StandinMgmtd, IteratesASubtreeInNameOrder)
                      "/qz/iptrackd/config/oper/op1/attributes = type=ip-monitor (string)\n");
 
     // Without the subtree flag: the children, instance nodes named by their part.
-    r = cli({"iterate", "/qz/iptrackd/config/manager"});
+    r = a.cli({"iterate", "/qz/iptrackd/config/manager"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "/qz/iptrackd/config/manager/m1 = m1 (string)\n");
+
+    r = a.cli({"set", "/qz/iptrackd/config/manager/m1/comment", "string", "two words"});
+    ASSERT_EQ(r.status, 0) << r.err << h.dump();
+    r = a.cli({"get", "/qz/iptrackd/config/manager/m1/comment"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "/qz/iptrackd/config/manager/m1/comment = two words (string)\n");
+
+    r = a.cli({"get", "/qz/iptrackd/config/manager/m9/comment"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "mgmtcli: no node /qz/iptrackd/config/manager/m9/comment\n");
 }
 
 TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 {
-    ASSERT_GT(start_mgmtd(example_db), 0);
-    ASSERT_GT(start_cli({"-n", "watcher1", "watch", "-c", "3", "/mgmtd/notify/dbchange",
-                         "/qz/iptrackd/**"},
-                        "/tmp/w1.out"),
+    ASSERT_GT(a.start_mgmtd(example_db), 0);
+    ASSERT_GT(a.start_cli({"-n", "watcher1", "watch", "-c", "3", "/mgmtd/notify/dbchange",
+                           "/qz/iptrackd/**"},
+                          "/tmp/w1.out"),
               0);
-    ASSERT_GT(start_cli({"-n", "watcher2", "watch", "/mgmtd/notify/dbchange", "/other/**"},
-                        "/tmp/w2.out"),
+    ASSERT_GT(a.start_cli({"-n", "watcher2", "watch", "/mgmtd/notify/dbchange", "/other/**"},
+                          "/tmp/w2.out"),
               0);
     std::string w1, w2;
-    ASSERT_TRUE(wait_file("/tmp/w1.out", "watching", &w1)) << w1;
-    ASSERT_TRUE(wait_file("/tmp/w2.out", "watching", &w2)) << w2;
+    ASSERT_TRUE(a.wait_file("/tmp/w1.out", "watching", &w1)) << w1;
+    ASSERT_TRUE(a.wait_file("/tmp/w2.out", "watching", &w2)) << w2;
 
-    ASSERT_EQ(cli({"set", "/qz/iptrackd/config/manager/m1/enable", "bool", "false"}).status, 0);
-    ASSERT_EQ(cli({"create", "/qz/iptrackd/config/manager/m1/label_id", "uint32", "4"}).status, 0);
-    ASSERT_EQ(cli({"delete", "/qz/iptrackd/config/oper/op1"}).status, 0);
+    ASSERT_EQ(a.cli({"set", "/qz/iptrackd/config/manager/m1/enable", "bool", "false"}).status, 0);
+    ASSERT_EQ(a.cli({"create", "/qz/iptrackd/config/manager/m1/label_id", "uint32", "4"}).status,
+              0);
+    ASSERT_EQ(a.cli({"delete", "/qz/iptrackd/config/oper/op1"}).status, 0);
 
-    ASSERT_TRUE(wait_file("/tmp/w1.out", "op1/attributes deleted", &w1)) << w1 << h.dump();
+    ASSERT_TRUE(a.wait_file("/tmp/w1.out", "op1/attributes deleted", &w1)) << w1 << h.dump();
     EXPECT_EQ(w1, "watching /mgmtd/notify/dbchange\n"
                   "event /mgmtd/notify/dbchange\n"
                   "  /qz/iptrackd/config/manager/m1/enable = false (bool)\n"
@@ -136,8 +89,8 @@ TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 
     // The second watcher heard none of it: the first thing it prints is the
     // change that matches its own pattern.
-    ASSERT_EQ(cli({"set", "/other/x", "uint32", "8"}).status, 0);
-    ASSERT_TRUE(wait_file("/tmp/w2.out", "/other/x", &w2)) << w2;
+    ASSERT_EQ(a.cli({"set", "/other/x", "uint32", "8"}).status, 0);
+    ASSERT_TRUE(a.wait_file("/tmp/w2.out", "/other/x", &w2)) << w2;
     EXPECT_EQ(w2, "watching /mgmtd/notify/dbchange\n"
                   "event /mgmtd/notify/dbchange\n"
                   "  /other/x = 8 (uint32)\n");
@@ -145,128 +98,128 @@ TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 
 TEST_F(StandinMgmtd, StateQueriesGoToTheOwningClient)
 {
-    ASSERT_GT(start_mgmtd(example_db), 0);
-    ASSERT_GT(start_cli({"-n", "iptrackd", "serve", "-c", "1", "/qz/iptrackd/state/is_alive",
-                         "string", "Ready"},
-                        "/tmp/serve.out"),
+    ASSERT_GT(a.start_mgmtd(example_db), 0);
+    ASSERT_GT(a.start_cli({"-n", "iptrackd", "serve", "-c", "1", "/qz/iptrackd/state/is_alive",
+                           "string", "Ready"},
+                          "/tmp/serve.out"),
               0);
     std::string served;
-    ASSERT_TRUE(wait_file("/tmp/serve.out", "serving", &served)) << served;
+    ASSERT_TRUE(a.wait_file("/tmp/serve.out", "serving", &served)) << served;
 
-    auto r = cli({"get", "/qz/iptrackd/state/is_alive"});
+    auto r = a.cli({"get", "/qz/iptrackd/state/is_alive"});
     EXPECT_EQ(r.status, 0) << r.err << h.dump();
     EXPECT_EQ(r.out, "/qz/iptrackd/state/is_alive = Ready (string)\n");
-    ASSERT_TRUE(wait_file("/tmp/serve.out", "query /qz/iptrackd/state/is_alive", &served));
+    ASSERT_TRUE(a.wait_file("/tmp/serve.out", "query /qz/iptrackd/state/is_alive", &served));
 
     // Nodes of daemons that are not connected come from the database.
-    r = cli({"get", "/qz/redd/state/is_alive"});
+    r = a.cli({"get", "/qz/redd/state/is_alive"});
     EXPECT_EQ(r.out, "/qz/redd/state/is_alive = Ready (string)\n");
 }
 
 TEST_F(StandinMgmtd, EventsReachTheSessionsRegisteredForThem)
 {
-    ASSERT_GT(start_mgmtd(example_db), 0);
-    ASSERT_GT(start_cli({"-n", "w1", "watch", "-c", "1", "/qz/tunneld/system/events/if_change"},
-                        "/tmp/w1.out"),
+    ASSERT_GT(a.start_mgmtd(example_db), 0);
+    ASSERT_GT(a.start_cli({"-n", "w1", "watch", "-c", "1", "/qz/tunneld/system/events/if_change"},
+                          "/tmp/w1.out"),
               0);
-    ASSERT_GT(start_cli({"-n", "w2", "watch", "-c", "1", "/time/notify/zonechange"}, "/tmp/w2.out"),
-              0);
+    ASSERT_GT(
+        a.start_cli({"-n", "w2", "watch", "-c", "1", "/time/notify/zonechange"}, "/tmp/w2.out"), 0);
     std::string w1, w2;
-    ASSERT_TRUE(wait_file("/tmp/w1.out", "watching", &w1)) << w1;
-    ASSERT_TRUE(wait_file("/tmp/w2.out", "watching", &w2)) << w2;
+    ASSERT_TRUE(a.wait_file("/tmp/w1.out", "watching", &w1)) << w1;
+    ASSERT_TRUE(a.wait_file("/tmp/w2.out", "watching", &w2)) << w2;
 
-    auto r = cli({"event", "/qz/tunneld/system/events/if_change", "ifname", "string", "eth1"});
+    auto r = a.cli({"event", "/qz/tunneld/system/events/if_change", "ifname", "string", "eth1"});
     ASSERT_EQ(r.status, 0) << r.err;
-    r = cli({"event", "/time/notify/zonechange"});
+    r = a.cli({"event", "/time/notify/zonechange"});
     ASSERT_EQ(r.status, 0) << r.err;
 
-    ASSERT_TRUE(wait_file("/tmp/w1.out", "ifname", &w1)) << w1;
+    ASSERT_TRUE(a.wait_file("/tmp/w1.out", "ifname", &w1)) << w1;
     EXPECT_EQ(w1, "watching /qz/tunneld/system/events/if_change\n"
                   "event /qz/tunneld/system/events/if_change\n"
                   "  ifname = eth1 (string)\n");
-    ASSERT_TRUE(wait_file("/tmp/w2.out", "event /time", &w2)) << w2;
+    ASSERT_TRUE(a.wait_file("/tmp/w2.out", "event /time", &w2)) << w2;
     EXPECT_EQ(w2, "watching /time/notify/zonechange\nevent /time/notify/zonechange\n");
 }
 
 TEST_F(StandinMgmtd, ActionsAndEventsAreAnsweredAndJournalled)
 {
-    ASSERT_GT(start_mgmtd(example_db), 0);
-    auto r = cli({"action", "/qz/iptrackd/action/ip_mon", "oper_name", "string", "op1"});
+    ASSERT_GT(a.start_mgmtd(example_db), 0);
+    auto r = a.cli({"action", "/qz/iptrackd/action/ip_mon", "oper_name", "string", "op1"});
     EXPECT_EQ(r.status, 0) << r.err;
-    r = cli(
+    r = a.cli(
         {"-n", "iptrackd", "event", "/qz/alarms/events/raise_alarm", "alarm_id", "uint32", "3"});
     EXPECT_EQ(r.status, 0) << r.err;
-    r = cli({"action", "/qz/nobody/action/x"});
+    r = a.cli({"action", "/qz/nobody/action/x"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("No handler for action /qz/nobody/action/x"), std::string::npos) << r.err;
 
-    r = cli({"journal"});
+    r = a.cli({"journal"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "#1 action /qz/iptrackd/action/ip_mon from mgmtcli\n"
                      "    oper_name = op1 (string)\n"
                      "#2 event /qz/alarms/events/raise_alarm from iptrackd\n"
                      "    alarm_id = 3 (uint32)\n"
                      "#3 action /qz/nobody/action/x from mgmtcli\n");
-    r = cli({"journal", "2"});
+    r = a.cli({"journal", "2"});
     EXPECT_EQ(r.out, "#3 action /qz/nobody/action/x from mgmtcli\n");
 }
 
 TEST_F(StandinMgmtd, ProbeRepliesCarryTheStatesSetInTheDatabase)
 {
-    ASSERT_GT(start_mgmtd(example_db), 0);
+    ASSERT_GT(a.start_mgmtd(example_db), 0);
     const std::string ip_mon = "/qz/iptrackd/action/ip_mon";
     // No state configured: success without bindings.
-    auto r = cli({"action", ip_mon, "port_name", "string", "eth0"});
+    auto r = a.cli({"action", ip_mon, "port_name", "string", "eth0"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
 
-    ASSERT_EQ(cli({"set", "/sim/mgmtd/monitor/ip_mon/ip_state", "uint32", "1"}).status, 0);
-    ASSERT_EQ(cli({"set", "/sim/mgmtd/monitor/ip_mon/port/eth1/ip_state", "uint32", "0"}).status,
+    ASSERT_EQ(a.cli({"set", "/sim/mgmtd/monitor/ip_mon/ip_state", "uint32", "1"}).status, 0);
+    ASSERT_EQ(a.cli({"set", "/sim/mgmtd/monitor/ip_mon/port/eth1/ip_state", "uint32", "0"}).status,
               0);
-    r = cli({"action", ip_mon, "port_name", "string", "eth0"});
+    r = a.cli({"action", ip_mon, "port_name", "string", "eth0"});
     EXPECT_EQ(r.out, "ip_state = 1 (uint32)\n") << r.err;
-    r = cli({"action", ip_mon, "port_name", "string", "eth1"});
+    r = a.cli({"action", ip_mon, "port_name", "string", "eth1"});
     EXPECT_EQ(r.out, "ip_state = 0 (uint32)\n") << r.err;
 
-    ASSERT_EQ(cli({"set", "/sim/mgmtd/monitor/vrrp_mon/vrrp_state", "bool", "true"}).status, 0);
-    r = cli({"action", "/qz/iptrackd/action/vrrp_mon", "port_name", "string", "eth1"});
+    ASSERT_EQ(a.cli({"set", "/sim/mgmtd/monitor/vrrp_mon/vrrp_state", "bool", "true"}).status, 0);
+    r = a.cli({"action", "/qz/iptrackd/action/vrrp_mon", "port_name", "string", "eth1"});
     EXPECT_EQ(r.out, "vrrp_state = true (bool)\n") << r.err;
 }
 
 TEST_F(StandinMgmtd, BadInputIsRefusedAndChangesNothing)
 {
-    ASSERT_GT(start_mgmtd(example_db), 0);
+    ASSERT_GT(a.start_mgmtd(example_db), 0);
     const std::string node = "/other/x";
-    auto r = cli({"set", node, "uint99", "1"});
+    auto r = a.cli({"set", node, "uint99", "1"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "mgmtcli: unknown type name \"uint99\"\n");
-    r = cli({"set", node, "uint32", "seven"});
+    r = a.cli({"set", node, "uint32", "seven"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "mgmtcli: value \"seven\" is not a valid uint32\n");
-    r = cli({"frobnicate", node});
+    r = a.cli({"frobnicate", node});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "mgmtcli: unknown command \"frobnicate\"\n");
     // mgmtd itself refuses a type change and a create over an existing node.
-    r = cli({"set", node, "string", "seven"});
+    r = a.cli({"set", node, "string", "seven"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("is of type uint32, not string"), std::string::npos) << r.err;
-    r = cli({"create", node, "uint32", "9"});
+    r = a.cli({"create", node, "uint32", "9"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
 
     // A script is checked whole before anything is sent.
     ASSERT_EQ(h.write_file("/tmp/s.cli", "set /other/x uint32 1\nset /other/y bogus 2\n"), 0);
-    r = cli({"-f", "/tmp/s.cli"});
+    r = a.cli({"-f", "/tmp/s.cli"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "mgmtcli: line 2: unknown type name \"bogus\"\n");
 
-    r = cli({"iterate", "/other", "subtree"});
+    r = a.cli({"iterate", "/other", "subtree"});
     EXPECT_EQ(r.out, "/other/x = 7 (uint32)\n");
 }
 
 TEST_F(StandinMgmtd, ScriptModeRunsEveryLineInOrder)
 {
-    ASSERT_GT(start_mgmtd(example_db), 0);
+    ASSERT_GT(a.start_mgmtd(example_db), 0);
     ASSERT_EQ(h.write_file("/tmp/s.cli", "# comment\n"
                                          "set /other/y string \"a \\\"b\\\"\"\n"
                                          "\n"
@@ -275,7 +228,7 @@ TEST_F(StandinMgmtd, ScriptModeRunsEveryLineInOrder)
                                          "delete /other/y\n"
                                          "iterate /other subtree\n"),
               0);
-    const auto r = cli({"-f", "/tmp/s.cli"});
+    const auto r = a.cli({"-f", "/tmp/s.cli"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "/other/y = a \"b\" (string)\n/other/x = 7 (uint32)\n");
 }
@@ -294,13 +247,13 @@ TEST_F(StandinMgmtd, ABadDatabaseFileStopsTheStandIn)
 
 TEST_F(StandinMgmtd, AMalformedFrameClosesOnlyItsSession)
 {
-    ASSERT_GT(start_mgmtd(example_db), 0);
+    ASSERT_GT(a.start_mgmtd(example_db), 0);
     const int rc = h.run_in_ns([] {
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        strncpy(a.sun_path, socket_path, sizeof(a.sun_path) - 1);
-        if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0) return 1;
+        sockaddr_un sa{};
+        sa.sun_family = AF_UNIX;
+        strncpy(sa.sun_path, socket_path, sizeof(sa.sun_path) - 1);
+        if (connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) != 0) return 1;
         const char junk[64] = "JUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNK";
         if (write(fd, junk, sizeof(junk)) != sizeof(junk)) return 2;
         // The stand-in closes this session: reads end in end-of-file.
@@ -313,19 +266,19 @@ TEST_F(StandinMgmtd, AMalformedFrameClosesOnlyItsSession)
         return 4;
     });
     EXPECT_EQ(rc, 0) << h.dump();
-    const auto r = cli({"get", "/other/x"});
+    const auto r = a.cli({"get", "/other/x"});
     EXPECT_EQ(r.out, "/other/x = 7 (uint32)\n") << r.err;
 }
 
 TEST_F(StandinMgmtd, EndsCleanlyOnSigtermWithClientsConnected)
 {
-    const pid_t pid = start_mgmtd(example_db);
+    const pid_t pid = a.start_mgmtd(example_db);
     ASSERT_GT(pid, 0);
-    ASSERT_GT(start_cli({"-n", "watcher", "watch", "/mgmtd/notify/dbchange"}, "/tmp/w.out"), 0);
+    ASSERT_GT(a.start_cli({"-n", "watcher", "watch", "/mgmtd/notify/dbchange"}, "/tmp/w.out"), 0);
     std::string w;
-    ASSERT_TRUE(wait_file("/tmp/w.out", "watching", &w)) << w;
-    ASSERT_EQ(cli({"set", "/other/x", "uint32", "1"}).status, 0);
-    ASSERT_TRUE(wait_file("/tmp/w.out", "/other/x = 1", &w)) << w;
+    ASSERT_TRUE(a.wait_file("/tmp/w.out", "watching", &w)) << w;
+    ASSERT_EQ(a.cli({"set", "/other/x", "uint32", "1"}).status, 0);
+    ASSERT_TRUE(a.wait_file("/tmp/w.out", "/other/x = 1", &w)) << w;
 
     ASSERT_TRUE(h.signal(pid, SIGTERM));
     const auto e = h.wait_exit(pid);

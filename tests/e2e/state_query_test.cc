@@ -9,12 +9,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/e2e_harness.h"
+#include "support/e2e_appliance.h"
 
 namespace
 {
-
-const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
 
 const char *const base_db = R"(# state query test
 set /logging/syslog/process/iptrackd/log_level string info
@@ -23,42 +21,16 @@ set /logging/syslog/process/iptrackd/log_level string info
 class StateQueryE2e : public E2eTest
 {
   protected:
-    bool start_mgmtd(const std::string &db = base_db)
-    {
-        EXPECT_EQ(h.write_file("/tmp/state.db", db), 0);
-        const pid_t pid = h.start(E2eHarness::sim_path("mgmtd"), {"-l", "info", "/tmp/state.db"});
-        if (pid > 0 && h.wait_path(socket_path)) return true;
-        ADD_FAILURE() << "no provider socket\n" << h.dump();
-        return false;
-    }
+    E2eAppliance a{h};
+    pid_t start_ready(const std::string &db = base_db) { return h.start_ready(db, "info"); }
 
-    pid_t start_ready(const std::string &db = base_db)
-    {
-        if (!start_mgmtd(db)) return -1;
-        const pid_t pid = h.start_daemon();
-        if (pid > 0 && !h.wait_line("IP Tracking daemon ready")) {
-            ADD_FAILURE() << "no ready line\n" << h.dump();
-            return -1;
-        }
-        return pid;
-    }
-
-    // Runs the client to its end; its exit status and its output.
-    int cli(const std::vector<std::string> &args, std::string *out)
-    {
-        const int status =
-            h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.err");
-        out->clear();
-        EXPECT_EQ(h.read_file("/tmp/cli.out", out), 0);
-        std::string err;
-        if (h.read_file("/tmp/cli.err", &err) == 0) *out += err;
-        return status;
-    }
+    // Runs the client to its end; its standard output, which must be a
+    // success's.
     std::string cli_ok(const std::vector<std::string> &args)
     {
-        std::string out;
-        EXPECT_EQ(0, cli(args, &out)) << out << h.dump();
-        return out;
+        const E2eCliResult r = a.cli(args);
+        EXPECT_EQ(0, r.status) << r.out << r.err << h.dump();
+        return r.out;
     }
     nlohmann::json cli_json(const std::vector<std::string> &args)
     {
@@ -66,21 +38,6 @@ class StateQueryE2e : public E2eTest
         nlohmann::json j = nlohmann::json::parse(out, nullptr, false);
         EXPECT_FALSE(j.is_discarded()) << out;
         return j;
-    }
-
-    // The daemon's lines whose message is exactly `text`.
-    size_t count_exact(const std::string &text) const
-    {
-        size_t n = 0;
-        for (const auto &l : h.lines()) n += l.ident == "iptrackd" && l.message == text;
-        return n;
-    }
-
-    void stop(pid_t pid)
-    {
-        ASSERT_TRUE(h.signal(pid, SIGTERM));
-        const auto e = h.wait_exit(pid);
-        ASSERT_TRUE(e && e->exited && e->code == 0) << h.dump();
     }
 };
 
@@ -93,7 +50,7 @@ TEST_F(StateQueryE2e, NodesAnswerOnceReady)
 
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
               cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
-    EXPECT_EQ(1u, count_exact("iptrackd: thread liveness test passed.  Building response ..."));
+    EXPECT_EQ(1u, h.count_message("iptrackd: thread liveness test passed.  Building response ..."));
 
     // No managers: a table of its count alone.
     const nlohmann::json mgrs = cli_json({"show", "managers", "--json"});
@@ -108,31 +65,33 @@ TEST_F(StateQueryE2e, NodesAnswerOnceReady)
     const nlohmann::json sum = cli_json({"show", "summary", "--json"});
     EXPECT_TRUE(sum.contains("state")) << sum.dump();
     EXPECT_EQ(0, sum["operations"].get<int>());
-    EXPECT_GE(count_exact("iptrackd_mon_handle_get: Rcvd show summary request"), 1u);
+    EXPECT_GE(h.count_message("iptrackd_mon_handle_get: Rcvd show summary request"), 1u);
 
-    stop(pid);
+    h.stop(pid);
 }
 
 TEST_F(StateQueryE2e, UnknownNodeGetsNoValue)
 {
     const pid_t pid = start_ready();
     ASSERT_GT(pid, 0);
-    std::string out;
-    EXPECT_EQ(1, cli({"get", "/qz/iptrackd/state/other"}, &out));
-    EXPECT_NE(std::string::npos, out.find("no node /qz/iptrackd/state/other")) << out;
-    EXPECT_EQ(1u, count_exact("iptrackd mon get: unknown binding - /qz/iptrackd/state/other"))
+    const E2eCliResult r = a.cli({"get", "/qz/iptrackd/state/other"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("no node /qz/iptrackd/state/other")) << r.err;
+    EXPECT_EQ(1u, h.count_message("iptrackd mon get: unknown binding - /qz/iptrackd/state/other"))
         << h.dump();
     // The daemon still answers.
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
               cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
-    stop(pid);
+    h.stop(pid);
 }
 
 TEST_F(StateQueryE2e, NothingIsAnsweredBeforeReady)
 {
     // The stand-in holds the daemon's answers back, so start-up waits
     // before the daemon is ready.
-    ASSERT_TRUE(start_mgmtd(std::string(base_db) + "set /sim/mgmtd/hold/iptrackd bool true\n"));
+    ASSERT_GT(
+        h.start_mgmtd(std::string(base_db) + "set /sim/mgmtd/hold/iptrackd bool true\n", "info"),
+        0);
     const pid_t pid = h.start_daemon();
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(h.wait_for([](const E2eSyslogLine &l) {
@@ -155,10 +114,9 @@ TEST_F(StateQueryE2e, NothingIsAnsweredBeforeReady)
     ASSERT_TRUE(h.signal(asker, SIGTERM));
     ASSERT_TRUE(h.wait_exit(asker));
 
-    std::string out;
-    EXPECT_EQ(0, cli({"set", "/sim/mgmtd/hold/iptrackd", "bool", "false"}, &out)) << out;
+    (void)cli_ok({"set", "/sim/mgmtd/hold/iptrackd", "bool", "false"});
     ASSERT_TRUE(h.wait_line("IP Tracking daemon ready")) << h.dump();
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
               cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
-    stop(pid);
+    h.stop(pid);
 }

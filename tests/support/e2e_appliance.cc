@@ -13,8 +13,6 @@
 namespace
 {
 
-constexpr const char *socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
-
 std::string read_host_file(const std::string &path)
 {
     std::ifstream in(path);
@@ -37,13 +35,7 @@ std::string E2eAppliance::example_scenario() const
 
 pid_t E2eAppliance::start_mgmtd(const std::string &db)
 {
-    EXPECT_EQ(h_.write_file("/tmp/test.db", db), 0);
-    const pid_t pid = h_.start(paths_.mgmtd, {"/tmp/test.db"});
-    if (pid > 0 && !h_.wait_path(socket_path)) {
-        ADD_FAILURE() << "no provider socket\n" << h_.dump();
-        return -1;
-    }
-    return pid;
+    return h_.start_mgmtd_from(paths_.mgmtd, db, "");
 }
 
 pid_t E2eAppliance::start_appliance(const std::string &scenario,

@@ -51,7 +51,7 @@ class E2eAppliance
     std::string example_db() const;
     std::string example_scenario() const;
 
-    // Writes `db` to /tmp/test.db and starts mgmtd on it; waits for its
+    // Writes `db` to /tmp/mgmtd.db and starts mgmtd on it; waits for its
     // socket.  -1 (with a test failure) when it does not come up.
     pid_t start_mgmtd(const std::string &db);
     // Writes `scenario` and starts the appliance; waits until it is ready.

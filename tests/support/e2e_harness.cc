@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "log/common.h"
@@ -24,10 +23,12 @@ extern char **environ;
 namespace
 {
 
-// Paths the system writes at run time; each gets a private, empty tmpfs
-// (over its deepest existing ancestor, so nothing is created on the host).
-// /var/log holds the engine's debug file.
-const char *const private_paths[] = {"/tmp/gcl-socks", "/var/run", "/var/opt/arx/output",
+// Paths the system writes at run time; each lies on a private, empty tmpfs.
+// /tmp comes first so that it is private whatever exists under it on the
+// host; a path not under an earlier one gets its own tmpfs on its deepest
+// existing ancestor, so nothing is created on the host.  /var/log holds the
+// engine's debug file.
+const char *const private_paths[] = {"/tmp", "/tmp/gcl-socks", "/var/run", "/var/opt/arx/output",
                                      "/var/log"};
 // Device nodes bound back from the host into the private /dev.
 const char *const dev_nodes[] = {"null", "zero", "full", "random", "urandom", "tty"};
@@ -123,22 +124,22 @@ std::vector<Step> plan_steps(int host_dev_fd, std::string *why_not)
         s.push_back({Step::symlink_to, l[1], std::string("/dev/") + l[0], ""});
 
     std::vector<std::string> covered;
-    for (const char *target : private_paths) {
-        const std::string base = existing_ancestor(target);
-        if (base == "/") {
-            *why_not = std::string("no directory to cover for ") + target;
-            return {};
-        }
-        bool done = false;
-        for (const auto &c : covered) done = done || c == base;
-        if (!done) {
+    for (const std::string target : private_paths) {
+        std::string base;
+        for (const auto &c : covered)
+            if (target == c || target.starts_with(c + "/")) base = c;
+        if (base.empty()) {
+            base = existing_ancestor(target);
+            if (base == "/") {
+                *why_not = "no directory to cover for " + target;
+                return {};
+            }
             covered.push_back(base);
             s.push_back({Step::mount_tmpfs, base, "", base == "/tmp" ? "mode=1777" : "mode=755"});
         }
-        std::string t = target;
-        for (size_t pos = base.size() + 1; pos <= t.size(); ++pos) {
-            if (pos == t.size() || t[pos] == '/')
-                s.push_back({Step::make_dir, t.substr(0, pos), "", ""});
+        for (size_t pos = base.size() + 1; pos <= target.size(); ++pos) {
+            if (pos == target.size() || target[pos] == '/')
+                s.push_back({Step::make_dir, target.substr(0, pos), "", ""});
         }
     }
     s.push_back({Step::bind_log, dev_log_path, "", ""});
@@ -445,6 +446,31 @@ void E2eHarness::sync()
 
 namespace
 {
+// A program opened on the host, with its argv, to be executed by
+// descriptor in a child: the private mounts may hide its directory (a
+// build tree under /tmp) there.  Executing by descriptor needs a binary,
+// not a "#!" script.
+struct Program {
+    int fd = -1;
+    std::vector<std::string> words;
+    std::vector<char *> argv;
+
+    Program(const std::string &path, const std::vector<std::string> &args) : words{path}
+    {
+        words.insert(words.end(), args.begin(), args.end());
+        for (auto &w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        fd = open(path.c_str(), O_PATH | O_CLOEXEC);
+        if (fd < 0) ADD_FAILURE() << "cannot open " << path << ": " << strerror(errno);
+    }
+    Program(const Program &) = delete;
+    Program &operator=(const Program &) = delete;
+    ~Program()
+    {
+        if (fd >= 0) close(fd);
+    }
+};
+
 // Points standard output and error at `path` (created in the current mount
 // namespace); false with errno set on failure.
 bool redirect_output(const std::string &out, const std::string &err)
@@ -463,21 +489,11 @@ bool redirect_output(const std::string &out, const std::string &err)
 int E2eHarness::run(const std::string &path, const std::vector<std::string> &args,
                     const std::string &out, const std::string &err)
 {
-    // Opened on the host: the private mounts may hide the build tree.
-    const int exe = open(path.c_str(), O_PATH | O_CLOEXEC);
-    if (exe < 0) {
-        ADD_FAILURE() << "cannot open " << path << ": " << strerror(errno);
-        return -1;
-    }
-    lc_scope_guard close_exe([exe] { close(exe); });
-    std::vector<std::string> argv_s{path};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    Program p(path, args);
+    if (p.fd < 0) return -1;
     return run_in_ns([&] {
         if (!redirect_output(out, err)) return 125;
-        fexecve(exe, argv.data(), environ);
+        fexecve(p.fd, p.argv.data(), environ);
         return 127;
     });
 }
@@ -490,8 +506,8 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
         return -1;
     }
     // Everything the child needs is built before fork.
-    std::vector<std::string> argv_s{path};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    Program p(path, args);
+    if (p.fd < 0) return -1;
     std::vector<std::string> env_s;
     for (char **e = environ; *e; ++e) {
         const std::string_view kv(*e);
@@ -502,21 +518,9 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
         if (!overridden) env_s.emplace_back(kv);
     }
     env_s.insert(env_s.end(), env.begin(), env.end());
-    std::vector<char *> argv, envp;
-    for (auto &s : argv_s) argv.push_back(s.data());
-    argv.push_back(nullptr);
+    std::vector<char *> envp;
     for (auto &s : env_s) envp.push_back(s.data());
     envp.push_back(nullptr);
-
-    // The program is opened here and executed by descriptor: the private
-    // mounts may hide its directory (a build tree under /tmp) in the child.
-    // Executing by descriptor needs a binary, not a "#!" script.
-    const int exe = open(path.c_str(), O_PATH | O_CLOEXEC);
-    if (exe < 0) {
-        ADD_FAILURE() << "cannot open " << path << ": " << strerror(errno);
-        return -1;
-    }
-    lc_scope_guard close_exe([exe] { close(exe); });
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe: " << strerror(errno);
@@ -534,7 +538,7 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
         if (!err && getppid() != parent) err = ESRCH;
         if (!err && !output.empty() && !redirect_output(output, output)) err = errno;
         if (!err) {
-            fexecve(exe, argv.data(), envp.data());
+            fexecve(p.fd, p.argv.data(), envp.data());
             err = errno;
         }
         write_all(report[1], &err, sizeof err);
@@ -553,6 +557,30 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
     if (got == ssize_t(sizeof err)) {
         ADD_FAILURE() << "cannot start " << path << ": " << strerror(err);
         (void)wait_exit(pid);
+        return -1;
+    }
+    return pid;
+}
+
+pid_t E2eHarness::start_mgmtd_from(const std::string &path, const std::string &db,
+                                   const std::string &level)
+{
+    EXPECT_EQ(write_file("/tmp/mgmtd.db", db), 0);
+    std::vector<std::string> args = {"/tmp/mgmtd.db"};
+    if (!level.empty()) args.insert(args.begin(), {"-l", level});
+    const pid_t pid = start(path, args);
+    if (pid > 0 && !wait_path("/tmp/gcl-socks/uds-provider-mgmtd")) {
+        ADD_FAILURE() << "no provider socket\n" << dump();
+        return -1;
+    }
+    return pid;
+}
+
+pid_t E2eHarness::start_until_ready(const std::string &daemon)
+{
+    const pid_t pid = start(daemon);
+    if (pid > 0 && !wait_line("IP Tracking daemon ready")) {
+        ADD_FAILURE() << "no ready line\n" << dump();
         return -1;
     }
     return pid;
@@ -579,24 +607,6 @@ bool E2eHarness::running(pid_t pid)
     return true;
 }
 
-bool E2eHarness::wait_caught(pid_t pid, int sig, e2e_ms timeout)
-{
-    const auto deadline = e2e_clock::now() + timeout;
-    const std::string status = "/proc/" + std::to_string(pid) + "/status";
-    while (running(pid)) {
-        std::ifstream in(status);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.starts_with("SigCgt:") &&
-                (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1))
-                return true;
-        }
-        if (e2e_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(e2e_ms(2));
-    }
-    return false;
-}
-
 bool E2eHarness::signal(pid_t pid, int sig)
 {
     if (!running(pid)) return false;
@@ -618,6 +628,19 @@ std::optional<E2eExit> E2eHarness::wait_exit(pid_t pid, e2e_ms timeout)
     // Whatever the child sent before it ended is queued on the socket now.
     sync();
     return c->exit;
+}
+
+void E2eHarness::expect_exit_zero(pid_t pid)
+{
+    const auto e = wait_exit(pid);
+    ASSERT_TRUE(e) << "still running\n" << dump();
+    EXPECT_TRUE(e->exited && e->code == 0) << e->describe() << "\n" << dump();
+}
+
+void E2eHarness::stop(pid_t pid)
+{
+    ASSERT_TRUE(signal(pid, SIGTERM));
+    expect_exit_zero(pid);
 }
 
 void E2eHarness::kill_all()
@@ -653,6 +676,13 @@ size_t E2eHarness::count(std::string_view needle) const
     return n;
 }
 
+size_t E2eHarness::count_message(std::string_view text) const
+{
+    size_t n = 0;
+    for (const auto &l : lines()) n += l.ident == "iptrackd" && l.message == text;
+    return n;
+}
+
 std::optional<E2eSyslogLine>
 E2eHarness::wait_for(const std::function<bool(const E2eSyslogLine &)> &pred, e2e_ms timeout,
                      size_t from)
@@ -674,6 +704,28 @@ std::optional<E2eSyslogLine> E2eHarness::wait_line(std::string_view needle, e2e_
     return wait_for(
         [needle](const E2eSyslogLine &l) { return l.body.find(needle) != std::string::npos; },
         timeout, from);
+}
+
+bool E2eHarness::wait_message(const std::string &msg, size_t from, size_t *next, e2e_ms timeout)
+{
+    if (!wait_for([&](const E2eSyslogLine &l) { return l.message == msg; }, timeout, from))
+        return false;
+    if (next) {
+        const auto all = lines();
+        for (size_t i = from; i < all.size(); ++i)
+            if (all[i].message == msg) {
+                *next = i + 1;
+                break;
+            }
+    }
+    return true;
+}
+
+void E2eHarness::expect_in_order(size_t from, const std::vector<std::string> &msgs, e2e_ms timeout)
+{
+    for (const std::string &m : msgs)
+        ASSERT_TRUE(wait_message(m, from, &from, timeout)) << "missing in order: " << m << "\n"
+                                                           << dump();
 }
 
 bool E2eHarness::wait_count(std::string_view needle, size_t n, e2e_ms timeout)

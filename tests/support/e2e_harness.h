@@ -81,7 +81,7 @@ using e2e_ms = std::chrono::milliseconds;
 
 // Generous enough for the sanitizer build on a loaded machine; tests still
 // take milliseconds when things work.
-constexpr e2e_ms e2e_default_timeout{10000};
+constexpr e2e_ms e2e_default_timeout{40000};
 
 class E2eHarness
 {
@@ -112,43 +112,50 @@ class E2eHarness
     // not run or did not exit normally.
     int run(const std::string &path, const std::vector<std::string> &args, const std::string &out,
             const std::string &err);
-    // The daemon from this build tree (IPT_BINARY_DIR is defined for every
-    // test program, not for this support library, hence inline).
+    // Programs of this build tree: the daemon, a stand-in (sim/<name>/), a
+    // tool (tools/<name>/).  IPT_BINARY_DIR is defined for every test
+    // program, not for this support library, hence inline.
+    static std::string build_path(const std::string &rel)
+    {
+#ifdef IPT_BINARY_DIR
+        return std::string(IPT_BINARY_DIR) + "/" + rel;
+#else
+        return rel.substr(rel.rfind('/') + 1);
+#endif
+    }
     static std::string daemon_path()
     {
-#ifdef IPT_BINARY_DIR
-        return std::string(IPT_BINARY_DIR) + "/iptrackd/iptrackd";
-#else
-        return "iptrackd";
-#endif
+        return build_path("iptrackd/iptrackd");
     }
-    // A stand-in from this build tree (sim/<name>/).
     static std::string sim_path(const std::string &name)
     {
-#ifdef IPT_BINARY_DIR
-        return std::string(IPT_BINARY_DIR) + "/sim/" + name;
-#else
-        return name;
-#endif
+        return build_path("sim/" + name);
     }
-    // A tool from this build tree (tools/<name>/).
     static std::string tool_path(const std::string &name)
     {
-#ifdef IPT_BINARY_DIR
-        return std::string(IPT_BINARY_DIR) + "/tools/" + name;
-#else
-        return name;
-#endif
+        return build_path("tools/" + name);
     }
     pid_t start_daemon(const std::vector<std::string> &env = {})
     {
         return start(daemon_path(), {}, env);
     }
+    // Writes `db` to /tmp/mgmtd.db and starts the management stand-in on it
+    // (at log level `level` when one is given); waits for its socket.  The
+    // pid, or -1 with a test failure recorded.
+    pid_t start_mgmtd(const std::string &db, const std::string &level = "")
+    {
+        return start_mgmtd_from(sim_path("mgmtd"), db, level);
+    }
+    pid_t start_mgmtd_from(const std::string &path, const std::string &db,
+                           const std::string &level);
+    // The stand-in on `db`, then the daemon; waits for the daemon's "ready"
+    // line.  The daemon's pid, or -1 with a test failure recorded.
+    pid_t start_ready(const std::string &db, const std::string &level = "crit")
+    {
+        return start_mgmtd(db, level) > 0 ? start_until_ready(daemon_path()) : -1;
+    }
+    pid_t start_until_ready(const std::string &daemon);
 
-    // Waits until the child catches `sig` (has a handler installed), for
-    // sending signals to a child that logs nothing at start-up; false on
-    // timeout or when the child ended.
-    bool wait_caught(pid_t pid, int sig, e2e_ms timeout = e2e_default_timeout);
     // Sends `sig` to a started child; false when it is no longer running.
     bool signal(pid_t pid, int sig);
     // True while the child has not ended (reaps it when it has).
@@ -157,10 +164,18 @@ class E2eHarness
     // runs).  Every line the child sent before it ended is in lines() by then.
     std::optional<E2eExit> wait_exit(pid_t pid, e2e_ms timeout = e2e_default_timeout);
 
+    // Waits for the child to end with exit status 0; a test failure (with
+    // every line) otherwise.
+    void expect_exit_zero(pid_t pid);
+    // Sends SIGTERM and expects exit status 0.
+    void stop(pid_t pid);
+
     // Every syslog line received so far, in arrival order.
     std::vector<E2eSyslogLine> lines() const;
     // Lines whose body contains `needle`.
     size_t count(std::string_view needle) const;
+    // The daemon's lines whose message is exactly `text`.
+    size_t count_message(std::string_view text) const;
     // The first line at index >= `from` whose body contains `needle`, waiting
     // up to `timeout` for it.
     std::optional<E2eSyslogLine> wait_line(std::string_view needle,
@@ -169,6 +184,20 @@ class E2eHarness
     // locked: it must not call back into the harness).
     std::optional<E2eSyslogLine> wait_for(const std::function<bool(const E2eSyslogLine &)> &pred,
                                           e2e_ms timeout = e2e_default_timeout, size_t from = 0);
+    // The first line at index >= `from` whose message is exactly `msg`,
+    // waiting up to `timeout`; its index + 1 in *next.
+    bool wait_message(const std::string &msg, size_t from = 0, size_t *next = nullptr,
+                      e2e_ms timeout = e2e_default_timeout);
+    // Each message in order, each after the one before, from line `from`;
+    // other lines may come between them.  A test failure names the first
+    // missing one.
+    void expect_in_order(size_t from, const std::vector<std::string> &msgs,
+                         e2e_ms timeout = e2e_default_timeout);
+    // The number of lines so far, to wait for what comes after them.
+    size_t mark() const
+    {
+        return lines().size();
+    }
     // Waits until `n` lines in all contain `needle`; false on timeout.
     bool wait_count(std::string_view needle, size_t n, e2e_ms timeout = e2e_default_timeout);
     // Waits until no new line has arrived for `quiet`, or `timeout` passed.
