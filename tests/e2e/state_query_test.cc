@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "appliance/qz_cloudpath_table.h"
+#include "appliance/qz_shm_publish.h"
 #include "support/e2e_harness.h"
 
 namespace
@@ -19,6 +21,56 @@ const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
 const char *const base_db = R"(# state query test
 set /logging/syslog/process/iptrackd/log_level string info
 )";
+
+// Peers alive and the ping monitors up: the engine goes active and runs.
+const char *const engine_db = R"(# state query test, engine running
+set /logging/syslog/process/iptrackd/log_level string info
+set /qz/tunneld/system/state/is_alive string Ready
+set /qz/sysd/system/state/is_alive string Ready
+set /qz/redd/state/is_alive string Ready
+set /sim/mgmtd/monitor/ip_mon/ip_state uint32 1
+set /qz/iptrackd/config/oper/op1 string op1
+set /qz/iptrackd/config/oper/op1/attributes string "type=ip-monitor;ip-monitor-ip=192.0.2.1;port-name=wan0;ka=5;up-thresh=3;dn-thresh=5"
+set /qz/iptrackd/config/action/act1 string act1
+set /qz/iptrackd/config/action/act1/attributes string "type=vrrp-prio;port-name=lan0;dec=20"
+set /qz/iptrackd/config/manager/mgr1 string mgr1
+set /qz/iptrackd/config/manager/mgr1/attributes string "operation=op1;dn-action=act1;interval=1"
+set /qz/iptrackd/config/manager/mgr1/enable bool true
+set /qz/iptrackd/config/manager/mgr1/comment string "uplink reachability"
+set /qz/iptrackd/config/manager/mgr1/label_id uint32 3
+)";
+
+// What the appliance publishes before the daemon goes active: the
+// interface, interface-label and route-label tables and the cloud path
+// probe table with `synthetic` probes of its owner.
+int publish_appliance(uint32 synthetic)
+{
+    owned<qz_shm_publisher> l3if, iflabel, rtlabel;
+    if (qz_shm_pub_open(qz_shm_kind_l3if, nullptr, qz_shm_default_capacity, l3if.out()) ||
+        qz_shm_pub_open(qz_shm_kind_iflabel, nullptr, qz_shm_default_capacity, iflabel.out()) ||
+        qz_shm_pub_open(qz_shm_kind_rtlabel, nullptr, qz_max_route_labels, rtlabel.out()))
+        return 1;
+    for (const char *name : {"wan0", "lan0"}) {
+        qz_l3if_info info{};
+        snprintf(info.name, sizeof info.name, "%s", name);
+        info.ip_version = 4;
+        if (lc_ipaddr_from_str(name[0] == 'w' ? "198.51.100.2" : "10.1.1.1", &info.address) ||
+            qz_shm_pub_put_l3if(l3if.get(), &info))
+            return 2;
+    }
+    if (qz_shm_pub_put_rtlabel(rtlabel.get(), 3, "inet-ok", false)) return 3;
+    if (ipsla_probes_create() || ipsla_probes_queue_init()) return 4;
+    ipsla_probes_set_synthetic_count(synthetic);
+    return 0;
+}
+
+// The cloud path table's owner changes its synthetic probe count.
+int set_synthetic(uint32 n)
+{
+    if (ipsla_probes_attach()) return 1;
+    ipsla_probes_set_synthetic_count(n);
+    return 0;
+}
 
 class StateQueryE2e : public E2eTest
 {
@@ -76,6 +128,37 @@ class StateQueryE2e : public E2eTest
         return n;
     }
 
+    // The manager called `name` in `show managers --json`, once `pred` holds
+    // for it (between tries the test waits for the daemon to log again);
+    // null on timeout.
+    template <class Pred>
+    nlohmann::json wait_mgr(const std::string &name, Pred pred, e2e_ms timeout = e2e_ms(90000))
+    {
+        const auto end = e2e_clock::now() + timeout;
+        nlohmann::json last;
+        while (e2e_clock::now() < end) {
+            last = cli_json({"show", "managers", "--json"});
+            if (last.contains("managers"))
+                for (const auto &m : last["managers"])
+                    if (m["name"] == name && pred(m)) return m;
+            (void)h.wait_line("iptrackd", e2e_ms(2000), h.lines().size());
+        }
+        ADD_FAILURE() << "manager " << name << " never matched; last answer:\n"
+                      << last.dump(2) << "\n"
+                      << h.dump();
+        return nullptr;
+    }
+
+    pid_t start_engine()
+    {
+        EXPECT_EQ(0, h.run_in_ns([] { return publish_appliance(7); }));
+        EXPECT_EQ(0, h.write_file("/var/run/sysd.pid", "4242\n"));
+        const pid_t pid = start_ready(engine_db);
+        if (pid > 0 && !h.wait_line("client processes are ready - going Active", e2e_ms(30000)))
+            ADD_FAILURE() << "engine never active\n" << h.dump();
+        return pid;
+    }
+
     void stop(pid_t pid)
     {
         ASSERT_TRUE(h.signal(pid, SIGTERM));
@@ -110,6 +193,27 @@ TEST_F(StateQueryE2e, NodesAnswerOnceReady)
     EXPECT_EQ(0, sum["operations"].get<int>());
     EXPECT_GE(count_exact("iptrackd_mon_handle_get: Rcvd show summary request"), 1u);
 
+    stop(pid);
+}
+
+TEST_F(StateQueryE2e, ThreeManagersAnswerThreeWholeRecords)
+{
+    std::string db = base_db;
+    for (const char *name : {"north", "south", "west"})
+        db += std::string("set /qz/iptrackd/config/manager/") + name + "/attributes string " +
+              "interval=15\n";
+    const pid_t pid = start_ready(db);
+    ASSERT_GT(pid, 0);
+    // The client refuses a table that is not its count and whole 1500-byte
+    // records, so "complete" with three entries means 4 + 3 x 1500 bytes.
+    const nlohmann::json j = cli_json({"show", "managers", "--json"});
+    ASSERT_EQ(3u, j["managers"].size()) << j.dump(2);
+    EXPECT_TRUE(j["complete"].get<bool>());
+    EXPECT_EQ("north", j["managers"][0]["name"]);
+    EXPECT_EQ("west", j["managers"][2]["name"]);
+    EXPECT_EQ(1u,
+              count_exact("iptrackd_mon_handle_get: Rcvd show mgr request mgr cnt 3, syn cnt 0"))
+        << h.dump();
     stop(pid);
 }
 
@@ -160,5 +264,104 @@ TEST_F(StateQueryE2e, NothingIsAnsweredBeforeReady)
     ASSERT_TRUE(h.wait_line("IP Tracking daemon ready")) << h.dump();
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
               cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
+    stop(pid);
+}
+
+TEST_F(StateQueryE2e, SyntheticProbeCountFollowsTheCloudPathTableOwner)
+{
+    const pid_t pid = start_engine();
+    ASSERT_GT(pid, 0);
+    (void)cli_ok({"show", "managers"});
+    EXPECT_TRUE(h.wait_line("Rcvd show mgr request mgr cnt 1, syn cnt 7")) << h.dump();
+    ASSERT_EQ(0, h.run_in_ns([] { return set_synthetic(11); }));
+    (void)cli_ok({"show", "managers"});
+    EXPECT_TRUE(h.wait_line("Rcvd show mgr request mgr cnt 1, syn cnt 11")) << h.dump();
+    stop(pid);
+}
+
+TEST_F(StateQueryE2e, ConfigurationRoundTripShowsEveryChange)
+{
+    const pid_t pid = start_engine();
+    ASSERT_GT(pid, 0);
+
+    // The configured manager runs and comes up.
+    nlohmann::json m = wait_mgr("mgr1", [](const nlohmann::json &j) {
+        return j["status"] == "up" && !j["operation"].is_null() &&
+               j["operation"]["runs"].get<int>() > 0;
+    });
+    ASSERT_FALSE(m.is_null());
+    EXPECT_EQ("uplink reachability", m["description"]);
+    EXPECT_EQ("op1", m["operation"]["name"]);
+    EXPECT_EQ("Ping Monitor for 192.0.2.1 on Port wan0 tunnel N/A  ",
+              m["operation"]["description"]);
+    EXPECT_EQ(5, m["operation"]["ka"].get<int>());
+    EXPECT_EQ("act1", m["down_action"]["name"]);
+    EXPECT_EQ("Decrease VRRP priority by 20 on port lan0  ", m["down_action"]["description"]);
+    EXPECT_EQ("ERROR: action not assigned", m["up_action"]["name"]);
+    EXPECT_EQ(1, m["interval_s"].get<int>());
+    EXPECT_EQ(3, m["route_label"]["id"].get<int>());
+    EXPECT_EQ("inet-ok", m["route_label"]["name"]);
+
+    // The client adds a second operation, action and manager.
+    for (const auto &cmd : std::vector<std::vector<std::string>>{
+             {"set", "/qz/iptrackd/config/oper/op2", "string", "op2"},
+             {"set", "/qz/iptrackd/config/oper/op2/attributes", "string",
+              "type=ip-monitor;ip-monitor-ip=203.0.113.9;port-name=wan0"},
+             {"set", "/qz/iptrackd/config/action/act2", "string", "act2"},
+             {"set", "/qz/iptrackd/config/action/act2/attributes", "string",
+              "type=subnet-rmv;port-name=lan0"},
+             {"set", "/qz/iptrackd/config/manager/mgr2", "string", "mgr2"},
+             {"set", "/qz/iptrackd/config/manager/mgr2/comment", "string", "second path"},
+             {"set", "/qz/iptrackd/config/manager/mgr2/enable", "bool", "true"},
+             {"set", "/qz/iptrackd/config/manager/mgr2/attributes", "string",
+              "operation=op2;up-action=def-subnet;dn-action=act2;interval=1"},
+         })
+        (void)cli_ok(cmd);
+    m = wait_mgr("mgr2", [](const nlohmann::json &j) {
+        return !j["operation"].is_null() && j["down_action"]["name"] == "act2";
+    });
+    ASSERT_FALSE(m.is_null());
+    EXPECT_EQ("second path", m["description"]);
+    EXPECT_EQ("Default-Subnet (Adv auto subnet)", m["up_action"]["name"]);
+    EXPECT_EQ("Subnet Removal on port lan0  ", m["down_action"]["description"]);
+
+    // The monitors go down: the managers follow, and the first screen says
+    // which are down, since when and what they did.
+    (void)cli_ok({"set", "/sim/mgmtd/monitor/ip_mon/ip_state", "uint32", "0"});
+    m = wait_mgr("mgr1", [](const nlohmann::json &j) {
+        return j["status"] == "down" && !j["ms_since_down"].is_null();
+    });
+    ASSERT_FALSE(m.is_null());
+    EXPECT_GE(m["status_changes"].get<int>(), 1);
+    EXPECT_GE(m["operation"]["failures"].get<int>(), 1);
+    const std::string screen = cli_ok({"show", "managers"});
+    EXPECT_NE(std::string::npos, screen.find("MANAGER")) << screen;
+    EXPECT_NE(std::string::npos, screen.find("DOWN")) << screen;
+    EXPECT_NE(std::string::npos, screen.find("inet-ok (3)")) << screen;
+    const std::string detail = cli_ok({"show", "manager", "mgr1"});
+    EXPECT_NE(std::string::npos, detail.find("act1: Decrease VRRP priority by 20 on port lan0"))
+        << detail;
+
+    // Disabled, then deleted.
+    (void)cli_ok({"set", "/qz/iptrackd/config/manager/mgr2/enable", "bool", "false"});
+    ASSERT_FALSE(wait_mgr("mgr2", [](const nlohmann::json &j) {
+                     return !j["enabled"].get<bool>();
+                 }).is_null());
+    (void)cli_ok({"delete", "/qz/iptrackd/config/manager/mgr2"});
+    const auto end = e2e_clock::now() + e2e_ms(60000);
+    nlohmann::json all;
+    for (;;) {
+        all = cli_json({"show", "managers", "--json"});
+        if (all["managers"].size() == 1 || e2e_clock::now() > end) break;
+        (void)h.wait_line("iptrackd", e2e_ms(2000), h.lines().size());
+    }
+    ASSERT_EQ(1u, all["managers"].size()) << all.dump(2);
+    EXPECT_EQ("mgr1", all["managers"][0]["name"]);
+    EXPECT_EQ(1, all["summary"]["managers"].get<int>());
+    EXPECT_EQ("Active", all["summary"]["state"]);
+
+    std::string out;
+    EXPECT_EQ(1, cli({"show", "manager", "mgr2"}, &out));
+    EXPECT_NE(std::string::npos, out.find("no manager mgr2")) << out;
     stop(pid);
 }
