@@ -192,22 +192,29 @@ int iptrackd_fill_hier(iptrack_mgr *mgr, iptrack_oper *oper, bool raise)
     const uint32 alarm_id = tunnel ? iptrack_alarm_tunnel_down : iptrack_alarm_port_down;
     const char *entity = tunnel ? oper->tunnel_alias : port;
 
-    // The hierarchy text is built level by level; each level's text extends
-    // the previous one, so the last level built is the whole hierarchy.  A
+    // The hierarchy text is the levels' texts from the top down, joined by
+    // "/"; a level that cannot be built leaves the whole text empty.  A
     // port-level entity also names the port's address and label.
     qz_alm_hier hier{};
     const bool have_hier = qz_alm_get_hier_for_alm(alarm_id, &hier) == 0;
-    char hierarchy[qz_alm_hier_str_size] = "";
+    char hierarchy[qz_alm_max_levels * qz_alm_hier_str_size] = "";
+    bool broken = false;
     char source_ip[lc_ip_str_max] = "";
     char source_label[qz_label_size] = "";
     for (uint32 level = 0; have_hier && level < hier.num_levels && level < qz_alm_max_levels;
          ++level) {
-        if (qz_alm_get_hier_str(&hier, level, alarm_id, oper->tunnel_id, entity, port, hierarchy,
-                                sizeof(hierarchy)) != 0)
-            hierarchy[0] = '\0';
+        char text[qz_alm_hier_str_size] = "";
+        if (qz_alm_get_hier_str(&hier, level, alarm_id, oper->tunnel_id, entity, port, text,
+                                sizeof(text)) != 0)
+            broken = true;
+        if (!broken) {
+            const size_t used = strlen(hierarchy);
+            format_cut(hierarchy + used, sizeof(hierarchy) - used, "%s%s", used ? "/" : "", text);
+        }
         if (hier.levels[level].kind == 0 && port[0])
             port_source(alarm_aggr, port, alarm_id, source_ip, sizeof(source_ip), source_label);
     }
+    if (broken) hierarchy[0] = '\0';
     lc_log_basic(LCL_NOTICE,
                  "%s IPSLA Alarm. hierarchy %s  is_raised %u alarm_id %u entry %p tunid %u "
                  "ipsla_name %s port_name %s",

@@ -134,8 +134,7 @@ int iptrack_cloudpath_update_probes(iptrack_oper *oper)
             append_text(text, ipsla_probe_text_size, address);
         }
         append_text(oper->probe_num, sizeof oper->probe_num, number);
-        lc_log_basic(LCL_INFO, "%s: %u, %s, %s", __func__, slot, text ? text : "",
-                     oper->probe_num);
+        lc_log_basic(LCL_INFO, "%s: %u, %s, %s", __func__, slot, text ? text : "", oper->probe_num);
     }
     return 0;
 }
@@ -153,10 +152,10 @@ int iptrack_cloudpath_update_attr(iptrack_oper *oper)
     const char *type = oper->type == iptrack_oper_ip     ? "ip-monitor"
                        : oper->type == iptrack_oper_http ? "http-monitor"
                                                          : "";
-    char settings[ipsla_probe_text_size];
+    char settings[2 * ipsla_probe_text_size]; // cut to the slot text when copied
     snprintf(settings, sizeof settings, "type=%s;tunnel-name=%s;src-port-label=%s", type,
              oper->tunnel_alias, oper->label);
-    char options[ipsla_probe_text_size];
+    char options[2 * ipsla_probe_text_size];
     snprintf(options, sizeof options,
              "proxyAddress=%s;proxyPort=%d;user-agent=%s;ka=%d;http-timeout=%d;up-thresh=%d;"
              "down-thresh=%d;sample-int=%d;loss_up_thresh=%d;loss_down_thresh=%d;"

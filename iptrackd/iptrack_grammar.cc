@@ -41,9 +41,9 @@ constexpr char term_quote = '"';
 constexpr uint32 term_options =
     ts_tokenize_no_leading_empty | ts_tokenize_no_trailing_empty | ts_tokenize_null_if_empty;
 
-constexpr uint32 oper_key_size = iptrack_key_max;           // %31[^=]
-constexpr uint32 oper_val_size = iptrack_targets_size;      // %255[^\n]
-constexpr uint32 wide_size = iptrack_action_label_size;     // %255[...]
+constexpr uint32 oper_key_size = iptrack_key_max;       // %31[^=]
+constexpr uint32 oper_val_size = iptrack_targets_size;  // %255[^\n]
+constexpr uint32 wide_size = iptrack_action_label_size; // %255[...]
 constexpr const char *oper_term_format = "%31[^=]%c%255[^\n]";
 constexpr const char *action_term_format = "%255[^=]%c%255[^\n]";
 constexpr const char *mgr_term_format = "%255[^|&=]%c%255[^\n]";
@@ -160,10 +160,10 @@ void oper_reset(iptrack_oper *oper)
     oper->user_agent[0] = '\0';
     oper->http_timeout = 0;
     oper->metric_flags = iptrack_metric_or;
-    oper->state_flags = static_cast<uint8>(
-        (oper->state_flags &
-         (iptrack_os_reparsed | iptrack_os_cfg_pending | iptrack_os_tunnel_changed)) |
-        iptrack_os_tunnel_active);
+    oper->state_flags =
+        static_cast<uint8>((oper->state_flags & (iptrack_os_reparsed | iptrack_os_cfg_pending |
+                                                 iptrack_os_tunnel_changed)) |
+                           iptrack_os_tunnel_active);
     lc_log_basic(LCL_NOTICE, "%s: cleaning the port list for oper %s", "iptrack_set_oper_attribs",
                  oper->name);
     iptrack_free_ports(&oper->ports);
@@ -179,7 +179,8 @@ void oper_stop_monitor(iptrack_oper *oper)
         else
             lc_log_basic(LCL_WARNING, "%s: Ping monitor Stop request for monitor %s failed",
                          "iptrack_set_oper_attribs", oper->name);
-    } else if (oper->type == iptrack_oper_http && strstr(oper->attribs, "http-monitor") != nullptr) {
+    } else if (oper->type == iptrack_oper_http &&
+               strstr(oper->attribs, "http-monitor") != nullptr) {
         if (iptrack_mgr_send_http_mon_request(oper, iptrack_mon_delete) == 0)
             oper->stop_sent = 1;
         else
@@ -268,12 +269,12 @@ void oper_apply(iptrack_oper *oper, const char *key, const char *val, oper_term_
         oper_msg(oper, "Added Avg Latency (rtt) Dn Threshold %u", oper->rtt_dn_thresh);
     } else if (key_is(key, "metric-combination")) {
         if (strcmp(val, "metric-or") == 0) {
-            oper->metric_flags = static_cast<uint8>(
-                (oper->metric_flags & ~iptrack_metric_and) | iptrack_metric_or);
+            oper->metric_flags =
+                static_cast<uint8>((oper->metric_flags & ~iptrack_metric_and) | iptrack_metric_or);
             oper_msg(oper, "Set metric combination to OR");
         } else if (strcmp(val, "metric-and") == 0) {
-            oper->metric_flags = static_cast<uint8>(
-                (oper->metric_flags & ~iptrack_metric_or) | iptrack_metric_and);
+            oper->metric_flags =
+                static_cast<uint8>((oper->metric_flags & ~iptrack_metric_or) | iptrack_metric_and);
             oper_msg(oper, "Set metric combination to AND");
         } else {
             oper_msg(oper, "Metric comb %s", val);
@@ -327,8 +328,8 @@ int iptrack_set_oper_attribs(iptrack_oper *oper)
     owned<tstr_array> terms;
     bail_error(split_terms(oper->attribs, &terms));
     const uint32 count = term_count(terms);
-    lc_log_basic(LCL_INFO, "%s: attributes after tokenize=%s, count = %u", __func__,
-                 oper->attribs, count);
+    lc_log_basic(LCL_INFO, "%s: attributes after tokenize=%s, count = %u", __func__, oper->attribs,
+                 count);
 
     oper_term_state st;
     for (uint32 i = 0; i < count; ++i) {
@@ -482,8 +483,8 @@ int iptrack_set_mgr_attribs(iptrack_mgr *mgr)
         }
         if (key_is(op1, "operation")) {
             if (!iptrack_new_op_request(mgr, op2)) {
-                lc_log_basic(LCL_ERR, "%s: out of memory allocating operation for mgr %s",
-                             __func__, mgr->name);
+                lc_log_basic(LCL_ERR, "%s: out of memory allocating operation for mgr %s", __func__,
+                             mgr->name);
                 return 1;
             }
             mgr_msg("Added Operation %s", op2);

@@ -19,8 +19,8 @@ namespace
 {
 
 // Default up actions: the inverse of the down action is applied on up.
-constexpr const char *default_up_actions[] = {"def-subnet", "def-subnet-share",
-                                              "def-subnet-metric", "def-vrrp", "def-tun"};
+constexpr const char *default_up_actions[] = {"def-subnet", "def-subnet-share", "def-subnet-metric",
+                                              "def-vrrp", "def-tun"};
 
 bool is_default_up(const char *name)
 {
@@ -49,8 +49,7 @@ void revert_once(const char *func, iptrack_mgr *mgr, iptrack_oper *oper, bool *d
     *done = true;
     if (mgr->status == 1 && code != iptrack_action_vrrp_prio) return;
     mgr->alarm_flags |= iptrack_maf_revert;
-    lc_log_basic(LCL_NOTICE, "%s sending revert action - mgr is getting reset %s", func,
-                 mgr->name);
+    lc_log_basic(LCL_NOTICE, "%s sending revert action - mgr is getting reset %s", func, mgr->name);
     (void)iptrack_mgr_send_action_request(mgr, oper);
     mgr->alarm_flags &= static_cast<uint8>(~iptrack_maf_revert);
 }
@@ -187,8 +186,7 @@ int iptrack_set_mgr_status(iptrack_mgr *mgr, bool enabled)
         mgr->flags |= iptrack_mf_disabled | iptrack_mf_admin_down_pending;
     } else if (enabled && disabled) {
         ++iptrack_g.enabled_mgrs;
-        mgr->flags &=
-            static_cast<uint8>(~(iptrack_mf_disabled | iptrack_mf_admin_down_pending));
+        mgr->flags &= static_cast<uint8>(~(iptrack_mf_disabled | iptrack_mf_admin_down_pending));
         (void)iptrack_mgr_reset(mgr, true);
     }
     mgr->flags |= iptrack_mf_rtlabel_pending;
@@ -199,8 +197,8 @@ int iptrack_mgr_rtlabel_unconfigured(iptrack_mgr *mgr)
 {
     bail_null(mgr);
     if (mgr->rtlabel_id == 0) return 0;
-    return iptrack_mgr_determine_rtlabel_status(mgr->rtlabel_id,
-                                                rtlabel_and_mode(mgr->rtlabel_id), mgr);
+    return iptrack_mgr_determine_rtlabel_status(mgr->rtlabel_id, rtlabel_and_mode(mgr->rtlabel_id),
+                                                mgr);
 }
 
 int iptrack_mgr_reset(iptrack_mgr *mgr, bool clear_not_installed_alarm)
@@ -242,8 +240,7 @@ int iptrack_revert_action(iptrack_action *action)
         if (mgr->removed || (mgr->flags & iptrack_mf_disabled) || mgr->status == 1 ||
             mgr->dn_action != action)
             continue;
-        for (iptrack_op_request *req = mgr->requests.head; req != nullptr;
-             req = req->link.next) {
+        for (iptrack_op_request *req = mgr->requests.head; req != nullptr; req = req->link.next) {
             if (iptrack_exiting()) return 0;
             iptrack_oper *oper = iptrack_find_oper_entry(req->oper_name);
             if (oper == nullptr) continue;

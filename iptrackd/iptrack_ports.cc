@@ -201,8 +201,7 @@ int action_label_visit(const qz_l3if_info *info, void *data)
     ++w->matched;
     if (w->matched == 1) {
         lc_log_basic(LCL_INFO, "%s: mapping label %s to ifc %s",
-                     "ip_track_add_ports_from_action_label", w->action->label_or_alias,
-                     info->name);
+                     "ip_track_add_ports_from_action_label", w->action->label_or_alias, info->name);
         (void)iptrack_add_action_port(w->action, info->name);
     }
     return 0;
@@ -218,8 +217,7 @@ int ip_track_add_ports_from_oper_label(iptrack_oper *oper)
         (void)qz_l3if_foreach_with_label(iptrack_g.l3if_table, oper->label, oper_label_visit, &w);
     else
         iptrack_notify_label_chg();
-    lc_log_basic(LCL_INFO, "%s: mapped %u interfaces to oper %s", __func__, w.matched,
-                 oper->name);
+    lc_log_basic(LCL_INFO, "%s: mapped %u interfaces to oper %s", __func__, w.matched, oper->name);
     if (w.matched == 0) {
         oper->state_flags &= static_cast<uint8>(~iptrack_os_port_active);
         oper->probe_state |= iptrack_ps_result;

@@ -113,7 +113,7 @@ void store_family_state(iptrack_oper *oper, uint8 version, bool up, bool dns_ok)
 // The reply of a ping or HTTP monitor: "ip_state" / "http_state".  An
 // absent state is logged and changes nothing (the family stays down for
 // this run, since the caller cleared it before the Poll).
-int decode_family_reply(iptrack_oper *oper, const port_ref &port, uint16 code,
+int decode_family_reply(const char *func, iptrack_oper *oper, const port_ref &port, uint16 code,
                         const bn_binding_array *results, bool http)
 {
     const bn_binding *state = nullptr;
@@ -122,11 +122,9 @@ int decode_family_reply(iptrack_oper *oper, const port_ref &port, uint16 code,
                                                         &state));
     if (!state) {
         if (http)
-            lc_log_basic(LCL_ERR, "%s: no return bindings in HTTP monitor operation reply",
-                         __func__);
+            lc_log_basic(LCL_ERR, "%s: no return bindings in HTTP monitor operation reply", func);
         else
-            lc_log_basic(LCL_ERR, "%s: no return bindings in Ping monitor operation reply",
-                         __func__);
+            lc_log_basic(LCL_ERR, "%s: no return bindings in Ping monitor operation reply", func);
         return 0;
     }
     uint32 flags = 0;
@@ -137,16 +135,16 @@ int decode_family_reply(iptrack_oper *oper, const port_ref &port, uint16 code,
     const bool was_up = (oper->probe_state & iptrack_ps_result) != 0;
 
     if (http)
-        lc_log_basic(LCL_NOTICE, "%s: HTTP Monitor curr status %s changed to %s", __func__,
+        lc_log_basic(LCL_NOTICE, "%s: HTTP Monitor curr status %s changed to %s", func,
                      up_down(was_up), up_down(up));
     if (up != was_up) {
         if (http)
-            lc_log_basic(LCL_NOTICE, "%s: HTTP Monitor %s reported %s status change to %s",
-                         __func__, mon_code_name(code), port.name, up_down(up));
+            lc_log_basic(LCL_NOTICE, "%s: HTTP Monitor %s reported %s status change to %s", func,
+                         mon_code_name(code), port.name, up_down(up));
         else
             lc_log_basic(LCL_NOTICE,
                          "%s: Ping Monitor %s reported %s status change to %s, port entry ver %d",
-                         __func__, mon_code_name(code), port.name, up_down(up), port.version);
+                         func, mon_code_name(code), port.name, up_down(up), port.version);
     }
     if (code == iptrack_mon_poll) store_family_state(oper, port.version, up, dns_ok);
     return 0;
@@ -184,7 +182,8 @@ int iptrack_mgr_send_ip_mon_request_by_port(iptrack_oper *oper, const port_ref &
 
     owned<bn_binding_array> results;
     bail_error(iptrack_send_action(action_ip_mon, b, results.out()));
-    if (reads_reply(code)) bail_error(decode_family_reply(oper, port, code, results.get(), false));
+    if (reads_reply(code))
+        bail_error(decode_family_reply(__func__, oper, port, code, results.get(), false));
     return 0;
 }
 
@@ -228,7 +227,8 @@ int iptrack_mgr_send_http_mon_request_by_port(iptrack_oper *oper, const port_ref
 
     owned<bn_binding_array> results;
     bail_error(iptrack_send_action(action_http_mon, b, results.out()));
-    if (reads_reply(code)) bail_error(decode_family_reply(oper, port, code, results.get(), true));
+    if (reads_reply(code))
+        bail_error(decode_family_reply(__func__, oper, port, code, results.get(), true));
     return 0;
 }
 
@@ -240,14 +240,14 @@ int send_family_request(iptrack_oper *oper, uint8 version, uint16 code)
         lc_log_basic(LCL_ERR, "%s: invalid operation type %u requested", __func__, oper->type);
         return 1;
     }
+    const char *const func = __func__;
     uint32 sent = 0;
     const int err = for_each_port(oper, version, &sent, [&](const port_ref &port) {
         const int e = oper->type == iptrack_oper_ip
                           ? iptrack_mgr_send_ip_mon_request_by_port(oper, port, code)
                           : iptrack_mgr_send_http_mon_request_by_port(oper, port, code);
         if (e != 0)
-            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_PORT_MON failed for %s", __func__,
-                         port.name);
+            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_PORT_MON failed for %s", func, port.name);
         return e;
     });
     if (err == 0) {
@@ -297,11 +297,12 @@ int iptrack_mgr_send_ip_mon_request(iptrack_oper *oper, uint16 code)
                      __func__);
         return 1;
     }
+    const char *const func = __func__;
     uint32 sent = 0;
     return for_each_port(oper, 0, &sent, [&](const port_ref &port) {
         const int e = iptrack_mgr_send_ip_mon_request_by_port(oper, port, code);
         if (e != 0)
-            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_IP_MON failed for %s", __func__, port.name);
+            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_IP_MON failed for %s", func, port.name);
         return e;
     });
 }
@@ -314,12 +315,12 @@ int iptrack_mgr_send_http_mon_request(iptrack_oper *oper, uint16 code)
                      __func__);
         return 1;
     }
+    const char *const func = __func__;
     uint32 sent = 0;
     return for_each_port(oper, 0, &sent, [&](const port_ref &port) {
         const int e = iptrack_mgr_send_http_mon_request_by_port(oper, port, code);
         if (e != 0)
-            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_HTTP_MON failed for %s", __func__,
-                         port.name);
+            lc_log_basic(LCL_NOTICE, "%s IPTRACK_ACTION_HTTP_MON failed for %s", func, port.name);
         return e;
     });
 }

@@ -190,8 +190,8 @@ struct iptrack_oper {
     uint8 state_flags;
     uint8 probe_state;
     uint8 stop_sent;
-    uint8 removed;   // hidden from lookups; freed by iptrack_reap
-    uint32 cfg_gen;  // bumped whenever the intake marks it for a reparse
+    uint8 removed;  // hidden from lookups; freed by iptrack_reap
+    uint32 cfg_gen; // bumped whenever the intake marks it for a reparse
     char attribs[iptrack_attribs_size];
     char new_attribs[iptrack_attribs_size];
     char targets[iptrack_targets_size];

@@ -23,6 +23,7 @@
 
 #include "appliance/qz_shm_tables.h"
 #include "iptrack_records.h"
+#include "iptrackd_config.h"
 #include "iptrackd_mgmt.h"
 #include "log/logging.h"
 #include "mgmt/mdc_main.h"
@@ -66,8 +67,7 @@ int reread_action_attribs(iptrack_action *action)
     uint32 flags = 0;
     bail_error(bn_binding_get_tstr(binding.get(), ba_value, bt_string, &flags, value.out()));
     if (!value) return lc_err_not_found;
-    iptrack_action_set_attribs(action, ts_str(value.get()));
-    return 0;
+    return iptrackd_config_update_action(action->name, ts_str(value.get()));
 }
 
 bool first_request_has_runs(const iptrack_mgr *mgr)

@@ -37,8 +37,8 @@ bool peer_is_ready(const char *node, const char *line)
 {
     tstring *raw = nullptr;
     tbool found = 0;
-    const int err = mdc_get_binding_tstr(iptrackd_mcc, nullptr, nullptr, &found, &raw, node,
-                                         nullptr);
+    const int err =
+        mdc_get_binding_tstr(iptrackd_mcc, nullptr, nullptr, &found, &raw, node, nullptr);
     owned<tstring> value{raw};
     if (err != 0) {
         lc_bail_report_error(err, "iptrack_are_clients_ready", __FILE__, __LINE__);
@@ -108,8 +108,8 @@ int iptrack_update_labels()
         iptrack_free_ports(&o->ports);
         err = ip_track_add_ports_from_oper_label(o);
         if (err != 0)
-            lc_log_basic(LCL_WARNING, "%s: failure processing ports for oper %s label %s",
-                         __func__, o->name, o->label);
+            lc_log_basic(LCL_WARNING, "%s: failure processing ports for oper %s label %s", __func__,
+                         o->name, o->label);
         ++processed;
     }
     for (iptrack_action *a = iptrack_g.actions.head; a != nullptr; a = a->link.next) {
@@ -190,8 +190,7 @@ void process_mgr_changes()
             if (m->flags & iptrack_mf_attribs_changed) {
                 const uint32 gen = m->cfg_gen;
                 (void)iptrack_set_mgr_attribs(m);
-                if (m->cfg_gen == gen)
-                    m->flags &= static_cast<uint8>(~iptrack_mf_attribs_changed);
+                if (m->cfg_gen == gen) m->flags &= static_cast<uint8>(~iptrack_mf_attribs_changed);
                 if (m->rtlabel_id != 0) m->flags |= iptrack_mf_rtlabel_pending;
             }
             if (m->rtlabel_id != 0 && m->cfg_rtlabel_id != m->rtlabel_id) {
@@ -275,7 +274,8 @@ void tick()
 {
     if (!iptrack_are_clients_ready()) {
         if (!iptrack_exiting())
-            lc_log_basic(LCL_NOTICE, "%s: Client processes still initializing - pend monitors for now",
+            lc_log_basic(LCL_NOTICE,
+                         "%s: Client processes still initializing - pend monitors for now",
                          "iptrack_req_expire");
         return;
     }
@@ -318,8 +318,8 @@ void tick()
 
 bool iptrack_are_clients_ready()
 {
-    constexpr uint8 all = iptrack_chg_tunneld_ready | iptrack_chg_sysd_ready |
-                          iptrack_chg_redd_ready;
+    constexpr uint8 all =
+        iptrack_chg_tunneld_ready | iptrack_chg_sysd_ready | iptrack_chg_redd_ready;
     uint8 &flags = iptrack_g.change_flags;
     if (!(flags & iptrack_chg_tunneld_ready)) {
         if (peer_is_ready(tunneld_alive_node, "Tunneld proc state is %s"))

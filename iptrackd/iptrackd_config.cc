@@ -26,9 +26,9 @@ namespace
 
 // Syslog facility codes and their names (the standard numbering).
 const lc_enum_string_map facility_names[] = {
-    {0, "kern"},      {8, "user"},    {16, "mail"},    {24, "daemon"},  {32, "auth"},
-    {40, "syslog"},   {48, "lpr"},    {56, "news"},    {64, "uucp"},    {72, "cron"},
-    {80, "authpriv"}, {88, "ftp"},    {128, "local0"}, {136, "local1"}, {144, "local2"},
+    {0, "kern"},      {8, "user"},     {16, "mail"},    {24, "daemon"},  {32, "auth"},
+    {40, "syslog"},   {48, "lpr"},     {56, "news"},    {64, "uucp"},    {72, "cron"},
+    {80, "authpriv"}, {88, "ftp"},     {128, "local0"}, {136, "local1"}, {144, "local2"},
     {152, "local3"},  {160, "local4"}, {168, "local5"}, {176, "local6"}, {184, "local7"},
     {0, nullptr},
 };
@@ -110,8 +110,7 @@ int oper_change(const char *name, const bn_binding *binding, const char *oper_na
         else
             iptrack_oper_set_new_attribs(oper, ts_str(value.get()));
     }
-    lc_log_basic(LCL_NOTICE, "%s: Updated operation %s", "iptrackd_config_update_oper",
-                 oper_name);
+    lc_log_basic(LCL_NOTICE, "%s: Updated operation %s", "iptrackd_config_update_oper", oper_name);
     return 0;
 }
 
@@ -129,8 +128,7 @@ int action_change(const char *name, const bn_binding *binding, const char *actio
     owned<tstring> value;
     bail_error(value_string(binding, &value));
     (void)iptrackd_config_update_action(action_name, value ? ts_str(value.get()) : nullptr);
-    lc_log_basic(LCL_NOTICE, "%s: Updated action %s", "iptrackd_config_update_action",
-                 action_name);
+    lc_log_basic(LCL_NOTICE, "%s: Updated action %s", "iptrackd_config_update_action", action_name);
     return 0;
 }
 
@@ -275,7 +273,8 @@ int rtlabel_condition(const bn_binding *binding, const tstr_array *parts)
 int handle_one(const char *name, const bn_binding *binding, const tstr_array *parts)
 {
     if (matches(name, "/logging/syslog/facility/system")) return facility_change(binding);
-    if (matches(name, "/qz/iptrackd/config/oper/**")) return oper_change(name, binding, part(parts, 4));
+    if (matches(name, "/qz/iptrackd/config/oper/**"))
+        return oper_change(name, binding, part(parts, 4));
     if (matches(name, "/qz/iptrackd/config/action/**"))
         return action_change(name, binding, part(parts, 4));
     if (matches(name, "/qz/iptrackd/config/manager/**"))

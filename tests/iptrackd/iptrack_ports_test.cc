@@ -1,0 +1,191 @@
+// Ports of operations and actions resolved against published appliance
+// tables: labels, bridges, management ports, VTIs and tunnels, incomplete
+// interfaces; and the tick re-resolving them when a label moves, a tunnel
+// goes or an interface changes.
+#include <gtest/gtest.h>
+
+#include "engine_tables.h"
+
+namespace
+{
+
+bool has_line(const LogCapture &cap, const std::string &body)
+{
+    for (const std::string &l : cap.lines())
+        if (l.ends_with("]: " + body)) return true;
+    return false;
+}
+
+// A tick with the peers ready and the engine active; no send happens for
+// the entries these tests use.
+void tick_without_peers()
+{
+    uint32 pid = 0;
+    if (lc_get_process_id("sysd", "/var/run/sysd.pid", &pid) != 0) pid = 0;
+    iptrack_g.sysd_pid = pid;
+    iptrack_g.change_flags |=
+        iptrack_chg_tunneld_ready | iptrack_chg_sysd_ready | iptrack_chg_redd_ready;
+    EXPECT_EQ(iptrack_req_expire(), 0);
+}
+
+} // namespace
+
+TEST_F(EngineTables, LabelGivesTheOperationOnePortPerFamilyAndTheActionOne)
+{
+    LogCapture cap(LCL_INFO);
+    iptrack_oper *o = oper("wan_probe", "type=port-monitor;port-label=wan");
+    EXPECT_EQ(ports(o->ports), "eth1/4,eth4/6");
+    EXPECT_TRUE(o->state_flags & iptrack_os_label_based);
+    EXPECT_TRUE(o->state_flags & iptrack_os_port_active);
+    for (const char *line : {"ip_track_add_ports_from_oper_label: mapping label wan to ifc eth1, "
+                             "version 4",
+                             "ip_track_add_ports_from_oper_label: mapping label wan to ifc eth4, "
+                             "version 6",
+                             "ip_track_add_ports_from_oper_label: mapped 4 interfaces to oper "
+                             "wan_probe"})
+        EXPECT_TRUE(has_line(cap, line)) << line << "\n" << cap.dump();
+
+    iptrack_action *a = action("prio", "type=vrrp-prio;port-label=wan");
+    EXPECT_EQ(ports(a->ports), "eth1/4");
+    EXPECT_TRUE(
+        has_line(cap, "ip_track_add_ports_from_action_label: mapping label wan to ifc eth1"));
+    EXPECT_TRUE(
+        has_line(cap, "ip_track_add_ports_from_action_label: mapped 4 interfaces to action prio"));
+
+    char text[iptrack_label_size];
+    iptrack_label_display_text("wan", text);
+    EXPECT_STREQ(text, "Internet");
+    iptrack_label_display_text("lan", text);
+    EXPECT_STREQ(text, "lan");
+}
+
+TEST_F(EngineTables, BridgeMembersAndManagementPortsResolve)
+{
+    LogCapture cap(LCL_INFO);
+    iptrack_oper *o = oper("br_probe", "type=port-monitor;port-name=lan1");
+    EXPECT_EQ(ports(o->ports), "br0/4");
+    EXPECT_TRUE(has_line(cap, "iptrackd_get_br_ifname_from_port, Bridge interface name is br0"));
+    EXPECT_EQ(ports(action("adv", "type=subnet-adv;port-name=lan0")->ports), "br0/4");
+
+    // Only the text before ':' names the interface; the port keeps its name.
+    EXPECT_EQ(ports(oper("alias_probe", "port-name=eth2:1")->ports), "eth2:1/4");
+
+    iptrack_oper *m = oper("mgmt_probe", "port-name=mgmt0");
+    EXPECT_EQ(ports(m->ports), "mgmt0/4");
+    EXPECT_TRUE(m->state_flags & iptrack_os_port_active);
+}
+
+TEST_F(EngineTables, VtiResolvesItsTunnelAndTunnelNameItsSourcePort)
+{
+    iptrack_oper *v = oper("vti_probe", "type=ip-monitor;port-name=vti1");
+    EXPECT_EQ(ports(v->ports), "vti1/4");
+    EXPECT_STREQ(v->tunnel_name, "tunA");
+    EXPECT_STREQ(v->tunnel_alias, "branchA");
+    EXPECT_EQ(v->tunnel_id, 7u);
+
+    LogCapture cap(LCL_INFO);
+    iptrack_oper *t = oper("tun_probe", "type=ip-monitor;tunnel-name=branchA");
+    EXPECT_STREQ(t->tunnel_name, "tunA");
+    EXPECT_STREQ(t->tunnel_src_port, "eth1");
+    EXPECT_EQ(ports(t->ports), "eth1/4") << cap.dump();
+    EXPECT_TRUE(t->state_flags & iptrack_os_tunnel_active);
+    // A source port given in the string wins over the tunnel's own.
+    EXPECT_EQ(ports(oper("tun_probe", "tunnel-name=branchA;src-port-name=eth3")->ports), "eth3/4");
+}
+
+TEST_F(EngineTables, IncompleteOrMissingInterfaceIsNotAdded)
+{
+    LogCapture cap(LCL_INFO);
+    iptrack_oper *o = oper("inc_probe", "port-name=eth9");
+    EXPECT_EQ(ports(o->ports), "");
+    EXPECT_FALSE(o->state_flags & iptrack_os_port_active);
+    EXPECT_TRUE(has_line(cap, "iptrackd_get_br_ifname_from_port port eth9 is incomplete"));
+    EXPECT_TRUE(has_line(
+        cap,
+        "iptrack_add_oper_port: setting pend cfg change for inc_probe to true, port active 0"));
+    oper("gone_probe", "port-name=eth77");
+    EXPECT_TRUE(
+        has_line(cap, "iptrackd_get_br_ifname_from_port port eth77 not found or is incomplete"));
+    EXPECT_TRUE(iptrack_monitor_pending_port_active());
+    // An action keeps its port even when the interface is not there.
+    EXPECT_EQ(ports(action("adv", "port-name=eth77")->ports), "eth77/4");
+}
+
+TEST_F(EngineTables, UsesMarkTheEntriesThatDependOnThem)
+{
+    iptrack_oper *o = oper("wan_probe", "port-label=wan");
+    iptrack_oper *t = oper("tun_probe", "tunnel-name=branchA");
+    iptrack_action *a = action("prio", "port-label=wan");
+    iptrack_action *adv = action("adv", "port-name=eth3");
+
+    EXPECT_TRUE(iptrack_is_label_in_use("wan"));
+    EXPECT_TRUE(o->state_flags & iptrack_os_cfg_pending);
+    EXPECT_TRUE(a->flags & iptrack_af_label_pending);
+    EXPECT_FALSE(iptrack_is_label_in_use("lan"));
+
+    EXPECT_TRUE(iptrack_is_tunnel_in_use("tunA"));
+    EXPECT_TRUE(t->state_flags & iptrack_os_tunnel_changed);
+    EXPECT_FALSE(o->state_flags & iptrack_os_tunnel_changed);
+
+    EXPECT_TRUE(iptrack_is_ifname_in_use("eth4"));  // second port of an operation
+    EXPECT_TRUE(iptrack_is_ifname_in_use("eth3"));  // first port of an action
+    EXPECT_FALSE(iptrack_is_ifname_in_use("eth2")); // nobody's
+    (void)adv;
+}
+
+TEST_F(EngineTables, TickReresolvesAMovedLabelARemovedTunnelAndAChangedInterface)
+{
+    iptrack_oper *o = oper("wan_probe", "type=port-monitor;port-label=wan");
+    iptrack_action *a = action("prio", "type=vrrp-prio;port-label=wan");
+    iptrack_oper *t = oper("tun_probe", "type=port-monitor;tunnel-name=branchA");
+    iptrack_oper *i = oper("inc_probe", "type=port-monitor;port-name=eth9");
+    ASSERT_EQ(ports(o->ports), "eth1/4,eth4/6");
+
+    // The label moves off eth1: the intake's label update, then a tick.
+    put(test_if("eth1", 4, "lan"), "10.0.0.1");
+    EXPECT_TRUE(iptrack_is_label_in_use("wan"));
+    iptrack_notify_label_chg();
+    {
+        LogCapture cap(LCL_INFO);
+        tick_without_peers();
+        EXPECT_TRUE(
+            has_line(cap, "iptrack_req_expire: interface label cfg has changed - update labels"));
+        EXPECT_TRUE(has_line(cap, "iptrack_update_labels updating labels"));
+        EXPECT_TRUE(has_line(cap, "iptrack_update_labels: total labels processed = 2"))
+            << cap.dump();
+        EXPECT_TRUE(has_line(cap, "iptrack_req_expire: pending cfg change for wan_probe.."));
+    }
+    EXPECT_EQ(ports(o->ports), "eth2/4,eth4/6");
+    EXPECT_EQ(ports(a->ports), "eth2/4");
+    EXPECT_FALSE(o->state_flags & iptrack_os_cfg_pending);
+    EXPECT_FALSE(iptrack_g.change_flags & iptrack_chg_label);
+
+    // The tunnel goes: the intake's deleted tunnel, then a tick.
+    ASSERT_EQ(qz_shm_pub_remove_tunnel(tunnel_.get(), "tunA"), 0);
+    EXPECT_TRUE(iptrack_is_tunnel_in_use("branchA"));
+    iptrack_notify_tunnel_chg();
+    {
+        LogCapture cap(LCL_INFO);
+        tick_without_peers();
+        EXPECT_TRUE(has_line(cap, "iptrack_req_expire: tunnel cfg has changed "));
+        EXPECT_TRUE(has_line(
+            cap, "iptrack_update_tunnels: failure processing tunnel for oper tun_probe tunnel "
+                 "branchA"));
+        EXPECT_TRUE(has_line(cap, "iptrack_update_tunnels: total tunnels processed = 1"));
+        EXPECT_TRUE(has_line(cap, "iptrack_req_expire: tunnel update failed"));
+    }
+    EXPECT_FALSE(t->state_flags & iptrack_os_tunnel_active);
+    EXPECT_TRUE(t->state_flags & iptrack_os_tunnel_changed);
+
+    // eth9 completes: the interface change makes inactive operations reparse.
+    put(test_if("eth9", 4));
+    iptrack_notify_if_or_tunnel_change();
+    {
+        LogCapture cap(LCL_INFO);
+        tick_without_peers();
+        EXPECT_TRUE(has_line(cap, "iptrack_req_expire an interface has been updated in l3mgr"));
+        EXPECT_TRUE(has_line(cap, "iptrack_req_expire: pending cfg change for inc_probe.."));
+    }
+    EXPECT_EQ(ports(i->ports), "eth9/4");
+    EXPECT_TRUE(i->state_flags & iptrack_os_port_active);
+}

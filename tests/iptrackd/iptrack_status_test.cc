@@ -1,0 +1,497 @@
+// Manager status against a provider playing the peers: which action each
+// applied result sends (held back, inverse, revert), the senders' bindings,
+// the metric total, route labels, the three alarms and their texts, and
+// the not-installed path.
+#include "engine_peer_fixture.h"
+
+#include "appliance/qz_shm_publish.h"
+
+namespace
+{
+
+using Status = EnginePeers;
+
+const std::vector<std::string> down_raise_tail = {
+    "comment string An IP SLA monitor is in Down state",
+    "note string ",
+    "hierarchy string ",
+    "source_label string ",
+    "source_ip string ",
+};
+
+TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTheAlarm)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_action *inc = prio_action("inc5", false, 5);
+    iptrack_action *dec = prio_action("dec5", true, 5);
+    iptrack_mgr *mgr = manager("m1", oper, "inc5", "dec5");
+    LogCapture log;
+
+    apply(mgr, true);
+    EXPECT_TRUE(take_sent().empty());
+    EXPECT_TRUE(log.contains("IPTRACKD iptrack_mgr_send_action_request vrrp - not sending vrrp "
+                             "action for init to up"))
+        << log.dump();
+    EXPECT_EQ(1, mgr->status);
+    EXPECT_EQ(500000u, mgr->last_up_ms);
+
+    lt_clock_advance_for_tests(2000);
+    apply(mgr, false);
+    auto sent = take_sent();
+    ASSERT_EQ(2u, sent.size());
+    EXPECT_EQ("/qz/alarms/events/raise_alarm", sent[0].name);
+    std::vector<std::string> raise = {
+        "alarm_type string 262189", "param_1 string 0", "param_2 string 0",
+        "param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel N/A    "};
+    raise.insert(raise.end(), down_raise_tail.begin(), down_raise_tail.end());
+    EXPECT_EQ(raise, sent[0].bindings);
+    EXPECT_EQ("/qz/iptrackd/action/update_vrrp", sent[1].name);
+    EXPECT_EQ(std::vector<std::string>(
+                  {"action string decrement", "port_name string mgmt1", "vrrp_priority uint16 5"}),
+              sent[1].bindings);
+    EXPECT_TRUE(mgr->flags & iptrack_mf_port_alarm);
+    EXPECT_TRUE(dec->flags & iptrack_af_applied);
+    EXPECT_EQ(502000u, mgr->last_dn_ms);
+
+    apply(mgr, true);
+    sent = take_sent();
+    ASSERT_EQ(2u, sent.size());
+    EXPECT_EQ("/qz/alarms/events/clear_alarm", sent[0].name);
+    EXPECT_EQ(std::vector<std::string>(
+                  {"alarm_type string 262189", "param_1 string 0", "param_2 string 0",
+                   "param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel N/A    ",
+                   "comment string An IP SLA monitor is in Down state", "hierarchy string "}),
+              sent[0].bindings);
+    EXPECT_EQ(std::vector<std::string>(
+                  {"action string increment", "port_name string mgmt1", "vrrp_priority uint16 5"}),
+              sent[1].bindings);
+    EXPECT_FALSE(mgr->flags & iptrack_mf_port_alarm);
+    EXPECT_FALSE(inc->flags & iptrack_af_applied);
+
+    // The same status again is not applied: nothing is sent, the mark stays.
+    apply(mgr, true);
+    EXPECT_TRUE(take_sent().empty());
+    EXPECT_TRUE(mgr->requests.head->flags & iptrack_rf_new_result);
+    EXPECT_EQ(3u, mgr->evaluations);
+    EXPECT_EQ(3u, mgr->status_changes);
+}
+
+TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownAction)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    prio_action("dec5", true, 5);
+    iptrack_mgr *mgr = manager("m1", oper, "def-vrrp", "dec5");
+
+    // The inverse (code 2) is not held back on the change from init.
+    apply(mgr, true);
+    const auto sent = take_sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ(std::vector<std::string>(
+                  {"action string config", "port_name string mgmt1", "vrrp_priority uint16 0"}),
+              sent[0].bindings);
+
+    struct Case {
+        uint32 down, up;
+    };
+    for (const Case c :
+         {Case{1, 2}, Case{3, 4}, Case{4, 3}, Case{5, 5}, Case{6, 6}, Case{7, 7}, Case{8, 7}}) {
+        mgr->dn_action->type = c.down;
+        mgr->status = 1;
+        uint32 code = 99;
+        EXPECT_EQ(mgr->dn_action, iptrack_mgr_set_action(mgr, &code));
+        EXPECT_EQ(c.up, code) << "down action type " << c.down;
+    }
+}
+
+TEST_F(Status, RevertForcesUpAndTurnsAPriorityChangeIntoTheConfiguredValue)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    prio_action("inc5", false, 5);
+    prio_action("dec5", true, 5);
+    iptrack_mgr *mgr = manager("m1", oper, "inc5", "dec5");
+    mgr->status = 0;
+    mgr->alarm_flags |= iptrack_maf_revert;
+    uint32 code = 0;
+    EXPECT_EQ(mgr->up_action, iptrack_mgr_set_action(mgr, &code));
+    EXPECT_EQ(2u, code);
+    EXPECT_EQ(1, mgr->status);
+    EXPECT_FALSE(mgr->alarm_flags & iptrack_maf_revert);
+}
+
+TEST_F(Status, SubnetActionsSendTheirSubActionsAndTheMetricTotalNeverGoesBelowZero)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    action("rmv", iptrack_action_subnet_rmv, nullptr);
+    action("share", iptrack_action_subnet_share);
+    iptrack_action *m10 = action("m10", iptrack_action_subnet_metric);
+    m10->metric_delta = 10;
+    iptrack_action *m20 = action("m20", iptrack_action_subnet_metric);
+    m20->metric_delta = 20;
+    iptrack_mgr *adv = manager("adv", oper, "def-subnet", "rmv");
+    iptrack_mgr *share = manager("share", oper, "def-subnet-share", "share");
+    iptrack_mgr *a = manager("a", oper, "def-subnet-metric", "m10");
+    iptrack_mgr *b = manager("b", oper, "def-subnet-metric", "m20");
+    auto bindings = [&] {
+        std::vector<std::string> out;
+        for (const auto &s : take_sent())
+            if (s.kind == "action") {
+                EXPECT_EQ("/qz/iptrackd/action/update_subnets", s.name);
+                out.push_back(s.bindings.at(0) + "|" + s.bindings.at(1) + "|" + s.bindings.at(2));
+            }
+        return out;
+    };
+
+    // Without a port of its own the action works on the operation's.
+    apply(adv, true);
+    EXPECT_EQ(
+        std::vector<std::string>({"port_name string mgmt0|sub_action uint16 1|sub_delta uint32 0"}),
+        bindings());
+    apply(share, false);
+    apply(share, true);
+    EXPECT_EQ(
+        std::vector<std::string>({"port_name string |sub_action uint16 4|sub_delta uint32 0",
+                                  "port_name string |sub_action uint16 3|sub_delta uint32 0"}),
+        bindings());
+
+    // Init to up leaves the total alone; downs add, ups subtract.
+    apply(a, true);
+    EXPECT_TRUE(bindings().empty());
+    EXPECT_EQ(0u, iptrack_g.metric_total);
+    apply(a, false);
+    apply(b, false);
+    EXPECT_EQ(30u, iptrack_g.metric_total);
+    apply(b, true);
+    EXPECT_EQ(10u, iptrack_g.metric_total);
+    iptrack_g.metric_total = 4;
+    apply(a, true);
+    EXPECT_EQ(0u, iptrack_g.metric_total);
+    EXPECT_EQ(
+        std::vector<std::string>({"port_name string mgmt1|sub_action uint16 5|sub_delta uint32 10",
+                                  "port_name string mgmt1|sub_action uint16 5|sub_delta uint32 30",
+                                  "port_name string mgmt1|sub_action uint16 5|sub_delta uint32 10",
+                                  "port_name string mgmt1|sub_action uint16 5|sub_delta uint32 0"}),
+        bindings());
+}
+
+TEST_F(Status, AlarmOnlyDownActionRaisesTheAlarmAndSendsNothingElse)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_copy_text(oper->tunnel_alias, sizeof(oper->tunnel_alias), "branch-1");
+    iptrack_mgr *mgr = manager("m1", oper, "def-alarm", "alarm");
+    iptrack_mgr_set_note(mgr, "lab uplink");
+    LogCapture log;
+
+    apply(mgr, false);
+    const auto sent = take_sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ("/qz/alarms/events/raise_alarm", sent[0].name);
+    EXPECT_EQ("alarm_type string 262249", sent[0].bindings.at(0));
+    EXPECT_EQ("param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel branch-1    ",
+              sent[0].bindings.at(3));
+    EXPECT_EQ("note string IPSLA:lab uplink", sent[0].bindings.at(5));
+    EXPECT_TRUE(mgr->flags & iptrack_mf_tunnel_alarm);
+    EXPECT_FALSE(log.contains("action not defined")) << log.dump();
+}
+
+TEST_F(Status, ARefusedActionIsLoggedAndLeavesTheAppliedFlag)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_action *dec = prio_action("dec5", true, 5);
+    iptrack_mgr *mgr = manager("m1", oper, nullptr, "dec5");
+    refuse("/qz/iptrackd/action/update_vrrp", 1);
+    LogCapture log;
+
+    apply(mgr, false);
+    EXPECT_FALSE(dec->flags & iptrack_af_applied);
+    EXPECT_FALSE(log.contains("sent action 1 for monitor status Down"));
+    EXPECT_TRUE(log.contains("Error code")) << log.dump();
+
+    // Up without an up action or default: logged, nothing chosen.
+    apply(mgr, true);
+    EXPECT_TRUE(log.contains("iptrack_mgr_set_action: there is no UP action for mgr m1"));
+    EXPECT_TRUE(log.contains(
+        "iptrack_mgr_send_action_request: unable to assign action type for action dec5 mgr m1"));
+}
+
+TEST_F(Status, RouteLabelsFollowAndOrOverTheBoundManagers)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_mgr *up = manager("up", oper, nullptr, nullptr);
+    iptrack_mgr *down = manager("down", oper, nullptr, nullptr);
+    iptrack_mgr *unrun = manager("unrun", oper, nullptr, nullptr);
+    for (iptrack_mgr *m : {up, down, unrun}) m->rtlabel_id = 7;
+    up->status = 1;
+    up->requests.head->runs = 1;
+    down->requests.head->runs = 1;
+    unrun->status = 1; // never ran: left out
+    auto label_state = [&](bool and_mode, iptrack_mgr *exclude) {
+        EXPECT_EQ(0, iptrack_mgr_determine_rtlabel_status(7, and_mode, exclude));
+        const auto sent = take_sent();
+        EXPECT_EQ(1u, sent.size());
+        if (sent.size() != 1) return std::string();
+        EXPECT_EQ("/qz/iptrackd/action/update_route_label", sent[0].name);
+        EXPECT_EQ("route_label_id uint32 7", sent[0].bindings.at(0));
+        return sent[0].bindings.at(1);
+    };
+
+    EXPECT_EQ("route_label_state bool false", label_state(true, nullptr));
+    EXPECT_EQ("route_label_state bool true", label_state(false, nullptr));
+    EXPECT_EQ("route_label_state bool true", label_state(true, down));
+    EXPECT_EQ("route_label_state bool false", label_state(false, up));
+    down->flags |= iptrack_mf_disabled;
+    up->flags |= iptrack_mf_disabled;
+    EXPECT_EQ("route_label_state bool true", label_state(true, nullptr));
+
+    LogCapture log;
+    EXPECT_EQ(0, iptrack_mgr_determine_rtlabel_status(0, true, nullptr));
+    EXPECT_EQ(1, iptrack_mgr_determine_rtlabel_status(256, true, nullptr));
+    EXPECT_TRUE(log.contains(
+        "iptrack_mgr_determine_rtlabel_status: Label ID 256 is greater than max of 255"));
+    EXPECT_TRUE(take_sent().empty());
+}
+
+TEST_F(Status, DnsAlarmIsRaisedOnceWhileResolutionFailsAndClearedAfter)
+{
+    iptrack_oper *oper = ping_oper("op1", "host.test", {{"mgmt0", 4}});
+    iptrack_mgr *mgr = manager("m1", oper, "def-alarm", "alarm");
+    apply(mgr, true, false);
+    iptrack_mgr_evaluate(mgr);
+    auto sent = take_sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ(std::vector<std::string>(
+                  {"alarm_type string 262217", "param_1 string 0", "param_2 string 0",
+                   "param_3 string DNS resolution failed for at least one of the IPSLA targets "
+                   "in host.test on Port mgmt0 tunnel N/A   ",
+                   "comment string DNS resolution failed for IPSLA target", "note string ",
+                   "hierarchy string ", "source_label string ", "source_ip string "}),
+              sent[0].bindings);
+    EXPECT_TRUE(mgr->alarm_flags & iptrack_maf_dns);
+
+    mgr->requests.head->dns_ok = 1;
+    iptrack_mgr_evaluate(mgr);
+    sent = take_sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ("/qz/alarms/events/clear_alarm", sent[0].name);
+    EXPECT_EQ(5u, sent[0].bindings.size());
+    EXPECT_FALSE(mgr->alarm_flags & iptrack_maf_dns);
+}
+
+TEST_F(Status, AnInactivePortForcesDownWithoutTheDownActionAndRaisesNotInstalledOnce)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    prio_action("dec5", true, 5);
+    iptrack_mgr *mgr = manager("m1", oper, "def-vrrp", "dec5");
+    apply(mgr, true);
+    (void)take_sent();
+
+    oper->state_flags &= static_cast<uint8>(~iptrack_os_port_active);
+    iptrack_op_request *req = mgr->requests.head;
+    LogCapture log;
+    iptrack_mgr_not_installed(mgr, req, oper);
+    iptrack_mgr_evaluate(mgr);
+    iptrack_mgr_not_installed(mgr, req, oper);
+    iptrack_mgr_evaluate(mgr);
+
+    const auto sent = take_sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ("/qz/alarms/events/raise_alarm", sent[0].name);
+    EXPECT_EQ("alarm_type string 262196", sent[0].bindings.at(0));
+    EXPECT_EQ("param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel N/A    Port mgmt0 not found",
+              sent[0].bindings.at(3));
+    EXPECT_EQ("comment string An IP SLA monitor is not installed", sent[0].bindings.at(4));
+    EXPECT_EQ(0, mgr->status);
+    EXPECT_EQ(1u, req->runs);
+    EXPECT_TRUE(mgr->alarm_flags & iptrack_maf_not_installed);
+    EXPECT_TRUE(log.contains("iptrack_mgr_not_installed port is not active yet, attribs , port "
+                             "active 0, tunnel active 1"))
+        << log.dump();
+
+    // An up result afterwards is applied and sends the up action.
+    apply(mgr, true);
+    const auto after = take_sent();
+    ASSERT_EQ(1u, after.size());
+    EXPECT_EQ("action string config", after[0].bindings.at(0));
+}
+
+TEST_F(Status, MonitorTextsDescribeEachTypeWithLabelAndWhatIsMissing)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_mgr *mgr = manager("m1", oper, nullptr, nullptr);
+    iptrack_copy_text(oper->label, sizeof(oper->label), "wan");
+    oper->state_flags |= iptrack_os_label_based;
+    iptrack_copy_text(oper->tunnel_alias, sizeof(oper->tunnel_alias), "t9");
+    oper->state_flags &= static_cast<uint8>(~iptrack_os_tunnel_active);
+
+    struct Case {
+        uint16 type;
+        const char *text;
+    };
+    for (const Case c : {
+             Case{iptrack_oper_port, "Interface for Port mgmt0 label wan "},
+             Case{iptrack_oper_ip, "Ping for 10.0.0.9 on Port mgmt0 tunnel t9 label wan Tunnel t9 "
+                                   "not found "},
+             Case{iptrack_oper_vrrp, "VRRP state for Interface mgmt0 label wan "},
+             Case{iptrack_oper_http, "HTTP GET for 10.0.0.9 on Port mgmt0 tunnel t9 label wan "
+                                     "Tunnel t9 not found "},
+             Case{iptrack_oper_unset, ""},
+         }) {
+        oper->type = c.type;
+        iptrack_mgr_fill_alarm_text(mgr, oper);
+        EXPECT_STREQ(c.text, mgr->monitor_text) << "type " << c.type;
+    }
+
+    // Long targets and aliases are cut to the field.
+    const std::string targets(iptrack_targets_size - 1, 'x');
+    iptrack_copy_text(oper->targets, sizeof(oper->targets), targets.c_str());
+    const std::string alias(iptrack_name_size - 1, 'y');
+    iptrack_copy_text(oper->tunnel_alias, sizeof(oper->tunnel_alias), alias.c_str());
+    oper->type = iptrack_oper_ip;
+    iptrack_mgr_fill_alarm_text(mgr, oper);
+    EXPECT_EQ(iptrack_alarm_text_size - 1, strlen(mgr->monitor_text));
+    iptrack_mgr_fill_dns_alarm_text(mgr, oper);
+    EXPECT_EQ(iptrack_alarm_text_size - 1, strlen(mgr->dns_alarm_text));
+}
+
+} // namespace
+
+namespace
+{
+
+// The same against tables published under a name prefix of this process.
+class StatusWithTables : public EnginePeers
+{
+  protected:
+    owned<qz_shm_publisher> l3if, iflabel, rtlabel, tunnel, hier;
+
+    void SetUp() override
+    {
+        EnginePeers::SetUp();
+        prefix_ = "ipt-status-" + std::to_string(getpid()) + "-";
+        cmem_set_name_prefix_for_tests(prefix_.c_str());
+        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_l3if, nullptr, 16, l3if.out()));
+        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_iflabel, nullptr, 16, iflabel.out()));
+        ASSERT_EQ(
+            0, qz_shm_pub_open(qz_shm_kind_rtlabel, nullptr, qz_max_route_labels, rtlabel.out()));
+        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_tunnel, nullptr, 16, tunnel.out()));
+        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_alarm_hier, nullptr, 16, hier.out()));
+
+        qz_l3if_info port{};
+        iptrack_copy_text(port.name, sizeof(port.name), "mgmt0");
+        port.ip_version = 4;
+        iptrack_copy_text(port.label, sizeof(port.label), "wan1");
+        ASSERT_EQ(0, lc_str_to_ipaddr_quiet("192.0.2.7", &port.address));
+        ASSERT_EQ(0, qz_shm_pub_put_l3if(l3if.get(), &port));
+        ASSERT_EQ(0, qz_shm_pub_put_iflabel(iflabel.get(), "wan1", "Uplink One"));
+        ASSERT_EQ(0, qz_shm_pub_put_rtlabel(rtlabel.get(), 3, "and3", true));
+        ASSERT_EQ(0, qz_shm_pub_put_rtlabel(rtlabel.get(), 4, "or4", false));
+        qz_tunbin t{};
+        iptrack_copy_text(t.name, sizeof(t.name), "tun-7");
+        iptrack_copy_text(t.alias, sizeof(t.alias), "branch");
+        t.id = 7;
+        ASSERT_EQ(0, qz_shm_pub_put_tunnel(tunnel.get(), &t));
+        qz_alm_hier h{};
+        h.alarm_id = iptrack_alarm_port_down;
+        h.num_levels = 2;
+        h.levels[0].kind = 1;
+        iptrack_copy_text(h.levels[0].tmpl, sizeof(h.levels[0].tmpl), "site-a");
+        h.levels[1].kind = 0;
+        iptrack_copy_text(h.levels[1].tmpl, sizeof(h.levels[1].tmpl), "port {entity}");
+        ASSERT_EQ(0, qz_shm_pub_put_alarm_hier(hier.get(), &h));
+
+        iptrack_g.l3if_table = qz_shm_pub_block(l3if.get());
+        iptrack_g.rtlabel_table = qz_shm_pub_block(rtlabel.get());
+    }
+
+    void TearDown() override
+    {
+        iptrack_g.l3if_table = nullptr;
+        iptrack_g.rtlabel_table = nullptr;
+        iptrack_g.iflabel_table = nullptr;
+        cmem_detach_all();
+        for (auto *p : {&l3if, &iflabel, &rtlabel, &tunnel, &hier}) p->reset();
+        for (const char *name :
+             {QZ_SHM_L3IF, QZ_SHM_IFLABEL, QZ_SHM_RTLABEL, QZ_SHM_TUNNEL, QZ_SHM_ALARM_HIER})
+            (void)qz_shm_pub_unlink(name);
+        cmem_set_name_prefix_for_tests(nullptr);
+        EnginePeers::TearDown();
+    }
+
+  private:
+    std::string prefix_;
+};
+
+TEST_F(StatusWithTables, MonitorDownAlarmCarriesTheHierarchyAndThePortsAddressAndLabel)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_mgr *mgr = manager("m1", oper, "def-alarm", "alarm");
+    apply(mgr, false);
+    auto sent = take_sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ(
+        std::vector<std::string>({"hierarchy string site-a/port mgmt0",
+                                  "source_label string Uplink One", "source_ip string 192.0.2.7"}),
+        std::vector<std::string>(sent[0].bindings.begin() + 6, sent[0].bindings.end()));
+
+    apply(mgr, true);
+    sent = take_sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ("hierarchy string site-a/port mgmt0", sent[0].bindings.back());
+}
+
+TEST_F(StatusWithTables, AnAppliedResultDrivesTheManagersRouteLabelByItsMode)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_mgr *a = manager("a", oper, "def-alarm", "alarm");
+    iptrack_mgr *b = manager("b", oper, "def-alarm", "alarm");
+    auto labels = [&] {
+        std::vector<std::string> out;
+        for (const auto &s : take_sent())
+            if (s.name == "/qz/iptrackd/action/update_route_label")
+                out.push_back(s.bindings.at(0).substr(strlen("route_label_id uint32 ")) + " " +
+                              s.bindings.at(1).substr(strlen("route_label_state bool ")));
+        return out;
+    };
+
+    // AND: a down manager sends down at once; an up one asks all of them.
+    a->rtlabel_id = b->rtlabel_id = 3;
+    apply(a, true);
+    apply(b, false);
+    apply(a, true); // not applied: no label traffic either
+    EXPECT_EQ(std::vector<std::string>({"3 true", "3 false"}), labels());
+    apply(b, true);
+    EXPECT_EQ(std::vector<std::string>({"3 true"}), labels());
+
+    // OR: an up manager sends up at once; a down one asks all of them.
+    a->rtlabel_id = b->rtlabel_id = 4;
+    apply(a, false);
+    EXPECT_EQ(std::vector<std::string>({"4 true"}), labels());
+    apply(b, false);
+    EXPECT_EQ(std::vector<std::string>({"4 false"}), labels());
+}
+
+TEST_F(StatusWithTables, TunnelActionsNameTheTunnelOfTheAliasAndAnUnknownAliasSendsNothing)
+{
+    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
+    iptrack_action *dn = action("tdown", iptrack_action_tun_dn, nullptr);
+    iptrack_copy_text(dn->label_or_alias, sizeof(dn->label_or_alias), "branch");
+    iptrack_mgr *mgr = manager("m1", oper, "def-tun", "tdown");
+    apply(mgr, false);
+    apply(mgr, true);
+    std::vector<std::string> tunnels;
+    for (const auto &s : take_sent())
+        if (s.kind == "action") {
+            EXPECT_EQ("/qz/iptrackd/action/update_tunnel", s.name);
+            tunnels.push_back(s.bindings.at(0) + "|" + s.bindings.at(1));
+        }
+    EXPECT_EQ(std::vector<std::string>({"tun_name string tun-7|tun_state bool false",
+                                        "tun_name string tun-7|tun_state bool true"}),
+              tunnels);
+
+    LogCapture log;
+    iptrack_copy_text(dn->label_or_alias, sizeof(dn->label_or_alias), "nowhere");
+    EXPECT_NE(0, ip_track_mgr_send_tunnel_action(dn, false));
+    EXPECT_TRUE(log.contains("ip_track_mgr_send_tunnel_action: no tunnel found for alias nowhere"));
+    EXPECT_TRUE(take_sent().empty());
+}
+
+} // namespace
