@@ -79,15 +79,20 @@ class EngineTracking : public E2eTest
             << h.dump();
     }
 
-    std::string cli(const std::vector<std::string> &args)
+    // Runs the client to its end; its standard output (and error after it),
+    // and its exit status in `*status` (a failure is one unless asked for).
+    std::string cli(const std::vector<std::string> &args, int *status = nullptr)
     {
-        const int status =
+        const int st =
             h.run(E2eHarness::tool_path("mgmtcli"), args, "/tmp/cli.out", "/tmp/cli.err");
         std::string out, err;
         EXPECT_EQ(0, h.read_file("/tmp/cli.out", &out));
         (void)h.read_file("/tmp/cli.err", &err);
-        EXPECT_EQ(0, status) << out << err;
-        return out;
+        if (status)
+            *status = st;
+        else
+            EXPECT_EQ(0, st) << out << err;
+        return out + err;
     }
 
     // What a target reports from now on (a later rule of the same
@@ -384,4 +389,54 @@ TEST_F(EngineTracking, AlarmOnlyDownActionAndTheNameResolutionAlarm)
         return false;
     });
     EXPECT_EQ(5u, named(es, clear_ev).back().params.size());
+}
+
+TEST_F(EngineTracking, StandInMonitorsLiveFromStartToDeleteAndRefuseAPollOfNoMonitor)
+{
+    ASSERT_EQ(0, h.write_file("/tmp/engine.db", base_db));
+    ASSERT_GT(h.start(E2eHarness::sim_path("mgmtd"), {"-l", "notice", "/tmp/engine.db"}), 0);
+    ASSERT_TRUE(h.wait_path(socket_path)) << h.dump();
+    ASSERT_GT(h.start(E2eHarness::sim_path("monitors"), {"-l", "notice"}), 0);
+    ASSERT_TRUE(h.wait_line("Monitor stand-in ready", scenario_timeout)) << h.dump();
+    auto probe = [&](const char *code, const char *version, int *status) {
+        return cli({"action", mon, "mon_action", "uint16", code, "port_name", "string", "eth1",
+                    "port_version", "uint8", version, "dst_ip", "string", "10.0.0.9", "ip_mon_name",
+                    "string", "op1"},
+                   status);
+    };
+    int status = 0;
+    std::string out = probe("2", "4", &status);
+    EXPECT_EQ(1, status);
+    EXPECT_NE(std::string::npos, out.find("never started")) << out;
+
+    out = probe("1", "4", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, out.find("ip_state = 1 (uint32)")) << out;
+    EXPECT_NE(std::string::npos, cli({"action", "/sim/monitors/list"}).find("ip_mon op1 eth1 4"));
+
+    // Per target, port and version: only IPv6 of this target goes down and
+    // fails to resolve; the IPv6 monitor is another monitor.
+    script({"target", "string", "10.0.0.9", "version", "uint8", "6", "up", "bool", "false",
+            "dns_fail", "bool", "true"});
+    (void)probe("2", "6", &status);
+    EXPECT_EQ(1, status);
+    (void)probe("1", "6", &status);
+    out = probe("2", "6", &status);
+    EXPECT_NE(std::string::npos, out.find("ip_state = 65536 (uint32)")) << out;
+    out = probe("2", "4", &status);
+    EXPECT_NE(std::string::npos, out.find("ip_state = 1 (uint32)")) << out;
+
+    // A monitor can fail, or answer late (the answer still comes).
+    script({"port", "string", "eth1", "version", "uint8", "4", "fail", "bool", "true"});
+    (void)probe("2", "4", &status);
+    EXPECT_EQ(1, status);
+    script({"port", "string", "eth1", "version", "uint8", "4", "delay_ms", "uint32", "300"});
+    out = probe("2", "4", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, out.find("ip_state = 1 (uint32)")) << out;
+
+    (void)probe("5", "4", &status);
+    EXPECT_EQ(0, status);
+    (void)probe("2", "4", &status);
+    EXPECT_EQ(1, status);
 }
