@@ -7,7 +7,8 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 pkgs=(cmake ninja-build g++ make git libgtest-dev googletest libbenchmark-dev clang-format util-linux procps)
-pkgs+=(nlohmann-json3-dev) # tools only (mgmtcli show --json), never the daemon
+# Tools only (mgmtcli's JSON output); the daemon stays on libc and pthreads.
+pkgs+=(nlohmann-json3-dev)
 [ "${1:-}" = --fuzz ] && pkgs+=(clang libclang-rt-dev)
 for pkg in "${pkgs[@]}"; do
     have_pkg "$pkg" || need+=("$pkg")

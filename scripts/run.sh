@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# `make run`: starts the management stand-in with the example database and
-# the daemon in a private mount namespace, with a syslog receiver on /dev/log
+# `make run`: starts the management stand-in with the example database, the
+# simulated appliance with the example scenario, and the daemon in a private
+# mount namespace, with a syslog receiver on /dev/log
 # that prints every line as it arrives.  While they run, commands typed at the
 # "mgmtcli>" prompt go to the stand-in through the command-line client (or,
 # from a second terminal, `scripts/cli.sh COMMAND ...`).  Ctrl-C (or "quit")
@@ -15,12 +16,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 daemon=$PWD/build/iptrackd/iptrackd
 mgmtd=$PWD/build/sim/mgmtd
+appliance=$PWD/build/sim/appliance
 cli=$PWD/build/tools/mgmtcli
 db=${IPTRACKD_RUN_DB:-$PWD/sim/examples/iptrackd.db}
+scenario=${IPTRACKD_RUN_SCENARIO:-$PWD/sim/examples/appliance.scenario}
 nsfile=$PWD/build/run-namespace.pid
 
 if [ "${1:-}" != --in-namespace ]; then
-    for p in "$daemon" "$mgmtd" "$cli"; do
+    for p in "$daemon" "$mgmtd" "$appliance" "$cli"; do
         if [ ! -x "$p" ]; then
             echo "run: $p is not built (make build)" >&2
             exit 1
@@ -37,7 +40,7 @@ fi
 # mounts below may hide the build tree (one under /tmp, say), and they are
 # then reached through their descriptors.  scripts/cli.sh finds the namespace
 # through the pid recorded here.
-exec 7<"$mgmtd" 8<"$daemon" 6<"$cli" 5<"$db"
+exec 7<"$mgmtd" 8<"$daemon" 6<"$cli" 5<"$db" 9<"$appliance" 4<"$scenario"
 echo $$ >"$nsfile"
 
 mount -t tmpfs -o mode=755 tmpfs /var/opt
@@ -82,26 +85,36 @@ for _ in $(seq 100); do
     sleep 0.05
 done
 
-# The stand-in first; the daemon connects to it at start-up.  Each in its
-# own session, so that Ctrl-C reaches them only through the trap below.
+# The stand-in first, then the appliance (its tables published and its peers
+# ready), then the daemon.  Each in its own session, so that Ctrl-C reaches
+# them only through the trap below.
 cp /proc/self/fd/5 /tmp/iptrackd.db
-exec 5<&-
+cp /proc/self/fd/4 /tmp/appliance.scenario
+exec 5<&- 4<&-
 setsid /proc/self/fd/7 -l notice /tmp/iptrackd.db &
 mgmtd_pid=$!
 for _ in $(seq 100); do
     [ -S /tmp/gcl-socks/uds-provider-mgmtd ] && break
     sleep 0.05
 done
+cp /proc/self/fd/6 /tmp/mgmtcli
+setsid /proc/self/fd/9 -l notice /tmp/appliance.scenario &
+appliance_pid=$!
+for _ in $(seq 100); do
+    # The appliance answers its own actions only once it is ready.
+    /tmp/mgmtcli appliance peers >/dev/null 2>&1 && break
+    sleep 0.05
+done
 setsid /proc/self/fd/8 &
 pid=$!
-exec 7<&- 8<&-
-cp /proc/self/fd/6 /tmp/mgmtcli
+exec 7<&- 8<&- 9<&-
 exec 6<&-
 
 stop() { kill -INT "$pid" 2>/dev/null || true; }
 trap stop INT TERM
-echo "run: mgmtd stand-in (pid $mgmtd_pid) and iptrackd (pid $pid) started"
-echo "run: type mgmtcli commands (get, iterate NAME subtree, set NAME TYPE VALUE, delete, action, journal ...);"
+echo "run: mgmtd stand-in (pid $mgmtd_pid), appliance (pid $appliance_pid) and iptrackd (pid $pid) started"
+echo "run: type mgmtcli commands (get, iterate NAME subtree, set NAME TYPE VALUE, delete, action, journal,"
+echo "run: appliance [TABLE], appliance interface down IF ...);"
 echo "run: Ctrl-C or quit stops everything; from another terminal: scripts/cli.sh COMMAND ..."
 set +e
 if [ -t 0 ]; then
@@ -120,6 +133,8 @@ while kill -0 "$pid" 2>/dev/null; do
     wait "$pid"
     status=$?
 done
+kill -TERM "$appliance_pid" 2>/dev/null || true
+wait "$appliance_pid" 2>/dev/null
 kill -TERM "$mgmtd_pid" 2>/dev/null || true
 wait "$mgmtd_pid" 2>/dev/null
 set -e

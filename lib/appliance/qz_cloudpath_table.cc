@@ -194,6 +194,7 @@ int ipsla_probes_create()
     char full[qz_shm_path_max];
     if (qz_shm_detail::full_name(QZ_SHM_CLOUDPATH, full) != 0) return lc_err_bad_name;
     const std::string tmp = std::string(full) + ".new." + std::to_string(getpid());
+    shm_unlink(tmp.c_str()); // a leftover of an earlier process with our pid
     const int fd = shm_open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
     if (fd < 0) {
         lc_log_basic(LCL_ERR, "%s: cannot create shared memory block %s: %s", __func__, tmp.c_str(),

@@ -14,6 +14,8 @@
 // header's sequence word guards the structure instead: which slot holds
 // which key, the index and the record count.  Records are kept dense: slots
 // 0 .. count-1 are in use, a removal moves the last record into the hole.
+// Route labels are the exception: record n is route label n, and the count
+// is the number of labels configured.
 //
 // The alarm hierarchy texts are templates in which "{alarm}", "{tunnel}",
 // "{entity}" and "{port}" stand for the alarm id, the tunnel id (both
@@ -47,7 +49,7 @@ constexpr uint32 qz_shm_hdr_off_kind = 8;
 constexpr uint32 qz_shm_hdr_off_block_size = 12;
 constexpr uint32 qz_shm_hdr_off_record_size = 16;
 constexpr uint32 qz_shm_hdr_off_capacity = 20;
-constexpr uint32 qz_shm_hdr_off_count = 24;   // records in use: slots 0 .. count-1
+constexpr uint32 qz_shm_hdr_off_count = 24;   // records in use
 constexpr uint32 qz_shm_hdr_off_buckets = 28; // index buckets, 0 without index
 constexpr uint32 qz_shm_hdr_off_seq = 32;     // structure seqlock
 constexpr uint32 qz_shm_hdr_size = 64;        // the rest is zero

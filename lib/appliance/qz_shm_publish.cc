@@ -171,7 +171,7 @@ int64 find_text_key(qz_shm_publisher *p, const char *key)
 }
 
 // Adds `buf` in a new slot at the end, or rewrites slot `slot` in place.
-int put_dense(qz_shm_publisher *p, int64 slot, uint8 *buf)
+int put_dense(qz_shm_publisher *p, int64 slot, uint8 *buf, const char *fn)
 {
     if (slot >= 0) {
         write_record(p, uint32(slot), buf);
@@ -179,8 +179,8 @@ int put_dense(qz_shm_publisher *p, int64 slot, uint8 *buf)
     }
     const uint32 n = count_of(p);
     if (n >= p->hdr.capacity) {
-        lc_log_basic(LCL_ERR, "%s: table %s is full (%u records)", "qz_shm_pub_put",
-                     p->name.c_str(), p->hdr.capacity);
+        lc_log_basic(LCL_ERR, "%s: table %s is full (%u records)", fn, p->name.c_str(),
+                     p->hdr.capacity);
         return lc_err_no_space;
     }
     structure_begin(p);
@@ -209,11 +209,11 @@ int remove_dense(qz_shm_publisher *p, int64 slot)
     return 0;
 }
 
-int require_kind(const qz_shm_publisher *p, qz_shm_kind kind)
+int require_kind(const qz_shm_publisher *p, qz_shm_kind kind, const char *fn)
 {
     bail_null(p);
     if (p->hdr.kind != kind) {
-        lc_log_basic(LCL_ERR, "%s: table %s holds kind %u, not %u", "qz_shm_pub", p->name.c_str(),
+        lc_log_basic(LCL_ERR, "%s: table %s holds kind %u, not %u", fn, p->name.c_str(),
                      uint32(p->hdr.kind), uint32(kind));
         return lc_err_bad_type;
     }
@@ -247,6 +247,8 @@ int create_block(qz_shm_publisher *p, qz_shm_kind kind, uint32 capacity)
 {
     const uint32 size = qz_shm_block_size(kind, capacity);
     const std::string tmp = p->name + ".new." + std::to_string(getpid());
+    // A leftover of an earlier process that had our pid is nobody's now.
+    shm_unlink(tmp.c_str());
     const int fd = shm_open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
     if (fd < 0) {
         lc_log_basic(LCL_ERR, "%s: cannot create shared memory block %s: %s", "qz_shm_pub_open",
@@ -299,7 +301,8 @@ int reopen_block(qz_shm_publisher *p, qz_shm_kind kind, uint32 capacity)
     lc_scope_guard close_fd([&] { close(fd); });
     struct stat st {
     };
-    if (fstat(fd, &st) != 0 || st.st_size < off_t(qz_shm_hdr_size)) {
+    if (fstat(fd, &st) != 0 || st.st_size < off_t(qz_shm_hdr_size) ||
+        uint64(st.st_size) > UINT32_MAX) {
         lc_log_basic(LCL_ERR, "%s: shared memory block %s exists and is not a table", fn,
                      p->name.c_str());
         return lc_err_exists;
@@ -409,7 +412,7 @@ int qz_shm_pub_clear(qz_shm_publisher *pub)
 
 int qz_shm_pub_put_l3if(qz_shm_publisher *pub, const qz_l3if_info *info)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_l3if));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_l3if, __func__));
     bail_null(info);
     bail_error_quiet(key_ok(info->name, qz_ifname_size));
     constexpr uint32 n = qz_l3if_record_size;
@@ -424,24 +427,24 @@ int qz_shm_pub_put_l3if(qz_shm_publisher *pub, const qz_l3if_info *info)
                  put_text(buf, n, qz_l3if_off_tunnel, qz_tunnel_name_size, info->tunnel_name) &&
                  put_text(buf, n, qz_l3if_off_label, qz_label_size, info->label) &&
                  put_addr(buf, n, qz_l3if_off_addr_family, qz_l3if_off_addr, info->address));
-    return put_dense(pub, find_text_key(pub, info->name), buf);
+    return put_dense(pub, find_text_key(pub, info->name), buf, __func__);
 }
 
 int qz_shm_pub_put_iflabel(qz_shm_publisher *pub, const char *label, const char *text)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_iflabel));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_iflabel, __func__));
     bail_error_quiet(key_ok(label, qz_label_size));
     constexpr uint32 n = qz_iflabel_record_size;
     uint8 buf[n] = {};
     bail_require(put_u8(buf, n, qz_shm_rec_off_used, 1) &&
                  put_text(buf, n, qz_iflabel_off_name, qz_label_size, label) &&
                  put_text(buf, n, qz_iflabel_off_text, qz_label_size, text ? text : ""));
-    return put_dense(pub, find_text_key(pub, label), buf);
+    return put_dense(pub, find_text_key(pub, label), buf, __func__);
 }
 
 int qz_shm_pub_put_rtlabel(qz_shm_publisher *pub, uint32 id, const char *name, bool and_mode)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_rtlabel));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_rtlabel, __func__));
     bail_require(id < qz_max_route_labels);
     constexpr uint32 n = qz_rtlabel_record_size;
     uint8 buf[n] = {};
@@ -461,7 +464,7 @@ int qz_shm_pub_put_rtlabel(qz_shm_publisher *pub, uint32 id, const char *name, b
 
 int qz_shm_pub_put_tunnel(qz_shm_publisher *pub, const qz_tunbin *tunnel)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_tunnel));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_tunnel, __func__));
     bail_null(tunnel);
     bail_error_quiet(key_ok(tunnel->name, qz_tunnel_name_size));
     constexpr uint32 n = qz_tunnel_record_size;
@@ -471,12 +474,12 @@ int qz_shm_pub_put_tunnel(qz_shm_publisher *pub, const qz_tunbin *tunnel)
         put_text(buf, n, qz_tunnel_off_name, qz_tunnel_name_size, tunnel->name) &&
         put_text(buf, n, qz_tunnel_off_alias, qz_tunnel_name_size, tunnel->alias) &&
         put_addr(buf, n, qz_tunnel_off_src_family, qz_tunnel_off_src_addr, tunnel->source_address));
-    return put_dense(pub, find_text_key(pub, tunnel->name), buf);
+    return put_dense(pub, find_text_key(pub, tunnel->name), buf, __func__);
 }
 
 int qz_shm_pub_put_alarm_hier(qz_shm_publisher *pub, const qz_alm_hier *hier)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_alarm_hier));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_alarm_hier, __func__));
     bail_null(hier);
     bail_require(hier->num_levels <= qz_alm_max_levels);
     constexpr uint32 n = qz_almh_record_size;
@@ -500,26 +503,26 @@ int qz_shm_pub_put_alarm_hier(qz_shm_publisher *pub, const qz_alm_hier *hier)
                                    return lc_byte_reader(rec, n).at(qz_almh_off_alarm_id, 4, &f) &&
                                           f.ne32(&v) && v == id;
                                }),
-                     buf);
+                     buf, __func__);
 }
 
 int qz_shm_pub_remove_l3if(qz_shm_publisher *pub, const char *name)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_l3if));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_l3if, __func__));
     bail_null(name);
     return remove_dense(pub, find_text_key(pub, name));
 }
 
 int qz_shm_pub_remove_iflabel(qz_shm_publisher *pub, const char *label)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_iflabel));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_iflabel, __func__));
     bail_null(label);
     return remove_dense(pub, find_text_key(pub, label));
 }
 
 int qz_shm_pub_remove_rtlabel(qz_shm_publisher *pub, uint32 id)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_rtlabel));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_rtlabel, __func__));
     if (id >= qz_max_route_labels || !slot_used(pub, id)) return lc_err_not_found;
     structure_begin(pub);
     clear_record(pub, id);
@@ -530,14 +533,14 @@ int qz_shm_pub_remove_rtlabel(qz_shm_publisher *pub, uint32 id)
 
 int qz_shm_pub_remove_tunnel(qz_shm_publisher *pub, const char *name)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_tunnel));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_tunnel, __func__));
     bail_null(name);
     return remove_dense(pub, find_text_key(pub, name));
 }
 
 int qz_shm_pub_remove_alarm_hier(qz_shm_publisher *pub, uint32 alarm_id)
 {
-    bail_error_quiet(require_kind(pub, qz_shm_kind_alarm_hier));
+    bail_error_quiet(require_kind(pub, qz_shm_kind_alarm_hier, __func__));
     return remove_dense(
         pub, find_slot(pub, [alarm_id](const uint8 *rec) {
             uint32 v = 0;

@@ -90,6 +90,12 @@ void decode_alarm_hier(const uint8 *rec, qz_alm_hier *ret)
     }
 }
 
+int restructured_too_often(const table_view &t, const char *fn)
+{
+    lc_log_basic(LCL_ERR, "%s: table %s kept changing under the lookup; gave up", fn, t.name);
+    return lc_err_io_would_block;
+}
+
 // Finds the record whose key text is `key` through the index; `*found`
 // false when there is none.  The record is left in `buf`.
 int find_by_key(const table_view &t, const char *key, uint8 *buf, const char *fn, bool *found)
@@ -100,7 +106,7 @@ int find_by_key(const table_view &t, const char *key, uint8 *buf, const char *fn
     if (strnlen(key, key_size) >= key_size) return 0; // longer than any stored key
     const uint32 mask = t.hdr.buckets - 1;
     const uint32 home = qz_shm_key_hash(key, key_size) & mask;
-    for (;;) {
+    for (uint32 attempt = 0; attempt < read_attempts; backoff(attempt++)) {
         uint32 seq = 0;
         const int err = begin_structure_read(t, fn, &seq);
         if (err) return err;
@@ -116,6 +122,7 @@ int find_by_key(const table_view &t, const char *key, uint8 *buf, const char *fn
         }
         if (structure_unchanged(t, seq)) return 0;
     }
+    return restructured_too_often(t, fn);
 }
 
 // Finds the first record in table order for which `match(buf)` holds.
@@ -123,7 +130,7 @@ template <class Match>
 int find_first(const table_view &t, uint8 *buf, const char *fn, bool *found, Match match)
 {
     *found = false;
-    for (;;) {
+    for (uint32 attempt = 0; attempt < read_attempts; backoff(attempt++)) {
         uint32 seq = 0;
         const int err = begin_structure_read(t, fn, &seq);
         if (err) return err;
@@ -138,6 +145,7 @@ int find_first(const table_view &t, uint8 *buf, const char *fn, bool *found, Mat
         }
         if (structure_unchanged(t, seq)) return 0;
     }
+    return restructured_too_often(t, fn);
 }
 
 // Calls `visit(buf)` for each record in use, in table order, until it
@@ -191,6 +199,7 @@ int qz_l3if_get_bridge_of_member(const cmem_block *table, const char *port, qz_l
     bail_null(port);
     table_view t;
     bail_error(view_of(table, qz_shm_kind_l3if, __func__, &t));
+    if (port[0] == '\0') return lc_err_not_found;
     uint8 buf[max_record_size];
     bool found = false;
     const int err = find_first(t, buf, __func__, &found, [port](const uint8 *rec) {
@@ -200,7 +209,7 @@ int qz_l3if_get_bridge_of_member(const cmem_block *table, const char *port, qz_l
                text_equals(rec, qz_l3if_off_member1, qz_ifname_size, port);
     });
     if (err) return err;
-    if (!found || port[0] == '\0') return lc_err_not_found;
+    if (!found) return lc_err_not_found;
     decode_l3if(buf, ret);
     return 0;
 }

@@ -37,6 +37,7 @@
 
 #include "../../sim/mgmtd/script_words.h"
 #include "mgmt/mdc_misc.h"
+#include "mgmtcli_appliance.h"
 #include "mgmtcli_session.h"
 #include "mgmtcli_show.h"
 
@@ -519,6 +520,8 @@ int main(int argc, char **argv)
                     LOG_USER, lc_log_output_syslog) != 0)
         return exit_failed;
 
+    if (!script && optind < argc && std::string(argv[optind]) == "appliance")
+        return mgmtcli_appliance(o.name, o.wait, o.timeout_ms, {argv + optind + 1, argv + argc});
     std::vector<std::pair<uint32, words_t>> commands;
     if (script) {
         if (optind != argc) {
