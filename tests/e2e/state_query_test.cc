@@ -9,8 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "appliance/qz_cloudpath_table.h"
-#include "appliance/qz_shm_publish.h"
 #include "support/e2e_harness.h"
 
 namespace
@@ -22,12 +20,9 @@ const char *const base_db = R"(# state query test
 set /logging/syslog/process/iptrackd/log_level string info
 )";
 
-// Peers alive and the ping monitors up: the engine goes active and runs.
+// The ping monitors up (the stand-in answers them from its database).
 const char *const engine_db = R"(# state query test, engine running
 set /logging/syslog/process/iptrackd/log_level string info
-set /qz/tunneld/system/state/is_alive string Ready
-set /qz/sysd/system/state/is_alive string Ready
-set /qz/redd/state/is_alive string Ready
 set /sim/mgmtd/monitor/ip_mon/ip_state uint32 1
 set /qz/iptrackd/config/oper/op1 string op1
 set /qz/iptrackd/config/oper/op1/attributes string "type=ip-monitor;ip-monitor-ip=192.0.2.1;port-name=wan0;ka=5;up-thresh=3;dn-thresh=5"
@@ -40,37 +35,15 @@ set /qz/iptrackd/config/manager/mgr1/comment string "uplink reachability"
 set /qz/iptrackd/config/manager/mgr1/label_id uint32 3
 )";
 
-// What the appliance publishes before the daemon goes active: the
-// interface, interface-label and route-label tables and the cloud path
-// probe table with `synthetic` probes of its owner.
-int publish_appliance(uint32 synthetic)
-{
-    owned<qz_shm_publisher> l3if, iflabel, rtlabel;
-    if (qz_shm_pub_open(qz_shm_kind_l3if, nullptr, qz_shm_default_capacity, l3if.out()) ||
-        qz_shm_pub_open(qz_shm_kind_iflabel, nullptr, qz_shm_default_capacity, iflabel.out()) ||
-        qz_shm_pub_open(qz_shm_kind_rtlabel, nullptr, qz_max_route_labels, rtlabel.out()))
-        return 1;
-    for (const char *name : {"wan0", "lan0"}) {
-        qz_l3if_info info{};
-        snprintf(info.name, sizeof info.name, "%s", name);
-        info.ip_version = 4;
-        if (lc_ipaddr_from_str(name[0] == 'w' ? "198.51.100.2" : "10.1.1.1", &info.address) ||
-            qz_shm_pub_put_l3if(l3if.get(), &info))
-            return 2;
-    }
-    if (qz_shm_pub_put_rtlabel(rtlabel.get(), 3, "inet-ok", false)) return 3;
-    if (ipsla_probes_create() || ipsla_probes_queue_init()) return 4;
-    ipsla_probes_set_synthetic_count(synthetic);
-    return 0;
-}
-
-// The cloud path table's owner changes its synthetic probe count.
-int set_synthetic(uint32 n)
-{
-    if (ipsla_probes_attach()) return 1;
-    ipsla_probes_set_synthetic_count(n);
-    return 0;
-}
+// The simulated appliance: the interfaces the operations and actions use,
+// the route label of mgr1, and the synthetic probes of the cloud path table
+// it owns.
+const char *const scenario = R"(# state query test
+interface  wan0  port  198.51.100.2
+interface  lan0  port  10.1.1.1
+rtlabel    3     inet-ok  or
+synthetic  7
+)";
 
 class StateQueryE2e : public E2eTest
 {
@@ -149,13 +122,23 @@ class StateQueryE2e : public E2eTest
         return nullptr;
     }
 
+    // mgmtd, the simulated appliance (peers ready, tables published), then
+    // the daemon, until its engine is active.
     pid_t start_engine()
     {
-        EXPECT_EQ(0, h.run_in_ns([] { return publish_appliance(7); }));
-        EXPECT_EQ(0, h.write_file("/var/run/sysd.pid", "4242\n"));
-        const pid_t pid = start_ready(engine_db);
-        if (pid > 0 && !h.wait_line("client processes are ready - going Active", e2e_ms(30000)))
+        EXPECT_EQ(0, h.write_file("/tmp/state.scenario", scenario));
+        if (!start_mgmtd(engine_db)) return -1;
+        if (h.start(E2eHarness::sim_path("appliance"), {"-l", "notice", "/tmp/state.scenario"}) <
+                0 ||
+            !h.wait_line("Appliance ready as appliance")) {
+            ADD_FAILURE() << "no appliance\n" << h.dump();
+            return -1;
+        }
+        const pid_t pid = h.start_daemon();
+        if (pid < 0 || !h.wait_line("client processes are ready - going Active", e2e_ms(30000))) {
             ADD_FAILURE() << "engine never active\n" << h.dump();
+            return -1;
+        }
         return pid;
     }
 
@@ -266,7 +249,7 @@ TEST_F(StateQueryE2e, SyntheticProbeCountFollowsTheCloudPathTableOwner)
     ASSERT_GT(pid, 0);
     (void)cli_ok({"show", "managers"});
     EXPECT_TRUE(h.wait_line("Rcvd show mgr request mgr cnt 1, syn cnt 7")) << h.dump();
-    ASSERT_EQ(0, h.run_in_ns([] { return set_synthetic(11); }));
+    (void)cli_ok({"action", "/sim/appliance/synthetic", "count", "uint32", "11"});
     (void)cli_ok({"show", "managers"});
     EXPECT_TRUE(h.wait_line("Rcvd show mgr request mgr cnt 1, syn cnt 11")) << h.dump();
     stop(pid);
@@ -327,6 +310,8 @@ TEST_F(StateQueryE2e, ConfigurationRoundTripShowsEveryChange)
     ASSERT_FALSE(m.is_null());
     EXPECT_GE(m["status_changes"].get<int>(), 1);
     EXPECT_GE(m["operation"]["failures"].get<int>(), 1);
+    // ...and the appliance saw the down action (priority 100 lowered by 20).
+    EXPECT_TRUE(h.wait_line("on lan0: priority 80")) << h.dump();
     const std::string screen = cli_ok({"show", "managers"});
     EXPECT_NE(std::string::npos, screen.find("MANAGER")) << screen;
     EXPECT_NE(std::string::npos, screen.find("DOWN")) << screen;
