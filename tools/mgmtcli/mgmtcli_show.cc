@@ -198,6 +198,19 @@ std::string ago(uint32 ms)
     return buf;
 }
 
+// The records pad empty label parts with blanks; a screen has no use for them.
+std::string trimmed(const std::string &s)
+{
+    const size_t end = s.find_last_not_of(' ');
+    return end == std::string::npos ? "" : s.substr(0, end + 1);
+}
+
+std::string with_desc(const action_rec &a)
+{
+    const std::string desc = trimmed(a.desc);
+    return desc.empty() ? a.name : a.name + ": " + desc;
+}
+
 std::string status_text(const mgr_rec &m)
 {
     if (!m.enabled) return "disabled";
@@ -279,23 +292,23 @@ void print_manager(const mgr_rec &m)
     else
         status += " (no down change yet)";
     row("Manager", m.name + (m.desc.empty() ? "" : "  (" + m.desc + ")"));
-    row("Status", status + ", " + std::to_string(m.status_changes) + " status changes");
+    row("Status", status + ", " + std::to_string(m.status_changes) +
+                      (m.status_changes == 1 ? " status change" : " status changes"));
     row("Last down", m.since_dn_ms ? ago(m.since_dn_ms) + " ago" : "never");
     row("Last up or reset", ago(m.since_up_ms) + " ago");
     row("Interval", std::to_string(m.interval_s) + " s");
     if (m.oper_name.empty()) {
         row("Operation", "none");
     } else {
-        row("Operation", m.oper_name + ": " + m.oper_desc);
+        row("Operation", m.oper_name + ": " + trimmed(m.oper_desc));
         row("Results",
             std::to_string(m.runs) + " runs, " + std::to_string(m.failures) + " failures");
         if (m.ka || m.up_thresh || m.dn_thresh)
             row("Thresholds", "ka " + std::to_string(m.ka) + ", up " + std::to_string(m.up_thresh) +
                                   ", down " + std::to_string(m.dn_thresh));
     }
-    row("Up action", m.up_action.name + (m.up_action.desc.empty() ? "" : ": " + m.up_action.desc));
-    row("Down action",
-        m.dn_action.name + (m.dn_action.desc.empty() ? "" : ": " + m.dn_action.desc));
+    row("Up action", with_desc(m.up_action));
+    row("Down action", with_desc(m.dn_action));
     row("Route label", label_text(m));
     print_table(rows);
 }
