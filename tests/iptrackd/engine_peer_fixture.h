@@ -32,11 +32,74 @@ struct SentRequest {
     std::vector<std::string> bindings;
 };
 
-class EnginePeers : public ::testing::Test
+inline std::string value_of(const bn_binding *b)
+{
+    owned<tstring> v;
+    if (!b || bn_binding_get_tstr(b, ba_value, 0, nullptr, v.out()) != 0 || !v) return "";
+    return ts_str(v.get());
+}
+
+// An action or event request as its name and bindings.
+inline SentRequest describe(const bn_request *r)
+{
+    SentRequest s;
+    const tstring *n = nullptr;
+    if (r->msg_type == bbmt_action_request)
+        EXPECT_EQ(0, bn_action_request_msg_get_action_name(r, &n));
+    else
+        EXPECT_EQ(0, bn_event_request_msg_get_event_name(r, &n));
+    s.name = n ? ts_str(n) : "";
+    const uint32 count = bn_request_per_node_array_length_quick(r->nodes);
+    for (uint32 j = 0; j < count; ++j) {
+        const bn_binding *b = bn_request_per_node_array_get_quick(r->nodes, j)->binding;
+        bn_type type = bt_none;
+        uint32 flags = 0;
+        EXPECT_EQ(0, bn_binding_get_type(b, ba_value, &type, &flags));
+        s.bindings.push_back(std::string(ts_str(b->name)) + " " + bn_type_to_name(type) + " " +
+                             value_of(b));
+    }
+    return s;
+}
+
+// The daemon's event loop and management session against the in-process
+// provider, in a private socket directory; torn down as the daemon's exit.
+class MgmtHarness : public ::testing::Test
 {
   protected:
     TestMgmtd mgmtd;
     char dir[64] = "/tmp/ipt-engine-test-XXXXXX";
+
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, mkdtemp(dir));
+        gcl_set_socket_dir_for_tests(dir, 0);
+        ASSERT_EQ(0, lc_log_init("iptrackd", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, 136,
+                                 lc_log_output_syslog));
+        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
+        ASSERT_EQ(0, lew_init(&iptrackd_lwc));
+        m_daemon_status = iptrackd_status_initializing;
+        iptrackd_exiting = 0;
+    }
+
+    void TearDown() override
+    {
+        iptrackd_exiting = 1; // the close below is part of the exit
+        (void)iptrackd_mgmt_shutdown();
+        (void)iptrackd_mgmt_deinit();
+        mgmtd.stop();
+        (void)lew_deinit(&iptrackd_lwc);
+        m_daemon_status = iptrackd_status_initializing;
+        iptrackd_exiting = 0;
+        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
+        gcl_set_socket_dir_for_tests(nullptr, -1);
+        std::string cmd = std::string("rm -rf ") + dir;
+        (void)!system(cmd.c_str());
+    }
+};
+
+class EnginePeers : public MgmtHarness
+{
+  protected:
     size_t first_ = 0;
 
     // Scripted answers (read on the provider thread).
@@ -47,12 +110,7 @@ class EnginePeers : public ::testing::Test
 
     void SetUp() override
     {
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        gcl_set_socket_dir_for_tests(dir, 0);
-        ASSERT_EQ(0, lc_log_init("iptrackd", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, 136,
-                                 lc_log_output_syslog));
-        ASSERT_EQ(0, lew_init(&iptrackd_lwc));
-        iptrackd_exiting = 0;
+        ASSERT_NO_FATAL_FAILURE(MgmtHarness::SetUp());
         mgmtd.intercept = [this](gcl_session *s, const bn_request *req) { return answer(s, req); };
         ASSERT_TRUE(mgmtd.start());
         ASSERT_EQ(0, iptrackd_mgmt_init());
@@ -65,15 +123,7 @@ class EnginePeers : public ::testing::Test
     {
         iptrack_deinit();
         lt_clock_restore_for_tests();
-        iptrackd_exiting = 1;
-        (void)iptrackd_mgmt_shutdown();
-        (void)iptrackd_mgmt_deinit();
-        mgmtd.stop();
-        (void)lew_deinit(&iptrackd_lwc);
-        iptrackd_exiting = 0;
-        gcl_set_socket_dir_for_tests(nullptr, -1);
-        std::string cmd = std::string("rm -rf ") + dir;
-        (void)!system(cmd.c_str());
+        MgmtHarness::TearDown();
     }
 
     bool answer(gcl_session *s, const bn_request *req)
@@ -116,13 +166,6 @@ class EnginePeers : public ::testing::Test
         return value_of(b);
     }
 
-    static std::string value_of(const bn_binding *b)
-    {
-        owned<tstring> v;
-        if (!b || bn_binding_get_tstr(b, ba_value, 0, nullptr, v.out()) != 0 || !v) return "";
-        return ts_str(v.get());
-    }
-
     void set_ip_state(const std::string &port, bool up, bool dns_ok = true)
     {
         std::lock_guard lk(mu);
@@ -148,27 +191,8 @@ class EnginePeers : public ::testing::Test
         EXPECT_EQ(0, mdc_send_action(iptrackd_mcc, &code, nullptr, "/test/sync"));
         std::vector<SentRequest> out;
         const auto reqs = mgmtd.requests();
-        for (size_t i = first_; i < reqs.size(); ++i) {
-            const bn_request *r = reqs[i];
-            SentRequest s;
-            const tstring *n = nullptr;
-            if (r->msg_type == bbmt_action_request)
-                EXPECT_EQ(0, bn_action_request_msg_get_action_name(r, &n));
-            else
-                EXPECT_EQ(0, bn_event_request_msg_get_event_name(r, &n));
-            s.name = n ? ts_str(n) : "";
-            if (s.name == "/test/sync") continue;
-            const uint32 count = bn_request_per_node_array_length_quick(r->nodes);
-            for (uint32 j = 0; j < count; ++j) {
-                const bn_binding *b = bn_request_per_node_array_get_quick(r->nodes, j)->binding;
-                bn_type type = bt_none;
-                uint32 flags = 0;
-                EXPECT_EQ(0, bn_binding_get_type(b, ba_value, &type, &flags));
-                s.bindings.push_back(std::string(ts_str(b->name)) + " " + bn_type_to_name(type) +
-                                     " " + value_of(b));
-            }
-            out.push_back(std::move(s));
-        }
+        for (size_t i = first_; i < reqs.size(); ++i)
+            if (SentRequest s = describe(reqs[i]); s.name != "/test/sync") out.push_back(s);
         first_ = reqs.size();
         return out;
     }

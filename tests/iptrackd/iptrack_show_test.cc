@@ -148,11 +148,15 @@ struct Golden {
 };
 
 // The fields every manager record of these tests has: name, interval,
-// enabled, 400 s since the reset, no route label table.
-Golden mgr_record(const std::string &name)
+// enabled, 400 s since the reset, no route label table; and the texts of
+// the up and down actions (by default those of none assigned).
+Golden mgr_record(const std::string &name, const std::string &up = "ERROR: action not assigned",
+                  const std::string &up_desc = "", const std::string &dn = "Action not Assigned",
+                  const std::string &dn_desc = "N/A")
 {
     Golden g(1500);
     g.text(0, name).u32(1472, 400000).u32(1476, 30).u8(1496, 1).text(1444, "N/A");
+    g.text(572, up).text(636, up_desc).text(1008, dn).text(1072, dn_desc);
     return g;
 }
 
@@ -199,24 +203,17 @@ TEST_F(ShowRecords, ManagerWithoutOperationsHasNoOperationFieldsAndActionsWithPo
 {
     LogCapture cap;
     iptrack_mgr *m = add_mgr("branch-1", "IPSLA:primary uplink");
-    Golden g = mgr_record("branch-1");
-    g.text(64, "primary uplink")
-        .text(572, "ERROR: action not assigned")
-        .text(1008, "Action not Assigned")
-        .text(1072, "N/A");
-    EXPECT_TRUE(same_bytes(dump_one().data(), g));
+    EXPECT_TRUE(same_bytes(dump_one().data(), mgr_record("branch-1").text(64, "primary uplink")));
 
     m->up_action = add_action("prio-up", iptrack_action_vrrp_prio);
     m->up_action->flags = iptrack_af_prio_inc;
     m->up_action->prio_delta = 10;
     m->dn_action = add_action("rmv", iptrack_action_subnet_rmv);
-    g.text(572, std::string(436, '\0'))
-        .text(1008, std::string(436, '\0'))
-        .text(572, "prio-up")
-        .text(636, "Increase VRRP priority by 10 on port N/A  ")
-        .text(1008, "rmv")
-        .text(1072, "Subnet Removal on port N/A  ");
-    EXPECT_TRUE(same_bytes(dump_one().data(), g));
+    EXPECT_TRUE(
+        same_bytes(dump_one().data(),
+                   mgr_record("branch-1", "prio-up", "Increase VRRP priority by 10 on port N/A  ",
+                              "rmv", "Subnet Removal on port N/A  ")
+                       .text(64, "primary uplink")));
     // Without an operation a missing port is expected, not an error.
     EXPECT_FALSE(cap.contains("port not found")) << cap.dump();
 }
@@ -242,14 +239,11 @@ TEST_F(ShowRecords, OneRequestShowsItsOperationCountersAndTimes)
     m->rtlabel_id = 7;
 
     const auto rec = dump_one();
-    Golden g = mgr_record("dc-reach");
+    Golden g = mgr_record("dc-reach", "adv", "Subnet Advertise on port lan0 label INET", "rmv",
+                          "Subnet Removal on port wan0 label INET");
     g.text(64, "data centre")
         .text(136, "ping-dc")
         .text(200, "Ping Monitor for 10.0.0.1,10.0.0.2 on Port wan0 tunnel N/A label INET")
-        .text(572, "adv")
-        .text(636, "Subnet Advertise on port lan0 label INET")
-        .text(1008, "rmv")
-        .text(1072, "Subnet Removal on port wan0 label INET")
         .u32(1460, 3)
         .u16(1464, 258)
         .u8(1466, 1)
@@ -283,9 +277,6 @@ TEST_F(ShowRecords, ThreeRequestsShowOnlyTheFirst)
     Golden g = mgr_record("multi");
     g.text(136, "web")
         .text(200, "HTTP Monitor for http://example.test/ on Port wan1 tunnel tun-dc  ")
-        .text(572, "ERROR: action not assigned")
-        .text(1008, "Action not Assigned")
-        .text(1072, "N/A")
         .u16(1464, 1)
         .u16(1480, 5)
         .u16(1482, 1)
@@ -322,10 +313,8 @@ TEST_F(ShowRecords, DefaultUpActionIsNamedAfterTheDownActionType)
         snprintf(m->dn_action->label_or_alias, sizeof m->dn_action->label_or_alias, "t1");
         char dn_desc[372];
         ASSERT_EQ(0, iptrack_get_show_action_str(dn_desc, m->dn_action, nullptr));
-        const auto rec = dump_one();
-        Golden g = mgr_record("def");
-        g.text(572, c.up_name).text(636, c.up_desc).text(1008, "down").text(1072, dn_desc);
-        EXPECT_TRUE(same_bytes(rec.data(), g));
+        EXPECT_TRUE(same_bytes(dump_one().data(),
+                               mgr_record("def", c.up_name, c.up_desc, "down", dn_desc)));
     }
 }
 
@@ -333,13 +322,12 @@ TEST_F(ShowRecords, AlarmOnlyDownActionAndItsDefaultUp)
 {
     iptrack_mgr *m = add_mgr("alarm");
     m->alarm_flags = iptrack_maf_alarm_only;
-    Golden g = mgr_record("alarm");
-    g.text(572, "ERROR: action not assigned").text(1008, "Trigger only an IP SLA alarm");
-    EXPECT_TRUE(same_bytes(dump_one().data(), g));
-
+    const char *dn = "Trigger only an IP SLA alarm";
+    EXPECT_TRUE(same_bytes(dump_one().data(),
+                           mgr_record("alarm", "ERROR: action not assigned", "", dn, "")));
     m->flags = iptrack_mf_default_up; // "def-alarm"
-    g.text(572, std::string(64, '\0')).text(572, "Clear IP SLA alarm");
-    EXPECT_TRUE(same_bytes(dump_one().data(), g));
+    EXPECT_TRUE(
+        same_bytes(dump_one().data(), mgr_record("alarm", "Clear IP SLA alarm", "", dn, "")));
 }
 
 TEST_F(ShowRecords, RouteLabelNameOrNA)
@@ -347,10 +335,7 @@ TEST_F(ShowRecords, RouteLabelNameOrNA)
     iptrack_mgr *m = add_mgr("lbl");
     m->rtlabel_id = 5;
     Golden g = mgr_record("lbl");
-    g.text(572, "ERROR: action not assigned")
-        .text(1008, "Action not Assigned")
-        .text(1072, "N/A")
-        .u32(1492, 5);
+    g.u32(1492, 5);
     // No table attached.
     EXPECT_TRUE(same_bytes(dump_one().data(), g));
 

@@ -265,7 +265,8 @@ TEST_F(Status, MonitorTextsDescribeEachTypeWithLabelAndWhatIsMissing)
 class StatusWithTables : public EnginePeers
 {
   protected:
-    owned<qz_shm_publisher> l3if, iflabel, rtlabel, tunnel, hier;
+    owned<qz_shm_publisher> l3if, iflabel, hier;
+    std::string prefix_;
 
     void SetUp() override
     {
@@ -274,9 +275,6 @@ class StatusWithTables : public EnginePeers
         cmem_set_name_prefix_for_tests(prefix_.c_str());
         ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_l3if, nullptr, 16, l3if.out()));
         ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_iflabel, nullptr, 16, iflabel.out()));
-        ASSERT_EQ(
-            0, qz_shm_pub_open(qz_shm_kind_rtlabel, nullptr, qz_max_route_labels, rtlabel.out()));
-        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_tunnel, nullptr, 16, tunnel.out()));
         ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_alarm_hier, nullptr, 16, hier.out()));
 
         qz_l3if_info port{};
@@ -286,13 +284,6 @@ class StatusWithTables : public EnginePeers
         ASSERT_EQ(0, lc_str_to_ipaddr_quiet("192.0.2.7", &port.address));
         ASSERT_EQ(0, qz_shm_pub_put_l3if(l3if.get(), &port));
         ASSERT_EQ(0, qz_shm_pub_put_iflabel(iflabel.get(), "wan1", "Uplink One"));
-        ASSERT_EQ(0, qz_shm_pub_put_rtlabel(rtlabel.get(), 3, "and3", true));
-        ASSERT_EQ(0, qz_shm_pub_put_rtlabel(rtlabel.get(), 4, "or4", false));
-        qz_tunbin t{};
-        iptrack_copy_text(t.name, sizeof(t.name), "tun-7");
-        iptrack_copy_text(t.alias, sizeof(t.alias), "branch");
-        t.id = 7;
-        ASSERT_EQ(0, qz_shm_pub_put_tunnel(tunnel.get(), &t));
         qz_alm_hier h{};
         h.alarm_id = iptrack_alarm_port_down;
         h.num_levels = 2;
@@ -303,25 +294,19 @@ class StatusWithTables : public EnginePeers
         ASSERT_EQ(0, qz_shm_pub_put_alarm_hier(hier.get(), &h));
 
         iptrack_g.l3if_table = qz_shm_pub_block(l3if.get());
-        iptrack_g.rtlabel_table = qz_shm_pub_block(rtlabel.get());
     }
 
     void TearDown() override
     {
         iptrack_g.l3if_table = nullptr;
-        iptrack_g.rtlabel_table = nullptr;
         iptrack_g.iflabel_table = nullptr;
         cmem_detach_all();
-        for (auto *p : {&l3if, &iflabel, &rtlabel, &tunnel, &hier}) p->reset();
-        for (const char *name :
-             {QZ_SHM_L3IF, QZ_SHM_IFLABEL, QZ_SHM_RTLABEL, QZ_SHM_TUNNEL, QZ_SHM_ALARM_HIER})
+        for (auto *p : {&l3if, &iflabel, &hier}) p->reset();
+        for (const char *name : {QZ_SHM_L3IF, QZ_SHM_IFLABEL, QZ_SHM_ALARM_HIER})
             (void)qz_shm_pub_unlink(name);
         cmem_set_name_prefix_for_tests(nullptr);
         EnginePeers::TearDown();
     }
-
-  private:
-    std::string prefix_;
 };
 
 TEST_F(StatusWithTables, MonitorDownAlarmCarriesTheHierarchyAndThePortsAddressAndLabel)

@@ -3,84 +3,19 @@
 // dispatch of responses, events, queries and actions, and session loss.
 #include "iptrackd_mgmt.h"
 
-#include <cstdlib>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "iptrackd_main.h"
+#include "engine_peer_fixture.h"
 #include "mgmt/mdc_misc.h"
-#include "support/log_capture.h"
-#include "support/mgmt_test_provider.h"
-#include "util/ttime.h"
 
 namespace
 {
 
 constexpr const char *process_level = "/logging/syslog/process/iptrackd/log_level";
 
-std::string value_of(const bn_binding *b)
-{
-    owned<tstring> v;
-    if (!b || bn_binding_get_tstr(b, ba_value, 0, nullptr, v.out()) != 0 || !v) return "(none)";
-    return ts_str(v.get());
-}
-
-// (name, type, value) of every binding of a request, in order.
-std::vector<std::string> describe(const bn_request *req)
-{
-    std::vector<std::string> out;
-    const uint32 n = bn_request_per_node_array_length_quick(req->nodes);
-    for (uint32 i = 0; i < n; ++i) {
-        const bn_binding *b = bn_request_per_node_array_get_quick(req->nodes, i)->binding;
-        bn_type type = bt_none;
-        uint32 flags = 0;
-        EXPECT_EQ(0, bn_binding_get_type(b, ba_value, &type, &flags));
-        out.push_back(std::string(ts_str(b->name)) + " " + std::to_string(type) + " " +
-                      value_of(b));
-    }
-    return out;
-}
-
-std::string action_name(const bn_request *req)
-{
-    const tstring *name = nullptr;
-    if (bn_action_request_msg_get_action_name(req, &name) != 0 || !name) return "";
-    return ts_str(name);
-}
-
-class MgmtSession : public ::testing::Test
+class MgmtSession : public MgmtHarness
 {
   protected:
-    TestMgmtd mgmtd;
-    char dir[64] = "/tmp/ipt-mgmt-test-XXXXXX";
-
-    void SetUp() override
-    {
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        gcl_set_socket_dir_for_tests(dir, 0);
-        ASSERT_EQ(0, lc_log_init("iptrackd", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, 136,
-                                 lc_log_output_syslog));
-        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
-        ASSERT_EQ(0, lew_init(&iptrackd_lwc));
-        m_daemon_status = iptrackd_status_initializing;
-        iptrackd_exiting = 0;
-    }
-    void TearDown() override
-    {
-        iptrackd_exiting = 1; // the close below is part of the exit
-        (void)iptrackd_mgmt_shutdown();
-        (void)iptrackd_mgmt_deinit();
-        mgmtd.stop();
-        (void)lew_deinit(&iptrackd_lwc);
-        m_daemon_status = iptrackd_status_initializing;
-        iptrackd_exiting = 0;
-        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
-        gcl_set_socket_dir_for_tests(nullptr, -1);
-        std::string cmd = std::string("rm -rf ") + dir;
-        (void)!system(cmd.c_str());
-    }
-
     void start(const std::string &db = "")
     {
         ASSERT_TRUE(mgmtd.start(db));
@@ -122,18 +57,18 @@ class MgmtSession : public ::testing::Test
 TEST_F(MgmtSession, SetUpRegistersTheThreeInterestsInOrder)
 {
     start();
-    const auto reqs = mgmtd.requests();
-    ASSERT_EQ(3u, reqs.size());
-    for (const bn_request *r : reqs)
-        EXPECT_EQ("/mgmtd/events/actions/interest/add", action_name(r));
+    std::vector<SentRequest> sent;
+    for (const bn_request *r : mgmtd.requests()) sent.push_back(describe(r));
+    ASSERT_EQ(3u, sent.size());
+    for (const SentRequest &r : sent) EXPECT_EQ("/mgmtd/events/actions/interest/add", r.name);
 
     // The bindings themselves are checked end to end against the journal.
-    EXPECT_EQ("event_name 121 /mgmtd/notify/dbchange", describe(reqs[0]).at(0));
-    EXPECT_EQ(11u, describe(reqs[0]).size());
-    EXPECT_EQ(std::vector<std::string>{"event_name 121 /qz/tunneld/system/events/if_change"},
-              describe(reqs[1]));
-    EXPECT_EQ(std::vector<std::string>{"event_name 121 /time/notify/zonechange"},
-              describe(reqs[2]));
+    EXPECT_EQ("event_name name /mgmtd/notify/dbchange", sent[0].bindings.at(0));
+    EXPECT_EQ(11u, sent[0].bindings.size());
+    EXPECT_EQ(std::vector<std::string>{"event_name name /qz/tunneld/system/events/if_change"},
+              sent[1].bindings);
+    EXPECT_EQ(std::vector<std::string>{"event_name name /time/notify/zonechange"},
+              sent[2].bindings);
     EXPECT_EQ(0u, iptrackd_mgmt_waiting_requests_for_tests());
 }
 
