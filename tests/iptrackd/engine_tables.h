@@ -153,6 +153,15 @@ class EngineTables : public ::testing::Test
         return a;
     }
 
+    static iptrack_mgr *mgr(const char *name, const char *attribs)
+    {
+        iptrack_mgr *m = iptrack_get_mgr_entry(name);
+        iptrack_mgr_set_attribs(m, attribs);
+        (void)iptrack_set_mgr_attribs(m);
+        m->flags &= static_cast<uint8>(~iptrack_mf_attribs_changed);
+        return m;
+    }
+
     std::string prefix_;
     owned<qz_shm_publisher> l3if_;
     owned<qz_shm_publisher> iflabel_;
