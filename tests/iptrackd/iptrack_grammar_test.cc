@@ -28,76 +28,77 @@ struct grammar_case {
     std::vector<std::string> lines;
 };
 
-std::string hexbyte(unsigned v)
+std::string hex(unsigned v)
 {
     char b[8];
     snprintf(b, sizeof b, "0x%02x", v);
     return b;
 }
 
-void add(std::string *out, const char *key, const std::string &v)
+std::string num(uint64 v)
 {
-    if (v.empty() || v == "0" || v == "0x00") return;
-    if (!out->empty()) *out += ' ';
-    *out += key;
-    *out += '=';
-    *out += v;
+    return std::to_string(v);
+}
+
+// "key=value ..." of the fields that are not zero or empty, in order.
+std::string join(std::initializer_list<std::pair<std::string, std::string>> fields)
+{
+    std::string s;
+    for (const auto &[key, v] : fields)
+        if (!v.empty() && v != "0" && v != "0x00") s += (s.empty() ? "" : " ") + key + "=" + v;
+    return s;
 }
 
 std::string summary(const iptrack_oper *o)
 {
-    std::string s;
-    add(&s, "type", std::to_string(o->type));
-    add(&s, "sub", std::to_string(o->subtype));
-    add(&s, "ka", std::to_string(o->ka));
-    add(&s, "up", std::to_string(o->up_thresh));
-    add(&s, "dn", std::to_string(o->dn_thresh));
-    add(&s, "si", std::to_string(o->sample_int));
-    add(&s, "lu", std::to_string(o->loss_up_thresh));
-    add(&s, "ld", std::to_string(o->loss_dn_thresh));
-    add(&s, "ru", std::to_string(o->rtt_up_thresh));
-    add(&s, "rd", std::to_string(o->rtt_dn_thresh));
-    add(&s, "mf", hexbyte(o->metric_flags));
-    add(&s, "sf", hexbyte(o->state_flags));
-    add(&s, "ps", hexbyte(o->probe_state));
-    add(&s, "label", o->label);
-    add(&s, "alias", o->tunnel_alias);
-    add(&s, "targets", o->targets);
-    add(&s, "proxy", o->proxy_addr);
-    add(&s, "pport", std::to_string(o->proxy_port));
-    add(&s, "ua", o->user_agent);
-    add(&s, "timeout", std::to_string(o->http_timeout));
-    add(&s, "ports", ports(o->ports));
-    add(&s, "chg", hexbyte(iptrack_g.change_flags));
-    return s;
+    return join({{"type", num(o->type)},
+                 {"sub", num(o->subtype)},
+                 {"ka", num(o->ka)},
+                 {"up", num(o->up_thresh)},
+                 {"dn", num(o->dn_thresh)},
+                 {"si", num(o->sample_int)},
+                 {"lu", num(o->loss_up_thresh)},
+                 {"ld", num(o->loss_dn_thresh)},
+                 {"ru", num(o->rtt_up_thresh)},
+                 {"rd", num(o->rtt_dn_thresh)},
+                 {"mf", hex(o->metric_flags)},
+                 {"sf", hex(o->state_flags)},
+                 {"ps", hex(o->probe_state)},
+                 {"label", o->label},
+                 {"alias", o->tunnel_alias},
+                 {"targets", o->targets},
+                 {"proxy", o->proxy_addr},
+                 {"pport", num(o->proxy_port)},
+                 {"ua", o->user_agent},
+                 {"timeout", num(o->http_timeout)},
+                 {"ports", ports(o->ports)},
+                 {"chg", hex(iptrack_g.change_flags)}});
 }
 
 std::string summary(const iptrack_action *a)
 {
-    std::string s;
-    add(&s, "type", std::to_string(a->type));
-    add(&s, "flags", hexbyte(a->flags));
-    add(&s, "prio", std::to_string(a->prio_delta));
-    add(&s, "delta", std::to_string(a->metric_delta));
-    add(&s, "label", a->label_or_alias);
-    add(&s, "ports", ports(a->ports));
-    return s;
+    return join({{"type", num(a->type)},
+                 {"flags", hex(a->flags)},
+                 {"prio", num(a->prio_delta)},
+                 {"delta", num(a->metric_delta)},
+                 {"label", a->label_or_alias},
+                 {"ports", ports(a->ports)}});
 }
 
 std::string summary(const iptrack_mgr *m)
 {
-    std::string s;
-    add(&s, "interval", std::to_string(m->interval_s));
-    add(&s, "flags", hexbyte(m->flags));
-    add(&s, "af", hexbyte(m->alarm_flags));
-    add(&s, "up", m->up_action ? m->up_action->name : "");
-    add(&s, "dn", m->dn_action ? m->dn_action->name : "");
     std::string reqs;
     for (const iptrack_op_request *r = m->requests.head; r; r = r->link.next)
         reqs += std::string(reqs.empty() ? "" : ",") + r->oper_name;
-    add(&s, "reqs", reqs);
+    std::string s = join({{"interval", num(m->interval_s)},
+                          {"flags", hex(m->flags)},
+                          {"af", hex(m->alarm_flags)},
+                          {"up", m->up_action ? m->up_action->name : ""},
+                          {"dn", m->dn_action ? m->dn_action->name : ""},
+                          {"reqs", reqs}});
     for (const iptrack_action *a = iptrack_g.actions.head; a; a = a->link.next)
-        add(&s, (std::string("users:") + a->name).c_str(), std::to_string(a->users));
+        if (a->users)
+            s += (s.empty() ? "users:" : " users:") + std::string(a->name) + "=" + num(a->users);
     return s;
 }
 
@@ -309,10 +310,9 @@ const grammar_case grammar_cases[] = {
               {{"type/=/port-monitor", oper_for("Set type to interface monitor")}}),
     oper_case("OperTypeVrrpMonitor", "type=vrrp-monitor", "type=3 mf=0x01 sf=0x82",
               {{"type/=/vrrp-monitor", oper_for("Set type to VRRP state monitor")}}),
-    oper_case("OperTypeUnknownIgnored", "type=icmp", "mf=0x01 sf=0x82",
-              {{"type/=/icmp", oper_ln("invalid operation type icmp - ignore")}}),
-    oper_case("OperTypeValueIsCaseSensitive", "type=IP-MONITOR", "mf=0x01 sf=0x82",
-              {{"type/=/IP-MONITOR", oper_ln("invalid operation type IP-MONITOR - ignore")}}),
+    oper_case("OperTypeUnknownOrMiscasedIgnored", "type=icmp;type=IP-MONITOR", "mf=0x01 sf=0x82",
+              {{"type/=/icmp", oper_ln("invalid operation type icmp - ignore")},
+               {"type/=/IP-MONITOR", oper_ln("invalid operation type IP-MONITOR - ignore")}}),
     oper_case("OperMetricOrAfterAnd", "metric-combination=metric-and;metric-combination=metric-or",
               "mf=0x01 sf=0x82",
               {{"metric-combination/=/metric-and", oper_for("Set metric combination to AND")},
@@ -343,12 +343,12 @@ const grammar_case grammar_cases[] = {
          {"proxyPort/=/8080", oper_for("Added proxy port as 8080 ")},
          {"user-agent/=/curl", oper_for("Added User-Agent as curl ")},
          {"http-timeout/=/9", oper_for("Added HTTP timeout 9")}}),
-    oper_case("OperHttpTimeoutEmptyIgnored", "http-timeout=", "mf=0x01 sf=0x82",
-              {{"http-timeout/=/", oper_for("Command ignored")}}),
+    oper_case("OperEmptyTimeoutAndPortIpIgnored", "http-timeout=;port-ip=10.0.0.1",
+              "mf=0x01 sf=0x82",
+              {{"http-timeout/=/", oper_for("Command ignored")},
+               {"port-ip/=/10.0.0.1", oper_for("Command ignored")}}),
     oper_case("OperIpSubtypeHttp", "ip-monitor-http=yes", "sub=2 mf=0x01 sf=0x82",
               {{"ip-monitor-http/=/yes", oper_for("Managing IP subtype HTTP")}}),
-    oper_case("OperPortIpIgnored", "port-ip=10.0.0.1", "mf=0x01 sf=0x82",
-              {{"port-ip/=/10.0.0.1", oper_for("Command ignored")}}),
     oper_case(
         "OperPortBeforeTablesNotAdded", "port-name=eth1", "mf=0x01 sf=0x82 chg=0x01",
         {{"port-name/=/eth1", "iptrack_add_oper_port: adding port eth1 to oper site_dns",
@@ -472,15 +472,14 @@ const grammar_case grammar_cases[] = {
                  {"delta/=/4294967295", action_for("Set subnet metric delta to 4294967295")}}),
     action_case("ActionDeltaTruncated", "delta=4294967296", "",
                 {{"delta/=/4294967296", action_for("Set subnet metric delta to 0")}}),
-    action_case("ActionTypeUnknown", "type=reboot", "",
-                {{"type/=/reboot", action_ln("invalid action type reboot - ignore")}}),
     action_case("ActionLabelWithoutInterfaces", "port-label=lan", "flags=0x04 label=lan",
                 {{"port-label/=/lan",
                   "ip_track_add_ports_from_action_label: mapped 0 interfaces to action act",
                   action_for("Managing label lan")}}),
     action_case(
-        "ActionUnknownKey", "color=red", "",
-        {{"color/=/red", action_ln("action type color and val red not supported - ignore")}}),
+        "ActionUnknownTypeOrKeyIgnored", "type=reboot;color=red", "",
+        {{"type/=/reboot", action_ln("invalid action type reboot - ignore")},
+         {"color/=/red", action_ln("action type color and val red not supported - ignore")}}),
     action_case("ActionKey40Characters", rep('k', 40) + "=v", "",
                 {{rep('k', 40) + "/=/v",
                   action_ln("action type " + rep('k', 40) + " and val v not supported - ignore")}}),
@@ -522,10 +521,9 @@ const grammar_case grammar_cases[] = {
     mgr_case("MgrPipeOperatorSkipped", "operation|op1;operation=op2", "interval=30 reqs=op2",
              {{"operation/|/op1", mgr_ln("invalid command operator | - ignore for mgr m1")},
               {"operation/=/op2", request_added("op2"), mgr_ln("Added Operation op2")}}),
-    mgr_case("MgrTermWithoutOperator", "operation", "interval=30",
-             {{"operation/ /", mgr_ln("invalid keyword operation - ignoring for manager m1")}}),
-    mgr_case("MgrUnknownKeyword", "color=red", "interval=30",
-             {{"color/=/red", mgr_ln("invalid keyword color - ignoring for manager m1")}}),
+    mgr_case("MgrUnknownKeywordOrNoOperatorIgnored", "color=red;operation", "interval=30",
+             {{"color/=/red", mgr_ln("invalid keyword color - ignoring for manager m1")},
+              {"operation/ /", mgr_ln("invalid keyword operation - ignoring for manager m1")}}),
     mgr_case("MgrIntervalNotANumber", "interval=soon", "",
              {{"interval/=/soon", mgr_ln("Set Interval to 0")}}),
     {"MgrRejectedAfterCleaning",
