@@ -296,6 +296,7 @@ TEST_F(EngineTables, UsesMarkTheEntriesThatDependOnThem)
     EXPECT_FALSE(iptrack_is_ifname_in_use("eth2")); // nobody's
 }
 
+// The tick's lines for these are seen end to end; here what it leaves.
 TEST_F(EngineTables, TickReresolvesAMovedLabelARemovedTunnelAndAChangedInterface)
 {
     iptrack_oper *o = oper("wan_probe", "type=port-monitor;port-label=wan");
@@ -308,16 +309,7 @@ TEST_F(EngineTables, TickReresolvesAMovedLabelARemovedTunnelAndAChangedInterface
     put(test_if("eth1", 4, "lan"), "10.0.0.1");
     EXPECT_TRUE(iptrack_is_label_in_use("wan"));
     iptrack_notify_label_chg();
-    {
-        LogCapture cap(LCL_INFO);
-        tick_without_peers();
-        EXPECT_TRUE(
-            has_line(cap, "iptrack_req_expire: interface label cfg has changed - update labels"));
-        EXPECT_TRUE(has_line(cap, "iptrack_update_labels updating labels"));
-        EXPECT_TRUE(has_line(cap, "iptrack_update_labels: total labels processed = 2"))
-            << cap.dump();
-        EXPECT_TRUE(has_line(cap, "iptrack_req_expire: pending cfg change for wan_probe.."));
-    }
+    tick_without_peers();
     EXPECT_EQ(ports(o->ports), "eth2/4,eth4/6");
     EXPECT_EQ(ports(a->ports), "eth2/4");
     EXPECT_FALSE(o->state_flags & iptrack_os_cfg_pending);
@@ -327,55 +319,20 @@ TEST_F(EngineTables, TickReresolvesAMovedLabelARemovedTunnelAndAChangedInterface
     ASSERT_EQ(qz_shm_pub_remove_tunnel(tunnel_.get(), "tunA"), 0);
     EXPECT_TRUE(iptrack_is_tunnel_in_use("branchA"));
     iptrack_notify_tunnel_chg();
-    {
-        LogCapture cap(LCL_INFO);
-        tick_without_peers();
-        EXPECT_TRUE(has_line(cap, "iptrack_req_expire: tunnel cfg has changed "));
-        EXPECT_TRUE(has_line(
-            cap, "iptrack_update_tunnels: failure processing tunnel for oper tun_probe tunnel "
-                 "branchA"));
-        EXPECT_TRUE(has_line(cap, "iptrack_update_tunnels: total tunnels processed = 1"));
-        EXPECT_TRUE(has_line(cap, "iptrack_req_expire: tunnel update failed"));
-    }
+    tick_without_peers();
     EXPECT_FALSE(t->state_flags & iptrack_os_tunnel_active);
     EXPECT_TRUE(t->state_flags & iptrack_os_tunnel_changed);
 
     // eth9 completes: the interface change makes inactive operations reparse.
     put(test_if("eth9", 4));
     iptrack_notify_if_or_tunnel_change();
-    {
-        LogCapture cap(LCL_INFO);
-        tick_without_peers();
-        EXPECT_TRUE(has_line(cap, "iptrack_req_expire an interface has been updated in l3mgr"));
-        EXPECT_TRUE(has_line(cap, "iptrack_req_expire: pending cfg change for inc_probe.."));
-    }
+    tick_without_peers();
     EXPECT_EQ(ports(i->ports), "eth9/4");
     EXPECT_TRUE(i->state_flags & iptrack_os_port_active);
 }
 
-TEST_F(CloudPath, TargetsTakeSlotsInOrderWithCanonicalAddresses)
-{
-    LogCapture cap(LCL_INFO);
-    iptrack_oper *o =
-        oper("site_dns", "type=ip-monitor;ip-monitor-ip= 8.8.8.8 , 2001:DB8::1 ,1.1.1.1;ka=2");
-    EXPECT_STREQ(o->probe_num, "0,1,2");
-    EXPECT_EQ(text(0, ipsla_slot_off_target), "dns,8.8.8.8");
-    EXPECT_EQ(text(1, ipsla_slot_off_target), "dns,2001:db8::1");
-    EXPECT_EQ(text(2, ipsla_slot_off_target), "dns,1.1.1.1");
-    EXPECT_TRUE(has_line(cap, "iptrack_cloudpath_update_probes: 0, dns,8.8.8.8, 0"));
-    EXPECT_TRUE(has_line(cap, "iptrack_cloudpath_update_probes: 1, dns,2001:db8::1, 0,1"));
-    EXPECT_TRUE(has_line(cap, "iptrack_cloudpath_update_probes: 2, dns,1.1.1.1, 0,1,2"));
-    for (uint32 slot : {0u, 1u, 2u}) {
-        EXPECT_EQ(text(slot, ipsla_slot_off_settings),
-                  "type=ip-monitor;tunnel-name=;src-port-label=");
-        EXPECT_EQ(text(slot, ipsla_slot_off_options),
-                  "proxyAddress=;proxyPort=0;user-agent=;ka=2;http-timeout=0;up-thresh=0;"
-                  "down-thresh=0;sample-int=0;loss_up_thresh=0;loss_down_thresh=0;"
-                  "rtt_up_thresh=0;rtt_down_thresh=0;metric-combination=or");
-    }
-    EXPECT_EQ(ipsla_probes_free_count(), ipsla_probes_max - 3);
-}
-
+// How targets fill their slots (order, canonical addresses, texts) is seen end
+// to end; here the ring, the reparse and the names.
 TEST_F(CloudPath, ReparseFreesAndRetakesAndDeleteReturnsThem)
 {
     iptrack_oper *o = oper("site_dns", "type=http-monitor;http-monitor-url=http://a/,http://b/");

@@ -1,6 +1,7 @@
 // The daemon's management session against the in-process stand-in over a
-// real socket: set-up order, the synchronous transport and its nesting,
-// dispatch of responses, events, queries and actions, and session loss.
+// real socket: the synchronous transport and its nesting, dispatch of
+// responses, events, queries and actions, and the exit's own close.  Set-up
+// registrations, log levels and session loss are seen end to end.
 #include "iptrackd_mgmt.h"
 
 #include <string>
@@ -10,8 +11,6 @@
 
 namespace
 {
-
-constexpr const char *process_level = "/logging/syslog/process/iptrackd/log_level";
 
 class MgmtSession : public MgmtHarness
 {
@@ -53,24 +52,6 @@ class MgmtSession : public MgmtHarness
         mgmtd.run([&] { ASSERT_EQ(0, bn_request_msg_send(mgmtd.session("iptrackd"), req)); });
     }
 };
-
-TEST_F(MgmtSession, SetUpRegistersTheThreeInterestsInOrder)
-{
-    start();
-    std::vector<SentRequest> sent;
-    for (const bn_request *r : mgmtd.requests()) sent.push_back(describe(r));
-    ASSERT_EQ(3u, sent.size());
-    for (const SentRequest &r : sent) EXPECT_EQ("/mgmtd/events/actions/interest/add", r.name);
-
-    // The bindings themselves are checked end to end against the journal.
-    EXPECT_EQ("event_name name /mgmtd/notify/dbchange", sent[0].bindings.at(0));
-    EXPECT_EQ(11u, sent[0].bindings.size());
-    EXPECT_EQ(std::vector<std::string>{"event_name name /qz/tunneld/system/events/if_change"},
-              sent[1].bindings);
-    EXPECT_EQ(std::vector<std::string>{"event_name name /time/notify/zonechange"},
-              sent[2].bindings);
-    EXPECT_EQ(0u, iptrackd_mgmt_waiting_requests_for_tests());
-}
 
 TEST_F(MgmtSession, NoProviderIsReportedOnlyAsUnableToConnect)
 {
@@ -179,41 +160,6 @@ TEST_F(MgmtSession, NestedRequestsEachGetTheirOwnResponse)
     EXPECT_EQ(0u, iptrackd_mgmt_waiting_requests_for_tests());
 }
 
-TEST_F(MgmtSession, ConfigChangeAppliesLogLevelsAndPassesTheRestOn)
-{
-    ASSERT_NO_FATAL_FAILURE(start());
-    LogCapture cap;
-    const std::string e = "/mgmtd/notification/dbchange/";
-    send_event("/mgmtd/notify/dbchange",
-               {{e + "1", bt_uint32, "1"},
-                {e + "1/change_type", bt_string, "modify"},
-                {e + "1/name", bt_string, process_level},
-                {e + "1/new_attribs/value", bt_string, "debug"},
-                {e + "1/prev_attribs/value", bt_string, "notice"},
-                {e + "2", bt_uint32, "2"},
-                {e + "2/change_type", bt_string, "add"},
-                {e + "2/name", bt_string, "/qz/iptrackd/config/manager/m1/enable"},
-                {e + "2/new_attribs/value", bt_bool, "true"}});
-    ASSERT_TRUE(pump_until([&] { return cap.contains("IPTRACK Modify config complete"); }))
-        << cap.dump();
-    EXPECT_TRUE(
-        cap.contains("iptrackd_mgmt_handle_event_request: Received event: /mgmtd/notify/dbchange"));
-    EXPECT_EQ(LCL_DEBUG, lc_log_get_daemon_log_level());
-    EXPECT_EQ(0u, cap.count("IP Track update: Unsupported binding"));
-    EXPECT_TRUE(cap.contains(
-        "iptrackd_config_handle_change: updating /qz/iptrackd/config/manager/m1/enable"));
-
-    // Deleting the node clears the daemon level again.
-    cap.clear();
-    send_event("/mgmtd/notify/dbchange", {{e + "1", bt_uint32, "1"},
-                                          {e + "1/change_type", bt_string, "delete"},
-                                          {e + "1/name", bt_string, process_level},
-                                          {e + "1/prev_attribs/value", bt_string, "debug"}});
-    ASSERT_TRUE(pump_until([&] { return cap.contains("IPTRACK Modify config complete"); }));
-    EXPECT_EQ(lc_log_daemon_level_unset, lc_log_get_daemon_log_level());
-    EXPECT_FALSE(cap.contains("Unsupported binding")) << cap.dump();
-}
-
 TEST_F(MgmtSession, OtherEventsGoToTheirHandlers)
 {
     ASSERT_NO_FATAL_FAILURE(start());
@@ -281,16 +227,6 @@ TEST_F(MgmtSession, QueriesAndActionsWaitForReadiness)
         EXPECT_EQ((std::pair<uint16, uint32>{bbmt_query_response, qid}), answers[0]);
         EXPECT_EQ((std::pair<uint16, uint32>{bbmt_action_response, aid}), answers[1]);
     });
-}
-
-TEST_F(MgmtSession, LosingTheSessionBeginsTheExit)
-{
-    ASSERT_NO_FATAL_FAILURE(start());
-    LogCapture cap;
-    mgmtd.run([&] { (void)gcl_session_close(mgmtd.session("iptrackd")); });
-    ASSERT_TRUE(pump_until([&] { return iptrackd_exiting == 1; })) << cap.dump();
-    EXPECT_EQ(1u, cap.count("Lost connection to mgmtd; exiting"));
-    EXPECT_TRUE(cap.contains("IP Tracking daemon exiting. daemon state: init"));
 }
 
 TEST_F(MgmtSession, ClosingDuringTheExitIsSilent)
