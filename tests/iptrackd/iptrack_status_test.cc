@@ -1,10 +1,9 @@
 // Manager status against a provider playing the peers: which action each
-// applied result sends (held back, inverse, revert), the senders' bindings,
-// the metric total, route labels, the three alarms and their texts, and
-// the not-installed path.
+// applied result sends (held back, inverse, revert), the metric total,
+// route labels, the alarms and their texts, and the not-installed path.
+// Whole alarm bindings with the appliance tables (hierarchy, source label
+// and address) are seen end to end.
 #include "engine_peer_fixture.h"
-
-#include "appliance/qz_shm_publish.h"
 
 namespace
 {
@@ -32,12 +31,6 @@ TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTh
     auto sent = take_sent();
     ASSERT_EQ(2u, sent.size());
     EXPECT_EQ("/qz/alarms/events/raise_alarm", sent[0].name);
-    EXPECT_EQ(std::vector<std::string>(
-                  {"alarm_type string 262189", "param_1 string 0", "param_2 string 0",
-                   "param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel N/A    ",
-                   "comment string An IP SLA monitor is in Down state", "note string ",
-                   "hierarchy string ", "source_label string ", "source_ip string "}),
-              sent[0].bindings);
     EXPECT_EQ("/qz/iptrackd/action/update_vrrp", sent[1].name);
     EXPECT_EQ(std::vector<std::string>(
                   {"action string decrement", "port_name string mgmt1", "vrrp_priority uint16 5"}),
@@ -50,11 +43,6 @@ TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTh
     sent = take_sent();
     ASSERT_EQ(2u, sent.size());
     EXPECT_EQ("/qz/alarms/events/clear_alarm", sent[0].name);
-    EXPECT_EQ(std::vector<std::string>(
-                  {"alarm_type string 262189", "param_1 string 0", "param_2 string 0",
-                   "param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel N/A    ",
-                   "comment string An IP SLA monitor is in Down state", "hierarchy string "}),
-              sent[0].bindings);
     EXPECT_EQ(std::vector<std::string>(
                   {"action string increment", "port_name string mgmt1", "vrrp_priority uint16 5"}),
               sent[1].bindings);
@@ -113,7 +101,6 @@ TEST_F(Status, AlarmOnlyDownActionRaisesTheAlarmAndSendsNothingElse)
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
     iptrack_copy_text(oper->tunnel_alias, sizeof(oper->tunnel_alias), "branch-1");
     iptrack_mgr *mgr = manager("m1", oper, "def-alarm", "alarm");
-    iptrack_mgr_set_note(mgr, "lab uplink");
     LogCapture log;
 
     apply(mgr, false);
@@ -123,7 +110,6 @@ TEST_F(Status, AlarmOnlyDownActionRaisesTheAlarmAndSendsNothingElse)
     EXPECT_EQ("alarm_type string 262249", sent[0].bindings.at(0));
     EXPECT_EQ("param_3 string Ping for 10.0.0.9 on Port mgmt0 tunnel branch-1    ",
               sent[0].bindings.at(3));
-    EXPECT_EQ("note string IPSLA:lab uplink", sent[0].bindings.at(5));
     EXPECT_TRUE(mgr->flags & iptrack_mf_tunnel_alarm);
     EXPECT_FALSE(log.contains("action not defined")) << log.dump();
 }
@@ -259,72 +245,6 @@ TEST_F(Status, MonitorTextsDescribeEachTypeWithLabelAndWhatIsMissing)
     EXPECT_EQ(iptrack_alarm_text_size - 1, strlen(mgr->monitor_text));
     iptrack_mgr_fill_dns_alarm_text(mgr, oper);
     EXPECT_EQ(iptrack_alarm_text_size - 1, strlen(mgr->dns_alarm_text));
-}
-
-// The same against tables published under a name prefix of this process.
-class StatusWithTables : public EnginePeers
-{
-  protected:
-    owned<qz_shm_publisher> l3if, iflabel, hier;
-    std::string prefix_;
-
-    void SetUp() override
-    {
-        EnginePeers::SetUp();
-        prefix_ = "ipt-status-" + std::to_string(getpid()) + "-";
-        cmem_set_name_prefix_for_tests(prefix_.c_str());
-        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_l3if, nullptr, 16, l3if.out()));
-        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_iflabel, nullptr, 16, iflabel.out()));
-        ASSERT_EQ(0, qz_shm_pub_open(qz_shm_kind_alarm_hier, nullptr, 16, hier.out()));
-
-        qz_l3if_info port{};
-        iptrack_copy_text(port.name, sizeof(port.name), "mgmt0");
-        port.ip_version = 4;
-        iptrack_copy_text(port.label, sizeof(port.label), "wan1");
-        ASSERT_EQ(0, lc_str_to_ipaddr_quiet("192.0.2.7", &port.address));
-        ASSERT_EQ(0, qz_shm_pub_put_l3if(l3if.get(), &port));
-        ASSERT_EQ(0, qz_shm_pub_put_iflabel(iflabel.get(), "wan1", "Uplink One"));
-        qz_alm_hier h{};
-        h.alarm_id = iptrack_alarm_port_down;
-        h.num_levels = 2;
-        h.levels[0].kind = 1;
-        iptrack_copy_text(h.levels[0].tmpl, sizeof(h.levels[0].tmpl), "site-a");
-        h.levels[1].kind = 0;
-        iptrack_copy_text(h.levels[1].tmpl, sizeof(h.levels[1].tmpl), "port {entity}");
-        ASSERT_EQ(0, qz_shm_pub_put_alarm_hier(hier.get(), &h));
-
-        iptrack_g.l3if_table = qz_shm_pub_block(l3if.get());
-    }
-
-    void TearDown() override
-    {
-        iptrack_g.l3if_table = nullptr;
-        iptrack_g.iflabel_table = nullptr;
-        cmem_detach_all();
-        for (auto *p : {&l3if, &iflabel, &hier}) p->reset();
-        for (const char *name : {QZ_SHM_L3IF, QZ_SHM_IFLABEL, QZ_SHM_ALARM_HIER})
-            (void)qz_shm_pub_unlink(name);
-        cmem_set_name_prefix_for_tests(nullptr);
-        EnginePeers::TearDown();
-    }
-};
-
-TEST_F(StatusWithTables, MonitorDownAlarmCarriesTheHierarchyAndThePortsAddressAndLabel)
-{
-    iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
-    iptrack_mgr *mgr = manager("m1", oper, "def-alarm", "alarm");
-    apply(mgr, false);
-    auto sent = take_sent();
-    ASSERT_EQ(1u, sent.size());
-    EXPECT_EQ(
-        std::vector<std::string>({"hierarchy string site-a/port mgmt0",
-                                  "source_label string Uplink One", "source_ip string 192.0.2.7"}),
-        std::vector<std::string>(sent[0].bindings.begin() + 6, sent[0].bindings.end()));
-
-    apply(mgr, true);
-    sent = take_sent();
-    ASSERT_EQ(1u, sent.size());
-    EXPECT_EQ("hierarchy string site-a/port mgmt0", sent[0].bindings.back());
 }
 
 } // namespace
