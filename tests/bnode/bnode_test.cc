@@ -81,35 +81,26 @@ TEST(BnodeBinding, TakeoverClearsTheCallersPointers)
     EXPECT_TRUE(cap.contains("Unexpected NULL"));
 }
 
-TEST(BnodeBinding, DupCopiesNamePartsAndAttributes)
-{
-    owned<bn_binding> b;
-    ASSERT_EQ(bn_binding_new_uint32(b.out(), "/qz/n", ba_value, 0, 42), 0);
-    tstr_array *parts = nullptr;
-    ASSERT_EQ(bn_binding_get_name_parts(b.get(), &parts), 0);
-    (void)tstr_array_free(&parts);
-
-    owned<bn_binding> copy;
-    ASSERT_EQ(bn_binding_dup(b.get(), copy.out()), 0);
-    EXPECT_EQ(name_of(copy.get()), "/qz/n");
-    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(copy.get())), (strings_t{"qz", "n"}));
-    // The copy is independent of the original.
-    ASSERT_EQ(bn_binding_set_uint32(b.get(), ba_value, 0, 7), 0);
-    EXPECT_EQ(value_of(copy.get()), "42");
-    EXPECT_EQ(value_of(b.get()), "7");
-}
-
 // ---------------------------------------------------------------------------
 // Names and cached parts
 
-TEST(BnodeBinding, SetNameDropsTheCachedParts)
+TEST(BnodeBinding, DupCopiesTheCacheAndSetNameDropsIt)
 {
     owned<bn_binding> b;
-    ASSERT_EQ(bn_binding_new_named(b.out(), "/old/name"), 0);
+    ASSERT_EQ(bn_binding_new_uint32(b.out(), "/old/name", ba_value, 0, 42), 0);
     tstr_array *parts = nullptr;
     ASSERT_EQ(bn_binding_get_name_parts(b.get(), &parts), 0);
     EXPECT_EQ(strings_of(parts), (strings_t{"old", "name"}));
     (void)tstr_array_free(&parts);
+
+    // A copy has the name, cached parts and attributes, independently.
+    owned<bn_binding> copy;
+    ASSERT_EQ(bn_binding_dup(b.get(), copy.out()), 0);
+    EXPECT_EQ(name_of(copy.get()), "/old/name");
+    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(copy.get())), (strings_t{"old", "name"}));
+    ASSERT_EQ(bn_binding_set_uint32(b.get(), ba_value, 0, 7), 0);
+    EXPECT_EQ(value_of(copy.get()), "42");
+    EXPECT_EQ(value_of(b.get()), "7");
 
     ASSERT_EQ(bn_binding_set_name(b.get(), "/new/x/y"), 0);
     EXPECT_EQ(bn_binding_get_name_parts_quick(b.get()), nullptr);
