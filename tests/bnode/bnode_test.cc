@@ -371,43 +371,37 @@ TEST(BnodeArrayByName, FindsTheFirstExactNameSortedOrNot)
     EXPECT_EQ(names_of(a.get()), (strings_t{"/a", "/a", "/a/b", "/b", "/c"}));
 }
 
-TEST(BnodeArrayByName, DetachShiftsTheRestDown)
+TEST(BnodeArrayByName, ReadsValuesAndDetachShiftsTheRestDown)
 {
     owned<bn_binding_array> a = make_array({"/x", "/y", "/z"});
     bn_binding *b = nullptr;
+    ASSERT_EQ(bn_binding_new_tbool(&b, "/flag", ba_value, 0, true), 0);
+    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
+
+    tstring *v = nullptr;
+    uint32 taf = 0;
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/y", &taf, &v), 0);
+    owned<tstring> hold_v{v};
+    EXPECT_STREQ(ts_str(v), "v:/y");
+    EXPECT_EQ(taf, uint32(bt_string));
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name_rel(a.get(), "", "flag", &taf, &v), 0);
+    hold_v.reset(v);
+    EXPECT_STREQ(ts_str(v), "true");
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/none", &taf, &v), 0);
+    EXPECT_EQ(v, nullptr);
+    tbool on = false;
+    ASSERT_EQ(bn_binding_array_get_value_tbool_by_name(a.get(), "/flag", &taf, &on), 0);
+    EXPECT_TRUE(on);
+
     ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", &b), 0);
     owned<bn_binding> hold{b};
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(names_of(a.get()), (strings_t{"/x", "/z"}));
+    EXPECT_EQ(names_of(a.get()), (strings_t{"/x", "/z", "/flag"}));
     ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", &b), 0);
     EXPECT_EQ(b, nullptr);
     ASSERT_EQ(bn_binding_array_detach_binding_by_name_rel(a.get(), "", "z", &b), 0);
     hold.reset(b);
-    EXPECT_EQ(names_of(a.get()), (strings_t{"/x"}));
-}
-
-TEST(BnodeArrayByName, ReadsValues)
-{
-    owned<bn_binding_array> a = make_array({"/s"});
-    bn_binding *flag = nullptr;
-    ASSERT_EQ(bn_binding_new_tbool(&flag, "/flag", ba_value, 0, true), 0);
-    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &flag), 0);
-
-    tstring *v = nullptr;
-    uint32 taf = 0;
-    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/s", &taf, &v), 0);
-    owned<tstring> hold{v};
-    EXPECT_STREQ(ts_str(v), "v:/s");
-    EXPECT_EQ(taf, uint32(bt_string));
-    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name_rel(a.get(), "", "flag", &taf, &v), 0);
-    hold.reset(v);
-    EXPECT_STREQ(ts_str(v), "true");
-    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/none", &taf, &v), 0);
-    EXPECT_EQ(v, nullptr);
-
-    tbool on = false;
-    ASSERT_EQ(bn_binding_array_get_value_tbool_by_name(a.get(), "/flag", &taf, &on), 0);
-    EXPECT_TRUE(on);
+    EXPECT_EQ(names_of(a.get()), (strings_t{"/x", "/flag"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -548,7 +542,7 @@ TEST(BnodeArrayDump, LinesAreByteExact)
 // ---------------------------------------------------------------------------
 // Address orderings
 
-TEST(BnodeAddressOrder, Ipv4ByValueThenLength)
+TEST(BnodeAddressOrder, Ipv4ByValueThenLengthIpv6FirstByteLeastSignificant)
 {
     owned<tstr_array> a = tstrs({"10.0.0.10", "9.255.255.255", "10.0.0.9/24", "10.0.0.9",
                                  "10.0.0.9/8", "192.168.1.1", "garbage", "1.2.3.4"});
@@ -563,19 +557,16 @@ TEST(BnodeAddressOrder, Ipv4ByValueThenLength)
     ASSERT_EQ(bn_binding_array_sort_custom(b.get(), bn_binding_name_compare_ip), 0);
     EXPECT_EQ(names_of(b.get()),
               (strings_t{"/ip/2.0.0.1\\/0", "/ip/2.0.0.1\\/32", "/ip/10.0.0.2", "/ip/10.0.0.10"}));
-}
 
-TEST(BnodeAddressOrder, Ipv6FirstByteLeastSignificant)
-{
-    // Read as one number whose first address byte is least significant:
+    // IPv6 reads as one number whose first address byte is least significant:
     // 1:: and 2:: differ in byte 1 only, ::2:0 sets byte 13 and ::1 byte 15.
-    owned<tstr_array> a = tstrs({"::2:0", "1::", "::1", "2::/64", "2::", "::"});
-    ASSERT_EQ(tstr_array_sort_custom(a.get(), tstr_compare_ipv6), 0);
-    EXPECT_EQ(strings_of(a.get()), (strings_t{"::", "1::", "2::", "2::/64", "::2:0", "::1"}));
+    owned<tstr_array> a6 = tstrs({"::2:0", "1::", "::1", "2::/64", "2::", "::"});
+    ASSERT_EQ(tstr_array_sort_custom(a6.get(), tstr_compare_ipv6), 0);
+    EXPECT_EQ(strings_of(a6.get()), (strings_t{"::", "1::", "2::", "2::/64", "::2:0", "::1"}));
 
-    owned<bn_binding_array> b = make_array({"/v6/::1", "/v6/1::"});
-    ASSERT_EQ(bn_binding_array_sort_custom(b.get(), bn_binding_name_compare_ipv6), 0);
-    EXPECT_EQ(names_of(b.get()), (strings_t{"/v6/1::", "/v6/::1"}));
+    owned<bn_binding_array> b6 = make_array({"/v6/::1", "/v6/1::"});
+    ASSERT_EQ(bn_binding_array_sort_custom(b6.get(), bn_binding_name_compare_ipv6), 0);
+    EXPECT_EQ(names_of(b6.get()), (strings_t{"/v6/1::", "/v6/::1"}));
 }
 
 } // namespace
