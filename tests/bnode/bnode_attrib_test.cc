@@ -140,7 +140,7 @@ TEST(BnAttribFamily, EveryMemberStoresReturnsAndChecksAlike)
 #undef X
 }
 
-TEST(BnAttribFamily, MacAndIpv6PrefixStoreTheTypeOnlyWithoutAValue)
+TEST(BnAttribFamily, ValuelessMacAndIpv6PrefixAndTheBinaryTakeover)
 {
     owned<bn_attrib> a;
     ASSERT_EQ(bn_attrib_new_macaddr802(a.out(), ba_value, btf_no_value, nullptr), 0);
@@ -152,15 +152,11 @@ TEST(BnAttribFamily, MacAndIpv6PrefixStoreTheTypeOnlyWithoutAValue)
     LogCapture cap;
     EXPECT_EQ(bn_attrib_set_macaddr802(a.get(), ba_value, 0, nullptr), lc_err_unexpected_null);
     EXPECT_EQ(cap.count("Unexpected NULL"), 1u) << cap.dump();
-}
 
-TEST(BnAttribFamily, BinaryTakeoverOwnsTheBufferOnFailureToo)
-{
+    // The binary takeover owns the buffer, on failure too.
     owned<tbuf> buf;
     ASSERT_EQ(tb_new_buf(buf.out(), "abc", 3), 0);
     tbuf *raw = buf.release();
-    owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new(a.out()), 0);
     ASSERT_EQ(bn_attrib_set_binary_takeover(a.get(), ba_value, 0, &raw), 0);
     EXPECT_EQ(raw, nullptr);
     EXPECT_EQ(a->value_length, 3u);
