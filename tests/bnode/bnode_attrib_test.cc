@@ -1,19 +1,25 @@
-// One attribute record: the per-type family (checked once, generically, for
-// every member of BN_ATTRIB_TYPES), copies and release, the borrowing and
-// takeover getters, and the ordering of attributes.
+// Attribute records: the per-type family (checked once, generically, for
+// every member of BN_ATTRIB_TYPES), copies, release and getters; the text
+// form of every type (conversions that fail return their code without a log
+// line); type sizes, classes and names; ordering and the numeric family.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "bnode/bnode_types.h"
+#include "bnode_test_helpers.h"
 #include "support/log_capture.h"
 #include "util/tbuffer.h"
+#include "util/tstr_array.h"
 #include "util/tstring.h"
 
 namespace
 {
+
+using namespace bnode_test;
 
 owned<bn_attrib> attr(bn_type type, const char *text, uint32 flags = 0)
 {
@@ -21,6 +27,15 @@ owned<bn_attrib> attr(bn_type type, const char *text, uint32 flags = 0)
     EXPECT_EQ(bn_attrib_new_str(a.out(), ba_value, type, flags, text), 0)
         << bn_type_to_name(type) << " " << text;
     return a;
+}
+
+// The value as printed, whatever its type.
+std::string printed(const bn_attrib *a)
+{
+    char *out = nullptr;
+    EXPECT_EQ(bn_attrib_get_str(a, nullptr, 0, nullptr, &out), 0);
+    heap_str hold(out);
+    return out ? out : "<null>";
 }
 
 // ---------------------------------------------------------------------------
@@ -125,7 +140,7 @@ TEST(BnAttribFamily, EveryMemberStoresReturnsAndChecksAlike)
 #undef X
 }
 
-TEST(BnAttribFamily, MacAndIpv6PrefixStoreTheTypeOnlyWithoutAValue)
+TEST(BnAttribFamily, ValuelessMacAndIpv6PrefixAndTheBinaryTakeover)
 {
     owned<bn_attrib> a;
     ASSERT_EQ(bn_attrib_new_macaddr802(a.out(), ba_value, btf_no_value, nullptr), 0);
@@ -137,15 +152,11 @@ TEST(BnAttribFamily, MacAndIpv6PrefixStoreTheTypeOnlyWithoutAValue)
     LogCapture cap;
     EXPECT_EQ(bn_attrib_set_macaddr802(a.get(), ba_value, 0, nullptr), lc_err_unexpected_null);
     EXPECT_EQ(cap.count("Unexpected NULL"), 1u) << cap.dump();
-}
 
-TEST(BnAttribFamily, BinaryTakeoverOwnsTheBufferOnFailureToo)
-{
+    // The binary takeover owns the buffer, on failure too.
     owned<tbuf> buf;
     ASSERT_EQ(tb_new_buf(buf.out(), "abc", 3), 0);
     tbuf *raw = buf.release();
-    owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new(a.out()), 0);
     ASSERT_EQ(bn_attrib_set_binary_takeover(a.get(), ba_value, 0, &raw), 0);
     EXPECT_EQ(raw, nullptr);
     EXPECT_EQ(a->value_length, 3u);
@@ -158,15 +169,10 @@ TEST(BnAttribFamily, BinaryTakeoverOwnsTheBufferOnFailureToo)
 // ---------------------------------------------------------------------------
 // Record operations and getters
 
-TEST(BnAttrib, NewFreeValueAndDupKeepTheHeaderRules)
+TEST(BnAttrib, DupAndFreeValueKeepTheHeaderRules)
 {
     owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new(a.out()), 0);
-    EXPECT_EQ(a->type, uint32(bt_none));
-    EXPECT_EQ(a->attribute_id, uint32(ba_none));
-    EXPECT_EQ(a->type_flags, 0u);
-
-    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_node_info, bt_string, btf_deleted, "text"), 0);
+    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_node_info, bt_string, btf_deleted, "text"), 0);
     owned<bn_attrib> copy;
     ASSERT_EQ(bn_attrib_dup(a.get(), copy.out()), 0);
     EXPECT_NE(copy->value.ts, a->value.ts);
@@ -309,6 +315,290 @@ TEST(BnAttrib, ArrayPrintsSlotsByAttributeId)
 }
 
 // ---------------------------------------------------------------------------
+// Text forms
+
+TEST(BnAttribText, EveryTypeParsesAndPrintsAsTabled)
+{
+    LogCapture cap;
+    for (const text_case &c : text_cases) {
+        owned<bn_attrib> a = attr(c.type, c.text, c.flags);
+        EXPECT_EQ(a ? printed(a.get()) : "<parse failed>", c.printed ? c.printed : c.text)
+            << bn_type_to_name(c.type) << " \"" << c.text << "\"";
+    }
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+struct fail_case {
+    bn_type type;
+    uint32 flags;
+    const char *text;
+    int code;
+};
+
+const fail_case fail_cases[] = {
+    {bt_uint8, 0, "256", lc_err_bad_type},
+    {bt_uint32, 0, "-1", lc_err_bad_type},
+    {bt_uint32, 0, " -1", lc_err_bad_type},
+    {bt_uint64, 0, "18446744073709551616", lc_err_bad_type},
+    {bt_int32, 0, "12x", lc_err_bad_type},
+    {bt_uint16, 0, "", lc_err_bad_type},
+    {bt_int8, 0, "-129", lc_err_bad_type},
+    {bt_int64, 0, "-9223372036854775809", lc_err_bad_type},
+    {bt_uint8, 0, "0x10", lc_err_bad_type},
+    {bt_bool, 0, "yes", lc_err_bad_type},
+    {bt_bool, 0, "True", lc_err_bad_type},
+    {bt_float32, 0, "1.5x", lc_err_bad_type},
+    {bt_float64, 0, "1e999", lc_err_bad_type},
+    {bt_char, 0, "ab", lc_err_bad_type},
+    {bt_char, 0, "", lc_err_bad_type},
+    {bt_ipaddr, 0, "1.2.3.256", lc_err_assertion_failed},
+    {bt_ipprefix, 0, "10.0.0.0", lc_err_bad_type},
+    {bt_ipprefix, 0, "10.0.0.0/33", lc_err_assertion_failed},
+    {bt_ipprefix, 0, "10.0.0.0/255.0.255.0", lc_err_assertion_failed},
+    {bt_ipv4addr, 0, "1.2.3", lc_err_bad_type},
+    {bt_ipv4addr, 0, "1.2.3.4.5", lc_err_bad_type},
+    {bt_ipv4addr, 0, "256.1.1.1", lc_err_bad_type},
+    {bt_ipv4addr, 0, "1.2.3.4 ", lc_err_bad_type},
+    {bt_ipv4prefix, 0, "10.1.2.3", lc_err_bad_type},
+    {bt_ipv4prefix, 0, "10.1.2.3/33", lc_err_assertion_failed},
+    {bt_ipv4prefix, 0, "10.1.2.3/x", lc_err_assertion_failed},
+    {bt_macaddr802, 0, "00:11:22:33:44", lc_err_bad_type},
+    {bt_macaddr802, 0, "00:11:22:33:44:55:66", lc_err_bad_type},
+    {bt_macaddr802, 0, "0011.2233.44556", lc_err_bad_type},
+    {bt_macaddr802, 0, "00:11:22:33:44:gg", lc_err_bad_type},
+    {bt_macaddr802, 0, "00::11:22:33:44:55", lc_err_bad_type},
+    {bt_ipv6addr, 0, "2001::db8::1", lc_err_bad_type},
+    {bt_ipv6prefix, 0, "::/129", lc_err_bad_type},
+    {bt_ipv6prefix, 0, "::", lc_err_bad_type},
+    {bt_ipv6prefix, 0, "10.0.0.0/8", lc_err_bad_type},
+    {bt_date, 0, "2026/13/01", lc_err_bad_type},
+    {bt_date, 0, "2026/12/05 10:00", lc_err_bad_type},
+    {bt_time_sec, 0, "25:00", lc_err_bad_type},
+    {bt_datetime_sec, 0, "yesterday", lc_err_bad_type},
+    {bt_duration_us, btf_text_form, "soon", lc_err_bad_type},
+    {bt_duration_sec, 0, "-5", lc_err_bad_type},
+    {bt_duration_sec, 0, "4294967296", lc_err_bad_type},
+    {bt_duration_ms, 0, "1.5", lc_err_bad_type},
+    {bt_btype, 0, "nosuch", lc_err_bad_type},
+    {bt_attribute, 0, "bogus", lc_err_bad_type},
+    {bt_hostname, 0, "-ab", lc_err_bad_type},
+    {bt_hostname, 0, "a_b", lc_err_bad_type},
+};
+
+TEST(BnAttribText, FailedConversionsReturnTheirCodeWithoutALogLine)
+{
+    LogCapture cap;
+    for (const fail_case &c : fail_cases) {
+        owned<bn_attrib> a;
+        EXPECT_EQ(bn_attrib_new_str(a.out(), ba_value, c.type, c.flags, c.text), c.code)
+            << bn_type_to_name(c.type) << " \"" << c.text << "\"";
+    }
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST(BnAttribText, FailedSetsKeepTheValueAndOnlyAnyIsAForcedBail)
+{
+    LogCapture cap;
+    owned<bn_attrib> a;
+    // A failed parse leaves the value as it was.
+    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_uint32, 0, "42"), 0);
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_uint8, 0, "300"), lc_err_bad_type);
+    uint32 v = 0, taf = 0;
+    ASSERT_EQ(bn_attrib_get_uint32(a.get(), nullptr, &taf, &v), 0);
+    EXPECT_EQ(v, 42u);
+    EXPECT_EQ(taf, uint32(bt_uint32));
+
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_string, 0, nullptr), lc_err_unexpected_null);
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_none, bt_string, 0, "x"), lc_err_assertion_failed);
+    EXPECT_EQ(bn_attrib_set_str(a.get(), 131, bt_string, 0, "x"), lc_err_assertion_failed);
+    EXPECT_EQ(bn_attrib_set_str(a.get(), 0, bt_string, 0, "x"), lc_err_assertion_failed);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_any, 0, "x"), lc_err_unexpected_case);
+    EXPECT_EQ(cap.count("Bail forced with error code 14019 (unexpected case in switch statement)"),
+              1u)
+        << cap.dump();
+    // The empty text fails as a bad type before the type is looked at.
+    cap.clear();
+    EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_any, 0, ""), lc_err_bad_type);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+
+    // Printing one is a forced bail too.
+    cap.clear();
+    a->type = bt_any;
+    char *out = nullptr;
+    EXPECT_EQ(bn_attrib_get_str(a.get(), nullptr, 0, nullptr, &out), lc_err_unexpected_case);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(cap.count("Bail forced with error code 14019"), 1u) << cap.dump();
+}
+
+TEST(BnAttribText, InvalidAndNoValueFlagsStoreTheTypeOnly)
+{
+    LogCapture cap;
+    owned<bn_attrib> a;
+    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_uint64, btf_invalid | 0x1234, "junk"), 0);
+    EXPECT_EQ(a->type, uint32(bt_uint64));
+    EXPECT_EQ(a->type_flags, uint32(btf_invalid)); // low 16 bits dropped
+    EXPECT_EQ(a->value_length, 8u);
+    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_string, btf_invalid, "junk"), 0);
+    EXPECT_EQ(a->value_length, 0u);
+    EXPECT_EQ(a->value.ts, nullptr);
+    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_ipaddr, btf_invalid, nullptr), 0);
+    EXPECT_EQ(a->value_length, 0u); // "ipaddr" has no fixed size
+    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_uint32, btf_no_value | btf_deleted, nullptr),
+              0);
+    EXPECT_EQ(a->type_flags, uint32(btf_no_value | btf_deleted));
+    EXPECT_EQ(a->value_length, 0u);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST(BnAttribText, SecretsAreStoredEncodedOnceAndEveryByteDecodesBack)
+{
+    owned<bn_attrib> a = attr(bt_secret, "hunter2");
+    const std::string stored = printed(a.get());
+    EXPECT_TRUE(is_encrypted_secret(stored.c_str())) << stored;
+    EXPECT_EQ(stored.find("hunter2"), std::string::npos);
+    // Setting the encoded text again keeps it as it is.
+    EXPECT_EQ(printed(attr(bt_secret, stored.c_str()).get()), stored);
+
+    std::string all;
+    for (int c = 1; c < 256; ++c) all += char(c);
+    char *enc = nullptr, *dec = nullptr;
+    ASSERT_EQ(bn_encrypt_encode_str(all.c_str(), &enc), 0);
+    heap_str h1(enc);
+    ASSERT_TRUE(is_encrypted_secret(enc));
+    ASSERT_EQ(bn_decode_decrypt_str(enc, &dec), 0);
+    heap_str h2(dec);
+    EXPECT_EQ(all, dec);
+    EXPECT_FALSE(is_encrypted_secret("$bns1$abc"));  // odd number of digits
+    EXPECT_FALSE(is_encrypted_secret("$bns1$ABCD")); // upper-case is not ours
+
+    // The empty secret stays empty; plain text does not decode.
+    ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_secret, 0, ""), 0);
+    EXPECT_EQ(ts_length(a->value.ts), 0u);
+    EXPECT_EQ(bn_decode_decrypt_str("not encoded", &dec), lc_err_bad_type);
+    EXPECT_EQ(dec, nullptr);
+}
+
+TEST(BnAttribText, PrintingChecksTheCallersBufferAndExpectedType)
+{
+    owned<bn_attrib> a = attr(bt_ipv4addr, "192.168.100.200");
+    char buf[16];
+    uint32 taf = 0;
+    bn_attribute_id id = 0;
+    ASSERT_EQ(bn_attrib_get_buf(a.get(), &id, bt_ipv4addr, &taf, buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "192.168.100.200");
+    EXPECT_EQ(id, uint32(ba_value));
+    EXPECT_EQ(taf, uint32(bt_ipv4addr));
+    LogCapture cap;
+    EXPECT_EQ(bn_attrib_get_buf(a.get(), nullptr, 0, nullptr, buf, 15), lc_err_assertion_failed);
+    EXPECT_EQ(cap.count("Required condition was not met"), 1u) << cap.dump();
+    EXPECT_STREQ(buf, "");
+
+    // Another expected type fails quietly and hands out nothing.
+    cap.clear();
+    char *out = nullptr;
+    tstring *ts = nullptr;
+    EXPECT_EQ(bn_attrib_get_str(a.get(), nullptr, bt_int32, nullptr, &out),
+              lc_err_assertion_failed);
+    EXPECT_EQ(bn_attrib_get_tstr(a.get(), nullptr, bt_int32, nullptr, &ts),
+              lc_err_assertion_failed);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(ts, nullptr);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST(BnTypes, FixedSizesAndTheirFailures)
+{
+    // The family members' sizes are checked with the family; these are the
+    // odd ones out.
+    struct {
+        bn_type type;
+        uint32 size;
+        tbool numeric;
+    } const sizes[] = {{bt_macaddr802, 6, 0}, {bt_ipv6prefix, 17, 1}, {bt_none, 0, 1}};
+    LogCapture cap;
+    for (const auto &s : sizes) {
+        uint32 size = 99;
+        tbool numeric = 99;
+        ASSERT_EQ(bn_type_fixed_size(s.type, 0, &size, &numeric), 0) << s.type;
+        EXPECT_EQ(size, s.size) << s.type;
+        EXPECT_EQ(numeric, s.numeric) << s.type;
+    }
+    uint32 size = 99;
+    for (bn_type t : {bt_ipaddr, bt_ipprefix, bt_any})
+        EXPECT_EQ(bn_type_fixed_size(t, 0, &size, nullptr), lc_err_bad_type) << t;
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+    EXPECT_EQ(bn_type_fixed_size(bt_string, 0, &size, nullptr), lc_err_assertion_failed);
+    EXPECT_EQ(bn_type_fixed_size(0, 0, &size, nullptr), lc_err_assertion_failed);
+    EXPECT_EQ(bn_type_fixed_size(bt_uint8, btf_invalid, &size, nullptr), lc_err_assertion_failed);
+    EXPECT_EQ(bn_type_fixed_size(bt_uint8, btf_no_value, &size, nullptr), lc_err_assertion_failed);
+    EXPECT_EQ(cap.count("Required condition was not met"), 4u) << cap.dump();
+}
+
+TEST(BnTypes, ClassesFollowTheCodeListsAndFailOnValuelessFlags)
+{
+    auto members = [](bool (*cls)(bn_type, uint32)) {
+        std::string s;
+        for (bn_type t = 0; t < bn_type_table_size + 5; ++t)
+            if (cls(t, btf_text_form | btf_deleted)) s += std::to_string(t) + " ";
+        return s;
+    };
+    EXPECT_EQ(members(bn_type_allocs), "101 102 103 105 120 121 130 131 132 133 134 135 ");
+    EXPECT_EQ(members(bn_type_string), "101 102 105 120 121 130 131 132 133 134 135 ");
+    EXPECT_EQ(members(bn_type_tbuf), "103 ");
+    EXPECT_EQ(members(bn_type_numeric), "1 2 3 4 5 6 7 8 20 21 77 78 79 ");
+    EXPECT_EQ(members(bn_type_ordered_numeric),
+              "1 2 3 4 5 6 7 8 9 20 21 40 60 61 62 63 64 70 71 72 73 74 75 76 77 78 79 92 93 ");
+    for (uint32 f : {uint32(btf_invalid), uint32(btf_no_value)}) {
+        EXPECT_FALSE(bn_type_string(bt_string, f));
+        EXPECT_FALSE(bn_type_allocs(bt_binary, f));
+        EXPECT_FALSE(bn_type_numeric(bt_uint32, f));
+        EXPECT_FALSE(bn_type_ordered_numeric(bt_uint32, f));
+    }
+}
+
+TEST(BnTypes, ConverterMapsEveryStorableTypeNameExactly)
+{
+    void *conv = nullptr;
+    ASSERT_EQ(bn_init_type_converter(&conv), 0);
+    for (const lc_enum_string_map *e = bn_type_name_map; e->lesm_name; ++e) {
+        // "none" and "any" name no storable type.
+        const bool storable = e->lesm_value != bt_none && e->lesm_value != bt_any;
+        bn_type t = 7;
+        EXPECT_EQ(bn_get_type_for_str(conv, e->lesm_name, &t), storable ? 0 : lc_err_not_found)
+            << e->lesm_name;
+        EXPECT_EQ(t, storable ? uint32(e->lesm_value) : 0u) << e->lesm_name;
+    }
+    bn_type t = 7;
+    EXPECT_EQ(bn_get_type_for_str(conv, "UINT32", &t), lc_err_not_found);
+    EXPECT_EQ(t, 0u);
+    EXPECT_EQ(bn_deinit_type_converter(&conv), 0);
+    EXPECT_EQ(conv, nullptr);
+}
+
+TEST(BnValidation, ChoicesAndCharRanges)
+{
+    owned<tstr_array> choices = tstrs({"up", "down", "Auto"});
+    EXPECT_TRUE(bn_str_limit_choices("down", true, choices.get()));
+    EXPECT_FALSE(bn_str_limit_choices("auto", true, choices.get()));
+    EXPECT_TRUE(bn_str_limit_choices("auto", false, choices.get()));
+    EXPECT_FALSE(bn_str_limit_choices("dow", false, choices.get()));
+    EXPECT_FALSE(bn_str_limit_choices("", false, choices.get()));
+
+    owned<tstr_array> digits, hex = tstrs({"0123456789", "abcdef"}), bad = tstrs({"0"});
+    ASSERT_EQ(tstr_array_new_charlist(digits.out(), nullptr, "0123456789"), 0);
+    EXPECT_TRUE(bn_str_limit_char_range("2026", true, digits.get(), nullptr));
+    EXPECT_FALSE(bn_str_limit_char_range("20x6", true, digits.get(), nullptr));
+    EXPECT_TRUE(bn_str_limit_char_range("", true, digits.get(), bad.get()));
+    EXPECT_TRUE(bn_str_limit_char_range("beef", true, hex.get(), nullptr));
+    EXPECT_FALSE(bn_str_limit_char_range("BEEF", true, hex.get(), nullptr));
+    EXPECT_TRUE(bn_str_limit_char_range("BEEF", false, hex.get(), nullptr));
+    EXPECT_FALSE(bn_str_limit_char_range("2026", true, digits.get(), bad.get()));
+    EXPECT_TRUE(bn_str_limit_char_range("any text", true, nullptr, nullptr));
+}
+
+// ---------------------------------------------------------------------------
 // Ordering
 
 int32 compare(const bn_attrib *a, const bn_attrib *b)
@@ -318,12 +608,7 @@ int32 compare(const bn_attrib *a, const bn_attrib *b)
     return r;
 }
 
-int32 sign(int32 v)
-{
-    return (v > 0) - (v < 0);
-}
-
-TEST(BnAttribCompare, MissingAndInvalidSortLastThenTypeCodeDecides)
+TEST(BnAttribCompare, MissingInvalidNullAndUnorderedRecords)
 {
     owned<bn_attrib> u8 = attr(bt_uint8, "200"), u16 = attr(bt_uint16, "1");
     owned<bn_attrib> bad = attr(bt_uint8, "x", btf_invalid),
@@ -336,6 +621,24 @@ TEST(BnAttribCompare, MissingAndInvalidSortLastThenTypeCodeDecides)
     EXPECT_EQ(compare(bad.get(), bad2.get()), 0);
     EXPECT_EQ(compare(u8.get(), u16.get()), -2); // type code difference, not value
     EXPECT_EQ(compare(u16.get(), u8.get()), 2);
+
+    // A binary attribute without a buffer sorts before any buffer.
+    owned<bn_attrib> none, some = attr(bt_binary, "");
+    ASSERT_EQ(bn_attrib_new(none.out()), 0);
+    none->type = bt_binary;
+    EXPECT_EQ(compare(none.get(), some.get()), -1);
+    EXPECT_EQ(compare(some.get(), none.get()), 1);
+
+    // Two typeless records are equal; a type without an order fails quietly.
+    owned<bn_attrib> n1, n2;
+    ASSERT_EQ(bn_attrib_new(n1.out()), 0);
+    ASSERT_EQ(bn_attrib_new(n2.out()), 0);
+    EXPECT_EQ(compare(n1.get(), n2.get()), 0);
+    n1->type = n2->type = bt_any;
+    int32 r = 5;
+    LogCapture cap;
+    EXPECT_EQ(bn_attrib_compare(n1.get(), n2.get(), &r), lc_err_bad_type);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
 }
 
 struct order_case {
@@ -351,7 +654,6 @@ const order_case order_cases[] = {
     {bt_int64, "-9223372036854775808", "0"},
     {bt_bool, "false", "true"},
     {bt_float32, "-1.5", "0.25"},
-    {bt_float64, "1e-300", "1e300"},
     {bt_char, "A", "a"},
     {bt_ipv4addr, "9.255.255.255", "10.0.0.0"},
     {bt_ipv4prefix, "10.0.0.0/8", "10.0.0.0/16"}, // address, then mask
@@ -359,12 +661,9 @@ const order_case order_cases[] = {
     {bt_macaddr802, "00:FF:FF:FF:FF:FF", "01:00:00:00:00:00"},
     // First address byte least significant: "2001::" is small, "::1" large.
     {bt_ipv6addr, "2001::", "::1"},
-    {bt_ipv6addr, "ff00::", "::100"},
     {bt_ipv6prefix, "::1/64", "::1/65"},
     {bt_ipv6prefix, "ff::/128", "::1/0"},
-    {bt_duration_sec, "59", "60"},
     {bt_btype, "uint8", "string"},
-    {bt_attribute, "value", "node_count"},
     {bt_string, "abc", "abd"},
     {bt_string, "ab", "abc"},
     {bt_binary, "ab", "abc"},
@@ -378,31 +677,13 @@ TEST(BnAttribCompare, SameTypeOrdersByValue)
 {
     for (const order_case &c : order_cases) {
         owned<bn_attrib> lo = attr(c.type, c.lo), hi = attr(c.type, c.hi);
-        EXPECT_EQ(sign(compare(lo.get(), hi.get())), -1) << c.lo << " < " << c.hi;
-        EXPECT_EQ(sign(compare(hi.get(), lo.get())), 1) << c.hi << " > " << c.lo;
+        EXPECT_LT(compare(lo.get(), hi.get()), 0) << c.lo << " < " << c.hi;
+        EXPECT_GT(compare(hi.get(), lo.get()), 0) << c.hi << " > " << c.lo;
         EXPECT_EQ(compare(lo.get(), lo.get()), 0) << c.lo;
     }
 }
 
-TEST(BnAttribCompare, NullBinarySortsFirstAndUnorderedTypesFail)
-{
-    owned<bn_attrib> none, some = attr(bt_binary, "");
-    ASSERT_EQ(bn_attrib_new(none.out()), 0);
-    none->type = bt_binary;
-    EXPECT_EQ(compare(none.get(), some.get()), -1);
-    EXPECT_EQ(compare(some.get(), none.get()), 1);
-    owned<bn_attrib> n1, n2;
-    ASSERT_EQ(bn_attrib_new(n1.out()), 0);
-    ASSERT_EQ(bn_attrib_new(n2.out()), 0);
-    EXPECT_EQ(compare(n1.get(), n2.get()), 0);
-    n1->type = n2->type = bt_any;
-    int32 r = 5;
-    LogCapture cap;
-    EXPECT_EQ(bn_attrib_compare(n1.get(), n2.get(), &r), lc_err_bad_type);
-    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
-}
-
-TEST(BnAttribCompare, NumericOperatorCodes)
+TEST(BnAttribCompare, NumericOperatorCodesWithinAndAcrossTypes)
 {
     owned<bn_attrib> two = attr(bt_int32, "2"), three = attr(bt_int32, "3");
     struct {
@@ -427,14 +708,11 @@ TEST(BnAttribCompare, NumericOperatorCodes)
     owned<bn_attrib> s = attr(bt_string, "2");
     EXPECT_EQ(bn_type_numeric_compare(two.get(), s.get(), bno_eq, &r), lc_err_assertion_failed);
     EXPECT_EQ(cap.count("Required condition was not met"), 1u) << cap.dump();
-}
 
-TEST(BnAttribCompare, CrossTypeComparesValuesWithTheirSignedness)
-{
+    // Across types, values compare with their signedness.
     owned<bn_attrib> neg = attr(bt_int8, "-1"), big = attr(bt_uint64, "18446744073709551615");
     owned<bn_attrib> half = attr(bt_float64, "0.5"), zero = attr(bt_uint32, "0");
     owned<bn_attrib> mac = attr(bt_macaddr802, "00:00:00:00:00:00");
-    int32 r = 0;
     ASSERT_EQ(bn_type_numeric_compare(neg.get(), big.get(), bno_three_way, &r), 0);
     EXPECT_EQ(r, -1);
     ASSERT_EQ(bn_type_numeric_compare(half.get(), zero.get(), bno_gt, &r), 0);
@@ -442,6 +720,143 @@ TEST(BnAttribCompare, CrossTypeComparesValuesWithTheirSignedness)
     ASSERT_EQ(bn_type_numeric_compare(neg.get(), half.get(), bno_lt, &r), 0);
     EXPECT_EQ(r, 1);
     EXPECT_EQ(bn_type_numeric_compare(mac.get(), zero.get(), bno_eq, &r), lc_err_bad_type);
+}
+
+// ---------------------------------------------------------------------------
+// Numeric family: deltas, arithmetic and comparison with zero
+
+struct delta_case {
+    bn_type type;
+    const char *a, *b;
+    bn_type widened;
+    const char *delta;
+};
+
+const delta_case delta_cases[] = {
+    {bt_uint8, "3", "250", bt_int16, "-247"},
+    {bt_int8, "-128", "127", bt_int16, "-255"},
+    {bt_uint16, "0", "65535", bt_int32, "-65535"},
+    {bt_int16, "32767", "-32768", bt_int32, "65535"},
+    {bt_uint32, "0", "4294967295", bt_int64, "-4294967295"},
+    {bt_int32, "-2147483648", "2147483647", bt_int64, "-4294967295"},
+    {bt_duration_sec, "10", "70", bt_int64, "-60"},
+    {bt_duration_ms, "5", "2", bt_int64, "3"},
+    // 64-bit counters: the step across a wrap, modulo 2^64.
+    {bt_uint64, "1", "18446744073709551615", bt_int64, "2"},
+    {bt_int64, "-9223372036854775808", "1", bt_int64, "9223372036854775807"},
+    {bt_float32, "0.5", "2", bt_float64, "-1.5"},
+    {bt_float64, "1.5", "-2.25", bt_float64, "3.75"},
+};
+
+TEST(BnNumeric, DeltaWidensEachWidthToItsSignedType)
+{
+    for (const delta_case &c : delta_cases) {
+        SCOPED_TRACE(bn_type_to_name(c.type));
+        bn_type widened = 0;
+        ASSERT_EQ(bn_type_numeric_delta_type(c.type, &widened), 0);
+        EXPECT_EQ(widened, c.widened);
+        owned<bn_attrib> a = attr(c.type, c.a), b = attr(c.type, c.b), d;
+        ASSERT_EQ(bn_type_numeric_delta(a.get(), b.get(), d.out()), 0);
+        EXPECT_EQ(d->type, c.widened);
+        EXPECT_EQ(printed(d.get()), c.delta);
+    }
+    bn_type widened = bt_uint8;
+    EXPECT_EQ(bn_type_numeric_delta_type(bt_bool, &widened), lc_err_bad_type);
+    EXPECT_EQ(bn_type_numeric_delta_type(bt_ipv4addr, &widened), lc_err_bad_type);
+    EXPECT_EQ(widened, bt_none);
+}
+
+TEST(BnNumeric, DeltaOfDifferentTypesLogsBothNamesAndMakesNothing)
+{
+    owned<bn_attrib> a = attr(bt_uint8, "1"), b = attr(bt_uint16, "1"), d;
+    LogCapture cap;
+    EXPECT_EQ(bn_type_numeric_delta(a.get(), b.get(), d.out()), lc_err_bad_type);
+    EXPECT_EQ(d.get(), nullptr);
+    ASSERT_EQ(cap.lines().size(), 1u) << cap.dump();
+    EXPECT_TRUE(cap.lines()[0].ends_with(
+        ": Cannot compute delta of attributes of different types: uint8 and uint16"))
+        << cap.dump();
+    EXPECT_EQ(cap.priorities(), std::vector<int>{LOG_ERR});
+
+    // A value that is not numeric is refused before any type comparison.
+    cap.clear();
+    owned<bn_attrib> flag = attr(bt_bool, "true");
+    EXPECT_EQ(bn_type_numeric_delta(flag.get(), a.get(), d.out()), lc_err_assertion_failed);
+    EXPECT_EQ(cap.count("Required condition was not met"), 1u) << cap.dump();
+}
+
+TEST(BnNumeric, ArithmeticWrapsAtTheTypeWidthAndRefusesZeroDivisors)
+{
+    struct arith_case {
+        bn_type type;
+        const char *a, *b;
+        uint32 op;
+        const char *result;
+    } cases[] = {
+        {bt_uint8, "250", "10", bna_add, "4"},
+        {bt_uint32, "0", "1", bna_subtract, "4294967295"},
+        {bt_int16, "300", "300", bna_multiply, "24464"}, // 90000 mod 2^16
+        {bt_int8, "-128", "-1", bna_divide, "-128"},     // the one signed overflow of division
+        {bt_int32, "7", "-2", bna_divide, "-3"},         // toward zero
+        {bt_int64, "-9223372036854775808", "1", bna_subtract, "9223372036854775807"},
+        {bt_float64, "1.5", "2", bna_multiply, "3"},
+        {bt_duration_sec, "90", "30", bna_add, "120"},
+    };
+    for (const arith_case &c : cases) {
+        SCOPED_TRACE(std::string(bn_type_to_name(c.type)) + " " + c.a + " op " +
+                     std::to_string(c.op) + " " + c.b);
+        owned<bn_attrib> a = attr(c.type, c.a), b = attr(c.type, c.b), r;
+        ASSERT_EQ(bn_type_numeric_arithmetic(a.get(), b.get(), c.op, r.out()), 0);
+        EXPECT_EQ(r->type, c.type);
+        EXPECT_EQ(printed(r.get()), c.result);
+    }
+
+    LogCapture cap;
+    owned<bn_attrib> r;
+    for (bn_type t : {bt_uint64, bt_float32}) {
+        owned<bn_attrib> a = attr(t, "1"), zero = attr(t, "0");
+        EXPECT_EQ(bn_type_numeric_arithmetic(a.get(), zero.get(), bna_divide, r.out()),
+                  lc_err_divide_by_zero);
+        EXPECT_EQ(r.get(), nullptr);
+    }
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+
+    owned<bn_attrib> a = attr(bt_uint32, "1"), b = attr(bt_int32, "1");
+    EXPECT_EQ(bn_type_numeric_arithmetic(a.get(), a.get(), 9, r.out()), lc_err_unexpected_case);
+    EXPECT_EQ(cap.count("Bail forced with error code 14019"), 1u) << cap.dump();
+    EXPECT_EQ(bn_type_numeric_arithmetic(a.get(), b.get(), bna_add, r.out()),
+              lc_err_assertion_failed);
+    EXPECT_EQ(r.get(), nullptr);
+}
+
+TEST(BnNumeric, CompareZeroFollowsTheSignednessOfTheType)
+{
+    struct zero_case {
+        bn_type type;
+        const char *value;
+        int32 three_way;
+    } cases[] = {
+        {bt_int8, "-1", -1},      {bt_uint8, "255", 1},
+        {bt_uint64, "0", 0},      {bt_int64, "-9223372036854775808", -1},
+        {bt_float64, "-0.5", -1}, {bt_float32, "0", 0},
+        {bt_duration_ms, "1", 1},
+    };
+    for (const zero_case &c : cases) {
+        SCOPED_TRACE(std::string(bn_type_to_name(c.type)) + " " + c.value);
+        owned<bn_attrib> a = attr(c.type, c.value);
+        int32 result = 99;
+        ASSERT_EQ(bn_type_numeric_compare_zero(a.get(), bno_three_way, &result), 0);
+        EXPECT_EQ(result, c.three_way);
+        ASSERT_EQ(bn_type_numeric_compare_zero(a.get(), bno_ge, &result), 0);
+        EXPECT_EQ(result, c.three_way >= 0);
+    }
+    LogCapture cap;
+    owned<bn_attrib> addr = attr(bt_ipv4addr, "10.0.0.1");
+    int32 result = 5;
+    EXPECT_EQ(bn_type_numeric_compare_zero(addr.get(), bno_gt, &result), lc_err_assertion_failed);
+    EXPECT_EQ(result, 0);
+    owned<bn_attrib> one = attr(bt_int32, "1");
+    EXPECT_EQ(bn_type_numeric_compare_zero(one.get(), 0, &result), lc_err_unexpected_case);
 }
 
 } // namespace

@@ -15,11 +15,8 @@
 namespace
 {
 
-using bnode_test::heap_str;
-using parts_t = bnode_test::strings_t;
-
-using bnode_test::strings_of;
-using bnode_test::tstrs;
+using namespace bnode_test;
+using parts_t = strings_t;
 
 parts_t split(const char *name, bool *is_absolute = nullptr)
 {
@@ -93,11 +90,8 @@ TEST(BnodeName, SplitsAtUnescapedSlashesOnly)
     EXPECT_EQ(split("/a\\\\/b"), (parts_t{"a\\", "b"}));
     EXPECT_EQ(split("rel/x", &abs), (parts_t{"rel", "x"}));
     EXPECT_FALSE(abs);
-}
 
-TEST(BnodeName, EmptyNamesHaveNoParts)
-{
-    bool abs = true;
+    // Empty names have no parts.
     EXPECT_EQ(split("", &abs), parts_t{});
     EXPECT_FALSE(abs);
     EXPECT_EQ(split("/", &abs), parts_t{});
@@ -124,10 +118,6 @@ TEST(BnodeName, SplitJoinRoundTripsAnyParts)
         bool back_abs = !abs;
         ASSERT_EQ(split(name.c_str(), &back_abs), parts) << "name " << name;
         ASSERT_EQ(back_abs, abs) << "name " << name;
-        // The walker that the matcher runs on cuts the same parts.
-        bool walk_abs = !abs;
-        ASSERT_EQ(walk(name.c_str(), &walk_abs), parts) << "name " << name;
-        ASSERT_EQ(walk_abs, back_abs);
     }
 }
 
@@ -151,14 +141,17 @@ TEST(BnodeName, EscapesOnePart)
 
 TEST(BnodeName, JoinsPartialRangesAndArguments)
 {
+    // A malloc()ed result as text, freed.
+    auto text = [](char *p) {
+        heap_str hold{p};
+        return std::string(p ? p : "<null>");
+    };
     owned<tstr_array> parts = tstrs({"qz", "iptrackd", "config", "a/b"});
     char *out = nullptr;
     ASSERT_EQ(bn_binding_name_parts_partial_to_name(parts.get(), 1, 3, true, &out), 0);
-    EXPECT_STREQ(out, "/iptrackd/config");
-    free(out);
+    EXPECT_EQ(text(out), "/iptrackd/config");
     ASSERT_EQ(bn_binding_name_parts_partial_to_name(parts.get(), 2, -1, false, &out), 0);
-    EXPECT_STREQ(out, "config/a\\/b");
-    free(out);
+    EXPECT_EQ(text(out), "config/a\\/b");
     // Empty ranges, a negative end and a null array give nothing, successfully.
     ASSERT_EQ(bn_binding_name_parts_partial_to_name(parts.get(), 3, 3, true, &out), 0);
     EXPECT_EQ(out, nullptr);
@@ -168,19 +161,13 @@ TEST(BnodeName, JoinsPartialRangesAndArguments)
     EXPECT_EQ(out, nullptr);
 
     ASSERT_EQ(bn_binding_name_parts_to_name_va(true, &out, 3, "qz", "a/b", "c"), 0);
-    EXPECT_STREQ(out, "/qz/a\\/b/c");
-    free(out);
-
+    EXPECT_EQ(text(out), "/qz/a\\/b/c");
     ASSERT_EQ(bn_binding_name_append_part("/qz/x", "m/1", &out), 0);
-    EXPECT_STREQ(out, "/qz/x/m\\/1");
-    free(out);
+    EXPECT_EQ(text(out), "/qz/x/m\\/1");
     ASSERT_EQ(bn_binding_name_append_part("rel", "x", &out), 0);
-    EXPECT_STREQ(out, "rel/x");
-    free(out);
-
+    EXPECT_EQ(text(out), "rel/x");
     ASSERT_EQ(bn_binding_name_get_last_part("/qz/a\\/b", &out), 0);
-    EXPECT_STREQ(out, "a/b");
-    free(out);
+    EXPECT_EQ(text(out), "a/b");
     ASSERT_EQ(bn_binding_name_get_last_part("/", &out), 0);
     EXPECT_EQ(out, nullptr);
 }
@@ -188,7 +175,7 @@ TEST(BnodeName, JoinsPartialRangesAndArguments)
 // ---------------------------------------------------------------------------
 // Part selection
 
-TEST(BnodeNameSelect, HandsOutChosenPartsOfAName)
+TEST(BnodeNameSelect, ChecksEverythingBeforeHandingOutChosenParts)
 {
     tstring *mgr = nullptr;
     tstring *leaf = nullptr;
@@ -198,10 +185,7 @@ TEST(BnodeNameSelect, HandsOutChosenPartsOfAName)
     owned<tstring> hold_mgr{mgr}, hold_leaf{leaf};
     EXPECT_STREQ(ts_str(mgr), "m/1");
     EXPECT_STREQ(ts_str(leaf), "enable");
-}
 
-TEST(BnodeNameSelect, ChecksEverythingBeforeHandingOut)
-{
     LogCapture cap;
     const char *name = "/qz/iptrackd/config/manager";
     tstring *a = nullptr;
@@ -226,14 +210,11 @@ TEST(BnodeNameSelect, ChecksEverythingBeforeHandingOut)
     owned<tstring> hold{a};
     EXPECT_STREQ(ts_str(a), "manager");
     EXPECT_EQ(b, sentinel);
-}
 
-TEST(BnodeNameSelect, TakesPartsOutOfTheArray)
-{
+    // From an array the chosen parts are taken out, leaving empty slots.
     owned<tstr_array> parts = tstrs({"a", "b", "c"});
-    tstring *b = nullptr;
     ASSERT_EQ(bn_binding_name_parts_to_parts_va(parts.get(), false, 1, 1, &b), 0);
-    owned<tstring> hold{b};
+    owned<tstring> hold_b{b};
     EXPECT_STREQ(ts_str(b), "b");
     EXPECT_EQ(tstr_array_length_quick(parts.get()), 3u);
     EXPECT_EQ(tstr_array_get_str_quick(parts.get(), 1), nullptr);
@@ -287,47 +268,15 @@ TEST(BnodePattern, StarIsOnePartDoubleStarIsOneOrMore)
         // An escaped star is an ordinary part.
         {"/a/x", "/a/\\*", false},
         {"/A/x", "/a/*", false},
-        {"/qz/iptrackd/config/manager", "/qz/iptrackd/config/manager/**", false},
-        {"/qz/iptrackd/config/manager/m1", "/qz/iptrackd/config/manager/**", true},
-        {"/qz/iptrackd/config/manager/m1/enable", "/qz/iptrackd/config/manager/*/attributes",
-         false},
         {"/tun/config/t1/config_bin", "/tun/config/*", false},
-        {"/tun/config/t1/config_bin", "/tun/config/*/config_bin", true},
     };
     for (const match_case &c : cases) expect_all_forms(c.name, c.pattern, c.match);
 }
 
-TEST(BnodePattern, AgreesWithTheRuleOnRandomNames)
-{
-    std::mt19937 rng(1205);
-    const char *const pool[] = {"a", "b", "*", "**", "a/b"};
-    std::uniform_int_distribution<int> count(0, 4);
-    std::uniform_int_distribution<int> pick(0, 4);
-    auto random_parts = [&](bool allow_wild) {
-        parts_t v;
-        for (int n = count(rng); n > 0; --n) {
-            int i = pick(rng);
-            if (!allow_wild && (i == 2 || i == 3)) i = 0;
-            v.push_back(pool[i]);
-        }
-        return v;
-    };
-    for (int round = 0; round < 4000; ++round) {
-        const parts_t n = random_parts(false);
-        const parts_t q = random_parts(true);
-        const bool na = round % 3 != 0;
-        const bool qa = round % 5 != 0;
-        const bool expected = reference_match(n, na, q, qa);
-        const std::string name = join(n, na);
-        const std::string pattern = join(q, qa);
-        ASSERT_NO_FATAL_FAILURE(expect_all_forms(name.c_str(), pattern.c_str(), expected));
-    }
-}
-
-// Matching on the texts (with its in-place fast path) decides as matching
-// the split parts does, whatever the texts hold; the walker under it cuts
-// the parts the tokeniser does.
-TEST(BnodePattern, TextMatchAgreesWithSplitPartsOnArbitraryText)
+// Every form of matching (on texts, with the in-place fast path, or on
+// split parts) agrees with the rule whatever the texts hold; the walker
+// under the text match cuts the parts the tokeniser does.
+TEST(BnodePattern, AgreesWithTheRuleOnArbitraryText)
 {
     std::mt19937 rng(99);
     for (int round = 0; round < 20000; ++round) {
@@ -342,13 +291,13 @@ TEST(BnodePattern, TextMatchAgreesWithSplitPartsOnArbitraryText)
         bool walk_abs = !na;
         ASSERT_EQ(walk(name.c_str(), &walk_abs), strings_of(n.get())) << name;
         ASSERT_EQ(walk_abs, na) << name;
-        ASSERT_EQ(bn_binding_name_pattern_match(name.c_str(), pattern.c_str()),
-                  reference_match(strings_of(n.get()), na, strings_of(p.get()), pa))
-            << "name " << name << " pattern " << pattern;
+        expect_all_forms(name.c_str(), pattern.c_str(),
+                         reference_match(strings_of(n.get()), na, strings_of(p.get()), pa));
+        if (HasFailure()) return;
     }
 }
 
-TEST(BnodePattern, RelativeMatchStartsAtAPart)
+TEST(BnodePattern, RelativeMatchStartsAtAPartAndNullNeverMatches)
 {
     owned<tstr_array> n = tstrs({"qz", "iptrackd", "config", "manager", "m1", "enable"});
     EXPECT_TRUE(bn_binding_name_parts_pattern_match_rel(n.get(), 3, "manager/*/enable"));
@@ -357,10 +306,8 @@ TEST(BnodePattern, RelativeMatchStartsAtAPart)
     EXPECT_FALSE(bn_binding_name_parts_pattern_match_rel(n.get(), 6, "**"));
     EXPECT_TRUE(bn_binding_name_parts_pattern_match_rel(n.get(), 6, ""));
     EXPECT_FALSE(bn_binding_name_parts_pattern_match_rel(n.get(), 9, "*"));
-}
 
-TEST(BnodePattern, NullArgumentsNeverMatch)
-{
+    // Null arguments never match.
     EXPECT_FALSE(bn_binding_name_pattern_match(nullptr, "/a"));
     EXPECT_FALSE(bn_binding_name_pattern_match("/a", nullptr));
     EXPECT_FALSE(bn_binding_name_parts_pattern_match(nullptr, true, "/**"));

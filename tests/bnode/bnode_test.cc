@@ -1,5 +1,7 @@
 // The binding record: constructors, the name and its cached parts,
-// attribute access and the binding-level per-type family.
+// attribute access and the binding-level per-type family; binding arrays:
+// lookups by name and pattern, detaching, collectors, the dump lines and the
+// address orderings.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,13 +17,7 @@
 namespace
 {
 
-using parts_t = bnode_test::strings_t;
-
-using bnode_test::strings_of;
-using bnode_test::tstrs;
-
-using bnode_test::name_of;
-using bnode_test::value_of;
+using namespace bnode_test;
 
 // ---------------------------------------------------------------------------
 // Construction
@@ -37,19 +33,19 @@ TEST(BnodeBinding, NamesComeFromNameOrParts)
     bool abs = false;
     const tstr_array *cached = nullptr;
     ASSERT_EQ(bn_binding_get_name_parts_const(b.get(), &cached, &abs), 0);
-    EXPECT_EQ(strings_of(cached), (parts_t{"qz", "a/b"}));
+    EXPECT_EQ(strings_of(cached), (strings_t{"qz", "a/b"}));
     EXPECT_TRUE(abs);
 
     // A name alone is parsed into the cache.
     ASSERT_EQ(bn_binding_new_parts_components(b.out(), "/x/y", nullptr, false, nullptr), 0);
     ASSERT_EQ(bn_binding_get_name_parts_const(b.get(), &cached, &abs), 0);
-    EXPECT_EQ(strings_of(cached), (parts_t{"x", "y"}));
+    EXPECT_EQ(strings_of(cached), (strings_t{"x", "y"}));
     EXPECT_TRUE(abs);
 
     // Both are taken as given, even when they disagree.
     ASSERT_EQ(bn_binding_new_parts_components(b.out(), "/other", parts.get(), true, nullptr), 0);
     EXPECT_EQ(name_of(b.get()), "/other");
-    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(b.get())), (parts_t{"qz", "a/b"}));
+    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(b.get())), (strings_t{"qz", "a/b"}));
 
     // Neither: an empty name.
     ASSERT_EQ(bn_binding_new_parts_components(b.out(), nullptr, nullptr, true, nullptr), 0);
@@ -85,46 +81,37 @@ TEST(BnodeBinding, TakeoverClearsTheCallersPointers)
     EXPECT_TRUE(cap.contains("Unexpected NULL"));
 }
 
-TEST(BnodeBinding, DupCopiesNamePartsAndAttributes)
-{
-    owned<bn_binding> b;
-    ASSERT_EQ(bn_binding_new_uint32(b.out(), "/qz/n", ba_value, 0, 42), 0);
-    tstr_array *parts = nullptr;
-    ASSERT_EQ(bn_binding_get_name_parts(b.get(), &parts), 0);
-    (void)tstr_array_free(&parts);
-
-    owned<bn_binding> copy;
-    ASSERT_EQ(bn_binding_dup(b.get(), copy.out()), 0);
-    EXPECT_EQ(name_of(copy.get()), "/qz/n");
-    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(copy.get())), (parts_t{"qz", "n"}));
-    // The copy is independent of the original.
-    ASSERT_EQ(bn_binding_set_uint32(b.get(), ba_value, 0, 7), 0);
-    EXPECT_EQ(value_of(copy.get()), "42");
-    EXPECT_EQ(value_of(b.get()), "7");
-}
-
 // ---------------------------------------------------------------------------
 // Names and cached parts
 
-TEST(BnodeBinding, SetNameDropsTheCachedParts)
+TEST(BnodeBinding, DupCopiesTheCacheAndSetNameDropsIt)
 {
     owned<bn_binding> b;
-    ASSERT_EQ(bn_binding_new_named(b.out(), "/old/name"), 0);
+    ASSERT_EQ(bn_binding_new_uint32(b.out(), "/old/name", ba_value, 0, 42), 0);
     tstr_array *parts = nullptr;
     ASSERT_EQ(bn_binding_get_name_parts(b.get(), &parts), 0);
-    EXPECT_EQ(strings_of(parts), (parts_t{"old", "name"}));
+    EXPECT_EQ(strings_of(parts), (strings_t{"old", "name"}));
     (void)tstr_array_free(&parts);
+
+    // A copy has the name, cached parts and attributes, independently.
+    owned<bn_binding> copy;
+    ASSERT_EQ(bn_binding_dup(b.get(), copy.out()), 0);
+    EXPECT_EQ(name_of(copy.get()), "/old/name");
+    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(copy.get())), (strings_t{"old", "name"}));
+    ASSERT_EQ(bn_binding_set_uint32(b.get(), ba_value, 0, 7), 0);
+    EXPECT_EQ(value_of(copy.get()), "42");
+    EXPECT_EQ(value_of(b.get()), "7");
 
     ASSERT_EQ(bn_binding_set_name(b.get(), "/new/x/y"), 0);
     EXPECT_EQ(bn_binding_get_name_parts_quick(b.get()), nullptr);
     ASSERT_EQ(bn_binding_get_name_parts(b.get(), &parts), 0);
-    EXPECT_EQ(strings_of(parts), (parts_t{"new", "x", "y"}));
+    EXPECT_EQ(strings_of(parts), (strings_t{"new", "x", "y"}));
     (void)tstr_array_free(&parts);
 
     // Parts are only stored into an empty cache.
     owned<tstr_array> other = tstrs({"z"});
     ASSERT_EQ(bn_binding_set_name_parts(b.get(), other.get(), true), 0);
-    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(b.get())), (parts_t{"new", "x", "y"}));
+    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(b.get())), (strings_t{"new", "x", "y"}));
 
     // A relative name has none.
     LogCapture cap;
@@ -157,15 +144,24 @@ TEST(BnodeBinding, SelectsPartsOfItsName)
 
 TEST(BnodeBinding, AttributesLiveInTheSlotOfTheirId)
 {
-    owned<bn_binding> b;
-    ASSERT_EQ(bn_binding_new_named(b.out(), "/a"), 0);
-    const bn_attrib *got = nullptr;
-    ASSERT_EQ(bn_binding_get_attrib(b.get(), ba_value, &got), 0);
-    EXPECT_EQ(got, nullptr);
-
+    // A binding made from an attribute holds a copy at its id; ids below it
+    // are empty slots.
     owned<bn_attrib> a;
     ASSERT_EQ(bn_attrib_new_uint16(a.out(), ba_node_count, 0, 9), 0);
-    ASSERT_EQ(bn_binding_set_attrib(b.get(), ba_node_count, a.get()), 0);
+    owned<bn_binding> b;
+    ASSERT_EQ(bn_binding_new_attrib(b.out(), "/a", a.get()), 0);
+    const bn_attrib *got = reinterpret_cast<const bn_attrib *>(0x1);
+    ASSERT_EQ(bn_binding_get_attrib(b.get(), ba_value, &got), 0);
+    EXPECT_EQ(got, nullptr);
+    bn_attrib *copy = nullptr;
+    ASSERT_EQ(bn_binding_get_attrib_copy(b.get(), ba_node_count, &copy), 0);
+    owned<bn_attrib> hold_copy{copy};
+    ASSERT_NE(copy, nullptr);
+    EXPECT_NE(copy, a.get());
+    int32 r = 1;
+    ASSERT_EQ(bn_attrib_compare(copy, a.get(), &r), 0);
+    EXPECT_EQ(r, 0);
+
     ASSERT_EQ(bn_binding_set_uint32(b.get(), ba_value, 0, 5), 0);
     uint32 n = 0;
     ASSERT_EQ(bn_binding_get_num_attribs(b.get(), &n), 0);
@@ -196,70 +192,26 @@ TEST(BnodeBinding, AttributesLiveInTheSlotOfTheirId)
 }
 
 // ---------------------------------------------------------------------------
-// The per-type family at binding level
+// The per-type family at binding level: one template over the attribute
+// family (checked member by member there), so one member stands for all.
 
-template <class T> struct family_case;
-
-#define FAMILY_CASE(T, code, val, text)                                                            \
-    template <> struct family_case<T> {                                                            \
-        static int set(bn_binding *b, T v) { return bn_binding_set_##T(b, ba_value, 0, v); }       \
-        static int make(bn_binding **r, T v)                                                       \
-        {                                                                                          \
-            return bn_binding_new_##T(r, "/qz/x", ba_value, 0, v);                                 \
-        }                                                                                          \
-        static int make_parts(bn_binding **r, const tstr_array *p, T v)                            \
-        {                                                                                          \
-            return bn_binding_new_parts_##T(r, nullptr, p, true, ba_value, 0, v);                  \
-        }                                                                                          \
-        static int get(const bn_binding *b, uint32 *taf, T *out)                                   \
-        {                                                                                          \
-            return bn_binding_get_##T(b, ba_value, taf, out);                                      \
-        }                                                                                          \
-        static constexpr bn_type type = code;                                                      \
-        static T value() { return val; }                                                           \
-        static const char *printed() { return text; }                                              \
-    };
-FAMILY_CASE(uint8, bt_uint8, 200, "200")
-FAMILY_CASE(int16, bt_int16, -300, "-300")
-FAMILY_CASE(uint32, bt_uint32, 4000000000u, "4000000000")
-FAMILY_CASE(int64, bt_int64, -5, "-5")
-FAMILY_CASE(tbool, bt_bool, 1, "true")
-FAMILY_CASE(char, bt_char, 'q', "q")
-#undef FAMILY_CASE
-
-template <class T> class BnodeBindingFamily : public ::testing::Test
+TEST(BnodeBindingFamily, WrapsTheAttributeMemberAndReportsSlots)
 {
-};
-using FamilyTypes = ::testing::Types<uint8, int16, uint32, int64, tbool, char>;
-TYPED_TEST_SUITE(BnodeBindingFamily, FamilyTypes);
-
-TYPED_TEST(BnodeBindingFamily, SetsGetsAndPrintsTheValueAttribute)
-{
-    using C = family_case<TypeParam>;
     owned<bn_binding> b;
-    ASSERT_EQ(C::make(b.out(), C::value()), 0);
-    TypeParam out{};
-    uint32 taf = 0;
-    ASSERT_EQ(C::get(b.get(), &taf, &out), 0);
-    EXPECT_EQ(out, C::value());
-    EXPECT_EQ(taf, C::type);
-    EXPECT_EQ(value_of(b.get()), C::printed());
-
     owned<tstr_array> parts = tstrs({"qz", "p"});
-    ASSERT_EQ(C::make_parts(b.out(), parts.get(), C::value()), 0);
+    ASSERT_EQ(
+        bn_binding_new_parts_uint32(b.out(), nullptr, parts.get(), true, ba_value, 0, 4000000000u),
+        0);
     EXPECT_EQ(name_of(b.get()), "/qz/p");
-    ASSERT_EQ(C::set(b.get(), C::value()), 0);
-    ASSERT_EQ(C::get(b.get(), &taf, &out), 0);
-    EXPECT_EQ(out, C::value());
-}
+    uint32 out = 0;
+    uint32 taf = 0;
+    ASSERT_EQ(bn_binding_get_uint32(b.get(), ba_value, &taf, &out), 0);
+    EXPECT_EQ(out, 4000000000u);
+    EXPECT_EQ(taf, uint32(bt_uint32));
 
-TEST(BnodeBindingFamilyRules, EmptySlotMissingArrayAndWrongType)
-{
     LogCapture cap;
-    owned<bn_binding> b;
     ASSERT_EQ(bn_binding_new_named(b.out(), "/qz/x"), 0);
-    uint32 out = 77;
-    uint32 taf = 5;
+    out = 77;
     // No attribute array at all.
     EXPECT_EQ(bn_binding_get_uint32(b.get(), ba_value, &taf, &out), lc_err_unexpected_null);
 
@@ -282,7 +234,7 @@ TEST(BnodeBindingFamilyRules, EmptySlotMissingArrayAndWrongType)
     EXPECT_TRUE(cap.contains("NULL binding passed"));
 }
 
-TEST(BnodeBindingFamilyRules, TextConstructorsAndAutoinval)
+TEST(BnodeBindingFamily, TextConstructorsAndAutoinval)
 {
     owned<bn_binding> b;
     ASSERT_EQ(bn_binding_new_str(b.out(), "/qz/s", ba_value, bt_string, 0, "hello"), 0);
@@ -343,7 +295,7 @@ TEST(BnodeBindingReaders, BorrowDetachAndReportMissingAttributes)
     EXPECT_TRUE(cap.contains("Can't get attribute")) << cap.dump();
 }
 
-TEST(BnodeBindingReaders, BinaryBindingsHandOutTheirBuffer)
+TEST(BnodeBindingReaders, BinaryHandsOutItsBufferAndSecretsComeBackDecoded)
 {
     tbuf *buf = nullptr;
     ASSERT_EQ(tb_new_buf(&buf, "abc", 3), 0);
@@ -362,15 +314,10 @@ TEST(BnodeBindingReaders, BinaryBindingsHandOutTheirBuffer)
     ASSERT_EQ(bn_binding_get_tbuf_detach(b.get(), ba_value, &taf, &out), 0);
     ASSERT_NE(out, nullptr);
     (void)tb_free(&out);
-}
 
-TEST(BnodeBindingReaders, SecretsComeBackDecoded)
-{
-    owned<bn_binding> b;
+    // Secrets: stored encoded, handed out plain.
     ASSERT_EQ(bn_binding_new_str(b.out(), "/qz/pw", ba_value, bt_secret, 0, "s3cret/x"), 0);
-    // Stored encoded, handed out plain.
     const tstring *stored = nullptr;
-    uint32 taf = 0;
     ASSERT_EQ(bn_binding_get_tstring_const(b.get(), ba_value, bt_secret, &taf, &stored), 0);
     EXPECT_STRNE(ts_str(stored), "s3cret/x");
     char *plain = nullptr;
@@ -379,24 +326,247 @@ TEST(BnodeBindingReaders, SecretsComeBackDecoded)
     free(plain);
 }
 
-TEST(BnodeBinding, NewAttribPlacesACopyAtItsId)
+// ---------------------------------------------------------------------------
+// Binding arrays
+
+// An array of string bindings whose value is "v:<name>".
+owned<bn_binding_array> make_array(const strings_t &names)
 {
-    owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_module_name, bt_string, 0, "iptrackd"), 0);
-    owned<bn_binding> b;
-    ASSERT_EQ(bn_binding_new_attrib(b.out(), "/qz/m", a.get()), 0);
-    bn_attrib *copy = nullptr;
-    ASSERT_EQ(bn_binding_get_attrib_copy(b.get(), ba_module_name, &copy), 0);
-    owned<bn_attrib> hold{copy};
-    ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, a.get());
-    int32 r = 1;
-    ASSERT_EQ(bn_attrib_compare(copy, a.get(), &r), 0);
-    EXPECT_EQ(r, 0);
-    // Ids below it are empty slots.
-    const bn_attrib *slot = reinterpret_cast<const bn_attrib *>(0x1);
-    ASSERT_EQ(bn_binding_get_attrib(b.get(), ba_value, &slot), 0);
-    EXPECT_EQ(slot, nullptr);
+    owned<bn_binding_array> a;
+    EXPECT_EQ(bn_binding_array_new(a.out()), 0);
+    for (const std::string &n : names) {
+        bn_binding *b = nullptr;
+        EXPECT_EQ(bn_binding_new_str(&b, n.c_str(), ba_value, bt_string, 0, ("v:" + n).c_str()), 0);
+        EXPECT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
+    }
+    return a;
+}
+
+// ---------------------------------------------------------------------------
+// By name
+
+TEST(BnodeArrayByName, FindsTheFirstExactNameSortedOrNot)
+{
+    owned<bn_binding_array> a = make_array({"/c", "/a/b", "/a", "/b", "/a"});
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(pass ? "sorted" : "unsorted");
+        uint32 idx = 0;
+        ASSERT_EQ(bn_binding_array_get_index_by_name(a.get(), "/a", &idx), 0);
+        EXPECT_EQ(idx, pass ? 0u : 2u);
+        ASSERT_EQ(bn_binding_array_get_index_by_name(a.get(), "/zz", &idx), 0);
+        EXPECT_EQ(idx, 0xFFFFFFFFu);
+        ASSERT_EQ(bn_binding_array_get_index_by_name(a.get(), "/", &idx), 0);
+        EXPECT_EQ(idx, 0xFFFFFFFFu);
+
+        const bn_binding *b = reinterpret_cast<const bn_binding *>(0x1);
+        ASSERT_EQ(bn_binding_array_get_binding_by_name(a.get(), "/nope", &b), 0);
+        EXPECT_EQ(b, nullptr);
+        ASSERT_EQ(bn_binding_array_get_binding_by_name_rel(a.get(), "/a", "b", &b), 0);
+        ASSERT_NE(b, nullptr);
+        EXPECT_STREQ(ts_str(bn_binding_get_name_quick(b)), "/a/b");
+        ASSERT_EQ(bn_binding_array_get_binding_by_name_fmt(a.get(), &b, "/%c", 'c'), 0);
+        ASSERT_NE(b, nullptr);
+        ASSERT_EQ(bn_binding_array_sort(a.get()), 0);
+    }
+    EXPECT_EQ(names_of(a.get()), (strings_t{"/a", "/a", "/a/b", "/b", "/c"}));
+}
+
+TEST(BnodeArrayByName, ReadsValuesAndDetachShiftsTheRestDown)
+{
+    owned<bn_binding_array> a = make_array({"/x", "/y", "/z"});
+    bn_binding *b = nullptr;
+    ASSERT_EQ(bn_binding_new_tbool(&b, "/flag", ba_value, 0, true), 0);
+    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
+
+    tstring *v = nullptr;
+    uint32 taf = 0;
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/y", &taf, &v), 0);
+    owned<tstring> hold_v{v};
+    EXPECT_STREQ(ts_str(v), "v:/y");
+    EXPECT_EQ(taf, uint32(bt_string));
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name_rel(a.get(), "", "flag", &taf, &v), 0);
+    hold_v.reset(v);
+    EXPECT_STREQ(ts_str(v), "true");
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/none", &taf, &v), 0);
+    EXPECT_EQ(v, nullptr);
+    tbool on = false;
+    ASSERT_EQ(bn_binding_array_get_value_tbool_by_name(a.get(), "/flag", &taf, &on), 0);
+    EXPECT_TRUE(on);
+
+    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", &b), 0);
+    owned<bn_binding> hold{b};
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(names_of(a.get()), (strings_t{"/x", "/z", "/flag"}));
+    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", &b), 0);
+    EXPECT_EQ(b, nullptr);
+    ASSERT_EQ(bn_binding_array_detach_binding_by_name_rel(a.get(), "", "z", &b), 0);
+    hold.reset(b);
+    EXPECT_EQ(names_of(a.get()), (strings_t{"/x", "/flag"}));
+}
+
+// ---------------------------------------------------------------------------
+// By pattern
+
+TEST(BnodeArrayByPattern, ScansFromStart)
+{
+    owned<bn_binding_array> a =
+        make_array({"/qz/m/a/enable", "/qz/m/a/comment", "/qz/m/b/enable", "/qz/other"});
+    uint32 idx = 0;
+    const bn_binding *b = nullptr;
+    ASSERT_EQ(bn_binding_array_get_first_matching_binding(a.get(), "/qz/m/*/enable", 1, &idx, &b),
+              0);
+    EXPECT_EQ(idx, 2u);
+    ASSERT_NE(b, nullptr);
+
+    ASSERT_EQ(bn_binding_array_get_first_matching_binding(a.get(), "/qz/m/*/enable", 3, &idx, &b),
+              0);
+    EXPECT_EQ(idx, 0xFFFFFFFFu);
+    EXPECT_EQ(b, nullptr);
+
+    tstring *v = nullptr;
+    uint32 taf = 0;
+    ASSERT_EQ(bn_binding_array_get_first_matching_value_tstr(a.get(), "/qz/*", 0, &idx, &taf, &v),
+              0);
+    owned<tstring> hold{v};
+    EXPECT_STREQ(ts_str(v), "v:/qz/other");
+    EXPECT_EQ(idx, 3u);
+
+    bn_binding *taken = nullptr;
+    ASSERT_EQ(bn_binding_array_detach_first_matching_binding(a.get(), "/qz/m/**", 0, &idx, &taken),
+              0);
+    owned<bn_binding> hold_b{taken};
+    EXPECT_EQ(idx, 0u);
+    EXPECT_EQ(names_of(a.get()), (strings_t{"/qz/m/a/comment", "/qz/m/b/enable", "/qz/other"}));
+}
+
+TEST(BnodeArrayByPattern, DetachesTheSubtreeBelowANode)
+{
+    owned<bn_binding_array> a = make_array({"/a", "/a/b", "/ab", "/a/b/c"});
+    bn_binding_array *sub = nullptr;
+    ASSERT_EQ(bn_bindings_array_detach_subtree(a.get(), "/a", &sub), 0);
+    owned<bn_binding_array> hold{sub};
+    EXPECT_EQ(names_of(a.get()), (strings_t{"/a", "/ab"}));
+    EXPECT_EQ(names_of(sub), (strings_t{"/a/b", "/a/b/c"}));
+
+    // Without a place for them the detached bindings are freed.
+    ASSERT_EQ(bn_bindings_array_detach_subtree(a.get(), "/", nullptr), 0);
+    EXPECT_EQ(names_of(a.get()), (strings_t{"/a", "/ab"}));
+
+    // The name must leave room for "/**" in 256 bytes.
+    LogCapture cap;
+    const std::string fits(252, 'n');
+    const std::string too_long(253, 'n');
+    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), fits.c_str(), nullptr), 0);
+    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), too_long.c_str(), nullptr),
+              lc_err_assertion_failed);
+}
+
+// ---------------------------------------------------------------------------
+// Collectors
+
+TEST(BnodeArrayCollect, NamePartsOfLinkValuesAndLastParts)
+{
+    owned<bn_binding_array> a;
+    ASSERT_EQ(bn_binding_array_new(a.out()), 0);
+    const char *rows[][2] = {
+        {"/x/1/link", "/qz/iptrackd/config/manager/m1"},
+        {"/x/2/link", "/qz/iptrackd/config/manager/m\\/2"},
+        {"/x/3/other", "/qz/iptrackd/config/manager/m3"},
+        {"/x/4/link", "/short"},
+    };
+    for (const auto &r : rows) {
+        bn_binding *b = nullptr;
+        ASSERT_EQ(bn_binding_new_str(&b, r[0], ba_value, bt_link, 0, r[1]), 0);
+        ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
+    }
+    tstr_array *parts = nullptr;
+    ASSERT_EQ(bn_binding_array_get_name_part_tstr_array(a.get(), "/x/*/link", 4, &parts), 0);
+    owned<tstr_array> hold{parts};
+    EXPECT_EQ(strings_of(parts), (strings_t{"m1", "m/2"}));
+
+    ASSERT_EQ(bn_binding_array_get_last_name_parts(a.get(), &parts), 0);
+    hold.reset(parts);
+    EXPECT_EQ(strings_of(parts), (strings_t{"link", "link", "other", "link"}));
+}
+
+// ---------------------------------------------------------------------------
+// Dump
+
+TEST(BnodeArrayDump, LinesAreByteExact)
+{
+    owned<bn_binding_array> a;
+    ASSERT_EQ(bn_binding_array_new(a.out()), 0);
+    bn_binding *b = nullptr;
+    ASSERT_EQ(bn_binding_new_uint32(&b, "/qz/iptrackd/config/manager/m1/label_id", ba_value, 0, 7),
+              0);
+    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
+    ASSERT_EQ(bn_binding_new_str(&b, "/qz/a\\/b", ba_value, bt_string, 0, "x y"), 0);
+    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
+    tbuf *buf = nullptr;
+    ASSERT_EQ(tb_new_buf(&buf, "\x01\x02\x00\x04\x05", 5), 0);
+    ASSERT_EQ(bn_binding_new_binary_takeover(&b, "/qz/iptrackd/state/mgr", ba_value, 0, &buf), 0);
+    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
+    ASSERT_EQ(bn_binding_array_set(a.get(), 4, nullptr), 0); // slot 3 and 4 empty
+    ASSERT_EQ(bn_binding_new_named(&b, "/novalue"), 0);
+    ASSERT_EQ(bn_binding_array_set_takeover(a.get(), 4, &b), 0);
+
+    LogCapture cap;
+    // Every line carries the logger's header; learn it from a line of ours.
+    lc_log_basic(LCL_INFO, "REF");
+    ASSERT_EQ(bn_binding_array_dump("resp", a.get(), LCL_INFO), 0);
+    ASSERT_EQ(bn_binding_array_dump(nullptr, a.get(), LCL_INFO), 0);
+    const std::vector<std::string> lines = cap.lines();
+    ASSERT_EQ(lines.size(), 11u) << cap.dump();
+    ASSERT_GE(lines[0].size(), 3u);
+    const std::string header = lines[0].substr(0, lines[0].size() - 3);
+    // Each row with the prefix, then each without it.
+    const std::vector<std::string> rows = {
+        "[0] /qz/iptrackd/config/manager/m1/label_id = 7 (uint32)",
+        "[1] /qz/a\\/b = x y (string)",
+        "[2] /qz/iptrackd/state/mgr = [Binary data: length 5] (binary)",
+        "[3] NULL",
+        "[4] /novalue = (null) (none)",
+    };
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(lines[1 + i], header + "resp: " + rows[i]);
+        EXPECT_EQ(lines[1 + rows.size() + i], header + rows[i]);
+    }
+
+    // Nothing at a level that is not enabled.
+    cap.clear();
+    lc_log_set_effective_level_for_tests(LCL_NOTICE);
+    ASSERT_EQ(bn_binding_array_dump("resp", a.get(), LCL_DEBUG), 0);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+// ---------------------------------------------------------------------------
+// Address orderings
+
+TEST(BnodeAddressOrder, Ipv4ByValueThenLengthIpv6FirstByteLeastSignificant)
+{
+    owned<tstr_array> a = tstrs({"10.0.0.10", "9.255.255.255", "10.0.0.9/24", "10.0.0.9",
+                                 "10.0.0.9/8", "192.168.1.1", "garbage", "1.2.3.4"});
+    ASSERT_EQ(tstr_array_sort_custom(a.get(), tstr_compare_ip), 0);
+    EXPECT_EQ(strings_of(a.get()),
+              (strings_t{"garbage", "1.2.3.4", "9.255.255.255", "10.0.0.9", "10.0.0.9/8",
+                         "10.0.0.9/24", "10.0.0.10", "192.168.1.1"}));
+
+    // Bindings are ordered by their last name part.
+    owned<bn_binding_array> b =
+        make_array({"/ip/10.0.0.10", "/ip/10.0.0.2", "/ip/2.0.0.1\\/32", "/ip/2.0.0.1\\/0"});
+    ASSERT_EQ(bn_binding_array_sort_custom(b.get(), bn_binding_name_compare_ip), 0);
+    EXPECT_EQ(names_of(b.get()),
+              (strings_t{"/ip/2.0.0.1\\/0", "/ip/2.0.0.1\\/32", "/ip/10.0.0.2", "/ip/10.0.0.10"}));
+
+    // IPv6 reads as one number whose first address byte is least significant:
+    // 1:: and 2:: differ in byte 1 only, ::2:0 sets byte 13 and ::1 byte 15.
+    owned<tstr_array> a6 = tstrs({"::2:0", "1::", "::1", "2::/64", "2::", "::"});
+    ASSERT_EQ(tstr_array_sort_custom(a6.get(), tstr_compare_ipv6), 0);
+    EXPECT_EQ(strings_of(a6.get()), (strings_t{"::", "1::", "2::", "2::/64", "::2:0", "::1"}));
+
+    owned<bn_binding_array> b6 = make_array({"/v6/::1", "/v6/1::"});
+    ASSERT_EQ(bn_binding_array_sort_custom(b6.get(), bn_binding_name_compare_ipv6), 0);
+    EXPECT_EQ(names_of(b6.get()), (strings_t{"/v6/1::", "/v6/::1"}));
 }
 
 } // namespace

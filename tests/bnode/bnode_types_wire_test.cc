@@ -17,17 +17,6 @@ namespace
 
 using bytes = std::vector<uint8>;
 
-std::string hex(const uint8 *p, size_t n)
-{
-    std::string s;
-    char b[8];
-    for (size_t i = 0; i < n; ++i) {
-        snprintf(b, sizeof b, "0x%02x,", p[i]);
-        s += b;
-    }
-    return s;
-}
-
 // Header: encoding, id 1 ("value"), type, flags.
 bytes hdr(uint8 enc, uint8 type, uint8 flags_hi = 0, uint8 id = 1)
 {
@@ -37,12 +26,6 @@ bytes hdr(uint8 enc, uint8 type, uint8 flags_hi = 0, uint8 id = 1)
 bytes cat(bytes a, const bytes &b)
 {
     a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-bytes cut(bytes a, size_t n)
-{
-    a.resize(a.size() - n);
     return a;
 }
 
@@ -77,8 +60,6 @@ const golden goldens[] = {
          {0, 0, 0, 17, 0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32})},
     {"ipaddr", bt_ipaddr, 0, "10.1.2.3", cat(cat(hdr(1, 50), {4, 10, 1, 2, 3}), zeros12)},
     {"ipprefix", bt_ipprefix, 0, "10.0.0.0/8", cat(cat(hdr(1, 51), {4, 8, 10, 0, 0, 0}), zeros12)},
-    {"duration_sec", bt_duration_sec, 0, "90", cat(hdr(1, 77), {0, 0, 0, 4, 0, 0, 0, 90})},
-    {"btype", bt_btype, 0, "secret", cat(hdr(1, 92), {0, 0, 0, 4, 0, 0, 0, 135})},
     {"string", bt_string, 0, "ab", cat(hdr(4, 101), {0, 0, 0, 2, 'a', 'b'})},
     {"empty string", bt_name, 0, "", cat(hdr(4, 121), {0, 0, 0, 0})},
     {"binary", bt_binary, 0, "xyz", cat(hdr(4, 103), {0, 0, 0, 3, 'x', 'y', 'z'})},
@@ -114,13 +95,13 @@ TEST(BnAttribWire, GoldenRecordsDecodeAndEncodeByteForByte)
         owned<tbuf> enc;
         ASSERT_EQ(tb_new(enc.out()), 0);
         ASSERT_EQ(write_record(want.get(), enc.get()), 0);
-        EXPECT_EQ(bytes(tb_buf(enc.get()), tb_buf(enc.get()) + tb_length(enc.get())), g.wire)
-            << "actual: " << hex(tb_buf(enc.get()), tb_length(enc.get()));
+        EXPECT_EQ(bytes(tb_buf(enc.get()), tb_buf(enc.get()) + tb_length(enc.get())), g.wire);
 
         owned<bn_attrib> got;
         ASSERT_EQ(bn_attrib_new(got.out()), 0);
+        // Trailing bytes are left to the caller.
         uint32 used = 0;
-        ASSERT_EQ(read_record(g.wire, got.get(), &used), 0);
+        ASSERT_EQ(read_record(cat(g.wire, {0xee, 0xee}), got.get(), &used), 0);
         EXPECT_EQ(used, g.wire.size());
         EXPECT_EQ(got->type, g.type);
         EXPECT_EQ(got->type_flags, g.flags);
@@ -133,16 +114,6 @@ TEST(BnAttribWire, GoldenRecordsDecodeAndEncodeByteForByte)
     EXPECT_TRUE(cap.lines().empty()) << cap.dump();
 }
 
-TEST(BnAttribWire, TrailingBytesAreLeftToTheCaller)
-{
-    bytes in = cat(goldens[0].wire, {0xee, 0xee});
-    owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new(a.out()), 0);
-    uint32 used = 0;
-    ASSERT_EQ(read_record(in, a.get(), &used), 0);
-    EXPECT_EQ(used, in.size() - 2);
-}
-
 struct malformed {
     const char *what;
     bytes wire;
@@ -152,7 +123,8 @@ struct malformed {
 TEST(BnAttribWire, MalformedRecordsFailWithOneCodeAndLine)
 {
     const malformed cases[] = {
-        {"truncated header", cut(hdr(1, 5), 1), lc_err_no_buffer_space},
+        // 15 of the header's 16 bytes.
+        {"truncated header", {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 5, 0, 0, 0}, lc_err_no_buffer_space},
         {"missing value length", hdr(1, 5), lc_err_no_buffer_space},
         {"truncated value", cat(hdr(1, 5), {0, 0, 0, 4, 1, 2, 3}), lc_err_no_buffer_space},
         {"value length not the size", cat(hdr(1, 5), {0, 0, 0, 3, 1, 2, 3}), lc_err_parse_error},
