@@ -80,7 +80,7 @@ int publish_tables(bool cloudpath)
 class EngineIntake : public E2eTest
 {
   protected:
-    E2eAppliance a{h};
+    E2eAppliance app{h};
     void start_mgmtd(const std::string &db)
     {
         ASSERT_GT(h.start_mgmtd(std::string(logging_db) + db, "notice"), 0);
@@ -100,7 +100,7 @@ class EngineIntake : public E2eTest
 
     std::string cli(const std::vector<std::string> &args)
     {
-        const E2eCliResult r = a.cli(args);
+        const E2eCliResult r = app.cli(args);
         EXPECT_EQ(0, r.status) << r.out << r.err;
         return r.out;
     }
