@@ -35,6 +35,13 @@ class ApplianceE2e : public E2eTest
         ASSERT_TRUE(a.wait_file(out, "watching", &content)) << content;
     }
 
+    // Runs the client, which must succeed.
+    void ok(const std::vector<std::string> &args)
+    {
+        const E2eCliResult r = a.cli(args);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+    }
+
     E2eAppliance a{h};
     pid_t appliance_pid = -1;
 };
@@ -206,12 +213,12 @@ TEST_F(ApplianceE2e, ClientChangesReachTheTablesAndRaiseTheirEvents)
     std::string out;
     EXPECT_TRUE(a.wait_file("/tmp/ifchange.out", "ifname = eth1 (string)", &out)) << out;
 
-    EXPECT_EQ(a.cli({"appliance", "interface", "incomplete", "eth1"}).status, 0);
+    ok({"appliance", "interface", "incomplete", "eth1"});
     EXPECT_TRUE(a.wait_in_ns([] {
         qz_l3if_info i{};
         return interface("eth1", &i) && i.incomplete;
     }));
-    EXPECT_EQ(a.cli({"appliance", "interface", "up", "eth1"}).status, 0);
+    ok({"appliance", "interface", "up", "eth1"});
     EXPECT_TRUE(a.wait_in_ns([] {
         qz_l3if_info i{};
         return interface("eth1", &i) && !i.incomplete;
@@ -236,7 +243,7 @@ TEST_F(ApplianceE2e, ClientChangesReachTheTablesAndRaiseTheirEvents)
     EXPECT_TRUE(a.wait_file("/tmp/dbchange.out", "/tun/config/tun-dr/config_bin deleted", &out))
         << out;
 
-    ASSERT_EQ(a.cli({"appliance", "rtlabel", "set", "2", "silver", "and"}).status, 0);
+    ok({"appliance", "rtlabel", "set", "2", "silver", "and"});
     EXPECT_TRUE(a.wait_in_ns([] {
         const cmem_block *rt = nullptr;
         char name[qz_rtlabel_name_size];
@@ -247,7 +254,7 @@ TEST_F(ApplianceE2e, ClientChangesReachTheTablesAndRaiseTheirEvents)
     EXPECT_TRUE(a.wait_file("/tmp/dbchange.out",
                             "/qz/rtlabels/config/2/is_down_condition_any = true (bool)", &out))
         << out;
-    ASSERT_EQ(a.cli({"appliance", "label", "set", "1", "INET1", "Internet 1"}).status, 0);
+    ok({"appliance", "label", "set", "1", "INET1", "Internet 1"});
     EXPECT_TRUE(a.wait_in_ns([] {
         const cmem_block *labels = nullptr;
         char text[qz_label_size];
@@ -281,32 +288,26 @@ TEST_F(ApplianceE2e, OutcomeShowsTheActionsAndAlarmsRoutedToItUntilItGoes)
 {
     start_both();
     const std::string vrrp = "/qz/iptrackd/action/update_vrrp";
-    auto r = a.cli({"action", vrrp, "action", "string", "decrement", "port_name", "string", "eth1",
-                    "vrrp_priority", "uint16", "20"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok({"action", vrrp, "action", "string", "decrement", "port_name", "string", "eth1",
+        "vrrp_priority", "uint16", "20"});
     auto v = a.show("vrrp");
     ASSERT_EQ(v.size(), 1u) << v;
     EXPECT_EQ(v[0]["port"], "eth1");
     EXPECT_EQ(v[0]["configured"], 120);
     EXPECT_EQ(v[0]["priority"], 100);
     EXPECT_EQ(v[0]["last"], "decrement 20");
-    r = a.cli({"action", vrrp, "action", "string", "config", "port_name", "string", "eth1",
-               "vrrp_priority", "uint16", "0"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ok({"action", vrrp, "action", "string", "config", "port_name", "string", "eth1",
+        "vrrp_priority", "uint16", "0"});
     EXPECT_EQ(a.show("vrrp")[0]["priority"], 120);
     // The journal keeps what was routed, as for any action.
     EXPECT_NE(a.cli({"journal"}).out.find("action " + vrrp + " from mgmtcli"), std::string::npos);
 
     const std::string subnets = "/qz/iptrackd/action/update_subnets";
     for (const char *sub : {"2", "5"})
-        ASSERT_EQ(a.cli({"action", subnets, "port_name", "string", "eth0", "sub_action", "uint16",
-                         sub, "sub_delta", "uint32", "30"})
-                      .status,
-                  0);
-    ASSERT_EQ(a.cli({"action", subnets, "port_name", "string", "", "sub_action", "uint16", "4",
-                     "sub_delta", "uint32", "0"})
-                  .status,
-              0);
+        ok({"action", subnets, "port_name", "string", "eth0", "sub_action", "uint16", sub,
+            "sub_delta", "uint32", "30"});
+    ok({"action", subnets, "port_name", "string", "", "sub_action", "uint16", "4", "sub_delta",
+        "uint32", "0"});
     const auto s = a.show("subnets");
     ASSERT_EQ(s.size(), 1u) << s;
     EXPECT_EQ(s[0]["state"], "withdrawn");
@@ -314,17 +315,13 @@ TEST_F(ApplianceE2e, OutcomeShowsTheActionsAndAlarmsRoutedToItUntilItGoes)
     EXPECT_EQ(a.show("subnet_sharing")[0]["state"], "disabled");
 
     const std::string tun = "/qz/iptrackd/action/update_tunnel";
-    ASSERT_EQ(
-        a.cli({"action", tun, "tun_name", "string", "tun-hq", "tun_state", "bool", "false"}).status,
-        0);
+    ok({"action", tun, "tun_name", "string", "tun-hq", "tun_state", "bool", "false"});
     EXPECT_EQ(a.show("tunnel_states")[0]["up"], false);
-    r = a.cli({"action", tun, "tun_name", "string", "nope", "tun_state", "bool", "true"});
+    auto r = a.cli({"action", tun, "tun_name", "string", "nope", "tun_state", "bool", "true"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("no tunnel nope"), std::string::npos) << r.err;
-    ASSERT_EQ(a.cli({"action", "/qz/iptrackd/action/update_route_label", "route_label_id", "uint32",
-                     "2", "route_label_state", "bool", "true"})
-                  .status,
-              0);
+    ok({"action", "/qz/iptrackd/action/update_route_label", "route_label_id", "uint32", "2",
+        "route_label_state", "bool", "true"});
     const auto labels = a.show("route_label_states");
     ASSERT_EQ(labels.size(), 1u) << labels;
     EXPECT_EQ(labels[0]["name"], "silver");
@@ -338,14 +335,14 @@ TEST_F(ApplianceE2e, OutcomeShowsTheActionsAndAlarmsRoutedToItUntilItGoes)
         "comment",    "string", "An IP SLA monitor is in Down state"};
     std::vector<std::string> raise{"event", "/qz/alarms/events/raise_alarm"};
     raise.insert(raise.end(), alarm.begin(), alarm.end());
-    ASSERT_EQ(a.cli(raise).status, 0);
+    ok(raise);
     ASSERT_TRUE(h.wait_line("Alarm 262189 raised: Ping for 8.8.8.8")) << h.dump();
     const auto raised = a.show("alarms");
     ASSERT_EQ(raised.size(), 1u) << raised;
     EXPECT_EQ(raised[0]["comment"], "An IP SLA monitor is in Down state");
     std::vector<std::string> clear{"event", "/qz/alarms/events/clear_alarm"};
     clear.insert(clear.end(), alarm.begin(), alarm.end());
-    ASSERT_EQ(a.cli(clear).status, 0);
+    ok(clear);
     ASSERT_TRUE(h.wait_line("Alarm 262189 cleared")) << h.dump();
     EXPECT_TRUE(a.show("alarms").empty());
     EXPECT_EQ(a.show("alarm_counts")[0]["unmatched_clears"], 0);

@@ -2,7 +2,6 @@
 // asked through the command-line client, which decodes the records the way
 // an operator and a script read them.
 #include <signal.h>
-#include <syslog.h>
 
 #include <string>
 #include <vector>
@@ -104,42 +103,26 @@ class StateQueryE2e : public E2eTest
 
 } // namespace
 
-TEST_F(StateQueryE2e, NodesAnswerOnceReady)
+TEST_F(StateQueryE2e, NodesAnswerOnceReadyAndAnUnknownNodeGetsNoValue)
 {
     const pid_t pid = start_ready();
     ASSERT_GT(pid, 0);
-
-    EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
-              cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
-    EXPECT_EQ(1u, h.count_message("iptrackd: thread liveness test passed.  Building response ..."));
 
     // No managers: a table of its count alone.
     const nlohmann::json mgrs = cli_json({"show", "managers", "--json"});
     EXPECT_EQ(0u, mgrs["managers"].size()) << mgrs.dump();
     EXPECT_TRUE(mgrs["complete"].get<bool>());
     EXPECT_EQ(0, mgrs["summary"]["managers"].get<int>());
-    EXPECT_TRUE(h.wait_line("iptrackd_mon_handle_get: Rcvd show mgr request mgr cnt 0, syn cnt "))
-        << h.dump();
     EXPECT_NE(std::string::npos, cli_ok({"show", "managers"}).find("No managers configured."));
 
     // The summary is one record, whatever the engine holds.
     const nlohmann::json sum = cli_json({"show", "summary", "--json"});
     EXPECT_TRUE(sum.contains("state")) << sum.dump();
     EXPECT_EQ(0, sum["operations"].get<int>());
-    EXPECT_GE(h.count_message("iptrackd_mon_handle_get: Rcvd show summary request"), 1u);
 
-    h.stop(pid);
-}
-
-TEST_F(StateQueryE2e, UnknownNodeGetsNoValue)
-{
-    const pid_t pid = start_ready();
-    ASSERT_GT(pid, 0);
     const E2eCliResult r = a.cli({"get", "/qz/iptrackd/state/other"});
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.err.find("no node /qz/iptrackd/state/other")) << r.err;
-    EXPECT_EQ(1u, h.count_message("iptrackd mon get: unknown binding - /qz/iptrackd/state/other"))
-        << h.dump();
     // The daemon still answers.
     EXPECT_EQ("/qz/iptrackd/state/is_alive = Ready (string)\n",
               cli_ok({"get", "/qz/iptrackd/state/is_alive"}));
@@ -197,21 +180,6 @@ TEST_F(StateQueryE2e, ThreeManagersAnswerThreeWholeRecords)
     EXPECT_TRUE(j["complete"].get<bool>());
     EXPECT_EQ("north", j["managers"][0]["name"]);
     EXPECT_EQ("west", j["managers"][2]["name"]);
-    EXPECT_EQ(
-        1u, h.count_message("iptrackd_mon_handle_get: Rcvd show mgr request mgr cnt 3, syn cnt 0"))
-        << h.dump();
-    h.stop(pid);
-}
-
-TEST_F(StateQueryE2e, SyntheticProbeCountFollowsTheCloudPathTableOwner)
-{
-    const pid_t pid = start_engine();
-    ASSERT_GT(pid, 0);
-    (void)cli_ok({"show", "managers"});
-    EXPECT_TRUE(h.wait_line("Rcvd show mgr request mgr cnt 1, syn cnt 7")) << h.dump();
-    (void)cli_ok({"action", "/sim/appliance/synthetic", "count", "uint32", "11"});
-    (void)cli_ok({"show", "managers"});
-    EXPECT_TRUE(h.wait_line("Rcvd show mgr request mgr cnt 1, syn cnt 11")) << h.dump();
     h.stop(pid);
 }
 
@@ -219,6 +187,13 @@ TEST_F(StateQueryE2e, ConfigurationRoundTripShowsEveryChange)
 {
     const pid_t pid = start_engine();
     ASSERT_GT(pid, 0);
+
+    // The synthetic probe count follows the cloud path table's owner.
+    (void)cli_ok({"show", "managers"});
+    EXPECT_TRUE(h.wait_line("Rcvd show mgr request mgr cnt 1, syn cnt 7")) << h.dump();
+    (void)cli_ok({"action", "/sim/appliance/synthetic", "count", "uint32", "11"});
+    (void)cli_ok({"show", "managers"});
+    EXPECT_TRUE(h.wait_line("Rcvd show mgr request mgr cnt 1, syn cnt 11")) << h.dump();
 
     // The configured manager runs and comes up.
     nlohmann::json m = wait_mgr("mgr1", [](const nlohmann::json &j) {
