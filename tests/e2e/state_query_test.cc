@@ -119,6 +119,7 @@ TEST_F(StateQueryE2e, NodesAnswerOnceReadyAndAnUnknownNodeGetsNoValue)
     const nlohmann::json sum = cli_json({"show", "summary", "--json"});
     EXPECT_TRUE(sum.contains("state")) << sum.dump();
     EXPECT_EQ(0, sum["operations"].get<int>());
+    EXPECT_TRUE(h.wait_line("iptrackd_mon_handle_get: Rcvd show summary request")) << h.dump();
 
     const E2eCliResult r = a.cli({"get", "/qz/iptrackd/state/other"});
     EXPECT_EQ(1, r.status);

@@ -331,8 +331,29 @@ TEST_F(EngineTables, TickReresolvesAMovedLabelARemovedTunnelAndAChangedInterface
     EXPECT_TRUE(i->state_flags & iptrack_os_port_active);
 }
 
-// How targets fill their slots (order, canonical addresses, texts) is seen end
-// to end; here the ring, the reparse and the names.
+TEST_F(CloudPath, TargetsTakeSlotsInOrderWithCanonicalAddresses)
+{
+    LogCapture cap(LCL_INFO);
+    iptrack_oper *o =
+        oper("site_dns", "type=ip-monitor;ip-monitor-ip= 8.8.8.8 , 2001:DB8::1 ,1.1.1.1;ka=2");
+    EXPECT_STREQ(o->probe_num, "0,1,2");
+    EXPECT_EQ(text(0, ipsla_slot_off_target), "dns,8.8.8.8");
+    EXPECT_EQ(text(1, ipsla_slot_off_target), "dns,2001:db8::1");
+    EXPECT_EQ(text(2, ipsla_slot_off_target), "dns,1.1.1.1");
+    EXPECT_TRUE(has_line(cap, "iptrack_cloudpath_update_probes: 0, dns,8.8.8.8, 0"));
+    EXPECT_TRUE(has_line(cap, "iptrack_cloudpath_update_probes: 1, dns,2001:db8::1, 0,1"));
+    EXPECT_TRUE(has_line(cap, "iptrack_cloudpath_update_probes: 2, dns,1.1.1.1, 0,1,2"));
+    for (uint32 slot : {0u, 1u, 2u}) {
+        EXPECT_EQ(text(slot, ipsla_slot_off_settings),
+                  "type=ip-monitor;tunnel-name=;src-port-label=");
+        EXPECT_EQ(text(slot, ipsla_slot_off_options),
+                  "proxyAddress=;proxyPort=0;user-agent=;ka=2;http-timeout=0;up-thresh=0;"
+                  "down-thresh=0;sample-int=0;loss_up_thresh=0;loss_down_thresh=0;"
+                  "rtt_up_thresh=0;rtt_down_thresh=0;metric-combination=or");
+    }
+    EXPECT_EQ(ipsla_probes_free_count(), ipsla_probes_max - 3);
+}
+
 TEST_F(CloudPath, ReparseFreesAndRetakesAndDeleteReturnsThem)
 {
     iptrack_oper *o = oper("site_dns", "type=http-monitor;http-monitor-url=http://a/,http://b/");

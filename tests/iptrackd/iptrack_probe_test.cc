@@ -8,9 +8,7 @@ namespace
 
 using Probe = EnginePeers;
 
-// Without a tunnel the ping request is seen end to end; with one, its name
-// and id come before the port.
-TEST_F(Probe, PingRequestsCarryTheTunnelBeforeThePort)
+TEST_F(Probe, PingRequestsCarryEveryBindingInOrderWithTheTunnelOnlyWhenThereIsOne)
 {
     iptrack_oper *oper = ping_oper("op1", "10.0.0.9", {{"mgmt0", 4}});
     iptrack_copy_text(oper->probe_num, sizeof(oper->probe_num), "0,1,2");
@@ -29,6 +27,12 @@ TEST_F(Probe, PingRequestsCarryTheTunnelBeforeThePort)
         "probe_num string 0,1,2", "ip_mon_name string op1",
     };
     EXPECT_EQ(expected, sent[0].bindings);
+
+    oper->tunnel_name[0] = '\0';
+    ASSERT_EQ(0, iptrack_send_oper_delete(oper));
+    auto untunnelled = expected;
+    untunnelled.erase(untunnelled.begin() + 1, untunnelled.begin() + 3);
+    EXPECT_EQ(untunnelled, take_sent().at(0).bindings);
 }
 
 TEST_F(Probe, HttpRequestsCarryEveryBindingInOrder)
