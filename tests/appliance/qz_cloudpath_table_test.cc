@@ -41,21 +41,14 @@ class ProbeQueue : public ::testing::Test
         cmem_detach_all();
         cmem_set_name_prefix_for_tests(nullptr);
     }
-    uint32 word(uint32 off) const
+    template <class T = uint32> T word(uint32 off) const
     {
-        uint32 v = 0;
-        lc_byte_reader f;
-        EXPECT_TRUE(lc_byte_reader(base_, ipsla_block_size).at(off, 4, &f) && f.ne32(&v));
+        T v = 0;
+        EXPECT_TRUE(
+            lc_byte_reader(base_, ipsla_block_size).get_at<lc_bytes::order::native>(off, &v));
         return v;
     }
-    uint16 ring(uint32 i) const
-    {
-        uint16 v = 0;
-        lc_byte_reader f;
-        EXPECT_TRUE(lc_byte_reader(base_, ipsla_block_size).at(ipsla_off_q_ring + 2 * i, 2, &f) &&
-                    f.ne16(&v));
-        return v;
-    }
+    uint16 ring(uint32 i) const { return word<uint16>(ipsla_off_q_ring + 2 * i); }
     // The queue as listed from head to tail: each number below 1024, none
     // twice, as many as the count says.
     ::testing::AssertionResult consistent(std::vector<uint16> *listed = nullptr) const
@@ -200,13 +193,14 @@ TEST_F(ProbeQueue, TwoProcessesTakingAndReturningNeverHoldTheSameSlot)
         int violations = 0;
         uint32 held[keep];
         uint32 n = 0;
+        auto give_back = [&] {
+            const uint32 slot = held[--n];
+            uint8 was = me;
+            if (!owner[slot].compare_exchange_strong(was, 0)) ++violations;
+            if (ipsla_probes_add_entry(slot) != 0) ++violations;
+        };
         for (int r = 0; r < rounds; ++r) {
-            if (n == keep || (n > 0 && (r * 7 + me) % 3 == 0)) {
-                const uint32 slot = held[--n];
-                uint8 was = me;
-                if (!owner[slot].compare_exchange_strong(was, 0)) ++violations;
-                if (ipsla_probes_add_entry(slot) != 0) ++violations;
-            }
+            if (n == keep || (n > 0 && (r * 7 + me) % 3 == 0)) give_back();
             uint32 slot = 0;
             if (ipsla_probes_get_free_entry(&slot) != 0) {
                 ++violations;
@@ -216,12 +210,7 @@ TEST_F(ProbeQueue, TwoProcessesTakingAndReturningNeverHoldTheSameSlot)
             if (!owner[slot].compare_exchange_strong(was, me)) ++violations;
             held[n++] = slot;
         }
-        while (n > 0) {
-            const uint32 slot = held[--n];
-            uint8 was = me;
-            if (!owner[slot].compare_exchange_strong(was, 0)) ++violations;
-            if (ipsla_probes_add_entry(slot) != 0) ++violations;
-        }
+        while (n > 0) give_back();
         return violations;
     };
     LogCapture quiet(LCL_ERR); // the debug lines of 4 * 10^5 takes are not the point
@@ -233,9 +222,8 @@ TEST_F(ProbeQueue, TwoProcessesTakingAndReturningNeverHoldTheSameSlot)
     ASSERT_EQ(child, waitpid(child, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
-    std::vector<uint16> listed;
-    ASSERT_TRUE(consistent(&listed));
-    EXPECT_EQ(ipsla_probes_max, listed.size());
+    ASSERT_TRUE(consistent());
+    EXPECT_EQ(ipsla_probes_max, ipsla_probes_free_count());
     for (uint32 i = 0; i < ipsla_probes_max; ++i) EXPECT_EQ(0, owner[i].load()) << i;
     EXPECT_TRUE(quiet.lines().empty()) << quiet.dump();
     munmap(shared, sizeof(shared_state));
@@ -246,6 +234,11 @@ TEST_F(ProbeQueue, TwoProcessesTakingAndReturningNeverHoldTheSameSlot)
 
 namespace
 {
+
+template <class T> void put(uint8 *base, uint32 off, T v)
+{
+    (void)lc_byte_writer(base, ipsla_block_size).put_at<lc_bytes::order::native>(off, v);
+}
 
 // Forks a process that takes the queue's lock, runs `inside` while holding
 // it, reports over a pipe, and waits to be killed; then kills it.
@@ -285,9 +278,8 @@ TEST_F(ProbeQueue, AHolderKilledInsideTheLockDoesNotBlockTheNextTaker)
     EXPECT_EQ(1u, cap.count("previous holder of the probe queue lock died; 1024 free"))
         << cap.dump();
     ASSERT_EQ(0, ipsla_probes_add_entry(slot));
-    std::vector<uint16> listed;
-    ASSERT_TRUE(consistent(&listed));
-    EXPECT_EQ(ipsla_probes_max, listed.size());
+    ASSERT_TRUE(consistent());
+    EXPECT_EQ(ipsla_probes_max, ipsla_probes_free_count());
     // The lock is whole again: the next holder death is recovered as well.
     die_holding_the_lock([] {});
     EXPECT_EQ(ipsla_probes_max, ipsla_probes_free_count());
@@ -299,10 +291,9 @@ TEST_F(ProbeQueue, AQueueLeftHalfChangedIsRepairedWhenTheLockIsRecovered)
     // Killed in the middle of changes: a slot listed twice, a number past
     // the ring, and a count that matches neither.
     die_holding_the_lock([base] {
-        lc_byte_writer w(base, ipsla_block_size), f;
-        (void)(w.at(ipsla_off_q_ring + 2 * 5, 2, &f) && f.ne16(9));
-        (void)(w.at(ipsla_off_q_ring + 2 * 6, 2, &f) && f.ne16(4000));
-        (void)(w.at(ipsla_off_free_count, 4, &f) && f.ne32(17));
+        put(base, ipsla_off_q_ring + 2 * 5, uint16(9));
+        put(base, ipsla_off_q_ring + 2 * 6, uint16(4000));
+        put(base, ipsla_off_free_count, uint32(17));
     });
     LogCapture cap;
     EXPECT_EQ(ipsla_probes_max - 2, ipsla_probes_free_count());
@@ -316,10 +307,7 @@ TEST_F(ProbeQueue, AQueueLeftHalfChangedIsRepairedWhenTheLockIsRecovered)
     for (uint32 s = 0; s < ipsla_probes_max; ++s) EXPECT_EQ(s != 5 && s != 6, present[s]) << s;
 
     // Indices past the ring leave nothing trustworthy: the queue is emptied.
-    die_holding_the_lock([base] {
-        lc_byte_writer w(base, ipsla_block_size), f;
-        (void)(w.at(ipsla_off_q_head, 4, &f) && f.ne32(5000));
-    });
+    die_holding_the_lock([base] { put(base, ipsla_off_q_head, uint32(5000)); });
     cap.clear();
     uint32 slot = 0;
     EXPECT_EQ(lc_err_no_space, ipsla_probes_get_free_entry(&slot));

@@ -69,7 +69,7 @@ class LogSync : public ::testing::Test
     }
 };
 
-TEST_F(LogSync, InitWithoutLoggingNodesChangesNothing)
+TEST_F(LogSync, InitAppliesOnlyTheLevelsThatAreSet)
 {
     LogCapture cap;
     const int32 system_before = lc_log_get_system_log_level();
@@ -82,15 +82,11 @@ TEST_F(LogSync, InitWithoutLoggingNodesChangesNothing)
     ASSERT_EQ(4u, r.seen().size());
     EXPECT_EQ(process_level, mdc_test::name_of(mdc_test::node_of(r.seen()[1], 0)->binding));
     EXPECT_EQ(local1_level, mdc_test::name_of(mdc_test::node_of(r.seen()[3], 0)->binding));
-}
 
-TEST_F(LogSync, InitAppliesEveryLevelThatIsSet)
-{
     r.add(QZ_LOG_NODE_SYSTEM_LEVEL, bt_string, "info");
     r.add(process_level, bt_string, "debug");
     r.add(QZ_LOG_NODE_OVERRIDE_ENABLE, bt_bool, "true");
     r.add(local1_level, bt_string, "err");
-    LogCapture cap;
     ASSERT_EQ(0, qz_init_log_level(mcc.get()));
     EXPECT_EQ(LCL_INFO, lc_log_get_system_log_level());
     EXPECT_EQ(LCL_DEBUG, lc_log_get_daemon_log_level());
@@ -114,7 +110,7 @@ TEST_F(LogSync, InitStopsAtAnUnknownDaemonLevelOrAFailedRead)
     EXPECT_EQ(lc_err_io_closed, qz_init_log_level(mcc.get()));
 }
 
-TEST_F(LogSync, ChangeDetachLeavesOnlyOtherNodesAndAppliesThem)
+TEST_F(LogSync, ChangeDetachAppliesAndTakesOutLoggingNodesDeletionsClearThem)
 {
     auto a = changes({{"/qz/iptrackd/config/manager/m1/enable", bt_bool, "true"},
                       {process_level, bt_string, "debug"},
@@ -138,17 +134,12 @@ TEST_F(LogSync, ChangeDetachLeavesOnlyOtherNodesAndAppliesThem)
     EXPECT_TRUE(cap.contains("Syslog system-wide override is enabled"));
     EXPECT_TRUE(
         cap.contains("Syslog per-class local1 override is enabled, log level is \"notice\""));
-}
 
-TEST_F(LogSync, DeletedNodesClearTheDaemonLevelAndTheOverride)
-{
-    (void)lc_log_set_daemon_log_level(LCL_DEBUG);
-    (void)lc_log_enable_override_log_level(1, 1);
-    (void)lc_log_enable_override_log_level(0, 1);
-    auto a = changes({{process_level, bt_string, nullptr},
-                      {local1_level, bt_string, nullptr},
-                      {QZ_LOG_NODE_OVERRIDE_ENABLE, bt_bool, nullptr}});
-    LogCapture cap;
+    // Deleted nodes clear the daemon level and the override.
+    a = changes({{process_level, bt_string, nullptr},
+                 {local1_level, bt_string, nullptr},
+                 {QZ_LOG_NODE_OVERRIDE_ENABLE, bt_bool, nullptr}});
+    cap.clear();
     ASSERT_EQ(0, qz_handle_log_level_change_detach(a.get()));
     EXPECT_EQ(0u, bn_binding_array_length_quick(a.get()));
     EXPECT_EQ(lc_log_daemon_level_unset, lc_log_get_daemon_log_level());

@@ -44,32 +44,30 @@ class AlarmThread : public ::testing::Test
     }
 
     // Runs `fn` on the alarm thread (from a timer of its loop) and waits.
-    struct OnAlarmThread {
-        lew_event *timer = nullptr;
-        std::function<void()> fn;
-        std::mutex mu;
-        std::condition_variable cv;
-        bool done = false;
-        static int fire(int, lew_event_type, void *data, lew_context *)
-        {
-            auto *self = static_cast<OnAlarmThread *>(data);
+    void on_alarm_thread(std::function<void()> fn)
+    {
+        struct call {
+            std::function<void()> fn;
+            std::mutex mu;
+            std::condition_variable cv;
+            bool done = false;
+        } c;
+        c.fn = std::move(fn);
+        auto fire = [](int, lew_event_type, void *data, lew_context *) {
+            auto *self = static_cast<call *>(data);
             self->fn();
             std::lock_guard lk(self->mu);
             self->done = true;
             self->cv.notify_all();
             return 0;
-        }
-    };
-    void on_alarm_thread(std::function<void()> fn)
-    {
-        OnAlarmThread t;
-        t.fn = std::move(fn);
-        ASSERT_EQ(0, lew_event_reg_timer(qz_alm_lwc, &t.timer, OnAlarmThread::fire, &t, 0));
-        std::unique_lock lk(t.mu);
-        ASSERT_TRUE(t.cv.wait_for(lk, std::chrono::seconds(30), [&] { return t.done; }));
+        };
+        lew_event *timer = nullptr;
+        ASSERT_EQ(0, lew_event_reg_timer(qz_alm_lwc, &timer, fire, &c, 0));
+        std::unique_lock lk(c.mu);
+        ASSERT_TRUE(c.cv.wait_for(lk, std::chrono::seconds(30), [&] { return c.done; }));
         lk.unlock();
         // The loop remembers the handle's address: drop it before it goes.
-        EXPECT_EQ(0, lew_event_delete(qz_alm_lwc, &t.timer));
+        EXPECT_EQ(0, lew_event_delete(qz_alm_lwc, &timer));
     }
 
     bool wait_for(const LogCapture &cap, const char *text)

@@ -3,8 +3,6 @@
 // addresses.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -42,15 +39,6 @@ class ShmTables : public ::testing::Test
             (void)qz_shm_pub_unlink(n);
         cmem_detach_all();
         cmem_set_name_prefix_for_tests(nullptr);
-    }
-    std::string path(const char *name) const { return "/dev/shm/" + prefix_ + name; }
-    // A block of exactly `bytes` under `name`.
-    void write_raw(const char *name, const std::vector<uint8> &bytes)
-    {
-        const int fd = open(path(name).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ssize_t(bytes.size()), write(fd, bytes.data(), bytes.size()));
-        close(fd);
     }
     qz_shm_publisher *open_pub(qz_shm_kind kind, uint32 capacity = 0)
     {
@@ -109,18 +97,15 @@ std::vector<uint8> header_bytes(uint32 magic, uint32 version, qz_shm_kind kind, 
 
 TEST_F(ShmTables, RefusedBlocksGiveOneCodeAndOneLineEach)
 {
-    struct refused {
+    std::vector<uint8> truncated =
+        header_bytes(qz_shm_magic, qz_shm_layout_version, qz_shm_kind_l3if, 8);
+    truncated.resize(qz_shm_hdr_size + 100); // the header promises more than is there
+    const struct {
         const char *what;
         std::vector<uint8> bytes; // empty: no block at all
         int code;
         const char *line;
-    };
-    std::vector<uint8> full =
-        header_bytes(qz_shm_magic, qz_shm_layout_version, qz_shm_kind_l3if, 8);
-    full.resize(qz_shm_block_size(qz_shm_kind_l3if, 8));
-    std::vector<uint8> truncated = full;
-    truncated.resize(qz_shm_hdr_size + 100); // the header promises more than is there
-    const std::vector<refused> cases = {
+    } cases[] = {
         {"missing", {}, lc_err_file_not_found, "is not published"},
         {"shorter than a header", std::vector<uint8>(10, 0xff), lc_err_bad_file,
          "is short: 10 bytes, no header"},
@@ -136,7 +121,10 @@ TEST_F(ShmTables, RefusedBlocksGiveOneCodeAndOneLineEach)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         (void)qz_shm_pub_unlink(QZ_SHM_L3IF);
-        if (!c.bytes.empty()) write_raw(QZ_SHM_L3IF, c.bytes);
+        if (!c.bytes.empty()) {
+            std::ofstream f("/dev/shm/" + prefix_ + QZ_SHM_L3IF, std::ios::binary);
+            ASSERT_TRUE(f.write(reinterpret_cast<const char *>(c.bytes.data()), c.bytes.size()));
+        }
         LogCapture cap;
         const cmem_block *b = reinterpret_cast<const cmem_block *>(1);
         EXPECT_EQ(c.code, cmem_attach_block_read_only(QZ_SHM_L3IF, &b));
@@ -155,31 +143,6 @@ TEST_F(ShmTables, RefusedBlocksGiveOneCodeAndOneLineEach)
     EXPECT_EQ(b, again);
     EXPECT_FALSE(b->writable);
     EXPECT_EQ(qz_shm_block_size(qz_shm_kind_l3if, 8), b->size);
-}
-
-TEST_F(ShmTables, ImplicitAttachLogsAMissingTableOnceUntilItAppears)
-{
-    LogCapture cap;
-    qz_tunbin t{};
-    EXPECT_EQ(lc_err_file_not_found, mgbin_get_tunbin_by_name_or_alias("wan1", &t));
-    EXPECT_EQ(lc_err_file_not_found, mgbin_get_tunbin_by_name_or_alias("wan1", &t));
-    EXPECT_EQ(1u, cap.count("is not published")) << cap.dump();
-
-    qz_shm_publisher *p = open_pub(qz_shm_kind_tunnel);
-    const qz_tunbin in = tunnel("tun-7", "wan1", 7, "192.0.2.1");
-    ASSERT_EQ(0, qz_shm_pub_put_tunnel(p, &in));
-    ASSERT_EQ(0, mgbin_get_tunbin_by_name_or_alias("wan1", &t));
-    EXPECT_STREQ("tun-7", t.name);
-    EXPECT_EQ(7u, t.id);
-}
-
-TEST_F(ShmTables, LookupOnATableOfAnotherKindIsRefused)
-{
-    qz_shm_publisher *p = open_pub(qz_shm_kind_iflabel);
-    LogCapture cap;
-    qz_l3if_info info{};
-    EXPECT_EQ(lc_err_bad_type, qz_l3if_get_by_name(qz_shm_pub_block(p), "eth0", &info));
-    EXPECT_EQ(lc_err_bad_type, qz_shm_pub_put_l3if(p, &info));
 }
 
 // ---------------------------------------------------------------------------
@@ -251,6 +214,13 @@ TEST_F(ShmTables, LabelsRouteLabelsTunnelsAndTheirLimits)
     EXPECT_STREQ("Office LAN is l", text); // 15 characters
     EXPECT_EQ(lc_err_not_found, qz_iflabel_get_text(lt, "wan", text));
     EXPECT_EQ(lc_err_bad_name, qz_shm_pub_put_iflabel(lp, "", "x"));
+    {
+        // A lookup or a write of another kind's record is refused.
+        LogCapture cap;
+        qz_l3if_info info{};
+        EXPECT_EQ(lc_err_bad_type, qz_l3if_get_by_name(lt, "eth0", &info));
+        EXPECT_EQ(lc_err_bad_type, qz_shm_pub_put_l3if(lp, &info));
+    }
 
     qz_shm_publisher *rp = open_pub(qz_shm_kind_rtlabel);
     ASSERT_EQ(0, qz_shm_pub_put_rtlabel(rp, 5, "voice", true));
@@ -274,6 +244,15 @@ TEST_F(ShmTables, LabelsRouteLabelsTunnelsAndTheirLimits)
     EXPECT_EQ(lc_err_not_found, qz_rtlabel_get(rt, 5, name, &and_mode));
     EXPECT_EQ(1u, qz_shm_pub_count(rp));
 
+    // Lookups that attach implicitly log a missing table once, and find it
+    // once it is published.
+    qz_tunbin got{};
+    {
+        LogCapture cap;
+        EXPECT_EQ(lc_err_file_not_found, mgbin_get_tunbin_by_name_or_alias("backup", &got));
+        EXPECT_EQ(lc_err_file_not_found, mgbin_get_tunbin_by_name_or_alias("backup", &got));
+        EXPECT_EQ(1u, cap.count("is not published")) << cap.dump();
+    }
     qz_shm_publisher *tp = open_pub(qz_shm_kind_tunnel);
     // An alias equal to another tunnel's name.
     const qz_tunbin a = tunnel("tun-1", "tun-2", 1),
@@ -282,7 +261,6 @@ TEST_F(ShmTables, LabelsRouteLabelsTunnelsAndTheirLimits)
     ASSERT_EQ(0, qz_shm_pub_put_tunnel(tp, &b));
     const cmem_block *tt = nullptr;
     ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_TUNNEL, &tt));
-    qz_tunbin got{};
     ASSERT_EQ(0, qz_tunbin_get_by_name_or_alias(tt, "tun-2", &got));
     EXPECT_EQ(2u, got.id); // the name wins over an alias
     ASSERT_EQ(0, mgbin_get_tunbin_by_name_or_alias("backup", &got));
@@ -305,11 +283,10 @@ TEST_F(ShmTables, AlarmHierarchyTextsFillTheirPlaceholders)
     ASSERT_EQ(0, qz_shm_pub_put_alarm_hier(p, &h));
 
     qz_alm_hier got{};
+    EXPECT_EQ(lc_err_not_found, qz_alm_get_hier_for_alm(262249, &got));
     ASSERT_EQ(0, qz_alm_get_hier_for_alm(262189, &got));
     ASSERT_EQ(3u, got.num_levels);
     EXPECT_EQ(1, got.levels[1].kind);
-    EXPECT_EQ(lc_err_not_found, qz_alm_get_hier_for_alm(262249, &got));
-    ASSERT_EQ(0, qz_alm_get_hier_for_alm(262189, &got));
 
     char out[qz_alm_hier_str_size];
     ASSERT_EQ(0, qz_alm_get_hier_str(&got, 0, 262189, 0, "eth1", "eth1", out, sizeof out));
@@ -345,22 +322,19 @@ TEST_F(ShmTables, RemovalsKeepEveryOtherInterfaceFindable)
         EXPECT_EQ(lc_err_no_space, qz_shm_pub_put_l3if(p, &extra));
     }
     ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_L3IF, &t));
-    std::set<int> removed;
-    for (int i = 0; i < 64; i += 3) {
+    for (int i = 0; i < 64; i += 3)
         ASSERT_EQ(0, qz_shm_pub_remove_l3if(p, ("if" + std::to_string(i)).c_str()));
-        removed.insert(i);
-    }
     EXPECT_EQ(lc_err_not_found, qz_shm_pub_remove_l3if(p, "if0"));
-    EXPECT_EQ(64u - removed.size(), qz_shm_pub_count(p));
+    EXPECT_EQ(42u, qz_shm_pub_count(p)); // 22 removed
     for (int i = 0; i < 64; ++i) {
         qz_l3if_info got{};
-        const int want = removed.count(i) ? lc_err_not_found : 0;
+        const int want = i % 3 == 0 ? lc_err_not_found : 0;
         EXPECT_EQ(want, qz_l3if_get_by_name(t, ("if" + std::to_string(i)).c_str(), &got)) << i;
     }
     // A rewrite keeps the slot and the count.
     qz_l3if_info moved = l3if("if1", qz_l3if_kind_port, "wan", "10.0.0.9");
     ASSERT_EQ(0, qz_shm_pub_put_l3if(p, &moved));
-    EXPECT_EQ(64u - removed.size(), qz_shm_pub_count(p));
+    EXPECT_EQ(42u, qz_shm_pub_count(p));
     qz_l3if_info got{};
     ASSERT_EQ(0, qz_l3if_get_by_name(t, "if1", &got));
     EXPECT_STREQ("wan", got.label);
@@ -464,7 +438,6 @@ TEST_F(ShmTables, AReaderRacingAPublisherProcessNeverAcceptsATornRecord)
     const cmem_block *t = nullptr;
     ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_L3IF, &t));
     int torn = 0, failed = 0;
-    uint32 changes = 0, last_gen = 0;
     for (int n = 0; n < lookups; ++n) {
         const int i = n % interfaces;
         char name[qz_ifname_size];
@@ -476,8 +449,6 @@ TEST_F(ShmTables, AReaderRacingAPublisherProcessNeverAcceptsATornRecord)
         }
         const uint32 gen = uint32(strtoul(got.member_port[0] + 1, nullptr, 10));
         if (!same(got, generation(i, gen))) ++torn;
-        if (gen != last_gen) ++changes;
-        last_gen = gen;
     }
     stop.store(1);
     int status = 0;
@@ -485,7 +456,6 @@ TEST_F(ShmTables, AReaderRacingAPublisherProcessNeverAcceptsATornRecord)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(0, torn);
     EXPECT_EQ(0, failed);
-    RecordProperty("generation_changes_seen", int(changes));
     munmap(shared, 4096);
 }
 
