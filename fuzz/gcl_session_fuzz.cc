@@ -8,7 +8,7 @@
 // types with an echo and closes the session on type 0xDEAD, so replies
 // and closes from inside handlers are exercised too.
 #include <cstdio>
-#include <dirent.h>
+#include <filesystem>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -55,13 +55,10 @@ struct World {
     }
 };
 
-int count_fds()
+long count_fds()
 {
-    int n = 0;
-    DIR *d = opendir("/proc/self/fd");
-    while (d && readdir(d)) ++n;
-    if (d) closedir(d);
-    return n;
+    namespace fs = std::filesystem;
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
 }
 
 // Runs a few loop passes, then reads away whatever the session answered.
@@ -78,7 +75,7 @@ void pump(World &w, int fd)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static World w;
-    const int fds_before = count_fds();
+    const long fds_before = count_fds();
     int sv[2];
     gcl_session *s = nullptr;
     fuzz::require(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) == 0 &&
