@@ -16,9 +16,6 @@
 namespace
 {
 
-using mdc_test::names_of;
-using mdc_test::Responder;
-
 constexpr const char *process_level = "/logging/syslog/process/iptrackd/log_level";
 constexpr const char *local1_level =
     "/logging/syslog/action/file/\\/var\\/log\\/messages/facility/single/local1/min_priority";
@@ -46,7 +43,7 @@ owned<bn_binding_array> changes(std::initializer_list<change> list)
 class LogSync : public ::testing::Test
 {
   protected:
-    Responder r;
+    mdc_test::Responder r;
     owned<md_client_context> mcc;
 
     static void unset_levels()
@@ -60,7 +57,8 @@ class LogSync : public ::testing::Test
         ASSERT_EQ(0, lc_log_init("iptrackd", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, 136,
                                  lc_log_output_syslog));
         unset_levels();
-        ASSERT_EQ(0, mdc_init(Responder::transport, &r, nullptr, nullptr, nullptr, mcc.out()));
+        ASSERT_EQ(
+            0, mdc_init(mdc_test::Responder::transport, &r, nullptr, nullptr, nullptr, mcc.out()));
     }
     void TearDown() override
     {
@@ -121,7 +119,7 @@ TEST_F(LogSync, ChangeDetachAppliesAndTakesOutLoggingNodesDeletionsClearThem)
     LogCapture cap;
     ASSERT_EQ(0, qz_handle_log_level_change_detach(a.get()));
     EXPECT_EQ((std::vector<std::string>{"/qz/iptrackd/config/manager/m1/enable", "/tun/config/t1"}),
-              names_of(a.get()));
+              mdc_test::names_of(a.get()));
     EXPECT_EQ(LCL_DEBUG, lc_log_get_daemon_log_level());
     EXPECT_EQ(LCL_WARNING, lc_log_get_system_log_level());
     EXPECT_TRUE(lc_log_override_active());
