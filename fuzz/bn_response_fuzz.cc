@@ -1,10 +1,8 @@
-// Decoding response messages from any bytes (see bn_msg_fuzz.h).
-#include "bn_msg_fuzz.h"
+// Decoding response messages from any bytes (see fuzz_common.h).
+#include "fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bn_fuzz::ops<bn_response> op{bn_response_msg_deserialize,
-                                              bn_response_msg_serialize, bn_response_msg_dup,
-                                              bn_response_msg_dump};
-    return bn_fuzz::one_input(op, data, size);
+    return fuzz::decode_message(data, size, bn_response_msg_deserialize, bn_response_msg_serialize,
+                                bn_response_msg_dup, bn_response_msg_dump);
 }

@@ -3,14 +3,13 @@
 // notifications, and forwarded queries.  Taking them apart must return a
 // code or a whole result, never crash, leak or half-fill its outputs, and an
 // answer built for any query must encode.
-#include <cstdlib>
-
+#include "fuzz_common.h"
 #include "mgmt/mdc_misc.h"
 
 namespace
 {
 
-void drop_line(int, const char *, void *) {}
+using fuzz::require;
 
 int answer_get(const char *name, const tstr_array *, void *, bn_binding_array *out)
 {
@@ -26,56 +25,37 @@ int answer_iterate(const char *, const tstr_array *, void *, bn_binding_array *)
 
 void take_apart_event(const bn_request *msg)
 {
-    bn_binding_array *bindings = nullptr;
-    if (bn_request_get(msg, nullptr, nullptr, &bindings, nullptr, nullptr, nullptr) != 0) abort();
-    bn_binding_array *prev = nullptr, *next = nullptr;
-    if (mdc_event_config_change_notif_extract(bindings, &prev, &next) != 0) {
-        if (prev || next) abort();
-    } else if (!prev || !next) {
-        abort();
-    }
-    bn_binding_array_free(&prev);
-    bn_binding_array_free(&next);
-
-    tstring *action = nullptr;
-    bn_binding_array *params = nullptr;
-    if (mdc_event_action_notif_extract(bindings, &action, &params) != 0) {
-        if (action || params) abort();
-    }
-    ts_free(&action);
-    bn_binding_array_free(&params);
-    bn_binding_array_free(&bindings);
+    owned<bn_binding_array> bindings, prev, next, params;
+    require(bn_request_get(msg, nullptr, nullptr, bindings.out(), nullptr, nullptr, nullptr) == 0);
+    if (mdc_event_config_change_notif_extract(bindings.get(), prev.out(), next.out()) != 0)
+        require(!prev && !next);
+    else
+        require(prev && next);
+    owned<tstring> action;
+    if (mdc_event_action_notif_extract(bindings.get(), action.out(), params.out()) != 0)
+        require(!action && !params);
 }
 
 void answer_query(const bn_request *msg)
 {
-    bn_response *resp = nullptr;
-    if (mdc_mon_build_response(msg, answer_get, nullptr, answer_iterate, nullptr, &resp) != 0)
-        abort();
-    tbuf *wire = nullptr;
-    if (bn_response_msg_serialize(resp, bn_frame_header_reserve, &wire) != 0) abort();
-    tb_free(&wire);
-    bn_response_msg_free(&resp);
+    owned<bn_response> resp;
+    owned<tbuf> wire;
+    require(mdc_mon_build_response(msg, answer_get, nullptr, answer_iterate, nullptr, resp.out()) ==
+            0);
+    require(bn_response_msg_serialize(resp.get(), bn_frame_header_reserve, wire.out()) == 0);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool quiet = [] {
-        lc_log_set_sink(drop_line, nullptr);
-        lc_log_set_effective_level_for_tests(LCL_DEBUG);
-        return true;
-    }();
-    (void)quiet;
+    fuzz::quiet_logs();
     if (size > 0xFFFFFFFFu) return 0;
-
-    bn_request *msg = nullptr;
-    if (bn_request_msg_deserialize(data, uint32(size), &msg) != 0) return 0;
+    owned<bn_request> msg;
+    if (bn_request_msg_deserialize(data, uint32(size), msg.out()) != 0) return 0;
     if (msg->msg_type == bbmt_query_request)
-        answer_query(msg);
+        answer_query(msg.get());
     else
-        take_apart_event(msg);
-    bn_request_msg_free(&msg);
+        take_apart_event(msg.get());
     return 0;
 }

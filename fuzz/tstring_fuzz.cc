@@ -3,62 +3,44 @@
 // same characters (every separator ending a part), come back unchanged.
 //
 // Input layout: options (1 byte), separator, escape, quote, then the text.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include <vector>
 
-#include "log/logging.h"
+#include "fuzz_common.h"
 #include "util/tstr_array.h"
 #include "util/tstring.h"
 
 namespace
 {
 
-bool same_parts(const tstr_array *a, const tstr_array *b)
+// The parts' bytes, which may hold NULs.
+std::vector<std::string_view> texts(const tstr_array *a)
 {
-    const uint32 n = tstr_array_length_quick(a);
-    if (n != tstr_array_length_quick(b)) return false;
-    for (uint32 i = 0; i < n; ++i) {
-        const tstring *x = tstr_array_get_quick(a, i);
-        const tstring *y = tstr_array_get_quick(b, i);
-        if (x->length != y->length || memcmp(x->buf, y->buf, x->length) != 0) return false;
-    }
-    return true;
+    std::vector<std::string_view> v;
+    for (uint32 i = 0; i < tstr_array_length_quick(a); ++i)
+        v.emplace_back(tstr_array_get_quick(a, i)->buf, tstr_array_get_quick(a, i)->length);
+    return v;
 }
-
-void drop_line(int, const char *, void *) {}
 
 } // namespace
 
-// Refused character choices log a line each; keep them off the host's syslog.
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    lc_log_set_sink(drop_line, nullptr);
-    return 0;
-}
+using fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    fuzz::quiet_logs(); // refused character choices log a line each
     if (size < 4 || size > 4096) return 0;
     const uint32 options = data[0] & 0x3F;
-    const char sep = static_cast<char>(data[1]);
-    const char esc = static_cast<char>(data[2]);
-    const char quote = static_cast<char>(data[3]);
+    const char sep = char(data[1]), esc = char(data[2]), quote = char(data[3]);
 
-    owned<tstring> text;
-    if (ts_new(text.out()) != 0) abort();
-    if (ts_append_buffer(text.get(), data + 4, static_cast<uint32>(size - 4)) != 0) abort();
-
-    owned<tstr_array> parts;
+    owned<tstring> text, joined;
+    owned<tstr_array> parts, again;
+    require(ts_new(text.out()) == 0 &&
+            ts_append_buffer(text.get(), data + 4, uint32(size - 4)) == 0);
     if (ts_tokenize(text.get(), sep, esc, quote, options, parts.out()) != 0) return 0;
     if (!parts || esc == '\0') return 0;
 
-    owned<tstring> joined;
-    if (ts_join_tokens(parts.get(), sep, esc, quote, 0, joined.out()) != 0) abort();
-    owned<tstr_array> again;
-    if (ts_tokenize(joined.get(), sep, esc, quote, ts_tokenize_empty_tokens, again.out()) != 0)
-        abort();
-    if (!again || !same_parts(parts.get(), again.get())) abort();
+    require(ts_join_tokens(parts.get(), sep, esc, quote, 0, joined.out()) == 0);
+    require(ts_tokenize(joined.get(), sep, esc, quote, ts_tokenize_empty_tokens, again.out()) == 0);
+    require(again && texts(parts.get()) == texts(again.get()));
     return 0;
 }

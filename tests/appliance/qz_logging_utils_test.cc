@@ -1,9 +1,14 @@
 // Log-level and time-zone synchronisation against an in-process responder
-// that answers over the real message codec.
+// that answers over the real message codec; the facility file's lookup.
 #include "appliance/qz_logging_utils.h"
 
 #include <gtest/gtest.h>
+#include <syslog.h>
+#include <unistd.h>
 
+#include <fstream>
+
+#include "appliance/qz_log_facility.h"
 #include "mgmt/mdc_test_fixture.h"
 #include "support/log_capture.h"
 #include "util/ttime.h"
@@ -11,52 +16,58 @@
 namespace
 {
 
-using mdc_test::names_of;
-using mdc_test::Responder;
-
 constexpr const char *process_level = "/logging/syslog/process/iptrackd/log_level";
 constexpr const char *local1_level =
     "/logging/syslog/action/file/\\/var\\/log\\/messages/facility/single/local1/min_priority";
 
+// Changed bindings as a configuration-change notification delivers them; a
+// null value is a deleted node.
+struct change {
+    const char *name;
+    bn_type type;
+    const char *value;
+};
+owned<bn_binding_array> changes(std::initializer_list<change> list)
+{
+    owned<bn_binding_array> a;
+    EXPECT_EQ(0, bn_binding_array_new(a.out()));
+    for (const change &c : list) {
+        bn_binding *b = nullptr;
+        EXPECT_EQ(0, bn_binding_new_str(&b, c.name, ba_value, c.type,
+                                        c.value ? 0 : btf_no_value | btf_deleted, c.value));
+        EXPECT_EQ(0, bn_binding_array_append_takeover(a.get(), &b));
+    }
+    return a;
+}
+
 class LogSync : public ::testing::Test
 {
   protected:
-    Responder r;
+    mdc_test::Responder r;
     owned<md_client_context> mcc;
 
+    static void unset_levels()
+    {
+        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
+        (void)lc_log_enable_override_log_level(1, 0);
+        (void)lc_log_enable_override_log_level(0, 0);
+    }
     void SetUp() override
     {
         ASSERT_EQ(0, lc_log_init("iptrackd", nullptr, 0, lc_log_component_word(269), LCL_DEBUG, 136,
                                  lc_log_output_syslog));
-        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
-        (void)lc_log_enable_override_log_level(1, 0);
-        (void)lc_log_enable_override_log_level(0, 0);
-        ASSERT_EQ(0, mdc_init(Responder::transport, &r, nullptr, nullptr, nullptr, mcc.out()));
+        unset_levels();
+        ASSERT_EQ(
+            0, mdc_init(mdc_test::Responder::transport, &r, nullptr, nullptr, nullptr, mcc.out()));
     }
     void TearDown() override
     {
-        (void)lc_log_set_daemon_log_level(lc_log_daemon_level_unset);
-        (void)lc_log_enable_override_log_level(1, 0);
-        (void)lc_log_enable_override_log_level(0, 0);
+        unset_levels();
         (void)lc_log_set_max_log_level("debug");
-    }
-
-    // A changed binding as a configuration-change notification delivers it.
-    static void add_change(bn_binding_array *a, const char *name, bn_type type, const char *value,
-                           bool deleted = false)
-    {
-        owned<bn_binding> b;
-        if (deleted)
-            ASSERT_EQ(0, bn_binding_new_str(b.out(), name, ba_value, type,
-                                            btf_no_value | btf_deleted, nullptr));
-        else
-            ASSERT_EQ(0, bn_binding_new_str(b.out(), name, ba_value, type, 0, value));
-        bn_binding *p = b.release();
-        ASSERT_EQ(0, bn_binding_array_append_takeover(a, &p));
     }
 };
 
-TEST_F(LogSync, InitWithoutLoggingNodesChangesNothing)
+TEST_F(LogSync, InitAppliesOnlyTheLevelsThatAreSet)
 {
     LogCapture cap;
     const int32 system_before = lc_log_get_system_log_level();
@@ -69,15 +80,11 @@ TEST_F(LogSync, InitWithoutLoggingNodesChangesNothing)
     ASSERT_EQ(4u, r.seen().size());
     EXPECT_EQ(process_level, mdc_test::name_of(mdc_test::node_of(r.seen()[1], 0)->binding));
     EXPECT_EQ(local1_level, mdc_test::name_of(mdc_test::node_of(r.seen()[3], 0)->binding));
-}
 
-TEST_F(LogSync, InitAppliesEveryLevelThatIsSet)
-{
     r.add(QZ_LOG_NODE_SYSTEM_LEVEL, bt_string, "info");
     r.add(process_level, bt_string, "debug");
     r.add(QZ_LOG_NODE_OVERRIDE_ENABLE, bt_bool, "true");
     r.add(local1_level, bt_string, "err");
-    LogCapture cap;
     ASSERT_EQ(0, qz_init_log_level(mcc.get()));
     EXPECT_EQ(LCL_INFO, lc_log_get_system_log_level());
     EXPECT_EQ(LCL_DEBUG, lc_log_get_daemon_log_level());
@@ -101,21 +108,18 @@ TEST_F(LogSync, InitStopsAtAnUnknownDaemonLevelOrAFailedRead)
     EXPECT_EQ(lc_err_io_closed, qz_init_log_level(mcc.get()));
 }
 
-TEST_F(LogSync, ChangeDetachLeavesOnlyOtherNodesAndAppliesThem)
+TEST_F(LogSync, ChangeDetachAppliesAndTakesOutLoggingNodesDeletionsClearThem)
 {
-    owned<bn_binding_array> a;
-    ASSERT_EQ(0, bn_binding_array_new(a.out()));
-    add_change(a.get(), "/qz/iptrackd/config/manager/m1/enable", bt_bool, "true");
-    add_change(a.get(), process_level, bt_string, "debug");
-    add_change(a.get(), QZ_LOG_NODE_SYSTEM_LEVEL, bt_string, "warning");
-    add_change(a.get(), QZ_LOG_NODE_OVERRIDE_ENABLE, bt_bool, "true");
-    add_change(a.get(), local1_level, bt_string, "notice");
-    add_change(a.get(), "/tun/config/t1", bt_string, "x");
-
+    auto a = changes({{"/qz/iptrackd/config/manager/m1/enable", bt_bool, "true"},
+                      {process_level, bt_string, "debug"},
+                      {QZ_LOG_NODE_SYSTEM_LEVEL, bt_string, "warning"},
+                      {QZ_LOG_NODE_OVERRIDE_ENABLE, bt_bool, "true"},
+                      {local1_level, bt_string, "notice"},
+                      {"/tun/config/t1", bt_string, "x"}});
     LogCapture cap;
     ASSERT_EQ(0, qz_handle_log_level_change_detach(a.get()));
     EXPECT_EQ((std::vector<std::string>{"/qz/iptrackd/config/manager/m1/enable", "/tun/config/t1"}),
-              names_of(a.get()));
+              mdc_test::names_of(a.get()));
     EXPECT_EQ(LCL_DEBUG, lc_log_get_daemon_log_level());
     EXPECT_EQ(LCL_WARNING, lc_log_get_system_log_level());
     EXPECT_TRUE(lc_log_override_active());
@@ -128,20 +132,12 @@ TEST_F(LogSync, ChangeDetachLeavesOnlyOtherNodesAndAppliesThem)
     EXPECT_TRUE(cap.contains("Syslog system-wide override is enabled"));
     EXPECT_TRUE(
         cap.contains("Syslog per-class local1 override is enabled, log level is \"notice\""));
-}
 
-TEST_F(LogSync, DeletedNodesClearTheDaemonLevelAndTheOverride)
-{
-    (void)lc_log_set_daemon_log_level(LCL_DEBUG);
-    (void)lc_log_enable_override_log_level(1, 1);
-    (void)lc_log_enable_override_log_level(0, 1);
-    owned<bn_binding_array> a;
-    ASSERT_EQ(0, bn_binding_array_new(a.out()));
-    add_change(a.get(), process_level, bt_string, nullptr, true);
-    add_change(a.get(), local1_level, bt_string, nullptr, true);
-    add_change(a.get(), QZ_LOG_NODE_OVERRIDE_ENABLE, bt_bool, nullptr, true);
-
-    LogCapture cap;
+    // Deleted nodes clear the daemon level and the override.
+    a = changes({{process_level, bt_string, nullptr},
+                 {local1_level, bt_string, nullptr},
+                 {QZ_LOG_NODE_OVERRIDE_ENABLE, bt_bool, nullptr}});
+    cap.clear();
     ASSERT_EQ(0, qz_handle_log_level_change_detach(a.get()));
     EXPECT_EQ(0u, bn_binding_array_length_quick(a.get()));
     EXPECT_EQ(lc_log_daemon_level_unset, lc_log_get_daemon_log_level());
@@ -153,18 +149,14 @@ TEST_F(LogSync, DeletedNodesClearTheDaemonLevelAndTheOverride)
 
 TEST_F(LogSync, ChangeWithoutDetachKeepsTheBindingsAndRefusesUnknownLevels)
 {
-    owned<bn_binding_array> a;
-    ASSERT_EQ(0, bn_binding_array_new(a.out()));
-    add_change(a.get(), process_level, bt_string, "info");
+    auto a = changes({{process_level, bt_string, "info"}});
     LogCapture cap;
     ASSERT_EQ(0, qz_handle_log_level_change(a.get()));
     EXPECT_EQ(1u, bn_binding_array_length_quick(a.get()));
     EXPECT_EQ(LCL_INFO, lc_log_get_daemon_log_level());
 
-    owned<bn_binding_array> bad;
-    ASSERT_EQ(0, bn_binding_array_new(bad.out()));
-    add_change(bad.get(), process_level, bt_string, "chatty");
-    EXPECT_EQ(lc_err_bad_type, qz_handle_log_level_change_detach(bad.get()));
+    a = changes({{process_level, bt_string, "chatty"}});
+    EXPECT_EQ(lc_err_bad_type, qz_handle_log_level_change_detach(a.get()));
     EXPECT_EQ(LCL_INFO, lc_log_get_daemon_log_level());
 }
 
@@ -191,22 +183,54 @@ TEST(TimeZone, OnlyTheZoneEventIsHandled)
     const uint32 before = lt_time_zone_reloads_for_tests();
     EXPECT_EQ(lc_err_not_found, qz_handle_time_zone_change("/mgmtd/notify/dbchange"));
     EXPECT_EQ(lc_err_not_found, qz_handle_time_zone_change(nullptr));
+    EXPECT_EQ(lc_err_not_found, qz_handle_time_zone_change_ex(changes({}).get()));
     EXPECT_EQ(before, lt_time_zone_reloads_for_tests());
     EXPECT_FALSE(cap.contains("Time zone change handled OK"));
 
     EXPECT_EQ(0, qz_handle_time_zone_change("/time/notify/zonechange"));
     EXPECT_EQ(before + 1, lt_time_zone_reloads_for_tests());
     EXPECT_EQ(1u, cap.count("Time zone change handled OK"));
-
-    owned<bn_binding_array> a;
-    ASSERT_EQ(0, bn_binding_array_new(a.out()));
-    EXPECT_EQ(lc_err_not_found, qz_handle_time_zone_change_ex(a.get()));
-    owned<bn_binding> zone;
-    ASSERT_EQ(0, bn_binding_new_str(zone.out(), "/time/zone", ba_value, bt_string, 0, "UTC"));
-    bn_binding *p = zone.release();
-    ASSERT_EQ(0, bn_binding_array_append_takeover(a.get(), &p));
-    EXPECT_EQ(0, qz_handle_time_zone_change_ex(a.get()));
+    EXPECT_EQ(0, qz_handle_time_zone_change_ex(changes({{"/time/zone", bt_string, "UTC"}}).get()));
     EXPECT_EQ(before + 2, lt_time_zone_reloads_for_tests());
+}
+
+// The facility comes from the daemon's own line, else the "system" line,
+// else local1; malformed lines are skipped.
+TEST(FacilityFile, OwnLineThenSystemLineThenLocal1)
+{
+    char path[] = "/tmp/ipt_facility.XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::string both = "# facilities\n"
+                             "firewall 144\n"
+                             "system 152   # the daemons\n"
+                             "iptrackd 160\n";
+    const std::string malformed = "system\n"           // no number
+                                  "system 13\n"        // not a facility code
+                                  "system 999\n"       // out of range
+                                  "system 8x\n"        // trailing garbage
+                                  "system 136 extra\n" // extra field
+                                  "iptrackd -8\n"      // negative
+                                  + std::string(400, 'x') +
+                                  " 8\n" // overlong line
+                                  "system\t176\n";
+    const struct {
+        std::string text;
+        const char *name;
+        int32 facility;
+    } cases[] = {
+        {both, "iptrackd", 160},      {both, "tunneld", 152},
+        {both, nullptr, 152},         {"firewall 144\n", "iptrackd", LOG_LOCAL1},
+        {"", "iptrackd", LOG_LOCAL1}, {malformed, "iptrackd", 176},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(path) << c.text;
+        EXPECT_EQ(lc_log_get_facility_from(path, c.name), c.facility) << c.text;
+    }
+    unlink(path);
+    EXPECT_EQ(lc_log_get_facility_from(path, "iptrackd"), LOG_LOCAL1);
+    EXPECT_EQ(lc_log_get_facility_from(nullptr, "iptrackd"), LOG_LOCAL1);
 }
 
 } // namespace

@@ -44,37 +44,35 @@ class AlarmThread : public ::testing::Test
     }
 
     // Runs `fn` on the alarm thread (from a timer of its loop) and waits.
-    struct OnAlarmThread {
-        lew_event *timer = nullptr;
-        std::function<void()> fn;
-        std::mutex mu;
-        std::condition_variable cv;
-        bool done = false;
-        static int fire(int, lew_event_type, void *data, lew_context *)
-        {
-            auto *self = static_cast<OnAlarmThread *>(data);
+    void on_alarm_thread(std::function<void()> fn)
+    {
+        struct call {
+            std::function<void()> fn;
+            std::mutex mu;
+            std::condition_variable cv;
+            bool done = false;
+        } c;
+        c.fn = std::move(fn);
+        auto fire = [](int, lew_event_type, void *data, lew_context *) {
+            auto *self = static_cast<call *>(data);
             self->fn();
             std::lock_guard lk(self->mu);
             self->done = true;
             self->cv.notify_all();
             return 0;
-        }
-    };
-    void on_alarm_thread(std::function<void()> fn)
-    {
-        OnAlarmThread t;
-        t.fn = std::move(fn);
-        ASSERT_EQ(0, lew_event_reg_timer(qz_alm_lwc, &t.timer, OnAlarmThread::fire, &t, 0));
-        std::unique_lock lk(t.mu);
-        ASSERT_TRUE(t.cv.wait_for(lk, std::chrono::seconds(5), [&] { return t.done; }));
+        };
+        lew_event *timer = nullptr;
+        ASSERT_EQ(0, lew_event_reg_timer(qz_alm_lwc, &timer, fire, &c, 0));
+        std::unique_lock lk(c.mu);
+        ASSERT_TRUE(c.cv.wait_for(lk, std::chrono::seconds(30), [&] { return c.done; }));
         lk.unlock();
         // The loop remembers the handle's address: drop it before it goes.
-        EXPECT_EQ(0, lew_event_delete(qz_alm_lwc, &t.timer));
+        EXPECT_EQ(0, lew_event_delete(qz_alm_lwc, &timer));
     }
 
     bool wait_for(const LogCapture &cap, const char *text)
     {
-        for (int i = 0; i < 5000 && !cap.contains(text); ++i) usleep(1000);
+        for (int i = 0; i < 30000 && !cap.contains(text); ++i) usleep(1000);
         return cap.contains(text);
     }
 };
@@ -98,7 +96,6 @@ TEST_F(AlarmThread, StartsItsSessionAndCarriesRequests)
     LogCapture cap;
     int err = -1;
     std::string value;
-    uint32 id = 0;
     on_alarm_thread([&] {
         tbool found = 0;
         owned<tstring> v;
@@ -108,7 +105,7 @@ TEST_F(AlarmThread, StartsItsSessionAndCarriesRequests)
     });
     EXPECT_EQ(0, err);
     EXPECT_EQ("on", value);
-    id = mgmtd.requests().back()->msg_id;
+    const uint32 id = mgmtd.requests().back()->msg_id;
     const std::string mismatch =
         "qz_alm_mgmt_handle_response :Got response to request " + std::to_string(id + 7) +
         ", but was expecting response to request " + std::to_string(id) + "; ignoring";
@@ -125,11 +122,10 @@ TEST_F(AlarmThread, StartsItsSessionAndCarriesRequests)
     // Alarms go one way from the daemon's thread: the call returns once the
     // event is written, and mgmtd's acknowledgement is dropped quietly.
     owned<bn_binding_array> params;
+    bn_binding *b = nullptr;
     ASSERT_EQ(0, bn_binding_array_new(params.out()));
-    owned<bn_binding> b;
-    ASSERT_EQ(0, bn_binding_new_str(b.out(), "alarm_id", ba_value, bt_uint32, 0, "12"));
-    bn_binding *raw = b.release();
-    ASSERT_EQ(0, bn_binding_array_append_takeover(params.get(), &raw));
+    ASSERT_EQ(0, bn_binding_new_str(&b, "alarm_id", ba_value, bt_uint32, 0, "12"));
+    ASSERT_EQ(0, bn_binding_array_append_takeover(params.get(), &b));
     const size_t before = mgmtd.num_requests();
     cap.clear();
     ASSERT_EQ(0, mdc_send_event_with_bindings_oneway(qz_alm_mcc, "/qz/alarms/events/raise_alarm",
@@ -158,18 +154,13 @@ TEST_F(AlarmThread, StartsItsSessionAndCarriesRequests)
 }
 
 int g_exit_calls = 0;
-int count_exit()
-{
-    ++g_exit_calls;
-    return 0;
-}
 
 TEST_F(AlarmThread, LosingTheSessionEndsTheThreadAndWakesTheDaemonsLoop)
 {
     owned<lew_context> main_loop;
     ASSERT_EQ(0, lew_init(main_loop.out()));
     g_exit_calls = 0;
-    ASSERT_EQ(0, qz_alm_mgmt_set_exit_notify(main_loop.get(), count_exit));
+    ASSERT_EQ(0, qz_alm_mgmt_set_exit_notify(main_loop.get(), [] { return ++g_exit_calls, 0; }));
     ASSERT_TRUE(mgmtd.start());
     ASSERT_EQ(0, qz_alm_mgmt_init("iptrackd"));
     LogCapture cap;
@@ -200,17 +191,12 @@ TEST_F(AlarmThread, WithoutASessionTheTransportFailsSilently)
     EXPECT_TRUE(cap.lines().empty()) << cap.dump();
 }
 
-void advance_clock(uint32 ms)
-{
-    lt_clock_advance_for_tests(ms);
-}
-
 TEST_F(AlarmThread, NoProviderReleasesTheStarterAndTheDaemonGoesOn)
 {
     LogCapture cap;
     // The connection attempts pause on a manual clock.
     lt_clock_set_manual_for_tests(0, 0);
-    gcl_set_retry_pause_for_tests(advance_clock);
+    gcl_set_retry_pause_for_tests([](uint32 ms) { lt_clock_advance_for_tests(ms); });
     ASSERT_EQ(0, qz_alm_mgmt_init("iptrackd"));
     gcl_set_retry_pause_for_tests(nullptr);
     lt_clock_restore_for_tests();
