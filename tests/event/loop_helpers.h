@@ -1,14 +1,39 @@
-// Lets a test thread act while the loop's owner thread is really blocked (in
-// poll(2) waiting for events, or on a lock), read from /proc instead of
-// guessed with a sleep, so the tests hold however loaded the machine is.
+// Shared by the loop tests: a pipe that closes itself, and a way to let a
+// test thread act while the loop's owner thread is really blocked (in poll(2)
+// waiting for events, or on a lock), read from /proc instead of guessed with
+// a sleep, so the tests hold however loaded the machine is.
 #pragma once
 
 #include <fstream>
+#include <gtest/gtest.h>
 #include <initializer_list>
 #include <string>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
+
+struct Pipe {
+    int r = -1, w = -1;
+    Pipe()
+    {
+        int p[2];
+        if (pipe(p) == 0) {
+            r = p[0];
+            w = p[1];
+        }
+    }
+    ~Pipe()
+    {
+        if (r >= 0) close(r);
+        if (w >= 0) close(w);
+    }
+    void put() { ASSERT_EQ(write(w, "x", 1), 1); }
+    void take()
+    {
+        char c;
+        ASSERT_EQ(read(r, &c, 1), 1);
+    }
+};
 
 inline pid_t this_tid()
 {
