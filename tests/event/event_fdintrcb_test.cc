@@ -4,6 +4,7 @@
 
 #include <string>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -23,6 +24,14 @@ struct Reports {
         static_cast<Reports *>(data)->batches.emplace_back(changed, changed + n);
         return 0;
     }
+    // The latest report's record, as (id, active, is_fd, fd, read, write,
+    // timeout): the fields a consumer acts on.
+    auto last() const
+    {
+        const fdic_event_record &r = batches.back().at(0);
+        return std::tuple(r.fer_id, r.fer_active, r.fer_is_fd, r.fer_fd, r.fer_want_read,
+                          r.fer_want_write, r.fer_timeout_ms);
+    }
 };
 
 int no_handler(int, fdic_reason, void *, void *)
@@ -41,12 +50,7 @@ TEST(FdicRegistry, ReportsExactlyWhatChanged)
     EXPECT_EQ(fd_id, 1u);
     ASSERT_EQ(rep.batches.size(), 1u);
     ASSERT_EQ(rep.batches[0].size(), 1u);
-    EXPECT_EQ(rep.batches[0][0].fer_id, fd_id);
-    EXPECT_EQ(rep.batches[0][0].fer_active, 1);
-    EXPECT_EQ(rep.batches[0][0].fer_is_fd, 1);
-    EXPECT_EQ(rep.batches[0][0].fer_fd, 7);
-    EXPECT_EQ(rep.batches[0][0].fer_want_read, 1);
-    EXPECT_EQ(rep.batches[0][0].fer_want_write, 0);
+    EXPECT_EQ(rep.last(), std::tuple(fd_id, 1, 1, 7, 1, 0, -1));
 
     // A timer without a timeout is not active: nothing to report.
     ASSERT_EQ(fdic_event_add_timer(fc, -1, &owner, no_handler, nullptr, &t_id), 0);
@@ -54,17 +58,14 @@ TEST(FdicRegistry, ReportsExactlyWhatChanged)
     EXPECT_EQ(rep.batches.size(), 1u);
     ASSERT_EQ(fdic_event_update_timer(fc, t_id, 250), 0);
     ASSERT_EQ(rep.batches.size(), 2u);
-    EXPECT_EQ(rep.batches[1][0].fer_id, t_id);
-    EXPECT_EQ(rep.batches[1][0].fer_active, 1);
-    EXPECT_EQ(rep.batches[1][0].fer_fd, -1);
-    EXPECT_EQ(rep.batches[1][0].fer_timeout_ms, 250);
+    EXPECT_EQ(rep.last(), std::tuple(t_id, 1, 0, -1, 0, 0, 250));
     // The same timeout again is a re-arm, and is reported.
     ASSERT_EQ(fdic_event_update_timer(fc, t_id, 250), 0);
     EXPECT_EQ(rep.batches.size(), 3u);
 
     ASSERT_EQ(fdic_event_update_fd(fc, fd_id, 1, 1), 0);
     ASSERT_EQ(rep.batches.size(), 4u);
-    EXPECT_EQ(rep.batches[3][0].fer_want_write, 1);
+    EXPECT_EQ(rep.last(), std::tuple(fd_id, 1, 1, 7, 1, 1, -1));
 
     const fdic_event_record *recs = nullptr;
     uint32 n = 0;
@@ -76,8 +77,7 @@ TEST(FdicRegistry, ReportsExactlyWhatChanged)
     // A delete reports the record as it was, inactive.
     ASSERT_EQ(fdic_event_delete_fd(fc, fd_id), 0);
     ASSERT_EQ(rep.batches.size(), 5u);
-    EXPECT_EQ(rep.batches[4][0].fer_active, 0);
-    EXPECT_EQ(rep.batches[4][0].fer_fd, 7);
+    EXPECT_EQ(rep.last(), std::tuple(fd_id, 0, 1, 7, 1, 1, -1));
     EXPECT_EQ(rep.batches[4][0].fer_owner_data, &owner);
 
     {
@@ -103,7 +103,6 @@ class FdicAdapter : public ::testing::Test
     void SetUp() override
     {
         ASSERT_EQ(lew_init(&lwc), 0);
-        evc_base *core = nullptr;
         ASSERT_EQ(lew_get_event_context(lwc, &core), 0);
         ASSERT_EQ(fdic_libevent_init(core, &adapter), 0);
         ASSERT_EQ(fdic_init(&fc, fdic_libevent_callback, adapter), 0);
@@ -115,8 +114,6 @@ class FdicAdapter : public ::testing::Test
     {
         EXPECT_EQ(fdic_libevent_deinit(&adapter), 0);
         EXPECT_EQ(fdic_deinit(&fc), 0);
-        evc_base *core = nullptr;
-        ASSERT_EQ(lew_get_event_context(lwc, &core), 0);
         EXPECT_EQ(evc_base_num_inserted(core), 0u);
         EXPECT_EQ(evc_base_num_timeouts(core), 0u);
         EXPECT_EQ(lew_deinit(&lwc), 0);
@@ -142,6 +139,7 @@ class FdicAdapter : public ::testing::Test
     }
 
     lew_context *lwc = nullptr;
+    evc_base *core = nullptr;
     fdic_libevent_context *adapter = nullptr;
     fdic_context *fc = nullptr;
     int sv[2] = {-1, -1};
@@ -257,8 +255,6 @@ TEST_F(FdicAdapter, DeinitUnregistersEverythingQuietly)
     fdic_event_id a = 0, b = 0;
     ASSERT_EQ(fdic_event_add_fd(fc, sv[0], 1, 1, &owner, Log::handler, Log::handler, &io, &a), 0);
     ASSERT_EQ(fdic_event_add_timer(fc, 60000, &owner, Log::handler, &io, &b), 0);
-    evc_base *core = nullptr;
-    ASSERT_EQ(lew_get_event_context(lwc, &core), 0);
     EXPECT_EQ(evc_base_num_inserted(core), 1u);
     EXPECT_EQ(evc_base_num_timeouts(core), 1u);
     ASSERT_EQ(fdic_libevent_deinit(&adapter), 0);

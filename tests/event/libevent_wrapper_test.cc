@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -342,18 +343,13 @@ TEST_F(Lew, CallbackErrorsAreLoggedExceptCancelled)
     Recorder loud;
     rec.result = lc_err_cancelled;
     loud.result = lc_err_io_error;
-    {
-        LogCapture cap;
-        ASSERT_EQ(lew_event_reg_timer(ctx, &h, Recorder::cb, &rec, 0), 0);
-        ASSERT_EQ(lew_dispatch(ctx, nullptr, nullptr), 0);
-        EXPECT_EQ(rec.calls.size(), 1u);
-        EXPECT_TRUE(cap.lines().empty()) << cap.dump();
-    }
     LogCapture cap;
+    ASSERT_EQ(lew_event_reg_timer(ctx, &h, Recorder::cb, &rec, 0), 0);
     ASSERT_EQ(lew_event_reg_timer(ctx, &h2, Recorder::cb, &loud, 0), 0);
     ASSERT_EQ(lew_dispatch(ctx, nullptr, nullptr), 0);
-    EXPECT_EQ(loud.calls.size(), 1u);
-    EXPECT_EQ(cap.count("Error code 14014 (generic IO error) returned"), 1u) << cap.dump();
+    EXPECT_EQ(rec.calls.size() + loud.calls.size(), 2u);
+    ASSERT_EQ(cap.lines().size(), 1u) << cap.dump();
+    EXPECT_TRUE(cap.contains("Error code 14014 (generic IO error) returned")) << cap.dump();
 }
 
 TEST_F(Lew, SignalArrivesAsALoopEventUntilItsWatchEnds)
@@ -422,17 +418,15 @@ TEST_F(Lew, OtherThreadWakesTheOwnerWaitingInPoll)
     EXPECT_TRUE(idle.calls.empty());
 }
 
-TEST_F(Lew, OnlyTheOwnerThreadDispatches)
+TEST_F(Lew, OnlyTheOwnerDispatchesAndALockHeldElsewhereBlocksIt)
 {
-    LogCapture cap;
-    int rc = 0;
-    std::thread([&] { rc = lew_dispatch_nonblocking(ctx, nullptr, nullptr); }).join();
-    EXPECT_EQ(rc, lc_err_assertion_failed);
-    EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
-}
-
-TEST_F(Lew, LockHeldByAnotherThreadBlocksTheLoop)
-{
+    {
+        LogCapture cap;
+        int rc = 0;
+        std::thread([&] { rc = lew_dispatch_nonblocking(ctx, nullptr, nullptr); }).join();
+        EXPECT_EQ(rc, lc_err_assertion_failed);
+        EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
+    }
     std::atomic<bool> locked{false}, release{false};
     std::thread t([&] {
         (void)lew_mutex_lock(ctx);
@@ -468,12 +462,12 @@ TEST_F(Lew, DumpListsEveryHandleAndDeleteAllNullsThem)
         LogCapture cap;
         ASSERT_EQ(lew_dump_all_events(ctx), 0);
         char line[128];
-        snprintf(line, sizeof line, "Event 1: fd = %d, handler = %p, flags = %d", p.r,
-                 reinterpret_cast<void *>(&Recorder::cb), lew_event_read | lew_event_persist);
-        EXPECT_TRUE(cap.contains(line)) << cap.dump();
-        snprintf(line, sizeof line, "Event 2: fd = %d, handler = %p, flags = %d", SIGUSR1,
-                 reinterpret_cast<void *>(&Recorder::cb), lew_event_signal | lew_event_persist);
-        EXPECT_TRUE(cap.contains(line)) << cap.dump();
+        for (auto [n, fd, kind] :
+             {std::tuple{1, p.r, lew_event_read}, {2, SIGUSR1, lew_event_signal}}) {
+            snprintf(line, sizeof line, "Event %d: fd = %d, handler = %p, flags = %d", n, fd,
+                     reinterpret_cast<void *>(&Recorder::cb), kind | lew_event_persist);
+            EXPECT_TRUE(cap.contains(line)) << cap.dump();
+        }
         EXPECT_EQ(cap.count("Event "), 3u);
     }
     ASSERT_EQ(lew_cancel_all_events(ctx), 0);

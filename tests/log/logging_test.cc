@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -230,30 +231,19 @@ TEST_F(Logger, RelativeStampsCountFromTheFirstRelativeMessage)
 
 TEST_F(Logger, ConsoleOutputCarriesDateHostAndProcess)
 {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const int saved = dup(STDOUT_FILENO);
-    fflush(stdout);
-    dup2(fds[1], STDOUT_FILENO);
+    testing::internal::CaptureStdout();
     init("ipt-con", nullptr, lc_log_flag_no_thread_info, lc_log_output_stdout);
     lc_log_internal("f", "f.cc", 1, 0, 0, LCL_ERR, 0, 0, "to the console");
     lc_log_internal("f", "f.cc", 1, lc_log_flag_no_pid, 0, LCL_ERR, 0, 0, "no pid");
     lc_log_internal("f", "f.cc", 1, lc_log_flag_no_prefix, 0, LCL_ERR, 0, 0, "no prefix");
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    close(fds[1]);
-    char buf[1024] = "";
-    const ssize_t n = read(fds[0], buf, sizeof buf - 1);
-    close(fds[0]);
-    ASSERT_GT(n, 0);
+    const std::string out = testing::internal::GetCapturedStdout();
     const std::string pid = std::to_string(getpid());
     const std::regex want(R"([A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d [^ .]* ipt-con\[)" + pid +
                           R"(\]: \[iptrackd\.ERR\]: to the console
 [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d [^ .]* ipt-con: \[iptrackd\.ERR\]: no pid
 \[iptrackd\.ERR\]: no prefix
 )");
-    EXPECT_TRUE(std::regex_match(std::string(buf), want)) << buf;
+    EXPECT_TRUE(std::regex_match(out, want)) << out;
 }
 
 // --- Levels ----------------------------------------------------------------
@@ -553,14 +543,12 @@ TEST_F(Logger, DebugFileLinesAreStampedAndTheFileIsCutWhenLarge)
     const std::string path = dir_ + "/debug_log";
     EXPECT_EQ(lc_log_file(path.c_str(), "system facility set to %s, %s", "local1", "iptrackd"), 0);
     EXPECT_EQ(lc_log_file(path.c_str(), "second"), 0);
-    std::ifstream in(path);
-    std::string l1, l2;
-    std::getline(in, l1);
-    std::getline(in, l2);
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
     EXPECT_TRUE(
-        std::regex_match(l1, std::regex(R"(\d{6} \d{6} system facility set to local1, iptrackd)")))
-        << l1;
-    EXPECT_TRUE(std::regex_match(l2, std::regex(R"(\d{6} \d{6} second)"))) << l2;
+        std::regex_match(text.str(), std::regex(R"(\d{6} \d{6} system facility set to )"
+                                                R"(local1, iptrackd\n\d{6} \d{6} second\n)")))
+        << text.str();
 
     fs::resize_file(path, 2000001);
     EXPECT_EQ(lc_log_file(path.c_str(), "after the cut"), 0);
