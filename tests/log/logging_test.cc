@@ -365,7 +365,7 @@ TEST_F(Logger, ConsolePrefixFreezesTheEffectiveLevel)
 
 // --- Watched files -----------------------------------------------------------
 
-TEST_F(Logger, LevelLinkAndTimeZoneFileAreExaminedOncePerSecond)
+TEST_F(Logger, LevelLinkAndTimeZoneFileAreExaminedOncePerSecondUnlessManaged)
 {
     LogCapture cap;
     lc_log_set_effective_level_for_tests(-1);
@@ -399,21 +399,17 @@ TEST_F(Logger, LevelLinkAndTimeZoneFileAreExaminedOncePerSecond)
     EXPECT_EQ(lc_log_get_system_log_level(), LCL_ERR);
     EXPECT_EQ(reloads, 1);
     EXPECT_EQ(cap.lines().size(), 3u) << cap.dump();
-}
 
-TEST_F(Logger, ManagedProcessesDoNotWatch)
-{
-    LogCapture cap;
-    static std::atomic<int> reloads;
-    reloads = 0;
-    lc_log_set_tz_change_hook([] { ++reloads; });
+    // Processes managed elsewhere watch neither.
     init("sysd");
-    {
-        std::ofstream(tz_) << "zone";
-    }
-    lt_clock_advance_for_tests(1000); // the next second
+    const int32 level = lc_log_get_system_log_level();
+    set_link(link_, "7", 5000);
+    const timespec later[2] = {{6000, 0}, {6000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, tz_.c_str(), later, 0), 0);
+    lt_clock_advance_for_tests(1000);
     LOG_AS(0, LCL_ERR, "no watching");
-    EXPECT_EQ(reloads, 0);
+    EXPECT_EQ(lc_log_get_system_log_level(), level);
+    EXPECT_EQ(reloads, 1);
     EXPECT_EQ(cap.lines().back(), "CPU 3 TID 12345: [iptrackd.ERR]: no watching");
 }
 
