@@ -139,14 +139,13 @@ TEST_F(Logger, MappedThreadIsLoggedByItsShortId)
     LOG_AS(0, LCL_INFO, "from the alarm thread");
     EXPECT_EQ(lc_log_set_thread_id(12345, 3), 0); // updates in place
     LOG_AS(0, LCL_INFO, "again");
-    LOG_AS(0, LCL_INFO, "unmapped");
+    lc_log_internal("f", "f.cc", 1, 0, 0, LCL_INFO, 3, 999, "other"); // unmapped
     const auto lines = cap.lines();
     ASSERT_EQ(lines.size(), 5u) << cap.dump();
     EXPECT_NE(lines[0].find("]: Native thread ID 12345 is logged as tid 2"), std::string::npos);
     EXPECT_EQ(lines[1], "CPU 3 tid 2: [iptrackd.INFO]: from the alarm thread");
     EXPECT_EQ(lines[3], "CPU 3 tid 3: [iptrackd.INFO]: again");
-    lc_log_internal("f", "f.cc", 1, 0, 0, LCL_INFO, 3, 999, "other");
-    EXPECT_EQ(cap.lines().back(), "CPU 3 TID 999: [iptrackd.INFO]: other");
+    EXPECT_EQ(lines[4], "CPU 3 TID 999: [iptrackd.INFO]: other");
 }
 
 TEST_F(Logger, FlagsPrefixAndComponentShapeTheBody)
