@@ -13,19 +13,13 @@
 #include <unistd.h>
 
 struct Pipe {
-    int r = -1, w = -1;
-    Pipe()
-    {
-        int p[2];
-        if (pipe(p) == 0) {
-            r = p[0];
-            w = p[1];
-        }
-    }
+    int fds[2] = {-1, -1};
+    int &r = fds[0], &w = fds[1];
+    Pipe() { EXPECT_EQ(pipe(fds), 0); }
     ~Pipe()
     {
-        if (r >= 0) close(r);
-        if (w >= 0) close(w);
+        for (int fd : fds)
+            if (fd >= 0) close(fd);
     }
     void put() { ASSERT_EQ(write(w, "x", 1), 1); }
     void take()
