@@ -1,5 +1,6 @@
 // The event core on its own: deadlines against a controlled clock, the poll
-// arrays' limit, signal ownership, activations, changes from other threads.
+// arrays' limit, signal ownership, activations, changes from other threads;
+// and the deadline tree under them, against a reference ordering.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,22 +8,23 @@
 #include <csignal>
 #include <cstdlib>
 #include <random>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "event/deadline_tree.h"
 #include "event/event.h"
 #include "log/logging.h"
-#include "owner_wait.h"
+#include "loop_helpers.h"
 #include "support/log_capture.h"
 #include "util/ttime.h"
 
 namespace
 {
 
+using Calls = std::vector<std::pair<int, uint16>>; // (tag, kinds)
 struct Fired {
-    std::vector<std::pair<int, uint16>> calls; // (tag, kinds)
+    Calls calls;
 };
 
 struct Tagged {
@@ -46,7 +48,7 @@ class Core : public ::testing::Test
     }
     void TearDown() override
     {
-        EXPECT_EQ(evc_base_free(&base), 0);
+        EXPECT_EQ(evc_base_free(&base), 0); // unlinks `ev` if still pending
         lt_clock_restore_for_tests();
     }
     static void set_clock(int64 sec, int64 usec = 0)
@@ -54,7 +56,15 @@ class Core : public ::testing::Test
         lt_clock_set_manual_for_tests(sec * 1000000 + usec, sec * 1000);
     }
     int run_nonblocking() { return evc_loop(base, evc_loop_once | evc_loop_nonblock, nullptr); }
+    // Assigns `ev` to `base` with `t` as its callback's argument.
+    void assign(int fd, uint16 kinds)
+    {
+        ASSERT_EQ(evc_event_assign(&ev, base, fd, kinds, Tagged::cb, &t), 0);
+    }
     evc_base *base = nullptr;
+    Fired fired;
+    Tagged t{&fired, 1};
+    evc_event ev;
 };
 
 TEST_F(Core, TimersFireInDeadlineOrderWithTiesInArmingOrder)
@@ -64,7 +74,6 @@ TEST_F(Core, TimersFireInDeadlineOrderWithTiesInArmingOrder)
     std::vector<evc_event> evs(n);
     std::vector<Tagged> tags(n);
     std::vector<std::pair<int64, int>> expected; // (deadline ms, tag)
-    Fired fired;
     for (int i = 0; i < n; ++i) {
         const int64 ms = rng() % 50; // many ties
         tags[i] = {&fired, i};
@@ -90,10 +99,7 @@ TEST_F(Core, TimersFireInDeadlineOrderWithTiesInArmingOrder)
 
 TEST_F(Core, ClockGoingBackMovesEveryDeadlineBack)
 {
-    Fired fired;
-    Tagged t{&fired, 1};
-    evc_event ev;
-    ASSERT_EQ(evc_event_assign(&ev, base, -1, 0, Tagged::cb, &t), 0);
+    assign(-1, 0);
     timeval one_sec{1, 0};
     ASSERT_EQ(evc_event_add(&ev, &one_sec), 0); // due at 1001 s
 
@@ -118,28 +124,19 @@ TEST_F(Core, ClockGoingBackMovesEveryDeadlineBack)
 TEST_F(Core, DeadlineIsCutAtTheLargest32BitSecond)
 {
     set_clock(INT32_MAX - 10);
-    Fired fired;
-    Tagged t{&fired, 1};
-    evc_event ev;
-    ASSERT_EQ(evc_event_assign(&ev, base, -1, 0, Tagged::cb, &t), 0);
+    assign(-1, 0);
     timeval far{1000000, 0};
     ASSERT_EQ(evc_event_add(&ev, &far), 0);
     int64 left = 0;
     ASSERT_EQ(evc_event_pending(&ev, nullptr, &left), 0);
     EXPECT_EQ(left, 10000);
-    ASSERT_EQ(evc_event_del(&ev), 0);
 }
 
 TEST_F(Core, IdleWaitIsFiveSecondsAndDeadlinesShortenIt)
 {
-    int p[2];
-    ASSERT_EQ(pipe(p), 0);
-    Fired fired;
-    Tagged t{&fired, 1};
-    evc_event rd, timer;
-    ASSERT_EQ(evc_event_assign(&rd, base, p[0], evc_kind_read | evc_kind_persist, Tagged::cb, &t),
-              0);
-    ASSERT_EQ(evc_event_add(&rd, nullptr), 0);
+    Pipe p;
+    assign(p.r, evc_kind_read | evc_kind_persist);
+    ASSERT_EQ(evc_event_add(&ev, nullptr), 0);
     // Woken by an escape from another thread; the wait it chose stays
     // visible.
     const pid_t owner = this_tid();
@@ -154,12 +151,13 @@ TEST_F(Core, IdleWaitIsFiveSecondsAndDeadlinesShortenIt)
     EXPECT_EQ(evc_base_last_wait_ms(base), evc_idle_wait_ms);
 
     // A deadline 50 ms away is the wait; the time passes on the manual clock
-    // while the owner waits.
+    // while the owner waits.  A new base, as the escape stays.
     evc_base *b2 = nullptr;
     ASSERT_EQ(evc_base_new(&b2), 0);
-    ASSERT_EQ(evc_event_assign(&timer, b2, -1, 0, Tagged::cb, &t), 0);
+    ASSERT_EQ(evc_event_del(&ev), 0);
+    ASSERT_EQ(evc_event_assign(&ev, b2, -1, 0, Tagged::cb, &t), 0);
     timeval tv{0, 50000};
-    ASSERT_EQ(evc_event_add(&timer, &tv), 0);
+    ASSERT_EQ(evc_event_add(&ev, &tv), 0);
     std::thread a([&] {
         wait_until_in_poll(owner);
         lt_clock_advance_for_tests(50);
@@ -169,72 +167,53 @@ TEST_F(Core, IdleWaitIsFiveSecondsAndDeadlinesShortenIt)
     EXPECT_EQ(evc_base_last_wait_ms(b2), 50);
     EXPECT_EQ(fired.calls.size(), 1u);
     ASSERT_EQ(evc_base_free(&b2), 0);
-    ASSERT_EQ(evc_event_del(&rd), 0);
-    close(p[0]);
-    close(p[1]);
 }
 
 TEST_F(Core, PollArraysStopAtTheDescriptorLimit)
 {
-    int p[2];
-    ASSERT_EQ(pipe(p), 0);
-    Fired fired;
-    Tagged t{&fired, 1};
-    std::vector<evc_event> evs(evc_max_poll_entries + 1);
-    for (uint32 i = 0; i < evc_max_poll_entries; ++i) {
-        ASSERT_EQ(evc_event_assign(&evs[i], base, p[0], evc_kind_read, Tagged::cb, &t), 0);
-        ASSERT_EQ(evc_event_add(&evs[i], nullptr), 0) << i;
+    Pipe p;
+    std::vector<evc_event> evs(evc_max_poll_entries);
+    for (auto &e : evs) {
+        ASSERT_EQ(evc_event_assign(&e, base, p.r, evc_kind_read, Tagged::cb, &t), 0);
+        ASSERT_EQ(evc_event_add(&e, nullptr), 0);
     }
     LogCapture cap;
-    evc_event &extra = evs[evc_max_poll_entries];
-    ASSERT_EQ(evc_event_assign(&extra, base, p[0], evc_kind_read, Tagged::cb, &t), 0);
-    EXPECT_EQ(evc_event_add(&extra, nullptr), lc_err_no_space);
+    assign(p.r, evc_kind_read);
+    EXPECT_EQ(evc_event_add(&ev, nullptr), lc_err_no_space);
     EXPECT_TRUE(cap.contains("too many fds")) << cap.dump();
     uint16 kinds = 1;
-    ASSERT_EQ(evc_event_pending(&extra, &kinds, nullptr), 0);
+    ASSERT_EQ(evc_event_pending(&ev, &kinds, nullptr), 0);
     EXPECT_EQ(kinds, 0);
     EXPECT_EQ(evc_base_num_inserted(base), evc_max_poll_entries);
     // Room again after a removal.
     ASSERT_EQ(evc_event_del(&evs[5]), 0);
-    EXPECT_EQ(evc_event_add(&extra, nullptr), 0);
-    for (auto &ev : evs) ASSERT_EQ(evc_event_del(&ev), 0);
-    close(p[0]);
-    close(p[1]);
+    EXPECT_EQ(evc_event_add(&ev, nullptr), 0);
+    for (auto &e : evs) ASSERT_EQ(evc_event_del(&e), 0);
 }
 
 TEST_F(Core, HangUpFiresTheKindsAskedFor)
 {
-    int sv[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
-    Fired fired;
-    Tagged t{&fired, 1};
-    evc_event ev;
-    ASSERT_EQ(evc_event_assign(&ev, base, sv[0], evc_kind_read, Tagged::cb, &t), 0);
+    Pipe p; // an empty pipe whose writer goes reports a hang-up alone
+    assign(p.r, evc_kind_read);
     ASSERT_EQ(evc_event_add(&ev, nullptr), 0);
-    close(sv[1]);
+    close(p.w);
+    p.w = -1;
     ASSERT_EQ(run_nonblocking(), 0);
-    ASSERT_EQ(fired.calls.size(), 1u);
-    EXPECT_EQ(fired.calls[0].second, evc_kind_read);
-    close(sv[0]);
+    EXPECT_EQ(fired.calls, (Calls{{1, evc_kind_read}}));
 }
 
 TEST_F(Core, OneShotSignalWatchFiresOnceAndRestoresTheDisposition)
 {
-    struct sigaction ign = {};
+    struct sigaction ign = {}, old = {}, now = {};
     ign.sa_handler = SIG_IGN;
-    struct sigaction old = {};
     ASSERT_EQ(sigaction(SIGUSR2, &ign, &old), 0);
-    Fired fired;
-    Tagged t{&fired, 1};
-    evc_event ev;
-    ASSERT_EQ(evc_event_assign(&ev, base, SIGUSR2, evc_kind_signal, Tagged::cb, &t), 0);
+    assign(SIGUSR2, evc_kind_signal);
     ASSERT_EQ(evc_event_add(&ev, nullptr), 0);
     ASSERT_EQ(raise(SIGUSR2), 0);
     ASSERT_EQ(raise(SIGUSR2), 0);
     ASSERT_EQ(run_nonblocking(), 0);
-    ASSERT_EQ(fired.calls.size(), 1u); // unlinked at the first arrival
-    EXPECT_EQ(fired.calls[0].second, evc_kind_signal);
-    struct sigaction now = {};
+    // Unlinked at the first arrival.
+    EXPECT_EQ(fired.calls, (Calls{{1, evc_kind_signal}}));
     ASSERT_EQ(sigaction(SIGUSR2, nullptr, &now), 0);
     EXPECT_EQ(now.sa_handler, SIG_IGN);
     ASSERT_EQ(sigaction(SIGUSR2, &old, nullptr), 0);
@@ -244,13 +223,9 @@ TEST_F(Core, ASignalHasOneWatchingBase)
 {
     evc_base *other = nullptr;
     ASSERT_EQ(evc_base_new(&other), 0);
-    Fired fired;
-    Tagged t{&fired, 1};
-    evc_event mine, theirs;
-    ASSERT_EQ(
-        evc_event_assign(&mine, base, SIGUSR1, evc_kind_signal | evc_kind_persist, Tagged::cb, &t),
-        0);
-    ASSERT_EQ(evc_event_add(&mine, nullptr), 0);
+    assign(SIGUSR1, evc_kind_signal | evc_kind_persist);
+    ASSERT_EQ(evc_event_add(&ev, nullptr), 0);
+    evc_event theirs;
     ASSERT_EQ(evc_event_assign(&theirs, other, SIGUSR1, evc_kind_signal | evc_kind_persist,
                                Tagged::cb, &t),
               0);
@@ -284,39 +259,34 @@ TEST_F(Core, DeleteInsideACallbackStopsTheRemainingCalls)
         }
     } s;
     ASSERT_EQ(evc_event_assign(&s.ev, base, -1, 0, State::cb, &s), 0);
-    ASSERT_EQ(evc_event_activate(&s.ev, evc_kind_signal, 3), 0);
-    ASSERT_EQ(run_nonblocking(), 0);
-    EXPECT_EQ(s.calls, 3);
-
-    s.calls = 0;
-    s.delete_on_first = true;
-    ASSERT_EQ(evc_event_activate(&s.ev, evc_kind_signal, 3), 0);
-    ASSERT_EQ(run_nonblocking(), 0);
-    EXPECT_EQ(s.calls, 1);
+    for (bool del : {false, true}) {
+        s.calls = 0;
+        s.delete_on_first = del;
+        ASSERT_EQ(evc_event_activate(&s.ev, evc_kind_signal, 3), 0);
+        ASSERT_EQ(run_nonblocking(), 0);
+        EXPECT_EQ(s.calls, del ? 1 : 3);
+    }
 }
 
 // Another thread deletes and frees an event while the owner waits in poll
 // and the descriptor turns ready: the owner must not touch it afterwards.
 TEST_F(Core, EventDeletedByAnotherThreadDuringTheWaitIsNotTouched)
 {
-    int p[2];
-    ASSERT_EQ(pipe(p), 0);
-    Fired fired;
-    Tagged t{&fired, 1}, tt{&fired, 2};
+    Pipe p;
+    Tagged tt{&fired, 2};
     auto *doomed = new evc_event;
-    ASSERT_EQ(
-        evc_event_assign(doomed, base, p[0], evc_kind_read | evc_kind_persist, Tagged::cb, &t), 0);
+    ASSERT_EQ(evc_event_assign(doomed, base, p.r, evc_kind_read | evc_kind_persist, Tagged::cb, &t),
+              0);
     ASSERT_EQ(evc_event_add(doomed, nullptr), 0);
-    evc_event timer;
-    ASSERT_EQ(evc_event_assign(&timer, base, -1, 0, Tagged::cb, &tt), 0);
+    ASSERT_EQ(evc_event_assign(&ev, base, -1, 0, Tagged::cb, &tt), 0);
     timeval tv{0, 200000};
-    ASSERT_EQ(evc_event_add(&timer, &tv), 0);
+    ASSERT_EQ(evc_event_add(&ev, &tv), 0);
 
     const pid_t owner = this_tid();
     std::thread other([&] {
         wait_until_in_poll(owner);
         (void)evc_lock(base);
-        ASSERT_EQ(write(p[1], "x", 1), 1);
+        p.put();
         wait_until_in_lock(owner); // poll returned; the owner wants the lock back
         (void)evc_event_del(doomed);
         delete doomed;
@@ -325,10 +295,7 @@ TEST_F(Core, EventDeletedByAnotherThreadDuringTheWaitIsNotTouched)
     });
     ASSERT_EQ(evc_loop(base, evc_loop_once, nullptr), 0);
     other.join();
-    ASSERT_EQ(fired.calls.size(), 1u);
-    EXPECT_EQ(fired.calls[0].first, 2);
-    close(p[0]);
-    close(p[1]);
+    EXPECT_EQ(fired.calls, (Calls{{2, evc_kind_timeout}}));
 }
 
 TEST_F(Core, ShowMethodNamesTheBackend)
@@ -345,9 +312,6 @@ TEST_F(Core, ShowMethodNamesTheBackend)
 
 TEST_F(Core, MisuseIsRefused)
 {
-    Fired fired;
-    Tagged t{&fired, 1};
-    evc_event ev;
     LogCapture cap;
     EXPECT_EQ(evc_event_assign(&ev, base, 3, evc_kind_signal | evc_kind_read, Tagged::cb, &t),
               lc_err_assertion_failed);
@@ -357,13 +321,48 @@ TEST_F(Core, MisuseIsRefused)
               lc_err_assertion_failed);
     EXPECT_EQ(evc_event_assign(&ev, base, -1, 0, nullptr, &t), lc_err_unexpected_null);
     EXPECT_EQ(evc_event_add(&ev, nullptr), lc_err_unexpected_null); // never assigned
-    ASSERT_EQ(evc_event_assign(&ev, base, -1, 0, Tagged::cb, &t), 0);
+    assign(-1, 0);
     timeval tv{10, 0};
     ASSERT_EQ(evc_event_add(&ev, &tv), 0);
     EXPECT_EQ(evc_event_assign(&ev, base, -1, 0, Tagged::cb, &t), lc_err_assertion_failed);
     EXPECT_EQ(evc_unlock(base), lc_err_assertion_failed);
     ASSERT_EQ(evc_event_del(&ev), 0);
     EXPECT_EQ(evc_event_del(&ev), 0); // not pending is fine
+}
+
+TEST(DeadlineTree, RandomInsertEraseKeepsOrderAndBalance)
+{
+    using detail::deadline_node, detail::deadline_tree;
+    std::mt19937 rng(42);
+    std::vector<deadline_node> nodes(2000);
+    std::vector<uint32> seq(nodes.size()); // insertion sequence, to check ties
+    std::vector<bool> in(nodes.size(), false);
+    deadline_tree t;
+    uint32 counter = 0;
+    for (int step = 0; step < 20000; ++step) {
+        const size_t i = rng() % nodes.size();
+        if (in[i]) {
+            t.erase(&nodes[i]);
+        } else {
+            nodes[i].key = static_cast<int64>(rng() % 60);
+            seq[i] = counter++;
+            t.insert(&nodes[i]);
+        }
+        in[i] = !in[i];
+        ASSERT_TRUE(step % 97 != 0 || t.valid()) << step;
+    }
+    ASSERT_TRUE(t.valid());
+    std::vector<deadline_node *> v;
+    for (deadline_node *n = t.first(); n; n = deadline_tree::next(n)) v.push_back(n);
+    ASSERT_EQ(v.size(), static_cast<size_t>(std::count(in.begin(), in.end(), true)));
+    ASSERT_EQ(t.size(), v.size());
+    // Ordered by deadline, ties by insertion.
+    auto rank = [&](deadline_node *n) { return std::pair(n->key, seq[n - nodes.data()]); };
+    for (size_t k = 1; k < v.size(); ++k) ASSERT_LT(rank(v[k - 1]), rank(v[k])) << k;
+    // Drain from the front, as the loop does.
+    while (deadline_node *n = t.first()) t.erase(n);
+    EXPECT_TRUE(t.empty());
+    EXPECT_TRUE(t.valid());
 }
 
 } // namespace

@@ -1,14 +1,33 @@
-// Lets a test thread act while the loop's owner thread is really blocked (in
-// poll(2) waiting for events, or on a lock), read from /proc instead of
-// guessed with a sleep, so the tests hold however loaded the machine is.
+// Shared by the loop tests: a pipe that closes itself, and a way to let a
+// test thread act while the loop's owner thread is really blocked (in poll(2)
+// waiting for events, or on a lock), read from /proc instead of guessed with
+// a sleep, so the tests hold however loaded the machine is.
 #pragma once
 
 #include <fstream>
+#include <gtest/gtest.h>
 #include <initializer_list>
 #include <string>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
+
+struct Pipe {
+    int fds[2] = {-1, -1};
+    int &r = fds[0], &w = fds[1];
+    Pipe() { EXPECT_EQ(pipe(fds), 0); }
+    ~Pipe()
+    {
+        for (int fd : fds)
+            if (fd >= 0) close(fd);
+    }
+    void put() { ASSERT_EQ(write(w, "x", 1), 1); }
+    void take()
+    {
+        char c;
+        ASSERT_EQ(read(r, &c, 1), 1);
+    }
+};
 
 inline pid_t this_tid()
 {
