@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 
 namespace
 {
@@ -99,8 +100,7 @@ TEST(Array, CopyingWithoutDupAcceptsOnlyNull)
     EXPECT_EQ(array_append(a.get(), V(3)), lc_err_assertion_failed);
     EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
     void *e = V(3);
-    ASSERT_EQ(array_append_takeover(a.get(), &e), 0);
-    EXPECT_EQ(e, nullptr);
+    EXPECT_EQ(ok(array_append_takeover(a.get(), &e), e), nullptr);
     EXPECT_EQ(contents(a.get()), (vec{0, 3}));
 }
 
@@ -119,8 +119,8 @@ TEST(Array, AppendClearsSortedSoBinarySearchIsRefusedAndBestSearchScans)
         EXPECT_EQ(cap.count("Required condition was not met"), 2u) << cap.dump();
     }
     EXPECT_EQ(at, 0u);
-    ASSERT_EQ(array_best_search(a.get(), V(2), &at), 0);
-    EXPECT_EQ(at, 3u); // found where a binary search would not look
+    EXPECT_EQ(ok(array_best_search(a.get(), V(2), &at), at),
+              3u); // found where a binary search would not look
 
     // Without check_sorted the caller vouches for the order; sorted
     // insertion into an unmarked array scans for the first greater element.
@@ -137,24 +137,17 @@ TEST(Array, SortedInsertGoesAfterEqualsAndBinarySearchFindsTheFirst)
     for (intptr_t x : {2, 2, 2, 2, 1, 3, 2}) ASSERT_EQ(array_insert_sorted(a.get(), V(x)), 0);
     EXPECT_EQ(contents(a.get()), (vec{1, 2, 2, 2, 2, 2, 3}));
     uint32 at = 0;
-    ASSERT_EQ(array_find_insertion_point(a.get(), V(2), &at), 0);
-    EXPECT_EQ(at, 6u);
-    ASSERT_EQ(array_find_insertion_point_hint(a.get(), V(0), 5, &at), 0);
-    EXPECT_EQ(at, 0u);
-    ASSERT_EQ(array_binary_search(a.get(), V(2), &at), 0);
-    EXPECT_EQ(at, 1u);
+    EXPECT_EQ(ok(array_find_insertion_point(a.get(), V(2), &at), at), 6u);
+    EXPECT_EQ(ok(array_find_insertion_point_hint(a.get(), V(0), 5, &at), at), 0u);
+    EXPECT_EQ(ok(array_binary_search(a.get(), V(2), &at), at), 1u);
     // The hint is returned as is when it holds an equal element.
-    ASSERT_EQ(array_binary_search_hint(a.get(), V(2), 4, &at), 0);
-    EXPECT_EQ(at, 4u);
-    ASSERT_EQ(array_binary_search_hint(a.get(), V(3), 1, &at), 0);
-    EXPECT_EQ(at, 6u);
-    ASSERT_EQ(array_binary_search_hint(a.get(), V(1), 5, &at), 0);
-    EXPECT_EQ(at, 0u);
+    EXPECT_EQ(ok(array_binary_search_hint(a.get(), V(2), 4, &at), at), 4u);
+    EXPECT_EQ(ok(array_binary_search_hint(a.get(), V(3), 1, &at), at), 6u);
+    EXPECT_EQ(ok(array_binary_search_hint(a.get(), V(1), 5, &at), at), 0u);
     EXPECT_EQ(array_binary_search_hint(a.get(), V(4), 2, &at), lc_err_not_found);
     EXPECT_EQ(array_binary_search(a.get(), V(0), &at), lc_err_not_found);
     EXPECT_EQ(array_linear_search(a.get(), V(2), 6, &at), lc_err_not_found);
-    ASSERT_EQ(array_linear_search(a.get(), V(2), 3, &at), 0);
-    EXPECT_EQ(at, 3u);
+    EXPECT_EQ(ok(array_linear_search(a.get(), V(2), 3, &at), at), 3u);
 }
 
 TEST(Array, DuplicatePolicies)
@@ -198,18 +191,15 @@ TEST(Array, RemovalRules)
     EXPECT_EQ(array_remove_by_value(a.get(), V(2), &e), lc_err_multiple);
     EXPECT_EQ(array_remove_by_value(a.get(), V(7), &e), lc_err_not_found);
     EXPECT_EQ(array_length_quick(a.get()), 5u);
-    ASSERT_EQ(array_remove_by_value(a.get(), V(3), &e), 0);
-    EXPECT_EQ(e, V(3));
+    EXPECT_EQ(ok(array_remove_by_value(a.get(), V(3), &e), e), V(3));
 
     ASSERT_EQ(array_delete_no_shift(a.get(), 1), 0);
     EXPECT_EQ(contents(a.get()), (vec{1, 0, 2, 5}));
     ASSERT_EQ(array_compact_empty_slots(a.get()), 0);
     EXPECT_EQ(contents(a.get()), (vec{1, 2, 5}));
 
-    ASSERT_EQ(array_peek(a.get(), &e), 0);
-    EXPECT_EQ(e, V(5));
-    ASSERT_EQ(array_pop(a.get(), &e), 0);
-    EXPECT_EQ(e, V(5));
+    EXPECT_EQ(ok(array_peek(a.get(), &e), e), V(5));
+    EXPECT_EQ(ok(array_pop(a.get(), &e), e), V(5));
     EXPECT_EQ(contents(a.get()), (vec{1, 2}));
 
     LogCapture cap;

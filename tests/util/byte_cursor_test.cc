@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 
 namespace
 {
@@ -43,12 +44,10 @@ TEST(ByteReader, EveryReadThatDoesNotFitFailsWithoutMovingOrWriting)
     EXPECT_EQ(r.remaining(), 3u);
 
     uint16 v16 = 0;
-    ASSERT_TRUE(r.be16(&v16));
-    EXPECT_EQ(v16, 0x0102);
+    EXPECT_EQ(ok(r.be16(&v16), v16), 0x0102);
     EXPECT_EQ(r.remaining(), 1u);
     uint8 last = 0;
-    ASSERT_TRUE(r.u8(&last));
-    EXPECT_EQ(last, 0x03);
+    EXPECT_EQ(ok(r.u8(&last), last), 0x03);
     EXPECT_TRUE(r.empty());
     EXPECT_TRUE(r.bytes(dst, 0)); // nothing asked, nothing needed
 }
@@ -73,19 +72,16 @@ TEST(ByteReader, SubCursorBoundsNestedReadsAndTheOuterResumesAfterIt)
     uint32 v32 = 0;
     EXPECT_FALSE(rec.be32(&v32)); // the outer has the bytes, the record does not
     uint16 v16 = 0;
-    ASSERT_TRUE(rec.be16(&v16));
-    EXPECT_EQ(v16, 0x0203);
+    EXPECT_EQ(ok(rec.be16(&v16), v16), 0x0203);
     EXPECT_FALSE(rec.be16(&v16));
     EXPECT_EQ(rec.remaining(), 1u);
 
-    ASSERT_TRUE(r.be32(&v32));
-    EXPECT_EQ(v32, 0x05060708u);
+    EXPECT_EQ(ok(r.be32(&v32), v32), 0x05060708u);
 
     // A record read at an offset leaves the parent where it was.
     lc_byte_reader whole(seq8, sizeof seq8), field;
     ASSERT_TRUE(whole.at(6, 2, &field));
-    ASSERT_TRUE(field.be16(&v16));
-    EXPECT_EQ(v16, 0x0708);
+    EXPECT_EQ(ok(field.be16(&v16), v16), 0x0708);
     EXPECT_EQ(whole.remaining(), 8u);
 }
 
@@ -104,21 +100,15 @@ TEST(ByteOrder, EachOrderPlacesTheBytesAsNamed)
     uint16 v16 = 0;
     uint32 v32 = 0;
     uint64 v64 = 0;
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).be16(&v16));
-    EXPECT_EQ(v16, 0x0102);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).le16(&v16));
-    EXPECT_EQ(v16, 0x0201);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).be32(&v32));
-    EXPECT_EQ(v32, 0x01020304u);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).le32(&v32));
-    EXPECT_EQ(v32, 0x04030201u);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).be64(&v64));
-    EXPECT_EQ(v64, 0x0102030405060708u);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).le64(&v64));
-    EXPECT_EQ(v64, 0x0807060504030201u);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).ne64(&v64));
-    EXPECT_EQ(v64, std::endian::native == std::endian::little ? 0x0807060504030201u
-                                                              : 0x0102030405060708u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).be16(&v16), v16), 0x0102);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).le16(&v16), v16), 0x0201);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).be32(&v32), v32), 0x01020304u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).le32(&v32), v32), 0x04030201u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).be64(&v64), v64), 0x0102030405060708u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).le64(&v64), v64), 0x0807060504030201u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).ne64(&v64), v64),
+              std::endian::native == std::endian::little ? 0x0807060504030201u
+                                                         : 0x0102030405060708u);
 
     uint8 out[8] = {};
     lc_byte_writer w(out, sizeof out);

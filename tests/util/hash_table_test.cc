@@ -1,4 +1,5 @@
 #include "util/hash_table.h"
+#include "util/string_map.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include <string>
 
 #include "support/log_capture.h"
+#include "util/call_ok.h"
+#include "util/tstring.h"
 
 namespace
 {
@@ -290,9 +293,57 @@ TEST(Ht, EmptyReleasesEntriesAndReturnsToTheInitialSize)
     EXPECT_EQ(ht_get_num_nodes_quick(t.get()), 0u);
     EXPECT_EQ(ht_get_num_buckets_quick(t.get()), ht_table_size_initial);
     ASSERT_EQ(ht_insert(t.get(), "again", -1, nullptr), 0);
-    uint32 n = 0;
-    ASSERT_EQ(ht_get_size(t.get(), &n), 0);
-    EXPECT_EQ(n, 1u);
+}
+
+// ---------------------------------------------------------------------------
+// The id <-> string map built on it
+
+TEST(Smap, MapsBothWaysWithItsOwnCopies)
+{
+    owned<smap> m;
+    ASSERT_EQ(smap_new(m.out()), 0);
+    char name[] = "uint32";
+    ASSERT_EQ(smap_insert_str(m.get(), 6, name), 0);
+    name[0] = 'X'; // the map must not have kept the caller's buffer
+    owned<tstring> ts;
+    ASSERT_EQ(ts_new_str(ts.out(), "string"), 0);
+    ASSERT_EQ(smap_insert(m.get(), 12, ts.get()), 0);
+
+    const char *s = nullptr;
+    EXPECT_STREQ(ok(smap_get_string_str(m.get(), 6, &s), s), "uint32");
+    uint32 id = 0;
+    EXPECT_EQ(ok(smap_get_id(m.get(), ts.get(), &id), id), 12u);
+    EXPECT_EQ(ok(smap_get_id_str(m.get(), "uint32", &id), id), 6u);
+    owned<tstring> got;
+    ASSERT_EQ(smap_get_string(m.get(), 12, got.out()), 0);
+    EXPECT_STREQ(got->buf, "string");
+
+    // Missing entries are not found, with neutral outputs.
+    EXPECT_EQ(smap_get_string_str(m.get(), 1, &s), lc_err_not_found);
+    EXPECT_EQ(s, nullptr);
+    EXPECT_EQ(smap_get_id_str(m.get(), "none", &id), lc_err_not_found);
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(smap_get_string(m.get(), 1, got.out()), lc_err_not_found);
+    EXPECT_EQ(got.get(), nullptr);
+}
+
+TEST(Smap, ReinsertingKeepsTheMapOneToOne)
+{
+    owned<smap> m;
+    ASSERT_EQ(smap_new(m.out()), 0);
+    ASSERT_EQ(smap_insert_str(m.get(), 1, "a"), 0);
+    ASSERT_EQ(smap_insert_str(m.get(), 2, "b"), 0);
+    ASSERT_EQ(smap_insert_str(m.get(), 1, "b"), 0); // "a" and id 2 are forgotten
+    uint32 id = 0;
+    EXPECT_EQ(smap_get_id_str(m.get(), "a", &id), lc_err_not_found);
+    const char *s = nullptr;
+    EXPECT_EQ(smap_get_string_str(m.get(), 2, &s), lc_err_not_found);
+    EXPECT_EQ(ok(smap_get_id_str(m.get(), "b", &id), id), 1u);
+
+    // Re-inserting text the map lent out is safe.
+    ASSERT_EQ(smap_get_string_str(m.get(), 1, &s), 0);
+    ASSERT_EQ(smap_insert_str(m.get(), 1, s), 0);
+    EXPECT_STREQ(ok(smap_get_string_str(m.get(), 1, &s), s), "b");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "log/logging.h"
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 #include "util/hash_table.h"
 
 namespace
@@ -67,18 +68,14 @@ TEST(TstrArrayNew, DefaultPolicyAllowsDuplicatesOptionsCanKeepTheFirst)
     owned<tstr_array> arr = make({"a", "a"});
     EXPECT_EQ(items(arr.get()), (strs{"a", "a"}));
 
+    // The policies themselves are the generic array's; this checks the option reaches it.
     tstr_array_options opts;
     ASSERT_EQ(tstr_array_options_get_defaults(&opts), 0);
-    EXPECT_EQ(opts.tao_dup_policy, 1u);
     opts.tao_dup_policy = adp_keep;
     ASSERT_EQ(tstr_array_new(arr.out(), &opts), 0);
     ASSERT_EQ(tstr_array_append_str(arr.get(), "x"), 0);
     ASSERT_EQ(tstr_array_append_str(arr.get(), "x"), 0);
     EXPECT_EQ(items(arr.get()), (strs{"x"}));
-    opts.tao_dup_policy = adp_fail;
-    ASSERT_EQ(tstr_array_new(arr.out(), &opts), 0);
-    ASSERT_EQ(tstr_array_insert_str_sorted(arr.get(), "x"), 0);
-    EXPECT_EQ(tstr_array_insert_str_sorted(arr.get(), "x"), lc_err_exists);
 }
 
 TEST(TstrArrayNew, FromVarargsArgvAndCharlist)
@@ -116,15 +113,13 @@ TEST(TstrArrayStr, GetSetAndTakeover)
     ASSERT_EQ(tstr_array_set_str(arr.get(), 3, "d"), 0);
     EXPECT_EQ(items(arr.get()), (strs{"a", "<NULL>", "<NULL>", "d"}));
     const char *got = "junk";
-    ASSERT_EQ(tstr_array_get_str(arr.get(), 1, &got), 0);
-    EXPECT_EQ(got, nullptr);
+    EXPECT_EQ(ok(tstr_array_get_str(arr.get(), 1, &got), got), nullptr);
     EXPECT_EQ(tstr_array_get_str(arr.get(), 4, &got), lc_err_not_found);
     EXPECT_EQ(tstr_array_get_str_quick(arr.get(), 4), nullptr);
     EXPECT_EQ(tstr_array_get_str_quick(nullptr, 0), nullptr);
 
     char *heap = strdup("taken");
-    ASSERT_EQ(tstr_array_insert_str_takeover(arr.get(), 0, &heap), 0);
-    EXPECT_EQ(heap, nullptr);
+    EXPECT_EQ(ok(tstr_array_insert_str_takeover(arr.get(), 0, &heap), heap), nullptr);
     heap = strdup("tail");
     ASSERT_EQ(tstr_array_append_str_takeover(arr.get(), &heap), 0);
     heap = strdup("mid");
@@ -146,11 +141,9 @@ TEST(TstrArrayStr, SearchesHonourSortedness)
         ASSERT_EQ(tstr_array_insert_str_sorted(arr.get(), s), 0);
     EXPECT_EQ(items(arr.get()), (strs{"a", "c", "c", "m", "x"}));
     uint32 at = 99;
-    ASSERT_EQ(tstr_array_binary_search_str(arr.get(), "c", &at), 0);
-    EXPECT_EQ(at, 1u);
+    EXPECT_EQ(ok(tstr_array_binary_search_str(arr.get(), "c", &at), at), 1u);
     EXPECT_EQ(tstr_array_binary_search_str(arr.get(), "d", &at), lc_err_not_found);
-    ASSERT_EQ(tstr_array_linear_search_str(arr.get(), "c", 2, &at), 0);
-    EXPECT_EQ(at, 2u);
+    EXPECT_EQ(ok(tstr_array_linear_search_str(arr.get(), "c", 2, &at), at), 2u);
     EXPECT_EQ(tstr_array_linear_search_str(arr.get(), "c", 3, &at), lc_err_not_found);
     EXPECT_EQ(at, 0u);
 
@@ -277,44 +270,32 @@ TEST(TstrArrayWildcard, RelativeStartsAndBadArguments)
 // ---------------------------------------------------------------------------
 // Tokeniser and joiner through tstr_array
 
-TEST(TstrArrayTokenize, NullResultForEmptyListsAndNames)
+// The splitting and joining rules are tested in tstring_tokens_test; here,
+// what the array forms add: a null array for nothing, null slots as empty parts.
+TEST(TstrArrayTokenize, NullArraysAndSlots)
 {
     owned<tstr_array> parts;
-    ASSERT_EQ(ts_tokenize_str("", ',', 0, 0, 0x20, parts.out()), 0);
-    EXPECT_EQ(parts.get(), nullptr);
-    ASSERT_EQ(ts_tokenize_str("", ',', 0, 0, 0, parts.out()), 0);
-    EXPECT_EQ(items(parts.get()), (strs{""}));
-    ASSERT_EQ(ts_tokenize_str(",a,,b,", ',', 0, 0, 0x38, parts.out()), 0);
-    EXPECT_EQ(items(parts.get()), (strs{"a", "b"}));
     ASSERT_EQ(ts_tokenize_str("/", '/', '\\', 0, kNames, parts.out()), 0);
     EXPECT_EQ(parts.get(), nullptr);
-
     owned<tstring> text;
     ASSERT_EQ(ts_new_str(text.out(), "a\\,b;c"), 0);
     ASSERT_EQ(ts_tokenize(text.get(), ';', '\\', 0, 0, parts.out()), 0);
     EXPECT_EQ(items(parts.get()), (strs{"a\\,b", "c"}));
-
-    LogCapture cap;
-    EXPECT_EQ(ts_tokenize_str("a", ',', ',', 0, 0, parts.out()), lc_err_generic_error);
-    EXPECT_EQ(parts.get(), nullptr);
-}
-
-TEST(TstrArrayTokenize, JoinAndSplitBackThroughTheArray)
-{
-    owned<tstr_array> parts = make({"a,b"});
-    owned<tstring> joined;
-    ASSERT_EQ(ts_join_tokens(parts.get(), ',', '\\', 0, 0, joined.out()), 0);
-    EXPECT_STREQ(ts_str(joined.get()), "a\\,b");
-    owned<tstr_array> back;
-    ASSERT_EQ(ts_tokenize_str(ts_str(joined.get()), ',', '\\', 0, 0, back.out()), 0);
-    EXPECT_EQ(items(back.get()), (strs{"a,b"}));
+    {
+        LogCapture cap;
+        EXPECT_EQ(ts_tokenize_str("a", ',', ',', 0, 0, parts.out()), lc_err_generic_error);
+        EXPECT_EQ(parts.get(), nullptr);
+    }
 
     parts = make({"qz", "b/c", "d\\"});
     ASSERT_EQ(tstr_array_set_str(parts.get(), 4, "e"), 0); // slot 3 null: an empty part
+    owned<tstring> joined;
     ASSERT_EQ(ts_join_tokens_utf8(parts.get(), '/', '\\', 0, 0x500, joined.out()), 0);
     EXPECT_STREQ(ts_str(joined.get()), "/qz/b\\/c/d\\\\/e");
-    ASSERT_EQ(ts_tokenize_str_utf8(ts_str(joined.get()), '/', '\\', 0, kNames, back.out()), 0);
-    EXPECT_EQ(items(back.get()), (strs{"qz", "b/c", "d\\", "e"}));
+    ASSERT_EQ(ts_join_tokens(parts.get(), '/', '\\', 0, 0, joined.out()), 0);
+    EXPECT_STREQ(ts_str(joined.get()), "qz/b\\/c/d\\\\//e");
+    ASSERT_EQ(ts_tokenize_str_utf8("/qz/b\\/c/d\\\\/e", '/', '\\', 0, kNames, parts.out()), 0);
+    EXPECT_EQ(items(parts.get()), (strs{"qz", "b/c", "d\\", "e"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -328,8 +309,7 @@ TEST(TstrArrayArray, OwnsCopiesAndSortsByElementwiseOrder)
     owned<tstr_array> y = make({"a", "z"});
     ASSERT_EQ(tstr_array_array_append(aa.get(), x.get()), 0);
     tstr_array *raw = y.release();
-    ASSERT_EQ(tstr_array_array_append_takeover(aa.get(), &raw), 0);
-    EXPECT_EQ(raw, nullptr);
+    EXPECT_EQ(ok(tstr_array_array_append_takeover(aa.get(), &raw), raw), nullptr);
     ASSERT_EQ(tstr_array_array_sort(aa.get()), 0);
     EXPECT_EQ(items(tstr_array_array_get_quick(aa.get(), 0)), (strs{"a", "z"}));
     owned<tstr_array_array> copy;
@@ -399,8 +379,8 @@ TEST(HtTstringCallbacks, TstrArrayValuesCopiedOrAdopted)
     ASSERT_EQ(ht_new(owning.out(), &opts), 0);
     tstr_array *adopted = list.release();
     ASSERT_EQ(ht_insert(owning.get(), "k", -1, adopted), 0);
-    ASSERT_EQ(ht_lookup(owning.get(), "k", -1, &found, nullptr, nullptr, &got), 0);
-    EXPECT_EQ(got, adopted); // freed with the table
+    EXPECT_EQ(ok(ht_lookup(owning.get(), "k", -1, &found, nullptr, nullptr, &got), got),
+              adopted); // freed with the table
     owned<ht> copy;
     ASSERT_EQ(ht_duplicate(owning.get(), copy.out()), 0);
     ASSERT_EQ(ht_lookup(copy.get(), "k", -1, &found, nullptr, nullptr, &got), 0);

@@ -9,6 +9,7 @@
 
 #include "log/logging.h"
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 
 namespace
 {
@@ -170,8 +171,7 @@ TEST(TstringResize, TakeoverAdoptsTheBufferAndAppliesTheRule)
     char *heap = static_cast<char *>(malloc(4096));
     memcpy(heap, "hello", 5);
     owned<tstring> ts;
-    ASSERT_EQ(ts_new_str_takeover(ts.out(), &heap, 5, 4096), 0);
-    EXPECT_EQ(heap, nullptr);
+    EXPECT_EQ(ok(ts_new_str_takeover(ts.out(), &heap, 5, 4096), heap), nullptr);
     EXPECT_EQ(text(ts.get()), "hello");
     EXPECT_EQ(ts->size, 64u);
 
@@ -221,8 +221,7 @@ TEST(TstringAccess, ConstructorsDetachAndDup)
     ASSERT_EQ(ts_new_or_replace_str(&raw, "two"), 0);
     char *buf = nullptr;
     uint32 len = 0;
-    ASSERT_EQ(ts_detach(&raw, &buf, &len), 0);
-    EXPECT_EQ(raw, nullptr);
+    EXPECT_EQ(ok(ts_detach(&raw, &buf, &len), raw), nullptr);
     EXPECT_STREQ(buf, "two");
     EXPECT_EQ(len, 3u);
     free(buf);
@@ -336,24 +335,15 @@ TEST(TstringSearch, NotFoundAndStartBeyondGiveSuccessAndMinusOne)
 {
     owned<tstring> ts = make("a/b/c");
     uint32 at = 0;
-    ASSERT_EQ(ts_find_char(ts.get(), 0, '/', &at), 0);
-    EXPECT_EQ(at, 1u);
-    ASSERT_EQ(ts_find_char(ts.get(), 2, '/', &at), 0);
-    EXPECT_EQ(at, 3u);
-    ASSERT_EQ(ts_find_char(ts.get(), 9, '/', &at), 0);
-    EXPECT_EQ(at, ts_npos);
-    ASSERT_EQ(ts_rfind_char(ts.get(), 4, '/', &at), 0);
-    EXPECT_EQ(at, 3u);
-    ASSERT_EQ(ts_rfind_char(ts.get(), 2, '/', &at), 0);
-    EXPECT_EQ(at, 1u);
-    ASSERT_EQ(ts_rfind_char(ts.get(), 0, '/', &at), 0);
-    EXPECT_EQ(at, ts_npos);
-    ASSERT_EQ(ts_find_str(ts.get(), 0, "b/c", &at), 0);
-    EXPECT_EQ(at, 2u);
-    ASSERT_EQ(ts_find_str(ts.get(), 0, "zz", &at), 0);
-    EXPECT_EQ(at, ts_npos);
-    ASSERT_EQ(ts_find_str(ts.get(), 6, "a", &at), 0);
-    EXPECT_EQ(at, ts_npos);
+    EXPECT_EQ(ok(ts_find_char(ts.get(), 0, '/', &at), at), 1u);
+    EXPECT_EQ(ok(ts_find_char(ts.get(), 2, '/', &at), at), 3u);
+    EXPECT_EQ(ok(ts_find_char(ts.get(), 9, '/', &at), at), ts_npos);
+    EXPECT_EQ(ok(ts_rfind_char(ts.get(), 4, '/', &at), at), 3u);
+    EXPECT_EQ(ok(ts_rfind_char(ts.get(), 2, '/', &at), at), 1u);
+    EXPECT_EQ(ok(ts_rfind_char(ts.get(), 0, '/', &at), at), ts_npos);
+    EXPECT_EQ(ok(ts_find_str(ts.get(), 0, "b/c", &at), at), 2u);
+    EXPECT_EQ(ok(ts_find_str(ts.get(), 0, "zz", &at), at), ts_npos);
+    EXPECT_EQ(ok(ts_find_str(ts.get(), 6, "a", &at), at), ts_npos);
 }
 
 TEST(TstringCompare, NullsSortFirstAndCaseFolds)
@@ -388,14 +378,11 @@ TEST(TstringUtf8, WalkersValidateAndLogBadSequences)
 {
     owned<tstring> ts = make("a\xC3\xA9z");
     uint32 cp = 0, size = 0;
-    ASSERT_EQ(ts_get_char_utf8(ts.get(), 1, &cp, &size), 0);
-    EXPECT_EQ(cp, 0xE9u);
+    EXPECT_EQ(ok(ts_get_char_utf8(ts.get(), 1, &cp, &size), cp), 0xE9u);
     EXPECT_EQ(size, 2u);
     uint32 off = 0;
-    ASSERT_EQ(ts_utf8_char_to_byte_offset(ts.get(), 2, &off), 0);
-    EXPECT_EQ(off, 3u);
-    ASSERT_EQ(ts_utf8_byte_to_char_offset(ts.get(), 3, &off), 0);
-    EXPECT_EQ(off, 2u);
+    EXPECT_EQ(ok(ts_utf8_char_to_byte_offset(ts.get(), 2, &off), off), 3u);
+    EXPECT_EQ(ok(ts_utf8_byte_to_char_offset(ts.get(), 3, &off), off), 2u);
     EXPECT_EQ(ts_utf8_char_size('\xF0'), 4u);
     EXPECT_EQ(ts_utf8_char_size('\x80'), 0u);
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 
 // An owned element type declared the way a module outside util does it.
 struct tobj {
@@ -81,21 +82,15 @@ template <class V> struct value_ops {
     static void release(V) {}
 };
 
-struct u32_ops : value_ops<uint32> {
-    ADAPT(uint32_array)
-};
-struct u64_ops : value_ops<uint64> {
-    ADAPT(uint64_array)
-};
-struct i64_ops : value_ops<int64> {
-    ADAPT(int64_array)
-};
-struct f32_ops : value_ops<float32> {
-    ADAPT(float32_array)
-};
-struct time_ops : value_ops<lt_time_sec> {
-    ADAPT(lt_time_sec_array)
-};
+#define VALUE_OPS(name, P, V)                                                                      \
+    struct name : value_ops<V> {                                                                   \
+        ADAPT(P)                                                                                   \
+    };
+VALUE_OPS(u32_ops, uint32_array, uint32)
+VALUE_OPS(u64_ops, uint64_array, uint64)
+VALUE_OPS(i64_ops, int64_array, int64)
+VALUE_OPS(f32_ops, float32_array, float32)
+VALUE_OPS(time_ops, lt_time_sec_array, lt_time_sec)
 struct tobj_ops {
     ADAPT(tobj_array)
     using get_t = const tobj *;
@@ -169,8 +164,7 @@ TYPED_TEST(TypedArray, SortedInsertionAndBinarySearchFindTheFirstEqual)
     for (int x : {4, 1, 4, 2, 4, 9}) ASSERT_EQ(Ops::insert_sorted(this->a_, Ops::val(x)), 0);
     EXPECT_EQ(this->contents(), (std::vector<int>{1, 2, 4, 4, 4, 9}));
     uint32 at = 99;
-    ASSERT_EQ(Ops::binary_search(this->a_, Ops::val(4), &at), 0);
-    EXPECT_EQ(at, 2u);
+    EXPECT_EQ(ok(Ops::binary_search(this->a_, Ops::val(4), &at), at), 2u);
     EXPECT_EQ(Ops::binary_search(this->a_, Ops::val(3), &at), lc_err_not_found);
     EXPECT_EQ(at, 0u);
 
@@ -182,11 +176,9 @@ TYPED_TEST(TypedArray, SortedInsertionAndBinarySearchFindTheFirstEqual)
         EXPECT_EQ(Ops::binary_search(this->a_, Ops::val(4), &at), lc_err_assertion_failed);
         EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
     }
-    ASSERT_EQ(Ops::best_search(this->a_, Ops::val(0), &at), 0);
-    EXPECT_EQ(at, 6u);
+    EXPECT_EQ(ok(Ops::best_search(this->a_, Ops::val(0), &at), at), 6u);
     ASSERT_EQ(Ops::sort(this->a_), 0);
-    ASSERT_EQ(Ops::binary_search(this->a_, Ops::val(0), &at), 0);
-    EXPECT_EQ(at, 0u);
+    EXPECT_EQ(ok(Ops::binary_search(this->a_, Ops::val(0), &at), at), 0u);
 }
 
 TYPED_TEST(TypedArray, RemovalsHandTheElementToTheCaller)
@@ -253,8 +245,7 @@ TYPED_TEST(TypedArray, DuplicateIsDeepAndConcatTakesTheSecondArray)
     EXPECT_FALSE(same);
     EXPECT_EQ(this->contents(), (std::vector<int>{1, 2, 3}));
 
-    ASSERT_EQ(Ops::concat(this->a_, &copy), 0);
-    EXPECT_EQ(copy, nullptr);
+    EXPECT_EQ(ok(Ops::concat(this->a_, &copy), copy), nullptr);
     EXPECT_EQ(this->contents(), (std::vector<int>{1, 2, 3, 1, 2, 4}));
 }
 
@@ -297,8 +288,7 @@ TEST(TakeoverArrays, OwnTheElementOnSuccessAndFailure)
     ASSERT_EQ(tobj_array_new_full(a.out(), &opts), 0);
     tobj *t = nullptr;
     ASSERT_EQ(tobj_new(5, &t), 0);
-    ASSERT_EQ(tobj_array_append_takeover(a.get(), &t), 0);
-    EXPECT_EQ(t, nullptr);
+    EXPECT_EQ(ok(tobj_array_append_takeover(a.get(), &t), t), nullptr);
     ASSERT_EQ(tobj_new(5, &t), 0);
     EXPECT_EQ(tobj_array_insert_sorted_takeover(a.get(), &t), lc_err_assertion_failed); // unsorted
     EXPECT_EQ(t, nullptr);
@@ -355,36 +345,28 @@ TEST(Uint32Array, MinMaxAndFirstAbsent)
     EXPECT_EQ(v, 0u);
     EXPECT_EQ(uint32_array_get_min(a.get(), &v), lc_err_not_found);
     for (uint32 x : {0u, 1u, 2u, 5u}) ASSERT_EQ(uint32_array_insert_sorted(a.get(), x), 0);
-    ASSERT_EQ(uint32_array_get_first_absent(a.get(), &v), 0);
-    EXPECT_EQ(v, 3u);
+    EXPECT_EQ(ok(uint32_array_get_first_absent(a.get(), &v), v), 3u);
     ASSERT_EQ(uint32_array_append(a.get(), 3), 0); // unsorted now: still answered
-    ASSERT_EQ(uint32_array_get_first_absent(a.get(), &v), 0);
-    EXPECT_EQ(v, 4u);
+    EXPECT_EQ(ok(uint32_array_get_first_absent(a.get(), &v), v), 4u);
     ASSERT_EQ(uint32_array_append(a.get(), 0xFFFFFFFFu), 0);
-    ASSERT_EQ(uint32_array_get_max(a.get(), &v), 0);
-    EXPECT_EQ(v, 0xFFFFFFFFu); // not sign-confused with -1
-    ASSERT_EQ(uint32_array_get_min(a.get(), &v), 0);
-    EXPECT_EQ(v, 0u);
+    EXPECT_EQ(ok(uint32_array_get_max(a.get(), &v), v), 0xFFFFFFFFu); // not sign-confused with -1
+    EXPECT_EQ(ok(uint32_array_get_min(a.get(), &v), v), 0u);
 }
 
 TEST(Uint32Array, ListsParseSortedAndPrintBack)
 {
     owned<uint32_array> a;
     uint32 n = 99;
-    ASSERT_EQ(uint32_array_new_from_list(a.out(), " 7, 1,4294967295 ,3", &n), 0);
-    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(ok(uint32_array_new_from_list(a.out(), " 7, 1,4294967295 ,3", &n), n), 4u);
     char *text = nullptr;
-    ASSERT_EQ(uint32_array_to_list(a.get(), &text), 0);
-    EXPECT_STREQ(text, "1,3,7,4294967295");
+    EXPECT_STREQ(ok(uint32_array_to_list(a.get(), &text), text), "1,3,7,4294967295");
     std::free(text);
     uint32 at = 0;
     ASSERT_EQ(uint32_array_binary_search(a.get(), 7, &at), 0); // marked sorted
     EXPECT_EQ(at, 2u);
 
-    ASSERT_EQ(uint32_array_new_from_list(a.out(), "", &n), 0);
-    EXPECT_EQ(n, 0u);
-    ASSERT_EQ(uint32_array_to_list(a.get(), &text), 0);
-    EXPECT_STREQ(text, "");
+    EXPECT_EQ(ok(uint32_array_new_from_list(a.out(), "", &n), n), 0u);
+    EXPECT_STREQ(ok(uint32_array_to_list(a.get(), &text), text), "");
     std::free(text);
 
     for (const char *bad : {"1,,2", "1,", ",1", "x", "1 2", "4294967296", "-1"}) {
