@@ -260,8 +260,7 @@ TEST_F(TbufWriter, CountedValuesAndRecordsInPlaceAndPastTheRoom)
 TEST_F(TbufWriter, ConstantBufferRefusesAppendAndPatch)
 {
     static const uint8 fixed[4] = {1, 2, 3, 4};
-    owned<tbuf> c;
-    ASSERT_EQ(tb_new_buf_const(c.out(), fixed, 4), 0);
+    auto c = create(tb_new_buf_const, fixed, 4);
     lc_tbuf_writer w(c.get());
     LogCapture log; // the refusals are logged, not printed
     EXPECT_NE(w.be32(5), 0);

@@ -169,8 +169,7 @@ TEST(Ht, DirectKeysCompareByValue)
     ht_options o = ht_default_options;
     o.hash = ht_hash_direct_func;
     o.key_equal = ht_key_equal_direct_func;
-    owned<ht> t;
-    ASSERT_EQ(ht_new(t.out(), &o), 0);
+    auto t = create(ht_new, &o);
     for (uintptr_t id = 0; id < 200; ++id)
         ASSERT_EQ(ht_insert(t.get(), reinterpret_cast<void *>(id << 33), 8,
                             reinterpret_cast<void *>(id + 1)),
@@ -220,8 +219,7 @@ TEST(Ht, DuplicateCopiesEveryEntry)
     // Without dup, a table that frees its entries cannot be copied.
     ht_options o = ht_default_options;
     o.free = ht_string_free_func;
-    owned<ht> shallow;
-    ASSERT_EQ(ht_new(shallow.out(), &o), 0);
+    auto shallow = create(ht_new, &o);
     LogCapture cap;
     EXPECT_EQ(ht_duplicate(shallow.get(), d.out()), lc_err_assertion_failed);
     EXPECT_EQ(d.get(), nullptr);
@@ -300,13 +298,11 @@ TEST(Ht, EmptyReleasesEntriesAndReturnsToTheInitialSize)
 
 TEST(Smap, MapsBothWaysWithItsOwnCopies)
 {
-    owned<smap> m;
-    ASSERT_EQ(smap_new(m.out()), 0);
+    auto m = create(smap_new);
     char name[] = "uint32";
     ASSERT_EQ(smap_insert_str(m.get(), 6, name), 0);
     name[0] = 'X'; // the map must not have kept the caller's buffer
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new_str(ts.out(), "string"), 0);
+    auto ts = create(ts_new_str, "string");
     ASSERT_EQ(smap_insert(m.get(), 12, ts.get()), 0);
 
     const char *s = nullptr;
@@ -329,8 +325,7 @@ TEST(Smap, MapsBothWaysWithItsOwnCopies)
 
 TEST(Smap, ReinsertingKeepsTheMapOneToOne)
 {
-    owned<smap> m;
-    ASSERT_EQ(smap_new(m.out()), 0);
+    auto m = create(smap_new);
     ASSERT_EQ(smap_insert_str(m.get(), 1, "a"), 0);
     ASSERT_EQ(smap_insert_str(m.get(), 2, "b"), 0);
     ASSERT_EQ(smap_insert_str(m.get(), 1, "b"), 0); // "a" and id 2 are forgotten

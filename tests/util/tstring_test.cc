@@ -27,6 +27,12 @@ std::string text(const tstring *ts)
 {
     return std::string(ts->buf, ts->length);
 }
+// The text once the step that returned `rc` has succeeded.
+std::string text(int rc, const tstring *ts,
+                 std::source_location at = std::source_location::current())
+{
+    return text(ok(rc, ts, at));
+}
 
 // Sizes the buffer goes through while appending one byte at a time.
 std::vector<uint32> sizes_while_appending(tstring *ts, uint32 count)
@@ -46,40 +52,30 @@ std::vector<uint32> sizes_while_appending(tstring *ts, uint32 count)
 
 TEST(TstringResize, FifteenBytesFitTheInitialBufferTheSixteenthDoubles)
 {
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
+    auto ts = create(ts_new);
     EXPECT_EQ(ts->size, 16u);
-    ASSERT_EQ(ts_append_chars(ts.get(), 15, 'a'), 0);
-    EXPECT_EQ(ts->size, 16u);
-    ASSERT_EQ(ts_append_char(ts.get(), 'b'), 0);
-    EXPECT_EQ(ts->size, 32u);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 15, 'a'), ts->size), 16u);
+    EXPECT_EQ(ok(ts_append_char(ts.get(), 'b'), ts->size), 32u);
     EXPECT_EQ(sizes_while_appending(ts.get(), 200), (std::vector<uint32>{32, 64, 128, 256}));
 }
 
 TEST(TstringResize, DoublesUpTo32MiBThenGrowsByNeedPlusEightMiB)
 {
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
-    ASSERT_EQ(ts_append_chars(ts.get(), 32 * MiB - 1, 'a'), 0);
-    EXPECT_EQ(ts->size, 32 * MiB);
+    auto ts = create(ts_new);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 32 * MiB - 1, 'a'), ts->size), 32 * MiB);
     // Doubling to 64 MiB would overshoot the need by more than 8 MiB.
-    ASSERT_EQ(ts_append_char(ts.get(), 'b'), 0);
-    EXPECT_EQ(ts->size, 32 * MiB + 1 + 8 * MiB);
-    ASSERT_EQ(ts_append_chars(ts.get(), 8 * MiB, 'c'), 0);
-    EXPECT_EQ(ts->size, 40 * MiB + 1);
-    ASSERT_EQ(ts_append_char(ts.get(), 'd'), 0);
-    EXPECT_EQ(ts->size, 40 * MiB + 2 + 8 * MiB);
+    EXPECT_EQ(ok(ts_append_char(ts.get(), 'b'), ts->size), 32 * MiB + 1 + 8 * MiB);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 8 * MiB, 'c'), ts->size), 40 * MiB + 1);
+    EXPECT_EQ(ok(ts_append_char(ts.get(), 'd'), ts->size), 40 * MiB + 2 + 8 * MiB);
 }
 
 TEST(TstringResize, GrowthIsCappedAtTheMaximumSize)
 {
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
+    auto ts = create(ts_new);
     ASSERT_EQ(ts_append_chars(ts.get(), 76 * MiB, 'a'), 0);
     // 76 MiB + 1 + 8 MiB would pass 80 MiB: the cap wins.
     EXPECT_EQ(ts->size, 80 * MiB);
-    ASSERT_EQ(ts_append_chars(ts.get(), 4 * MiB - 1, 'b'), 0);
-    EXPECT_EQ(ts->length, 80 * MiB - 1);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 4 * MiB - 1, 'b'), ts->length), 80 * MiB - 1);
     EXPECT_EQ(ts->size, 80 * MiB);
 }
 
@@ -98,8 +94,7 @@ TEST(TstringResize, PassingTheMaximumFailsAndLeavesTheStringAlone)
 
 TEST(TstringResize, ClearedFortyMiBStringShrinksByHalvingToAtMostFourTimesNeed)
 {
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
+    auto ts = create(ts_new);
     ASSERT_EQ(ts_append_chars(ts.get(), 40 * MiB, 'a'), 0);
     const uint32 grown = ts->size;
     EXPECT_EQ(grown, 40 * MiB + 1 + 8 * MiB);
@@ -116,12 +111,9 @@ TEST(TstringResize, ClearedFortyMiBStringShrinksByHalvingToAtMostFourTimesNeed)
 
 TEST(TstringResize, ShrinkRunsOnEveryLengthChangeButNotOnClearNoResize)
 {
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
-    ASSERT_EQ(ts_append_chars(ts.get(), 1000, 'a'), 0);
-    EXPECT_EQ(ts->size, 1024u);
-    ASSERT_EQ(ts_clear_no_resize(ts.get()), 0);
-    EXPECT_EQ(ts->size, 1024u);
+    auto ts = create(ts_new);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 1000, 'a'), ts->size), 1024u);
+    EXPECT_EQ(ok(ts_clear_no_resize(ts.get()), ts->size), 1024u);
     ASSERT_EQ(ts_append_chars(ts.get(), 100, 'b'), 0); // need 101: 1024 > 404
     EXPECT_EQ(ts->size, 256u);
     ASSERT_EQ(ts_cut(ts.get(), 0, 90), 0); // need 16: 256 -> 64
@@ -201,8 +193,7 @@ TEST(TstringAccess, NullStringsLogTheCallersPosition)
 
 TEST(TstringAccess, ConstructorsDetachAndDup)
 {
-    owned<tstring> a;
-    ASSERT_EQ(ts_new_str(a.out(), nullptr), 0);
+    auto a = create(ts_new_str, nullptr);
     EXPECT_EQ(ts_length(a.get()), 0u);
     ASSERT_EQ(ts_new_sprintf(a.out(), "%s-%d", "x", 42), 0);
     EXPECT_STREQ(ts_str(a.get()), "x-42");
@@ -227,8 +218,7 @@ TEST(TstringAccess, ConstructorsDetachAndDup)
     free(buf);
     EXPECT_EQ(ts_free(&raw), 0); // null accepted
 
-    ASSERT_EQ(ts_set_utf8(a.get(), true), 0);
-    EXPECT_EQ(a->utf8, 0u);
+    EXPECT_EQ(ok(ts_set_utf8(a.get(), true), a->utf8), 0u);
     EXPECT_EQ(ts_num_chars(a.get()), ts_length(a.get()));
 }
 
@@ -258,24 +248,17 @@ TEST(TstringModify, SpliceFamilyEditsInPlace)
     owned<tstring> ts = make("hello");
     ASSERT_EQ(ts_append_str(ts.get(), " world"), 0);
     ASSERT_EQ(ts_insert_str(ts.get(), 0, ">> "), 0);
-    ASSERT_EQ(ts_insert_char(ts.get(), ts->length, '!'), 0);
-    EXPECT_EQ(text(ts.get()), ">> hello world!");
-    ASSERT_EQ(ts_replace_str(ts.get(), 3, 5, "goodbye"), 0);
-    EXPECT_EQ(text(ts.get()), ">> goodbye world!");
+    EXPECT_EQ(text(ts_insert_char(ts.get(), ts->length, '!'), ts.get()), ">> hello world!");
+    EXPECT_EQ(text(ts_replace_str(ts.get(), 3, 5, "goodbye"), ts.get()), ">> goodbye world!");
     ASSERT_EQ(ts_cut(ts.get(), 0, 3), 0);
-    ASSERT_EQ(ts_remove_char(ts.get(), ts->length - 1), 0);
-    EXPECT_EQ(text(ts.get()), "goodbye world");
+    EXPECT_EQ(text(ts_remove_char(ts.get(), ts->length - 1), ts.get()), "goodbye world");
     ASSERT_EQ(ts_copy_str(ts.get(), 8, "there, all"), 0); // runs past the end
     EXPECT_EQ(text(ts.get()), "goodbye there, all");
-    ASSERT_EQ(ts_insert_sprintf(ts.get(), 7, " %d", 2), 0);
-    EXPECT_EQ(text(ts.get()), "goodbye 2 there, all");
-    ASSERT_EQ(ts_put_str_frag(ts.get(), "0123456789", 3, 4), 0);
-    EXPECT_EQ(text(ts.get()), "3456");
+    EXPECT_EQ(text(ts_insert_sprintf(ts.get(), 7, " %d", 2), ts.get()), "goodbye 2 there, all");
+    EXPECT_EQ(text(ts_put_str_frag(ts.get(), "0123456789", 3, 4), ts.get()), "3456");
     ASSERT_EQ(ts_append_chars_pad_to_length(ts.get(), 7, '.'), 0);
-    ASSERT_EQ(ts_append_chars_pad_to_length(ts.get(), 2, '.'), 0);
-    EXPECT_EQ(text(ts.get()), "3456...");
-    ASSERT_EQ(ts_put_char(ts.get(), 'z'), 0);
-    EXPECT_EQ(text(ts.get()), "z");
+    EXPECT_EQ(text(ts_append_chars_pad_to_length(ts.get(), 2, '.'), ts.get()), "3456...");
+    EXPECT_EQ(text(ts_put_char(ts.get(), 'z'), ts.get()), "z");
     EXPECT_EQ(ts->num_chars, ts->length);
 }
 
@@ -284,11 +267,10 @@ TEST(TstringModify, AppendingItselfAndBinaryBytes)
     owned<tstring> ts = make("abcdefghijkl");
     ASSERT_EQ(ts_append(ts.get(), ts.get()), 0); // source moves with the realloc
     EXPECT_EQ(text(ts.get()), "abcdefghijklabcdefghijkl");
-    ASSERT_EQ(ts_append_tstr_frag(ts.get(), ts.get(), 0, 3), 0);
-    EXPECT_EQ(text(ts.get()), "abcdefghijklabcdefghijklabc");
+    EXPECT_EQ(text(ts_append_tstr_frag(ts.get(), ts.get(), 0, 3), ts.get()),
+              "abcdefghijklabcdefghijklabc");
     const char bin[] = {'x', '\0', 'y'};
-    ASSERT_EQ(ts_put_buffer(ts.get(), bin, 3), 0);
-    EXPECT_EQ(ts->length, 3u);
+    EXPECT_EQ(ok(ts_put_buffer(ts.get(), bin, 3), ts->length), 3u);
     EXPECT_EQ(ts->buf[3], '\0');
 }
 
@@ -309,22 +291,17 @@ TEST(TstringModify, BadRangesAndNullsFailWithoutChange)
 TEST(TstringModify, TrimAndTranslate)
 {
     owned<tstring> ts = make(" \t\"Quoted Text\"\n ");
-    ASSERT_EQ(ts_trim_whitespace(ts.get()), 0);
-    EXPECT_EQ(text(ts.get()), "\"Quoted Text\"");
-    ASSERT_EQ(ts_trim(ts.get(), '"', '"'), 0);
-    EXPECT_EQ(text(ts.get()), "Quoted Text");
-    ASSERT_EQ(ts_trim_num_chars(ts.get(), 1, 1), 0);
-    EXPECT_EQ(text(ts.get()), "uoted Tex");
+    EXPECT_EQ(text(ts_trim_whitespace(ts.get()), ts.get()), "\"Quoted Text\"");
+    EXPECT_EQ(text(ts_trim(ts.get(), '"', '"'), ts.get()), "Quoted Text");
+    EXPECT_EQ(text(ts_trim_num_chars(ts.get(), 1, 1), ts.get()), "uoted Tex");
     ASSERT_EQ(ts_trans_uppercase(ts.get()), 0);
     EXPECT_TRUE(ts_is_uppercase(ts.get()));
     ASSERT_EQ(ts_trans_lowercase(ts.get()), 0);
     EXPECT_TRUE(ts_is_lowercase(ts.get()));
     ASSERT_EQ(ts_trans_map_chars(ts.get(), "ot", "0+"), 0);
-    ASSERT_EQ(ts_replace_char(ts.get(), ' ', '_'), 0);
-    EXPECT_EQ(text(ts.get()), "u0+ed_+ex");
+    EXPECT_EQ(text(ts_replace_char(ts.get(), ' ', '_'), ts.get()), "u0+ed_+ex");
     owned<tstring> blank = make("   ");
-    ASSERT_EQ(ts_trim_whitespace(blank.get()), 0);
-    EXPECT_EQ(blank->length, 0u);
+    EXPECT_EQ(ok(ts_trim_whitespace(blank.get()), blank->length), 0u);
     ASSERT_EQ(ts_trim_tail(blank.get(), 'x'), 0);
 }
 

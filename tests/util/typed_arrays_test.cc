@@ -127,6 +127,10 @@ template <class Ops> class TypedArray : public ::testing::Test
             v.push_back(Ops::num(Ops::get_quick(a_, i)));
         return v;
     }
+    std::vector<int> contents(int rc, std::source_location at = std::source_location::current())
+    {
+        return ok(rc, *this, at).contents();
+    }
     rec *a_ = nullptr;
 };
 
@@ -216,8 +220,7 @@ TYPED_TEST(TypedArray, DuplicatePoliciesOnSortedInsertAndAppend)
     opts.dup_policy = adp_keep;
     ASSERT_EQ(Ops::new_full(&this->a_, &opts), 0);
     for (int x : {2, 1, 2}) ASSERT_EQ(Ops::insert_sorted(this->a_, Ops::val(x)), 0);
-    ASSERT_EQ(Ops::append(this->a_, Ops::val(1)), 0);
-    EXPECT_EQ(this->contents(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(this->contents(Ops::append(this->a_, Ops::val(1))), (std::vector<int>{1, 2}));
 
     typename TestFixture::rec *strict = nullptr;
     opts.dup_policy = adp_fail;
@@ -284,8 +287,7 @@ TEST(TakeoverArrays, OwnTheElementOnSuccessAndFailure)
     array_options opts;
     ASSERT_EQ(array_options_get_defaults(&opts), 0);
     opts.dup_policy = adp_fail;
-    owned<tobj_array> a;
-    ASSERT_EQ(tobj_array_new_full(a.out(), &opts), 0);
+    auto a = create(tobj_array_new_full, &opts);
     tobj *t = nullptr;
     ASSERT_EQ(tobj_new(5, &t), 0);
     EXPECT_EQ(ok(tobj_array_append_takeover(a.get(), &t), t), nullptr);
@@ -303,8 +305,7 @@ TEST(TakeoverArrays, OwnTheElementOnSuccessAndFailure)
     a.reset();
     EXPECT_EQ(tobj_live, 0);
 
-    owned<uint64_array> b;
-    ASSERT_EQ(uint64_array_new(b.out()), 0);
+    auto b = create(uint64_array_new);
     uint64 *box = static_cast<uint64 *>(std::malloc(sizeof(uint64)));
     *box = 0xFFFFFFFFFFFFFFFFull; // must not sort as -1
     ASSERT_EQ(uint64_array_insert_sorted_takeover(b.get(), &box), 0);
@@ -315,21 +316,18 @@ TEST(TakeoverArrays, OwnTheElementOnSuccessAndFailure)
 
 TEST(ValueArrays, KeepSignsAndFloatOrder)
 {
-    owned<lt_time_sec_array> t;
-    ASSERT_EQ(lt_time_sec_array_new(t.out()), 0);
+    auto t = create(lt_time_sec_array_new);
     for (lt_time_sec s : {lt_time_sec{1} << 30, lt_time_sec{-5}, lt_time_sec{0}})
         ASSERT_EQ(lt_time_sec_array_insert_sorted(t.get(), s), 0);
     EXPECT_EQ(lt_time_sec_array_get_quick(t.get(), 0), -5);
     EXPECT_EQ(lt_time_sec_array_get_quick(t.get(), 2), lt_time_sec{1} << 30);
 
-    owned<float32_array> f;
-    ASSERT_EQ(float32_array_new(f.out()), 0);
+    auto f = create(float32_array_new);
     for (float32 x : {2.5f, -1.0f, 0.25f}) ASSERT_EQ(float32_array_insert_sorted(f.get(), x), 0);
     EXPECT_EQ(float32_array_get_quick(f.get(), 0), -1.0f);
     EXPECT_EQ(float32_array_get_quick(f.get(), 2), 2.5f);
 
-    owned<tbool_array> b;
-    ASSERT_EQ(tbool_array_new(b.out()), 0);
+    auto b = create(tbool_array_new);
     ASSERT_EQ(tbool_array_set(b.get(), 3, true), 0);
     EXPECT_EQ(tbool_array_length_quick(b.get()), 4u);
     EXPECT_EQ(tbool_array_get_quick(b.get(), 0), false);
@@ -338,8 +336,7 @@ TEST(ValueArrays, KeepSignsAndFloatOrder)
 
 TEST(Uint32Array, MinMaxAndFirstAbsent)
 {
-    owned<uint32_array> a;
-    ASSERT_EQ(uint32_array_new(a.out()), 0);
+    auto a = create(uint32_array_new);
     uint32 v = 99;
     EXPECT_EQ(uint32_array_get_first_absent(a.get(), &v), 0);
     EXPECT_EQ(v, 0u);
