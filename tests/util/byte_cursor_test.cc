@@ -50,14 +50,10 @@ TEST(ByteReader, EveryReadThatDoesNotFitFailsWithoutMovingOrWriting)
     EXPECT_EQ(ok(r.u8(&last), last), 0x03);
     EXPECT_TRUE(r.empty());
     EXPECT_TRUE(r.bytes(dst, 0)); // nothing asked, nothing needed
-}
 
-TEST(ByteReader, NullBytesMakeAnEmptyReader)
-{
-    lc_byte_reader r(nullptr, 100);
-    uint8 v = 0;
-    EXPECT_EQ(r.remaining(), 0u);
-    EXPECT_FALSE(r.u8(&v));
+    lc_byte_reader none(nullptr, 100); // null bytes make an empty reader
+    EXPECT_EQ(none.remaining(), 0u);
+    EXPECT_FALSE(none.u8(&last));
 }
 
 TEST(ByteReader, SubCursorBoundsNestedReadsAndTheOuterResumesAfterIt)

@@ -255,12 +255,9 @@ TEST(TstrArrayWildcard, RelativeStartsAndBadArguments)
     owned<tstr_array> q = name("manager/*/enable");
     owned<tstr_array> n = name("/qz/iptrackd/config/manager/m1/enable");
     tbool ret = false;
-    ASSERT_EQ(tstr_array_wildcard_match_rel(q.get(), n.get(), 3, &ret), 0);
-    EXPECT_TRUE(ret);
-    ASSERT_EQ(tstr_array_wildcard_match_ex(q.get(), 1, n.get(), 4, true, &ret), 0);
-    EXPECT_TRUE(ret);
-    ASSERT_EQ(tstr_array_wildcard_match_rel(q.get(), n.get(), 2, &ret), 0);
-    EXPECT_FALSE(ret);
+    EXPECT_TRUE(ok(tstr_array_wildcard_match_rel(q.get(), n.get(), 3, &ret), ret));
+    EXPECT_TRUE(ok(tstr_array_wildcard_match_ex(q.get(), 1, n.get(), 4, true, &ret), ret));
+    EXPECT_FALSE(ok(tstr_array_wildcard_match_rel(q.get(), n.get(), 2, &ret), ret));
     EXPECT_TRUE(tstr_array_wildcard_match_ex_quick(q.get(), n.get(), 3, true));
     LogCapture cap;
     EXPECT_EQ(tstr_array_wildcard_match_rel(q.get(), n.get(), 7, &ret), lc_err_assertion_failed);
@@ -315,8 +312,7 @@ TEST(TstrArrayArray, OwnsCopiesAndSortsByElementwiseOrder)
     owned<tstr_array_array> copy;
     ASSERT_EQ(tstr_array_array_duplicate(aa.get(), copy.out()), 0);
     tbool same = false;
-    ASSERT_EQ(tstr_array_array_equal(aa.get(), copy.get(), &same), 0);
-    EXPECT_TRUE(same);
+    EXPECT_TRUE(ok(tstr_array_array_equal(aa.get(), copy.get(), &same), same));
     EXPECT_NE(tstr_array_array_get_quick(aa.get(), 1), tstr_array_array_get_quick(copy.get(), 1));
 }
 
@@ -350,8 +346,7 @@ TEST(HtTstringCallbacks, TstringKeysFindByTextAndCopiesAreOwned)
     owned<ht> copy;
     ASSERT_EQ(ht_duplicate(table.get(), copy.out()), 0);
     ASSERT_EQ(ht_delete(table.get(), probe.get(), 0), 0);
-    ASSERT_EQ(ht_lookup(copy.get(), probe.get(), 0, &found, nullptr, nullptr, &got), 0);
-    EXPECT_TRUE(found);
+    EXPECT_TRUE(ok(ht_lookup(copy.get(), probe.get(), 0, &found, nullptr, nullptr, &got), found));
 }
 
 TEST(HtTstringCallbacks, TstrArrayValuesCopiedOrAdopted)

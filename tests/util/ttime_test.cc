@@ -321,16 +321,10 @@ TEST_F(TimeTest, UtcSplitAndJoinRefuseNegativeValues)
 TEST_F(TimeTest, TimevalConversionsCarryAndStayNormalised)
 {
     timeval tv{0, 900000};
-    ASSERT_EQ(lt_timeval_add_ms(&tv, 1500), 0);
-    EXPECT_EQ(tv.tv_sec, 2);
-    EXPECT_EQ(tv.tv_usec, 400000);
-    ASSERT_EQ(lt_timeval_add_ms(&tv, -2600), 0);
-    EXPECT_EQ(tv.tv_sec, -1);
-    EXPECT_EQ(tv.tv_usec, 800000);
-
-    ASSERT_EQ(lt_time_ms_to_timeval(-1500, &tv), 0);
-    EXPECT_EQ(tv.tv_sec, -2);
-    EXPECT_EQ(tv.tv_usec, 500000);
+    auto parts = [&](int rc) { return std::pair{ok(rc, tv).tv_sec, tv.tv_usec}; };
+    EXPECT_EQ(parts(lt_timeval_add_ms(&tv, 1500)), std::pair(time_t{2}, suseconds_t{400000}));
+    EXPECT_EQ(parts(lt_timeval_add_ms(&tv, -2600)), std::pair(time_t{-1}, suseconds_t{800000}));
+    EXPECT_EQ(parts(lt_time_ms_to_timeval(-1500, &tv)), std::pair(time_t{-2}, suseconds_t{500000}));
     lt_time_ms ms = 0;
     EXPECT_EQ(ok(lt_timeval_to_time_ms(&tv, &ms), ms), -1500);
     ASSERT_EQ(lt_time_us_to_timeval(1234567, &tv), 0);
