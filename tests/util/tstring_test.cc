@@ -59,22 +59,25 @@ TEST(TstringResize, FifteenBytesFitTheInitialBufferTheSixteenthDoubles)
     EXPECT_EQ(sizes_while_appending(ts.get(), 200), (std::vector<uint32>{32, 64, 128, 256}));
 }
 
-TEST(TstringResize, DoublesUpTo32MiBThenGrowsByNeedPlusEightMiB)
+TEST(TstringResize, LargeStringsGrowByNeedPlusEightMiBUpToTheCapAndShrinkWhenCleared)
 {
     auto ts = create(ts_new);
     EXPECT_EQ(ok(ts_append_chars(ts.get(), 32 * MiB - 1, 'a'), ts->size), 32 * MiB);
     // Doubling to 64 MiB would overshoot the need by more than 8 MiB.
     EXPECT_EQ(ok(ts_append_char(ts.get(), 'b'), ts->size), 32 * MiB + 1 + 8 * MiB);
     EXPECT_EQ(ok(ts_append_chars(ts.get(), 8 * MiB, 'c'), ts->size), 40 * MiB + 1);
-    EXPECT_EQ(ok(ts_append_char(ts.get(), 'd'), ts->size), 40 * MiB + 2 + 8 * MiB);
-}
+    const uint32 grown = ok(ts_append_char(ts.get(), 'd'), ts->size);
+    EXPECT_EQ(grown, 40 * MiB + 2 + 8 * MiB);
 
-TEST(TstringResize, GrowthIsCappedAtTheMaximumSize)
-{
-    auto ts = create(ts_new);
-    ASSERT_EQ(ts_append_chars(ts.get(), 76 * MiB, 'a'), 0);
+    // Cleared, it halves to the first size at most four times the need (16).
+    EXPECT_EQ(ok(ts_clear(ts.get()), ts->length), 0u);
+    uint32 d = 2;
+    while (grown / d > 64) d *= 2;
+    EXPECT_EQ(ts->size, grown / d);
+    EXPECT_STREQ(ts->buf, "");
+
     // 76 MiB + 1 + 8 MiB would pass 80 MiB: the cap wins.
-    EXPECT_EQ(ts->size, 80 * MiB);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 76 * MiB, 'a'), ts->size), 80 * MiB);
     EXPECT_EQ(ok(ts_append_chars(ts.get(), 4 * MiB - 1, 'b'), ts->length), 80 * MiB - 1);
     EXPECT_EQ(ts->size, 80 * MiB);
 }
@@ -90,23 +93,6 @@ TEST(TstringResize, PassingTheMaximumFailsAndLeavesTheStringAlone)
     owned<tstring> big;
     EXPECT_EQ(ts_new_size(big.out(), ts_size_max + 1), lc_err_assertion_failed);
     EXPECT_EQ(big.get(), nullptr);
-}
-
-TEST(TstringResize, ClearedFortyMiBStringShrinksByHalvingToAtMostFourTimesNeed)
-{
-    auto ts = create(ts_new);
-    ASSERT_EQ(ts_append_chars(ts.get(), 40 * MiB, 'a'), 0);
-    const uint32 grown = ts->size;
-    EXPECT_EQ(grown, 40 * MiB + 1 + 8 * MiB);
-    ASSERT_EQ(ts_clear(ts.get()), 0);
-    // The first of size/2, size/4, ... that is at most 4 * 16.
-    uint32 d = 2;
-    while (grown / d > 64) d *= 2;
-    EXPECT_EQ(ts->size, grown / d);
-    EXPECT_LE(ts->size, 64u);
-    EXPECT_GT(ts->size * 2, 64u);
-    EXPECT_EQ(ts->length, 0u);
-    EXPECT_STREQ(ts->buf, "");
 }
 
 TEST(TstringResize, ShrinkRunsOnEveryLengthChangeButNotOnClearNoResize)
