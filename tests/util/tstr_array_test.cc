@@ -324,17 +324,14 @@ TEST(HtTstringCallbacks, TstringKeysFindByTextAndCopiesAreOwned)
     const ht_options opts{ht_hash_tstring_func, ht_key_equal_tstring_func, ht_tstring_set_func,
                           ht_tstring_dup_func,  ht_tstring_free_func,      false};
     auto table = create(ht_new, &opts);
-    owned<tstring> key;
-    owned<tstring> value;
-    ASSERT_EQ(ts_new_str(key.out(), "m1"), 0);
-    ASSERT_EQ(ts_new_str(value.out(), "up"), 0);
+    auto key = create(ts_new_str, "m1");
+    auto value = create(ts_new_str, "up");
     ASSERT_EQ(ht_insert(table.get(), key.get(), 0, value.get()), 0);
     ASSERT_EQ(ht_insert(table.get(), key.get(), 0, nullptr), 0); // replaces, frees the old
     ASSERT_EQ(ts_put_str(value.get(), "down"), 0);
     ASSERT_EQ(ht_insert(table.get(), key.get(), 0, value.get()), 0);
 
-    owned<tstring> probe;
-    ASSERT_EQ(ts_new_str(probe.out(), "m1"), 0); // another object, same text
+    auto probe = create(ts_new_str, "m1"); // another object, same text
     tbool found = false;
     void *got = nullptr;
     ASSERT_EQ(ht_lookup(table.get(), probe.get(), 0, &found, nullptr, nullptr, &got), 0);
