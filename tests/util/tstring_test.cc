@@ -16,13 +16,6 @@ namespace
 
 constexpr uint32 MiB = 1024 * 1024;
 
-owned<tstring> make(const char *s)
-{
-    owned<tstring> ts;
-    EXPECT_EQ(ts_new_str(ts.out(), s), 0);
-    return ts;
-}
-
 std::string text(const tstring *ts)
 {
     return std::string(ts->buf, ts->length);
@@ -85,7 +78,7 @@ TEST(TstringResize, LargeStringsGrowByNeedPlusEightMiBUpToTheCapAndShrinkWhenCle
 TEST(TstringResize, PassingTheMaximumFailsAndLeavesTheStringAlone)
 {
     LogCapture cap;
-    owned<tstring> ts = make("keep");
+    auto ts = create(ts_new_str, "keep");
     EXPECT_EQ(ts_append_chars(ts.get(), ts_size_max, 'x'), lc_err_assertion_failed);
     EXPECT_TRUE(cap.contains("maximum size exceeded: 83886085")) << cap.dump();
     EXPECT_EQ(text(ts.get()), "keep");
@@ -126,7 +119,7 @@ struct FailingRealloc {
 
 TEST(TstringResize, FailedReallocationLogsAndKeepsTheOldBuffer)
 {
-    owned<tstring> ts = make("0123456789");
+    auto ts = create(ts_new_str, "0123456789");
     const char *old = ts->buf;
     LogCapture cap;
     {
@@ -209,7 +202,7 @@ TEST(TstringAccess, ConstructorsDetachAndDup)
 TEST(TstringAccess, SubstrAndIndexingCheckRanges)
 {
     LogCapture cap;
-    owned<tstring> ts = make("abcdef");
+    auto ts = create(ts_new_str, "abcdef");
     owned<tstring> sub;
     ASSERT_EQ(ts_substr(ts.get(), 2, 3, sub.out()), 0);
     EXPECT_EQ(text(sub.get()), "cde");
@@ -229,7 +222,7 @@ TEST(TstringAccess, SubstrAndIndexingCheckRanges)
 
 TEST(TstringModify, SpliceFamilyEditsInPlace)
 {
-    owned<tstring> ts = make("hello");
+    auto ts = create(ts_new_str, "hello");
     ASSERT_EQ(ts_append_str(ts.get(), " world"), 0);
     ASSERT_EQ(ts_insert_str(ts.get(), 0, ">> "), 0);
     EXPECT_EQ(text(ts_insert_char(ts.get(), ts->length, '!'), ts.get()), ">> hello world!");
@@ -248,7 +241,7 @@ TEST(TstringModify, SpliceFamilyEditsInPlace)
 
 TEST(TstringModify, AppendingItselfAndBinaryBytes)
 {
-    owned<tstring> ts = make("abcdefghijkl");
+    auto ts = create(ts_new_str, "abcdefghijkl");
     EXPECT_EQ(text(ts_append(ts.get(), ts.get()), ts.get()),
               "abcdefghijklabcdefghijkl"); // source moves with the realloc
     EXPECT_EQ(text(ts_append_tstr_frag(ts.get(), ts.get(), 0, 3), ts.get()),
@@ -261,7 +254,7 @@ TEST(TstringModify, AppendingItselfAndBinaryBytes)
 TEST(TstringModify, BadRangesAndNullsFailWithoutChange)
 {
     LogCapture cap;
-    owned<tstring> ts = make("abc");
+    auto ts = create(ts_new_str, "abc");
     EXPECT_EQ(ts_cut(ts.get(), 2, 2), lc_err_assertion_failed);
     EXPECT_EQ(ts_insert_str(ts.get(), 4, "x"), lc_err_assertion_failed);
     EXPECT_EQ(ts_append_str_frag(ts.get(), "xy", 1, 2), lc_err_assertion_failed);
@@ -274,7 +267,7 @@ TEST(TstringModify, BadRangesAndNullsFailWithoutChange)
 
 TEST(TstringModify, TrimAndTranslate)
 {
-    owned<tstring> ts = make(" \t\"Quoted Text\"\n ");
+    auto ts = create(ts_new_str, " \t\"Quoted Text\"\n ");
     EXPECT_EQ(text(ts_trim_whitespace(ts.get()), ts.get()), "\"Quoted Text\"");
     EXPECT_EQ(text(ts_trim(ts.get(), '"', '"'), ts.get()), "Quoted Text");
     EXPECT_EQ(text(ts_trim_num_chars(ts.get(), 1, 1), ts.get()), "uoted Tex");
@@ -284,7 +277,7 @@ TEST(TstringModify, TrimAndTranslate)
     EXPECT_TRUE(ts_is_lowercase(ts.get()));
     ASSERT_EQ(ts_trans_map_chars(ts.get(), "ot", "0+"), 0);
     EXPECT_EQ(text(ts_replace_char(ts.get(), ' ', '_'), ts.get()), "u0+ed_+ex");
-    owned<tstring> blank = make("   ");
+    auto blank = create(ts_new_str, "   ");
     EXPECT_EQ(ok(ts_trim_whitespace(blank.get()), blank->length), 0u);
     ASSERT_EQ(ts_trim_tail(blank.get(), 'x'), 0);
 }
@@ -294,7 +287,7 @@ TEST(TstringModify, TrimAndTranslate)
 
 TEST(TstringSearch, NotFoundAndStartBeyondGiveSuccessAndMinusOne)
 {
-    owned<tstring> ts = make("a/b/c");
+    auto ts = create(ts_new_str, "a/b/c");
     uint32 at = 0;
     EXPECT_EQ(ok(ts_find_char(ts.get(), 0, '/', &at), at), 1u);
     EXPECT_EQ(ok(ts_find_char(ts.get(), 2, '/', &at), at), 3u);
@@ -309,9 +302,9 @@ TEST(TstringSearch, NotFoundAndStartBeyondGiveSuccessAndMinusOne)
 
 TEST(TstringCompare, NullsSortFirstAndCaseFolds)
 {
-    owned<tstring> empty = make("");
-    owned<tstring> abc = make("abc");
-    owned<tstring> ABC = make("ABC");
+    auto empty = create(ts_new_str, "");
+    auto abc = create(ts_new_str, "abc");
+    auto ABC = create(ts_new_str, "ABC");
     EXPECT_LT(ts_cmp(nullptr, empty.get()), 0);
     EXPECT_GT(ts_cmp(empty.get(), nullptr), 0);
     EXPECT_EQ(ts_cmp(nullptr, nullptr), 0);
@@ -337,7 +330,7 @@ TEST(TstringCompare, NullsSortFirstAndCaseFolds)
 
 TEST(TstringUtf8, WalkersValidateAndLogBadSequences)
 {
-    owned<tstring> ts = make("a\xC3\xA9z");
+    auto ts = create(ts_new_str, "a\xC3\xA9z");
     uint32 cp = 0, size = 0;
     EXPECT_EQ(ok(ts_get_char_utf8(ts.get(), 1, &cp, &size), cp), 0xE9u);
     EXPECT_EQ(size, 2u);
@@ -348,7 +341,7 @@ TEST(TstringUtf8, WalkersValidateAndLogBadSequences)
     EXPECT_EQ(ts_utf8_char_size('\x80'), 0u);
 
     LogCapture cap;
-    owned<tstring> bad = make("\xE2\x28\xA1");
+    auto bad = create(ts_new_str, "\xE2\x28\xA1");
     EXPECT_EQ(ts_get_char_utf8(bad.get(), 0, &cp, &size), lc_err_bad_utf8);
     EXPECT_TRUE(cap.contains("Tstring encoding error: bad UTF-8 sequence.  Bytes: e2 28 a1"))
         << cap.dump();

@@ -20,18 +20,6 @@
 namespace
 {
 
-owned<tstring> make(const char *s)
-{
-    owned<tstring> ts;
-    EXPECT_EQ(ts_new_str(ts.out(), s), 0);
-    return ts;
-}
-
-std::string text(const tstring *ts)
-{
-    return std::string(ts->buf, ts->length);
-}
-
 using parts = std::vector<std::string>;
 
 int collect(void *ctx, const char *tok, uint32 len)
@@ -55,7 +43,7 @@ std::optional<parts> split(const std::string &s, char sep, char esc, char quote,
 std::string join(const parts &ps, char sep, char esc, char quote, uint32 opts)
 {
     std::vector<owned<tstring>> held;
-    for (const auto &p : ps) held.push_back(make(p.c_str()));
+    for (const auto &p : ps) held.push_back(create(ts_new_str, p.c_str()));
     auto get = [](const void *ctx, uint32 i) -> const tstring * {
         return (*static_cast<const std::vector<owned<tstring>> *>(ctx))[i].get();
     };
@@ -63,7 +51,7 @@ std::string join(const parts &ps, char sep, char esc, char quote, uint32 opts)
     EXPECT_EQ(detail::ts_join_each(static_cast<uint32>(held.size()), get, &held, sep, esc, quote,
                                    opts, out.out()),
               0);
-    return out ? text(out.get()) : "<null>";
+    return out ? std::string(out->buf, out->length) : "<null>";
 }
 
 constexpr uint32 kNames = 0x04 | 0x08 | 0x20;
