@@ -151,33 +151,27 @@ TEST(Array, SortedInsertGoesAfterEqualsAndBinarySearchFindsTheFirst)
 
 TEST(Array, DuplicatePolicies)
 {
-    {
-        owned<array> keep = numbers(adp_keep);
-        for (intptr_t x : {1, 2}) ASSERT_EQ(array_insert_sorted(keep.get(), V(x)), 0);
-        ASSERT_EQ(array_insert_sorted(keep.get(), V(2)), 0);
-        EXPECT_EQ(contents(array_insert_sorted(keep.get(), V(1)), keep.get()), (vec{1, 2}));
-        EXPECT_TRUE(keep->sorted);
-    }
-    {
-        owned<array> fail = numbers(adp_fail);
-        for (intptr_t x : {1, 2}) ASSERT_EQ(array_insert_sorted(fail.get(), V(x)), 0);
-        EXPECT_EQ(array_insert_sorted(fail.get(), V(2)), lc_err_exists);
-        EXPECT_EQ(array_append(fail.get(), V(1)), lc_err_exists);
-        EXPECT_EQ(contents(fail.get()), (vec{1, 2}));
-        EXPECT_TRUE(fail->sorted); // the refused append stored nothing
-    }
-    {
-        owned<array> repl = numbers(adp_replace);
-        for (intptr_t x : {3, 1, 2}) ASSERT_EQ(array_append(repl.get(), V(x)), 0);
-        EXPECT_EQ(contents(array_append(repl.get(), V(3)), repl.get()), (vec{1, 2, 3}));
-    }
-    {
-        LogCapture cap;
-        owned<array> bad = numbers(9);
-        EXPECT_EQ(array_append(bad.get(), V(1)), lc_err_unexpected_case);
-        EXPECT_EQ(array_insert_sorted(bad.get(), V(1)), lc_err_assertion_failed);
-        EXPECT_EQ(array_length_quick(bad.get()), 0u);
-    }
+    owned<array> keep = numbers(adp_keep);
+    for (intptr_t x : {1, 2, 2}) ASSERT_EQ(array_insert_sorted(keep.get(), V(x)), 0);
+    EXPECT_EQ(contents(array_insert_sorted(keep.get(), V(1)), keep.get()), (vec{1, 2}));
+    EXPECT_TRUE(keep->sorted);
+
+    owned<array> fail = numbers(adp_fail);
+    for (intptr_t x : {1, 2}) ASSERT_EQ(array_insert_sorted(fail.get(), V(x)), 0);
+    EXPECT_EQ(array_insert_sorted(fail.get(), V(2)), lc_err_exists);
+    EXPECT_EQ(array_append(fail.get(), V(1)), lc_err_exists);
+    EXPECT_EQ(contents(fail.get()), (vec{1, 2}));
+    EXPECT_TRUE(fail->sorted); // the refused append stored nothing
+
+    owned<array> repl = numbers(adp_replace);
+    for (intptr_t x : {3, 1, 2}) ASSERT_EQ(array_append(repl.get(), V(x)), 0);
+    EXPECT_EQ(contents(array_append(repl.get(), V(3)), repl.get()), (vec{1, 2, 3}));
+
+    LogCapture cap;
+    owned<array> bad = numbers(9);
+    EXPECT_EQ(array_append(bad.get(), V(1)), lc_err_unexpected_case);
+    EXPECT_EQ(array_insert_sorted(bad.get(), V(1)), lc_err_assertion_failed);
+    EXPECT_EQ(array_length_quick(bad.get()), 0u);
 }
 
 TEST(Array, RemovalRules)

@@ -20,13 +20,6 @@ struct malloc_free {
     void operator()(void *p) const { free(p); }
 };
 
-owned<tbuf> make_empty()
-{
-    owned<tbuf> b;
-    EXPECT_EQ(tb_new(b.out()), 0);
-    return b;
-}
-
 std::vector<uint8> bytes_of(const tbuf *b)
 {
     return {b->bytes, b->bytes + b->length};
@@ -82,7 +75,7 @@ uint32 grow_by_one_past_full(tbuf *b)
 
 TEST(Tbuf, GrowsFourfoldThenCapsExtraAtEightMiB)
 {
-    auto b = make_empty();
+    auto b = create(tb_new);
     EXPECT_EQ(b->size, 128u); // 127 bytes and the terminator
     std::vector<uint32> sizes;
     while (b->size < 30000000) sizes.push_back(grow_by_one_past_full(b.get()));
@@ -116,7 +109,7 @@ TEST(Tbuf, SizesStepBy128BelowFourKiBAnd4KiBAbove)
 TEST(Tbuf, RefusesToGrowPastTheMaximum)
 {
     LogCapture cap;
-    auto b = make_empty();
+    auto b = create(tb_new);
     ASSERT_EQ(tb_append_buf(b.get(), "abc", 3), 0);
     EXPECT_EQ(tb_ensure_size(b.get(), tb_size_max), lc_err_assertion_failed);
     EXPECT_TRUE(cap.contains("maximum size exceeded: 268435457")) << cap.dump();
@@ -155,7 +148,7 @@ TEST(Tbuf, AutoShrinkGivesMemoryBackAfterDeletion)
 
 TEST(Tbuf, PutPastTheEndZeroFillsTheGap)
 {
-    auto b = make_empty();
+    auto b = create(tb_new);
     ASSERT_EQ(tb_put_bytes(b.get(), 0, 0xEE, 20), 0);
     ASSERT_EQ(tb_set_length(b.get(), 0), 0); // stale bytes stay behind
     EXPECT_EQ(ok(tb_put_uint32_be(b.get(), 10, 0x01020304), b->length), 14u);
@@ -173,7 +166,7 @@ TEST(Tbuf, PutPastTheEndZeroFillsTheGap)
 
 TEST(Tbuf, SourceInsideTheBufferSurvivesGrowth)
 {
-    auto b = make_empty();
+    auto b = create(tb_new);
     ASSERT_EQ(tb_append_bytes(b.get(), 'a', 100), 0);
     ASSERT_EQ(tb_put_byte(b.get(), 99, 'b'), 0);
     ASSERT_EQ(tb_append_buf(b.get(), b->bytes, 100), 0); // 200 bytes: moves storage
@@ -203,7 +196,7 @@ TEST(Tbuf, StringsWithLengthPrefixAndZero)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.str ? c.str : "(null)");
-        auto b = make_empty();
+        auto b = create(tb_new);
         uint32 written = 99;
         ASSERT_EQ(tb_append_str(b.get(), c.add_zero, c.with_length, c.swap, c.str, -1, &written),
                   0);
@@ -223,7 +216,7 @@ TEST(Tbuf, StringArraysCarryACountThenEachString)
     owned<tstr_array> arr; // with a null slot
     ASSERT_EQ(tstr_array_new_va_str(arr.out(), nullptr, 3, "ab", (const char *)nullptr, "c"), 0);
 
-    auto b = make_empty();
+    auto b = create(tb_new);
     uint32 written = 0;
     ASSERT_EQ(tb_append_byte(b.get(), 0x55), 0);
     ASSERT_EQ(tb_append_tstr_array(b.get(), 1, 1, le, arr.get(), &written), 0);
@@ -298,7 +291,7 @@ TEST(Tbuf, MalformedStringArraysAreRefusedWhole)
 
 TEST(Tbuf, SprintfWritesAsAString)
 {
-    auto b = make_empty();
+    auto b = create(tb_new);
     ASSERT_EQ(tb_append_sprintf(b.get(), 1, 0, 0, "%s-%d", "id", 42), 0);
     ASSERT_EQ(tb_put_sprintf(b.get(), 1, 0, 0, 0, "%c", 'X'), 0);
     EXPECT_EQ(bytes_of(b.get()), (std::vector<uint8>{'i', 'X', '-', '4', '2', 0}));
@@ -310,7 +303,7 @@ TEST(Tbuf, SprintfWritesAsAString)
 TEST(Tbuf, GetStrChecksPrefixRangeAndExpectedZero)
 {
     LogCapture cap;
-    auto b = make_empty();
+    auto b = create(tb_new);
     ASSERT_EQ(tb_append_uint32(b.get(), 5), 0);
     ASSERT_EQ(tb_append_buf(b.get(), "abc", 3), 0);
     EXPECT_EQ(get_str(b.get(), 0, -1, 0, 1, 0), no_str) << "length past the end";
@@ -362,7 +355,7 @@ TYPED_TEST(FixedWidth, RoundTripsInHostAndNetworkOrder)
     T v = 0;
     for (uint32 i = 0; i < w; ++i) v = T(v << 8) | T(i + 1);
 
-    auto b = make_empty();
+    auto b = create(tb_new);
     ASSERT_EQ(tb_append_byte(b.get(), 0xAA), 0); // unaligned offset 1
     ASSERT_EQ(TypeParam::append(b.get(), v), 0);
     ASSERT_EQ(TypeParam::append_be(b.get(), v), 0);
@@ -388,7 +381,7 @@ TYPED_TEST(FixedWidth, OutOfRangeReadsFailWithoutALog)
     using T = typename TypeParam::type;
     constexpr uint32 w = sizeof(T);
     LogCapture cap;
-    auto b = make_empty();
+    auto b = create(tb_new);
     ASSERT_EQ(tb_append_bytes(b.get(), 0x11, w), 0);
     T got = 5;
     EXPECT_EQ(TypeParam::get(b.get(), 1, &got), lc_err_assertion_failed);
@@ -516,7 +509,7 @@ TEST(Tbuf, BadArgumentsAreLoggedAndRefused)
     EXPECT_EQ(tb_buf_maybe(nullptr), nullptr);
     EXPECT_EQ(tb_buf_maybe_empty(nullptr)[0], 0);
 
-    auto b = make_empty();
+    auto b = create(tb_new);
     EXPECT_EQ(tb_append_buf(b.get(), nullptr, 3), lc_err_unexpected_null);
     EXPECT_EQ(tb_append_buf(b.get(), nullptr, 0), 0);
     EXPECT_EQ(tb_new_buf(nullptr, "x", 1), lc_err_unexpected_null);
