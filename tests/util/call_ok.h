@@ -1,5 +1,5 @@
-// Shared by the util tests: folds "the call succeeded" and "its
-// out-parameter holds X" into one check.
+// Shared by the util tests: "the call succeeded" and "its out-parameter now
+// holds X" as one check, and setup objects made in one line.
 #pragma once
 
 #include <gtest/gtest.h>
