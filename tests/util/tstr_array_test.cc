@@ -154,7 +154,7 @@ TEST(TstrArrayStr, SearchesHonourSortedness)
     EXPECT_EQ(tstr_array_binary_search_str(arr.get(), "c", &at), lc_err_assertion_failed);
 }
 
-TEST(TstrArrayStr, DeletingByTextAndPrefix)
+TEST(TstrArrayStr, DeletesSortsNumericallyAndCutsAtAMatch)
 {
     owned<tstr_array> arr = make({"/a/1", "/b/2", "/a/3", "x"});
     ASSERT_EQ(tstr_array_set_str(arr.get(), 5, "/a/5"), 0);
@@ -162,13 +162,17 @@ TEST(TstrArrayStr, DeletingByTextAndPrefix)
     EXPECT_EQ(tstr_array_delete_str(arr.get(), "/a/3"), lc_err_not_found);
     EXPECT_EQ(items(tstr_array_delete_non_prefixed(arr.get(), "/a/"), arr.get()),
               (strs{"/a/1", "<NULL>", "/a/5"}));
-}
 
-TEST(TstrArrayStr, NumericSortIsStableAndCountsTextAsZero)
-{
-    owned<tstr_array> arr = make({"10", "-2", "abc", "3x", "", "7", "0"});
+    arr = make({"10", "-2", "abc", "3x", "", "7", "0"});
     EXPECT_EQ(items(tstr_array_sort_numeric(arr.get()), arr.get()),
               (strs{"-2", "abc", "", "0", "3x", "7", "10"}));
+
+    arr = make({"cmd", "-x", "--", "file", "--"});
+    owned<tstr_array> head;
+    ASSERT_EQ(tstr_array_dup_before_matched_str(arr.get(), "--", head.out()), 0);
+    EXPECT_EQ(items(head.get()), (strs{"cmd", "-x"}));
+    ASSERT_EQ(tstr_array_dup_before_matched_str(arr.get(), "absent", head.out()), 0);
+    EXPECT_EQ(items(head.get()), items(arr.get()));
 }
 
 TEST(TstrArrayStr, CompareOrdersNullShortAndElementwise)
@@ -182,16 +186,6 @@ TEST(TstrArrayStr, CompareOrdersNullShortAndElementwise)
     EXPECT_LT(tstr_array_compare(ab.get(), abc.get()), 0);
     EXPECT_GT(tstr_array_compare(b.get(), abc.get()), 0);
     EXPECT_EQ(tstr_array_compare(ab.get(), ab.get()), 0);
-}
-
-TEST(TstrArrayStr, DupBeforeMatched)
-{
-    owned<tstr_array> arr = make({"cmd", "-x", "--", "file", "--"});
-    owned<tstr_array> head;
-    ASSERT_EQ(tstr_array_dup_before_matched_str(arr.get(), "--", head.out()), 0);
-    EXPECT_EQ(items(head.get()), (strs{"cmd", "-x"}));
-    ASSERT_EQ(tstr_array_dup_before_matched_str(arr.get(), "absent", head.out()), 0);
-    EXPECT_EQ(items(head.get()), items(arr.get()));
 }
 
 TEST(TstrArrayStr, PrintFormats)
@@ -215,7 +209,7 @@ TEST(TstrArrayStr, PrintFormats)
 // ---------------------------------------------------------------------------
 // Wildcard match
 
-TEST(TstrArrayWildcard, SingleStarMatchesOnePart)
+TEST(TstrArrayWildcard, StarMatchesOnePartDoubleStarTheRestButNeedsAPart)
 {
     EXPECT_TRUE(matches("/a/*/c", "/a/x/c"));
     EXPECT_FALSE(matches("/a/*/c", "/a/x/y/c"));
@@ -225,10 +219,7 @@ TEST(TstrArrayWildcard, SingleStarMatchesOnePart)
     EXPECT_FALSE(matches("/a", "/a/b"));
     EXPECT_TRUE(matches("", ""));
     EXPECT_FALSE(matches("/a", ""));
-}
 
-TEST(TstrArrayWildcard, DoubleStarTakesTheRestButNeedsAPart)
-{
     EXPECT_TRUE(matches("/a/**", "/a/x"));
     EXPECT_TRUE(matches("/a/**", "/a/x/y/c"));
     EXPECT_FALSE(matches("/a/**", "/a"));

@@ -285,7 +285,7 @@ TEST(TstringModify, TrimAndTranslate)
 // ---------------------------------------------------------------------------
 // Search and comparison
 
-TEST(TstringSearch, NotFoundAndStartBeyondGiveSuccessAndMinusOne)
+TEST(TstringSearch, FindsGiveNposWhenAbsentNullsSortFirstCaseFolds)
 {
     auto ts = create(ts_new_str, "a/b/c");
     uint32 at = 0;
@@ -298,10 +298,7 @@ TEST(TstringSearch, NotFoundAndStartBeyondGiveSuccessAndMinusOne)
     EXPECT_EQ(ok(ts_find_str(ts.get(), 0, "b/c", &at), at), 2u);
     EXPECT_EQ(ok(ts_find_str(ts.get(), 0, "zz", &at), at), ts_npos);
     EXPECT_EQ(ok(ts_find_str(ts.get(), 6, "a", &at), at), ts_npos);
-}
 
-TEST(TstringCompare, NullsSortFirstAndCaseFolds)
-{
     auto empty = create(ts_new_str, "");
     auto abc = create(ts_new_str, "abc");
     auto ABC = create(ts_new_str, "ABC");

@@ -105,7 +105,7 @@ TEST_F(TimeTest, FractionRuleAppendsThreeOrSixDigitsOrNothing)
                  "1969/12/31 23:59:59.250");
 }
 
-TEST_F(TimeTest, FractionNeedsTenBytesOfRoomAndTheTextMustFit)
+TEST_F(TimeTest, BufferTextsNeedRoomAndValidInput)
 {
     LogCapture cap;
     const lt_time_us t = 61250000; // 19 characters before the fraction
@@ -121,11 +121,7 @@ TEST_F(TimeTest, FractionNeedsTenBytesOfRoomAndTheTextMustFit)
         << "no room for the zone";
     EXPECT_EQ(lt_date_to_buf(0, 10, buf), lc_err_assertion_failed);
     EXPECT_EQ(cap.count("Required condition was not met"), 3u) << cap.dump();
-}
 
-TEST_F(TimeTest, DateAndDaytimeTexts)
-{
-    char buf[32];
     EXPECT_STREQ(ok(lt_date_to_buf(summer_noon_utc - 43200, sizeof buf, buf), buf), "2024/07/01");
     EXPECT_STREQ(ok(lt_daytime_sec_to_buf(45015, sizeof buf, buf), buf), "12:30:15");
     EXPECT_STREQ(ok(lt_daytime_ms_to_buf(lt_ms_per_day - 1, sizeof buf, buf), buf), "23:59:59.999");
@@ -331,7 +327,7 @@ TEST_F(TimeTest, TimevalConversionsCarryAndStayNormalised)
 // ---------------------------------------------------------------------------
 // Durations
 
-TEST_F(TimeTest, DurationTextsInEveryUnit)
+TEST_F(TimeTest, DurationTextsInEveryUnitAndRefusals)
 {
     lt_dur_us us = 0;
     lt_dur_ms ms = 0;
@@ -365,18 +361,14 @@ TEST_F(TimeTest, DurationTextsInEveryUnit)
         ASSERT_EQ(lt_str_to_dur_us(c.text, &us), 0) << c.text;
         EXPECT_EQ(us, c.us) << c.text;
     }
-}
 
-TEST_F(TimeTest, DurationRefusals)
-{
     LogCapture cap;
-    lt_dur_us us = 5;
+    us = 5;
     for (const char *bad : {"", "seconds", "inf", "nan", "1e300", "-"}) {
         EXPECT_EQ(lt_str_to_dur_us(bad, &us), lc_err_bad_type) << bad;
         EXPECT_EQ(us, 0);
     }
     EXPECT_TRUE(cap.lines().empty()) << cap.dump();
-    lt_dur_sec sec = 0;
     EXPECT_EQ(lt_str_to_dur_sec("-1", &sec), lc_err_assertion_failed);
     EXPECT_EQ(lt_str_to_dur_sec("2147483648", &sec), lc_err_assertion_failed);
     EXPECT_EQ(ok(lt_str_to_dur_sec("2147483647.9", &sec), sec), INT32_MAX);

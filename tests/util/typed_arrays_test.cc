@@ -332,7 +332,7 @@ TEST(ValueArrays, KeepSignsAndFloatOrder)
     EXPECT_EQ(tbool_array_get_quick(b.get(), 3), true);
 }
 
-TEST(Uint32Array, MinMaxAndFirstAbsent)
+TEST(Uint32Array, MinMaxFirstAbsentAndLists)
 {
     auto a = create(uint32_array_new);
     uint32 v = 99;
@@ -346,11 +346,8 @@ TEST(Uint32Array, MinMaxAndFirstAbsent)
     ASSERT_EQ(uint32_array_append(a.get(), 0xFFFFFFFFu), 0);
     EXPECT_EQ(ok(uint32_array_get_max(a.get(), &v), v), 0xFFFFFFFFu); // not sign-confused with -1
     EXPECT_EQ(ok(uint32_array_get_min(a.get(), &v), v), 0u);
-}
 
-TEST(Uint32Array, ListsParseSortedAndPrintBack)
-{
-    owned<uint32_array> a;
+    // Lists parse into a sorted array and print back.
     uint32 n = 99;
     EXPECT_EQ(ok(uint32_array_new_from_list(a.out(), " 7, 1,4294967295 ,3", &n), n), 4u);
     char *text = nullptr;
