@@ -56,7 +56,7 @@ TEST(ByteReader, EveryReadThatDoesNotFitFailsWithoutMovingOrWriting)
     EXPECT_FALSE(none.u8(&last));
 }
 
-TEST(ByteReader, SubCursorBoundsNestedReadsAndTheOuterResumesAfterIt)
+TEST(ByteReader, SubCursorsBoundNestedReadsAndCountsCannotOverflow)
 {
     lc_byte_reader r(seq8, sizeof seq8);
     uint8 first = 0;
@@ -79,19 +79,16 @@ TEST(ByteReader, SubCursorBoundsNestedReadsAndTheOuterResumesAfterIt)
     ASSERT_TRUE(whole.at(6, 2, &field));
     EXPECT_EQ(ok(field.be16(&v16), v16), 0x0708);
     EXPECT_EQ(whole.remaining(), 8u);
+
+    // Counts of items the bytes cannot carry are refused without overflow.
+    EXPECT_TRUE(whole.holds(2, 4));
+    EXPECT_FALSE(whole.holds(3, 4));
+    EXPECT_FALSE(whole.holds(0xffffffffu, 0x10000000u)); // product past 2^32
+    EXPECT_FALSE(whole.holds(uint64(1) << 62, 8));       // product past 2^64
+    EXPECT_TRUE(whole.holds(1000, 0));
 }
 
-TEST(ByteReader, HoldsRefusesCountsTheBytesCannotCarryWithoutOverflow)
-{
-    lc_byte_reader r(seq8, sizeof seq8);
-    EXPECT_TRUE(r.holds(2, 4));
-    EXPECT_FALSE(r.holds(3, 4));
-    EXPECT_FALSE(r.holds(0xffffffffu, 0x10000000u)); // product past 2^32
-    EXPECT_FALSE(r.holds(uint64(1) << 62, 8));       // product past 2^64
-    EXPECT_TRUE(r.holds(1000, 0));
-}
-
-TEST(ByteOrder, EachOrderPlacesTheBytesAsNamed)
+TEST(ByteOrder, EachOrderPlacesTheBytesAsNamedAndValuesRoundTripThroughTheirBits)
 {
     uint16 v16 = 0;
     uint32 v32 = 0;
@@ -113,10 +110,7 @@ TEST(ByteOrder, EachOrderPlacesTheBytesAsNamed)
     lc_byte_writer w64(out, sizeof out);
     ASSERT_TRUE(w64.le64(0x0807060504030201u));
     EXPECT_EQ(std::vector<uint8>(out, out + 8), std::vector<uint8>(seq8, seq8 + 8));
-}
 
-TEST(ByteOrder, SignedFloatAndWideValuesRoundTripThroughTheirBits)
-{
     uint8 b[16] = {};
     lc_bytes::store<order::big>(b, int32(-2));
     EXPECT_EQ(b[0], 0xff);

@@ -146,7 +146,7 @@ TEST(Tbuf, AutoShrinkGivesMemoryBackAfterDeletion)
 // ---------------------------------------------------------------------------
 // Writing
 
-TEST(Tbuf, PutPastTheEndZeroFillsTheGap)
+TEST(Tbuf, PutPastTheEndZeroFillsTheGapAndSprintfWritesAString)
 {
     auto b = create(tb_new);
     ASSERT_EQ(tb_put_bytes(b.get(), 0, 0xEE, 20), 0);
@@ -162,6 +162,12 @@ TEST(Tbuf, PutPastTheEndZeroFillsTheGap)
     // A write straddling the end extends it.
     EXPECT_EQ(ok(tb_put_buf(b.get(), 12, "wxyz", 4), b->length), 16u);
     EXPECT_EQ(memcmp(b->bytes + 12, "wxyz", 5), 0);
+
+    // Formatted text is written as a string.
+    b = create(tb_new);
+    ASSERT_EQ(tb_append_sprintf(b.get(), 1, 0, 0, "%s-%d", "id", 42), 0);
+    ASSERT_EQ(tb_put_sprintf(b.get(), 1, 0, 0, 0, "%c", 'X'), 0);
+    EXPECT_EQ(bytes_of(b.get()), (std::vector<uint8>{'i', 'X', '-', '4', '2', 0}));
 }
 
 TEST(Tbuf, SourceInsideTheBufferSurvivesGrowth)
@@ -289,14 +295,6 @@ TEST(Tbuf, MalformedStringArraysAreRefusedWhole)
     }
 }
 
-TEST(Tbuf, SprintfWritesAsAString)
-{
-    auto b = create(tb_new);
-    ASSERT_EQ(tb_append_sprintf(b.get(), 1, 0, 0, "%s-%d", "id", 42), 0);
-    ASSERT_EQ(tb_put_sprintf(b.get(), 1, 0, 0, 0, "%c", 'X'), 0);
-    EXPECT_EQ(bytes_of(b.get()), (std::vector<uint8>{'i', 'X', '-', '4', '2', 0}));
-}
-
 // ---------------------------------------------------------------------------
 // Reading
 
@@ -396,7 +394,7 @@ TYPED_TEST(FixedWidth, OutOfRangeReadsFailWithoutALog)
 // ---------------------------------------------------------------------------
 // Constant buffers, ownership
 
-TEST(Tbuf, EveryWriteToAConstantBufferFails)
+TEST(Tbuf, ConstantBuffersRefuseWritesUntilTheFlagIsCleared)
 {
     LogCapture cap;
     // Heap bytes so that a wrongful free or write shows under the sanitizers.
@@ -447,18 +445,16 @@ TEST(Tbuf, EveryWriteToAConstantBufferFails)
     EXPECT_EQ(ok(tb_get_uint8(c.get(), 0, &first), first), 'r');
     // tb_free releases the record only (the sanitizer build would catch a
     // free of the borrowed bytes); `text` is freed by its own owner.
-}
 
-TEST(Tbuf, ClearingTheConstantFlagCopiesBorrowedBytes)
-{
-    const char text[] = "borrowed";
-    auto c = create(tb_new_buf_const, text, 8);
+    // Clearing the flag copies the borrowed bytes.
+    const char borrowed[] = "borrowed";
+    c = create(tb_new_buf_const, borrowed, 8);
     ASSERT_EQ(tb_set_option_const_buf(c.get(), 0), 0);
-    EXPECT_NE(reinterpret_cast<const char *>(c->bytes), text);
+    EXPECT_NE(reinterpret_cast<const char *>(c->bytes), borrowed);
     EXPECT_EQ(c->size, 128u);
     ASSERT_EQ(tb_put_byte(c.get(), 0, 'B'), 0);
     EXPECT_STREQ(reinterpret_cast<char *>(c->bytes), "Borrowed");
-    EXPECT_STREQ(text, "borrowed");
+    EXPECT_STREQ(borrowed, "borrowed");
 
     // The other way: an owned buffer made read-only still frees its storage.
     ASSERT_EQ(tb_set_option_const_buf(c.get(), 1), 0);

@@ -75,29 +75,6 @@ TEST(TstringResize, LargeStringsGrowByNeedPlusEightMiBUpToTheCapAndShrinkWhenCle
     EXPECT_EQ(ts->size, 80 * MiB);
 }
 
-TEST(TstringResize, PassingTheMaximumFailsAndLeavesTheStringAlone)
-{
-    LogCapture cap;
-    auto ts = create(ts_new_str, "keep");
-    EXPECT_EQ(ts_append_chars(ts.get(), ts_size_max, 'x'), lc_err_assertion_failed);
-    EXPECT_TRUE(cap.contains("maximum size exceeded: 83886085")) << cap.dump();
-    EXPECT_EQ(text(ts.get()), "keep");
-    EXPECT_EQ(ts->size, 16u);
-    owned<tstring> big;
-    EXPECT_EQ(ts_new_size(big.out(), ts_size_max + 1), lc_err_assertion_failed);
-    EXPECT_EQ(big.get(), nullptr);
-}
-
-TEST(TstringResize, ShrinkRunsOnEveryLengthChangeButNotOnClearNoResize)
-{
-    auto ts = create(ts_new);
-    EXPECT_EQ(ok(ts_append_chars(ts.get(), 1000, 'a'), ts->size), 1024u);
-    EXPECT_EQ(ok(ts_clear_no_resize(ts.get()), ts->size), 1024u);
-    EXPECT_EQ(ok(ts_append_chars(ts.get(), 100, 'b'), ts->size), 256u); // need 101: 1024 > 404
-    EXPECT_EQ(ok(ts_cut(ts.get(), 0, 90), ts->size), 64u);              // need 16: 256 -> 64
-    EXPECT_EQ(text(ts.get()), std::string(10, 'b'));
-}
-
 namespace
 {
 int g_fail_after = -1;
@@ -117,11 +94,21 @@ struct FailingRealloc {
 };
 } // namespace
 
-TEST(TstringResize, FailedReallocationLogsAndKeepsTheOldBuffer)
+TEST(TstringResize, FailuresLeaveTheStringAlone)
 {
-    auto ts = create(ts_new_str, "0123456789");
-    const char *old = ts->buf;
     LogCapture cap;
+    auto ts = create(ts_new_str, "keep");
+    EXPECT_EQ(ts_append_chars(ts.get(), ts_size_max, 'x'), lc_err_assertion_failed);
+    EXPECT_TRUE(cap.contains("maximum size exceeded: 83886085")) << cap.dump();
+    EXPECT_EQ(text(ts.get()), "keep");
+    EXPECT_EQ(ts->size, 16u);
+    owned<tstring> big;
+    EXPECT_EQ(ts_new_size(big.out(), ts_size_max + 1), lc_err_assertion_failed);
+    EXPECT_EQ(big.get(), nullptr);
+
+    // A failed reallocation is logged and keeps the old buffer.
+    ts = create(ts_new_str, "0123456789");
+    const char *old = ts->buf;
     {
         FailingRealloc fail(0);
         EXPECT_EQ(ts_append_str(ts.get(), "abcdefghij"), lc_err_unexpected_null);
@@ -133,6 +120,16 @@ TEST(TstringResize, FailedReallocationLogsAndKeepsTheOldBuffer)
     EXPECT_EQ(ts->buf, old);
     EXPECT_EQ(text(ts.get()), "0123456789");
     EXPECT_EQ(ts->size, 16u);
+}
+
+TEST(TstringResize, ShrinkRunsOnEveryLengthChangeButNotOnClearNoResize)
+{
+    auto ts = create(ts_new);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 1000, 'a'), ts->size), 1024u);
+    EXPECT_EQ(ok(ts_clear_no_resize(ts.get()), ts->size), 1024u);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 100, 'b'), ts->size), 256u); // need 101: 1024 > 404
+    EXPECT_EQ(ok(ts_cut(ts.get(), 0, 90), ts->size), 64u);              // need 16: 256 -> 64
+    EXPECT_EQ(text(ts.get()), std::string(10, 'b'));
 }
 
 TEST(TstringResize, TakeoverAdoptsTheBufferAndAppliesTheRule)
@@ -153,7 +150,7 @@ TEST(TstringResize, TakeoverAdoptsTheBufferAndAppliesTheRule)
 // ---------------------------------------------------------------------------
 // Construction, access and release
 
-TEST(TstringAccess, NullStringsLogTheCallersPosition)
+TEST(TstringAccess, NullsAndRangesAreChecked)
 {
     LogCapture cap;
     const tstring *none = nullptr;
@@ -166,6 +163,20 @@ TEST(TstringAccess, NullStringsLogTheCallersPosition)
         << cap.dump();
     EXPECT_EQ(ts_str_maybe(none), nullptr);
     EXPECT_STREQ(ts_str_maybe_empty(none), "");
+
+    auto ts = create(ts_new_str, "abcdef");
+    owned<tstring> sub;
+    ASSERT_EQ(ts_substr(ts.get(), 2, 3, sub.out()), 0);
+    EXPECT_EQ(text(sub.get()), "cde");
+    ASSERT_EQ(ts_substr(ts.get(), 4, ts_npos, sub.out()), 0);
+    EXPECT_EQ(text(sub.get()), "ef");
+    EXPECT_EQ(ts_substr(ts.get(), 4, 3, sub.out()), lc_err_assertion_failed);
+    EXPECT_EQ(sub.get(), nullptr);
+    EXPECT_TRUE(cap.contains("Required condition was not met"));
+    EXPECT_EQ(ts_get_char(ts.get(), 5), 'f');
+    EXPECT_EQ(ts_get_char(ts.get(), 6), '\0');
+    EXPECT_STREQ(ts_str_nth(ts.get(), 6), "");
+    EXPECT_EQ(ts_str_nth(ts.get(), 7), nullptr);
 }
 
 TEST(TstringAccess, ConstructorsDetachAndDup)
@@ -197,24 +208,6 @@ TEST(TstringAccess, ConstructorsDetachAndDup)
 
     EXPECT_EQ(ok(ts_set_utf8(a.get(), true), a->utf8), 0u);
     EXPECT_EQ(ts_num_chars(a.get()), ts_length(a.get()));
-}
-
-TEST(TstringAccess, SubstrAndIndexingCheckRanges)
-{
-    LogCapture cap;
-    auto ts = create(ts_new_str, "abcdef");
-    owned<tstring> sub;
-    ASSERT_EQ(ts_substr(ts.get(), 2, 3, sub.out()), 0);
-    EXPECT_EQ(text(sub.get()), "cde");
-    ASSERT_EQ(ts_substr(ts.get(), 4, ts_npos, sub.out()), 0);
-    EXPECT_EQ(text(sub.get()), "ef");
-    EXPECT_EQ(ts_substr(ts.get(), 4, 3, sub.out()), lc_err_assertion_failed);
-    EXPECT_EQ(sub.get(), nullptr);
-    EXPECT_TRUE(cap.contains("Required condition was not met"));
-    EXPECT_EQ(ts_get_char(ts.get(), 5), 'f');
-    EXPECT_EQ(ts_get_char(ts.get(), 6), '\0');
-    EXPECT_STREQ(ts_str_nth(ts.get(), 6), "");
-    EXPECT_EQ(ts_str_nth(ts.get(), 7), nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -325,7 +318,7 @@ TEST(TstringSearch, FindsGiveNposWhenAbsentNullsSortFirstCaseFolds)
 // ---------------------------------------------------------------------------
 // UTF-8
 
-TEST(TstringUtf8, WalkersValidateAndLogBadSequences)
+TEST(TstringUtf8, WalkersCaseMappingAndClasses)
 {
     auto ts = create(ts_new_str, "a\xC3\xA9z");
     uint32 cp = 0, size = 0;
@@ -342,10 +335,7 @@ TEST(TstringUtf8, WalkersValidateAndLogBadSequences)
     EXPECT_EQ(ts_get_char_utf8(bad.get(), 0, &cp, &size), lc_err_bad_utf8);
     EXPECT_TRUE(cap.contains("Tstring encoding error: bad UTF-8 sequence.  Bytes: e2 28 a1"))
         << cap.dump();
-}
 
-TEST(TstringUtf8, CaseMappingAndClasses)
-{
     char s[] = "straße ÀÉÎ ßπΣ жЁ";
     EXPECT_EQ(Tcl_UtfToUpper(s), static_cast<int>(strlen(s)));
     EXPECT_STREQ(s, "STRAßE ÀÉÎ ßΠΣ ЖЁ");

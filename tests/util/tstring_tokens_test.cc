@@ -91,7 +91,7 @@ TEST(TstringTokenize, NameOptionsSplitAbsoluteNamesWithEscapes)
     EXPECT_EQ(split("/x\\ny\\\\z\\", '/', '\\', 0, kNames), (parts{"x\\ny\\z\\"}));
 }
 
-TEST(TstringTokenize, EscapesAndQuotes)
+TEST(TstringTokenize, EscapesAndQuotesAlsoWhenTheTokenChangesPartWay)
 {
     EXPECT_EQ(split("a\\,b", ',', '\\', 0, 0), (parts{"a,b"}));
     EXPECT_EQ(split("\"a,b\",c", ',', '\\', '"', 0), (parts{"a,b", "c"}));
@@ -101,10 +101,7 @@ TEST(TstringTokenize, EscapesAndQuotes)
     EXPECT_EQ(split("a,\"b,c", ',', 0, '"', 0x01), (parts{"a", "\"b,c\""}));
     EXPECT_EQ(split("a,\"b,c", ',', 0, '"', 0x03), (parts{"a", "\"b,c"}));
     EXPECT_EQ(split("a,\"b,c", ',', 0, '"', 0), (parts{"a", "b,c"}));
-}
 
-TEST(TstringTokenize, TokensChangedPartWayKeepWhatCameBefore)
-{
     // A token starts in place and moves to scratch space at its first
     // escape or quote: the bytes before must come along.
     EXPECT_EQ(split("abc\\,def,g", ',', '\\', 0, 0), (parts{"abc,def", "g"}));
@@ -166,7 +163,7 @@ TEST(TstringJoin, EscapesAndOptions)
     EXPECT_EQ(join({}, ',', '\\', 0, 0), "");
 }
 
-TEST(TstringJoin, ZeroSeparatorWithOptionsIsRefused)
+TEST(TstringJoin, ZeroSeparatorIsRefusedEscapeStrUsesTheJoinRule)
 {
     LogCapture cap;
     owned<tstring> out;
@@ -174,15 +171,12 @@ TEST(TstringJoin, ZeroSeparatorWithOptionsIsRefused)
     EXPECT_EQ(detail::ts_join_each(1, get, nullptr, '\0', '\\', 0, 0x100, out.out()),
               lc_err_assertion_failed);
     EXPECT_EQ(out.get(), nullptr);
-}
 
-TEST(TstringJoin, EscapeStrUsesTheJoinRule)
-{
     char *esc = nullptr;
     EXPECT_STREQ(ok(ts_insert_escape_str("a/b\\/c\"", '/', '\\', '"', &esc), esc),
                  "a\\/b\\\\\\/c\\\"");
     free(esc);
-    LogCapture cap;
+
     EXPECT_EQ(ts_insert_escape_str("x", 0, 0, 0, &esc), lc_err_assertion_failed);
     EXPECT_EQ(esc, nullptr);
 }
