@@ -67,7 +67,7 @@ bool matches(const char *pattern, const char *text)
 // ---------------------------------------------------------------------------
 // Construction and options
 
-TEST(TstrArrayNew, DefaultPolicyAllowsDuplicatesOptionsCanKeepTheFirst)
+TEST(TstrArrayNew, FromOptionsVarargsArgvAndCharlist)
 {
     owned<tstr_array> arr = make({"a", "a"});
     EXPECT_EQ(items(arr.get()), (strs{"a", "a"}));
@@ -79,11 +79,7 @@ TEST(TstrArrayNew, DefaultPolicyAllowsDuplicatesOptionsCanKeepTheFirst)
     ASSERT_EQ(tstr_array_new(arr.out(), &opts), 0);
     ASSERT_EQ(tstr_array_append_str(arr.get(), "x"), 0);
     EXPECT_EQ(items(tstr_array_append_str(arr.get(), "x"), arr.get()), (strs{"x"}));
-}
 
-TEST(TstrArrayNew, FromVarargsArgvAndCharlist)
-{
-    owned<tstr_array> arr;
     ASSERT_EQ(tstr_array_new_va_str(arr.out(), nullptr, 3, "one",
                                     static_cast<const char *>(nullptr), "three"),
               0);

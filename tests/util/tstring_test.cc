@@ -43,13 +43,21 @@ std::vector<uint32> sizes_while_appending(tstring *ts, uint32 count)
 // ---------------------------------------------------------------------------
 // Growth and shrink
 
-TEST(TstringResize, FifteenBytesFitTheInitialBufferTheSixteenthDoubles)
+TEST(TstringResize, SmallStringsDoubleAndShrinkOnEveryLengthChange)
 {
     auto ts = create(ts_new);
     EXPECT_EQ(ts->size, 16u);
     EXPECT_EQ(ok(ts_append_chars(ts.get(), 15, 'a'), ts->size), 16u);
     EXPECT_EQ(ok(ts_append_char(ts.get(), 'b'), ts->size), 32u);
     EXPECT_EQ(sizes_while_appending(ts.get(), 200), (std::vector<uint32>{32, 64, 128, 256}));
+
+    // Shrinking runs on every length change, but not on clear_no_resize.
+    ts = create(ts_new);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 1000, 'a'), ts->size), 1024u);
+    EXPECT_EQ(ok(ts_clear_no_resize(ts.get()), ts->size), 1024u);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 100, 'b'), ts->size), 256u); // need 101: 1024 > 404
+    EXPECT_EQ(ok(ts_cut(ts.get(), 0, 90), ts->size), 64u);              // need 16: 256 -> 64
+    EXPECT_EQ(text(ts.get()), std::string(10, 'b'));
 }
 
 TEST(TstringResize, LargeStringsGrowByNeedPlusEightMiBUpToTheCapAndShrinkWhenCleared)
@@ -120,16 +128,6 @@ TEST(TstringResize, FailuresLeaveTheStringAlone)
     EXPECT_EQ(ts->buf, old);
     EXPECT_EQ(text(ts.get()), "0123456789");
     EXPECT_EQ(ts->size, 16u);
-}
-
-TEST(TstringResize, ShrinkRunsOnEveryLengthChangeButNotOnClearNoResize)
-{
-    auto ts = create(ts_new);
-    EXPECT_EQ(ok(ts_append_chars(ts.get(), 1000, 'a'), ts->size), 1024u);
-    EXPECT_EQ(ok(ts_clear_no_resize(ts.get()), ts->size), 1024u);
-    EXPECT_EQ(ok(ts_append_chars(ts.get(), 100, 'b'), ts->size), 256u); // need 101: 1024 > 404
-    EXPECT_EQ(ok(ts_cut(ts.get(), 0, 90), ts->size), 64u);              // need 16: 256 -> 64
-    EXPECT_EQ(text(ts.get()), std::string(10, 'b'));
 }
 
 TEST(TstringResize, TakeoverAdoptsTheBufferAndAppliesTheRule)

@@ -410,7 +410,7 @@ TEST_F(TimeTest, CounterStringDropsLeadingZeroFields)
 // ---------------------------------------------------------------------------
 // Clocks
 
-TEST_F(TimeTest, UptimeReadsTheFirstNumberOrGivesZero)
+TEST_F(TimeTest, UptimeFileAndManualClock)
 {
     char path[] = "/tmp/ttime_test_uptime_XXXXXX";
     const int fd = mkstemp(path);
@@ -427,10 +427,7 @@ TEST_F(TimeTest, UptimeReadsTheFirstNumberOrGivesZero)
     EXPECT_EQ(lt_sys_uptime_ms_from_for_tests(path), 0);
 
     EXPECT_GT(lt_sys_uptime_ms(), 0);
-}
 
-TEST_F(TimeTest, ManualClockStandsStillUntilMovedThenGivesTheRealClocksBack)
-{
     const lt_time_us wall_before = lt_curr_time_us();
     lt_clock_set_manual_for_tests(5000000, 7000);
     const lt_time_us wall = lt_curr_time_us();

@@ -279,7 +279,7 @@ TYPED_TEST(TypedArray, ForeachDeleteContinuesWithTheElementThatMovedIn)
 
 // ---------------------------------------------------------------------------
 
-TEST(TakeoverArrays, OwnTheElementOnSuccessAndFailure)
+TEST(TypedArrayKinds, TakeoverOwnsTheElementAndValuesKeepSignsAndFloatOrder)
 {
     tobj_live = 0;
     array_options opts;
@@ -310,26 +310,24 @@ TEST(TakeoverArrays, OwnTheElementOnSuccessAndFailure)
     ASSERT_EQ(uint64_array_insert_sorted(b.get(), 7), 0);
     EXPECT_EQ(uint64_array_get_quick(b.get(), 0), 7u);
     EXPECT_EQ(uint64_array_get_quick(b.get(), 1), 0xFFFFFFFFFFFFFFFFull);
-}
 
-TEST(ValueArrays, KeepSignsAndFloatOrder)
-{
-    auto t = create(lt_time_sec_array_new);
+    // Value kinds keep signs and float order.
+    auto times = create(lt_time_sec_array_new);
     for (lt_time_sec s : {lt_time_sec{1} << 30, lt_time_sec{-5}, lt_time_sec{0}})
-        ASSERT_EQ(lt_time_sec_array_insert_sorted(t.get(), s), 0);
-    EXPECT_EQ(lt_time_sec_array_get_quick(t.get(), 0), -5);
-    EXPECT_EQ(lt_time_sec_array_get_quick(t.get(), 2), lt_time_sec{1} << 30);
+        ASSERT_EQ(lt_time_sec_array_insert_sorted(times.get(), s), 0);
+    EXPECT_EQ(lt_time_sec_array_get_quick(times.get(), 0), -5);
+    EXPECT_EQ(lt_time_sec_array_get_quick(times.get(), 2), lt_time_sec{1} << 30);
 
     auto f = create(float32_array_new);
     for (float32 x : {2.5f, -1.0f, 0.25f}) ASSERT_EQ(float32_array_insert_sorted(f.get(), x), 0);
     EXPECT_EQ(float32_array_get_quick(f.get(), 0), -1.0f);
     EXPECT_EQ(float32_array_get_quick(f.get(), 2), 2.5f);
 
-    auto b = create(tbool_array_new);
-    ASSERT_EQ(tbool_array_set(b.get(), 3, true), 0);
-    EXPECT_EQ(tbool_array_length_quick(b.get()), 4u);
-    EXPECT_EQ(tbool_array_get_quick(b.get(), 0), false);
-    EXPECT_EQ(tbool_array_get_quick(b.get(), 3), true);
+    auto bools = create(tbool_array_new);
+    ASSERT_EQ(tbool_array_set(bools.get(), 3, true), 0);
+    EXPECT_EQ(tbool_array_length_quick(bools.get()), 4u);
+    EXPECT_EQ(tbool_array_get_quick(bools.get(), 0), false);
+    EXPECT_EQ(tbool_array_get_quick(bools.get(), 3), true);
 }
 
 TEST(Uint32Array, MinMaxFirstAbsentAndLists)
