@@ -211,7 +211,7 @@ TEST(TstringAccess, ConstructorsDetachAndDup)
 // ---------------------------------------------------------------------------
 // Modification
 
-TEST(TstringModify, SpliceFamilyEditsInPlace)
+TEST(TstringModify, SpliceFamilyAppendingItselfAndBinaryBytesEditInPlace)
 {
     auto ts = create(ts_new_str, "hello");
     ASSERT_EQ(ts_append_str(ts.get(), " world"), 0);
@@ -228,11 +228,8 @@ TEST(TstringModify, SpliceFamilyEditsInPlace)
     EXPECT_EQ(text(ts_append_chars_pad_to_length(ts.get(), 2, '.'), ts.get()), "3456...");
     EXPECT_EQ(text(ts_put_char(ts.get(), 'z'), ts.get()), "z");
     EXPECT_EQ(ts->num_chars, ts->length);
-}
 
-TEST(TstringModify, AppendingItselfAndBinaryBytes)
-{
-    auto ts = create(ts_new_str, "abcdefghijkl");
+    ts = create(ts_new_str, "abcdefghijkl");
     EXPECT_EQ(text(ts_append(ts.get(), ts.get()), ts.get()),
               "abcdefghijklabcdefghijkl"); // source moves with the realloc
     EXPECT_EQ(text(ts_append_tstr_frag(ts.get(), ts.get(), 0, 3), ts.get()),

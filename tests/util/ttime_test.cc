@@ -27,22 +27,6 @@ bool have_zone(const char *name)
     return access((std::string("/usr/share/zoneinfo/") + name).c_str(), R_OK) == 0;
 }
 
-// Sets TZ for the scope and reloads the zone; restores UTC afterwards.
-class ScopedZone
-{
-  public:
-    explicit ScopedZone(const char *tz)
-    {
-        setenv("TZ", tz, 1);
-        EXPECT_EQ(lt_reload_time_zone(), 0);
-    }
-    ~ScopedZone()
-    {
-        setenv("TZ", "UTC", 1);
-        (void)lt_reload_time_zone();
-    }
-};
-
 // A named zone when the zone files are installed, else the same rules as a
 // POSIX TZ string.
 const char *berlin()
@@ -61,13 +45,16 @@ std::string take(char *s)
     return out;
 }
 
+// Every test starts and ends in UTC; zone() moves it elsewhere in between.
 class TimeTest : public ::testing::Test
 {
   protected:
-    void SetUp() override
+    void SetUp() override { zone("UTC"); }
+    void TearDown() override { zone("UTC"); }
+    static void zone(const char *tz)
     {
-        setenv("TZ", "UTC", 1);
-        (void)lt_reload_time_zone();
+        setenv("TZ", tz, 1);
+        EXPECT_EQ(lt_reload_time_zone(), 0);
     }
 };
 
@@ -76,7 +63,7 @@ class TimeTest : public ::testing::Test
 // ---------------------------------------------------------------------------
 // Printing and the fraction rule
 
-TEST_F(TimeTest, FractionRuleAppendsThreeOrSixDigitsOrNothing)
+TEST_F(TimeTest, FractionRuleAndRoomInTheBuffer)
 {
     const lt_time_us minute = 60 * 1000000LL;
     struct Case {
@@ -103,13 +90,10 @@ TEST_F(TimeTest, FractionRuleAppendsThreeOrSixDigitsOrNothing)
     // Before the epoch the fraction still counts forward from the second.
     EXPECT_STREQ(ok(lt_datetime_ms_to_buf_utc(-750, 0, sizeof buf, buf), buf),
                  "1969/12/31 23:59:59.250");
-}
 
-TEST_F(TimeTest, BufferTextsNeedRoomAndValidInput)
-{
+    // The fraction needs ten bytes of room; without it the text must still fit.
     LogCapture cap;
     const lt_time_us t = 61250000; // 19 characters before the fraction
-    char buf[64];
     EXPECT_STREQ(ok(lt_datetime_us_to_buf_utc(t, 0, 29, buf), buf), "1970/01/01 00:01:01.250");
     EXPECT_STREQ(ok(lt_datetime_us_to_buf_utc(t, 0, 28, buf), buf), "1970/01/01 00:01:01")
         << "fraction dropped for want of room";
@@ -132,7 +116,7 @@ TEST_F(TimeTest, BufferTextsNeedRoomAndValidInput)
 // ---------------------------------------------------------------------------
 // Parsing
 
-TEST_F(TimeTest, DaytimesAndDatesParse)
+TEST_F(TimeTest, ParsingDaytimesAndDates)
 {
     lt_daytime_sec sec = -1;
     EXPECT_EQ(ok(lt_str_to_daytime_sec("12:30", &sec), sec), 12 * 3600 + 30 * 60);
@@ -149,12 +133,10 @@ TEST_F(TimeTest, DaytimesAndDatesParse)
     char buf[16];
     EXPECT_STREQ(ok(lt_date_to_buf(d, sizeof buf, buf), buf), "2024/02/29");
     EXPECT_EQ(ok(lt_str_to_date("1970/01/01", &d), d), 0);
-}
 
-TEST_F(TimeTest, MalformedTextsFailQuietlyWithBadType)
-{
+    // Malformed texts fail quietly with bad type.
     LogCapture cap;
-    lt_daytime_sec sec = 7;
+    sec = 7;
     for (const char *bad : {"25:00", "12:60", "12", "12:30:", "12:30:61", "12:30:00.", "12:30 ",
                             " 12:30", "12-30", "", "1:2:3:4"}) {
         EXPECT_EQ(lt_str_to_daytime_sec(bad, &sec), lc_err_bad_type) << '"' << bad << '"';
@@ -182,10 +164,10 @@ TEST_F(TimeTest, MalformedTextsFailQuietlyWithBadType)
 
 TEST_F(TimeTest, LocalTextsRoundTripInAnotherZone)
 {
-    for (const char *zone : {berlin(), new_york()}) {
-        SCOPED_TRACE(zone);
-        ScopedZone tz(zone);
-        const bool east = strcmp(zone, berlin()) == 0;
+    for (const char *tz : {berlin(), new_york()}) {
+        SCOPED_TRACE(tz);
+        zone(tz);
+        const bool east = strcmp(tz, berlin()) == 0;
         struct Case {
             lt_time_us us;
             const char *text;
@@ -224,7 +206,7 @@ TEST_F(TimeTest, LocalTextsRoundTripInAnotherZone)
 
 TEST_F(TimeTest, LocalSplitUsesLocalMidnightAndJoinsBack)
 {
-    ScopedZone tz(berlin());
+    zone(berlin());
     // 00:30 on July 1st in Berlin is 22:30 on June 30th in UTC.
     const lt_time_sec t = summer_noon_utc - 13 * 3600 - 1800;
     lt_date date = 0;
