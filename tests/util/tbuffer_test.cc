@@ -73,7 +73,7 @@ uint32 grow_by_one_past_full(tbuf *b)
 // ---------------------------------------------------------------------------
 // Resize rule
 
-TEST(Tbuf, GrowsFourfoldThenCapsExtraAtEightMiB)
+TEST(Tbuf, GrowsFourfoldThenCapsExtraAtEightMiBInStepsOf128Or4KiB)
 {
     auto b = create(tb_new);
     EXPECT_EQ(b->size, 128u); // 127 bytes and the terminator
@@ -88,13 +88,10 @@ TEST(Tbuf, GrowsFourfoldThenCapsExtraAtEightMiB)
     ASSERT_EQ(tb_new_size(b.out(), 1048576), 0);
     EXPECT_EQ(grow_by_one_past_full(b.get()), 4194304u);
     EXPECT_EQ(grow_by_one_past_full(b.get()), 12587008u);
-}
 
-TEST(Tbuf, SizesStepBy128BelowFourKiBAnd4KiBAbove)
-{
     // A fresh copy has no storage to grow from: it gets just its need, rounded.
     std::string text(200, 'q');
-    auto b = create(tb_new_buf, text.data(), int32(text.size()));
+    ASSERT_EQ(tb_new_buf(b.out(), text.data(), int32(text.size())), 0);
     EXPECT_EQ(b->size, 256u);
     text.assign(5000, 'q');
     ASSERT_EQ(tb_new_buf(b.out(), text.data(), int32(text.size())), 0);
@@ -106,7 +103,7 @@ TEST(Tbuf, SizesStepBy128BelowFourKiBAnd4KiBAbove)
     EXPECT_EQ(b->size, 12288u);
 }
 
-TEST(Tbuf, RefusesToGrowPastTheMaximum)
+TEST(Tbuf, BadArgumentsAndTheMaximumAreRefused)
 {
     LogCapture cap;
     auto b = create(tb_new);
@@ -117,6 +114,31 @@ TEST(Tbuf, RefusesToGrowPastTheMaximum)
     // The failed steps left the buffer alone.
     EXPECT_EQ(b->size, 128u);
     EXPECT_EQ(bytes_of(b.get()), (std::vector<uint8>{'a', 'b', 'c'}));
+
+    EXPECT_EQ(tb_length(nullptr), 0xFFFFFFFFu);
+    EXPECT_EQ(tb_size(nullptr), 0xFFFFFFFFu);
+    EXPECT_EQ(tb_avail(nullptr), 0xFFFFFFFFu);
+    EXPECT_EQ(cap.count("Unexpected NULL"), 3u) << cap.dump();
+    EXPECT_EQ(tb_buf_maybe(nullptr), nullptr);
+    EXPECT_EQ(tb_buf_maybe_empty(nullptr)[0], 0);
+
+    b = create(tb_new);
+    EXPECT_EQ(tb_append_buf(b.get(), nullptr, 3), lc_err_unexpected_null);
+    EXPECT_EQ(tb_append_buf(b.get(), nullptr, 0), 0);
+    EXPECT_EQ(tb_new_buf(nullptr, "x", 1), lc_err_unexpected_null);
+    tbuf *none = nullptr;
+    EXPECT_EQ(tb_free(&none), 0);
+    EXPECT_EQ(tb_free(nullptr), 0);
+
+    cap.clear();
+    ASSERT_EQ(tb_append_buf(b.get(), "abcdef", 6), 0);
+    EXPECT_EQ(tb_delete_bytes(b.get(), 4, 3), lc_err_no_buffer_space);
+    EXPECT_TRUE(cap.contains("Bail forced with error code 14011")) << cap.dump();
+    EXPECT_EQ(tb_set_length(b.get(), 129), lc_err_generic_error);
+    EXPECT_EQ(b->length, 6u);
+    ASSERT_EQ(tb_delete_bytes(b.get(), 1, 4), 0);
+    EXPECT_STREQ(reinterpret_cast<char *>(b->bytes), "af");
+    EXPECT_EQ(tb_avail(b.get()), 126u);
 }
 
 TEST(Tbuf, AutoShrinkGivesMemoryBackAfterDeletion)
@@ -345,7 +367,7 @@ using FixedMembers =
     ::testing::Types<Fixed_uint8, Fixed_uint16, Fixed_uint32, Fixed_uint64, Fixed_uint128>;
 TYPED_TEST_SUITE(FixedWidth, FixedMembers);
 
-TYPED_TEST(FixedWidth, RoundTripsInHostAndNetworkOrder)
+TYPED_TEST(FixedWidth, RoundTripsInHostAndNetworkOrderAndRangeIsChecked)
 {
     using T = typename TypeParam::type;
     constexpr uint32 w = sizeof(T);
@@ -372,16 +394,12 @@ TYPED_TEST(FixedWidth, RoundTripsInHostAndNetworkOrder)
     // Overwrite in place at an offset.
     EXPECT_EQ(ok(TypeParam::put(b.get(), 1, T(~v)), b->length), 1 + 2 * w);
     EXPECT_TRUE(TypeParam::quick(b.get(), 1) == T(~v));
-}
 
-TYPED_TEST(FixedWidth, OutOfRangeReadsFailWithoutALog)
-{
-    using T = typename TypeParam::type;
-    constexpr uint32 w = sizeof(T);
+    // Out-of-range reads fail without a log.
     LogCapture cap;
-    auto b = create(tb_new);
+    b = create(tb_new);
     ASSERT_EQ(tb_append_bytes(b.get(), 0x11, w), 0);
-    T got = 5;
+    got = 5;
     EXPECT_EQ(TypeParam::get(b.get(), 1, &got), lc_err_assertion_failed);
     EXPECT_TRUE(got == 0);
     EXPECT_EQ(TypeParam::get_be(b.get(), 0xFFFFFFFF, &got), lc_err_assertion_failed);
@@ -493,33 +511,4 @@ TEST(Tbuf, TakeoverAndDetachTradeRawBlocks)
     EXPECT_EQ(tb_new_takeover(b.out(), &block, 9, 8), lc_err_assertion_failed);
     EXPECT_EQ(block, nullptr);
     EXPECT_EQ(b.get(), nullptr);
-}
-
-TEST(Tbuf, BadArgumentsAreLoggedAndRefused)
-{
-    LogCapture cap;
-    EXPECT_EQ(tb_length(nullptr), 0xFFFFFFFFu);
-    EXPECT_EQ(tb_size(nullptr), 0xFFFFFFFFu);
-    EXPECT_EQ(tb_avail(nullptr), 0xFFFFFFFFu);
-    EXPECT_EQ(cap.count("Unexpected NULL"), 3u) << cap.dump();
-    EXPECT_EQ(tb_buf_maybe(nullptr), nullptr);
-    EXPECT_EQ(tb_buf_maybe_empty(nullptr)[0], 0);
-
-    auto b = create(tb_new);
-    EXPECT_EQ(tb_append_buf(b.get(), nullptr, 3), lc_err_unexpected_null);
-    EXPECT_EQ(tb_append_buf(b.get(), nullptr, 0), 0);
-    EXPECT_EQ(tb_new_buf(nullptr, "x", 1), lc_err_unexpected_null);
-    tbuf *none = nullptr;
-    EXPECT_EQ(tb_free(&none), 0);
-    EXPECT_EQ(tb_free(nullptr), 0);
-
-    cap.clear();
-    ASSERT_EQ(tb_append_buf(b.get(), "abcdef", 6), 0);
-    EXPECT_EQ(tb_delete_bytes(b.get(), 4, 3), lc_err_no_buffer_space);
-    EXPECT_TRUE(cap.contains("Bail forced with error code 14011")) << cap.dump();
-    EXPECT_EQ(tb_set_length(b.get(), 129), lc_err_generic_error);
-    EXPECT_EQ(b->length, 6u);
-    ASSERT_EQ(tb_delete_bytes(b.get(), 1, 4), 0);
-    EXPECT_STREQ(reinterpret_cast<char *>(b->bytes), "af");
-    EXPECT_EQ(tb_avail(b.get()), 126u);
 }
