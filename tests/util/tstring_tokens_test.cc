@@ -59,7 +59,7 @@ constexpr uint32 kLists = 0x08 | 0x10 | 0x20;
 
 } // namespace
 
-TEST(TstringTokenize, RunsOfSeparatorsMergeUnlessEveryOneCounts)
+TEST(TstringTokenize, SeparatorRunsEmptyInputListAndNameOptions)
 {
     EXPECT_EQ(split("a,,b", ',', 0, 0, 0), (parts{"a", "b"}));
     EXPECT_EQ(split("a,,b", ',', 0, 0, 0x04), (parts{"a", "", "b"}));
@@ -68,20 +68,14 @@ TEST(TstringTokenize, RunsOfSeparatorsMergeUnlessEveryOneCounts)
     EXPECT_EQ(split("a,", ',', 0, 0, 0x10), (parts{"a"}));
     EXPECT_EQ(split(",,a", ',', 0, 0, 0x08), (parts{"a"})); // a leading run acts as one
     EXPECT_EQ(split(",,a", ',', 0, 0, 0x0C), (parts{"", "a"}));
-}
 
-TEST(TstringTokenize, EmptyInputAndListOptions)
-{
     EXPECT_EQ(split("", ',', 0, 0, 0), (parts{""}));
     EXPECT_EQ(split("", ',', 0, 0, 0x20), std::nullopt);
     EXPECT_EQ(split(",", ',', 0, 0, 0x18), (parts{""}));
     EXPECT_EQ(split(";", ';', 0, 0, kLists), std::nullopt);
     EXPECT_EQ(split(",a,,b,", ',', 0, 0, kLists), (parts{"a", "b"}));
     EXPECT_EQ(split("only", ',', 0, 0, kLists), (parts{"only"}));
-}
 
-TEST(TstringTokenize, NameOptionsSplitAbsoluteNamesWithEscapes)
-{
     EXPECT_EQ(split("/a/b\\/c/d", '/', '\\', 0, kNames), (parts{"a", "b/c", "d"}));
     EXPECT_EQ(split("/", '/', '\\', 0, kNames), std::nullopt);
     EXPECT_EQ(split("", '/', '\\', 0, kNames), std::nullopt);

@@ -204,7 +204,7 @@ TEST_F(TimeTest, LocalTextsRoundTripInAnotherZone)
     }
 }
 
-TEST_F(TimeTest, LocalSplitUsesLocalMidnightAndJoinsBack)
+TEST_F(TimeTest, LocalSplitAndTimevalConversions)
 {
     zone(berlin());
     // 00:30 on July 1st in Berlin is 22:30 on June 30th in UTC.
@@ -234,6 +234,18 @@ TEST_F(TimeTest, LocalSplitUsesLocalMidnightAndJoinsBack)
     EXPECT_EQ(ok(lt_time_sec_to_tm_utc(summer_noon_utc, &broken), broken).tm_hour, 12);
     lt_time_ms back_ms = 0;
     EXPECT_EQ(ok(lt_tm_utc_to_time_ms(&broken, &back_ms), back_ms), summer_noon_utc * 1000LL);
+
+    timeval tv{0, 900000};
+    auto parts = [&](int rc) { return std::pair{ok(rc, tv).tv_sec, tv.tv_usec}; };
+    EXPECT_EQ(parts(lt_timeval_add_ms(&tv, 1500)), std::pair(time_t{2}, suseconds_t{400000}));
+    EXPECT_EQ(parts(lt_timeval_add_ms(&tv, -2600)), std::pair(time_t{-1}, suseconds_t{800000}));
+    EXPECT_EQ(parts(lt_time_ms_to_timeval(-1500, &tv)), std::pair(time_t{-2}, suseconds_t{500000}));
+    lt_time_ms ms = 0;
+    EXPECT_EQ(ok(lt_timeval_to_time_ms(&tv, &ms), ms), -1500);
+    ASSERT_EQ(lt_time_us_to_timeval(1234567, &tv), 0);
+    lt_time_us us = 0;
+    EXPECT_EQ(ok(lt_timeval_to_time_us(&tv, &us), us), 1234567);
+    EXPECT_EQ(ok(lt_timeval_to_time_ms(&tv, &ms), ms), 1234);
 }
 
 TEST_F(TimeTest, LoggerReloadsTheZoneWhenTheZoneFileChanges)
@@ -289,21 +301,6 @@ TEST_F(TimeTest, UtcSplitAndJoinRefuseNegativeValues)
     EXPECT_EQ(lt_date_daytime_utc_to_time_sec(INT32_MAX - 10, 11, &sec), lc_err_assertion_failed)
         << "the sum must fit";
     EXPECT_EQ(cap.count("Required condition was not met"), 4u) << cap.dump();
-}
-
-TEST_F(TimeTest, TimevalConversionsCarryAndStayNormalised)
-{
-    timeval tv{0, 900000};
-    auto parts = [&](int rc) { return std::pair{ok(rc, tv).tv_sec, tv.tv_usec}; };
-    EXPECT_EQ(parts(lt_timeval_add_ms(&tv, 1500)), std::pair(time_t{2}, suseconds_t{400000}));
-    EXPECT_EQ(parts(lt_timeval_add_ms(&tv, -2600)), std::pair(time_t{-1}, suseconds_t{800000}));
-    EXPECT_EQ(parts(lt_time_ms_to_timeval(-1500, &tv)), std::pair(time_t{-2}, suseconds_t{500000}));
-    lt_time_ms ms = 0;
-    EXPECT_EQ(ok(lt_timeval_to_time_ms(&tv, &ms), ms), -1500);
-    ASSERT_EQ(lt_time_us_to_timeval(1234567, &tv), 0);
-    lt_time_us us = 0;
-    EXPECT_EQ(ok(lt_timeval_to_time_us(&tv, &us), us), 1234567);
-    EXPECT_EQ(ok(lt_timeval_to_time_ms(&tv, &ms), ms), 1234);
 }
 
 // ---------------------------------------------------------------------------

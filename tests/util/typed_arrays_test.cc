@@ -187,7 +187,7 @@ TYPED_TEST(TypedArray, SortedInsertionAndBinarySearchFindTheFirstEqual)
     EXPECT_EQ(ok(Ops::binary_search(this->a_, Ops::val(0), &at), at), 0u);
 }
 
-TYPED_TEST(TypedArray, RemovalsHandTheElementToTheCaller)
+TYPED_TEST(TypedArray, RemovalsAndForeachDelete)
 {
     using Ops = TypeParam;
     this->fill({1, 2, 3, 2});
@@ -211,6 +211,28 @@ TYPED_TEST(TypedArray, RemovalsHandTheElementToTheCaller)
 
     LogCapture cap;
     EXPECT_EQ(Ops::remove(this->a_, 0, &out), lc_err_assertion_failed);
+
+    using Ops = TypeParam;
+    this->fill({1, 2, 2, 3, 4});
+    int seen = 0;
+    ASSERT_EQ(Ops::foreach_delete(
+                  this->a_,
+                  [](const typename TestFixture::rec *, uint32, auto e, void *d) {
+                      ++*static_cast<int *>(d);
+                      return Ops::num(e) % 2 == 0 ? int{lc_err_foreach_delete} : 0;
+                  },
+                  &seen),
+              0);
+    EXPECT_EQ(seen, 5);
+    EXPECT_EQ(this->contents(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(Ops::foreach (
+                  this->a_,
+                  [](const typename TestFixture::rec *, uint32, auto, void *) {
+                      return int{lc_err_foreach_delete};
+                  },
+                  nullptr),
+              lc_err_assertion_failed);
+    EXPECT_EQ(Ops::length_quick(this->a_), 2u);
 }
 
 TYPED_TEST(TypedArray, DuplicatePoliciesOnSortedInsertAndAppend)
@@ -249,32 +271,6 @@ TYPED_TEST(TypedArray, DuplicateIsDeepAndConcatTakesTheSecondArray)
 
     EXPECT_EQ(ok(Ops::concat(this->a_, &copy), copy), nullptr);
     EXPECT_EQ(this->contents(), (std::vector<int>{1, 2, 3, 1, 2, 4}));
-}
-
-TYPED_TEST(TypedArray, ForeachDeleteContinuesWithTheElementThatMovedIn)
-{
-    using Ops = TypeParam;
-    this->fill({1, 2, 2, 3, 4});
-    int seen = 0;
-    ASSERT_EQ(Ops::foreach_delete(
-                  this->a_,
-                  [](const typename TestFixture::rec *, uint32, auto e, void *d) {
-                      ++*static_cast<int *>(d);
-                      return Ops::num(e) % 2 == 0 ? int{lc_err_foreach_delete} : 0;
-                  },
-                  &seen),
-              0);
-    EXPECT_EQ(seen, 5);
-    EXPECT_EQ(this->contents(), (std::vector<int>{1, 3}));
-    LogCapture cap;
-    EXPECT_EQ(Ops::foreach (
-                  this->a_,
-                  [](const typename TestFixture::rec *, uint32, auto, void *) {
-                      return int{lc_err_foreach_delete};
-                  },
-                  nullptr),
-              lc_err_assertion_failed);
-    EXPECT_EQ(Ops::length_quick(this->a_), 2u);
 }
 
 // ---------------------------------------------------------------------------
