@@ -59,7 +59,7 @@ std::vector<uint32> capacities_while_appending(array *a, int n)
     return caps;
 }
 
-TEST(Array, GrowsByDoublingButAtLeastTen)
+TEST(Array, GrowthAndNullSlots)
 {
     owned<array> a = numbers();
     EXPECT_EQ(capacities_while_appending(a.get(), 81), (std::vector<uint32>{10, 20, 40, 80, 160}));
@@ -73,11 +73,8 @@ TEST(Array, GrowsByDoublingButAtLeastTen)
     ASSERT_EQ(array_compact(z.get()), 0);
     ASSERT_EQ(array_empty(z.get()), 0);
     EXPECT_EQ(ok(array_compact(z.get()), z->capacity), 1u); // never compacted to nothing
-}
 
-TEST(Array, SetPastTheEndFillsWithNullSlots)
-{
-    owned<array> a = numbers();
+    a = numbers();
     EXPECT_EQ(contents(array_set(a.get(), 5, V(9)), a.get()), (vec{0, 0, 0, 0, 0, 9}));
     EXPECT_FALSE(a->sorted);
 
@@ -104,7 +101,7 @@ TEST(Array, CopyingWithoutDupAcceptsOnlyNull)
     EXPECT_EQ(contents(a.get()), (vec{0, 3}));
 }
 
-TEST(Array, AppendClearsSortedSoBinarySearchIsRefusedAndBestSearchScans)
+TEST(Array, SortedInsertsSearchesAndTheSortedMark)
 {
     owned<array> a = numbers();
     for (intptr_t x : {5, 1, 3}) ASSERT_EQ(array_insert_sorted(a.get(), V(x)), 0);
@@ -128,14 +125,10 @@ TEST(Array, AppendClearsSortedSoBinarySearchIsRefusedAndBestSearchScans)
     EXPECT_EQ(array_binary_search(a.get(), V(1), &at), 0);
     EXPECT_EQ(at, 0u);
     EXPECT_EQ(contents(array_insert_sorted(a.get(), V(4)), a.get()), (vec{1, 3, 4, 5, 2}));
-}
 
-TEST(Array, SortedInsertGoesAfterEqualsAndBinarySearchFindsTheFirst)
-{
-    owned<array> a = numbers();
+    a = numbers();
     for (intptr_t x : {2, 2, 2, 2, 1, 3, 2}) ASSERT_EQ(array_insert_sorted(a.get(), V(x)), 0);
     EXPECT_EQ(contents(a.get()), (vec{1, 2, 2, 2, 2, 2, 3}));
-    uint32 at = 0;
     EXPECT_EQ(ok(array_find_insertion_point(a.get(), V(2), &at), at), 6u);
     EXPECT_EQ(ok(array_find_insertion_point_hint(a.get(), V(0), 5, &at), at), 0u);
     EXPECT_EQ(ok(array_binary_search(a.get(), V(2), &at), at), 1u);

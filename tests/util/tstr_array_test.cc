@@ -67,7 +67,7 @@ bool matches(const char *pattern, const char *text)
 // ---------------------------------------------------------------------------
 // Construction and options
 
-TEST(TstrArrayNew, FromOptionsVarargsArgvAndCharlist)
+TEST(TstrArrayNew, ConstructorsAccessAndSearches)
 {
     owned<tstr_array> arr = make({"a", "a"});
     EXPECT_EQ(items(arr.get()), (strs{"a", "a"}));
@@ -101,14 +101,8 @@ TEST(TstrArrayNew, FromOptionsVarargsArgvAndCharlist)
     EXPECT_EQ(items(arr.get()), (strs{",", ";", "/"}));
     ASSERT_EQ(tstr_array_new_charlist(arr.out(), nullptr, ""), 0);
     EXPECT_EQ(tstr_array_length_quick(arr.get()), 0u);
-}
 
-// ---------------------------------------------------------------------------
-// Elements as strings
-
-TEST(TstrArrayStr, GetSetTakeoverAndSearches)
-{
-    owned<tstr_array> arr = make({"a"});
+    arr = make({"a"});
     EXPECT_EQ(items(tstr_array_set_str(arr.get(), 3, "d"), arr.get()),
               (strs{"a", "<NULL>", "<NULL>", "d"}));
     const char *got = "junk";
@@ -145,6 +139,9 @@ TEST(TstrArrayStr, GetSetTakeoverAndSearches)
     ASSERT_EQ(tstr_array_append_str(arr.get(), "b"), 0); // no longer known sorted
     EXPECT_EQ(tstr_array_binary_search_str(arr.get(), "c", &at), lc_err_assertion_failed);
 }
+
+// ---------------------------------------------------------------------------
+// Elements as strings
 
 TEST(TstrArrayStr, DeletesSortsCutsAndCompares)
 {

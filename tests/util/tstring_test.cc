@@ -239,21 +239,7 @@ TEST(TstringModify, SpliceFamilyAppendingItselfAndBinaryBytesEditInPlace)
     EXPECT_EQ(ts->buf[3], '\0');
 }
 
-TEST(TstringModify, BadRangesAndNullsFailWithoutChange)
-{
-    LogCapture cap;
-    auto ts = create(ts_new_str, "abc");
-    EXPECT_EQ(ts_cut(ts.get(), 2, 2), lc_err_assertion_failed);
-    EXPECT_EQ(ts_insert_str(ts.get(), 4, "x"), lc_err_assertion_failed);
-    EXPECT_EQ(ts_append_str_frag(ts.get(), "xy", 1, 2), lc_err_assertion_failed);
-    EXPECT_EQ(ts_append_str(ts.get(), nullptr), lc_err_unexpected_null);
-    EXPECT_EQ(ts_append_str(nullptr, "x"), lc_err_unexpected_null);
-    EXPECT_EQ(ts_trim_num_chars(ts.get(), 2, 2), lc_err_assertion_failed);
-    EXPECT_EQ(text(ts.get()), "abc");
-    EXPECT_EQ(cap.count("Unexpected NULL"), 2u) << cap.dump();
-}
-
-TEST(TstringModify, TrimAndTranslate)
+TEST(TstringModify, TrimTranslateAndBadRanges)
 {
     auto ts = create(ts_new_str, " \t\"Quoted Text\"\n ");
     EXPECT_EQ(text(ts_trim_whitespace(ts.get()), ts.get()), "\"Quoted Text\"");
@@ -268,6 +254,17 @@ TEST(TstringModify, TrimAndTranslate)
     auto blank = create(ts_new_str, "   ");
     EXPECT_EQ(ok(ts_trim_whitespace(blank.get()), blank->length), 0u);
     ASSERT_EQ(ts_trim_tail(blank.get(), 'x'), 0);
+
+    LogCapture cap;
+    ts = create(ts_new_str, "abc");
+    EXPECT_EQ(ts_cut(ts.get(), 2, 2), lc_err_assertion_failed);
+    EXPECT_EQ(ts_insert_str(ts.get(), 4, "x"), lc_err_assertion_failed);
+    EXPECT_EQ(ts_append_str_frag(ts.get(), "xy", 1, 2), lc_err_assertion_failed);
+    EXPECT_EQ(ts_append_str(ts.get(), nullptr), lc_err_unexpected_null);
+    EXPECT_EQ(ts_append_str(nullptr, "x"), lc_err_unexpected_null);
+    EXPECT_EQ(ts_trim_num_chars(ts.get(), 2, 2), lc_err_assertion_failed);
+    EXPECT_EQ(text(ts.get()), "abc");
+    EXPECT_EQ(cap.count("Unexpected NULL"), 2u) << cap.dump();
 }
 
 // ---------------------------------------------------------------------------

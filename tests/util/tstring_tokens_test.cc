@@ -144,7 +144,7 @@ TEST(TstringTokenize, InvalidCharacterChoicesAreRefused)
     EXPECT_TRUE(cap.contains("called with invalid chars: 47 47 0")) << cap.dump();
 }
 
-TEST(TstringJoin, EscapesAndOptions)
+TEST(TstringJoin, EscapesOptionsAndRefusals)
 {
     EXPECT_EQ(join({"a,b"}, ',', '\\', 0, 0), "a\\,b");
     EXPECT_EQ(join({"a", "b/c", "d"}, '/', '\\', 0, 0x100), "/a/b\\/c/d");
@@ -155,10 +155,7 @@ TEST(TstringJoin, EscapesAndOptions)
     EXPECT_EQ(join({}, '/', '\\', 0, 0x100), "/");
     EXPECT_EQ(join({"", "a"}, '/', '\\', 0, 0x100), "/a"); // already starts with "/"
     EXPECT_EQ(join({}, ',', '\\', 0, 0), "");
-}
 
-TEST(TstringJoin, ZeroSeparatorIsRefusedEscapeStrUsesTheJoinRule)
-{
     LogCapture cap;
     owned<tstring> out;
     auto get = [](const void *, uint32) -> const tstring * { return nullptr; };
