@@ -43,7 +43,7 @@ std::vector<uint32> sizes_while_appending(tstring *ts, uint32 count)
 // ---------------------------------------------------------------------------
 // Growth and shrink
 
-TEST(TstringResize, SmallStringsDoubleAndShrinkOnEveryLengthChange)
+TEST(TstringResize, GrowthFromSmallToLargeCapAndShrink)
 {
     auto ts = create(ts_new);
     EXPECT_EQ(ts->size, 16u);
@@ -58,11 +58,8 @@ TEST(TstringResize, SmallStringsDoubleAndShrinkOnEveryLengthChange)
     EXPECT_EQ(ok(ts_append_chars(ts.get(), 100, 'b'), ts->size), 256u); // need 101: 1024 > 404
     EXPECT_EQ(ok(ts_cut(ts.get(), 0, 90), ts->size), 64u);              // need 16: 256 -> 64
     EXPECT_EQ(text(ts.get()), std::string(10, 'b'));
-}
 
-TEST(TstringResize, LargeStringsGrowByNeedPlusEightMiBUpToTheCapAndShrinkWhenCleared)
-{
-    auto ts = create(ts_new);
+    ts = create(ts_new);
     EXPECT_EQ(ok(ts_append_chars(ts.get(), 32 * MiB - 1, 'a'), ts->size), 32 * MiB);
     // Doubling to 64 MiB would overshoot the need by more than 8 MiB.
     EXPECT_EQ(ok(ts_append_char(ts.get(), 'b'), ts->size), 32 * MiB + 1 + 8 * MiB);
@@ -148,7 +145,7 @@ TEST(TstringResize, TakeoverAdoptsTheBufferAndAppliesTheRule)
 // ---------------------------------------------------------------------------
 // Construction, access and release
 
-TEST(TstringAccess, NullsAndRangesAreChecked)
+TEST(TstringAccess, NullsRangesConstructorsDetachAndDup)
 {
     LogCapture cap;
     const tstring *none = nullptr;
@@ -175,10 +172,7 @@ TEST(TstringAccess, NullsAndRangesAreChecked)
     EXPECT_EQ(ts_get_char(ts.get(), 6), '\0');
     EXPECT_STREQ(ts_str_nth(ts.get(), 6), "");
     EXPECT_EQ(ts_str_nth(ts.get(), 7), nullptr);
-}
 
-TEST(TstringAccess, ConstructorsDetachAndDup)
-{
     auto a = create(ts_new_str, nullptr);
     EXPECT_EQ(ts_length(a.get()), 0u);
     ASSERT_EQ(ts_new_sprintf(a.out(), "%s-%d", "x", 42), 0);

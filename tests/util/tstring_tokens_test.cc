@@ -85,7 +85,7 @@ TEST(TstringTokenize, SeparatorRunsEmptyInputListAndNameOptions)
     EXPECT_EQ(split("/x\\ny\\\\z\\", '/', '\\', 0, kNames), (parts{"x\\ny\\z\\"}));
 }
 
-TEST(TstringTokenize, EscapesAndQuotesAlsoWhenTheTokenChangesPartWay)
+TEST(TstringTokenize, EscapesQuotesAndInvalidCharacterChoices)
 {
     EXPECT_EQ(split("a\\,b", ',', '\\', 0, 0), (parts{"a,b"}));
     EXPECT_EQ(split("\"a,b\",c", ',', '\\', '"', 0), (parts{"a,b", "c"}));
@@ -103,6 +103,17 @@ TEST(TstringTokenize, EscapesAndQuotesAlsoWhenTheTokenChangesPartWay)
     EXPECT_EQ(split("ab\"c\"", ',', 0, '"', 0x01), (parts{"ab\"c\""}));
     EXPECT_EQ(split("ab\"c", ',', 0, '"', 0x01), (parts{"ab\"c\""}));
     EXPECT_EQ(split("x,ab\\", ',', '\\', 0, 0), (parts{"x", "ab\\"}));
+
+    LogCapture cap;
+    parts out;
+    for (auto [sep, esc, quote] : {std::tuple{'\0', '\\', '"'}, std::tuple{'/', '/', '\0'},
+                                   std::tuple{',', '\\', ','}, std::tuple{',', '"', '"'}}) {
+        EXPECT_EQ(detail::ts_tokenize_each("a", 1, sep, esc, quote, 0, collect, &out),
+                  lc_err_generic_error);
+    }
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(cap.contains("called with invalid chars: 0 92 34")) << cap.dump();
+    EXPECT_TRUE(cap.contains("called with invalid chars: 47 47 0")) << cap.dump();
 }
 
 // Text without escapes or quotes takes a shorter road when every separator
@@ -128,20 +139,6 @@ TEST(TstringTokenize, PlainTextGivesWhatTheFullTokeniserGives)
         ASSERT_EQ(split(plain, ',', '\\', 0, opts), full)
             << "text \"" << plain << "\" options " << opts;
     }
-}
-
-TEST(TstringTokenize, InvalidCharacterChoicesAreRefused)
-{
-    LogCapture cap;
-    parts out;
-    for (auto [sep, esc, quote] : {std::tuple{'\0', '\\', '"'}, std::tuple{'/', '/', '\0'},
-                                   std::tuple{',', '\\', ','}, std::tuple{',', '"', '"'}}) {
-        EXPECT_EQ(detail::ts_tokenize_each("a", 1, sep, esc, quote, 0, collect, &out),
-                  lc_err_generic_error);
-    }
-    EXPECT_TRUE(out.empty());
-    EXPECT_TRUE(cap.contains("called with invalid chars: 0 92 34")) << cap.dump();
-    EXPECT_TRUE(cap.contains("called with invalid chars: 47 47 0")) << cap.dump();
 }
 
 TEST(TstringJoin, EscapesOptionsAndRefusals)
