@@ -205,7 +205,7 @@ TEST(TstringAccess, NullsRangesConstructorsDetachAndDup)
 // ---------------------------------------------------------------------------
 // Modification
 
-TEST(TstringModify, SpliceFamilyAppendingItselfAndBinaryBytesEditInPlace)
+TEST(TstringModify, EditsInPlaceIncludingFromItselfAndBinaryBytes)
 {
     auto ts = create(ts_new_str, "hello");
     ASSERT_EQ(ts_append_str(ts.get(), " world"), 0);
