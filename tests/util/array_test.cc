@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 
 namespace
 {
@@ -40,6 +41,11 @@ std::vector<intptr_t> contents(const array *a)
         v.push_back(reinterpret_cast<intptr_t>(array_get_quick(a, i)));
     return v;
 }
+std::vector<intptr_t> contents(int rc, const array *a,
+                               std::source_location at = std::source_location::current())
+{
+    return contents(ok(rc, a, at));
+}
 
 using vec = std::vector<intptr_t>;
 
@@ -53,30 +59,23 @@ std::vector<uint32> capacities_while_appending(array *a, int n)
     return caps;
 }
 
-TEST(Array, GrowsByDoublingButAtLeastTen)
+TEST(Array, GrowthAndNullSlots)
 {
     owned<array> a = numbers();
     EXPECT_EQ(capacities_while_appending(a.get(), 81), (std::vector<uint32>{10, 20, 40, 80, 160}));
     owned<array> z = numbers(adp_allow, 0);
     EXPECT_EQ(capacities_while_appending(z.get(), 21), (std::vector<uint32>{0, 10, 20, 40}));
 
-    ASSERT_EQ(array_compact(a.get()), 0);
-    EXPECT_EQ(a->capacity, 81u);
-    ASSERT_EQ(array_empty(a.get()), 0);
-    EXPECT_EQ(a->capacity, 10u); // back to the initial size
+    EXPECT_EQ(ok(array_compact(a.get()), a->capacity), 81u);
+    EXPECT_EQ(ok(array_empty(a.get()), a->capacity), 10u); // back to the initial size
     EXPECT_EQ(a->length, 0u);
     EXPECT_TRUE(a->sorted);
     ASSERT_EQ(array_compact(z.get()), 0);
     ASSERT_EQ(array_empty(z.get()), 0);
-    ASSERT_EQ(array_compact(z.get()), 0);
-    EXPECT_EQ(z->capacity, 1u); // never compacted to nothing
-}
+    EXPECT_EQ(ok(array_compact(z.get()), z->capacity), 1u); // never compacted to nothing
 
-TEST(Array, SetPastTheEndFillsWithNullSlots)
-{
-    owned<array> a = numbers();
-    ASSERT_EQ(array_set(a.get(), 5, V(9)), 0);
-    EXPECT_EQ(contents(a.get()), (vec{0, 0, 0, 0, 0, 9}));
+    a = numbers();
+    EXPECT_EQ(contents(array_set(a.get(), 5, V(9)), a.get()), (vec{0, 0, 0, 0, 0, 9}));
     EXPECT_FALSE(a->sorted);
 
     void *e = V(1);
@@ -92,19 +91,17 @@ TEST(Array, SetPastTheEndFillsWithNullSlots)
 
 TEST(Array, CopyingWithoutDupAcceptsOnlyNull)
 {
-    owned<array> a;
-    ASSERT_EQ(array_new(a.out(), nullptr), 0);
+    auto a = create(array_new, nullptr);
     ASSERT_EQ(array_append(a.get(), nullptr), 0);
     LogCapture cap;
     EXPECT_EQ(array_append(a.get(), V(3)), lc_err_assertion_failed);
     EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
     void *e = V(3);
-    ASSERT_EQ(array_append_takeover(a.get(), &e), 0);
-    EXPECT_EQ(e, nullptr);
+    EXPECT_EQ(ok(array_append_takeover(a.get(), &e), e), nullptr);
     EXPECT_EQ(contents(a.get()), (vec{0, 3}));
 }
 
-TEST(Array, AppendClearsSortedSoBinarySearchIsRefusedAndBestSearchScans)
+TEST(Array, SortedInsertsSearchesAndTheSortedMark)
 {
     owned<array> a = numbers();
     for (intptr_t x : {5, 1, 3}) ASSERT_EQ(array_insert_sorted(a.get(), V(x)), 0);
@@ -119,75 +116,55 @@ TEST(Array, AppendClearsSortedSoBinarySearchIsRefusedAndBestSearchScans)
         EXPECT_EQ(cap.count("Required condition was not met"), 2u) << cap.dump();
     }
     EXPECT_EQ(at, 0u);
-    ASSERT_EQ(array_best_search(a.get(), V(2), &at), 0);
-    EXPECT_EQ(at, 3u); // found where a binary search would not look
+    EXPECT_EQ(ok(array_best_search(a.get(), V(2), &at), at),
+              3u); // found where a binary search would not look
 
     // Without check_sorted the caller vouches for the order; sorted
     // insertion into an unmarked array scans for the first greater element.
     a->check_sorted = false;
     EXPECT_EQ(array_binary_search(a.get(), V(1), &at), 0);
     EXPECT_EQ(at, 0u);
-    ASSERT_EQ(array_insert_sorted(a.get(), V(4)), 0);
-    EXPECT_EQ(contents(a.get()), (vec{1, 3, 4, 5, 2}));
-}
+    EXPECT_EQ(contents(array_insert_sorted(a.get(), V(4)), a.get()), (vec{1, 3, 4, 5, 2}));
 
-TEST(Array, SortedInsertGoesAfterEqualsAndBinarySearchFindsTheFirst)
-{
-    owned<array> a = numbers();
+    a = numbers();
     for (intptr_t x : {2, 2, 2, 2, 1, 3, 2}) ASSERT_EQ(array_insert_sorted(a.get(), V(x)), 0);
     EXPECT_EQ(contents(a.get()), (vec{1, 2, 2, 2, 2, 2, 3}));
-    uint32 at = 0;
-    ASSERT_EQ(array_find_insertion_point(a.get(), V(2), &at), 0);
-    EXPECT_EQ(at, 6u);
-    ASSERT_EQ(array_find_insertion_point_hint(a.get(), V(0), 5, &at), 0);
-    EXPECT_EQ(at, 0u);
-    ASSERT_EQ(array_binary_search(a.get(), V(2), &at), 0);
-    EXPECT_EQ(at, 1u);
+    EXPECT_EQ(ok(array_find_insertion_point(a.get(), V(2), &at), at), 6u);
+    EXPECT_EQ(ok(array_find_insertion_point_hint(a.get(), V(0), 5, &at), at), 0u);
+    EXPECT_EQ(ok(array_binary_search(a.get(), V(2), &at), at), 1u);
     // The hint is returned as is when it holds an equal element.
-    ASSERT_EQ(array_binary_search_hint(a.get(), V(2), 4, &at), 0);
-    EXPECT_EQ(at, 4u);
-    ASSERT_EQ(array_binary_search_hint(a.get(), V(3), 1, &at), 0);
-    EXPECT_EQ(at, 6u);
-    ASSERT_EQ(array_binary_search_hint(a.get(), V(1), 5, &at), 0);
-    EXPECT_EQ(at, 0u);
+    EXPECT_EQ(ok(array_binary_search_hint(a.get(), V(2), 4, &at), at), 4u);
+    EXPECT_EQ(ok(array_binary_search_hint(a.get(), V(3), 1, &at), at), 6u);
+    EXPECT_EQ(ok(array_binary_search_hint(a.get(), V(1), 5, &at), at), 0u);
     EXPECT_EQ(array_binary_search_hint(a.get(), V(4), 2, &at), lc_err_not_found);
     EXPECT_EQ(array_binary_search(a.get(), V(0), &at), lc_err_not_found);
     EXPECT_EQ(array_linear_search(a.get(), V(2), 6, &at), lc_err_not_found);
-    ASSERT_EQ(array_linear_search(a.get(), V(2), 3, &at), 0);
-    EXPECT_EQ(at, 3u);
+    EXPECT_EQ(ok(array_linear_search(a.get(), V(2), 3, &at), at), 3u);
 }
 
 TEST(Array, DuplicatePolicies)
 {
-    {
-        owned<array> keep = numbers(adp_keep);
-        for (intptr_t x : {1, 2}) ASSERT_EQ(array_insert_sorted(keep.get(), V(x)), 0);
-        ASSERT_EQ(array_insert_sorted(keep.get(), V(2)), 0);
-        ASSERT_EQ(array_insert_sorted(keep.get(), V(1)), 0);
-        EXPECT_EQ(contents(keep.get()), (vec{1, 2}));
-        EXPECT_TRUE(keep->sorted);
-    }
-    {
-        owned<array> fail = numbers(adp_fail);
-        for (intptr_t x : {1, 2}) ASSERT_EQ(array_insert_sorted(fail.get(), V(x)), 0);
-        EXPECT_EQ(array_insert_sorted(fail.get(), V(2)), lc_err_exists);
-        EXPECT_EQ(array_append(fail.get(), V(1)), lc_err_exists);
-        EXPECT_EQ(contents(fail.get()), (vec{1, 2}));
-        EXPECT_TRUE(fail->sorted); // the refused append stored nothing
-    }
-    {
-        owned<array> repl = numbers(adp_replace);
-        for (intptr_t x : {3, 1, 2}) ASSERT_EQ(array_append(repl.get(), V(x)), 0);
-        ASSERT_EQ(array_append(repl.get(), V(3)), 0);
-        EXPECT_EQ(contents(repl.get()), (vec{1, 2, 3}));
-    }
-    {
-        LogCapture cap;
-        owned<array> bad = numbers(9);
-        EXPECT_EQ(array_append(bad.get(), V(1)), lc_err_unexpected_case);
-        EXPECT_EQ(array_insert_sorted(bad.get(), V(1)), lc_err_assertion_failed);
-        EXPECT_EQ(array_length_quick(bad.get()), 0u);
-    }
+    owned<array> keep = numbers(adp_keep);
+    for (intptr_t x : {1, 2, 2}) ASSERT_EQ(array_insert_sorted(keep.get(), V(x)), 0);
+    EXPECT_EQ(contents(array_insert_sorted(keep.get(), V(1)), keep.get()), (vec{1, 2}));
+    EXPECT_TRUE(keep->sorted);
+
+    owned<array> fail = numbers(adp_fail);
+    for (intptr_t x : {1, 2}) ASSERT_EQ(array_insert_sorted(fail.get(), V(x)), 0);
+    EXPECT_EQ(array_insert_sorted(fail.get(), V(2)), lc_err_exists);
+    EXPECT_EQ(array_append(fail.get(), V(1)), lc_err_exists);
+    EXPECT_EQ(contents(fail.get()), (vec{1, 2}));
+    EXPECT_TRUE(fail->sorted); // the refused append stored nothing
+
+    owned<array> repl = numbers(adp_replace);
+    for (intptr_t x : {3, 1, 2}) ASSERT_EQ(array_append(repl.get(), V(x)), 0);
+    EXPECT_EQ(contents(array_append(repl.get(), V(3)), repl.get()), (vec{1, 2, 3}));
+
+    LogCapture cap;
+    owned<array> bad = numbers(9);
+    EXPECT_EQ(array_append(bad.get(), V(1)), lc_err_unexpected_case);
+    EXPECT_EQ(array_insert_sorted(bad.get(), V(1)), lc_err_assertion_failed);
+    EXPECT_EQ(array_length_quick(bad.get()), 0u);
 }
 
 TEST(Array, RemovalRules)
@@ -198,18 +175,13 @@ TEST(Array, RemovalRules)
     EXPECT_EQ(array_remove_by_value(a.get(), V(2), &e), lc_err_multiple);
     EXPECT_EQ(array_remove_by_value(a.get(), V(7), &e), lc_err_not_found);
     EXPECT_EQ(array_length_quick(a.get()), 5u);
-    ASSERT_EQ(array_remove_by_value(a.get(), V(3), &e), 0);
-    EXPECT_EQ(e, V(3));
+    EXPECT_EQ(ok(array_remove_by_value(a.get(), V(3), &e), e), V(3));
 
-    ASSERT_EQ(array_delete_no_shift(a.get(), 1), 0);
-    EXPECT_EQ(contents(a.get()), (vec{1, 0, 2, 5}));
-    ASSERT_EQ(array_compact_empty_slots(a.get()), 0);
-    EXPECT_EQ(contents(a.get()), (vec{1, 2, 5}));
+    EXPECT_EQ(contents(array_delete_no_shift(a.get(), 1), a.get()), (vec{1, 0, 2, 5}));
+    EXPECT_EQ(contents(array_compact_empty_slots(a.get()), a.get()), (vec{1, 2, 5}));
 
-    ASSERT_EQ(array_peek(a.get(), &e), 0);
-    EXPECT_EQ(e, V(5));
-    ASSERT_EQ(array_pop(a.get(), &e), 0);
-    EXPECT_EQ(e, V(5));
+    EXPECT_EQ(ok(array_peek(a.get(), &e), e), V(5));
+    EXPECT_EQ(ok(array_pop(a.get(), &e), e), V(5));
     EXPECT_EQ(contents(a.get()), (vec{1, 2}));
 
     LogCapture cap;
@@ -312,14 +284,12 @@ TEST(Array, OwnedElementsAreFreedExactlyOnce)
         owned<array> d;
         ASSERT_EQ(array_duplicate(a.get(), d.out()), 0);
         tbool eq = false;
-        ASSERT_EQ(array_equal(a.get(), d.get(), &eq), 0);
-        EXPECT_TRUE(eq);
+        EXPECT_TRUE(ok(array_equal(a.get(), d.get(), &eq), eq));
         EXPECT_NE(array_get_quick(a.get(), 0), array_get_quick(d.get(), 0));
         ASSERT_EQ(array_append_array(a.get(), a.get()), 0); // onto itself
         EXPECT_EQ(array_length_quick(a.get()), 2u);
         array *second = d.release();
-        ASSERT_EQ(array_concat(a.get(), &second), 0); // moves, frees nothing
-        EXPECT_EQ(second, nullptr);
+        EXPECT_EQ(ok(array_concat(a.get(), &second), second), nullptr); // moves, frees nothing
         EXPECT_EQ(array_length_quick(a.get()), 3u);
         EXPECT_EQ(freed, 2);
     }

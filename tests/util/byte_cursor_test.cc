@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 
 namespace
 {
@@ -43,25 +44,19 @@ TEST(ByteReader, EveryReadThatDoesNotFitFailsWithoutMovingOrWriting)
     EXPECT_EQ(r.remaining(), 3u);
 
     uint16 v16 = 0;
-    ASSERT_TRUE(r.be16(&v16));
-    EXPECT_EQ(v16, 0x0102);
+    EXPECT_EQ(ok(r.be16(&v16), v16), 0x0102);
     EXPECT_EQ(r.remaining(), 1u);
     uint8 last = 0;
-    ASSERT_TRUE(r.u8(&last));
-    EXPECT_EQ(last, 0x03);
+    EXPECT_EQ(ok(r.u8(&last), last), 0x03);
     EXPECT_TRUE(r.empty());
     EXPECT_TRUE(r.bytes(dst, 0)); // nothing asked, nothing needed
+
+    lc_byte_reader none(nullptr, 100); // null bytes make an empty reader
+    EXPECT_EQ(none.remaining(), 0u);
+    EXPECT_FALSE(none.u8(&last));
 }
 
-TEST(ByteReader, NullBytesMakeAnEmptyReader)
-{
-    lc_byte_reader r(nullptr, 100);
-    uint8 v = 0;
-    EXPECT_EQ(r.remaining(), 0u);
-    EXPECT_FALSE(r.u8(&v));
-}
-
-TEST(ByteReader, SubCursorBoundsNestedReadsAndTheOuterResumesAfterIt)
+TEST(ByteReader, SubCursorsBoundNestedReadsAndCountsCannotOverflow)
 {
     lc_byte_reader r(seq8, sizeof seq8);
     uint8 first = 0;
@@ -73,52 +68,40 @@ TEST(ByteReader, SubCursorBoundsNestedReadsAndTheOuterResumesAfterIt)
     uint32 v32 = 0;
     EXPECT_FALSE(rec.be32(&v32)); // the outer has the bytes, the record does not
     uint16 v16 = 0;
-    ASSERT_TRUE(rec.be16(&v16));
-    EXPECT_EQ(v16, 0x0203);
+    EXPECT_EQ(ok(rec.be16(&v16), v16), 0x0203);
     EXPECT_FALSE(rec.be16(&v16));
     EXPECT_EQ(rec.remaining(), 1u);
 
-    ASSERT_TRUE(r.be32(&v32));
-    EXPECT_EQ(v32, 0x05060708u);
+    EXPECT_EQ(ok(r.be32(&v32), v32), 0x05060708u);
 
     // A record read at an offset leaves the parent where it was.
     lc_byte_reader whole(seq8, sizeof seq8), field;
     ASSERT_TRUE(whole.at(6, 2, &field));
-    ASSERT_TRUE(field.be16(&v16));
-    EXPECT_EQ(v16, 0x0708);
+    EXPECT_EQ(ok(field.be16(&v16), v16), 0x0708);
     EXPECT_EQ(whole.remaining(), 8u);
+
+    // Counts of items the bytes cannot carry are refused without overflow.
+    EXPECT_TRUE(whole.holds(2, 4));
+    EXPECT_FALSE(whole.holds(3, 4));
+    EXPECT_FALSE(whole.holds(0xffffffffu, 0x10000000u)); // product past 2^32
+    EXPECT_FALSE(whole.holds(uint64(1) << 62, 8));       // product past 2^64
+    EXPECT_TRUE(whole.holds(1000, 0));
 }
 
-TEST(ByteReader, HoldsRefusesCountsTheBytesCannotCarryWithoutOverflow)
-{
-    lc_byte_reader r(seq8, sizeof seq8);
-    EXPECT_TRUE(r.holds(2, 4));
-    EXPECT_FALSE(r.holds(3, 4));
-    EXPECT_FALSE(r.holds(0xffffffffu, 0x10000000u)); // product past 2^32
-    EXPECT_FALSE(r.holds(uint64(1) << 62, 8));       // product past 2^64
-    EXPECT_TRUE(r.holds(1000, 0));
-}
-
-TEST(ByteOrder, EachOrderPlacesTheBytesAsNamed)
+TEST(ByteOrder, EachOrderPlacesTheBytesAsNamedAndValuesRoundTripThroughTheirBits)
 {
     uint16 v16 = 0;
     uint32 v32 = 0;
     uint64 v64 = 0;
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).be16(&v16));
-    EXPECT_EQ(v16, 0x0102);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).le16(&v16));
-    EXPECT_EQ(v16, 0x0201);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).be32(&v32));
-    EXPECT_EQ(v32, 0x01020304u);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).le32(&v32));
-    EXPECT_EQ(v32, 0x04030201u);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).be64(&v64));
-    EXPECT_EQ(v64, 0x0102030405060708u);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).le64(&v64));
-    EXPECT_EQ(v64, 0x0807060504030201u);
-    ASSERT_TRUE(lc_byte_reader(seq8, 8).ne64(&v64));
-    EXPECT_EQ(v64, std::endian::native == std::endian::little ? 0x0807060504030201u
-                                                              : 0x0102030405060708u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).be16(&v16), v16), 0x0102);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).le16(&v16), v16), 0x0201);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).be32(&v32), v32), 0x01020304u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).le32(&v32), v32), 0x04030201u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).be64(&v64), v64), 0x0102030405060708u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).le64(&v64), v64), 0x0807060504030201u);
+    EXPECT_EQ(ok(lc_byte_reader(seq8, 8).ne64(&v64), v64),
+              std::endian::native == std::endian::little ? 0x0807060504030201u
+                                                         : 0x0102030405060708u);
 
     uint8 out[8] = {};
     lc_byte_writer w(out, sizeof out);
@@ -127,10 +110,7 @@ TEST(ByteOrder, EachOrderPlacesTheBytesAsNamed)
     lc_byte_writer w64(out, sizeof out);
     ASSERT_TRUE(w64.le64(0x0807060504030201u));
     EXPECT_EQ(std::vector<uint8>(out, out + 8), std::vector<uint8>(seq8, seq8 + 8));
-}
 
-TEST(ByteOrder, SignedFloatAndWideValuesRoundTripThroughTheirBits)
-{
     uint8 b[16] = {};
     lc_bytes::store<order::big>(b, int32(-2));
     EXPECT_EQ(b[0], 0xff);
@@ -270,8 +250,7 @@ TEST_F(TbufWriter, CountedValuesAndRecordsInPlaceAndPastTheRoom)
 TEST_F(TbufWriter, ConstantBufferRefusesAppendAndPatch)
 {
     static const uint8 fixed[4] = {1, 2, 3, 4};
-    owned<tbuf> c;
-    ASSERT_EQ(tb_new_buf_const(c.out(), fixed, 4), 0);
+    auto c = create(tb_new_buf_const, fixed, 4);
     lc_tbuf_writer w(c.get());
     LogCapture log; // the refusals are logged, not printed
     EXPECT_NE(w.be32(5), 0);

@@ -1,4 +1,5 @@
 #include "util/hash_table.h"
+#include "util/string_map.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include <string>
 
 #include "support/log_capture.h"
+#include "util/call_ok.h"
+#include "util/tstring.h"
 
 namespace
 {
@@ -63,8 +66,9 @@ TEST(Ht, GrowsOnThe94thNodeAndShrinksBackAt20)
     // Every key is still found after the move.
     for (int i = 0; i < 94; ++i) {
         tbool found = false;
-        ASSERT_EQ(ht_lookup(t.get(), key(i).c_str(), -1, &found, nullptr, nullptr, nullptr), 0);
-        EXPECT_TRUE(found) << key(i);
+        EXPECT_TRUE(
+            ok(ht_lookup(t.get(), key(i).c_str(), -1, &found, nullptr, nullptr, nullptr), found))
+            << key(i);
     }
 
     for (int i = 93; i > 20; --i) ASSERT_EQ(ht_delete(t.get(), key(i).c_str(), -1), 0);
@@ -105,8 +109,7 @@ TEST(Ht, InsertReplacesOrRefusesExistingKeys)
     const void *k = nullptr;
     uint32 klen = 0;
     void *v = nullptr;
-    ASSERT_EQ(ht_lookup(t.get(), "k", -1, &found, &k, &klen, &v), 0);
-    EXPECT_TRUE(found);
+    EXPECT_TRUE(ok(ht_lookup(t.get(), "k", -1, &found, &k, &klen, &v), found));
     EXPECT_EQ(klen, 1u);
     EXPECT_STREQ(static_cast<const char *>(v), "two");
     EXPECT_NE(v, v2); // the table's own copy
@@ -126,14 +129,12 @@ TEST(Ht, LookupClearsItsOutputsAndMissesAreNotErrors)
     const void *k = "junk";
     uint32 klen = 7;
     void *v = &klen;
-    ASSERT_EQ(ht_lookup(t.get(), "absent", -1, &found, &k, &klen, &v), 0);
-    EXPECT_FALSE(found);
+    EXPECT_FALSE(ok(ht_lookup(t.get(), "absent", -1, &found, &k, &klen, &v), found));
     EXPECT_EQ(k, nullptr);
     EXPECT_EQ(klen, 0xFFFFFFFFu);
     EXPECT_EQ(v, nullptr);
     // Same bytes but a different length is a different key.
-    ASSERT_EQ(ht_lookup(t.get(), "present", 3, &found, nullptr, nullptr, nullptr), 0);
-    EXPECT_FALSE(found);
+    EXPECT_FALSE(ok(ht_lookup(t.get(), "present", 3, &found, nullptr, nullptr, nullptr), found));
     EXPECT_EQ(ht_delete(t.get(), "absent", -1), lc_err_not_found);
 
     LogCapture cap;
@@ -146,7 +147,7 @@ TEST(Ht, LookupClearsItsOutputsAndMissesAreNotErrors)
     EXPECT_EQ(ht_get_num_nodes_quick(t.get()), 1u);
 }
 
-TEST(Ht, RemoveHandsKeyAndValueToTheCaller)
+TEST(Ht, RemoveHandsOverAndEmptyReleases)
 {
     owned<ht> t = string_table();
     char val[] = "v";
@@ -159,6 +160,13 @@ TEST(Ht, RemoveHandsKeyAndValueToTheCaller)
     std::free(v);
     EXPECT_EQ(ht_remove(t.get(), "k", -1, &k, &v), lc_err_not_found);
     EXPECT_EQ(k, nullptr);
+
+    t = string_table();
+    for (int i = 0; i < 500; ++i) ASSERT_EQ(ht_insert(t.get(), key(i).c_str(), -1, nullptr), 0);
+    ASSERT_EQ(ht_empty(t.get()), 0);
+    EXPECT_EQ(ht_get_num_nodes_quick(t.get()), 0u);
+    EXPECT_EQ(ht_get_num_buckets_quick(t.get()), ht_table_size_initial);
+    ASSERT_EQ(ht_insert(t.get(), "again", -1, nullptr), 0);
 }
 
 TEST(Ht, DirectKeysCompareByValue)
@@ -166,8 +174,7 @@ TEST(Ht, DirectKeysCompareByValue)
     ht_options o = ht_default_options;
     o.hash = ht_hash_direct_func;
     o.key_equal = ht_key_equal_direct_func;
-    owned<ht> t;
-    ASSERT_EQ(ht_new(t.out(), &o), 0);
+    auto t = create(ht_new, &o);
     for (uintptr_t id = 0; id < 200; ++id)
         ASSERT_EQ(ht_insert(t.get(), reinterpret_cast<void *>(id << 33), 8,
                             reinterpret_cast<void *>(id + 1)),
@@ -180,8 +187,7 @@ TEST(Ht, DirectKeysCompareByValue)
     EXPECT_TRUE(found);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(v), 78u);
     // Key 0 is a key like any other.
-    ASSERT_EQ(ht_lookup(t.get(), nullptr, 8, &found, nullptr, nullptr, &v), 0);
-    EXPECT_TRUE(found);
+    EXPECT_TRUE(ok(ht_lookup(t.get(), nullptr, 8, &found, nullptr, nullptr, &v), found));
 }
 
 TEST(Ht, DuplicateCopiesEveryEntry)
@@ -217,8 +223,7 @@ TEST(Ht, DuplicateCopiesEveryEntry)
     // Without dup, a table that frees its entries cannot be copied.
     ht_options o = ht_default_options;
     o.free = ht_string_free_func;
-    owned<ht> shallow;
-    ASSERT_EQ(ht_new(shallow.out(), &o), 0);
+    auto shallow = create(ht_new, &o);
     LogCapture cap;
     EXPECT_EQ(ht_duplicate(shallow.get(), d.out()), lc_err_assertion_failed);
     EXPECT_EQ(d.get(), nullptr);
@@ -282,17 +287,47 @@ TEST(Ht, ForeachReturnCodes)
     EXPECT_EQ(ht_get_num_nodes_quick(t.get()), 0u);
 }
 
-TEST(Ht, EmptyReleasesEntriesAndReturnsToTheInitialSize)
+// ---------------------------------------------------------------------------
+// The id <-> string map built on it
+
+TEST(Smap, MapsBothWaysWithItsOwnCopiesAndStaysOneToOne)
 {
-    owned<ht> t = string_table();
-    for (int i = 0; i < 500; ++i) ASSERT_EQ(ht_insert(t.get(), key(i).c_str(), -1, nullptr), 0);
-    ASSERT_EQ(ht_empty(t.get()), 0);
-    EXPECT_EQ(ht_get_num_nodes_quick(t.get()), 0u);
-    EXPECT_EQ(ht_get_num_buckets_quick(t.get()), ht_table_size_initial);
-    ASSERT_EQ(ht_insert(t.get(), "again", -1, nullptr), 0);
-    uint32 n = 0;
-    ASSERT_EQ(ht_get_size(t.get(), &n), 0);
-    EXPECT_EQ(n, 1u);
+    auto m = create(smap_new);
+    char name[] = "uint32";
+    ASSERT_EQ(smap_insert_str(m.get(), 6, name), 0);
+    name[0] = 'X'; // the map must not have kept the caller's buffer
+    auto ts = create(ts_new_str, "string");
+    ASSERT_EQ(smap_insert(m.get(), 12, ts.get()), 0);
+
+    const char *s = nullptr;
+    EXPECT_STREQ(ok(smap_get_string_str(m.get(), 6, &s), s), "uint32");
+    uint32 id = 0;
+    EXPECT_EQ(ok(smap_get_id(m.get(), ts.get(), &id), id), 12u);
+    EXPECT_EQ(ok(smap_get_id_str(m.get(), "uint32", &id), id), 6u);
+    owned<tstring> got;
+    ASSERT_EQ(smap_get_string(m.get(), 12, got.out()), 0);
+    EXPECT_STREQ(got->buf, "string");
+
+    // Missing entries are not found, with neutral outputs.
+    EXPECT_EQ(smap_get_string_str(m.get(), 1, &s), lc_err_not_found);
+    EXPECT_EQ(s, nullptr);
+    EXPECT_EQ(smap_get_id_str(m.get(), "none", &id), lc_err_not_found);
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(smap_get_string(m.get(), 1, got.out()), lc_err_not_found);
+    EXPECT_EQ(got.get(), nullptr);
+
+    m = create(smap_new);
+    ASSERT_EQ(smap_insert_str(m.get(), 1, "a"), 0);
+    ASSERT_EQ(smap_insert_str(m.get(), 2, "b"), 0);
+    ASSERT_EQ(smap_insert_str(m.get(), 1, "b"), 0); // "a" and id 2 are forgotten
+    EXPECT_EQ(smap_get_id_str(m.get(), "a", &id), lc_err_not_found);
+    EXPECT_EQ(smap_get_string_str(m.get(), 2, &s), lc_err_not_found);
+    EXPECT_EQ(ok(smap_get_id_str(m.get(), "b", &id), id), 1u);
+
+    // Re-inserting text the map lent out is safe.
+    ASSERT_EQ(smap_get_string_str(m.get(), 1, &s), 0);
+    ASSERT_EQ(smap_insert_str(m.get(), 1, s), 0);
+    EXPECT_STREQ(ok(smap_get_string_str(m.get(), 1, &s), s), "b");
 }
 
 } // namespace

@@ -9,22 +9,22 @@
 
 #include "log/logging.h"
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 
 namespace
 {
 
 constexpr uint32 MiB = 1024 * 1024;
 
-owned<tstring> make(const char *s)
-{
-    owned<tstring> ts;
-    EXPECT_EQ(ts_new_str(ts.out(), s), 0);
-    return ts;
-}
-
 std::string text(const tstring *ts)
 {
     return std::string(ts->buf, ts->length);
+}
+// The text once the step that returned `rc` has succeeded.
+std::string text(int rc, const tstring *ts,
+                 std::source_location at = std::source_location::current())
+{
+    return text(ok(rc, ts, at));
 }
 
 // Sizes the buffer goes through while appending one byte at a time.
@@ -43,89 +43,41 @@ std::vector<uint32> sizes_while_appending(tstring *ts, uint32 count)
 // ---------------------------------------------------------------------------
 // Growth and shrink
 
-TEST(TstringResize, FifteenBytesFitTheInitialBufferTheSixteenthDoubles)
+TEST(TstringResize, GrowthFromSmallToLargeCapAndShrink)
 {
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
+    auto ts = create(ts_new);
     EXPECT_EQ(ts->size, 16u);
-    ASSERT_EQ(ts_append_chars(ts.get(), 15, 'a'), 0);
-    EXPECT_EQ(ts->size, 16u);
-    ASSERT_EQ(ts_append_char(ts.get(), 'b'), 0);
-    EXPECT_EQ(ts->size, 32u);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 15, 'a'), ts->size), 16u);
+    EXPECT_EQ(ok(ts_append_char(ts.get(), 'b'), ts->size), 32u);
     EXPECT_EQ(sizes_while_appending(ts.get(), 200), (std::vector<uint32>{32, 64, 128, 256}));
-}
 
-TEST(TstringResize, DoublesUpTo32MiBThenGrowsByNeedPlusEightMiB)
-{
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
-    ASSERT_EQ(ts_append_chars(ts.get(), 32 * MiB - 1, 'a'), 0);
-    EXPECT_EQ(ts->size, 32 * MiB);
+    // Shrinking runs on every length change, but not on clear_no_resize.
+    ts = create(ts_new);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 1000, 'a'), ts->size), 1024u);
+    EXPECT_EQ(ok(ts_clear_no_resize(ts.get()), ts->size), 1024u);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 100, 'b'), ts->size), 256u); // need 101: 1024 > 404
+    EXPECT_EQ(ok(ts_cut(ts.get(), 0, 90), ts->size), 64u);              // need 16: 256 -> 64
+    EXPECT_EQ(text(ts.get()), std::string(10, 'b'));
+
+    ts = create(ts_new);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 32 * MiB - 1, 'a'), ts->size), 32 * MiB);
     // Doubling to 64 MiB would overshoot the need by more than 8 MiB.
-    ASSERT_EQ(ts_append_char(ts.get(), 'b'), 0);
-    EXPECT_EQ(ts->size, 32 * MiB + 1 + 8 * MiB);
-    ASSERT_EQ(ts_append_chars(ts.get(), 8 * MiB, 'c'), 0);
-    EXPECT_EQ(ts->size, 40 * MiB + 1);
-    ASSERT_EQ(ts_append_char(ts.get(), 'd'), 0);
-    EXPECT_EQ(ts->size, 40 * MiB + 2 + 8 * MiB);
-}
+    EXPECT_EQ(ok(ts_append_char(ts.get(), 'b'), ts->size), 32 * MiB + 1 + 8 * MiB);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 8 * MiB, 'c'), ts->size), 40 * MiB + 1);
+    const uint32 grown = ok(ts_append_char(ts.get(), 'd'), ts->size);
+    EXPECT_EQ(grown, 40 * MiB + 2 + 8 * MiB);
 
-TEST(TstringResize, GrowthIsCappedAtTheMaximumSize)
-{
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
-    ASSERT_EQ(ts_append_chars(ts.get(), 76 * MiB, 'a'), 0);
-    // 76 MiB + 1 + 8 MiB would pass 80 MiB: the cap wins.
-    EXPECT_EQ(ts->size, 80 * MiB);
-    ASSERT_EQ(ts_append_chars(ts.get(), 4 * MiB - 1, 'b'), 0);
-    EXPECT_EQ(ts->length, 80 * MiB - 1);
-    EXPECT_EQ(ts->size, 80 * MiB);
-}
-
-TEST(TstringResize, PassingTheMaximumFailsAndLeavesTheStringAlone)
-{
-    LogCapture cap;
-    owned<tstring> ts = make("keep");
-    EXPECT_EQ(ts_append_chars(ts.get(), ts_size_max, 'x'), lc_err_assertion_failed);
-    EXPECT_TRUE(cap.contains("maximum size exceeded: 83886085")) << cap.dump();
-    EXPECT_EQ(text(ts.get()), "keep");
-    EXPECT_EQ(ts->size, 16u);
-    owned<tstring> big;
-    EXPECT_EQ(ts_new_size(big.out(), ts_size_max + 1), lc_err_assertion_failed);
-    EXPECT_EQ(big.get(), nullptr);
-}
-
-TEST(TstringResize, ClearedFortyMiBStringShrinksByHalvingToAtMostFourTimesNeed)
-{
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
-    ASSERT_EQ(ts_append_chars(ts.get(), 40 * MiB, 'a'), 0);
-    const uint32 grown = ts->size;
-    EXPECT_EQ(grown, 40 * MiB + 1 + 8 * MiB);
-    ASSERT_EQ(ts_clear(ts.get()), 0);
-    // The first of size/2, size/4, ... that is at most 4 * 16.
+    // Cleared, it halves to the first size at most four times the need (16).
+    EXPECT_EQ(ok(ts_clear(ts.get()), ts->length), 0u);
     uint32 d = 2;
     while (grown / d > 64) d *= 2;
     EXPECT_EQ(ts->size, grown / d);
-    EXPECT_LE(ts->size, 64u);
-    EXPECT_GT(ts->size * 2, 64u);
-    EXPECT_EQ(ts->length, 0u);
     EXPECT_STREQ(ts->buf, "");
-}
 
-TEST(TstringResize, ShrinkRunsOnEveryLengthChangeButNotOnClearNoResize)
-{
-    owned<tstring> ts;
-    ASSERT_EQ(ts_new(ts.out()), 0);
-    ASSERT_EQ(ts_append_chars(ts.get(), 1000, 'a'), 0);
-    EXPECT_EQ(ts->size, 1024u);
-    ASSERT_EQ(ts_clear_no_resize(ts.get()), 0);
-    EXPECT_EQ(ts->size, 1024u);
-    ASSERT_EQ(ts_append_chars(ts.get(), 100, 'b'), 0); // need 101: 1024 > 404
-    EXPECT_EQ(ts->size, 256u);
-    ASSERT_EQ(ts_cut(ts.get(), 0, 90), 0); // need 16: 256 -> 64
-    EXPECT_EQ(ts->size, 64u);
-    EXPECT_EQ(text(ts.get()), std::string(10, 'b'));
+    // 76 MiB + 1 + 8 MiB would pass 80 MiB: the cap wins.
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 76 * MiB, 'a'), ts->size), 80 * MiB);
+    EXPECT_EQ(ok(ts_append_chars(ts.get(), 4 * MiB - 1, 'b'), ts->length), 80 * MiB - 1);
+    EXPECT_EQ(ts->size, 80 * MiB);
 }
 
 namespace
@@ -147,11 +99,21 @@ struct FailingRealloc {
 };
 } // namespace
 
-TEST(TstringResize, FailedReallocationLogsAndKeepsTheOldBuffer)
+TEST(TstringResize, FailuresLeaveTheStringAlone)
 {
-    owned<tstring> ts = make("0123456789");
-    const char *old = ts->buf;
     LogCapture cap;
+    auto ts = create(ts_new_str, "keep");
+    EXPECT_EQ(ts_append_chars(ts.get(), ts_size_max, 'x'), lc_err_assertion_failed);
+    EXPECT_TRUE(cap.contains("maximum size exceeded: 83886085")) << cap.dump();
+    EXPECT_EQ(text(ts.get()), "keep");
+    EXPECT_EQ(ts->size, 16u);
+    owned<tstring> big;
+    EXPECT_EQ(ts_new_size(big.out(), ts_size_max + 1), lc_err_assertion_failed);
+    EXPECT_EQ(big.get(), nullptr);
+
+    // A failed reallocation is logged and keeps the old buffer.
+    ts = create(ts_new_str, "0123456789");
+    const char *old = ts->buf;
     {
         FailingRealloc fail(0);
         EXPECT_EQ(ts_append_str(ts.get(), "abcdefghij"), lc_err_unexpected_null);
@@ -170,8 +132,7 @@ TEST(TstringResize, TakeoverAdoptsTheBufferAndAppliesTheRule)
     char *heap = static_cast<char *>(malloc(4096));
     memcpy(heap, "hello", 5);
     owned<tstring> ts;
-    ASSERT_EQ(ts_new_str_takeover(ts.out(), &heap, 5, 4096), 0);
-    EXPECT_EQ(heap, nullptr);
+    EXPECT_EQ(ok(ts_new_str_takeover(ts.out(), &heap, 5, 4096), heap), nullptr);
     EXPECT_EQ(text(ts.get()), "hello");
     EXPECT_EQ(ts->size, 64u);
 
@@ -184,7 +145,7 @@ TEST(TstringResize, TakeoverAdoptsTheBufferAndAppliesTheRule)
 // ---------------------------------------------------------------------------
 // Construction, access and release
 
-TEST(TstringAccess, NullStringsLogTheCallersPosition)
+TEST(TstringAccess, NullsRangesConstructorsDetachAndDup)
 {
     LogCapture cap;
     const tstring *none = nullptr;
@@ -197,12 +158,22 @@ TEST(TstringAccess, NullStringsLogTheCallersPosition)
         << cap.dump();
     EXPECT_EQ(ts_str_maybe(none), nullptr);
     EXPECT_STREQ(ts_str_maybe_empty(none), "");
-}
 
-TEST(TstringAccess, ConstructorsDetachAndDup)
-{
-    owned<tstring> a;
-    ASSERT_EQ(ts_new_str(a.out(), nullptr), 0);
+    auto ts = create(ts_new_str, "abcdef");
+    owned<tstring> sub;
+    ASSERT_EQ(ts_substr(ts.get(), 2, 3, sub.out()), 0);
+    EXPECT_EQ(text(sub.get()), "cde");
+    ASSERT_EQ(ts_substr(ts.get(), 4, ts_npos, sub.out()), 0);
+    EXPECT_EQ(text(sub.get()), "ef");
+    EXPECT_EQ(ts_substr(ts.get(), 4, 3, sub.out()), lc_err_assertion_failed);
+    EXPECT_EQ(sub.get(), nullptr);
+    EXPECT_TRUE(cap.contains("Required condition was not met"));
+    EXPECT_EQ(ts_get_char(ts.get(), 5), 'f');
+    EXPECT_EQ(ts_get_char(ts.get(), 6), '\0');
+    EXPECT_STREQ(ts_str_nth(ts.get(), 6), "");
+    EXPECT_EQ(ts_str_nth(ts.get(), 7), nullptr);
+
+    auto a = create(ts_new_str, nullptr);
     EXPECT_EQ(ts_length(a.get()), 0u);
     ASSERT_EQ(ts_new_sprintf(a.out(), "%s-%d", "x", 42), 0);
     EXPECT_STREQ(ts_str(a.get()), "x-42");
@@ -221,82 +192,65 @@ TEST(TstringAccess, ConstructorsDetachAndDup)
     ASSERT_EQ(ts_new_or_replace_str(&raw, "two"), 0);
     char *buf = nullptr;
     uint32 len = 0;
-    ASSERT_EQ(ts_detach(&raw, &buf, &len), 0);
-    EXPECT_EQ(raw, nullptr);
+    EXPECT_EQ(ok(ts_detach(&raw, &buf, &len), raw), nullptr);
     EXPECT_STREQ(buf, "two");
     EXPECT_EQ(len, 3u);
     free(buf);
     EXPECT_EQ(ts_free(&raw), 0); // null accepted
 
-    ASSERT_EQ(ts_set_utf8(a.get(), true), 0);
-    EXPECT_EQ(a->utf8, 0u);
+    EXPECT_EQ(ok(ts_set_utf8(a.get(), true), a->utf8), 0u);
     EXPECT_EQ(ts_num_chars(a.get()), ts_length(a.get()));
-}
-
-TEST(TstringAccess, SubstrAndIndexingCheckRanges)
-{
-    LogCapture cap;
-    owned<tstring> ts = make("abcdef");
-    owned<tstring> sub;
-    ASSERT_EQ(ts_substr(ts.get(), 2, 3, sub.out()), 0);
-    EXPECT_EQ(text(sub.get()), "cde");
-    ASSERT_EQ(ts_substr(ts.get(), 4, ts_npos, sub.out()), 0);
-    EXPECT_EQ(text(sub.get()), "ef");
-    EXPECT_EQ(ts_substr(ts.get(), 4, 3, sub.out()), lc_err_assertion_failed);
-    EXPECT_EQ(sub.get(), nullptr);
-    EXPECT_TRUE(cap.contains("Required condition was not met"));
-    EXPECT_EQ(ts_get_char(ts.get(), 5), 'f');
-    EXPECT_EQ(ts_get_char(ts.get(), 6), '\0');
-    EXPECT_STREQ(ts_str_nth(ts.get(), 6), "");
-    EXPECT_EQ(ts_str_nth(ts.get(), 7), nullptr);
 }
 
 // ---------------------------------------------------------------------------
 // Modification
 
-TEST(TstringModify, SpliceFamilyEditsInPlace)
+TEST(TstringModify, EditsInPlaceIncludingFromItselfAndBinaryBytes)
 {
-    owned<tstring> ts = make("hello");
+    auto ts = create(ts_new_str, "hello");
     ASSERT_EQ(ts_append_str(ts.get(), " world"), 0);
     ASSERT_EQ(ts_insert_str(ts.get(), 0, ">> "), 0);
-    ASSERT_EQ(ts_insert_char(ts.get(), ts->length, '!'), 0);
-    EXPECT_EQ(text(ts.get()), ">> hello world!");
-    ASSERT_EQ(ts_replace_str(ts.get(), 3, 5, "goodbye"), 0);
-    EXPECT_EQ(text(ts.get()), ">> goodbye world!");
+    EXPECT_EQ(text(ts_insert_char(ts.get(), ts->length, '!'), ts.get()), ">> hello world!");
+    EXPECT_EQ(text(ts_replace_str(ts.get(), 3, 5, "goodbye"), ts.get()), ">> goodbye world!");
     ASSERT_EQ(ts_cut(ts.get(), 0, 3), 0);
-    ASSERT_EQ(ts_remove_char(ts.get(), ts->length - 1), 0);
-    EXPECT_EQ(text(ts.get()), "goodbye world");
-    ASSERT_EQ(ts_copy_str(ts.get(), 8, "there, all"), 0); // runs past the end
-    EXPECT_EQ(text(ts.get()), "goodbye there, all");
-    ASSERT_EQ(ts_insert_sprintf(ts.get(), 7, " %d", 2), 0);
-    EXPECT_EQ(text(ts.get()), "goodbye 2 there, all");
-    ASSERT_EQ(ts_put_str_frag(ts.get(), "0123456789", 3, 4), 0);
-    EXPECT_EQ(text(ts.get()), "3456");
+    EXPECT_EQ(text(ts_remove_char(ts.get(), ts->length - 1), ts.get()), "goodbye world");
+    EXPECT_EQ(text(ts_copy_str(ts.get(), 8, "there, all"), ts.get()),
+              "goodbye there, all"); // runs past the end
+    EXPECT_EQ(text(ts_insert_sprintf(ts.get(), 7, " %d", 2), ts.get()), "goodbye 2 there, all");
+    EXPECT_EQ(text(ts_put_str_frag(ts.get(), "0123456789", 3, 4), ts.get()), "3456");
     ASSERT_EQ(ts_append_chars_pad_to_length(ts.get(), 7, '.'), 0);
-    ASSERT_EQ(ts_append_chars_pad_to_length(ts.get(), 2, '.'), 0);
-    EXPECT_EQ(text(ts.get()), "3456...");
-    ASSERT_EQ(ts_put_char(ts.get(), 'z'), 0);
-    EXPECT_EQ(text(ts.get()), "z");
+    EXPECT_EQ(text(ts_append_chars_pad_to_length(ts.get(), 2, '.'), ts.get()), "3456...");
+    EXPECT_EQ(text(ts_put_char(ts.get(), 'z'), ts.get()), "z");
     EXPECT_EQ(ts->num_chars, ts->length);
-}
 
-TEST(TstringModify, AppendingItselfAndBinaryBytes)
-{
-    owned<tstring> ts = make("abcdefghijkl");
-    ASSERT_EQ(ts_append(ts.get(), ts.get()), 0); // source moves with the realloc
-    EXPECT_EQ(text(ts.get()), "abcdefghijklabcdefghijkl");
-    ASSERT_EQ(ts_append_tstr_frag(ts.get(), ts.get(), 0, 3), 0);
-    EXPECT_EQ(text(ts.get()), "abcdefghijklabcdefghijklabc");
+    ts = create(ts_new_str, "abcdefghijkl");
+    EXPECT_EQ(text(ts_append(ts.get(), ts.get()), ts.get()),
+              "abcdefghijklabcdefghijkl"); // source moves with the realloc
+    EXPECT_EQ(text(ts_append_tstr_frag(ts.get(), ts.get(), 0, 3), ts.get()),
+              "abcdefghijklabcdefghijklabc");
     const char bin[] = {'x', '\0', 'y'};
-    ASSERT_EQ(ts_put_buffer(ts.get(), bin, 3), 0);
-    EXPECT_EQ(ts->length, 3u);
+    EXPECT_EQ(ok(ts_put_buffer(ts.get(), bin, 3), ts->length), 3u);
     EXPECT_EQ(ts->buf[3], '\0');
 }
 
-TEST(TstringModify, BadRangesAndNullsFailWithoutChange)
+TEST(TstringModify, TrimTranslateAndBadRanges)
 {
+    auto ts = create(ts_new_str, " \t\"Quoted Text\"\n ");
+    EXPECT_EQ(text(ts_trim_whitespace(ts.get()), ts.get()), "\"Quoted Text\"");
+    EXPECT_EQ(text(ts_trim(ts.get(), '"', '"'), ts.get()), "Quoted Text");
+    EXPECT_EQ(text(ts_trim_num_chars(ts.get(), 1, 1), ts.get()), "uoted Tex");
+    ASSERT_EQ(ts_trans_uppercase(ts.get()), 0);
+    EXPECT_TRUE(ts_is_uppercase(ts.get()));
+    ASSERT_EQ(ts_trans_lowercase(ts.get()), 0);
+    EXPECT_TRUE(ts_is_lowercase(ts.get()));
+    ASSERT_EQ(ts_trans_map_chars(ts.get(), "ot", "0+"), 0);
+    EXPECT_EQ(text(ts_replace_char(ts.get(), ' ', '_'), ts.get()), "u0+ed_+ex");
+    auto blank = create(ts_new_str, "   ");
+    EXPECT_EQ(ok(ts_trim_whitespace(blank.get()), blank->length), 0u);
+    ASSERT_EQ(ts_trim_tail(blank.get(), 'x'), 0);
+
     LogCapture cap;
-    owned<tstring> ts = make("abc");
+    ts = create(ts_new_str, "abc");
     EXPECT_EQ(ts_cut(ts.get(), 2, 2), lc_err_assertion_failed);
     EXPECT_EQ(ts_insert_str(ts.get(), 4, "x"), lc_err_assertion_failed);
     EXPECT_EQ(ts_append_str_frag(ts.get(), "xy", 1, 2), lc_err_assertion_failed);
@@ -307,60 +261,26 @@ TEST(TstringModify, BadRangesAndNullsFailWithoutChange)
     EXPECT_EQ(cap.count("Unexpected NULL"), 2u) << cap.dump();
 }
 
-TEST(TstringModify, TrimAndTranslate)
-{
-    owned<tstring> ts = make(" \t\"Quoted Text\"\n ");
-    ASSERT_EQ(ts_trim_whitespace(ts.get()), 0);
-    EXPECT_EQ(text(ts.get()), "\"Quoted Text\"");
-    ASSERT_EQ(ts_trim(ts.get(), '"', '"'), 0);
-    EXPECT_EQ(text(ts.get()), "Quoted Text");
-    ASSERT_EQ(ts_trim_num_chars(ts.get(), 1, 1), 0);
-    EXPECT_EQ(text(ts.get()), "uoted Tex");
-    ASSERT_EQ(ts_trans_uppercase(ts.get()), 0);
-    EXPECT_TRUE(ts_is_uppercase(ts.get()));
-    ASSERT_EQ(ts_trans_lowercase(ts.get()), 0);
-    EXPECT_TRUE(ts_is_lowercase(ts.get()));
-    ASSERT_EQ(ts_trans_map_chars(ts.get(), "ot", "0+"), 0);
-    ASSERT_EQ(ts_replace_char(ts.get(), ' ', '_'), 0);
-    EXPECT_EQ(text(ts.get()), "u0+ed_+ex");
-    owned<tstring> blank = make("   ");
-    ASSERT_EQ(ts_trim_whitespace(blank.get()), 0);
-    EXPECT_EQ(blank->length, 0u);
-    ASSERT_EQ(ts_trim_tail(blank.get(), 'x'), 0);
-}
-
 // ---------------------------------------------------------------------------
 // Search and comparison
 
-TEST(TstringSearch, NotFoundAndStartBeyondGiveSuccessAndMinusOne)
+TEST(TstringSearch, FindsGiveNposWhenAbsentNullsSortFirstCaseFolds)
 {
-    owned<tstring> ts = make("a/b/c");
+    auto ts = create(ts_new_str, "a/b/c");
     uint32 at = 0;
-    ASSERT_EQ(ts_find_char(ts.get(), 0, '/', &at), 0);
-    EXPECT_EQ(at, 1u);
-    ASSERT_EQ(ts_find_char(ts.get(), 2, '/', &at), 0);
-    EXPECT_EQ(at, 3u);
-    ASSERT_EQ(ts_find_char(ts.get(), 9, '/', &at), 0);
-    EXPECT_EQ(at, ts_npos);
-    ASSERT_EQ(ts_rfind_char(ts.get(), 4, '/', &at), 0);
-    EXPECT_EQ(at, 3u);
-    ASSERT_EQ(ts_rfind_char(ts.get(), 2, '/', &at), 0);
-    EXPECT_EQ(at, 1u);
-    ASSERT_EQ(ts_rfind_char(ts.get(), 0, '/', &at), 0);
-    EXPECT_EQ(at, ts_npos);
-    ASSERT_EQ(ts_find_str(ts.get(), 0, "b/c", &at), 0);
-    EXPECT_EQ(at, 2u);
-    ASSERT_EQ(ts_find_str(ts.get(), 0, "zz", &at), 0);
-    EXPECT_EQ(at, ts_npos);
-    ASSERT_EQ(ts_find_str(ts.get(), 6, "a", &at), 0);
-    EXPECT_EQ(at, ts_npos);
-}
+    EXPECT_EQ(ok(ts_find_char(ts.get(), 0, '/', &at), at), 1u);
+    EXPECT_EQ(ok(ts_find_char(ts.get(), 2, '/', &at), at), 3u);
+    EXPECT_EQ(ok(ts_find_char(ts.get(), 9, '/', &at), at), ts_npos);
+    EXPECT_EQ(ok(ts_rfind_char(ts.get(), 4, '/', &at), at), 3u);
+    EXPECT_EQ(ok(ts_rfind_char(ts.get(), 2, '/', &at), at), 1u);
+    EXPECT_EQ(ok(ts_rfind_char(ts.get(), 0, '/', &at), at), ts_npos);
+    EXPECT_EQ(ok(ts_find_str(ts.get(), 0, "b/c", &at), at), 2u);
+    EXPECT_EQ(ok(ts_find_str(ts.get(), 0, "zz", &at), at), ts_npos);
+    EXPECT_EQ(ok(ts_find_str(ts.get(), 6, "a", &at), at), ts_npos);
 
-TEST(TstringCompare, NullsSortFirstAndCaseFolds)
-{
-    owned<tstring> empty = make("");
-    owned<tstring> abc = make("abc");
-    owned<tstring> ABC = make("ABC");
+    auto empty = create(ts_new_str, "");
+    auto abc = create(ts_new_str, "abc");
+    auto ABC = create(ts_new_str, "ABC");
     EXPECT_LT(ts_cmp(nullptr, empty.get()), 0);
     EXPECT_GT(ts_cmp(empty.get(), nullptr), 0);
     EXPECT_EQ(ts_cmp(nullptr, nullptr), 0);
@@ -384,30 +304,24 @@ TEST(TstringCompare, NullsSortFirstAndCaseFolds)
 // ---------------------------------------------------------------------------
 // UTF-8
 
-TEST(TstringUtf8, WalkersValidateAndLogBadSequences)
+TEST(TstringUtf8, WalkersCaseMappingAndClasses)
 {
-    owned<tstring> ts = make("a\xC3\xA9z");
+    auto ts = create(ts_new_str, "a\xC3\xA9z");
     uint32 cp = 0, size = 0;
-    ASSERT_EQ(ts_get_char_utf8(ts.get(), 1, &cp, &size), 0);
-    EXPECT_EQ(cp, 0xE9u);
+    EXPECT_EQ(ok(ts_get_char_utf8(ts.get(), 1, &cp, &size), cp), 0xE9u);
     EXPECT_EQ(size, 2u);
     uint32 off = 0;
-    ASSERT_EQ(ts_utf8_char_to_byte_offset(ts.get(), 2, &off), 0);
-    EXPECT_EQ(off, 3u);
-    ASSERT_EQ(ts_utf8_byte_to_char_offset(ts.get(), 3, &off), 0);
-    EXPECT_EQ(off, 2u);
+    EXPECT_EQ(ok(ts_utf8_char_to_byte_offset(ts.get(), 2, &off), off), 3u);
+    EXPECT_EQ(ok(ts_utf8_byte_to_char_offset(ts.get(), 3, &off), off), 2u);
     EXPECT_EQ(ts_utf8_char_size('\xF0'), 4u);
     EXPECT_EQ(ts_utf8_char_size('\x80'), 0u);
 
     LogCapture cap;
-    owned<tstring> bad = make("\xE2\x28\xA1");
+    auto bad = create(ts_new_str, "\xE2\x28\xA1");
     EXPECT_EQ(ts_get_char_utf8(bad.get(), 0, &cp, &size), lc_err_bad_utf8);
     EXPECT_TRUE(cap.contains("Tstring encoding error: bad UTF-8 sequence.  Bytes: e2 28 a1"))
         << cap.dump();
-}
 
-TEST(TstringUtf8, CaseMappingAndClasses)
-{
     char s[] = "straße ÀÉÎ ßπΣ жЁ";
     EXPECT_EQ(Tcl_UtfToUpper(s), static_cast<int>(strlen(s)));
     EXPECT_STREQ(s, "STRAßE ÀÉÎ ßΠΣ ЖЁ");

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 
 // An owned element type declared the way a module outside util does it.
 struct tobj {
@@ -81,21 +82,15 @@ template <class V> struct value_ops {
     static void release(V) {}
 };
 
-struct u32_ops : value_ops<uint32> {
-    ADAPT(uint32_array)
-};
-struct u64_ops : value_ops<uint64> {
-    ADAPT(uint64_array)
-};
-struct i64_ops : value_ops<int64> {
-    ADAPT(int64_array)
-};
-struct f32_ops : value_ops<float32> {
-    ADAPT(float32_array)
-};
-struct time_ops : value_ops<lt_time_sec> {
-    ADAPT(lt_time_sec_array)
-};
+#define VALUE_OPS(name, P, V)                                                                      \
+    struct name : value_ops<V> {                                                                   \
+        ADAPT(P)                                                                                   \
+    };
+VALUE_OPS(u32_ops, uint32_array, uint32)
+VALUE_OPS(u64_ops, uint64_array, uint64)
+VALUE_OPS(i64_ops, int64_array, int64)
+VALUE_OPS(f32_ops, float32_array, float32)
+VALUE_OPS(time_ops, lt_time_sec_array, lt_time_sec)
 struct tobj_ops {
     ADAPT(tobj_array)
     using get_t = const tobj *;
@@ -115,7 +110,11 @@ template <class Ops> class TypedArray : public ::testing::Test
 {
   protected:
     using rec = typename Ops::rec;
-    void SetUp() override { tobj_live = 0; }
+    void SetUp() override
+    {
+        tobj_live = 0;
+        ASSERT_EQ(Ops::new_(&a_), 0);
+    }
     void TearDown() override
     {
         Ops::free_(&a_);
@@ -132,6 +131,10 @@ template <class Ops> class TypedArray : public ::testing::Test
             v.push_back(Ops::num(Ops::get_quick(a_, i)));
         return v;
     }
+    std::vector<int> contents(int rc, std::source_location at = std::source_location::current())
+    {
+        return ok(rc, *this, at).contents();
+    }
     rec *a_ = nullptr;
 };
 
@@ -141,7 +144,6 @@ TYPED_TEST_SUITE(TypedArray, Kinds);
 TYPED_TEST(TypedArray, StoresCopiesAndReadsThemBack)
 {
     using Ops = TypeParam;
-    ASSERT_EQ(Ops::new_(&this->a_), 0);
     this->fill({5, 3, 9});
     ASSERT_EQ(Ops::insert(this->a_, 1, Ops::val(7)), 0);
     ASSERT_EQ(Ops::insert(this->a_, 99, Ops::val(1)), 0); // past the end appends
@@ -165,12 +167,10 @@ TYPED_TEST(TypedArray, StoresCopiesAndReadsThemBack)
 TYPED_TEST(TypedArray, SortedInsertionAndBinarySearchFindTheFirstEqual)
 {
     using Ops = TypeParam;
-    ASSERT_EQ(Ops::new_(&this->a_), 0);
     for (int x : {4, 1, 4, 2, 4, 9}) ASSERT_EQ(Ops::insert_sorted(this->a_, Ops::val(x)), 0);
     EXPECT_EQ(this->contents(), (std::vector<int>{1, 2, 4, 4, 4, 9}));
     uint32 at = 99;
-    ASSERT_EQ(Ops::binary_search(this->a_, Ops::val(4), &at), 0);
-    EXPECT_EQ(at, 2u);
+    EXPECT_EQ(ok(Ops::binary_search(this->a_, Ops::val(4), &at), at), 2u);
     EXPECT_EQ(Ops::binary_search(this->a_, Ops::val(3), &at), lc_err_not_found);
     EXPECT_EQ(at, 0u);
 
@@ -182,17 +182,14 @@ TYPED_TEST(TypedArray, SortedInsertionAndBinarySearchFindTheFirstEqual)
         EXPECT_EQ(Ops::binary_search(this->a_, Ops::val(4), &at), lc_err_assertion_failed);
         EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
     }
-    ASSERT_EQ(Ops::best_search(this->a_, Ops::val(0), &at), 0);
-    EXPECT_EQ(at, 6u);
+    EXPECT_EQ(ok(Ops::best_search(this->a_, Ops::val(0), &at), at), 6u);
     ASSERT_EQ(Ops::sort(this->a_), 0);
-    ASSERT_EQ(Ops::binary_search(this->a_, Ops::val(0), &at), 0);
-    EXPECT_EQ(at, 0u);
+    EXPECT_EQ(ok(Ops::binary_search(this->a_, Ops::val(0), &at), at), 0u);
 }
 
-TYPED_TEST(TypedArray, RemovalsHandTheElementToTheCaller)
+TYPED_TEST(TypedArray, RemovalsAndForeachDelete)
 {
     using Ops = TypeParam;
-    ASSERT_EQ(Ops::new_(&this->a_), 0);
     this->fill({1, 2, 3, 2});
     typename Ops::take_t out{};
     ASSERT_EQ(Ops::remove(this->a_, 0, &out), 0);
@@ -214,6 +211,28 @@ TYPED_TEST(TypedArray, RemovalsHandTheElementToTheCaller)
 
     LogCapture cap;
     EXPECT_EQ(Ops::remove(this->a_, 0, &out), lc_err_assertion_failed);
+
+    using Ops = TypeParam;
+    this->fill({1, 2, 2, 3, 4});
+    int seen = 0;
+    ASSERT_EQ(Ops::foreach_delete(
+                  this->a_,
+                  [](const typename TestFixture::rec *, uint32, auto e, void *d) {
+                      ++*static_cast<int *>(d);
+                      return Ops::num(e) % 2 == 0 ? int{lc_err_foreach_delete} : 0;
+                  },
+                  &seen),
+              0);
+    EXPECT_EQ(seen, 5);
+    EXPECT_EQ(this->contents(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(Ops::foreach (
+                  this->a_,
+                  [](const typename TestFixture::rec *, uint32, auto, void *) {
+                      return int{lc_err_foreach_delete};
+                  },
+                  nullptr),
+              lc_err_assertion_failed);
+    EXPECT_EQ(Ops::length_quick(this->a_), 2u);
 }
 
 TYPED_TEST(TypedArray, DuplicatePoliciesOnSortedInsertAndAppend)
@@ -222,10 +241,10 @@ TYPED_TEST(TypedArray, DuplicatePoliciesOnSortedInsertAndAppend)
     array_options opts;
     ASSERT_EQ(array_options_get_defaults(&opts), 0);
     opts.dup_policy = adp_keep;
+    Ops::free_(&this->a_);
     ASSERT_EQ(Ops::new_full(&this->a_, &opts), 0);
     for (int x : {2, 1, 2}) ASSERT_EQ(Ops::insert_sorted(this->a_, Ops::val(x)), 0);
-    ASSERT_EQ(Ops::append(this->a_, Ops::val(1)), 0);
-    EXPECT_EQ(this->contents(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(this->contents(Ops::append(this->a_, Ops::val(1))), (std::vector<int>{1, 2}));
 
     typename TestFixture::rec *strict = nullptr;
     opts.dup_policy = adp_fail;
@@ -241,64 +260,31 @@ TYPED_TEST(TypedArray, DuplicatePoliciesOnSortedInsertAndAppend)
 TYPED_TEST(TypedArray, DuplicateIsDeepAndConcatTakesTheSecondArray)
 {
     using Ops = TypeParam;
-    ASSERT_EQ(Ops::new_(&this->a_), 0);
     this->fill({1, 2, 3});
     typename TestFixture::rec *copy = nullptr;
     ASSERT_EQ(Ops::duplicate(this->a_, &copy), 0);
     tbool same = false;
-    ASSERT_EQ(Ops::equal(this->a_, copy, &same), 0);
-    EXPECT_TRUE(same);
+    EXPECT_TRUE(ok(Ops::equal(this->a_, copy, &same), same));
     ASSERT_EQ(Ops::set(copy, 2, Ops::val(4)), 0);
-    ASSERT_EQ(Ops::equal(this->a_, copy, &same), 0);
-    EXPECT_FALSE(same);
+    EXPECT_FALSE(ok(Ops::equal(this->a_, copy, &same), same));
     EXPECT_EQ(this->contents(), (std::vector<int>{1, 2, 3}));
 
-    ASSERT_EQ(Ops::concat(this->a_, &copy), 0);
-    EXPECT_EQ(copy, nullptr);
+    EXPECT_EQ(ok(Ops::concat(this->a_, &copy), copy), nullptr);
     EXPECT_EQ(this->contents(), (std::vector<int>{1, 2, 3, 1, 2, 4}));
-}
-
-TYPED_TEST(TypedArray, ForeachDeleteContinuesWithTheElementThatMovedIn)
-{
-    using Ops = TypeParam;
-    ASSERT_EQ(Ops::new_(&this->a_), 0);
-    this->fill({1, 2, 2, 3, 4});
-    int seen = 0;
-    ASSERT_EQ(Ops::foreach_delete(
-                  this->a_,
-                  [](const typename TestFixture::rec *, uint32, auto e, void *d) {
-                      ++*static_cast<int *>(d);
-                      return Ops::num(e) % 2 == 0 ? int{lc_err_foreach_delete} : 0;
-                  },
-                  &seen),
-              0);
-    EXPECT_EQ(seen, 5);
-    EXPECT_EQ(this->contents(), (std::vector<int>{1, 3}));
-    LogCapture cap;
-    EXPECT_EQ(Ops::foreach (
-                  this->a_,
-                  [](const typename TestFixture::rec *, uint32, auto, void *) {
-                      return int{lc_err_foreach_delete};
-                  },
-                  nullptr),
-              lc_err_assertion_failed);
-    EXPECT_EQ(Ops::length_quick(this->a_), 2u);
 }
 
 // ---------------------------------------------------------------------------
 
-TEST(TakeoverArrays, OwnTheElementOnSuccessAndFailure)
+TEST(TypedArrayKinds, TakeoverOwnsTheElementAndValuesKeepSignsAndFloatOrder)
 {
     tobj_live = 0;
     array_options opts;
     ASSERT_EQ(array_options_get_defaults(&opts), 0);
     opts.dup_policy = adp_fail;
-    owned<tobj_array> a;
-    ASSERT_EQ(tobj_array_new_full(a.out(), &opts), 0);
+    auto a = create(tobj_array_new_full, &opts);
     tobj *t = nullptr;
     ASSERT_EQ(tobj_new(5, &t), 0);
-    ASSERT_EQ(tobj_array_append_takeover(a.get(), &t), 0);
-    EXPECT_EQ(t, nullptr);
+    EXPECT_EQ(ok(tobj_array_append_takeover(a.get(), &t), t), nullptr);
     ASSERT_EQ(tobj_new(5, &t), 0);
     EXPECT_EQ(tobj_array_insert_sorted_takeover(a.get(), &t), lc_err_assertion_failed); // unsorted
     EXPECT_EQ(t, nullptr);
@@ -313,78 +299,59 @@ TEST(TakeoverArrays, OwnTheElementOnSuccessAndFailure)
     a.reset();
     EXPECT_EQ(tobj_live, 0);
 
-    owned<uint64_array> b;
-    ASSERT_EQ(uint64_array_new(b.out()), 0);
+    auto b = create(uint64_array_new);
     uint64 *box = static_cast<uint64 *>(std::malloc(sizeof(uint64)));
     *box = 0xFFFFFFFFFFFFFFFFull; // must not sort as -1
     ASSERT_EQ(uint64_array_insert_sorted_takeover(b.get(), &box), 0);
     ASSERT_EQ(uint64_array_insert_sorted(b.get(), 7), 0);
     EXPECT_EQ(uint64_array_get_quick(b.get(), 0), 7u);
     EXPECT_EQ(uint64_array_get_quick(b.get(), 1), 0xFFFFFFFFFFFFFFFFull);
-}
 
-TEST(ValueArrays, KeepSignsAndFloatOrder)
-{
-    owned<lt_time_sec_array> t;
-    ASSERT_EQ(lt_time_sec_array_new(t.out()), 0);
+    // Value kinds keep signs and float order.
+    auto times = create(lt_time_sec_array_new);
     for (lt_time_sec s : {lt_time_sec{1} << 30, lt_time_sec{-5}, lt_time_sec{0}})
-        ASSERT_EQ(lt_time_sec_array_insert_sorted(t.get(), s), 0);
-    EXPECT_EQ(lt_time_sec_array_get_quick(t.get(), 0), -5);
-    EXPECT_EQ(lt_time_sec_array_get_quick(t.get(), 2), lt_time_sec{1} << 30);
+        ASSERT_EQ(lt_time_sec_array_insert_sorted(times.get(), s), 0);
+    EXPECT_EQ(lt_time_sec_array_get_quick(times.get(), 0), -5);
+    EXPECT_EQ(lt_time_sec_array_get_quick(times.get(), 2), lt_time_sec{1} << 30);
 
-    owned<float32_array> f;
-    ASSERT_EQ(float32_array_new(f.out()), 0);
+    auto f = create(float32_array_new);
     for (float32 x : {2.5f, -1.0f, 0.25f}) ASSERT_EQ(float32_array_insert_sorted(f.get(), x), 0);
     EXPECT_EQ(float32_array_get_quick(f.get(), 0), -1.0f);
     EXPECT_EQ(float32_array_get_quick(f.get(), 2), 2.5f);
 
-    owned<tbool_array> b;
-    ASSERT_EQ(tbool_array_new(b.out()), 0);
-    ASSERT_EQ(tbool_array_set(b.get(), 3, true), 0);
-    EXPECT_EQ(tbool_array_length_quick(b.get()), 4u);
-    EXPECT_EQ(tbool_array_get_quick(b.get(), 0), false);
-    EXPECT_EQ(tbool_array_get_quick(b.get(), 3), true);
+    auto bools = create(tbool_array_new);
+    ASSERT_EQ(tbool_array_set(bools.get(), 3, true), 0);
+    EXPECT_EQ(tbool_array_length_quick(bools.get()), 4u);
+    EXPECT_EQ(tbool_array_get_quick(bools.get(), 0), false);
+    EXPECT_EQ(tbool_array_get_quick(bools.get(), 3), true);
 }
 
-TEST(Uint32Array, MinMaxAndFirstAbsent)
+TEST(Uint32Array, MinMaxFirstAbsentAndLists)
 {
-    owned<uint32_array> a;
-    ASSERT_EQ(uint32_array_new(a.out()), 0);
+    auto a = create(uint32_array_new);
     uint32 v = 99;
     EXPECT_EQ(uint32_array_get_first_absent(a.get(), &v), 0);
     EXPECT_EQ(v, 0u);
     EXPECT_EQ(uint32_array_get_min(a.get(), &v), lc_err_not_found);
     for (uint32 x : {0u, 1u, 2u, 5u}) ASSERT_EQ(uint32_array_insert_sorted(a.get(), x), 0);
-    ASSERT_EQ(uint32_array_get_first_absent(a.get(), &v), 0);
-    EXPECT_EQ(v, 3u);
+    EXPECT_EQ(ok(uint32_array_get_first_absent(a.get(), &v), v), 3u);
     ASSERT_EQ(uint32_array_append(a.get(), 3), 0); // unsorted now: still answered
-    ASSERT_EQ(uint32_array_get_first_absent(a.get(), &v), 0);
-    EXPECT_EQ(v, 4u);
+    EXPECT_EQ(ok(uint32_array_get_first_absent(a.get(), &v), v), 4u);
     ASSERT_EQ(uint32_array_append(a.get(), 0xFFFFFFFFu), 0);
-    ASSERT_EQ(uint32_array_get_max(a.get(), &v), 0);
-    EXPECT_EQ(v, 0xFFFFFFFFu); // not sign-confused with -1
-    ASSERT_EQ(uint32_array_get_min(a.get(), &v), 0);
-    EXPECT_EQ(v, 0u);
-}
+    EXPECT_EQ(ok(uint32_array_get_max(a.get(), &v), v), 0xFFFFFFFFu); // not sign-confused with -1
+    EXPECT_EQ(ok(uint32_array_get_min(a.get(), &v), v), 0u);
 
-TEST(Uint32Array, ListsParseSortedAndPrintBack)
-{
-    owned<uint32_array> a;
+    // Lists parse into a sorted array and print back.
     uint32 n = 99;
-    ASSERT_EQ(uint32_array_new_from_list(a.out(), " 7, 1,4294967295 ,3", &n), 0);
-    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(ok(uint32_array_new_from_list(a.out(), " 7, 1,4294967295 ,3", &n), n), 4u);
     char *text = nullptr;
-    ASSERT_EQ(uint32_array_to_list(a.get(), &text), 0);
-    EXPECT_STREQ(text, "1,3,7,4294967295");
+    EXPECT_STREQ(ok(uint32_array_to_list(a.get(), &text), text), "1,3,7,4294967295");
     std::free(text);
     uint32 at = 0;
-    ASSERT_EQ(uint32_array_binary_search(a.get(), 7, &at), 0); // marked sorted
-    EXPECT_EQ(at, 2u);
+    EXPECT_EQ(ok(uint32_array_binary_search(a.get(), 7, &at), at), 2u); // marked sorted
 
-    ASSERT_EQ(uint32_array_new_from_list(a.out(), "", &n), 0);
-    EXPECT_EQ(n, 0u);
-    ASSERT_EQ(uint32_array_to_list(a.get(), &text), 0);
-    EXPECT_STREQ(text, "");
+    EXPECT_EQ(ok(uint32_array_new_from_list(a.out(), "", &n), n), 0u);
+    EXPECT_STREQ(ok(uint32_array_to_list(a.get(), &text), text), "");
     std::free(text);
 
     for (const char *bad : {"1,,2", "1,", ",1", "x", "1 2", "4294967296", "-1"}) {
