@@ -21,6 +21,21 @@ class StandinMgmtd : public E2eTest
 {
   protected:
     E2eAppliance a{h};
+
+    // Runs the client; checks its exit status and standard output.
+    void expect_cli(const std::vector<std::string> &args, const std::string &out)
+    {
+        const auto r = a.cli(args);
+        EXPECT_EQ(r.status, 0) << r.err << h.dump();
+        EXPECT_EQ(r.out, out) << r.err;
+    }
+    // Starts a long-running client with its output in `out`; true once it
+    // says it is watching (or serving).
+    bool start_listener(const std::vector<std::string> &args, const std::string &out)
+    {
+        std::string got;
+        return a.start_cli(args, out) > 0 && a.wait_file(out, "ing ", &got);
+    }
 };
 
 const char *const example_db = R"(# test database
@@ -35,26 +50,20 @@ set /other/x uint32 7
 TEST_F(StandinMgmtd, IteratesInNameOrderAndGetsWhatWasSet)
 {
     ASSERT_GT(a.start_mgmtd(example_db), 0);
-    auto r = a.cli({"iterate", "/qz/iptrackd/config", "subtree"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "/qz/iptrackd/config/action/a1/attributes = type=vrrp-prio (string)\n"
-                     "/qz/iptrackd/config/manager/m1/attributes = operation=op1;interval=10 "
-                     "(string)\n"
-                     "/qz/iptrackd/config/manager/m1/enable = true (bool)\n"
-                     "/qz/iptrackd/config/oper/op1/attributes = type=ip-monitor (string)\n");
-
+    expect_cli({"iterate", "/qz/iptrackd/config", "subtree"},
+               "/qz/iptrackd/config/action/a1/attributes = type=vrrp-prio (string)\n"
+               "/qz/iptrackd/config/manager/m1/attributes = operation=op1;interval=10 (string)\n"
+               "/qz/iptrackd/config/manager/m1/enable = true (bool)\n"
+               "/qz/iptrackd/config/oper/op1/attributes = type=ip-monitor (string)\n");
     // Without the subtree flag: the children, instance nodes named by their part.
-    r = a.cli({"iterate", "/qz/iptrackd/config/manager"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "/qz/iptrackd/config/manager/m1 = m1 (string)\n");
+    expect_cli({"iterate", "/qz/iptrackd/config/manager"},
+               "/qz/iptrackd/config/manager/m1 = m1 (string)\n");
 
-    r = a.cli({"set", "/qz/iptrackd/config/manager/m1/comment", "string", "two words"});
-    ASSERT_EQ(r.status, 0) << r.err << h.dump();
-    r = a.cli({"get", "/qz/iptrackd/config/manager/m1/comment"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "/qz/iptrackd/config/manager/m1/comment = two words (string)\n");
+    expect_cli({"set", "/qz/iptrackd/config/manager/m1/comment", "string", "two words"}, "");
+    expect_cli({"get", "/qz/iptrackd/config/manager/m1/comment"},
+               "/qz/iptrackd/config/manager/m1/comment = two words (string)\n");
 
-    r = a.cli({"get", "/qz/iptrackd/config/manager/m9/comment"});
+    const auto r = a.cli({"get", "/qz/iptrackd/config/manager/m9/comment"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "mgmtcli: no node /qz/iptrackd/config/manager/m9/comment\n");
 }
@@ -62,22 +71,16 @@ TEST_F(StandinMgmtd, IteratesInNameOrderAndGetsWhatWasSet)
 TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 {
     ASSERT_GT(a.start_mgmtd(example_db), 0);
-    ASSERT_GT(a.start_cli({"-n", "watcher1", "watch", "-c", "3", "/mgmtd/notify/dbchange",
-                           "/qz/iptrackd/**"},
-                          "/tmp/w1.out"),
-              0);
-    ASSERT_GT(a.start_cli({"-n", "watcher2", "watch", "/mgmtd/notify/dbchange", "/other/**"},
-                          "/tmp/w2.out"),
-              0);
+    ASSERT_TRUE(start_listener(
+        {"-n", "watcher1", "watch", "-c", "3", "/mgmtd/notify/dbchange", "/qz/iptrackd/**"},
+        "/tmp/w1.out"));
+    ASSERT_TRUE(start_listener({"-n", "watcher2", "watch", "/mgmtd/notify/dbchange", "/other/**"},
+                               "/tmp/w2.out"));
+    expect_cli({"set", "/qz/iptrackd/config/manager/m1/enable", "bool", "false"}, "");
+    expect_cli({"create", "/qz/iptrackd/config/manager/m1/label_id", "uint32", "4"}, "");
+    expect_cli({"delete", "/qz/iptrackd/config/oper/op1"}, "");
+
     std::string w1, w2;
-    ASSERT_TRUE(a.wait_file("/tmp/w1.out", "watching", &w1)) << w1;
-    ASSERT_TRUE(a.wait_file("/tmp/w2.out", "watching", &w2)) << w2;
-
-    ASSERT_EQ(a.cli({"set", "/qz/iptrackd/config/manager/m1/enable", "bool", "false"}).status, 0);
-    ASSERT_EQ(a.cli({"create", "/qz/iptrackd/config/manager/m1/label_id", "uint32", "4"}).status,
-              0);
-    ASSERT_EQ(a.cli({"delete", "/qz/iptrackd/config/oper/op1"}).status, 0);
-
     ASSERT_TRUE(a.wait_file("/tmp/w1.out", "op1/attributes deleted", &w1)) << w1 << h.dump();
     EXPECT_EQ(w1, "watching /mgmtd/notify/dbchange\n"
                   "event /mgmtd/notify/dbchange\n"
@@ -89,7 +92,7 @@ TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 
     // The second watcher heard none of it: the first thing it prints is the
     // change that matches its own pattern.
-    ASSERT_EQ(a.cli({"set", "/other/x", "uint32", "8"}).status, 0);
+    expect_cli({"set", "/other/x", "uint32", "8"}, "");
     ASSERT_TRUE(a.wait_file("/tmp/w2.out", "/other/x", &w2)) << w2;
     EXPECT_EQ(w2, "watching /mgmtd/notify/dbchange\n"
                   "event /mgmtd/notify/dbchange\n"
@@ -99,40 +102,28 @@ TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 TEST_F(StandinMgmtd, StateQueriesGoToTheOwningClient)
 {
     ASSERT_GT(a.start_mgmtd(example_db), 0);
-    ASSERT_GT(a.start_cli({"-n", "iptrackd", "serve", "-c", "1", "/qz/iptrackd/state/is_alive",
-                           "string", "Ready"},
-                          "/tmp/serve.out"),
-              0);
+    ASSERT_TRUE(start_listener(
+        {"-n", "iptrackd", "serve", "-c", "1", "/qz/iptrackd/state/is_alive", "string", "Ready"},
+        "/tmp/serve.out"));
+    expect_cli({"get", "/qz/iptrackd/state/is_alive"},
+               "/qz/iptrackd/state/is_alive = Ready (string)\n");
     std::string served;
-    ASSERT_TRUE(a.wait_file("/tmp/serve.out", "serving", &served)) << served;
-
-    auto r = a.cli({"get", "/qz/iptrackd/state/is_alive"});
-    EXPECT_EQ(r.status, 0) << r.err << h.dump();
-    EXPECT_EQ(r.out, "/qz/iptrackd/state/is_alive = Ready (string)\n");
-    ASSERT_TRUE(a.wait_file("/tmp/serve.out", "query /qz/iptrackd/state/is_alive", &served));
-
+    EXPECT_TRUE(a.wait_file("/tmp/serve.out", "query /qz/iptrackd/state/is_alive", &served));
     // Nodes of daemons that are not connected come from the database.
-    r = a.cli({"get", "/qz/redd/state/is_alive"});
-    EXPECT_EQ(r.out, "/qz/redd/state/is_alive = Ready (string)\n");
+    expect_cli({"get", "/qz/redd/state/is_alive"}, "/qz/redd/state/is_alive = Ready (string)\n");
 }
 
 TEST_F(StandinMgmtd, EventsReachTheSessionsRegisteredForThem)
 {
     ASSERT_GT(a.start_mgmtd(example_db), 0);
-    ASSERT_GT(a.start_cli({"-n", "w1", "watch", "-c", "1", "/qz/tunneld/system/events/if_change"},
-                          "/tmp/w1.out"),
-              0);
-    ASSERT_GT(
-        a.start_cli({"-n", "w2", "watch", "-c", "1", "/time/notify/zonechange"}, "/tmp/w2.out"), 0);
+    ASSERT_TRUE(start_listener(
+        {"-n", "w1", "watch", "-c", "1", "/qz/tunneld/system/events/if_change"}, "/tmp/w1.out"));
+    ASSERT_TRUE(
+        start_listener({"-n", "w2", "watch", "-c", "1", "/time/notify/zonechange"}, "/tmp/w2.out"));
+    expect_cli({"event", "/qz/tunneld/system/events/if_change", "ifname", "string", "eth1"}, "");
+    expect_cli({"event", "/time/notify/zonechange"}, "");
+
     std::string w1, w2;
-    ASSERT_TRUE(a.wait_file("/tmp/w1.out", "watching", &w1)) << w1;
-    ASSERT_TRUE(a.wait_file("/tmp/w2.out", "watching", &w2)) << w2;
-
-    auto r = a.cli({"event", "/qz/tunneld/system/events/if_change", "ifname", "string", "eth1"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    r = a.cli({"event", "/time/notify/zonechange"});
-    ASSERT_EQ(r.status, 0) << r.err;
-
     ASSERT_TRUE(a.wait_file("/tmp/w1.out", "ifname", &w1)) << w1;
     EXPECT_EQ(w1, "watching /qz/tunneld/system/events/if_change\n"
                   "event /qz/tunneld/system/events/if_change\n"
@@ -144,77 +135,65 @@ TEST_F(StandinMgmtd, EventsReachTheSessionsRegisteredForThem)
 TEST_F(StandinMgmtd, ActionsAndEventsAreAnsweredAndJournalled)
 {
     ASSERT_GT(a.start_mgmtd(example_db), 0);
-    auto r = a.cli({"action", "/qz/iptrackd/action/ip_mon", "oper_name", "string", "op1"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    r = a.cli(
-        {"-n", "iptrackd", "event", "/qz/alarms/events/raise_alarm", "alarm_id", "uint32", "3"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    r = a.cli({"action", "/qz/nobody/action/x"});
+    expect_cli({"action", "/qz/iptrackd/action/ip_mon", "oper_name", "string", "op1"}, "");
+    expect_cli(
+        {"-n", "iptrackd", "event", "/qz/alarms/events/raise_alarm", "alarm_id", "uint32", "3"},
+        "");
+    const auto r = a.cli({"action", "/qz/nobody/action/x"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("No handler for action /qz/nobody/action/x"), std::string::npos) << r.err;
 
-    r = a.cli({"journal"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "#1 action /qz/iptrackd/action/ip_mon from mgmtcli\n"
-                     "    oper_name = op1 (string)\n"
-                     "#2 event /qz/alarms/events/raise_alarm from iptrackd\n"
-                     "    alarm_id = 3 (uint32)\n"
-                     "#3 action /qz/nobody/action/x from mgmtcli\n");
-    r = a.cli({"journal", "2"});
-    EXPECT_EQ(r.out, "#3 action /qz/nobody/action/x from mgmtcli\n");
+    expect_cli({"journal"}, "#1 action /qz/iptrackd/action/ip_mon from mgmtcli\n"
+                            "    oper_name = op1 (string)\n"
+                            "#2 event /qz/alarms/events/raise_alarm from iptrackd\n"
+                            "    alarm_id = 3 (uint32)\n"
+                            "#3 action /qz/nobody/action/x from mgmtcli\n");
+    expect_cli({"journal", "2"}, "#3 action /qz/nobody/action/x from mgmtcli\n");
 }
 
 TEST_F(StandinMgmtd, ProbeRepliesCarryTheStatesSetInTheDatabase)
 {
     ASSERT_GT(a.start_mgmtd(example_db), 0);
-    const std::string ip_mon = "/qz/iptrackd/action/ip_mon";
-    // No state configured: success without bindings.
-    auto r = a.cli({"action", ip_mon, "port_name", "string", "eth0"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "");
-
-    ASSERT_EQ(a.cli({"set", "/sim/mgmtd/monitor/ip_mon/ip_state", "uint32", "1"}).status, 0);
-    ASSERT_EQ(a.cli({"set", "/sim/mgmtd/monitor/ip_mon/port/eth1/ip_state", "uint32", "0"}).status,
-              0);
-    r = a.cli({"action", ip_mon, "port_name", "string", "eth0"});
-    EXPECT_EQ(r.out, "ip_state = 1 (uint32)\n") << r.err;
-    r = a.cli({"action", ip_mon, "port_name", "string", "eth1"});
-    EXPECT_EQ(r.out, "ip_state = 0 (uint32)\n") << r.err;
-
-    ASSERT_EQ(a.cli({"set", "/sim/mgmtd/monitor/vrrp_mon/vrrp_state", "bool", "true"}).status, 0);
-    r = a.cli({"action", "/qz/iptrackd/action/vrrp_mon", "port_name", "string", "eth1"});
-    EXPECT_EQ(r.out, "vrrp_state = true (bool)\n") << r.err;
+    const auto probe = [&](const std::string &mon, const std::string &port, const char *out) {
+        expect_cli({"action", "/qz/iptrackd/action/" + mon, "port_name", "string", port}, out);
+    };
+    probe("ip_mon", "eth0", ""); // no state configured: success without bindings
+    expect_cli({"set", "/sim/mgmtd/monitor/ip_mon/ip_state", "uint32", "1"}, "");
+    expect_cli({"set", "/sim/mgmtd/monitor/ip_mon/port/eth1/ip_state", "uint32", "0"}, "");
+    probe("ip_mon", "eth0", "ip_state = 1 (uint32)\n");
+    probe("ip_mon", "eth1", "ip_state = 0 (uint32)\n");
+    expect_cli({"set", "/sim/mgmtd/monitor/vrrp_mon/vrrp_state", "bool", "true"}, "");
+    probe("vrrp_mon", "eth1", "vrrp_state = true (bool)\n");
 }
 
 TEST_F(StandinMgmtd, BadInputIsRefusedAndChangesNothing)
 {
     ASSERT_GT(a.start_mgmtd(example_db), 0);
-    const std::string node = "/other/x";
-    auto r = a.cli({"set", node, "uint99", "1"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "mgmtcli: unknown type name \"uint99\"\n");
-    r = a.cli({"set", node, "uint32", "seven"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "mgmtcli: value \"seven\" is not a valid uint32\n");
-    r = a.cli({"frobnicate", node});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "mgmtcli: unknown command \"frobnicate\"\n");
-    // mgmtd itself refuses a type change and a create over an existing node.
-    r = a.cli({"set", node, "string", "seven"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("is of type uint32, not string"), std::string::npos) << r.err;
-    r = a.cli({"create", node, "uint32", "9"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
-
     // A script is checked whole before anything is sent.
     ASSERT_EQ(h.write_file("/tmp/s.cli", "set /other/x uint32 1\nset /other/y bogus 2\n"), 0);
-    r = a.cli({"-f", "/tmp/s.cli"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "mgmtcli: line 2: unknown type name \"bogus\"\n");
-
-    r = a.cli({"iterate", "/other", "subtree"});
-    EXPECT_EQ(r.out, "/other/x = 7 (uint32)\n");
+    // Status 2: the client refuses on its own; 1: mgmtd refuses (a type
+    // change, a create over an existing node).
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } refused[] = {
+        {{"set", "/other/x", "uint99", "1"}, 2, "mgmtcli: unknown type name \"uint99\"\n"},
+        {{"set", "/other/x", "uint32", "x"}, 2, "mgmtcli: value \"x\" is not a valid uint32\n"},
+        {{"frobnicate", "/other/x"}, 2, "mgmtcli: unknown command \"frobnicate\"\n"},
+        {{"-f", "/tmp/s.cli"}, 2, "mgmtcli: line 2: unknown type name \"bogus\"\n"},
+        {{"set", "/other/x", "string", "seven"}, 1, "is of type uint32, not string"},
+        {{"create", "/other/x", "uint32", "9"}, 1, "exists already"},
+    };
+    for (const auto &c : refused) {
+        const auto r = a.cli(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args[1];
+        if (c.status == 2)
+            EXPECT_EQ(r.err, c.err);
+        else
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+    expect_cli({"iterate", "/other", "subtree"}, "/other/x = 7 (uint32)\n");
 }
 
 TEST_F(StandinMgmtd, ScriptModeRunsEveryLineInOrder)
@@ -228,9 +207,7 @@ TEST_F(StandinMgmtd, ScriptModeRunsEveryLineInOrder)
                                          "delete /other/y\n"
                                          "iterate /other subtree\n"),
               0);
-    const auto r = a.cli({"-f", "/tmp/s.cli"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "/other/y = a \"b\" (string)\n/other/x = 7 (uint32)\n");
+    expect_cli({"-f", "/tmp/s.cli"}, "/other/y = a \"b\" (string)\n/other/x = 7 (uint32)\n");
 }
 
 TEST_F(StandinMgmtd, ABadDatabaseFileStopsTheStandIn)
@@ -266,18 +243,16 @@ TEST_F(StandinMgmtd, AMalformedFrameClosesOnlyItsSession)
         return 4;
     });
     EXPECT_EQ(rc, 0) << h.dump();
-    const auto r = a.cli({"get", "/other/x"});
-    EXPECT_EQ(r.out, "/other/x = 7 (uint32)\n") << r.err;
+    expect_cli({"get", "/other/x"}, "/other/x = 7 (uint32)\n");
 }
 
 TEST_F(StandinMgmtd, EndsCleanlyOnSigtermWithClientsConnected)
 {
     const pid_t pid = a.start_mgmtd(example_db);
     ASSERT_GT(pid, 0);
-    ASSERT_GT(a.start_cli({"-n", "watcher", "watch", "/mgmtd/notify/dbchange"}, "/tmp/w.out"), 0);
+    ASSERT_TRUE(start_listener({"-n", "watcher", "watch", "/mgmtd/notify/dbchange"}, "/tmp/w.out"));
+    expect_cli({"set", "/other/x", "uint32", "1"}, "");
     std::string w;
-    ASSERT_TRUE(a.wait_file("/tmp/w.out", "watching", &w)) << w;
-    ASSERT_EQ(a.cli({"set", "/other/x", "uint32", "1"}).status, 0);
     ASSERT_TRUE(a.wait_file("/tmp/w.out", "/other/x = 1", &w)) << w;
 
     ASSERT_TRUE(h.signal(pid, SIGTERM));

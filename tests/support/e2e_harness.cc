@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -60,27 +61,16 @@ struct Step {
     std::string a, b, opts;
     std::string describe() const
     {
-        switch (kind) {
-        case unshare_ns:
-            return "unshare(CLONE_NEWNS)";
-        case make_private:
-            return "making mounts private";
-        case hold_dev:
-            return "holding the host /dev";
-        case mount_tmpfs:
-            return "mounting tmpfs on " + a;
-        case make_dir:
-            return "mkdir " + a;
-        case bind_file:
-            return "binding " + b + " from the host";
-        case bind_dir:
-            return "binding directory " + b + " from the host";
-        case symlink_to:
-            return "symlink " + b;
-        case bind_log:
-            return "binding " + a;
-        }
-        return "?";
+        static const char *const verbs[] = {"unshare(CLONE_NEWNS)",
+                                            "making mounts private",
+                                            "holding the host",
+                                            "mounting tmpfs on",
+                                            "mkdir",
+                                            "binding from the host",
+                                            "binding from the host",
+                                            "symlink",
+                                            "binding"};
+        return std::string(verbs[kind]) + " " + (b.empty() ? a : b);
     }
 };
 
@@ -509,14 +499,11 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
     Program p(path, args);
     if (p.fd < 0) return -1;
     std::vector<std::string> env_s;
-    for (char **e = environ; *e; ++e) {
-        const std::string_view kv(*e);
-        bool overridden = false;
-        for (const auto &o : env)
-            overridden =
-                overridden || kv.substr(0, kv.find('=') + 1) == o.substr(0, o.find('=') + 1);
-        if (!overridden) env_s.emplace_back(kv);
-    }
+    const auto name = [](std::string_view kv) { return kv.substr(0, kv.find('=') + 1); };
+    for (char **e = environ; *e; ++e)
+        if (std::none_of(env.begin(), env.end(),
+                         [&](const auto &o) { return name(o) == name(*e); }))
+            env_s.emplace_back(*e);
     env_s.insert(env_s.end(), env.begin(), env.end());
     std::vector<char *> envp;
     for (auto &s : env_s) envp.push_back(s.data());
@@ -668,19 +655,25 @@ std::vector<E2eSyslogLine> E2eHarness::lines() const
     return lines_;
 }
 
-size_t E2eHarness::count(std::string_view needle) const
+size_t E2eHarness::count_if(const std::function<bool(const E2eSyslogLine &)> &pred,
+                            size_t from) const
 {
     std::lock_guard<std::mutex> g(mu_);
     size_t n = 0;
-    for (const auto &l : lines_) n += l.body.find(needle) != std::string::npos;
+    for (size_t i = from; i < lines_.size(); ++i) n += pred(lines_[i]);
     return n;
+}
+
+size_t E2eHarness::count(std::string_view needle) const
+{
+    return count_if(
+        [&](const E2eSyslogLine &l) { return l.body.find(needle) != std::string::npos; });
 }
 
 size_t E2eHarness::count_message(std::string_view text) const
 {
-    size_t n = 0;
-    for (const auto &l : lines()) n += l.ident == "iptrackd" && l.message == text;
-    return n;
+    return count_if(
+        [&](const E2eSyslogLine &l) { return l.ident == "iptrackd" && l.message == text; });
 }
 
 std::optional<E2eSyslogLine>
@@ -708,17 +701,16 @@ std::optional<E2eSyslogLine> E2eHarness::wait_line(std::string_view needle, e2e_
 
 bool E2eHarness::wait_message(const std::string &msg, size_t from, size_t *next, e2e_ms timeout)
 {
-    if (!wait_for([&](const E2eSyslogLine &l) { return l.message == msg; }, timeout, from))
-        return false;
-    if (next) {
-        const auto all = lines();
-        for (size_t i = from; i < all.size(); ++i)
-            if (all[i].message == msg) {
-                *next = i + 1;
-                break;
-            }
-    }
-    return true;
+    // wait_for tries each line once, in order, so counting the calls finds the index.
+    size_t at = from;
+    const auto found = wait_for(
+        [&](const E2eSyslogLine &l) {
+            ++at;
+            return l.message == msg;
+        },
+        timeout, from);
+    if (found && next) *next = at;
+    return found.has_value();
 }
 
 void E2eHarness::expect_in_order(size_t from, const std::vector<std::string> &msgs, e2e_ms timeout)

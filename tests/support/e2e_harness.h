@@ -176,6 +176,9 @@ class E2eHarness
     size_t count(std::string_view needle) const;
     // The daemon's lines whose message is exactly `text`.
     size_t count_message(std::string_view text) const;
+    // Lines at index >= `from` that satisfy `pred` (called with the harness
+    // locked, as for wait_for).
+    size_t count_if(const std::function<bool(const E2eSyslogLine &)> &pred, size_t from = 0) const;
     // The first line at index >= `from` whose body contains `needle`, waiting
     // up to `timeout` for it.
     std::optional<E2eSyslogLine> wait_line(std::string_view needle,
