@@ -21,21 +21,30 @@ std::string read_host_file(const std::string &path)
     return s.str();
 }
 
+// Polls `done` every 20 ms until it holds or `timeout` passes.
+bool poll_until(const std::function<bool()> &done, e2e_ms timeout)
+{
+    for (const auto deadline = e2e_clock::now() + timeout; e2e_clock::now() < deadline;
+         usleep(20000))
+        if (done()) return true;
+    return false;
+}
+
 } // namespace
 
 std::string E2eAppliance::example_db() const
 {
-    return read_host_file(paths_.source_dir + "/sim/examples/iptrackd.db");
+    return read_host_file(source_dir_ + "/sim/examples/iptrackd.db");
 }
 
 std::string E2eAppliance::example_scenario() const
 {
-    return read_host_file(paths_.source_dir + "/sim/examples/appliance.scenario");
+    return read_host_file(source_dir_ + "/sim/examples/appliance.scenario");
 }
 
 pid_t E2eAppliance::start_mgmtd(const std::string &db)
 {
-    return h_.start_mgmtd_from(paths_.mgmtd, db, "");
+    return h_.start_mgmtd_from(mgmtd_, db, "");
 }
 
 pid_t E2eAppliance::start_appliance(const std::string &scenario,
@@ -44,8 +53,11 @@ pid_t E2eAppliance::start_appliance(const std::string &scenario,
     EXPECT_EQ(h_.write_file("/tmp/test.scenario", scenario), 0);
     std::vector<std::string> a = args;
     a.push_back("/tmp/test.scenario");
-    const pid_t pid = h_.start(paths_.appliance, a, {}, "/tmp/appliance.out");
-    if (pid > 0 && !wait_ready()) {
+    const pid_t pid = h_.start(appliance_, a, {}, "/tmp/appliance.out");
+    const auto ready = [&] {
+        return h_.run(mgmtcli_, {"appliance", "peers"}, "/tmp/ready.out", "/tmp/ready.err") == 0;
+    };
+    if (pid > 0 && !poll_until(ready, e2e_default_timeout)) {
         std::string out;
         (void)h_.read_file("/tmp/appliance.out", &out);
         ADD_FAILURE() << "the appliance did not get ready\n" << out << h_.dump();
@@ -54,21 +66,10 @@ pid_t E2eAppliance::start_appliance(const std::string &scenario,
     return pid;
 }
 
-bool E2eAppliance::wait_ready(e2e_ms timeout)
-{
-    const auto deadline = e2e_clock::now() + timeout;
-    while (e2e_clock::now() < deadline) {
-        if (h_.run(paths_.mgmtcli, {"appliance", "peers"}, "/tmp/ready.out", "/tmp/ready.err") == 0)
-            return true;
-        usleep(20000);
-    }
-    return false;
-}
-
 E2eCliResult E2eAppliance::cli(const std::vector<std::string> &args)
 {
     E2eCliResult r;
-    r.status = h_.run(paths_.mgmtcli, args, "/tmp/cli.out", "/tmp/cli.err");
+    r.status = h_.run(mgmtcli_, args, "/tmp/cli.out", "/tmp/cli.err");
     EXPECT_EQ(h_.read_file("/tmp/cli.out", &r.out), 0);
     EXPECT_EQ(h_.read_file("/tmp/cli.err", &r.err), 0);
     return r;
@@ -76,19 +77,17 @@ E2eCliResult E2eAppliance::cli(const std::vector<std::string> &args)
 
 pid_t E2eAppliance::start_cli(const std::vector<std::string> &args, const std::string &out)
 {
-    return h_.start(paths_.mgmtcli, args, {}, out);
+    return h_.start(mgmtcli_, args, {}, out);
 }
 
 bool E2eAppliance::wait_file(const std::string &path, const std::string &needle,
                              std::string *content, e2e_ms timeout)
 {
-    const auto deadline = e2e_clock::now() + timeout;
-    while (e2e_clock::now() < deadline) {
-        if (h_.read_file(path, content) == 0 && content->find(needle) != std::string::npos)
-            return true;
-        usleep(20000);
-    }
-    return false;
+    return poll_until(
+        [&] {
+            return h_.read_file(path, content) == 0 && content->find(needle) != std::string::npos;
+        },
+        timeout);
 }
 
 nlohmann::json E2eAppliance::show(const std::string &table)
@@ -117,7 +116,7 @@ double E2eAppliance::time_change(const std::vector<std::string> &args,
                                  const std::function<bool()> &check, e2e_ms timeout)
 {
     // Opened on the host: the namespace's own mounts may hide the build tree.
-    const int exe = open(paths_.mgmtcli.c_str(), O_RDONLY | O_CLOEXEC);
+    const int exe = open(mgmtcli_.c_str(), O_RDONLY | O_CLOEXEC);
     if (exe < 0) return -1;
     std::vector<std::string> argv_s{"mgmtcli"};
     argv_s.insert(argv_s.end(), args.begin(), args.end());

@@ -26,26 +26,10 @@ struct E2eCliResult {
     std::string err;
 };
 
-// Where the programs and the examples are, as seen by the test program
-// (the support library itself is built without the build tree's paths).
-struct E2eAppliancePaths {
-    std::string mgmtd = E2eHarness::sim_path("mgmtd");
-    std::string appliance = E2eHarness::sim_path("appliance");
-    std::string mgmtcli = E2eHarness::tool_path("mgmtcli");
-#ifdef IPT_SOURCE_DIR
-    std::string source_dir = IPT_SOURCE_DIR;
-#else
-    std::string source_dir = ".";
-#endif
-};
-
 class E2eAppliance
 {
   public:
-    explicit E2eAppliance(E2eHarness &h, E2eAppliancePaths paths = {})
-        : h_(h), paths_(std::move(paths))
-    {
-    }
+    explicit E2eAppliance(E2eHarness &h) : h_(h) {}
 
     // The example files of the checkout (sim/examples/), read on the host.
     std::string example_db() const;
@@ -54,10 +38,9 @@ class E2eAppliance
     // Writes `db` to /tmp/mgmtd.db and starts mgmtd on it; waits for its
     // socket.  -1 (with a test failure) when it does not come up.
     pid_t start_mgmtd(const std::string &db);
-    // Writes `scenario` and starts the appliance; waits until it is ready.
+    // Writes `scenario` and starts the appliance; waits until it answers
+    // its own actions.
     pid_t start_appliance(const std::string &scenario, const std::vector<std::string> &args = {});
-    // Waits until the appliance answers its own actions.
-    bool wait_ready(e2e_ms timeout = e2e_default_timeout);
 
     // Runs mgmtcli to its end inside the namespace.
     E2eCliResult cli(const std::vector<std::string> &args);
@@ -79,5 +62,14 @@ class E2eAppliance
 
   private:
     E2eHarness &h_;
-    E2eAppliancePaths paths_;
+    // Where the programs and the examples are, as seen by the test program
+    // (the support library itself is built without the build tree's paths).
+    const std::string mgmtd_ = E2eHarness::sim_path("mgmtd");
+    const std::string appliance_ = E2eHarness::sim_path("appliance");
+    const std::string mgmtcli_ = E2eHarness::tool_path("mgmtcli");
+#ifdef IPT_SOURCE_DIR
+    const std::string source_dir_ = IPT_SOURCE_DIR;
+#else
+    const std::string source_dir_ = ".";
+#endif
 };

@@ -40,10 +40,6 @@ const char *const dev_links[][2] = {{"fd", "/proc/self/fd"},
                                     {"ptmx", "pts/ptmx"}};
 constexpr const char *dev_log_path = "/dev/log";
 
-// Control bytes on the pipe to the reader.
-constexpr char reader_quit = 'q';
-constexpr char reader_sync = 's';
-
 // One step of the namespace set-up, run in the forked child with nothing but
 // system calls: the strings are built by the parent beforehand.
 struct Step {
@@ -206,6 +202,15 @@ ssize_t read_all(int fd, void *p, size_t n)
     return ssize_t(got);
 }
 
+// Waits for `pid` to end; its wait status, or -1.
+int reap(pid_t pid)
+{
+    int st;
+    while (waitpid(pid, &st, 0) < 0)
+        if (errno != EINTR) return -1;
+    return st;
+}
+
 E2eExit exit_from_status(int st)
 {
     E2eExit e;
@@ -297,7 +302,7 @@ E2eHarness::~E2eHarness()
 {
     kill_all();
     if (reader_.joinable()) {
-        (void)!write(ctl_pipe_[1], &reader_quit, 1);
+        (void)!write(ctl_pipe_[1], "q", 1);
         reader_.join();
     }
     for (int fd : {ns_fd_, log_fd_, ctl_pipe_[0], ctl_pipe_[1]})
@@ -330,37 +335,25 @@ E2eHarness::Setup E2eHarness::setup(std::string *reason)
     const int rcvbuf = 4 << 20;
     (void)setsockopt(log_fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
 
-    int report[2], go[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return Setup::failed;
-    if (pipe2(go, O_CLOEXEC) != 0) {
-        close(report[0]);
-        close(report[1]);
-        return Setup::failed;
-    }
+    // The child reports on `link`, then stays in the namespace until the
+    // parent, holding a reference to it, closes its end.
+    int link[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, link) != 0) return Setup::failed;
     const pid_t pid = fork();
     if (pid == 0) {
-        close(report[0]);
-        close(go[1]);
-        for (size_t i = 0; i < steps.size(); ++i) {
-            if (run_step(steps[i], log_fd_) != 0) {
-                const StepFailure f{int(i), errno};
-                write_all(report[1], &f, sizeof f);
-                _exit(1);
-            }
-        }
-        const StepFailure ok{-1, 0};
-        write_all(report[1], &ok, sizeof ok);
-        // Stay in the namespace until the parent holds a reference to it.
+        close(link[0]);
+        StepFailure f{-1, 0};
+        for (size_t i = 0; i < steps.size() && f.index < 0; ++i)
+            if (run_step(steps[i], log_fd_) != 0) f = {int(i), errno};
+        write_all(link[1], &f, sizeof f);
         char c;
-        while (read(go[0], &c, 1) < 0 && errno == EINTR) {
+        while (read(link[1], &c, 1) < 0 && errno == EINTR) {
         }
         _exit(0);
     }
-    close(report[1]);
-    close(go[0]);
+    close(link[1]);
     StepFailure f{-2, 0};
-    const ssize_t got = pid < 0 ? -1 : read_all(report[0], &f, sizeof f);
-    close(report[0]);
+    const ssize_t got = pid < 0 ? -1 : read_all(link[0], &f, sizeof f);
     Setup result = Setup::ok;
     if (pid < 0 || got != ssize_t(sizeof f)) {
         *reason = "namespace set-up child failed to report";
@@ -376,60 +369,46 @@ E2eHarness::Setup E2eHarness::setup(std::string *reason)
             result = Setup::failed;
         }
     }
-    close(go[1]);
-    if (pid > 0) {
-        int st;
-        while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-        }
-    }
+    close(link[0]);
+    if (pid > 0) reap(pid);
     if (result == Setup::ok) reader_ = std::thread([this] { reader_loop(); });
     return result;
 }
 
+bool E2eHarness::drain_locked()
+{
+    char buf[65536];
+    bool any = false;
+    ssize_t n;
+    while ((n = recv(log_fd_, buf, sizeof buf, MSG_DONTWAIT)) >= 0 || errno == EINTR) {
+        E2eSyslogLine l;
+        if (n > 0 && e2e_parse_syslog(std::string_view(buf, size_t(n)), &l)) {
+            lines_.push_back(std::move(l));
+            last_line_at_ = e2e_clock::now();
+            any = true;
+        }
+    }
+    return any;
+}
+
 void E2eHarness::reader_loop()
 {
-    std::vector<char> buf(65536);
-    // Takes every datagram queued now; true when one arrived.
-    auto drain = [&] {
-        bool any = false;
-        ssize_t n;
-        while ((n = recv(log_fd_, buf.data(), buf.size(), MSG_DONTWAIT)) >= 0 || errno == EINTR) {
-            E2eSyslogLine l;
-            if (n > 0 && e2e_parse_syslog(std::string_view(buf.data(), size_t(n)), &l)) {
-                std::lock_guard<std::mutex> g(mu_);
-                lines_.push_back(std::move(l));
-                last_line_at_ = e2e_clock::now();
-                any = true;
-            }
-        }
-        return any;
-    };
     for (;;) {
         pollfd p[2] = {{log_fd_, POLLIN, 0}, {ctl_pipe_[0], POLLIN, 0}};
         if (poll(p, 2, -1) < 0) {
             if (errno == EINTR) continue;
             return;
         }
-        if (p[0].revents & POLLIN && drain()) cv_.notify_all();
-        if (p[1].revents) {
-            char c = reader_quit;
-            if (read(ctl_pipe_[0], &c, 1) < 0 && errno == EINTR) continue;
-            if (c != reader_sync) return;
-            drain();
-            std::lock_guard<std::mutex> g(mu_);
-            ++syncs_done_;
-            cv_.notify_all();
-        }
+        if (p[1].revents) return; // asked to quit
+        std::lock_guard<std::mutex> g(mu_);
+        if (drain_locked()) cv_.notify_all();
     }
 }
 
 void E2eHarness::sync()
 {
-    if (!reader_.joinable()) return;
-    std::unique_lock<std::mutex> g(mu_);
-    const uint64_t target = ++syncs_asked_;
-    if (write(ctl_pipe_[1], &reader_sync, 1) != 1) return;
-    cv_.wait_for(g, e2e_default_timeout, [&] { return syncs_done_ >= target; });
+    std::lock_guard<std::mutex> g(mu_);
+    if (log_fd_ >= 0 && drain_locked()) cv_.notify_all();
 }
 
 // ---------------------------------------------------------------------------
@@ -639,11 +618,8 @@ void E2eHarness::kill_all()
         c.group_killed = true;
         if (c.reaped) continue;
         kill(c.pid, SIGKILL);
-        int st;
-        while (waitpid(c.pid, &st, 0) < 0 && errno == EINTR) {
-        }
         c.reaped = true;
-        c.exit = exit_from_status(st);
+        c.exit = exit_from_status(reap(c.pid));
     }
 }
 
@@ -762,12 +738,8 @@ int E2eHarness::run_in_ns(const std::function<int()> &fn)
         if (!enter_namespace(ns_fd_)) _exit(126);
         _exit(fn() & 0xff);
     }
-    if (pid < 0) return -1;
-    int st;
-    while (waitpid(pid, &st, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    const int st = pid < 0 ? -1 : reap(pid);
+    return st >= 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 int E2eHarness::write_file(const std::string &path, std::string_view content)
@@ -840,12 +812,7 @@ bool E2eHarness::wait_path(const std::string &path, e2e_ms timeout)
 void E2eTest::SetUp()
 {
     std::string why;
-    switch (h.setup(&why)) {
-    case E2eHarness::Setup::ok:
-        break;
-    case E2eHarness::Setup::unavailable:
-        GTEST_SKIP() << "no private mount namespace: " << why;
-    case E2eHarness::Setup::failed:
-        FAIL() << "end-to-end set-up failed: " << why;
-    }
+    const auto s = h.setup(&why);
+    if (s == E2eHarness::Setup::unavailable) GTEST_SKIP() << "no private mount namespace: " << why;
+    ASSERT_EQ(s, E2eHarness::Setup::ok) << "end-to-end set-up failed: " << why;
 }
