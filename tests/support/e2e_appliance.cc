@@ -42,11 +42,6 @@ std::string E2eAppliance::example_scenario() const
     return read_host_file(source_dir_ + "/sim/examples/appliance.scenario");
 }
 
-pid_t E2eAppliance::start_mgmtd(const std::string &db)
-{
-    return h_.start_mgmtd_from(mgmtd_, db, "");
-}
-
 pid_t E2eAppliance::start_appliance(const std::string &scenario,
                                     const std::vector<std::string> &args)
 {
@@ -73,11 +68,6 @@ E2eCliResult E2eAppliance::cli(const std::vector<std::string> &args)
     EXPECT_EQ(h_.read_file("/tmp/cli.out", &r.out), 0);
     EXPECT_EQ(h_.read_file("/tmp/cli.err", &r.err), 0);
     return r;
-}
-
-pid_t E2eAppliance::start_cli(const std::vector<std::string> &args, const std::string &out)
-{
-    return h_.start(mgmtcli_, args, {}, out);
 }
 
 bool E2eAppliance::wait_file(const std::string &path, const std::string &needle,

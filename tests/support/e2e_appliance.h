@@ -4,7 +4,7 @@
 // client, and read the appliance's shown tables as JSON.
 //
 //     E2eAppliance a(h);
-//     ASSERT_GT(a.start_mgmtd(), 0);
+//     ASSERT_GT(a.start_mgmtd(a.example_db()), 0);
 //     ASSERT_GT(a.start_appliance(a.example_scenario()), 0);
 //     auto r = a.cli({"appliance", "interface", "down", "eth1"});
 //
@@ -37,7 +37,7 @@ class E2eAppliance
 
     // Writes `db` to /tmp/mgmtd.db and starts mgmtd on it; waits for its
     // socket.  -1 (with a test failure) when it does not come up.
-    pid_t start_mgmtd(const std::string &db);
+    pid_t start_mgmtd(const std::string &db) { return h_.start_mgmtd(db); }
     // Writes `scenario` and starts the appliance; waits until it answers
     // its own actions.
     pid_t start_appliance(const std::string &scenario, const std::vector<std::string> &args = {});
@@ -45,7 +45,10 @@ class E2eAppliance
     // Runs mgmtcli to its end inside the namespace.
     E2eCliResult cli(const std::vector<std::string> &args);
     // Starts a long-running mgmtcli (watch) with its output in `out`.
-    pid_t start_cli(const std::vector<std::string> &args, const std::string &out);
+    pid_t start_cli(const std::vector<std::string> &args, const std::string &out)
+    {
+        return h_.start(mgmtcli_, args, {}, out);
+    }
     // Waits until the namespace file `path` contains `needle`.
     bool wait_file(const std::string &path, const std::string &needle, std::string *content,
                    e2e_ms timeout = e2e_default_timeout);
@@ -64,7 +67,6 @@ class E2eAppliance
     E2eHarness &h_;
     // Where the programs and the examples are, as seen by the test program
     // (the support library itself is built without the build tree's paths).
-    const std::string mgmtd_ = E2eHarness::sim_path("mgmtd");
     const std::string appliance_ = E2eHarness::sim_path("appliance");
     const std::string mgmtcli_ = E2eHarness::tool_path("mgmtcli");
 #ifdef IPT_SOURCE_DIR
