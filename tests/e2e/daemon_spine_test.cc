@@ -32,7 +32,7 @@ class DaemonSpine : public E2eTest
   protected:
     pid_t mgmtd = -1;
 
-    // The stand-in on `db` (quiet at its default level), then the daemon up
+    // The stand-in on `db` (kept quiet at crit unless asked), then the daemon up
     // to its ready line.
     pid_t start_ready(const std::string &db = "# empty\n", const std::string &level = "crit")
     {

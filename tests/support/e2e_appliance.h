@@ -57,9 +57,9 @@ class E2eAppliance
 
     // Runs `check` in the namespace until it is true or `timeout` passes.
     bool wait_in_ns(const std::function<bool()> &check, e2e_ms timeout = e2e_default_timeout);
-    // Runs mgmtcli with `args` from inside the namespace and polls `check`
-    // (in the same namespace process) until it holds: the milliseconds from
-    // the client's start to the first poll that saw it, or -1 on timeout.
+    // Starts mgmtcli with `args` and polls `check` in the namespace until it
+    // holds: the milliseconds from the client's start to the first poll that
+    // saw it, or -1 on timeout.  Returns once the client has ended.
     double time_change(const std::vector<std::string> &args, const std::function<bool()> &check,
                        e2e_ms timeout = e2e_default_timeout);
 
