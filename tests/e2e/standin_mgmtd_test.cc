@@ -17,10 +17,29 @@ namespace
 
 const char *const socket_path = "/tmp/gcl-socks/uds-provider-mgmtd";
 
+const char *const example_db = R"(# test database
+set /qz/iptrackd/config/manager/m1/enable bool true
+set /qz/iptrackd/config/manager/m1/attributes string "operation=op1;interval=10"
+set /qz/iptrackd/config/oper/op1/attributes string type=ip-monitor
+set /qz/iptrackd/config/action/a1/attributes string type=vrrp-prio
+set /qz/redd/state/is_alive string Ready
+set /other/x uint32 7
+)";
+
+// Each test starts with the stand-in up on example_db.
 class StandinMgmtd : public E2eTest
 {
   protected:
+    void SetUp() override
+    {
+        E2eTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        mgmtd = a.start_mgmtd(example_db);
+        ASSERT_GT(mgmtd, 0);
+    }
+
     E2eAppliance a{h};
+    pid_t mgmtd = -1;
 
     // Runs the client; checks its exit status and standard output.
     void expect_cli(const std::vector<std::string> &args, const std::string &out)
@@ -44,18 +63,8 @@ class StandinMgmtd : public E2eTest
     }
 };
 
-const char *const example_db = R"(# test database
-set /qz/iptrackd/config/manager/m1/enable bool true
-set /qz/iptrackd/config/manager/m1/attributes string "operation=op1;interval=10"
-set /qz/iptrackd/config/oper/op1/attributes string type=ip-monitor
-set /qz/iptrackd/config/action/a1/attributes string type=vrrp-prio
-set /qz/redd/state/is_alive string Ready
-set /other/x uint32 7
-)";
-
 TEST_F(StandinMgmtd, IteratesInNameOrderAndGetsWhatWasSet)
 {
-    ASSERT_GT(a.start_mgmtd(example_db), 0);
     expect_cli({"iterate", "/qz/iptrackd/config", "subtree"},
                "/qz/iptrackd/config/action/a1/attributes = type=vrrp-prio (string)\n"
                "/qz/iptrackd/config/manager/m1/attributes = operation=op1;interval=10 (string)\n"
@@ -76,7 +85,6 @@ TEST_F(StandinMgmtd, IteratesInNameOrderAndGetsWhatWasSet)
 
 TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 {
-    ASSERT_GT(a.start_mgmtd(example_db), 0);
     ASSERT_TRUE(start_listener(
         {"-n", "watcher1", "watch", "-c", "3", "/mgmtd/notify/dbchange", "/qz/iptrackd/**"},
         "/tmp/w1.out"));
@@ -105,7 +113,6 @@ TEST_F(StandinMgmtd, ChangeEventsReachOnlyMatchingInterests)
 
 TEST_F(StandinMgmtd, StateQueriesGoToTheOwningClient)
 {
-    ASSERT_GT(a.start_mgmtd(example_db), 0);
     ASSERT_TRUE(start_listener(
         {"-n", "iptrackd", "serve", "-c", "1", "/qz/iptrackd/state/is_alive", "string", "Ready"},
         "/tmp/serve.out"));
@@ -119,7 +126,6 @@ TEST_F(StandinMgmtd, StateQueriesGoToTheOwningClient)
 
 TEST_F(StandinMgmtd, EventsReachTheSessionsRegisteredForThem)
 {
-    ASSERT_GT(a.start_mgmtd(example_db), 0);
     ASSERT_TRUE(start_listener(
         {"-n", "w1", "watch", "-c", "1", "/qz/tunneld/system/events/if_change"}, "/tmp/w1.out"));
     ASSERT_TRUE(
@@ -136,7 +142,6 @@ TEST_F(StandinMgmtd, EventsReachTheSessionsRegisteredForThem)
 
 TEST_F(StandinMgmtd, ActionsAndEventsAreAnsweredAndJournalled)
 {
-    ASSERT_GT(a.start_mgmtd(example_db), 0);
     expect_cli({"action", "/qz/iptrackd/action/ip_mon", "oper_name", "string", "op1"}, "");
     expect_cli(
         {"-n", "iptrackd", "event", "/qz/alarms/events/raise_alarm", "alarm_id", "uint32", "3"},
@@ -155,7 +160,6 @@ TEST_F(StandinMgmtd, ActionsAndEventsAreAnsweredAndJournalled)
 
 TEST_F(StandinMgmtd, ProbeRepliesCarryTheStatesSetInTheDatabase)
 {
-    ASSERT_GT(a.start_mgmtd(example_db), 0);
     const auto probe = [&](const std::string &mon, const std::string &port, const char *out) {
         expect_cli({"action", "/qz/iptrackd/action/" + mon, "port_name", "string", port}, out);
     };
@@ -170,7 +174,6 @@ TEST_F(StandinMgmtd, ProbeRepliesCarryTheStatesSetInTheDatabase)
 
 TEST_F(StandinMgmtd, BadInputIsRefusedAndChangesNothing)
 {
-    ASSERT_GT(a.start_mgmtd(example_db), 0);
     // A script is checked whole before anything is sent.
     ASSERT_EQ(h.write_file("/tmp/s.cli", "set /other/x uint32 1\nset /other/y bogus 2\n"), 0);
     // Status 2: the client refuses on its own; 1: mgmtd refuses (a type
@@ -200,7 +203,6 @@ TEST_F(StandinMgmtd, BadInputIsRefusedAndChangesNothing)
 
 TEST_F(StandinMgmtd, ScriptModeRunsEveryLineInOrder)
 {
-    ASSERT_GT(a.start_mgmtd(example_db), 0);
     ASSERT_EQ(h.write_file("/tmp/s.cli", "# comment\n"
                                          "set /other/y string \"a \\\"b\\\"\"\n"
                                          "\n"
@@ -212,7 +214,7 @@ TEST_F(StandinMgmtd, ScriptModeRunsEveryLineInOrder)
     expect_cli({"-f", "/tmp/s.cli"}, "/other/y = a \"b\" (string)\n/other/x = 7 (uint32)\n");
 }
 
-TEST_F(StandinMgmtd, ABadDatabaseFileStopsTheStandIn)
+TEST_F(E2eTest, ABadDatabaseFileStopsTheManagementStandIn)
 {
     ASSERT_EQ(h.write_file("/tmp/bad.db", "set /a uint32 1\nset /b uint32 x\n"), 0);
     const pid_t pid = h.start(E2eHarness::sim_path("mgmtd"), {"/tmp/bad.db"});
@@ -226,7 +228,6 @@ TEST_F(StandinMgmtd, ABadDatabaseFileStopsTheStandIn)
 
 TEST_F(StandinMgmtd, AMalformedFrameClosesOnlyItsSession)
 {
-    ASSERT_GT(a.start_mgmtd(example_db), 0);
     const int rc = h.run_in_ns([] {
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un sa{};
@@ -250,15 +251,13 @@ TEST_F(StandinMgmtd, AMalformedFrameClosesOnlyItsSession)
 
 TEST_F(StandinMgmtd, EndsCleanlyOnSigtermWithClientsConnected)
 {
-    const pid_t pid = a.start_mgmtd(example_db);
-    ASSERT_GT(pid, 0);
     ASSERT_TRUE(start_listener({"-n", "watcher", "watch", "/mgmtd/notify/dbchange"}, "/tmp/w.out"));
     expect_cli({"set", "/other/x", "uint32", "1"}, "");
     std::string w;
     ASSERT_TRUE(a.wait_file("/tmp/w.out", "/other/x = 1", &w)) << w;
 
     // In the sanitizer build a leak would turn the status non-zero.
-    h.stop(pid);
+    h.stop(mgmtd);
     EXPECT_TRUE(h.wait_line("Management stand-in exiting")) << h.dump();
 }
 

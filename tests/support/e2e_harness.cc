@@ -575,8 +575,7 @@ bool E2eHarness::running(pid_t pid)
 
 bool E2eHarness::signal(pid_t pid, int sig)
 {
-    if (!running(pid)) return false;
-    return kill(pid, sig) == 0;
+    return running(pid) && kill(pid, sig) == 0;
 }
 
 std::optional<E2eExit> E2eHarness::wait_exit(pid_t pid, e2e_ms timeout)
@@ -584,12 +583,10 @@ std::optional<E2eExit> E2eHarness::wait_exit(pid_t pid, e2e_ms timeout)
     Child *c = find(pid);
     if (c == nullptr) return std::nullopt;
     const auto deadline = e2e_clock::now() + timeout;
-    auto nap = std::chrono::microseconds(200);
-    while (!c->reaped) {
-        if (!running(pid)) break;
+    for (auto nap = std::chrono::microseconds(200); running(pid);
+         nap = std::min(nap * 2, std::chrono::microseconds(20000))) {
         if (e2e_clock::now() >= deadline) return std::nullopt;
         std::this_thread::sleep_for(nap);
-        nap = std::min(nap * 2, std::chrono::microseconds(20000));
     }
     // Whatever the child sent before it ended is queued on the socket now.
     sync();
