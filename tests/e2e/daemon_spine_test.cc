@@ -90,10 +90,9 @@ class DaemonSpine : public E2eTest
     }
 };
 
-std::string signal_test_name(const ::testing::TestParamInfo<int> &p)
-{
-    return sigabbrev_np(p.param);
-}
+const auto signal_test_name = [](const ::testing::TestParamInfo<int> &p) {
+    return std::string(sigabbrev_np(p.param));
+};
 
 std::string received(int sig)
 {
