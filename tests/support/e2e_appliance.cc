@@ -1,12 +1,9 @@
 // End-to-end helpers for the simulated appliance (see e2e_appliance.h).
 #include "support/e2e_appliance.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -21,21 +18,25 @@ std::string read_host_file(const std::string &path)
     return s.str();
 }
 
+// Polls `done` every 20 ms until it holds or `timeout` passes.
+bool poll_until(const std::function<bool()> &done, e2e_ms timeout)
+{
+    for (const auto deadline = e2e_clock::now() + timeout; e2e_clock::now() < deadline;
+         usleep(20000))
+        if (done()) return true;
+    return false;
+}
+
 } // namespace
 
 std::string E2eAppliance::example_db() const
 {
-    return read_host_file(paths_.source_dir + "/sim/examples/iptrackd.db");
+    return read_host_file(source_dir_ + "/sim/examples/iptrackd.db");
 }
 
 std::string E2eAppliance::example_scenario() const
 {
-    return read_host_file(paths_.source_dir + "/sim/examples/appliance.scenario");
-}
-
-pid_t E2eAppliance::start_mgmtd(const std::string &db)
-{
-    return h_.start_mgmtd_from(paths_.mgmtd, db, "");
+    return read_host_file(source_dir_ + "/sim/examples/appliance.scenario");
 }
 
 pid_t E2eAppliance::start_appliance(const std::string &scenario,
@@ -44,8 +45,11 @@ pid_t E2eAppliance::start_appliance(const std::string &scenario,
     EXPECT_EQ(h_.write_file("/tmp/test.scenario", scenario), 0);
     std::vector<std::string> a = args;
     a.push_back("/tmp/test.scenario");
-    const pid_t pid = h_.start(paths_.appliance, a, {}, "/tmp/appliance.out");
-    if (pid > 0 && !wait_ready()) {
+    const pid_t pid = h_.start(appliance_, a, {}, "/tmp/appliance.out");
+    const auto ready = [&] {
+        return h_.run(mgmtcli_, {"appliance", "peers"}, "/tmp/ready.out", "/tmp/ready.err") == 0;
+    };
+    if (pid > 0 && !poll_until(ready, e2e_default_timeout)) {
         std::string out;
         (void)h_.read_file("/tmp/appliance.out", &out);
         ADD_FAILURE() << "the appliance did not get ready\n" << out << h_.dump();
@@ -54,41 +58,23 @@ pid_t E2eAppliance::start_appliance(const std::string &scenario,
     return pid;
 }
 
-bool E2eAppliance::wait_ready(e2e_ms timeout)
-{
-    const auto deadline = e2e_clock::now() + timeout;
-    while (e2e_clock::now() < deadline) {
-        if (h_.run(paths_.mgmtcli, {"appliance", "peers"}, "/tmp/ready.out", "/tmp/ready.err") == 0)
-            return true;
-        usleep(20000);
-    }
-    return false;
-}
-
 E2eCliResult E2eAppliance::cli(const std::vector<std::string> &args)
 {
     E2eCliResult r;
-    r.status = h_.run(paths_.mgmtcli, args, "/tmp/cli.out", "/tmp/cli.err");
+    r.status = h_.run(mgmtcli_, args, "/tmp/cli.out", "/tmp/cli.err");
     EXPECT_EQ(h_.read_file("/tmp/cli.out", &r.out), 0);
     EXPECT_EQ(h_.read_file("/tmp/cli.err", &r.err), 0);
     return r;
 }
 
-pid_t E2eAppliance::start_cli(const std::vector<std::string> &args, const std::string &out)
-{
-    return h_.start(paths_.mgmtcli, args, {}, out);
-}
-
 bool E2eAppliance::wait_file(const std::string &path, const std::string &needle,
                              std::string *content, e2e_ms timeout)
 {
-    const auto deadline = e2e_clock::now() + timeout;
-    while (e2e_clock::now() < deadline) {
-        if (h_.read_file(path, content) == 0 && content->find(needle) != std::string::npos)
-            return true;
-        usleep(20000);
-    }
-    return false;
+    return poll_until(
+        [&] {
+            return h_.read_file(path, content) == 0 && content->find(needle) != std::string::npos;
+        },
+        timeout);
 }
 
 nlohmann::json E2eAppliance::show(const std::string &table)
@@ -116,47 +102,12 @@ bool E2eAppliance::wait_in_ns(const std::function<bool()> &check, e2e_ms timeout
 double E2eAppliance::time_change(const std::vector<std::string> &args,
                                  const std::function<bool()> &check, e2e_ms timeout)
 {
-    // Opened on the host: the namespace's own mounts may hide the build tree.
-    const int exe = open(paths_.mgmtcli.c_str(), O_RDONLY | O_CLOEXEC);
-    if (exe < 0) return -1;
-    std::vector<std::string> argv_s{"mgmtcli"};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const auto limit = timeout.count();
-    const int st = h_.run_in_ns([&] {
-        const auto t0 = e2e_clock::now();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            fexecve(exe, argv.data(), environ);
-            _exit(127);
-        }
-        if (pid < 0) return 2;
-        int result = 1;
-        while (e2e_clock::now() < t0 + e2e_ms(limit)) {
-            if (check()) {
-                const double ms =
-                    std::chrono::duration<double, std::milli>(e2e_clock::now() - t0).count();
-                FILE *f = fopen("/tmp/time_change", "w");
-                if (f) {
-                    fprintf(f, "%.3f\n", ms);
-                    fclose(f);
-                }
-                result = 0;
-                break;
-            }
-            usleep(200);
-        }
-        int ignored;
-        waitpid(pid, &ignored, 0);
-        return result;
-    });
-    close(exe);
-    std::string text;
-    if (st != 0 || h_.read_file("/tmp/time_change", &text) != 0) return -1;
-    return atof(text.c_str());
+    // The poller enters the namespace while the client starts up, so its
+    // first look comes long before the client can have changed anything.
+    const auto t0 = e2e_clock::now();
+    const pid_t pid = h_.start(mgmtcli_, args, {}, "/dev/null");
+    const bool seen = pid > 0 && wait_in_ns(check, timeout);
+    const double ms = std::chrono::duration<double, std::milli>(e2e_clock::now() - t0).count();
+    if (pid > 0) (void)h_.wait_exit(pid);
+    return seen ? ms : -1;
 }

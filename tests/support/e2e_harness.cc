@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -39,10 +40,6 @@ const char *const dev_links[][2] = {{"fd", "/proc/self/fd"},
                                     {"ptmx", "pts/ptmx"}};
 constexpr const char *dev_log_path = "/dev/log";
 
-// Control bytes on the pipe to the reader.
-constexpr char reader_quit = 'q';
-constexpr char reader_sync = 's';
-
 // One step of the namespace set-up, run in the forked child with nothing but
 // system calls: the strings are built by the parent beforehand.
 struct Step {
@@ -60,27 +57,16 @@ struct Step {
     std::string a, b, opts;
     std::string describe() const
     {
-        switch (kind) {
-        case unshare_ns:
-            return "unshare(CLONE_NEWNS)";
-        case make_private:
-            return "making mounts private";
-        case hold_dev:
-            return "holding the host /dev";
-        case mount_tmpfs:
-            return "mounting tmpfs on " + a;
-        case make_dir:
-            return "mkdir " + a;
-        case bind_file:
-            return "binding " + b + " from the host";
-        case bind_dir:
-            return "binding directory " + b + " from the host";
-        case symlink_to:
-            return "symlink " + b;
-        case bind_log:
-            return "binding " + a;
-        }
-        return "?";
+        static const char *const verbs[] = {"unshare(CLONE_NEWNS)",
+                                            "making mounts private",
+                                            "holding the host",
+                                            "mounting tmpfs on",
+                                            "mkdir",
+                                            "binding from the host",
+                                            "binding from the host",
+                                            "symlink",
+                                            "binding"};
+        return std::string(verbs[kind]) + " " + (b.empty() ? a : b);
     }
 };
 
@@ -216,6 +202,15 @@ ssize_t read_all(int fd, void *p, size_t n)
     return ssize_t(got);
 }
 
+// Waits for `pid` to end; its wait status, or -1.
+int reap(pid_t pid)
+{
+    int st;
+    while (waitpid(pid, &st, 0) < 0)
+        if (errno != EINTR) return -1;
+    return st;
+}
+
 E2eExit exit_from_status(int st)
 {
     E2eExit e;
@@ -307,7 +302,7 @@ E2eHarness::~E2eHarness()
 {
     kill_all();
     if (reader_.joinable()) {
-        (void)!write(ctl_pipe_[1], &reader_quit, 1);
+        (void)!write(ctl_pipe_[1], "q", 1);
         reader_.join();
     }
     for (int fd : {ns_fd_, log_fd_, ctl_pipe_[0], ctl_pipe_[1]})
@@ -340,37 +335,25 @@ E2eHarness::Setup E2eHarness::setup(std::string *reason)
     const int rcvbuf = 4 << 20;
     (void)setsockopt(log_fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
 
-    int report[2], go[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return Setup::failed;
-    if (pipe2(go, O_CLOEXEC) != 0) {
-        close(report[0]);
-        close(report[1]);
-        return Setup::failed;
-    }
+    // The child reports on `link`, then stays in the namespace until the
+    // parent, holding a reference to it, closes its end.
+    int link[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, link) != 0) return Setup::failed;
     const pid_t pid = fork();
     if (pid == 0) {
-        close(report[0]);
-        close(go[1]);
-        for (size_t i = 0; i < steps.size(); ++i) {
-            if (run_step(steps[i], log_fd_) != 0) {
-                const StepFailure f{int(i), errno};
-                write_all(report[1], &f, sizeof f);
-                _exit(1);
-            }
-        }
-        const StepFailure ok{-1, 0};
-        write_all(report[1], &ok, sizeof ok);
-        // Stay in the namespace until the parent holds a reference to it.
+        close(link[0]);
+        StepFailure f{-1, 0};
+        for (size_t i = 0; i < steps.size() && f.index < 0; ++i)
+            if (run_step(steps[i], log_fd_) != 0) f = {int(i), errno};
+        write_all(link[1], &f, sizeof f);
         char c;
-        while (read(go[0], &c, 1) < 0 && errno == EINTR) {
+        while (read(link[1], &c, 1) < 0 && errno == EINTR) {
         }
         _exit(0);
     }
-    close(report[1]);
-    close(go[0]);
+    close(link[1]);
     StepFailure f{-2, 0};
-    const ssize_t got = pid < 0 ? -1 : read_all(report[0], &f, sizeof f);
-    close(report[0]);
+    const ssize_t got = pid < 0 ? -1 : read_all(link[0], &f, sizeof f);
     Setup result = Setup::ok;
     if (pid < 0 || got != ssize_t(sizeof f)) {
         *reason = "namespace set-up child failed to report";
@@ -386,60 +369,46 @@ E2eHarness::Setup E2eHarness::setup(std::string *reason)
             result = Setup::failed;
         }
     }
-    close(go[1]);
-    if (pid > 0) {
-        int st;
-        while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-        }
-    }
+    close(link[0]);
+    if (pid > 0) reap(pid);
     if (result == Setup::ok) reader_ = std::thread([this] { reader_loop(); });
     return result;
 }
 
+bool E2eHarness::drain_locked()
+{
+    char buf[65536];
+    bool any = false;
+    ssize_t n;
+    while ((n = recv(log_fd_, buf, sizeof buf, MSG_DONTWAIT)) >= 0 || errno == EINTR) {
+        E2eSyslogLine l;
+        if (n > 0 && e2e_parse_syslog(std::string_view(buf, size_t(n)), &l)) {
+            lines_.push_back(std::move(l));
+            last_line_at_ = e2e_clock::now();
+            any = true;
+        }
+    }
+    return any;
+}
+
 void E2eHarness::reader_loop()
 {
-    std::vector<char> buf(65536);
-    // Takes every datagram queued now; true when one arrived.
-    auto drain = [&] {
-        bool any = false;
-        ssize_t n;
-        while ((n = recv(log_fd_, buf.data(), buf.size(), MSG_DONTWAIT)) >= 0 || errno == EINTR) {
-            E2eSyslogLine l;
-            if (n > 0 && e2e_parse_syslog(std::string_view(buf.data(), size_t(n)), &l)) {
-                std::lock_guard<std::mutex> g(mu_);
-                lines_.push_back(std::move(l));
-                last_line_at_ = e2e_clock::now();
-                any = true;
-            }
-        }
-        return any;
-    };
     for (;;) {
         pollfd p[2] = {{log_fd_, POLLIN, 0}, {ctl_pipe_[0], POLLIN, 0}};
         if (poll(p, 2, -1) < 0) {
             if (errno == EINTR) continue;
             return;
         }
-        if (p[0].revents & POLLIN && drain()) cv_.notify_all();
-        if (p[1].revents) {
-            char c = reader_quit;
-            if (read(ctl_pipe_[0], &c, 1) < 0 && errno == EINTR) continue;
-            if (c != reader_sync) return;
-            drain();
-            std::lock_guard<std::mutex> g(mu_);
-            ++syncs_done_;
-            cv_.notify_all();
-        }
+        if (p[1].revents) return; // asked to quit
+        std::lock_guard<std::mutex> g(mu_);
+        if (drain_locked()) cv_.notify_all();
     }
 }
 
 void E2eHarness::sync()
 {
-    if (!reader_.joinable()) return;
-    std::unique_lock<std::mutex> g(mu_);
-    const uint64_t target = ++syncs_asked_;
-    if (write(ctl_pipe_[1], &reader_sync, 1) != 1) return;
-    cv_.wait_for(g, e2e_default_timeout, [&] { return syncs_done_ >= target; });
+    std::lock_guard<std::mutex> g(mu_);
+    if (log_fd_ >= 0 && drain_locked()) cv_.notify_all();
 }
 
 // ---------------------------------------------------------------------------
@@ -509,14 +478,11 @@ pid_t E2eHarness::start(const std::string &path, const std::vector<std::string> 
     Program p(path, args);
     if (p.fd < 0) return -1;
     std::vector<std::string> env_s;
-    for (char **e = environ; *e; ++e) {
-        const std::string_view kv(*e);
-        bool overridden = false;
-        for (const auto &o : env)
-            overridden =
-                overridden || kv.substr(0, kv.find('=') + 1) == o.substr(0, o.find('=') + 1);
-        if (!overridden) env_s.emplace_back(kv);
-    }
+    const auto name = [](std::string_view kv) { return kv.substr(0, kv.find('=') + 1); };
+    for (char **e = environ; *e; ++e)
+        if (std::none_of(env.begin(), env.end(),
+                         [&](const auto &o) { return name(o) == name(*e); }))
+            env_s.emplace_back(*e);
     env_s.insert(env_s.end(), env.begin(), env.end());
     std::vector<char *> envp;
     for (auto &s : env_s) envp.push_back(s.data());
@@ -609,8 +575,7 @@ bool E2eHarness::running(pid_t pid)
 
 bool E2eHarness::signal(pid_t pid, int sig)
 {
-    if (!running(pid)) return false;
-    return kill(pid, sig) == 0;
+    return running(pid) && kill(pid, sig) == 0;
 }
 
 std::optional<E2eExit> E2eHarness::wait_exit(pid_t pid, e2e_ms timeout)
@@ -618,12 +583,10 @@ std::optional<E2eExit> E2eHarness::wait_exit(pid_t pid, e2e_ms timeout)
     Child *c = find(pid);
     if (c == nullptr) return std::nullopt;
     const auto deadline = e2e_clock::now() + timeout;
-    auto nap = std::chrono::microseconds(200);
-    while (!c->reaped) {
-        if (!running(pid)) break;
+    for (auto nap = std::chrono::microseconds(200); running(pid);
+         nap = std::min(nap * 2, std::chrono::microseconds(20000))) {
         if (e2e_clock::now() >= deadline) return std::nullopt;
         std::this_thread::sleep_for(nap);
-        nap = std::min(nap * 2, std::chrono::microseconds(20000));
     }
     // Whatever the child sent before it ended is queued on the socket now.
     sync();
@@ -652,11 +615,8 @@ void E2eHarness::kill_all()
         c.group_killed = true;
         if (c.reaped) continue;
         kill(c.pid, SIGKILL);
-        int st;
-        while (waitpid(c.pid, &st, 0) < 0 && errno == EINTR) {
-        }
         c.reaped = true;
-        c.exit = exit_from_status(st);
+        c.exit = exit_from_status(reap(c.pid));
     }
 }
 
@@ -668,19 +628,25 @@ std::vector<E2eSyslogLine> E2eHarness::lines() const
     return lines_;
 }
 
-size_t E2eHarness::count(std::string_view needle) const
+size_t E2eHarness::count_if(const std::function<bool(const E2eSyslogLine &)> &pred,
+                            size_t from) const
 {
     std::lock_guard<std::mutex> g(mu_);
     size_t n = 0;
-    for (const auto &l : lines_) n += l.body.find(needle) != std::string::npos;
+    for (size_t i = from; i < lines_.size(); ++i) n += pred(lines_[i]);
     return n;
+}
+
+size_t E2eHarness::count(std::string_view needle) const
+{
+    return count_if(
+        [&](const E2eSyslogLine &l) { return l.body.find(needle) != std::string::npos; });
 }
 
 size_t E2eHarness::count_message(std::string_view text) const
 {
-    size_t n = 0;
-    for (const auto &l : lines()) n += l.ident == "iptrackd" && l.message == text;
-    return n;
+    return count_if(
+        [&](const E2eSyslogLine &l) { return l.ident == "iptrackd" && l.message == text; });
 }
 
 std::optional<E2eSyslogLine>
@@ -708,17 +674,16 @@ std::optional<E2eSyslogLine> E2eHarness::wait_line(std::string_view needle, e2e_
 
 bool E2eHarness::wait_message(const std::string &msg, size_t from, size_t *next, e2e_ms timeout)
 {
-    if (!wait_for([&](const E2eSyslogLine &l) { return l.message == msg; }, timeout, from))
-        return false;
-    if (next) {
-        const auto all = lines();
-        for (size_t i = from; i < all.size(); ++i)
-            if (all[i].message == msg) {
-                *next = i + 1;
-                break;
-            }
-    }
-    return true;
+    // wait_for tries each line once, in order, so counting the calls finds the index.
+    size_t at = from;
+    const auto found = wait_for(
+        [&](const E2eSyslogLine &l) {
+            ++at;
+            return l.message == msg;
+        },
+        timeout, from);
+    if (found && next) *next = at;
+    return found.has_value();
 }
 
 void E2eHarness::expect_in_order(size_t from, const std::vector<std::string> &msgs, e2e_ms timeout)
@@ -770,12 +735,8 @@ int E2eHarness::run_in_ns(const std::function<int()> &fn)
         if (!enter_namespace(ns_fd_)) _exit(126);
         _exit(fn() & 0xff);
     }
-    if (pid < 0) return -1;
-    int st;
-    while (waitpid(pid, &st, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    const int st = pid < 0 ? -1 : reap(pid);
+    return st >= 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 int E2eHarness::write_file(const std::string &path, std::string_view content)
@@ -848,12 +809,7 @@ bool E2eHarness::wait_path(const std::string &path, e2e_ms timeout)
 void E2eTest::SetUp()
 {
     std::string why;
-    switch (h.setup(&why)) {
-    case E2eHarness::Setup::ok:
-        break;
-    case E2eHarness::Setup::unavailable:
-        GTEST_SKIP() << "no private mount namespace: " << why;
-    case E2eHarness::Setup::failed:
-        FAIL() << "end-to-end set-up failed: " << why;
-    }
+    const auto s = h.setup(&why);
+    if (s == E2eHarness::Setup::unavailable) GTEST_SKIP() << "no private mount namespace: " << why;
+    ASSERT_EQ(s, E2eHarness::Setup::ok) << "end-to-end set-up failed: " << why;
 }

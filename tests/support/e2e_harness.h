@@ -62,7 +62,6 @@ struct E2eSyslogLine {
     std::string message;
 
     int level() const { return priority & 7; }
-    int facility() const { return priority & ~7; }
 };
 
 // Parses one datagram; false (and *out untouched) when it has no "<pri>".
@@ -176,6 +175,9 @@ class E2eHarness
     size_t count(std::string_view needle) const;
     // The daemon's lines whose message is exactly `text`.
     size_t count_message(std::string_view text) const;
+    // Lines at index >= `from` that satisfy `pred` (called with the harness
+    // locked, as for wait_for).
+    size_t count_if(const std::function<bool(const E2eSyslogLine &)> &pred, size_t from = 0) const;
     // The first line at index >= `from` whose body contains `needle`, waiting
     // up to `timeout` for it.
     std::optional<E2eSyslogLine> wait_line(std::string_view needle,
@@ -228,12 +230,15 @@ class E2eHarness
     };
     Child *find(pid_t pid);
     void reader_loop();
-    // Returns once the reader has taken every datagram queued before the call.
+    // Takes every datagram queued now, with mu_ held so that lines keep their
+    // order whichever thread drains; true when one arrived.
+    bool drain_locked();
+    // Returns once every datagram queued before the call is in lines_.
     void sync();
 
     int ns_fd_ = -1;
     int log_fd_ = -1;
-    int ctl_pipe_[2] = {-1, -1}; // to the reader: quit, or take all queued lines now
+    int ctl_pipe_[2] = {-1, -1}; // a byte on it tells the reader to quit
     std::thread reader_;
     std::vector<Child> children_;
 
@@ -241,8 +246,6 @@ class E2eHarness
     std::condition_variable cv_;
     std::vector<E2eSyslogLine> lines_;
     e2e_clock::time_point last_line_at_ = e2e_clock::now();
-    uint64_t syncs_asked_ = 0;
-    uint64_t syncs_done_ = 0;
 };
 
 // Fixture: `h` is set up before each test; the test is skipped when mount
