@@ -1,13 +1,16 @@
 // The message layer: messages in memory (node ids, appenders, the type
 // checks of the typed accessors, readers and response helpers, dumps), the
 // encoding pinned by golden byte vectors written out by hand from the
-// layout, malformed vectors, and messages over real sessions.  The golden
-// vectors are also the seed corpus of the decoder fuzz targets
-// (fuzz/corpus/bn_*).
+// layout, malformed vectors, messages over real sessions, and the replay of
+// the decoder fuzz targets' seed corpora (fuzz/corpus/bn_*, which start
+// from the golden and malformed vectors).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -316,6 +319,13 @@ std::vector<bnode_test::text_case> every_type()
     return v;
 }
 
+std::pair<bn_type, uint32> type_of(const bn_binding *b)
+{
+    std::pair<bn_type, uint32> tf{0, 0};
+    EXPECT_EQ(bn_binding_get_type(b, ba_value, &tf.first, &tf.second), 0);
+    return tf;
+}
+
 TEST(BnProtoRoundTrip, EveryAttributeTypeInRequestsAndResponses)
 {
     owned<bn_request> req = new_action("/act");
@@ -352,12 +362,7 @@ TEST(BnProtoRoundTrip, EveryAttributeTypeInRequestsAndResponses)
             int cmp = 99;
             ASSERT_EQ(bn_binding_compare_attribs(g, want, ba_value, &cmp), 0);
             EXPECT_EQ(cmp, 0);
-            bn_type t1 = 0, t2 = 0;
-            uint32 f1 = 0, f2 = 0;
-            ASSERT_EQ(bn_binding_get_type(g, ba_value, &t1, &f1), 0);
-            ASSERT_EQ(bn_binding_get_type(want, ba_value, &t2, &f2), 0);
-            EXPECT_EQ(t1, t2);
-            EXPECT_EQ(f1, f2);
+            EXPECT_EQ(type_of(g), type_of(want)); // the flags too
         }
     }
     uint32 taf = 0, count = 0;
@@ -736,11 +741,7 @@ TEST(BnProtoGolden, EventWithADeletedNode)
     EXPECT_STREQ(ts_str(name), "/ev");
     const bn_binding *b = nullptr;
     ASSERT_EQ(bn_request_get_param(msg.get(), "/a/d", &b), 0);
-    bn_type type = 0;
-    uint32 flags = 0;
-    ASSERT_EQ(bn_binding_get_type(b, ba_value, &type, &flags), 0);
-    EXPECT_EQ(type, uint32(bt_uint32));
-    EXPECT_EQ(flags, uint32(btf_no_value | btf_deleted));
+    EXPECT_EQ(type_of(b), (std::pair<bn_type, uint32>{bt_uint32, btf_no_value | btf_deleted}));
     expect_request_encodes_to(msg.get(), event_request);
 
     owned<bn_request> built;
@@ -1119,6 +1120,72 @@ TEST(BnProtoSession, NotConnectedDropsWithSuccess)
     EXPECT_EQ(0, bn_response_msg_create_send(s, bbmt_query_response, 1, 0, nullptr));
     EXPECT_EQ(log.count("Dropping response to non-connected session " + std::to_string(id)), 1u);
     gcl_session_free(&s);
+}
+
+// ---------------------------------------------------------------------------
+// The seed corpora of the message fuzz targets, replayed so that every
+// build checks them, with or without a fuzzer.  Seeds named "bad_*" must be
+// refused; "regress_*" (inputs that once crashed a fuzzer) only have to be
+// handled, either way; the others must decode and encode back to the same
+// bytes.
+
+namespace fs = std::filesystem;
+
+bytes read_file(const fs::path &p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+template <class Msg>
+void replay(const char *dir, int (*decode)(const uint8 *, uint32, Msg **),
+            int (*encode)(Msg *, uint32, tbuf **), int (*release)(Msg **))
+{
+    const fs::path root = fs::path(IPT_SOURCE_DIR) / "fuzz" / "corpus" / dir;
+    ASSERT_TRUE(fs::is_directory(root)) << root;
+    size_t seen = 0;
+    for (const auto &entry : fs::directory_iterator(root)) {
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        const bytes in = read_file(entry.path());
+        LogCapture cap;
+        Msg *msg = nullptr;
+        const int err = decode(in.data(), uint32(in.size()), &msg);
+        if (name.rfind("regress_", 0) == 0) {
+            if (err == 0) {
+                tbuf *out = nullptr;
+                EXPECT_EQ(encode(msg, 0, &out), 0);
+                (void)tb_free(&out);
+            }
+        } else if (name.rfind("bad_", 0) == 0) {
+            EXPECT_NE(err, 0);
+            EXPECT_EQ(msg, nullptr);
+            EXPECT_EQ(cap.lines().size(), 1u) << cap.dump();
+        } else {
+            ASSERT_EQ(err, 0) << cap.dump();
+            tbuf *out = nullptr;
+            ASSERT_EQ(encode(msg, 0, &out), 0);
+            EXPECT_EQ(bytes(tb_buf(out), tb_buf(out) + tb_length(out)), in);
+            (void)tb_free(&out);
+        }
+        (void)release(&msg);
+        ++seen;
+    }
+    EXPECT_GT(seen, 0u);
+}
+
+TEST(FuzzCorpusReplay, RequestSeeds)
+{
+    // The management client's target starts from whole requests too.
+    for (const char *dir : {"bn_request", "mdc_request"})
+        replay<bn_request>(dir, bn_request_msg_deserialize, bn_request_msg_serialize,
+                           bn_request_msg_free);
+}
+
+TEST(FuzzCorpusReplay, ResponseSeeds)
+{
+    replay<bn_response>("bn_response", bn_response_msg_deserialize, bn_response_msg_serialize,
+                        bn_response_msg_free);
 }
 
 } // namespace
