@@ -186,22 +186,7 @@ TEST(GclFrame, MalformedInputClosesOnlyThatSessionOnce)
     }
 }
 
-TEST(GclFrame, ForgedLengthSizesNothingBeyondWhatArrived)
-{
-    Loop loop;
-    RawPeer p(loop);
-    FrameBytes f;
-    f.total = 200u * 1024 * 1024;
-    f.body_len = f.total - 32;
-    write_all(p.peer, f.bytes() + std::string(100, 'b'));
-    loop.settle();
-    EXPECT_EQ(gss_connected, p.state());
-    EXPECT_EQ(132u, p.s->in_end - p.s->in_start);
-    EXPECT_EQ(gcl_input_grow_step, p.s->in_size);
-    EXPECT_TRUE(loop.received.empty());
-}
-
-TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeft)
+TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeftAndNeverByAForgedLength)
 {
     Loop loop;
     RawPeer p(loop);
@@ -218,6 +203,18 @@ TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeft)
     write_all(p.peer, bytes.substr(65536));
     ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 1; }));
     EXPECT_EQ(f.body, loop.received[0].body);
+
+    // A forged length sizes nothing beyond what arrived.
+    RawPeer q(loop);
+    FrameBytes forged;
+    forged.total = 200u * 1024 * 1024;
+    forged.body_len = forged.total - 32;
+    write_all(q.peer, forged.bytes() + std::string(100, 'b'));
+    loop.settle();
+    EXPECT_EQ(gss_connected, q.state());
+    EXPECT_EQ(132u, q.s->in_end - q.s->in_start);
+    EXPECT_EQ(gcl_input_grow_step, q.s->in_size);
+    EXPECT_EQ(1u, loop.received.size());
 }
 
 TEST(GclFrame, LargeFrameGivesItsInputMemoryBackOnceConsumed)
@@ -319,7 +316,7 @@ TEST(GclFrame, SessionFreedFromItsOwnHandlerGoesAfterTheHandler)
     p.s = nullptr;
 }
 
-TEST(GclFrame, OutputQueueWaitsForWritabilityAndKeepsOrder)
+TEST(GclFrame, OutputQueueWaitsForWritabilityKeepsOrderAndIsReportedAtClose)
 {
     Loop loop;
     RawPeer p(loop);
@@ -345,19 +342,14 @@ TEST(GclFrame, OutputQueueWaitsForWritabilityAndKeepsOrder)
     EXPECT_EQ("tail", got.substr(want - 4));
     EXPECT_EQ(std::string("\0\x02", 2), got.substr(32 + big.size() + 26, 2));
     EXPECT_GE(cap.count(session_line(p.s, "finished sending frame")), 2u);
-}
 
-TEST(GclFrame, ClosingWithQueuedFramesSaysSo)
-{
-    Loop loop;
-    RawPeer p(loop);
-    LogCapture cap;
-    const std::string big(4 * 1024 * 1024, 'q');
-    ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 1, big.size(), big.data()));
-    EXPECT_EQ(0, gcl_session_close(p.s));
-    EXPECT_EQ(1u, cap.count(session_line(p.s, "closed with output queue")));
-    EXPECT_EQ(lc_err_io_closed, gcl_session_send_frame_components(p.s, test_proto, 1, 1, "x"));
-    EXPECT_EQ(1u, cap.count(session_line(p.s, "tried to send frame in state 1")));
+    // Closing with a frame still queued says so; later sends are refused.
+    RawPeer q(loop);
+    ASSERT_EQ(0, gcl_session_send_frame_components(q.s, test_proto, 1, big.size(), big.data()));
+    EXPECT_EQ(0, gcl_session_close(q.s));
+    EXPECT_EQ(1u, cap.count(session_line(q.s, "closed with output queue")));
+    EXPECT_EQ(lc_err_io_closed, gcl_session_send_frame_components(q.s, test_proto, 1, 1, "x"));
+    EXPECT_EQ(1u, cap.count(session_line(q.s, "tried to send frame in state 1")));
 }
 
 TEST(GclFrame, FrameOfUnknownProtocolIsDiscarded)
