@@ -376,16 +376,23 @@ std::string read_frame(int fd)
     return head + read_n(fd, total - 32);
 }
 
-TEST(GclAdmin, ProviderRefusesAGreetingResponseOfAnotherVersion)
+TEST(GclAdmin, ProviderClosesOnABadGreetingResponseOrOpenService)
 {
+    const std::pair<std::string, std::string> cases[] = {
+        {frame(2, greeting_body(1, true)), "bad version in greeting response: 1 not 2"},
+        {frame(2, greeting_body(2, true)) + frame(3, open_body(2, 2), 2),
+         "bad open service length: 50"},
+        {frame(3, open_body(2, 0)), "open service before greeting"},
+    };
     Loop loop;
     LogCapture cap;
-    RawPeer c(loop);
-    write_all(c.peer, frame(2, greeting_body(1, true)));
-    ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
-    EXPECT_EQ(
-        1u, cap.count(session_line(c.s, "proto admin: bad version in greeting response: 1 not 2")));
-    EXPECT_EQ(1u, cap.count(session_line(c.s, "closing after error condition")));
+    for (const auto &[bytes, line] : cases) {
+        RawPeer c(loop);
+        write_all(c.peer, bytes);
+        ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
+        EXPECT_EQ(1u, cap.count(session_line(c.s, "proto admin: " + line))) << cap.dump();
+        EXPECT_EQ(1u, cap.count(session_line(c.s, "closing after error condition")));
+    }
 }
 
 TEST(GclAdmin, ProviderAcceptsOpenServiceOfBothLengths)
@@ -407,24 +414,6 @@ TEST(GclAdmin, ProviderAcceptsOpenServiceOfBothLengths)
         EXPECT_EQ(1u, cap.count(session_line(c.s, "opened for client rawclient user root (" +
                                                       std::to_string(geteuid()) + "/" +
                                                       std::to_string(getegid()) + ") 1")));
-    }
-}
-
-TEST(GclAdmin, ProviderClosesOnOpenServiceOfAnyOtherLengthOrBeforeTheGreeting)
-{
-    Loop loop;
-    LogCapture cap;
-    {
-        RawPeer c(loop);
-        write_all(c.peer, frame(2, greeting_body(2, true)) + frame(3, open_body(2, 2), 2));
-        ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
-        EXPECT_EQ(1u, cap.count(session_line(c.s, "proto admin: bad open service length: 50")));
-    }
-    {
-        RawPeer c(loop);
-        write_all(c.peer, frame(3, open_body(2, 0)));
-        ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
-        EXPECT_EQ(1u, cap.count(session_line(c.s, "proto admin: open service before greeting")));
     }
 }
 
