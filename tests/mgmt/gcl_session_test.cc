@@ -19,7 +19,7 @@ using namespace gcl_test;
 namespace
 {
 
-TEST(GclSession, ClientNamesAreCheckedForCharactersAndLength)
+TEST(GclSession, ClientNamesAndProtocolRegistrationsAreChecked)
 {
     Loop loop;
     LogCapture cap;
@@ -36,12 +36,8 @@ TEST(GclSession, ClientNamesAreCheckedForCharactersAndLength)
     gcl_session_free(&s);
     ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd_1.a-b", nullptr, 0, &s));
     gcl_session_free(&s);
-}
 
-TEST(GclSession, SecondRegistrationOfAProtocolIsRefused)
-{
-    Loop loop;
-    LogCapture cap;
+    // A protocol is registered once.
     gcl_body_proto p;
     p.gbp_id = test_proto;
     EXPECT_EQ(lc_err_exists, gcl_register_body_protocol(loop.gcl, &p));

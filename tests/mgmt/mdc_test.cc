@@ -857,33 +857,6 @@ TEST_F(Client, SmprintfReadsEachNamedNodeOnce)
 // ---------------------------------------------------------------------------
 // Transport
 
-TEST(MdcTransport, UnansweredRequestEndsAtTheLimitAndTheSessionGoesOn)
-{
-    TestMgmtd mgmtd;
-    ASSERT_TRUE(mgmtd.start("set /a string 1\n"));
-    mdc_transport_params params;
-    params.mtp_client_name = "mdc-test";
-    params.mtp_connect_retry = mdc_connect_once;
-    params.mtp_timeout_ms = 100;
-    owned<mdc_transport> t;
-    ASSERT_EQ(0, mdc_transport_new(&params, t.out()));
-    ASSERT_EQ(0, mdc_transport_connect(t.get()));
-    EXPECT_EQ(mts_ready, mdc_transport_get_stage(t.get()));
-
-    bool swallow = true;
-    mgmtd.intercept = [&](gcl_session *, const bn_request *) {
-        return std::exchange(swallow, false);
-    };
-    owned<bn_binding> b;
-    EXPECT_EQ(lc_err_io_timeout, mdc_get_binding(mdc_transport_get_client(t.get()), nullptr,
-                                                 nullptr, 0, b.out(), "/a", nullptr));
-    EXPECT_EQ(0u, mdc_transport_waiting_requests(t.get()));
-    ASSERT_EQ(0, mdc_get_binding(mdc_transport_get_client(t.get()), nullptr, nullptr, 0, b.out(),
-                                 "/a", nullptr));
-    EXPECT_NE(nullptr, b.get());
-    EXPECT_EQ(bn_service_mgmt, mgmtd.requests().back()->service_id);
-}
-
 TEST(MdcTransport, WithoutAProviderOnlyTheOperatorsLineIsLogged)
 {
     TestMgmtd mgmtd; // a private socket directory with nobody listening
@@ -928,17 +901,34 @@ int keep(gcl_session *, bn_response *msg, void *data)
     return bn_response_msg_dup(msg, static_cast<owned<bn_response> *>(data)->out());
 }
 
-TEST(MdcTransport, ForwardedQueryIsAnsweredOverTheSession)
+// A request left unanswered ends at the limit and the session goes on; a
+// query that mgmtd forwards is answered over the same session.
+TEST(MdcTransport, UnansweredRequestEndsAtTheLimitAndForwardedQueriesAreAnswered)
 {
     TestMgmtd mgmtd;
-    ASSERT_TRUE(mgmtd.start());
+    ASSERT_TRUE(mgmtd.start("set /a string 1\n"));
     mdc_transport_params params;
     params.mtp_client_name = "iptrackd";
-    params.mtp_connect_retry = mdc_connect_once;
     params.mtp_query_request = dispatch;
+    params.mtp_connect_retry = mdc_connect_once;
+    params.mtp_timeout_ms = 100;
     owned<mdc_transport> t;
     ASSERT_EQ(0, mdc_transport_new(&params, t.out()));
     ASSERT_EQ(0, mdc_transport_connect(t.get()));
+    EXPECT_EQ(mts_ready, mdc_transport_get_stage(t.get()));
+
+    bool swallow = true;
+    mgmtd.intercept = [&](gcl_session *, const bn_request *) {
+        return std::exchange(swallow, false);
+    };
+    owned<bn_binding> b;
+    EXPECT_EQ(lc_err_io_timeout, mdc_get_binding(mdc_transport_get_client(t.get()), nullptr,
+                                                 nullptr, 0, b.out(), "/a", nullptr));
+    EXPECT_EQ(0u, mdc_transport_waiting_requests(t.get()));
+    ASSERT_EQ(0, mdc_get_binding(mdc_transport_get_client(t.get()), nullptr, nullptr, 0, b.out(),
+                                 "/a", nullptr));
+    EXPECT_NE(nullptr, b.get());
+    EXPECT_EQ(bn_service_mgmt, mgmtd.requests().back()->service_id);
 
     owned<bn_response> answer;
     owned<bn_request> req;
@@ -967,5 +957,4 @@ TEST(MdcTransport, ForwardedQueryIsAnsweredOverTheSession)
         EXPECT_EQ((strings_t{"/qz/iptrackd/state/is_alive"}), names_of(bindings.get()));
     });
 }
-
 } // namespace
