@@ -971,25 +971,23 @@ TEST(BnProtoSession, UnansweredTypesAndClosedServicesAreDroppedWithALine)
 {
     Pair p;
     Lines log(LCL_WARNING);
+    auto dropped = [&](gcl_session *at, const std::string &line) {
+        const std::string want = session_line(at, line);
+        EXPECT_TRUE(p.loop.run_until([&] { return log.count(want) == 1; })) << log.dump();
+    };
     owned<bn_request> ev;
     ASSERT_EQ(0, bn_event_request_msg_create(ev.out(), "/e"));
     ASSERT_EQ(0, bn_request_msg_send(p.client, ev.get()));
-    const std::string no_cb = session_line(p.accepted, "proto bnode: no event request callback");
-    ASSERT_TRUE(p.loop.run_until([&] { return log.count(no_cb) == 1; })) << log.dump();
+    dropped(p.accepted, "proto bnode: no event request callback");
 
     owned<bn_response> resp;
     ASSERT_EQ(0, bn_query_response_msg_create(resp.out(), 9, 14001, "bad"));
     ASSERT_EQ(0, bn_response_msg_send(p.accepted, resp.get()));
-    const std::string no_resp_cb =
-        session_line(p.client, "proto bnode: no query response callback: code = 14001 msg = bad");
-    ASSERT_TRUE(p.loop.run_until([&] { return log.count(no_resp_cb) == 1; })) << log.dump();
+    dropped(p.client, "proto bnode: no query response callback: code = 14001 msg = bad");
 
-    owned<bn_request> other;
-    ASSERT_EQ(0, bn_event_request_msg_create(other.out(), "/e"));
-    ASSERT_EQ(0, bn_request_set_service_id(other.get(), 3));
-    ASSERT_EQ(0, bn_request_msg_send(p.client, other.get()));
-    const std::string not_open = session_line(p.accepted, "service 3 not open: 2");
-    ASSERT_TRUE(p.loop.run_until([&] { return log.count(not_open) == 1; })) << log.dump();
+    ASSERT_EQ(0, bn_request_set_service_id(ev.get(), 3));
+    ASSERT_EQ(0, bn_request_msg_send(p.client, ev.get()));
+    dropped(p.accepted, "service 3 not open: 2");
 }
 
 TEST(BnProtoSession, NotConnectedDropsWithSuccess)

@@ -259,11 +259,9 @@ TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
     pp.gpp_accept_data = &accepted;
     ASSERT_EQ(0, gcl_session_provider_full_new(loop.gcl, &pp, &listener));
     ASSERT_EQ(0, gcl_session_provider_enable(listener));
-    int32 lid = 0;
-    ASSERT_EQ(0, gcl_session_get_id(listener, &lid));
-    EXPECT_EQ(1u,
-              cap.count("session " + std::to_string(lid) + ": enabled listening on " + dir.path() +
-                        "/uds-provider-UID-" + std::to_string(geteuid()) + "-prov"));
+    EXPECT_EQ(1u, cap.count(session_line(listener, "enabled listening on " + dir.path() +
+                                                       "/uds-provider-UID-" +
+                                                       std::to_string(geteuid()) + "-prov")));
 
     // A client claiming someone else's ids is turned away (unless root,
     // who may act for anyone).

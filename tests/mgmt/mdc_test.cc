@@ -731,11 +731,12 @@ class RemoteReg : public ::testing::Test
     }
 };
 
-TEST_F(RemoteReg, NodesNestByNameWhateverTheOrderAdded)
+TEST_F(RemoteReg, NodesNestByNameAndRegistrationInfoReportsTheSubtree)
 {
     reg("/qz/iptrackd/state/mgr", 2);
     reg("/qz/iptrackd/state/is_alive", 1);
-    reg("/qz/iptrackd", 4); // adopts both
+    reg("/qz/iptrackd", 4);       // adopts both
+    reg("/qz/iptrackd/state", 1); // takes both over, in between
     reg("/qz/other", 1);
 
     const mdc_remote_reg_node *root = nullptr;
@@ -748,8 +749,10 @@ TEST_F(RemoteReg, NodesNestByNameWhateverTheOrderAdded)
     uint32 mask = 0;
     ASSERT_EQ(0, mdc_remote_reg_get_cap_mask(top, &mask));
     EXPECT_EQ(4u, mask);
-    ASSERT_EQ(2u, mdc_remote_reg_get_num_children(top));
-    ASSERT_EQ(0, mdc_remote_reg_get_name(mdc_remote_reg_get_child(top, 0), &name));
+    ASSERT_EQ(1u, mdc_remote_reg_get_num_children(top));
+    const mdc_remote_reg_node *state = mdc_remote_reg_get_child(top, 0);
+    ASSERT_EQ(2u, mdc_remote_reg_get_num_children(state));
+    ASSERT_EQ(0, mdc_remote_reg_get_name(mdc_remote_reg_get_child(state, 0), &name));
     EXPECT_STREQ("/qz/iptrackd/state/is_alive", ts_str(name));
 
     owned<mdc_remote_reg_node> dup;
@@ -757,29 +760,24 @@ TEST_F(RemoteReg, NodesNestByNameWhateverTheOrderAdded)
     mdc_remote_reg_node *p = dup.release();
     EXPECT_EQ(lc_err_exists, mdc_remote_reg_add_node(&p));
     EXPECT_EQ(nullptr, p);
-}
 
-TEST_F(RemoteReg, RegistrationInfoQueriesReportTheSubtreeAndCheckTheAttribute)
-{
-    reg("/qz/iptrackd", 4);
-    reg("/qz/iptrackd/state", 1);
-    reg("/qz/iptrackd/state/mgr", 2);
-    reg("/qz/other", 1);
-
-    owned<bn_attrib> mask;
-    ASSERT_EQ(0, bn_attrib_new_uint32(mask.out(), ba_capability_mask, 0, 3));
-    owned<bn_request> req = forwarded({{bqso_registration_info, "/qz/iptrackd"}}, mask.get());
+    // A registration-info query reports the subtree below the name.
+    owned<bn_attrib> cap_attr;
+    ASSERT_EQ(0, bn_attrib_new_uint32(cap_attr.out(), ba_capability_mask, 0, 3));
+    owned<bn_request> req = forwarded({{bqso_registration_info, "/qz/iptrackd"}}, cap_attr.get());
     owned<bn_response> resp;
     ASSERT_EQ(0, mdc_mon_build_response(req.get(), nullptr, nullptr, nullptr, nullptr, resp.out()));
     owned<bn_response> back = over_wire(resp.get());
-    EXPECT_EQ((strings_t{"/qz/iptrackd/state", "/qz/iptrackd/state/mgr"}),
-              response_names(back.get()));
+    EXPECT_EQ(
+        (strings_t{"/qz/iptrackd/state", "/qz/iptrackd/state/is_alive", "/qz/iptrackd/state/mgr"}),
+        response_names(back.get()));
     const bn_binding *mgr = nullptr;
     ASSERT_EQ(0, bn_response_get_binding_by_name(back.get(), "/qz/iptrackd/state/mgr", &mgr));
     uint32 cap_mask = 0, taf = 0;
     ASSERT_EQ(0, bn_binding_get_uint32(mgr, ba_capability_mask, &taf, &cap_mask));
     EXPECT_EQ(2u, cap_mask);
 
+    // The query's attribute must be the capability mask.
     owned<bn_attrib> value;
     ASSERT_EQ(0, bn_attrib_new_uint32(value.out(), ba_value, 0, 3));
     req = forwarded({{bqso_registration_info, "/qz"}}, value.get());
