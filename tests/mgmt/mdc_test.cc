@@ -471,7 +471,7 @@ std::pair<bn_type, uint32> type_of(const bn_binding *b)
 // ---------------------------------------------------------------------------
 // Configuration-change notifications
 
-TEST(ConfigChangeNotif, AddModifyDeleteSplitIntoPreviousAndNew)
+TEST(ConfigChangeNotif, AddModifyDeleteSplitIntoPreviousAndNewBadEntriesFail)
 {
     owned<bn_binding_array> ev = new_array();
     // Appended out of order: the extraction sorts by name first.
@@ -502,42 +502,29 @@ TEST(ConfigChangeNotif, AddModifyDeleteSplitIntoPreviousAndNew)
     // The deleted node: the previous type, no value, both flags.
     EXPECT_EQ((std::pair<bn_type, uint32>{bt_bool, btf_no_value | btf_deleted}),
               type_of(bn_binding_array_get_quick(next.get(), 2)));
-}
 
-TEST(ConfigChangeNotif, BadEntriesFailWithNothingReturned)
-{
-    {
-        owned<bn_binding_array> ev = new_array();
-        add_change(ev.get(), "1", "rename", "/x", "a", "b");
-        LogCapture cap;
-        bn_binding_array *prev = reinterpret_cast<bn_binding_array *>(1);
-        bn_binding_array *next = reinterpret_cast<bn_binding_array *>(1);
-        EXPECT_EQ(lc_err_unexpected_case,
-                  mdc_event_config_change_notif_extract(ev.get(), &prev, &next));
-        EXPECT_EQ(nullptr, prev);
-        EXPECT_EQ(nullptr, next);
-        EXPECT_TRUE(cap.contains(
-            "Unexpected change type rename under binding /mgmtd/notification/dbchange/1"))
-            << cap.dump();
-    }
-    {
-        // "add" without its new value.
-        owned<bn_binding_array> ev = new_array();
-        add_change(ev.get(), "1", "add", "/x", nullptr, nullptr);
-        LogCapture cap;
-        owned<bn_binding_array> prev, next;
-        EXPECT_EQ(lc_err_unexpected_null,
-                  mdc_event_config_change_notif_extract(ev.get(), prev.out(), next.out()));
-        EXPECT_TRUE(cap.contains("Unexpected NULL")) << cap.dump();
-    }
-    {
-        // No entries at all: two empty arrays.
-        owned<bn_binding_array> ev = new_array();
-        owned<bn_binding_array> prev, next;
-        ASSERT_EQ(0, mdc_event_config_change_notif_extract(ev.get(), prev.out(), next.out()));
-        EXPECT_EQ(0u, bn_binding_array_length_quick(prev.get()));
-        EXPECT_EQ(0u, bn_binding_array_length_quick(next.get()));
-    }
+    // Bad entries fail with nothing returned.
+    LogCapture cap;
+    ev = new_array();
+    add_change(ev.get(), "1", "rename", "/x", "a", "b");
+    bn_binding_array *p = reinterpret_cast<bn_binding_array *>(1), *n = p;
+    EXPECT_EQ(lc_err_unexpected_case, mdc_event_config_change_notif_extract(ev.get(), &p, &n));
+    EXPECT_EQ(nullptr, p);
+    EXPECT_EQ(nullptr, n);
+    EXPECT_TRUE(
+        cap.contains("Unexpected change type rename under binding /mgmtd/notification/dbchange/1"))
+        << cap.dump();
+    // "add" without its new value.
+    ev = new_array();
+    add_change(ev.get(), "1", "add", "/x", nullptr, nullptr);
+    EXPECT_EQ(lc_err_unexpected_null,
+              mdc_event_config_change_notif_extract(ev.get(), prev.out(), next.out()));
+    EXPECT_TRUE(cap.contains("Unexpected NULL")) << cap.dump();
+    // No entries at all: two empty arrays.
+    ev = new_array();
+    ASSERT_EQ(0, mdc_event_config_change_notif_extract(ev.get(), prev.out(), next.out()));
+    EXPECT_EQ(0u, bn_binding_array_length_quick(prev.get()));
+    EXPECT_EQ(0u, bn_binding_array_length_quick(next.get()));
 }
 
 TEST(ActionNotif, NameAndRelativeParameters)
@@ -632,7 +619,7 @@ std::vector<std::string> response_names(const bn_response *resp)
     return names_of(b.get());
 }
 
-TEST(MonDispatch, AnswersEachNodeBySubOperation)
+TEST(MonDispatch, AnswersEachNodeBySubOperationUntilAHandlerFails)
 {
     owned<bn_request> req = forwarded({{bqso_get, "/qz/iptrackd/state/is_alive"},
                                        {bqso_iterate, "/qz/iptrackd/state"},
@@ -669,34 +656,29 @@ TEST(MonDispatch, AnswersEachNodeBySubOperation)
     // Nothing for the odd node or the value-less one.
     EXPECT_EQ((strings_t{"/qz/iptrackd/state/is_alive", "/qz/iptrackd/state/mgr"}),
               response_names(back.get()));
-}
 
-TEST(MonDispatch, HandlerFailureEndsTheWalkAndIsTheReturnCode)
-{
-    owned<bn_request> req =
-        forwarded({{bqso_get, "/qz/a"}, {bqso_get, "/qz/b"}, {bqso_get, "/qz/c"}});
-    for (int code : {int{lc_err_not_found}, int{lc_err_cancelled}}) {
-        Handlers h;
-        h.fail_on_node = 1;
-        h.fail_code = code;
-        LogCapture cap;
-        owned<bn_response> resp;
-        ASSERT_EQ(0,
-                  mdc_mon_build_response(req.get(), get_handler, &h, nullptr, nullptr, resp.out()));
-        EXPECT_EQ(2u, h.calls.size());
+    // A handler failure ends the walk and is the return code.
+    req = forwarded({{bqso_get, "/qz/a"}, {bqso_get, "/qz/b"}, {bqso_get, "/qz/c"}});
+    for (int fail : {int{lc_err_not_found}, int{lc_err_cancelled}}) {
+        Handlers failing;
+        failing.fail_on_node = 1;
+        failing.fail_code = fail;
+        cap.clear();
+        ASSERT_EQ(0, mdc_mon_build_response(req.get(), get_handler, &failing, nullptr, nullptr,
+                                            resp.out()));
+        EXPECT_EQ(2u, failing.calls.size());
         EXPECT_EQ((strings_t{"/qz/a"}), response_names(resp.get()));
         uint32 rc = 0;
         ASSERT_EQ(0, bn_response_get_return(resp.get(), &rc, nullptr));
-        EXPECT_EQ(static_cast<uint32>(code), rc);
+        EXPECT_EQ(static_cast<uint32>(fail), rc);
         // The quiet code is not logged.
-        EXPECT_EQ(code == lc_err_not_found, cap.contains("Error code 14004 (")) << cap.dump();
+        EXPECT_EQ(fail == lc_err_not_found, cap.contains("Error code 14004 (")) << cap.dump();
         EXPECT_EQ(0u, cap.count("Error code 14120"));
     }
 
     // Only query requests are answered here.
     owned<bn_request> action;
     ASSERT_EQ(0, bn_action_request_msg_create(action.out(), "/a"));
-    owned<bn_response> resp;
     EXPECT_EQ(lc_err_assertion_failed, mdc_mon_build_response(action.get(), get_handler, nullptr,
                                                               nullptr, nullptr, resp.out()));
     EXPECT_EQ(nullptr, resp.get());
