@@ -19,17 +19,6 @@ using namespace gcl_test;
 namespace
 {
 
-std::string hex(const std::string &s)
-{
-    std::string out;
-    char b[4];
-    for (unsigned char c : s) {
-        snprintf(b, sizeof b, "%02x ", c);
-        out += b;
-    }
-    return out;
-}
-
 TEST(GclFrame, HeaderBytesFollowTheLayout)
 {
     Loop loop;
@@ -40,7 +29,7 @@ TEST(GclFrame, HeaderBytesFollowTheLayout)
         std::string("\0\0\0\x23", 4) + std::string("\0\x20\0\0", 4) + std::string("\0\0\0\x02", 4) +
         std::string("\0\x09\0\x05", 4) + std::string("\0\0\0\x03", 4) + "abc";
     const std::string got = read_n(p.peer, expect.size());
-    EXPECT_EQ(expect, got) << hex(got);
+    EXPECT_EQ(expect, got);
 
     // The buffer form writes the header into the reserved bytes.
     tbuf *tb = nullptr;
@@ -78,8 +67,8 @@ TEST(GclFrame, GreetingBytesFollowTheLayout)
     ASSERT_EQ(0, gcl_session_provider_new_from_fd(loop.gcl, "mgmtd", sv[0], &s));
     const std::string g = read_n(sv[1], greeting_frame_len);
     ASSERT_EQ(greeting_frame_len, g.size());
-    EXPECT_EQ(std::string("\0\x01\0\x01", 4), g.substr(24, 4)) << hex(g); // admin, greeting
-    EXPECT_EQ(std::string("\0\0\0\x56", 4), g.substr(28, 4));             // 86 bytes
+    EXPECT_EQ(std::string("\0\x01\0\x01", 4), g.substr(24, 4)); // admin, greeting
+    EXPECT_EQ(std::string("\0\0\0\x56", 4), g.substr(28, 4));   // 86 bytes
     const std::string b = g.substr(32);
     EXPECT_EQ(std::string("\0\x02", 2), b.substr(0, 2)); // version 2
     EXPECT_EQ(std::string("mgmtd") + std::string(27, '\0'), b.substr(10, 32));
@@ -90,14 +79,15 @@ TEST(GclFrame, GreetingBytesFollowTheLayout)
     close(sv[1]);
 }
 
-// One malformed input: what is written, whether the writer then closes,
-// the line it must produce, and the frames delivered before it.
+// One malformed input: what is written, whether the writer then closes
+// (otherwise the session must close on the error), the line it must
+// produce after "session N: " (a peer's close gains the descriptor), and the
+// frames delivered before it.
 struct BadCase {
     const char *name;
-    std::function<std::string()> bytes;
+    std::string bytes;
     bool close_peer;
-    std::function<std::string(int fd)> expect; // the line after "session N: "
-    bool error_close;                          // "closing after error condition"
+    std::string expect;
     size_t delivered;
 };
 
@@ -109,6 +99,15 @@ std::string with(std::function<void(FrameBytes &)> f)
     return fb.bytes();
 }
 
+// A frame with a forged total (and body) length.
+std::string len(int64 total, int64 body_len = -1)
+{
+    return with([&](FrameBytes &f) {
+        f.total = total;
+        f.body_len = body_len;
+    });
+}
+
 std::string ident_hex(const char *ident)
 {
     uint32 v;
@@ -118,55 +117,40 @@ std::string ident_hex(const char *ident)
     return b;
 }
 
+std::string garbage_between_frames()
+{
+    std::string g;
+    for (int i = 0; i < 1024; ++i) g.push_back(char('X' + i % 7));
+    FrameBytes a, b;
+    a.body = "first";
+    b.body = "never";
+    return a.bytes() + g + b.bytes();
+}
+
+const std::string closed_line = "detected socket close on fd ";
+
 const BadCase bad_cases[] = {
-    {"length 0", [] { return with([](FrameBytes &f) { f.total = 0; }); }, false,
-     [](int) { return "invalid frame length: 0 vs 32"; }, true, 0},
-    {"length 31", [] { return with([](FrameBytes &f) { f.total = 31; }); }, false,
-     [](int) { return "invalid frame length: 31 vs 32"; }, true, 0},
-    {"length 32 with a body", [] { return with([](FrameBytes &f) { f.total = 32; }); }, false,
-     [](int) { return "invalid frame length: 32 vs 42"; }, true, 0},
-    {"length one less than sent", [] { return with([](FrameBytes &f) { f.total = 41; }); }, false,
-     [](int) { return "invalid frame length: 41 vs 42"; }, true, 0},
-    {"length one more than sent", [] { return with([](FrameBytes &f) { f.total = 43; }); }, false,
-     [](int) { return "invalid frame length: 43 vs 42"; }, true, 0},
-    {"length near 2^32",
-     [] {
-         return with([](FrameBytes &f) {
-             f.total = 0xFFFFFFF0;
-             f.body_len = 0xFFFFFFD0;
-         });
-     },
-     false, [](int) { return "invalid frame length: -16 vs 268435456"; }, true, 0},
-    {"header plus body length wraps",
-     [] {
-         return with([](FrameBytes &f) {
-             f.total = 0x10;
-             f.body_len = 0xFFFFFFF0;
-         });
-     },
-     false, [](int) { return "invalid frame length: 16 vs 32"; }, true, 0},
-    {"wrong ident", [] { return with([](FrameBytes &f) { f.ident = "GCLX"; }); }, false,
-     [](int) { return "invalid frame ident: " + ident_hex("GCLX"); }, true, 0},
-    {"wrong mark", [] { return with([](FrameBytes &f) { f.mark = 0x33323131; }); }, false,
-     [](int) { return std::string("invalid frame mark: 33323131"); }, true, 0},
-    {"wrong version", [] { return with([](FrameBytes &f) { f.version = 2; }); }, false,
-     [](int) { return "invalid frame version: 2"; }, true, 0},
-    {"wrong header length", [] { return with([](FrameBytes &f) { f.header_len = 31; }); }, false,
-     [](int) { return "invalid frame header len: 31 vs 32"; }, true, 0},
-    {"garbage spliced mid-stream",
-     [] {
-         std::string g;
-         for (int i = 0; i < 1024; ++i) g.push_back(char('X' + i % 7));
-         FrameBytes a, b;
-         a.body = "first";
-         b.body = "never";
-         return a.bytes() + g + b.bytes();
-     },
-     false, [](int) { return "invalid frame ident: " + ident_hex("XYZ["); }, true, 1},
-    {"peer closes mid-frame", [] { return with([](FrameBytes &) {}).substr(0, 37); }, true,
-     [](int fd) { return "detected socket close on fd " + std::to_string(fd); }, false, 0},
-    {"peer closes inside a header", [] { return with([](FrameBytes &) {}).substr(0, 20); }, true,
-     [](int fd) { return "detected socket close on fd " + std::to_string(fd); }, false, 0},
+    {"length 0", len(0), false, "invalid frame length: 0 vs 32", 0},
+    {"length 31", len(31), false, "invalid frame length: 31 vs 32", 0},
+    {"length 32 with a body", len(32), false, "invalid frame length: 32 vs 42", 0},
+    {"length one less than sent", len(41), false, "invalid frame length: 41 vs 42", 0},
+    {"length one more than sent", len(43), false, "invalid frame length: 43 vs 42", 0},
+    {"length near 2^32", len(0xFFFFFFF0, 0xFFFFFFD0), false,
+     "invalid frame length: -16 vs 268435456", 0},
+    {"header plus body length wraps", len(0x10, 0xFFFFFFF0), false,
+     "invalid frame length: 16 vs 32", 0},
+    {"wrong ident", with([](FrameBytes &f) { f.ident = "GCLX"; }), false,
+     "invalid frame ident: " + ident_hex("GCLX"), 0},
+    {"wrong mark", with([](FrameBytes &f) { f.mark = 0x33323131; }), false,
+     "invalid frame mark: 33323131", 0},
+    {"wrong version", with([](FrameBytes &f) { f.version = 2; }), false, "invalid frame version: 2",
+     0},
+    {"wrong header length", with([](FrameBytes &f) { f.header_len = 31; }), false,
+     "invalid frame header len: 31 vs 32", 0},
+    {"garbage spliced mid-stream", garbage_between_frames(), false,
+     "invalid frame ident: " + ident_hex("XYZ["), 1},
+    {"peer closes mid-frame", len(-1).substr(0, 37), true, closed_line, 0},
+    {"peer closes inside a header", len(-1).substr(0, 20), true, closed_line, 0},
 };
 
 TEST(GclFrame, MalformedInputClosesOnlyThatSessionOnce)
@@ -181,13 +165,13 @@ TEST(GclFrame, MalformedInputClosesOnlyThatSessionOnce)
             loop.received.clear();
             loop.closed.clear();
             RawPeer p(loop);
-            const int fd = p.fd;
-            write_all(p.peer, c.bytes());
+            write_all(p.peer, c.bytes);
             if (c.close_peer) p.close_peer();
             ASSERT_TRUE(loop.run_until([&] { return p.state() == gss_closed; })) << cap.dump();
             loop.settle();
-            EXPECT_EQ(1u, cap.count(session_line(p.s, c.expect(fd)))) << cap.dump();
-            EXPECT_EQ(c.error_close ? 1u : 0u,
+            const std::string line = c.close_peer ? c.expect + std::to_string(p.fd) : c.expect;
+            EXPECT_EQ(1u, cap.count(session_line(p.s, line))) << cap.dump();
+            EXPECT_EQ(c.close_peer ? 0u : 1u,
                       cap.count(session_line(p.s, "closing after error condition")));
             EXPECT_EQ(c.delivered, loop.received.size());
             ASSERT_EQ(1u, loop.closed.size());
@@ -202,22 +186,7 @@ TEST(GclFrame, MalformedInputClosesOnlyThatSessionOnce)
     }
 }
 
-TEST(GclFrame, ForgedLengthSizesNothingBeyondWhatArrived)
-{
-    Loop loop;
-    RawPeer p(loop);
-    FrameBytes f;
-    f.total = 200u * 1024 * 1024;
-    f.body_len = f.total - 32;
-    write_all(p.peer, f.bytes() + std::string(100, 'b'));
-    loop.settle();
-    EXPECT_EQ(gss_connected, p.state());
-    EXPECT_EQ(132u, p.s->in_end - p.s->in_start);
-    EXPECT_EQ(gcl_input_grow_step, p.s->in_size);
-    EXPECT_TRUE(loop.received.empty());
-}
-
-TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeft)
+TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeftAndNeverByAForgedLength)
 {
     Loop loop;
     RawPeer p(loop);
@@ -234,6 +203,18 @@ TEST(GclFrame, InputGrowsOneStepWhenLittleRoomIsLeft)
     write_all(p.peer, bytes.substr(65536));
     ASSERT_TRUE(loop.run_until([&] { return loop.received.size() == 1; }));
     EXPECT_EQ(f.body, loop.received[0].body);
+
+    // A forged length sizes nothing beyond what arrived.
+    RawPeer q(loop);
+    FrameBytes forged;
+    forged.total = 200u * 1024 * 1024;
+    forged.body_len = forged.total - 32;
+    write_all(q.peer, forged.bytes() + std::string(100, 'b'));
+    loop.settle();
+    EXPECT_EQ(gss_connected, q.state());
+    EXPECT_EQ(132u, q.s->in_end - q.s->in_start);
+    EXPECT_EQ(gcl_input_grow_step, q.s->in_size);
+    EXPECT_EQ(1u, loop.received.size());
 }
 
 TEST(GclFrame, LargeFrameGivesItsInputMemoryBackOnceConsumed)
@@ -335,7 +316,7 @@ TEST(GclFrame, SessionFreedFromItsOwnHandlerGoesAfterTheHandler)
     p.s = nullptr;
 }
 
-TEST(GclFrame, OutputQueueWaitsForWritabilityAndKeepsOrder)
+TEST(GclFrame, OutputQueueWaitsForWritabilityKeepsOrderAndIsReportedAtClose)
 {
     Loop loop;
     RawPeer p(loop);
@@ -361,19 +342,14 @@ TEST(GclFrame, OutputQueueWaitsForWritabilityAndKeepsOrder)
     EXPECT_EQ("tail", got.substr(want - 4));
     EXPECT_EQ(std::string("\0\x02", 2), got.substr(32 + big.size() + 26, 2));
     EXPECT_GE(cap.count(session_line(p.s, "finished sending frame")), 2u);
-}
 
-TEST(GclFrame, ClosingWithQueuedFramesSaysSo)
-{
-    Loop loop;
-    RawPeer p(loop);
-    LogCapture cap;
-    const std::string big(4 * 1024 * 1024, 'q');
-    ASSERT_EQ(0, gcl_session_send_frame_components(p.s, test_proto, 1, big.size(), big.data()));
-    EXPECT_EQ(0, gcl_session_close(p.s));
-    EXPECT_EQ(1u, cap.count(session_line(p.s, "closed with output queue")));
-    EXPECT_EQ(lc_err_io_closed, gcl_session_send_frame_components(p.s, test_proto, 1, 1, "x"));
-    EXPECT_EQ(1u, cap.count(session_line(p.s, "tried to send frame in state 1")));
+    // Closing with a frame still queued says so; later sends are refused.
+    RawPeer q(loop);
+    ASSERT_EQ(0, gcl_session_send_frame_components(q.s, test_proto, 1, big.size(), big.data()));
+    EXPECT_EQ(0, gcl_session_close(q.s));
+    EXPECT_EQ(1u, cap.count(session_line(q.s, "closed with output queue")));
+    EXPECT_EQ(lc_err_io_closed, gcl_session_send_frame_components(q.s, test_proto, 1, 1, "x"));
+    EXPECT_EQ(1u, cap.count(session_line(q.s, "tried to send frame in state 1")));
 }
 
 TEST(GclFrame, FrameOfUnknownProtocolIsDiscarded)

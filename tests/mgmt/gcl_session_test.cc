@@ -1,6 +1,7 @@
 // Sessions: names, protocol registration, connecting (with the retry
-// rule), greeting and opening services, and a client and a provider on two
-// threads over the real socket path in a private directory.
+// rule), greeting and opening services, a client and a provider on two
+// threads over the real socket path in a private directory, and the admin
+// protocol against a hand-driven peer.
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -18,7 +19,7 @@ using namespace gcl_test;
 namespace
 {
 
-TEST(GclSession, ClientNamesAreCheckedForCharactersAndLength)
+TEST(GclSession, ClientNamesAndProtocolRegistrationsAreChecked)
 {
     Loop loop;
     LogCapture cap;
@@ -35,12 +36,8 @@ TEST(GclSession, ClientNamesAreCheckedForCharactersAndLength)
     gcl_session_free(&s);
     ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd_1.a-b", nullptr, 0, &s));
     gcl_session_free(&s);
-}
 
-TEST(GclSession, SecondRegistrationOfAProtocolIsRefused)
-{
-    Loop loop;
-    LogCapture cap;
+    // A protocol is registered once.
     gcl_body_proto p;
     p.gbp_id = test_proto;
     EXPECT_EQ(lc_err_exists, gcl_register_body_protocol(loop.gcl, &p));
@@ -90,24 +87,18 @@ TEST(GclSession, ProtocolStateFollowsTheSession)
     p.gbp_session_state = ps_state;
     ASSERT_EQ(0, gcl_register_body_protocol(loop.gcl, &p));
     EXPECT_EQ(1, log.made);
-    int sv[2];
-    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
-    gcl_session *s = nullptr;
-    ASSERT_EQ(0, gcl_session_provider_new_from_fd(loop.gcl, "prov", sv[0], &s));
+    RawPeer peer(loop);
     EXPECT_EQ(2, log.made);
     EXPECT_EQ(1, log.connected);
     void *st = nullptr;
-    ASSERT_EQ(0, gcl_session_get_proto_state(s, 30, &st));
+    ASSERT_EQ(0, gcl_session_get_proto_state(peer.s, 30, &st));
     EXPECT_EQ(42, *static_cast<int *>(st));
-    void *data = nullptr;
-    ASSERT_EQ(0, gcl_body_proto_get_data(loop.gcl, 30, &data));
-    EXPECT_EQ(&log, data);
-    EXPECT_EQ(lc_err_not_found, gcl_session_get_proto_state(s, 31, &st));
-    close(sv[1]);
-    ASSERT_TRUE(loop.run_until([&] { return state_of(s) == gss_closed; }));
+    EXPECT_EQ(lc_err_not_found, gcl_session_get_proto_state(peer.s, 31, &st));
+    peer.close_peer();
+    ASSERT_TRUE(loop.run_until([&] { return peer.state() == gss_closed; }));
     EXPECT_EQ(1, log.closed);
     EXPECT_EQ(0, log.freed); // the state outlives the close
-    gcl_session_free(&s);
+    gcl_session_free(&peer.s);
     EXPECT_EQ(1, log.freed);
     gcl_session_free(&early);
     EXPECT_EQ(2, log.freed);
@@ -131,7 +122,15 @@ TEST(GclSession, SocketPathFollowsTheProductionRule)
     EXPECT_EQ(lc_err_bad_name, gcl_sockaddr_for_provider("../etc", "provider", &a, &len));
 }
 
-TEST(GclSession, ConnectWithoutRetryFailsAtOnceAndClosesTheSession)
+// The pauses between attempts move the manual clock instead of waiting.
+std::vector<lt_time_ms> g_pauses;
+void record_pause(uint32 ms)
+{
+    g_pauses.push_back(lt_sys_monotonic_ms());
+    lt_clock_advance_for_tests(ms);
+}
+
+TEST(GclSession, ConnectFailsAtOnceOrAfterSixAttemptsOneAndAHalfSecondsApart)
 {
     SocketDir dir;
     Loop loop;
@@ -144,30 +143,14 @@ TEST(GclSession, ConnectWithoutRetryFailsAtOnceAndClosesTheSession)
     EXPECT_EQ(gss_closed, state_of(s));
     // A second connect on the same session is refused.
     EXPECT_EQ(lc_err_assertion_failed, gcl_session_client_connect_by_provider(s, "mgmtd", 0));
-    int32 id = 0;
-    ASSERT_EQ(0, gcl_session_get_id(s, &id));
-    EXPECT_EQ(1u, cap.count("session " + std::to_string(id) +
-                            ": client called to connect in invalid state: 1 (closed)"));
+    EXPECT_EQ(1u,
+              cap.count(session_line(s, "client called to connect in invalid state: 1 (closed)")));
     gcl_session_free(&s);
-}
 
-// The pauses between attempts move the manual clock instead of waiting.
-std::vector<lt_time_ms> g_pauses;
-void record_pause(uint32 ms)
-{
-    g_pauses.push_back(lt_sys_monotonic_ms());
-    lt_clock_advance_for_tests(ms);
-}
-
-TEST(GclSession, ConnectWithRetryMakesSixAttemptsOneAndAHalfSecondsApart)
-{
-    SocketDir dir;
-    Loop loop;
-    LogCapture cap;
+    cap.clear();
     lt_clock_set_manual_for_tests(1000000, 1000);
     g_pauses.clear();
     gcl_set_retry_pause_for_tests(record_pause);
-    gcl_session *s = nullptr;
     ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
     EXPECT_EQ(14014, gcl_session_client_connect_by_provider(s, "mgmtd", 1));
     gcl_set_retry_pause_for_tests(nullptr);
@@ -178,36 +161,6 @@ TEST(GclSession, ConnectWithRetryMakesSixAttemptsOneAndAHalfSecondsApart)
     EXPECT_EQ(1u, cap.count("Failed to connect to provider."));
     EXPECT_EQ(gss_closed, state_of(s));
     gcl_session_free(&s);
-}
-
-TEST(GclSession, BlockingOpenTimesOutWhenTheProviderNeverGreets)
-{
-    SocketDir dir;
-    Loop loop;
-    LogCapture cap;
-    // A listener that accepts but never speaks.
-    sockaddr_storage a{};
-    socklen_t len = 0;
-    ASSERT_EQ(0, gcl_sockaddr_for_provider("mute", "provider", &a, &len));
-    const int lfd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(0, bind(lfd, reinterpret_cast<sockaddr *>(&a), len));
-    ASSERT_EQ(0, listen(lfd, 4));
-    gcl_session *s = nullptr;
-    ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
-    ASSERT_EQ(0, gcl_session_client_connect_by_provider(s, "mute", 0));
-    EXPECT_EQ(gss_connected, state_of(s));
-    EXPECT_EQ(lc_err_io_timeout,
-              gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 150));
-    EXPECT_EQ(1u, cap.count("GCL timeout forced"));
-    // The provider goes away: the blocking open reports the close.
-    const int cfd = accept(lfd, nullptr, nullptr);
-    close(cfd);
-    EXPECT_EQ(lc_err_io_closed,
-              gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 2000));
-    EXPECT_EQ(gss_closed, state_of(s));
-    gcl_session_free(&s);
-    close(lfd);
-    unlink(reinterpret_cast<sockaddr_un *>(&a)->sun_path);
 }
 
 // Each side on its own thread with its own loop, as the daemon's main loop
@@ -306,11 +259,9 @@ TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
     pp.gpp_accept_data = &accepted;
     ASSERT_EQ(0, gcl_session_provider_full_new(loop.gcl, &pp, &listener));
     ASSERT_EQ(0, gcl_session_provider_enable(listener));
-    int32 lid = 0;
-    ASSERT_EQ(0, gcl_session_get_id(listener, &lid));
-    EXPECT_EQ(1u,
-              cap.count("session " + std::to_string(lid) + ": enabled listening on " + dir.path() +
-                        "/uds-provider-UID-" + std::to_string(geteuid()) + "-prov"));
+    EXPECT_EQ(1u, cap.count(session_line(listener, "enabled listening on " + dir.path() +
+                                                       "/uds-provider-UID-" +
+                                                       std::to_string(geteuid()) + "-prov")));
 
     // A client claiming someone else's ids is turned away (unless root,
     // who may act for anyone).
@@ -360,6 +311,147 @@ TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
     gcl_session_free(&c);
     EXPECT_EQ(lc_err_not_found, gcl_session_lookup(loop.gcl, "honest", &found));
     gcl_session_free(&listener);
+}
+
+// ---------------------------------------------------------------------------
+// The admin protocol against a hand-driven peer: version checks on both
+// sides, and the two readings of the open-service length.
+
+std::string name_field(const std::string &s)
+{
+    return s + std::string(32 - s.size(), '\0');
+}
+
+// A greeting from a provider "rawprov", or the greeting response of a
+// client "rawclient" (which carries one more field), both as root.
+std::string greeting_body(uint16 version, bool response = false)
+{
+    std::string b;
+    put16(b, version);
+    put32(b, 1);
+    put32(b, 0);
+    if (response) put32(b, 5);
+    b += name_field(response ? "rawclient" : "rawprov");
+    put32(b, geteuid());
+    put32(b, getegid());
+    b += name_field("root");
+    put32(b, 1);
+    return b;
+}
+
+std::string open_body(uint32 service, size_t pad)
+{
+    std::string b;
+    put32(b, 1);
+    put32(b, 2);
+    put32(b, service);
+    put32(b, 2);
+    b += name_field("");
+    return b + std::string(pad, '\0');
+}
+
+std::string frame(uint16 mtype, const std::string &body, uint32 seq = 1)
+{
+    FrameBytes f;
+    f.proto = gcl_body_proto_admin;
+    f.msg_type = mtype;
+    f.seq = seq;
+    f.body = body;
+    return f.bytes();
+}
+
+// Reads one whole frame from a raw socket (header and body).
+std::string read_frame(int fd)
+{
+    const std::string head = read_n(fd, 32);
+    if (head.size() < 32) return head;
+    const uint32 total = (uint32(uint8(head[12])) << 24) | (uint32(uint8(head[13])) << 16) |
+                         (uint32(uint8(head[14])) << 8) | uint8(head[15]);
+    return head + read_n(fd, total - 32);
+}
+
+TEST(GclAdmin, ProviderClosesOnABadGreetingResponseOrOpenService)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {frame(2, greeting_body(1, true)), "bad version in greeting response: 1 not 2"},
+        {frame(2, greeting_body(2, true)) + frame(3, open_body(2, 2), 2),
+         "bad open service length: 50"},
+        {frame(3, open_body(2, 0)), "open service before greeting"},
+    };
+    Loop loop;
+    LogCapture cap;
+    for (const auto &[bytes, line] : cases) {
+        RawPeer c(loop);
+        write_all(c.peer, bytes);
+        ASSERT_TRUE(loop.run_until([&] { return state_of(c.s) == gss_closed; }));
+        EXPECT_EQ(1u, cap.count(session_line(c.s, "proto admin: " + line))) << cap.dump();
+        EXPECT_EQ(1u, cap.count(session_line(c.s, "closing after error condition")));
+    }
+}
+
+TEST(GclAdmin, ProviderAcceptsOpenServiceOfBothLengths)
+{
+    for (size_t pad : {size_t(0), size_t(8)}) {
+        SCOPED_TRACE(pad);
+        Loop loop;
+        LogCapture cap;
+        RawPeer c(loop);
+        write_all(c.peer, frame(2, greeting_body(2, true)) + frame(3, open_body(2, pad), 2));
+        tbool open = 0;
+        ASSERT_TRUE(loop.run_until(
+            [&] { return gcl_session_get_service_id_open(c.s, 2, &open) == 0 && open; }));
+        const std::string resp = read_frame(c.peer);
+        ASSERT_EQ(32u + 52, resp.size());
+        EXPECT_EQ(std::string("\0\x01\0\x04", 4), resp.substr(24, 4));
+        EXPECT_EQ(std::string("\0\0\0\x02", 4), resp.substr(32 + 8, 4)); // service
+        EXPECT_EQ(std::string("\0\0\0\0", 4), resp.substr(32 + 44, 4));  // opened
+        EXPECT_EQ(1u, cap.count(session_line(c.s, "opened for client rawclient user root (" +
+                                                      std::to_string(geteuid()) + "/" +
+                                                      std::to_string(getegid()) + ") 1")));
+    }
+}
+
+// A client's blocking open against a listener driven by hand: it ends at
+// its limit while the provider is silent, on the provider's close, and on
+// a greeting of another version.
+TEST(GclAdmin, ClientBlockingOpenEndsOnTimeoutCloseOrAnotherVersion)
+{
+    SocketDir dir;
+    sockaddr_storage a{};
+    socklen_t len = 0;
+    ASSERT_EQ(0, gcl_sockaddr_for_provider("rawprov", "provider", &a, &len));
+    const int lfd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(0, bind(lfd, reinterpret_cast<sockaddr *>(&a), len));
+    ASSERT_EQ(0, listen(lfd, 4));
+    {
+        Loop loop;
+        LogCapture cap;
+        gcl_session *s = nullptr;
+        ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
+        ASSERT_EQ(0, gcl_session_client_connect_by_provider(s, "rawprov", 0));
+        EXPECT_EQ(gss_connected, state_of(s));
+        EXPECT_EQ(lc_err_io_timeout,
+                  gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 150));
+        EXPECT_EQ(1u, cap.count("GCL timeout forced"));
+        close(accept(lfd, nullptr, nullptr));
+        EXPECT_EQ(lc_err_io_closed,
+                  gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 2000));
+        EXPECT_EQ(gss_closed, state_of(s));
+        gcl_session_free(&s);
+
+        ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &s));
+        ASSERT_EQ(0, gcl_session_client_connect_by_provider(s, "rawprov", 0));
+        const int cfd = accept(lfd, nullptr, nullptr);
+        write_all(cfd, frame(1, greeting_body(3)));
+        EXPECT_EQ(lc_err_io_closed,
+                  gcl_session_client_open_service_blocking(s, 2, 2, nullptr, 0, 2000));
+        EXPECT_EQ(1u, cap.count(session_line(s, "proto admin: bad version in greeting: 3 not 2")));
+        EXPECT_EQ(gss_closed, state_of(s));
+        gcl_session_free(&s);
+        close(cfd);
+    }
+    close(lfd);
+    unlink(reinterpret_cast<sockaddr_un *>(&a)->sun_path);
 }
 
 } // namespace

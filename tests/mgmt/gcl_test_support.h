@@ -257,8 +257,6 @@ class SocketDir
         gcl_set_socket_dir_for_tests(nullptr, -1);
         rmdir(dir_.c_str());
     }
-    SocketDir(const SocketDir &) = delete;
-    SocketDir &operator=(const SocketDir &) = delete;
     const std::string &path() const { return dir_; }
 
   private:
