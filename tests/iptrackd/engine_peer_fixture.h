@@ -39,6 +39,17 @@ inline std::string value_of(const bn_binding *b)
     return ts_str(v.get());
 }
 
+// Expected bindings written as one text, "|" between them.
+inline std::vector<std::string> split(const std::string &text)
+{
+    std::vector<std::string> out;
+    for (size_t at = 0, bar = 0; bar != std::string::npos; at = bar + 1) {
+        bar = text.find('|', at);
+        out.push_back(text.substr(at, bar == std::string::npos ? bar : bar - at));
+    }
+    return out;
+}
+
 // An action or event request as its name and bindings.
 inline SentRequest describe(const bn_request *r)
 {
@@ -137,23 +148,21 @@ class EnginePeers : public MgmtHarness
         EXPECT_EQ(0, bn_action_response_msg_create(resp.out(), req->msg_id, 0, nullptr));
         EXPECT_EQ(0, bn_response_fix_for_request(resp.get(), req));
         std::lock_guard lk(mu);
+        // Monitor action "<m>_mon" answers binding "<m>_state" for the port.
+        const std::string act = "/qz/iptrackd/action/";
+        auto reply = [&](bn_type type, const std::string &value) {
+            const std::string m = name.substr(act.size(), name.size() - act.size() - 4);
+            EXPECT_EQ(0, bn_response_msg_append_new_binding(resp.get(), 0, (m + "_state").c_str(),
+                                                            type, value.c_str(), nullptr));
+        };
         if (auto it = refuse_code.find(name); it != refuse_code.end()) {
             EXPECT_EQ(0, bn_response_msg_set_return_code_msg(resp.get(), it->second, "refused"));
-        } else if (name == "/qz/iptrackd/action/ip_mon" || name == "/qz/iptrackd/action/http_mon") {
-            const char *state = name.ends_with("ip_mon") ? "ip_state" : "http_state";
-            if (auto st = ip_state.find(port); st != ip_state.end()) {
-                EXPECT_EQ(0, bn_response_msg_append_new_binding(resp.get(), 0, state, bt_uint32,
-                                                                std::to_string(st->second).c_str(),
-                                                                nullptr));
-            }
-        } else if (name == "/qz/iptrackd/action/port_mon" ||
-                   name == "/qz/iptrackd/action/vrrp_mon") {
-            const char *state = name.ends_with("port_mon") ? "port_state" : "vrrp_state";
-            if (auto st = bool_state.find(port); st != bool_state.end()) {
-                EXPECT_EQ(0, bn_response_msg_append_new_binding(resp.get(), 0, state, bt_bool,
-                                                                st->second ? "true" : "false",
-                                                                nullptr));
-            }
+        } else if (name == act + "ip_mon" || name == act + "http_mon") {
+            if (auto st = ip_state.find(port); st != ip_state.end())
+                reply(bt_uint32, std::to_string(st->second));
+        } else if (name == act + "port_mon" || name == act + "vrrp_mon") {
+            if (auto st = bool_state.find(port); st != bool_state.end())
+                reply(bt_bool, st->second ? "true" : "false");
         }
         EXPECT_EQ(0, bn_response_msg_send(s, resp.get()));
         return true;
@@ -217,9 +226,7 @@ class EnginePeers : public MgmtHarness
         iptrack_action *a = iptrack_get_action_entry(name);
         EXPECT_NE(nullptr, a);
         a->type = type;
-        if (port) {
-            EXPECT_EQ(0, iptrack_add_action_port(a, port));
-        }
+        EXPECT_EQ(0, port ? iptrack_add_action_port(a, port) : 0);
         return a;
     }
 

@@ -32,8 +32,7 @@ TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTh
     ASSERT_EQ(2u, sent.size());
     EXPECT_EQ("/qz/alarms/events/raise_alarm", sent[0].name);
     EXPECT_EQ("/qz/iptrackd/action/update_vrrp", sent[1].name);
-    EXPECT_EQ(std::vector<std::string>(
-                  {"action string decrement", "port_name string mgmt1", "vrrp_priority uint16 5"}),
+    EXPECT_EQ(split("action string decrement|port_name string mgmt1|vrrp_priority uint16 5"),
               sent[1].bindings);
     EXPECT_TRUE(mgr->flags & iptrack_mf_port_alarm);
     EXPECT_TRUE(dec->flags & iptrack_af_applied);
@@ -43,8 +42,7 @@ TEST_F(Status, PriorityManagerHoldsBackInitToUpThenDecrementsAndIncrementsWithTh
     sent = take_sent();
     ASSERT_EQ(2u, sent.size());
     EXPECT_EQ("/qz/alarms/events/clear_alarm", sent[0].name);
-    EXPECT_EQ(std::vector<std::string>(
-                  {"action string increment", "port_name string mgmt1", "vrrp_priority uint16 5"}),
+    EXPECT_EQ(split("action string increment|port_name string mgmt1|vrrp_priority uint16 5"),
               sent[1].bindings);
     EXPECT_FALSE(mgr->flags & iptrack_mf_port_alarm);
     EXPECT_FALSE(inc->flags & iptrack_af_applied);
@@ -67,20 +65,17 @@ TEST_F(Status, DefaultUpActionSendsTheInverseOfTheDownActionAndARevertTheConfigu
     apply(mgr, true);
     const auto sent = take_sent();
     ASSERT_EQ(1u, sent.size());
-    EXPECT_EQ(std::vector<std::string>(
-                  {"action string config", "port_name string mgmt1", "vrrp_priority uint16 0"}),
+    EXPECT_EQ(split("action string config|port_name string mgmt1|vrrp_priority uint16 0"),
               sent[0].bindings);
 
-    struct Case {
-        uint32 down, up;
-    };
-    for (const Case c :
-         {Case{1, 2}, Case{3, 4}, Case{4, 3}, Case{5, 5}, Case{6, 6}, Case{7, 7}, Case{8, 7}}) {
-        mgr->dn_action->type = c.down;
+    const std::pair<uint32, uint32> down_up[] = {{1, 2}, {3, 4}, {4, 3}, {5, 5},
+                                                 {6, 6}, {7, 7}, {8, 7}};
+    for (const auto &[down, up] : down_up) {
+        mgr->dn_action->type = down;
         mgr->status = 1;
         uint32 code = 99;
         EXPECT_EQ(mgr->dn_action, iptrack_mgr_set_action(mgr, &code));
-        EXPECT_EQ(c.up, code) << "down action type " << c.down;
+        EXPECT_EQ(up, code) << "down action type " << down;
     }
 
     // A revert forces up and turns a priority change into the configured value.
@@ -217,22 +212,19 @@ TEST_F(Status, MonitorTextsDescribeEachTypeWithLabelAndWhatIsMissing)
     iptrack_copy_text(oper->tunnel_alias, sizeof(oper->tunnel_alias), "t9");
     oper->state_flags &= static_cast<uint8>(~iptrack_os_tunnel_active);
 
-    struct Case {
-        uint16 type;
-        const char *text;
+    const std::pair<uint16, const char *> texts[] = {
+        {iptrack_oper_port, "Interface for Port mgmt0 label wan "},
+        {iptrack_oper_ip,
+         "Ping for 10.0.0.9 on Port mgmt0 tunnel t9 label wan Tunnel t9 not found "},
+        {iptrack_oper_vrrp, "VRRP state for Interface mgmt0 label wan "},
+        {iptrack_oper_http,
+         "HTTP GET for 10.0.0.9 on Port mgmt0 tunnel t9 label wan Tunnel t9 not found "},
+        {iptrack_oper_unset, ""},
     };
-    for (const Case c : {
-             Case{iptrack_oper_port, "Interface for Port mgmt0 label wan "},
-             Case{iptrack_oper_ip, "Ping for 10.0.0.9 on Port mgmt0 tunnel t9 label wan Tunnel t9 "
-                                   "not found "},
-             Case{iptrack_oper_vrrp, "VRRP state for Interface mgmt0 label wan "},
-             Case{iptrack_oper_http, "HTTP GET for 10.0.0.9 on Port mgmt0 tunnel t9 label wan "
-                                     "Tunnel t9 not found "},
-             Case{iptrack_oper_unset, ""},
-         }) {
-        oper->type = c.type;
+    for (const auto &[type, text] : texts) {
+        oper->type = type;
         iptrack_mgr_fill_alarm_text(mgr, oper);
-        EXPECT_STREQ(c.text, mgr->monitor_text) << "type " << c.type;
+        EXPECT_STREQ(text, mgr->monitor_text) << "type " << type;
     }
 
     // Long targets and aliases are cut to the field.

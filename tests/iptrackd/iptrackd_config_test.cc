@@ -22,11 +22,10 @@ class Intake : public EngineTables
     // Hands one binding to the intake; `deleted` marks the node deleted.
     int change(const char *name, bn_type type, const char *value, bool deleted = false)
     {
-        bn_binding *raw = nullptr;
-        EXPECT_EQ(bn_binding_new_str(&raw, name, ba_value, type, deleted ? uint32{btf_deleted} : 0u,
-                                     value),
+        owned<bn_binding> b;
+        EXPECT_EQ(bn_binding_new_str(b.out(), name, ba_value, type,
+                                     deleted ? uint32{btf_deleted} : 0u, value),
                   0);
-        owned<bn_binding> b{raw};
         return iptrackd_config_handle_change(nullptr, 0, b.get(), nullptr);
     }
     int str(const char *name, const char *value, bool deleted = false)
@@ -222,9 +221,8 @@ TEST_F(Intake, RouteLabelConditionAndUnsupportedNodes)
 TEST_F(Intake, InterfaceChangeWakesTheEngineOnlyForWaitingOperations)
 {
     auto event = [](const char *ifname) {
-        bn_binding_array *raw = nullptr;
-        EXPECT_EQ(bn_binding_array_new(&raw), 0);
-        owned<bn_binding_array> arr{raw};
+        owned<bn_binding_array> arr;
+        EXPECT_EQ(bn_binding_array_new(arr.out()), 0);
         bn_binding *b = nullptr;
         EXPECT_EQ(bn_binding_new_str(&b, "ifname", ba_value, bt_string, 0, ifname), 0);
         EXPECT_EQ(bn_binding_array_append_takeover(arr.get(), &b), 0);
