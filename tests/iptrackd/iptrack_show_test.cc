@@ -258,21 +258,16 @@ class MonitorGet : public ShowRecords
 // ---------------------------------------------------------------------------
 // Whole manager records.
 
-TEST_F(ShowRecords, ManagerWithoutOperationsHasNoOperationFieldsAndActionsWithPortNA)
+TEST_F(ShowRecords, ManagerWithoutOperationsHasNoOperationFieldsAndActionWithPortNA)
 {
     LogCapture cap;
     iptrack_mgr *m = add_mgr("branch-1", "IPSLA:primary uplink");
     EXPECT_TRUE(same_bytes(dump_one().data(), mgr_record("branch-1").text(64, "primary uplink")));
 
-    m->up_action = add_action("prio-up", iptrack_action_vrrp_prio);
-    m->up_action->flags = iptrack_af_prio_inc;
-    m->up_action->prio_delta = 10;
     m->dn_action = add_action("rmv", iptrack_action_subnet_rmv);
-    EXPECT_TRUE(
-        same_bytes(dump_one().data(),
-                   mgr_record("branch-1", "prio-up", "Increase VRRP priority by 10 on port N/A  ",
-                              "rmv", "Subnet Removal on port N/A  ")
-                       .text(64, "primary uplink")));
+    EXPECT_TRUE(same_bytes(dump_one().data(), mgr_record("branch-1", "ERROR: action not assigned",
+                                                         "", "rmv", "Subnet Removal on port N/A  ")
+                                                  .text(64, "primary uplink")));
     // Without an operation a missing port is expected, not an error.
     EXPECT_FALSE(cap.contains("port not found")) << cap.dump();
 }
@@ -450,8 +445,10 @@ TEST_F(ShowRecords, ActionDescriptionsOfEveryType)
     a->flags = iptrack_af_prio_dec | iptrack_af_label_based;
     snprintf(a->label_or_alias, sizeof a->label_or_alias, "LAN");
     EXPECT_EQ("Decrease VRRP priority by 20 on port wan0 label LAN", action_str(a, o));
-    a->flags = 0;
+    a->flags = iptrack_af_prio_inc;
     add_port(&a->ports, "lan3");
+    EXPECT_EQ("Increase VRRP priority by 20 on port lan3  ", action_str(a, o));
+    a->flags = 0;
     EXPECT_EQ("Use Cfg Value VRRP priority by 20 on port lan3  ", action_str(a, o));
 
     a->type = iptrack_action_subnet_adv;
