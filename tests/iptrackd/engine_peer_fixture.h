@@ -221,19 +221,13 @@ class EnginePeers : public MgmtHarness
         return oper;
     }
 
-    iptrack_action *action(const char *name, uint32 type, const char *port = "mgmt1")
-    {
-        iptrack_action *a = iptrack_get_action_entry(name);
-        EXPECT_NE(nullptr, a);
-        a->type = type;
-        EXPECT_EQ(0, port ? iptrack_add_action_port(a, port) : 0);
-        return a;
-    }
-
     // A VRRP priority action on mgmt1.
     iptrack_action *prio_action(const char *name, bool dec, uint16 delta)
     {
-        iptrack_action *a = action(name, iptrack_action_vrrp_prio);
+        iptrack_action *a = iptrack_get_action_entry(name);
+        EXPECT_NE(nullptr, a);
+        a->type = iptrack_action_vrrp_prio;
+        EXPECT_EQ(0, iptrack_add_action_port(a, "mgmt1"));
         a->flags |= dec ? iptrack_af_prio_dec : iptrack_af_prio_inc;
         a->prio_delta = delta;
         return a;

@@ -174,15 +174,12 @@ std::string oper_term(const std::string &key_op_val, size_t i, size_t count)
                    std::to_string(count));
 }
 
-std::string request_added(const std::string &oper)
-{
+const auto request_added = [](const std::string &oper) {
     return "iptrack_new_op_request: successfully added operation request " + oper + " to mgr m1";
-}
-
-std::string action_found(const std::string &action)
-{
+};
+const auto action_found = [](const std::string &action) {
     return "iptrack_find_action_entry: found action entry " + action + " in table";
-}
+};
 
 const char *const new_oper = "iptrack_get_oper_entry: oper site_dns is new - add it to the table";
 const char *const new_action = "iptrack_get_action_entry: action act is new - add it to the table";
@@ -196,9 +193,8 @@ using term = std::vector<std::string>;
 // empty (the entry is then found, so no new-entry line): the port list is
 // cleaned, the terms counted, and the cloud path attributes pushed after the
 // terms.
-grammar_case oper_again_case(const char *what, const std::string &before,
-                             const std::string &attribs, const std::string &fields,
-                             const std::vector<term> &terms)
+grammar_case oper_case(const char *what, const std::string &attribs, const std::string &fields,
+                       const std::vector<term> &terms, const std::string &before = "")
 {
     std::vector<std::string> lines;
     if (before.empty()) lines.push_back(new_oper);
@@ -211,12 +207,6 @@ grammar_case oper_again_case(const char *what, const std::string &before,
     }
     lines.push_back("iptrack_cloudpath_update_attr: shmem not attached yet");
     return {what, kind::oper, before, attribs, 0, fields, lines};
-}
-
-grammar_case oper_case(const char *what, const std::string &attribs, const std::string &fields,
-                       const std::vector<term> &terms)
-{
-    return oper_again_case(what, "", attribs, fields, terms);
 }
 
 grammar_case action_case(const char *what, const std::string &attribs, const std::string &fields,
@@ -402,14 +392,13 @@ const grammar_case grammar_cases[] = {
               {{"proxyAddress/=/a;b", oper_for("Added proxy as a;b ")},
                {"user-agent/=/Mozilla (X11; Linux)",
                 oper_for("Added User-Agent as Mozilla (X11; Linux) ")}}),
-    oper_again_case("OperKeepAliveZeroOnReparseWithoutKa", "ka=5", "up-thresh=3",
-                    "up=3 mf=0x01 sf=0x82", {{"up-thresh/=/3", oper_for("Added Up threshold 3")}}),
-    // Type and proxy port stay; metric flags and the user agent are reset.
-    oper_again_case("OperReparseKeepsTypeAndProxyPort",
-                    "type=http-monitor;http-monitor-url=u;user-agent=x;proxyPort=8080;"
-                    "metric-combination=metric-and;force-dns=true",
-                    "ka=1", "type=4 ka=1 mf=0x01 sf=0x82 pport=8080",
-                    {{"ka/=/1", oper_for("KA interval 1")}}),
+    // Type and proxy port stay; keep-alive, metric flags and the user agent
+    // are reset.
+    oper_case("OperReparseKeepsTypeAndProxyPort", "up-thresh=3",
+              "type=4 up=3 mf=0x01 sf=0x82 pport=8080",
+              {{"up-thresh/=/3", oper_for("Added Up threshold 3")}},
+              "type=http-monitor;http-monitor-url=u;user-agent=x;proxyPort=8080;ka=5;"
+              "metric-combination=metric-and;force-dns=true"),
     action_case("ActionVrrpDecrementOnPort", "type=vrrp-prio;dec=10;port-name=eth2",
                 "type=1 flags=0x10 prio=10 ports=eth2/4",
                 {{"type/=/vrrp-prio", action_for("Set type to VRRP priority")},

@@ -241,12 +241,6 @@ class MonitorGet : public ShowRecords
     uint32 results() const { return bn_binding_array_length_quick(out.get()); }
     const bn_binding *result(uint32 i) const { return bn_binding_array_get_quick(out.get(), i); }
 
-    std::string text_of(uint32 i) const
-    {
-        owned<tstring> v;
-        EXPECT_EQ(0, bn_binding_get_tstr(result(i), ba_value, 0, nullptr, v.out()));
-        return v ? ts_str(v.get()) : "";
-    }
     bool logged(const std::string &message, int level) const
     {
         return ::logged(cap, message, level);
@@ -617,7 +611,9 @@ TEST_F(MonitorGet, IsAliveAnswersWhateverTheStatus)
         ASSERT_EQ(0, get("/qz/iptrackd/state/is_alive"));
         ASSERT_EQ(1u, results());
         EXPECT_STREQ("/qz/iptrackd/state/is_alive", ts_str(bn_binding_get_name_quick(result(0))));
-        EXPECT_EQ(c.text, text_of(0));
+        owned<tstring> v;
+        ASSERT_EQ(0, bn_binding_get_tstr(result(0), ba_value, 0, nullptr, v.out()));
+        EXPECT_STREQ(c.text, ts_str(v.get()));
         EXPECT_STREQ(c.text, tmp_str);
         EXPECT_TRUE(logged(c.line, c.level)) << cap.dump();
     }

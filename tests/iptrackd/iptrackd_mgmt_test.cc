@@ -47,9 +47,11 @@ class MgmtSession : public MgmtHarness
         });
     }
 
-    void send_request(bn_request *req)
+    // Sends a request from the provider to the daemon; its id.
+    uint32 send_request(bn_request *req)
     {
         mgmtd.run([&] { ASSERT_EQ(0, bn_request_msg_send(mgmtd.session("iptrackd"), req)); });
+        return req->msg_id;
     }
 };
 
@@ -195,14 +197,12 @@ TEST_F(MgmtSession, QueriesAndActionsWaitForReadiness)
         EXPECT_EQ(0, bn_query_request_msg_create(q.out(), 0, nullptr));
         EXPECT_EQ(0, bn_query_request_msg_append_str(q.get(), bqso_get, 0,
                                                      "/qz/iptrackd/state/unknown", nullptr));
-        send_request(q.get());
-        return q->msg_id;
+        return send_request(q.get());
     };
     auto action = [&] {
         owned<bn_request> a;
         EXPECT_EQ(0, bn_action_request_msg_create(a.out(), "/qz/iptrackd/action/nothing"));
-        send_request(a.get());
-        return a->msg_id;
+        return send_request(a.get());
     };
     auto answered = [&] {
         size_t n = 0;
