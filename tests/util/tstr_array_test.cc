@@ -19,7 +19,8 @@ using strs = std::vector<std::string>;
 
 owned<tstr_array> make(const strs &items)
 {
-    auto arr = create(tstr_array_new, nullptr);
+    owned<tstr_array> arr;
+    EXPECT_EQ(tstr_array_new(arr.out(), nullptr), 0);
     for (const auto &s : items) EXPECT_EQ(tstr_array_append_str(arr.get(), s.c_str()), 0);
     return arr;
 }

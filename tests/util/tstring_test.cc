@@ -79,6 +79,23 @@ std::string join(const parts &ps, char sep, char esc, char quote, uint32 opts)
 constexpr uint32 kNames = 0x04 | 0x08 | 0x20;
 constexpr uint32 kLists = 0x08 | 0x10 | 0x20;
 
+// Reallocation that fails after `g_fail_after` successes, while installed.
+int g_fail_after = -1;
+void *failing_realloc(void *p, size_t n)
+{
+    if (g_fail_after == 0) return nullptr;
+    if (g_fail_after > 0) --g_fail_after;
+    return realloc(p, n);
+}
+struct FailingRealloc {
+    explicit FailingRealloc(int after)
+    {
+        g_fail_after = after;
+        detail::ts_realloc_for_tests = failing_realloc;
+    }
+    ~FailingRealloc() { detail::ts_realloc_for_tests = nullptr; }
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -120,25 +137,6 @@ TEST(TstringResize, GrowthFromSmallToLargeCapAndShrink)
     EXPECT_EQ(ok(ts_append_chars(ts.get(), 4 * MiB - 1, 'b'), ts->length), 80 * MiB - 1);
     EXPECT_EQ(ts->size, 80 * MiB);
 }
-
-namespace
-{
-int g_fail_after = -1;
-void *failing_realloc(void *p, size_t n)
-{
-    if (g_fail_after == 0) return nullptr;
-    if (g_fail_after > 0) --g_fail_after;
-    return realloc(p, n);
-}
-struct FailingRealloc {
-    explicit FailingRealloc(int after)
-    {
-        g_fail_after = after;
-        detail::ts_realloc_for_tests = failing_realloc;
-    }
-    ~FailingRealloc() { detail::ts_realloc_for_tests = nullptr; }
-};
-} // namespace
 
 TEST(TstringResize, FailuresLeaveTheStringAlone)
 {
