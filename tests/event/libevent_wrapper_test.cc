@@ -567,8 +567,7 @@ TEST(FdicRegistry, ReportsExactlyWhatChanged)
 
     const fdic_event_record *recs = nullptr;
     uint32 n = 0;
-    ASSERT_EQ(fdic_events_query(fc, &recs, &n), 0);
-    ASSERT_EQ(n, 2u);
+    ASSERT_EQ(ok(fdic_events_query(fc, &recs, &n), n), 2u);
     EXPECT_EQ(recs[0].fer_id, fd_id);
     EXPECT_EQ(recs[1].fer_id, t_id);
 
