@@ -103,8 +103,8 @@ TEST_F(Core, ClockGoingBackMovesEveryDeadlineBack)
 
     set_clock(900); // the clock jumps back 100 s
     int64 left = 0;
-    EXPECT_EQ(ok(evc_event_pending(&ev, nullptr, &left), left),
-              1000); // still one second away, not 101
+    // Still one second away, not 101.
+    EXPECT_EQ(ok(evc_event_pending(&ev, nullptr, &left), left), 1000);
     set_clock(900, 999000);
     ASSERT_EQ(run_nonblocking(), 0);
     EXPECT_TRUE(fired.empty());

@@ -362,8 +362,8 @@ TEST_F(Logger, SystemAndOverrideLevelsFollowTheirRules)
     EXPECT_EQ(lc_log_get_effective_log_level(), LCL_INFO);
     EXPECT_EQ(lc_log_get_syslog_mask_for_tests(), LOG_UPTO(LOG_INFO));
     int32 max = -1;
-    EXPECT_EQ(ok(lc_log_get_max_log_level(&max), max),
-              LCL_INFO); // init's 7 lowered to the system level
+    // Init's 7 is lowered to the system level.
+    EXPECT_EQ(ok(lc_log_get_max_log_level(&max), max), LCL_INFO);
 
     EXPECT_EQ(lc_log_set_max_log_level("INFO"), lc_err_bad_type);
     EXPECT_TRUE(cap.lines().empty()) << cap.dump(); // passed up quietly
