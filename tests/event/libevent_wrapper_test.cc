@@ -18,6 +18,7 @@
 #include "log/logging.h"
 #include "loop_helpers.h"
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 
 namespace
 {
@@ -113,8 +114,7 @@ TEST_F(Lew, RegisteringAgainReplacesCallbackDataAndDeadline)
     EXPECT_EQ(pending(ctx, &h, &ms), lew_event_timeout);
     EXPECT_GT(ms, 60000); // the hour, not the 10 ms
     void *data = nullptr;
-    ASSERT_EQ(lew_event_get_data(ctx, &h, &data), 0);
-    EXPECT_EQ(data, &second);
+    EXPECT_EQ(ok(lew_event_get_data(ctx, &h, &data), data), &second);
 
     // The live timer is replaced by a descriptor watch: only one of them.
     Pipe p;
@@ -195,18 +195,15 @@ TEST_F(Lew, EscapeFromCallbackEndsDispatchAndStays)
     ASSERT_EQ(lew_event_reg_timer(ctx, &h, cb, &calls, 0), 0);
     ASSERT_EQ(lew_event_reg_timer(ctx, &h2, Recorder::cb, &rec, 60000), 0);
     tbool escaped = 0;
-    ASSERT_EQ(lew_dispatch(ctx, nullptr, &escaped), 0);
-    EXPECT_EQ(escaped, 1);
+    EXPECT_EQ(ok(lew_dispatch(ctx, nullptr, &escaped), escaped), 1);
     EXPECT_EQ(calls, 1);
     for (int i = 0; i < 2; ++i) {
         tbool no_events = 1;
         escaped = 0;
-        ASSERT_EQ(lew_dispatch(ctx, &no_events, &escaped), 0);
-        EXPECT_EQ(escaped, 1);
+        EXPECT_EQ(ok(lew_dispatch(ctx, &no_events, &escaped), escaped), 1);
         EXPECT_EQ(no_events, 0);
         escaped = 0;
-        ASSERT_EQ(lew_dispatch_once(ctx, nullptr, &escaped), 0);
-        EXPECT_EQ(escaped, 1);
+        EXPECT_EQ(ok(lew_dispatch_once(ctx, nullptr, &escaped), escaped), 1);
     }
 }
 
@@ -270,15 +267,13 @@ TEST_F(Lew, RescheduleAndCancelKeepTheRecord)
     EXPECT_EQ(rec.calls.size(), 1u);
     // Rearmed from its own callback's point of view: again, then cancelled.
     ASSERT_EQ(lew_event_reschedule_timeout(ctx, &h, 0), 0);
-    ASSERT_EQ(lew_event_cancel(ctx, &h), 0);
-    EXPECT_EQ(h, record);
+    EXPECT_EQ(ok(lew_event_cancel(ctx, &h), h), record);
     EXPECT_EQ(dispatch_until_idle(), 1);
     EXPECT_EQ(rec.calls.size(), 1u);
     // Reschedule without a deadline leaves a timer with nothing pending.
     ASSERT_EQ(lew_event_reschedule(ctx, &h), 0);
     EXPECT_EQ(pending(ctx, &h), 0);
-    ASSERT_EQ(lew_event_delete(ctx, &h), 0);
-    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(ok(lew_event_delete(ctx, &h), h), nullptr);
 }
 
 TEST_F(Lew, CallbackMayDeleteItsOwnHandleAndRearmOthers)
@@ -365,8 +360,7 @@ TEST_F(Lew, SignalArrivesAsALoopEventUntilItsWatchEnds)
     EXPECT_EQ(rec.calls.back(), (Call{SIGUSR2, lew_event_timeout}));
     for (int sig : {SIGUSR1, SIGUSR2}) {
         struct sigaction sa = {};
-        ASSERT_EQ(sigaction(sig, nullptr, &sa), 0);
-        EXPECT_EQ(sa.sa_handler, SIG_DFL) << sig;
+        EXPECT_EQ(ok(sigaction(sig, nullptr, &sa), sa).sa_handler, SIG_DFL) << sig;
     }
 }
 
@@ -510,8 +504,8 @@ TEST_F(Lew, ManyHandlesRegisteredInAnyOrderStayFindable)
             continue;
         }
         int64 ms = 0;
-        ASSERT_EQ(lew_event_is_pending(ctx, &handles[i], nullptr, &ms), 0);
-        EXPECT_GT(ms, due(i) - 30000) << i;
+        EXPECT_GT(ok(lew_event_is_pending(ctx, &handles[i], nullptr, &ms), ms), due(i) - 30000)
+            << i;
         EXPECT_LE(ms, due(i)) << i;
     }
     // A deleted handle can be registered again and is findable.
@@ -550,15 +544,15 @@ TEST(FdicRegistry, ReportsExactlyWhatChanged)
     ASSERT_EQ(fdic_init(&fc, Reports::consume, &rep), 0);
     int owner = 0;
     fdic_event_id fd_id = 0, t_id = 0;
-    ASSERT_EQ(fdic_event_add_fd(fc, 7, 1, 0, &owner, no_handler, no_handler, nullptr, &fd_id), 0);
-    EXPECT_EQ(fd_id, 1u);
+    EXPECT_EQ(
+        ok(fdic_event_add_fd(fc, 7, 1, 0, &owner, no_handler, no_handler, nullptr, &fd_id), fd_id),
+        1u);
     ASSERT_EQ(rep.batches.size(), 1u);
     ASSERT_EQ(rep.batches[0].size(), 1u);
     EXPECT_EQ(rep.last(), std::tuple(fd_id, 1, 1, 7, 1, 0, -1));
 
     // A timer without a timeout is not active: nothing to report.
-    ASSERT_EQ(fdic_event_add_timer(fc, -1, &owner, no_handler, nullptr, &t_id), 0);
-    EXPECT_EQ(t_id, 2u);
+    EXPECT_EQ(ok(fdic_event_add_timer(fc, -1, &owner, no_handler, nullptr, &t_id), t_id), 2u);
     EXPECT_EQ(rep.batches.size(), 1u);
     ASSERT_EQ(fdic_event_update_timer(fc, t_id, 250), 0);
     ASSERT_EQ(rep.batches.size(), 2u);
@@ -573,8 +567,7 @@ TEST(FdicRegistry, ReportsExactlyWhatChanged)
 
     const fdic_event_record *recs = nullptr;
     uint32 n = 0;
-    ASSERT_EQ(fdic_events_query(fc, &recs, &n), 0);
-    ASSERT_EQ(n, 2u);
+    ASSERT_EQ(ok(fdic_events_query(fc, &recs, &n), n), 2u);
     EXPECT_EQ(recs[0].fer_id, fd_id);
     EXPECT_EQ(recs[1].fer_id, t_id);
 
@@ -595,8 +588,7 @@ TEST(FdicRegistry, ReportsExactlyWhatChanged)
     EXPECT_EQ(rep.batches.size(), 5u);
     ASSERT_EQ(fdic_event_delete_timer(fc, t_id), 0);
     EXPECT_EQ(rep.batches.size(), 6u);
-    ASSERT_EQ(fdic_deinit(&fc), 0);
-    EXPECT_EQ(fc, nullptr);
+    EXPECT_EQ(ok(fdic_deinit(&fc), fc), nullptr);
     EXPECT_EQ(rep.batches.size(), 6u); // deinit reports nothing
 }
 
@@ -627,20 +619,18 @@ class FdicAdapter : public ::testing::Test
     void pass() { ASSERT_EQ(lew_dispatch_nonblocking(lwc, nullptr, nullptr), 0); }
 
     // Handler calls, as "fd/reason/owner".
+    static std::string call(int fd, int reason, bool owner = true)
+    {
+        return std::to_string(fd) + "/" + std::to_string(reason) + (owner ? "/owner" : "/null");
+    }
     struct Log {
         std::vector<std::string> calls;
         static int handler(int fd, fdic_reason reason, void *owner, void *data)
         {
-            static_cast<Log *>(data)->calls.push_back(std::to_string(fd) + "/" +
-                                                      std::to_string(reason) + "/" +
-                                                      (owner ? "owner" : "null"));
+            static_cast<Log *>(data)->calls.push_back(call(fd, reason, owner));
             return 0;
         }
     };
-    std::string call(int fd, int reason) const
-    {
-        return std::to_string(fd) + "/" + std::to_string(reason) + "/owner";
-    }
 
     lew_context *lwc = nullptr;
     evc_base *core = nullptr;

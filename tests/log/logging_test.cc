@@ -1,16 +1,20 @@
 // The logger: whole message lines, time stamps, level rules, the watched
-// files, the fallback state, lost messages and the locking.
+// files, the fallback state, lost messages and the locking; then the error
+// maps, the failure macros and the ownership helpers beside it.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -19,8 +23,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "log/common.h"
 #include "log/logging.h"
 #include "support/log_capture.h"
+#include "util/call_ok.h"
 #include "util/ttime.h"
 
 namespace fs = std::filesystem;
@@ -109,6 +115,61 @@ struct eagain_sink {
         self->lines.emplace_back(line);
     }
 };
+
+// Error codes, enum maps and failure macros share the logger's fixture.
+using LogMaps = Logger;
+
+// The line a failure macro writes from `function` at `line` of this file,
+// which the line names by its path from the source root.
+std::string failure_line(const char *function, int line, const std::string &text)
+{
+    lc_log_init_tls();
+    char head[128];
+    snprintf(head, sizeof head, "CPU %d TID %lu: [iptrackd.ERR]: ", lc_log_tls_cpu(),
+             (unsigned long)lc_log_tls_tid());
+    return std::string(head) + function + "(), tests/log/logging_test.cc:" + std::to_string(line) +
+           ", build " + lc_build_id + ": " + text;
+}
+
+bool is_open(int fd)
+{
+    return fcntl(fd, F_GETFD) != -1;
+}
+
+int g_line = 0;
+
+int fail_with(int err)
+{
+    g_line = __LINE__ + 1;
+    bail_error(err);
+    return 0;
+}
+
+int force_with(int err)
+{
+    g_line = __LINE__ + 1;
+    bail_force(err);
+}
+
+int fail_quietly(int err)
+{
+    bail_error_quiet(err);
+    return 0;
+}
+
+int need_pointer(const int *p)
+{
+    g_line = __LINE__ + 1;
+    bail_null(p);
+    return 0;
+}
+
+int need_positive(int v)
+{
+    g_line = __LINE__ + 1;
+    bail_require(v > 0);
+    return 0;
+}
 
 } // namespace
 
@@ -286,8 +347,7 @@ TEST_F(Logger, MaximumLevelOfInitIsTheLastThreshold)
     LOG_AS(0, LCL_NOTICE, "the daemon level replaces it");
     EXPECT_EQ(cap.lines().size(), 2u) << cap.dump();
     int32 max = -1;
-    EXPECT_EQ(lc_log_get_max_log_level(&max), 0);
-    EXPECT_EQ(max, LCL_WARNING);
+    EXPECT_EQ(ok(lc_log_get_max_log_level(&max), max), LCL_WARNING);
 }
 
 TEST_F(Logger, SystemAndOverrideLevelsFollowTheirRules)
@@ -302,8 +362,8 @@ TEST_F(Logger, SystemAndOverrideLevelsFollowTheirRules)
     EXPECT_EQ(lc_log_get_effective_log_level(), LCL_INFO);
     EXPECT_EQ(lc_log_get_syslog_mask_for_tests(), LOG_UPTO(LOG_INFO));
     int32 max = -1;
-    EXPECT_EQ(lc_log_get_max_log_level(&max), 0);
-    EXPECT_EQ(max, LCL_INFO); // init's 7 lowered to the system level
+    // Init's 7 is lowered to the system level.
+    EXPECT_EQ(ok(lc_log_get_max_log_level(&max), max), LCL_INFO);
 
     EXPECT_EQ(lc_log_set_max_log_level("INFO"), lc_err_bad_type);
     EXPECT_TRUE(cap.lines().empty()) << cap.dump(); // passed up quietly
@@ -356,8 +416,7 @@ TEST_F(Logger, ConsolePrefixFreezesTheEffectiveLevel)
     EXPECT_EQ(lc_log_set_override_log_level("emerg"), 0);
     EXPECT_EQ(lc_log_get_effective_log_level(), before);
     int32 max = -1;
-    EXPECT_EQ(lc_log_get_max_log_level(&max), 0);
-    EXPECT_EQ(max, LCL_DEBUG);
+    EXPECT_EQ(ok(lc_log_get_max_log_level(&max), max), LCL_DEBUG);
 }
 
 // --- Watched files -----------------------------------------------------------
@@ -428,8 +487,7 @@ TEST_F(Logger, LoggingWithoutStateCreatesTheUninitLogger)
 
     LOG_AS(0, LCL_ERR, "before init");
     EXPECT_EQ(lc_log_get_lls_process_name(), uninit_name());
-    EXPECT_EQ(lc_log_get_syslog_facility(&facility), 0);
-    EXPECT_EQ(facility, LOG_USER);
+    EXPECT_EQ(ok(lc_log_get_syslog_facility(&facility), facility), LOG_USER);
     EXPECT_EQ(cap.lines(),
               std::vector<std::string>{"CPU 3 TID 12345: [unk.ERR]: unk: before init"});
 }
@@ -548,4 +606,177 @@ TEST_F(Logger, DebugFileLinesAreStampedAndTheFileIsCutWhenLarge)
     EXPECT_LT(fs::file_size(path), 100u);
 
     EXPECT_EQ(lc_log_file((dir_ + "/no/such/dir").c_str(), "x"), 1);
+}
+
+// --- Maps, failure macros, ownership helpers ------------------------------
+
+// The texts the failure macros log are behaviour, so whole lines are
+// compared.  The descriptor guard and the container-growth wrapper (an
+// allocation failure turns into a null) are what every layer builds on.
+
+// A code listed twice would print the first one's message for both.
+TEST_F(LogMaps, ErrorCodeMapHoldsEveryCodeOnce)
+{
+    std::set<int32> seen;
+    for (const lc_enum_string_map *m = lc_error_code_map; m->lesm_name; ++m)
+        EXPECT_TRUE(seen.insert(m->lesm_value).second) << m->lesm_value;
+}
+
+TEST_F(LogMaps, EnumLookupMissesLogOnlyWhereSaid)
+{
+    LogCapture cap;
+    EXPECT_STREQ(lc_enum_to_string(lc_log_level_names, 3), "ERR");
+    EXPECT_STREQ(lc_enum_to_string_quiet(lc_log_level_names, 99), "ERROR-NO-MAP");
+    EXPECT_STREQ(lc_enum_to_string_quiet(nullptr, 1), "ERROR-NO-MAP");
+    EXPECT_EQ(lc_enum_to_string_quiet_null(lc_log_level_names, 99), nullptr);
+    EXPECT_EQ(lc_signed_enum_to_string_quiet_null(lc_log_level_names, -1), nullptr);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+
+    EXPECT_STREQ(lc_enum_to_string(lc_log_level_names, 99), "ERROR-NO-MAP");
+    EXPECT_EQ(cap.count("]: Could not find a mapping for enum value 99 "
+                        "(first=EMERG,last=DEBUG,size=8)"),
+              1u)
+        << cap.dump();
+
+    cap.clear();
+    EXPECT_EQ(lc_enum_to_string_quiet_null(nullptr, 1), nullptr);
+    EXPECT_EQ(cap.count("Unexpected NULL"), 1u) << cap.dump();
+}
+
+TEST_F(LogMaps, StringToEnumIsExactAndCaseSensitive)
+{
+    LogCapture cap;
+    int32 v = 42;
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, "DEBUG", &v), lc_err_bad_type);
+    EXPECT_EQ(v, 0);
+    EXPECT_EQ(ok(lc_string_to_enum(lc_log_level_config_names, "debug", &v), v), 7);
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, "debu", &v), lc_err_bad_type);
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, "", &v), lc_err_bad_type);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+
+    EXPECT_EQ(lc_string_to_enum(nullptr, "debug", &v), lc_err_unexpected_null);
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, nullptr, &v), lc_err_unexpected_null);
+    EXPECT_EQ(lc_string_to_enum(lc_log_level_config_names, "debug", nullptr),
+              lc_err_unexpected_null);
+    EXPECT_EQ(cap.count("Unexpected NULL"), 3u) << cap.dump();
+}
+
+TEST_F(LogMaps, StringToStringLogsMisses)
+{
+    static const lc_string_string_map map[] = {{"a", "alpha"}, {"b", "beta"}, {nullptr, nullptr}};
+    LogCapture cap;
+    EXPECT_STREQ(lc_string_to_string(map, "b"), "beta");
+    EXPECT_TRUE(cap.lines().empty());
+    EXPECT_STREQ(lc_string_to_string(map, "c"), "ERROR-NO-MAP");
+    EXPECT_EQ(cap.count("]: Could not find a mapping for string value c (first=a,last=b,size=2)"),
+              1u)
+        << cap.dump();
+}
+
+// The failure macros log from the failing function and line, return the
+// code, and leave errno as it was.
+TEST_F(LogMaps, BailErrorLogsTheCodeWithItsMessageAndReturnsIt)
+{
+    LogCapture cap;
+    errno = EPIPE;
+    EXPECT_EQ(fail_with(lc_err_not_found), lc_err_not_found);
+    EXPECT_EQ(errno, EPIPE);
+    ASSERT_EQ(cap.lines().size(), 1u) << cap.dump();
+    EXPECT_EQ(cap.lines()[0],
+              failure_line("fail_with", g_line, "Error code 14004 (item not found) returned"));
+    EXPECT_EQ(cap.priorities()[0], LCL_ERR);
+
+    cap.clear();
+    EXPECT_EQ(fail_with(777), 777);
+    EXPECT_EQ(cap.lines(), std::vector<std::string>{
+                               failure_line("fail_with", g_line, "Error code 777 returned")});
+
+    // Success, the quiet code and the quiet bail log nothing.
+    cap.clear();
+    EXPECT_EQ(fail_with(0), 0);
+    EXPECT_EQ(fail_with(lc_err_cancelled), lc_err_cancelled);
+    EXPECT_EQ(fail_quietly(lc_err_not_found), lc_err_not_found);
+    EXPECT_EQ(fail_quietly(0), 0);
+    EXPECT_TRUE(cap.lines().empty()) << cap.dump();
+}
+
+TEST_F(LogMaps, BailForceNullAndRequireWriteTheirTexts)
+{
+    LogCapture cap;
+    errno = EPIPE;
+    EXPECT_EQ(force_with(lc_err_exists), lc_err_exists);
+    const int force_line = g_line;
+    EXPECT_EQ(force_with(5), 5);
+    EXPECT_EQ(need_pointer(nullptr), lc_err_unexpected_null);
+    const int null_line = g_line;
+    int x = 1;
+    EXPECT_EQ(need_pointer(&x), 0);
+    EXPECT_EQ(need_positive(0), lc_err_assertion_failed);
+    const int require_line = g_line;
+    EXPECT_EQ(need_positive(1), 0);
+    EXPECT_EQ(errno, EPIPE);
+
+    const std::vector<std::string> want = {
+        failure_line("force_with", force_line,
+                     "Bail forced with error code 14005 (item unexpectedly already exists)"),
+        failure_line("force_with", force_line, "Bail forced with error code 5"),
+        failure_line("need_pointer", null_line, "Unexpected NULL"),
+        failure_line("need_positive", require_line, "Required condition was not met"),
+    };
+    EXPECT_EQ(cap.lines(), want) << cap.dump();
+}
+
+TEST(SignalNames, NamesKnownSignalsOnly)
+{
+    EXPECT_STREQ(lc_signal_num_to_name(SIGTERM), "SIGTERM");
+    for (int sig : {0, -3, 200}) EXPECT_STREQ(lc_signal_num_to_name(sig), "UNKNOWN") << sig;
+}
+
+TEST(UniqueFd, OwnsItsDescriptorUntilReleasedOrMoved)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    {
+        lc_unique_fd r(fds[0]);
+        lc_unique_fd w(fds[1]);
+        w.reset();
+        EXPECT_FALSE(w);
+        EXPECT_FALSE(is_open(fds[1]));
+        EXPECT_TRUE(is_open(fds[0]));
+    }
+    EXPECT_FALSE(is_open(fds[0])); // closed on scope exit
+
+    ASSERT_EQ(pipe(fds), 0);
+    lc_unique_fd w(fds[1]);
+    int kept;
+    {
+        lc_unique_fd r(fds[0]);
+        kept = r.release();
+        EXPECT_EQ(r.get(), -1);
+    }
+    EXPECT_TRUE(is_open(kept));
+
+    // A move hands the descriptor over; the target's old one closes.
+    lc_unique_fd a(kept);
+    lc_unique_fd b(std::move(a));
+    EXPECT_FALSE(a);
+    w = std::move(b);
+    EXPECT_FALSE(is_open(fds[1]));
+    EXPECT_EQ(w.get(), kept);
+
+    errno = ENOENT;
+    w.reset();
+    EXPECT_EQ(errno, ENOENT); // closing keeps errno
+    EXPECT_FALSE(is_open(kept));
+}
+
+TEST(Grow, ReturnsTheObjectOrNullWhenAllocationFails)
+{
+    std::vector<int> v;
+    EXPECT_EQ(lc_grow(&v, [&] { v.push_back(7); }), &v);
+    EXPECT_EQ(v.size(), 1u);
+
+    EXPECT_EQ(lc_grow(&v, [&] { v.reserve(v.max_size() + 1); }), nullptr); // length_error
+    EXPECT_EQ(lc_grow(&v, [] { throw std::bad_alloc(); }), nullptr);
+    EXPECT_EQ(v.size(), 1u);
 }

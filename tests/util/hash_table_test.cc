@@ -42,9 +42,7 @@ owned<ht> string_table(bool fail_on_existing = false)
     o.dup = ht_string_dup_func;
     o.free = ht_string_free_func;
     o.fail_on_existing = fail_on_existing;
-    owned<ht> t;
-    EXPECT_EQ(ht_new(t.out(), &o), 0);
-    return t;
+    return create(ht_new, &o);
 }
 
 std::string key(int i)
@@ -153,8 +151,7 @@ TEST(Ht, RemoveHandsOverAndEmptyReleases)
     char val[] = "v";
     ASSERT_EQ(ht_insert(t.get(), "k", -1, val), 0);
     void *k = nullptr, *v = nullptr;
-    ASSERT_EQ(ht_remove(t.get(), "k", -1, &k, &v), 0);
-    EXPECT_STREQ(static_cast<char *>(k), "k");
+    EXPECT_STREQ(static_cast<char *>(ok(ht_remove(t.get(), "k", -1, &k, &v), k)), "k");
     EXPECT_STREQ(static_cast<char *>(v), "v");
     std::free(k);
     std::free(v);
@@ -181,11 +178,8 @@ TEST(Ht, DirectKeysCompareByValue)
                   0);
     void *v = nullptr;
     tbool found = false;
-    ASSERT_EQ(ht_lookup(t.get(), reinterpret_cast<void *>(uintptr_t{77} << 33), 8, &found, nullptr,
-                        nullptr, &v),
-              0);
-    EXPECT_TRUE(found);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(v), 78u);
+    const void *k77 = reinterpret_cast<void *>(uintptr_t{77} << 33);
+    EXPECT_EQ(ok(ht_lookup(t.get(), k77, 8, &found, nullptr, nullptr, &v), v), (void *)78);
     // Key 0 is a key like any other.
     EXPECT_TRUE(ok(ht_lookup(t.get(), nullptr, 8, &found, nullptr, nullptr, &v), found));
 }
@@ -305,8 +299,7 @@ TEST(Smap, MapsBothWaysWithItsOwnCopiesAndStaysOneToOne)
     EXPECT_EQ(ok(smap_get_id(m.get(), ts.get(), &id), id), 12u);
     EXPECT_EQ(ok(smap_get_id_str(m.get(), "uint32", &id), id), 6u);
     owned<tstring> got;
-    ASSERT_EQ(smap_get_string(m.get(), 12, got.out()), 0);
-    EXPECT_STREQ(got->buf, "string");
+    EXPECT_STREQ(ok(smap_get_string(m.get(), 12, got.out()), got)->buf, "string");
 
     // Missing entries are not found, with neutral outputs.
     EXPECT_EQ(smap_get_string_str(m.get(), 1, &s), lc_err_not_found);

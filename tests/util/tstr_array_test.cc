@@ -90,8 +90,7 @@ TEST(TstrArrayNew, ConstructorsAccessAndSearches)
     EXPECT_EQ(items(arr.get()), (strs{"prog", "-v", ""}));
 
     char **back = nullptr;
-    ASSERT_EQ(tstr_array_to_argv(arr.get(), &back), 0);
-    EXPECT_STREQ(back[0], "prog");
+    EXPECT_STREQ(ok(tstr_array_to_argv(arr.get(), &back), back)[0], "prog");
     EXPECT_STREQ(back[2], "");
     EXPECT_EQ(back[3], nullptr);
     EXPECT_EQ(tstr_array_free_argv(&back), 0);
@@ -243,7 +242,7 @@ TEST(TstrArrayWildcard, RelativeStartsAndBadArguments)
 // ---------------------------------------------------------------------------
 // Tokeniser and joiner through tstr_array
 
-// The splitting and joining rules are tested in tstring_tokens_test; here,
+// The splitting and joining rules are tested in tstring_test; here,
 // what the array forms add: a null array for nothing, null slots as empty parts.
 TEST(TstrArrayTokenize, NullArraysAndSlots)
 {
@@ -308,8 +307,7 @@ TEST(HtTstringCallbacks, TstringKeysFindByTextAndCopiesAreOwned)
     auto probe = create(ts_new_str, "m1"); // another object, same text
     tbool found = false;
     void *got = nullptr;
-    ASSERT_EQ(ht_lookup(table.get(), probe.get(), 0, &found, nullptr, nullptr, &got), 0);
-    ASSERT_TRUE(found);
+    ASSERT_TRUE(ok(ht_lookup(table.get(), probe.get(), 0, &found, nullptr, nullptr, &got), found));
     EXPECT_NE(got, value.get());
     EXPECT_STREQ(ts_str(static_cast<tstring *>(got)), "down");
     EXPECT_EQ(ht_get_num_nodes_quick(table.get()), 1u);
@@ -322,19 +320,16 @@ TEST(HtTstringCallbacks, TstringKeysFindByTextAndCopiesAreOwned)
 
 TEST(HtTstringCallbacks, TstrArrayValuesCopiedOrAdopted)
 {
-    ht_options opts{nullptr,
-                    nullptr,
-                    ht_tstr_array_dup_set_func,
-                    ht_tstr_array_dup_func,
-                    ht_tstr_array_free_func,
-                    false};
+    ht_options opts = ht_default_options;
+    opts.set = ht_tstr_array_dup_set_func;
+    opts.dup = ht_tstr_array_dup_func;
+    opts.free = ht_tstr_array_free_func;
     auto copying = create(ht_new, &opts);
     owned<tstr_array> list = make({"a", "b"});
     ASSERT_EQ(ht_insert(copying.get(), "k", -1, list.get()), 0);
     void *got = nullptr;
     tbool found = false;
-    ASSERT_EQ(ht_lookup(copying.get(), "k", -1, &found, nullptr, nullptr, &got), 0);
-    ASSERT_TRUE(found);
+    ASSERT_TRUE(ok(ht_lookup(copying.get(), "k", -1, &found, nullptr, nullptr, &got), found));
     EXPECT_NE(got, list.get());
     EXPECT_EQ(tstr_array_compare(static_cast<tstr_array *>(got), list.get()), 0);
 
@@ -346,6 +341,5 @@ TEST(HtTstringCallbacks, TstrArrayValuesCopiedOrAdopted)
               adopted); // freed with the table
     owned<ht> copy;
     ASSERT_EQ(ht_duplicate(owning.get(), copy.out()), 0);
-    ASSERT_EQ(ht_lookup(copy.get(), "k", -1, &found, nullptr, nullptr, &got), 0);
-    EXPECT_NE(got, adopted);
+    EXPECT_NE(ok(ht_lookup(copy.get(), "k", -1, &found, nullptr, nullptr, &got), got), adopted);
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -311,12 +312,9 @@ TEST_F(TimeTest, DurationTextsInEveryUnitAndRefusals)
     lt_dur_us us = 0;
     lt_dur_ms ms = 0;
     lt_dur_sec sec = 0;
-    ASSERT_EQ(lt_str_to_dur_us("1.5", &us), 0);
-    ASSERT_EQ(lt_str_to_dur_ms("1.5", &ms), 0);
-    ASSERT_EQ(lt_str_to_dur_sec("1.5", &sec), 0);
-    EXPECT_EQ(us, 1500000);
-    EXPECT_EQ(ms, 1500);
-    EXPECT_EQ(sec, 1);
+    EXPECT_EQ(ok(lt_str_to_dur_us("1.5", &us), us), 1500000);
+    EXPECT_EQ(ok(lt_str_to_dur_ms("1.5", &ms), ms), 1500);
+    EXPECT_EQ(ok(lt_str_to_dur_sec("1.5", &sec), sec), 1);
 
     // The printed form parses back.
     char *text = nullptr;
@@ -336,10 +334,7 @@ TEST_F(TimeTest, DurationTextsInEveryUnitAndRefusals)
         {"0.000001", 1},          {"0.0000019", 1},    {"-2.5", -2500000},
         {"  7 seconds", 7000000}, {"1e3", 1000000000}, {".5", 500000},
     };
-    for (const auto &c : cases) {
-        ASSERT_EQ(lt_str_to_dur_us(c.text, &us), 0) << c.text;
-        EXPECT_EQ(us, c.us) << c.text;
-    }
+    for (const auto &c : cases) EXPECT_EQ(ok(lt_str_to_dur_us(c.text, &us), us), c.us) << c.text;
 
     LogCapture cap;
     us = 5;
@@ -370,15 +365,13 @@ TEST_F(TimeTest, CounterStringDropsLeadingZeroFields)
         {5000, 1, 1, " 0 days  0 hours  0 minutes  5 seconds"},
         {3723000, 0, 0, "1 2 3"},
     };
-    for (const auto &c : cases) {
-        char *s = nullptr;
-        ASSERT_EQ(lt_dur_ms_to_counter_str_ex(c.ms, &s, c.fixed, c.units), 0);
-        // Trimmed: the leading padding of the fixed form goes too.
-        std::string want = c.text;
-        want.erase(0, want.find_first_not_of(' '));
-        EXPECT_EQ(take(s), want) << c.ms;
-    }
     char *s = nullptr;
+    for (const auto &c : cases) {
+        // Trimmed: the leading padding of the fixed form goes too.
+        const std::string want = c.text + strspn(c.text, " ");
+        EXPECT_EQ(take(ok(lt_dur_ms_to_counter_str_ex(c.ms, &s, c.fixed, c.units), s)), want)
+            << c.ms;
+    }
     EXPECT_EQ(take(ok(lt_dur_ms_to_counter_str(90061000, &s), s)),
               "1 day 1 hour 1 minute 1 second");
     LogCapture cap;
@@ -394,13 +387,10 @@ TEST_F(TimeTest, UptimeFileAndManualClock)
     char path[] = "/tmp/ttime_test_uptime_XXXXXX";
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, "12345.678 999.00\n", 17), 17);
     close(fd);
+    std::ofstream(path) << "12345.678 999.00\n";
     EXPECT_EQ(lt_sys_uptime_ms_from_for_tests(path), 12345678);
-    FILE *f = fopen(path, "w");
-    ASSERT_NE(f, nullptr);
-    fputs("none\n", f);
-    fclose(f);
+    std::ofstream(path) << "none\n";
     EXPECT_EQ(lt_sys_uptime_ms_from_for_tests(path), 0);
     unlink(path);
     EXPECT_EQ(lt_sys_uptime_ms_from_for_tests(path), 0);
