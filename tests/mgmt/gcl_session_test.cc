@@ -178,26 +178,18 @@ TEST(GclSession, ProviderAndClientOnTwoThreadsExchangeFrames)
     bool provider_saw_close = false;
     std::thread provider([&] {
         Loop loop;
-        gcl_session *listener = nullptr;
         gcl_session *client = nullptr;
-        gcl_provider_params pp;
-        pp.gpp_provider_name = "threadprov";
-        pp.gpp_accept_func = keep_accepted;
-        pp.gpp_accept_data = &client;
+        gcl_session *listener = listen_as(loop.gcl, "threadprov", &client);
         loop.on_receive = [](gcl_session *s, const Received &r) {
             (void)gcl_session_send_frame_components(s, test_proto, r.msg_type + 1, r.body.size(),
                                                     r.body.data());
         };
-        const bool ok = gcl_session_provider_full_new(loop.gcl, &pp, &listener) == 0 &&
-                        gcl_session_provider_enable(listener) == 0;
         {
             std::lock_guard lk(mu);
-            ready = ok ? 1 : -1;
+            ready = listener ? 1 : -1;
         }
         cv.notify_all();
-        if (ok) {
-            loop.run_until([&] { return !loop.closed.empty(); }, 20000);
-        }
+        if (listener) loop.run_until([&] { return !loop.closed.empty(); }, 20000);
         const bool saw = !loop.closed.empty() && loop.closed.front() == client;
         gcl_session_free(&listener);
         std::lock_guard lk(mu);
@@ -252,13 +244,9 @@ TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
     SocketDir dir;
     Loop loop;
     LogCapture cap;
-    gcl_session *listener = nullptr, *accepted = nullptr;
-    gcl_provider_params pp;
-    pp.gpp_provider_name = "prov";
-    pp.gpp_accept_func = keep_accepted;
-    pp.gpp_accept_data = &accepted;
-    ASSERT_EQ(0, gcl_session_provider_full_new(loop.gcl, &pp, &listener));
-    ASSERT_EQ(0, gcl_session_provider_enable(listener));
+    gcl_session *accepted = nullptr;
+    gcl_session *listener = listen_as(loop.gcl, "prov", &accepted);
+    ASSERT_NE(nullptr, listener);
     EXPECT_EQ(1u, cap.count(session_line(listener, "enabled listening on " + dir.path() +
                                                        "/uds-provider-UID-" +
                                                        std::to_string(geteuid()) + "-prov")));

@@ -25,14 +25,6 @@ owned<bn_binding_array> new_array()
     return a;
 }
 
-void add(bn_binding_array *a, const char *name, bn_type type, const char *value)
-{
-    owned<bn_binding> b;
-    ASSERT_EQ(0, bn_binding_new_str(b.out(), name, ba_value, type, 0, value));
-    bn_binding *p = b.release();
-    ASSERT_EQ(0, bn_binding_array_append_takeover(a, &p));
-}
-
 // One change entry of a dbchange notification, as mgmtd lays it out.
 void add_change(bn_binding_array *a, const char *n, const char *type, const char *node,
                 const char *prev, const char *next, bn_type vtype = bt_string)
@@ -43,6 +35,15 @@ void add_change(bn_binding_array *a, const char *n, const char *type, const char
     add(a, (e + "/name").c_str(), bt_name, node);
     if (prev) add(a, (e + "/prev_attribs/value").c_str(), vtype, prev);
     if (next) add(a, (e + "/new_attribs/value").c_str(), vtype, next);
+}
+
+// The type and flags of the value.
+std::pair<bn_type, uint32> type_of(const bn_binding *b)
+{
+    bn_type t = 0;
+    uint32 f = 0;
+    EXPECT_EQ(0, bn_binding_get_type(b, ba_value, &t, &f));
+    return {t, f};
 }
 
 // The nodes of a request as "subop name[ -> parent new-name]".
@@ -197,18 +198,17 @@ TEST_F(Client, ChildrenQueriesCarryTheFlagsAndFindNthNextAndCount)
     EXPECT_EQ("/c/m2", name_of(b.get()));
     ASSERT_EQ(0, mdc_get_nth_binding_child(mcc.get(), nullptr, nullptr, 0, b.out(), "/c", 2));
     EXPECT_EQ(nullptr, b.get());
-    ASSERT_EQ(0,
-              mdc_get_next_binding_child(mcc.get(), nullptr, nullptr, 0, b.out(), "/c", nullptr));
-    EXPECT_EQ("/c/m1", name_of(b.get()));
-    ASSERT_EQ(0, mdc_get_next_binding_child(mcc.get(), nullptr, nullptr, 0, b.out(), "/c", "m1"));
-    EXPECT_EQ("/c/m2", name_of(b.get()));
-    ASSERT_EQ(0, mdc_get_next_binding_child(mcc.get(), nullptr, nullptr, 0, b.out(), "/c", "m2"));
-    EXPECT_EQ(nullptr, b.get());
+    const char *next[][2] = {{nullptr, "/c/m1"}, {"m1", "/c/m2"}, {"m2", "(null)"}};
+    for (const auto &[after, want] : next) {
+        ASSERT_EQ(0,
+                  mdc_get_next_binding_child(mcc.get(), nullptr, nullptr, 0, b.out(), "/c", after));
+        EXPECT_EQ(want, name_of(b.get()));
+    }
     uint32 count = 0;
-    ASSERT_EQ(0, mdc_count_bindings(mcc.get(), nullptr, nullptr, &count, false, "/c"));
-    EXPECT_EQ(2u, count);
-    ASSERT_EQ(0, mdc_count_bindings(mcc.get(), nullptr, nullptr, &count, true, "/c"));
-    EXPECT_EQ(3u, count);
+    for (uint32 subtree : {0, 1}) {
+        ASSERT_EQ(0, mdc_count_bindings(mcc.get(), nullptr, nullptr, &count, subtree, "/c"));
+        EXPECT_EQ(2 + subtree, count);
+    }
 }
 
 TEST_F(Client, PatternWalksQueryTheFixedRootAndStopOnHalt)
@@ -304,10 +304,7 @@ TEST_F(Client, ActionTriplesBecomeTypedNodesInOrder)
         EXPECT_EQ(1000 + i, node_of(req, i)->node_id);
         EXPECT_EQ(names[i], name_of(b));
         EXPECT_EQ(values[i], value_of(b));
-        bn_type t = 0;
-        uint32 f = 0;
-        ASSERT_EQ(0, bn_binding_get_type(b, ba_value, &t, &f));
-        EXPECT_EQ(types[i], t);
+        EXPECT_EQ(types[i], type_of(b).first);
     }
 
     // A value that does not parse sends nothing.
@@ -457,15 +454,6 @@ TEST_F(Client, NumberedListsRenumberWithReparents)
     ASSERT_EQ(0, mdc_array_move(mcc.get(), nullptr, nullptr, "/m", 1, 10));
     EXPECT_EQ((strings_t{"5 /m/1 -> /m 0", "5 /m/2 -> /m 1", "5 /m/10 -> /m 9", "5 /m/0 -> /m 10"}),
               ops_of(r.last()));
-}
-
-// The type and flags of the value.
-std::pair<bn_type, uint32> type_of(const bn_binding *b)
-{
-    bn_type t = 0;
-    uint32 f = 0;
-    EXPECT_EQ(0, bn_binding_get_type(b, ba_value, &t, &f));
-    return {t, f};
 }
 
 // ---------------------------------------------------------------------------
