@@ -2,9 +2,8 @@
 // rule), greeting and opening services, a client and a provider on two
 // threads over the real socket path in a private directory, and the admin
 // protocol against a hand-driven peer.
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
+#include <future>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
@@ -172,10 +171,8 @@ TEST(GclSession, ProviderAndClientOnTwoThreadsExchangeFrames)
 {
     SocketDir dir;
     const std::string big(1024 * 1024, 'b');
-    std::mutex mu;
-    std::condition_variable cv;
-    int ready = 0; // 1 listening, -1 failed
-    bool provider_saw_close = false;
+    std::promise<bool> listening;
+    bool provider_saw_close = false; // read after the join
     std::thread provider([&] {
         Loop loop;
         gcl_session *client = nullptr;
@@ -184,25 +181,15 @@ TEST(GclSession, ProviderAndClientOnTwoThreadsExchangeFrames)
             (void)gcl_session_send_frame_components(s, test_proto, r.msg_type + 1, r.body.size(),
                                                     r.body.data());
         };
-        {
-            std::lock_guard lk(mu);
-            ready = listener ? 1 : -1;
-        }
-        cv.notify_all();
+        listening.set_value(listener != nullptr);
         if (listener) loop.run_until([&] { return !loop.closed.empty(); }, 20000);
-        const bool saw = !loop.closed.empty() && loop.closed.front() == client;
+        provider_saw_close = !loop.closed.empty() && loop.closed.front() == client;
         gcl_session_free(&listener);
-        std::lock_guard lk(mu);
-        provider_saw_close = saw;
     });
     lc_scope_guard join([&] {
         if (provider.joinable()) provider.join();
     });
-    {
-        std::unique_lock lk(mu);
-        cv.wait(lk, [&] { return ready != 0; });
-    }
-    ASSERT_EQ(1, ready);
+    ASSERT_TRUE(listening.get_future().get());
     {
         Loop loop;
         LogCapture cap;
