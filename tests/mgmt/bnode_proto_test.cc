@@ -123,7 +123,6 @@ TEST(BnProtoRequest, NodesTakeIdsFromOneThousandInOrderAndCopiesAreDeep)
               0);
     ASSERT_EQ(bn_set_request_msg_append_reparent(msg.get(), 0, "/a/b", "/c", "d", &ids[2]), 0);
     EXPECT_EQ((std::vector<uint32>(ids, ids + 3)), (std::vector<uint32>{1000, 1001, 1002}));
-    EXPECT_EQ(names_in(msg.get())[1], "/m/n/2");
 
     // The reparent strings and sub-operations survive the encoding, and a
     // copy is deep: it outlives what it was made from.
@@ -136,7 +135,7 @@ TEST(BnProtoRequest, NodesTakeIdsFromOneThousandInOrderAndCopiesAreDeep)
     EXPECT_EQ(n->subop, uint32(bsso_reparent));
     EXPECT_STREQ(ts_str(n->reparent_parent), "/c");
     EXPECT_STREQ(ts_str(n->reparent_name), "d");
-    EXPECT_EQ(names_in(copy.get())[1], "/m/n/2");
+    EXPECT_EQ(names_in(copy.get()), (strings_t{"/a", "/m/n/2", "/a/b"}));
     EXPECT_EQ(copy->next_node_id, 1003u);
 }
 
@@ -401,7 +400,7 @@ TEST(BnProtoResponse, ReadersAndHelpers)
 
     owned<bn_binding_array> by_id;
     ASSERT_EQ(bn_response_get_bindings_by_node_id(resp.get(), 1004, by_id.out()), 0);
-    ASSERT_EQ(bn_binding_array_length_quick(by_id.get()), 1u);
+    EXPECT_EQ(names_of(by_id.get()), strings_t{"/r/f"});
 
     owned<bn_binding_array> named, taken;
     ASSERT_EQ(bn_response_get_bindings(resp.get(), false, named.out()), 0);
@@ -817,11 +816,8 @@ struct Pair {
         EXPECT_EQ(0, gcl_session_client_new(loop.gcl, "iptrackd", nullptr, 0, &client));
         EXPECT_EQ(0, gcl_session_client_connect_by_provider(client, "mgmtd", false));
         EXPECT_EQ(0, gcl_session_client_open_service(client, bn_service_mgmt, 2, nullptr, 0));
-        EXPECT_TRUE(loop.run_until([&] {
-            tbool open = false;
-            return gcl_session_get_service_id_open(client, bn_service_mgmt, &open) == 0 && open &&
-                   accepted != nullptr;
-        }));
+        EXPECT_TRUE(
+            loop.run_until([&] { return service_open(client, bn_service_mgmt) && accepted; }));
     }
     ~Pair()
     {

@@ -260,12 +260,8 @@ TEST(GclSession, ProviderChecksTheGreetingResponseAndOpensServices)
     ASSERT_EQ(0, gcl_session_client_new(loop.gcl, "honest", nullptr, 0, &c));
     ASSERT_EQ(0, gcl_session_client_connect_by_provider(c, "prov", 0));
     ASSERT_EQ(0, gcl_session_client_open_service(c, 2, 7, "en", 0)); // before the greeting
-    tbool open = 0;
-    ASSERT_TRUE(
-        loop.run_until([&] { return gcl_session_get_service_id_open(c, 2, &open) == 0 && open; }));
-    tbool peer_open = 0;
-    ASSERT_EQ(0, gcl_session_get_service_id_open(accepted, 2, &peer_open));
-    EXPECT_EQ(1, peer_open);
+    ASSERT_TRUE(loop.run_until([&] { return service_open(c, 2); }));
+    EXPECT_TRUE(service_open(accepted, 2));
     const char *tag = nullptr;
     ASSERT_EQ(0, gcl_session_get_lang_tag(accepted, &tag));
     EXPECT_STREQ("en", tag);
@@ -372,9 +368,7 @@ TEST(GclAdmin, ProviderAcceptsOpenServiceOfBothLengths)
         LogCapture cap;
         RawPeer c(loop);
         write_all(c.peer, frame(2, greeting_body(2, true)) + frame(3, open_body(2, pad), 2));
-        tbool open = 0;
-        ASSERT_TRUE(loop.run_until(
-            [&] { return gcl_session_get_service_id_open(c.s, 2, &open) == 0 && open; }));
+        ASSERT_TRUE(loop.run_until([&] { return service_open(c.s, 2); }));
         const std::string resp = read_frame(c.peer);
         ASSERT_EQ(32u + 52, resp.size());
         EXPECT_EQ(std::string("\0\x01\0\x04", 4), resp.substr(24, 4));

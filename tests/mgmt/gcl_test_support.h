@@ -189,6 +189,13 @@ inline gcl_session_state state_of(const gcl_session *s)
     return st;
 }
 
+// Whether the session has `service` open.
+inline bool service_open(const gcl_session *s, uint32 service)
+{
+    tbool open = false;
+    return gcl_session_get_service_id_open(s, service, &open) == 0 && open;
+}
+
 // A session's log line: "session N: " and the rest.
 inline std::string session_line(const gcl_session *s, const std::string &rest)
 {
