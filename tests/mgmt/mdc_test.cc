@@ -672,12 +672,13 @@ class RemoteReg : public ::testing::Test
   protected:
     void TearDown() override { (void)mdc_remote_reg_clear(); }
 
-    static void reg(const char *name, uint32 mask)
+    // Adds a node, which is taken over whether or not the add succeeds.
+    static void reg(const char *name, uint32 mask, int want = 0)
     {
         owned<mdc_remote_reg_node> n;
         ASSERT_EQ(0, mdc_remote_reg_new_node(n.out(), name, mask));
         mdc_remote_reg_node *p = n.release();
-        ASSERT_EQ(0, mdc_remote_reg_add_node(&p));
+        ASSERT_EQ(want, mdc_remote_reg_add_node(&p));
         EXPECT_EQ(nullptr, p);
     }
 };
@@ -706,11 +707,7 @@ TEST_F(RemoteReg, NodesNestByNameAndRegistrationInfoReportsTheSubtree)
     ASSERT_EQ(0, mdc_remote_reg_get_name(mdc_remote_reg_get_child(state, 0), &name));
     EXPECT_STREQ("/qz/iptrackd/state/is_alive", ts_str(name));
 
-    owned<mdc_remote_reg_node> dup;
-    ASSERT_EQ(0, mdc_remote_reg_new_node(dup.out(), "/qz/other", 0));
-    mdc_remote_reg_node *p = dup.release();
-    EXPECT_EQ(lc_err_exists, mdc_remote_reg_add_node(&p));
-    EXPECT_EQ(nullptr, p);
+    reg("/qz/other", 0, lc_err_exists);
 
     // A registration-info query reports the subtree below the name.
     owned<bn_attrib> cap_attr;
