@@ -80,6 +80,7 @@ struct Responder {
     std::vector<const bn_request *> seen() { return mgmtd.requests(); }
     const bn_request *last() { return mgmtd.num_requests() ? mgmtd.requests().back() : nullptr; }
 
+    // Answers `req` with the bindings given, last first when `reversed`.
     static int answer(gcl_session *s, const bn_request *req, uint32 rc, const std::string &text,
                       const bn_binding_array *bindings, bool reversed)
     {
