@@ -165,12 +165,21 @@ class Loop
     }
 };
 
-// An accept callback that keeps the accepted session in the gcl_session*
-// its data points at.
-inline int keep_accepted(gcl_session *, gcl_session *accepted, void *data)
+// A listening provider `name` that keeps each accepted session in
+// `*accepted`; null if it could not listen.
+inline gcl_session *listen_as(gcl_handle *gcl, const char *name, gcl_session **accepted)
 {
-    *static_cast<gcl_session **>(data) = accepted;
-    return 0;
+    gcl_provider_params pp;
+    pp.gpp_provider_name = name;
+    pp.gpp_accept_func = [](gcl_session *, gcl_session *a, void *data) {
+        *static_cast<gcl_session **>(data) = a;
+        return 0;
+    };
+    pp.gpp_accept_data = accepted;
+    gcl_session *l = nullptr;
+    if (gcl_session_provider_full_new(gcl, &pp, &l) != 0 || gcl_session_provider_enable(l) != 0)
+        gcl_session_free(&l);
+    return l;
 }
 
 inline gcl_session_state state_of(const gcl_session *s)
@@ -178,6 +187,13 @@ inline gcl_session_state state_of(const gcl_session *s)
     gcl_session_state st = gss_none;
     EXPECT_EQ(0, gcl_session_get_state(s, &st));
     return st;
+}
+
+// Whether the session has `service` open.
+inline bool service_open(const gcl_session *s, uint32 service)
+{
+    tbool open = false;
+    return gcl_session_get_service_id_open(s, service, &open) == 0 && open;
 }
 
 // A session's log line: "session N: " and the rest.
@@ -219,6 +235,7 @@ struct RawPeer {
     gcl_session *s = nullptr;
     int peer = -1;
     int fd = -1;
+    std::string greeting;
 
     explicit RawPeer(Loop &loop)
     {
@@ -227,7 +244,8 @@ struct RawPeer {
         fd = sv[0];
         peer = sv[1];
         EXPECT_EQ(0, gcl_session_provider_new_from_fd(loop.gcl, "prov", sv[0], &s));
-        EXPECT_EQ(greeting_frame_len, read_n(peer, greeting_frame_len).size());
+        greeting = read_n(peer, greeting_frame_len);
+        EXPECT_EQ(greeting_frame_len, greeting.size());
     }
     ~RawPeer()
     {

@@ -20,6 +20,15 @@
 namespace mdc_test
 {
 
+// Appends a binding with the value given as text.
+inline void add(bn_binding_array *a, const char *name, bn_type type, const char *value)
+{
+    owned<bn_binding> b;
+    ASSERT_EQ(0, bn_binding_new_str(b.out(), name, ba_value, type, 0, value));
+    bn_binding *p = b.release();
+    ASSERT_EQ(0, bn_binding_array_append_takeover(a, &p));
+}
+
 struct Responder {
     // What set, action and event requests get back.
     uint32 code = 0;
@@ -63,29 +72,34 @@ struct Responder {
 
     void add_result(const char *name, bn_type type, const char *value)
     {
-        owned<bn_binding> b;
-        ASSERT_EQ(0, bn_binding_new_str(b.out(), name, ba_value, type, 0, value));
-        bn_binding *p = b.release();
         std::lock_guard lk(mu);
-        ASSERT_EQ(0, bn_binding_array_append_takeover(results.get(), &p));
+        mdc_test::add(results.get(), name, type, value);
     }
 
     // The requests the stand-in received, in order.
     std::vector<const bn_request *> seen() { return mgmtd.requests(); }
     const bn_request *last() { return mgmtd.num_requests() ? mgmtd.requests().back() : nullptr; }
 
+    // Answers `req` with the bindings given, last first when `reversed`.
+    static int answer(gcl_session *s, const bn_request *req, uint32 rc, const std::string &text,
+                      const bn_binding_array *bindings, bool reversed)
+    {
+        owned<bn_response> resp;
+        bail_error(bn_response_msg_create(resp.out(), bn_request_msg_response_msg_type(req),
+                                          req->msg_id, rc, text.empty() ? nullptr : text.c_str()));
+        bail_error(bn_response_fix_for_request(resp.get(), req));
+        const uint32 m = bn_binding_array_length_quick(bindings);
+        for (uint32 j = 0; j < m; ++j)
+            bail_error(bn_response_msg_append_binding(
+                resp.get(), bn_binding_array_get_quick(bindings, reversed ? m - 1 - j : j),
+                nullptr));
+        return bn_response_msg_send(s, resp.get());
+    }
+
     int answer_chosen(gcl_session *s, const bn_request *req)
     {
         std::lock_guard lk(mu);
-        owned<bn_response> resp;
-        bail_error(bn_response_msg_create(resp.out(), bn_request_msg_response_msg_type(req),
-                                          req->msg_id, code, msg.empty() ? nullptr : msg.c_str()));
-        bail_error(bn_response_fix_for_request(resp.get(), req));
-        const uint32 m = bn_binding_array_length_quick(results.get());
-        for (uint32 j = 0; j < m; ++j)
-            bail_error(bn_response_msg_append_binding(
-                resp.get(), bn_binding_array_get_quick(results.get(), j), nullptr));
-        return bn_response_msg_send(s, resp.get());
+        return answer(s, req, code, msg, results.get(), false);
     }
 
     int answer_reversed(gcl_session *s, const bn_request *req)
@@ -95,13 +109,7 @@ struct Responder {
         bail_error(bn_binding_array_new(found.out()));
         bail_error(mgmtd.db()->iterate(ts_str(node->binding->name), node->node_flags & mdqf_subtree,
                                        found.get()));
-        owned<bn_response> resp;
-        bail_error(bn_query_response_msg_create(resp.out(), req->msg_id, 0, nullptr));
-        bail_error(bn_response_fix_for_request(resp.get(), req));
-        for (uint32 j = bn_binding_array_length_quick(found.get()); j-- > 0;)
-            bail_error(bn_response_msg_append_binding(
-                resp.get(), bn_binding_array_get_quick(found.get(), j), nullptr));
-        return bn_response_msg_send(s, resp.get());
+        return answer(s, req, 0, "", found.get(), true);
     }
 
     static int transport(void *data, gcl_session *, bn_request *request, bn_response **ret)
