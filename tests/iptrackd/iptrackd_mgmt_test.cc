@@ -235,10 +235,7 @@ TEST_F(MgmtSession, ClosingDuringTheExitIsSilent)
     LogCapture cap;
     iptrackd_exiting = 1;
     mgmtd.run([&] { (void)gcl_session_close(mgmtd.session("iptrackd")); });
-    for (int i = 0; i < 50; ++i) {
-        (void)lew_dispatch_nonblocking(iptrackd_lwc, nullptr, nullptr);
-        usleep(1000);
-    }
+    ASSERT_TRUE(pump_until([&] { return cap.contains("detected socket close"); })) << cap.dump();
     EXPECT_FALSE(cap.contains("Lost connection")) << cap.dump();
 }
 
