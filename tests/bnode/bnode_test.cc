@@ -88,10 +88,9 @@ TEST(BnodeBinding, DupCopiesTheCacheAndSetNameDropsIt)
 {
     owned<bn_binding> b;
     ASSERT_EQ(bn_binding_new_uint32(b.out(), "/old/name", ba_value, 0, 42), 0);
-    tstr_array *parts = nullptr;
-    ASSERT_EQ(bn_binding_get_name_parts(b.get(), &parts), 0);
-    EXPECT_EQ(strings_of(parts), (strings_t{"old", "name"}));
-    (void)tstr_array_free(&parts);
+    owned<tstr_array> parts;
+    ASSERT_EQ(bn_binding_get_name_parts(b.get(), parts.out()), 0);
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"old", "name"}));
 
     // A copy has the name, cached parts and attributes, independently.
     owned<bn_binding> copy;
@@ -104,9 +103,8 @@ TEST(BnodeBinding, DupCopiesTheCacheAndSetNameDropsIt)
 
     ASSERT_EQ(bn_binding_set_name(b.get(), "/new/x/y"), 0);
     EXPECT_EQ(bn_binding_get_name_parts_quick(b.get()), nullptr);
-    ASSERT_EQ(bn_binding_get_name_parts(b.get(), &parts), 0);
-    EXPECT_EQ(strings_of(parts), (strings_t{"new", "x", "y"}));
-    (void)tstr_array_free(&parts);
+    ASSERT_EQ(bn_binding_get_name_parts(b.get(), parts.out()), 0);
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"new", "x", "y"}));
 
     // Parts are only stored into an empty cache.
     owned<tstr_array> other = tstrs({"z"});
@@ -116,8 +114,8 @@ TEST(BnodeBinding, DupCopiesTheCacheAndSetNameDropsIt)
     // A relative name has none.
     LogCapture cap;
     ASSERT_EQ(bn_binding_set_name(b.get(), "rel/name"), 0);
-    EXPECT_EQ(bn_binding_get_name_parts(b.get(), &parts), lc_err_assertion_failed);
-    EXPECT_EQ(parts, nullptr);
+    EXPECT_EQ(bn_binding_get_name_parts(b.get(), parts.out()), lc_err_assertion_failed);
+    EXPECT_EQ(parts.get(), nullptr);
     EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
 }
 
@@ -125,10 +123,9 @@ TEST(BnodeBinding, SelectsPartsOfItsName)
 {
     owned<bn_binding> b;
     ASSERT_EQ(bn_binding_new_named(b.out(), "/qz/iptrackd/config/manager/m1/enable"), 0);
-    tstring *mgr = nullptr;
-    ASSERT_EQ(bn_binding_get_name_parts_va(b.get(), false, 1, 4, &mgr), 0);
-    owned<tstring> hold{mgr};
-    EXPECT_STREQ(ts_str(mgr), "m1");
+    owned<tstring> mgr;
+    ASSERT_EQ(bn_binding_get_name_parts_va(b.get(), false, 1, 4, mgr.out()), 0);
+    EXPECT_STREQ(ts_str(mgr.get()), "m1");
     // The binding's own cache is untouched by the selection.
     EXPECT_EQ(tstr_array_length_quick(bn_binding_get_name_parts_quick(b.get())), 6u);
     EXPECT_STREQ(tstr_array_get_str_quick(bn_binding_get_name_parts_quick(b.get()), 4), "m1");
@@ -153,13 +150,12 @@ TEST(BnodeBinding, AttributesLiveInTheSlotOfTheirId)
     const bn_attrib *got = reinterpret_cast<const bn_attrib *>(0x1);
     ASSERT_EQ(bn_binding_get_attrib(b.get(), ba_value, &got), 0);
     EXPECT_EQ(got, nullptr);
-    bn_attrib *copy = nullptr;
-    ASSERT_EQ(bn_binding_get_attrib_copy(b.get(), ba_node_count, &copy), 0);
-    owned<bn_attrib> hold_copy{copy};
-    ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, a.get());
+    owned<bn_attrib> copy;
+    ASSERT_EQ(bn_binding_get_attrib_copy(b.get(), ba_node_count, copy.out()), 0);
+    ASSERT_NE(copy.get(), nullptr);
+    EXPECT_NE(copy.get(), a.get());
     int32 r = 1;
-    ASSERT_EQ(bn_attrib_compare(copy, a.get(), &r), 0);
+    ASSERT_EQ(bn_attrib_compare(copy.get(), a.get(), &r), 0);
     EXPECT_EQ(r, 0);
 
     ASSERT_EQ(bn_binding_set_uint32(b.get(), ba_value, 0, 5), 0);
@@ -176,19 +172,17 @@ TEST(BnodeBinding, AttributesLiveInTheSlotOfTheirId)
     ASSERT_EQ(bn_binding_get_type(b.get(), 65, &type, &flags), 0);
     EXPECT_EQ(type, 0u);
 
-    bn_attrib *taken = nullptr;
-    ASSERT_EQ(bn_binding_get_attrib_detach(b.get(), ba_node_count, &taken), 0);
-    owned<bn_attrib> hold{taken};
-    ASSERT_NE(taken, nullptr);
+    ASSERT_EQ(bn_binding_get_attrib_detach(b.get(), ba_node_count, copy.out()), 0);
+    ASSERT_NE(copy.get(), nullptr);
     ASSERT_EQ(bn_binding_get_num_attribs(b.get(), &n), 0);
     EXPECT_EQ(n, 1u);
 
-    bn_attrib_array *all = nullptr;
-    ASSERT_EQ(bn_binding_get_attribs_detach(b.get(), &all), 0);
-    owned<bn_attrib_array> hold_all{all};
-    ASSERT_NE(all, nullptr);
-    ASSERT_EQ(bn_binding_get_attribs(b.get(), const_cast<const bn_attrib_array **>(&all)), 0);
-    EXPECT_EQ(all, nullptr);
+    owned<bn_attrib_array> all;
+    ASSERT_EQ(bn_binding_get_attribs_detach(b.get(), all.out()), 0);
+    ASSERT_NE(all.get(), nullptr);
+    const bn_attrib_array *left = all.get();
+    ASSERT_EQ(bn_binding_get_attribs(b.get(), &left), 0);
+    EXPECT_EQ(left, nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -275,12 +269,11 @@ TEST(BnodeBindingReaders, BorrowDetachAndReportMissingAttributes)
     EXPECT_STREQ(buf, "text");
 
     // A type mismatch leaves the attribute where it was.
-    tstring *taken = nullptr;
-    EXPECT_NE(bn_binding_get_tstring_detach(b.get(), ba_value, bt_uint32, &taf, &taken), 0);
-    EXPECT_EQ(taken, nullptr);
-    ASSERT_EQ(bn_binding_get_tstring_detach(b.get(), ba_value, bt_string, &taf, &taken), 0);
-    owned<tstring> hold{taken};
-    EXPECT_STREQ(ts_str(taken), "text");
+    owned<tstring> taken;
+    EXPECT_NE(bn_binding_get_tstring_detach(b.get(), ba_value, bt_uint32, &taf, taken.out()), 0);
+    EXPECT_EQ(taken.get(), nullptr);
+    ASSERT_EQ(bn_binding_get_tstring_detach(b.get(), ba_value, bt_string, &taf, taken.out()), 0);
+    EXPECT_STREQ(ts_str(taken.get()), "text");
     const bn_attrib *slot = nullptr;
     ASSERT_EQ(bn_binding_get_attrib(b.get(), ba_value, &slot), 0);
     EXPECT_EQ(slot, nullptr);
@@ -310,10 +303,9 @@ TEST(BnodeBindingReaders, BinaryHandsOutItsBufferAndSecretsComeBackDecoded)
     ASSERT_EQ(len, 3u);
     EXPECT_EQ(memcmp(bytes, "abc", 3), 0);
 
-    tbuf *out = nullptr;
-    ASSERT_EQ(bn_binding_get_tbuf_detach(b.get(), ba_value, &taf, &out), 0);
-    ASSERT_NE(out, nullptr);
-    (void)tb_free(&out);
+    owned<tbuf> out;
+    ASSERT_EQ(bn_binding_get_tbuf_detach(b.get(), ba_value, &taf, out.out()), 0);
+    ASSERT_NE(out.get(), nullptr);
 
     // Secrets: stored encoded, handed out plain.
     ASSERT_EQ(bn_binding_new_str(b.out(), "/qz/pw", ba_value, bt_secret, 0, "s3cret/x"), 0);
@@ -329,16 +321,19 @@ TEST(BnodeBindingReaders, BinaryHandsOutItsBufferAndSecretsComeBackDecoded)
 // ---------------------------------------------------------------------------
 // Binding arrays
 
+void append(bn_binding_array *a, const std::string &name, bn_type type, const std::string &value)
+{
+    bn_binding *b = nullptr;
+    EXPECT_EQ(bn_binding_new_str(&b, name.c_str(), ba_value, type, 0, value.c_str()), 0);
+    EXPECT_EQ(bn_binding_array_append_takeover(a, &b), 0);
+}
+
 // An array of string bindings whose value is "v:<name>".
 owned<bn_binding_array> make_array(const strings_t &names)
 {
     owned<bn_binding_array> a;
     EXPECT_EQ(bn_binding_array_new(a.out()), 0);
-    for (const std::string &n : names) {
-        bn_binding *b = nullptr;
-        EXPECT_EQ(bn_binding_new_str(&b, n.c_str(), ba_value, bt_string, 0, ("v:" + n).c_str()), 0);
-        EXPECT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
-    }
+    for (const std::string &n : names) append(a.get(), n, bt_string, "v:" + n);
     return a;
 }
 
@@ -374,33 +369,28 @@ TEST(BnodeArrayByName, FindsTheFirstExactNameSortedOrNot)
 TEST(BnodeArrayByName, ReadsValuesAndDetachShiftsTheRestDown)
 {
     owned<bn_binding_array> a = make_array({"/x", "/y", "/z"});
-    bn_binding *b = nullptr;
-    ASSERT_EQ(bn_binding_new_tbool(&b, "/flag", ba_value, 0, true), 0);
-    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
+    append(a.get(), "/flag", bt_bool, "true");
 
-    tstring *v = nullptr;
+    owned<tstring> v;
     uint32 taf = 0;
-    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/y", &taf, &v), 0);
-    owned<tstring> hold_v{v};
-    EXPECT_STREQ(ts_str(v), "v:/y");
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/y", &taf, v.out()), 0);
+    EXPECT_STREQ(ts_str(v.get()), "v:/y");
     EXPECT_EQ(taf, uint32(bt_string));
-    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name_rel(a.get(), "", "flag", &taf, &v), 0);
-    hold_v.reset(v);
-    EXPECT_STREQ(ts_str(v), "true");
-    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/none", &taf, &v), 0);
-    EXPECT_EQ(v, nullptr);
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name_rel(a.get(), "", "flag", &taf, v.out()), 0);
+    EXPECT_STREQ(ts_str(v.get()), "true");
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/none", &taf, v.out()), 0);
+    EXPECT_EQ(v.get(), nullptr);
     tbool on = false;
     ASSERT_EQ(bn_binding_array_get_value_tbool_by_name(a.get(), "/flag", &taf, &on), 0);
     EXPECT_TRUE(on);
 
-    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", &b), 0);
-    owned<bn_binding> hold{b};
-    ASSERT_NE(b, nullptr);
+    owned<bn_binding> b;
+    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", b.out()), 0);
+    ASSERT_NE(b.get(), nullptr);
     EXPECT_EQ(names_of(a.get()), (strings_t{"/x", "/z", "/flag"}));
-    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", &b), 0);
-    EXPECT_EQ(b, nullptr);
-    ASSERT_EQ(bn_binding_array_detach_binding_by_name_rel(a.get(), "", "z", &b), 0);
-    hold.reset(b);
+    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", b.out()), 0);
+    EXPECT_EQ(b.get(), nullptr);
+    ASSERT_EQ(bn_binding_array_detach_binding_by_name_rel(a.get(), "", "z", b.out()), 0);
     EXPECT_EQ(names_of(a.get()), (strings_t{"/x", "/flag"}));
 }
 
@@ -423,18 +413,18 @@ TEST(BnodeArrayByPattern, ScansFromStart)
     EXPECT_EQ(idx, 0xFFFFFFFFu);
     EXPECT_EQ(b, nullptr);
 
-    tstring *v = nullptr;
+    owned<tstring> v;
     uint32 taf = 0;
-    ASSERT_EQ(bn_binding_array_get_first_matching_value_tstr(a.get(), "/qz/*", 0, &idx, &taf, &v),
-              0);
-    owned<tstring> hold{v};
-    EXPECT_STREQ(ts_str(v), "v:/qz/other");
+    ASSERT_EQ(
+        bn_binding_array_get_first_matching_value_tstr(a.get(), "/qz/*", 0, &idx, &taf, v.out()),
+        0);
+    EXPECT_STREQ(ts_str(v.get()), "v:/qz/other");
     EXPECT_EQ(idx, 3u);
 
-    bn_binding *taken = nullptr;
-    ASSERT_EQ(bn_binding_array_detach_first_matching_binding(a.get(), "/qz/m/**", 0, &idx, &taken),
-              0);
-    owned<bn_binding> hold_b{taken};
+    owned<bn_binding> taken;
+    ASSERT_EQ(
+        bn_binding_array_detach_first_matching_binding(a.get(), "/qz/m/**", 0, &idx, taken.out()),
+        0);
     EXPECT_EQ(idx, 0u);
     EXPECT_EQ(names_of(a.get()), (strings_t{"/qz/m/a/comment", "/qz/m/b/enable", "/qz/other"}));
 }
@@ -442,11 +432,10 @@ TEST(BnodeArrayByPattern, ScansFromStart)
 TEST(BnodeArrayByPattern, DetachesTheSubtreeBelowANode)
 {
     owned<bn_binding_array> a = make_array({"/a", "/a/b", "/ab", "/a/b/c"});
-    bn_binding_array *sub = nullptr;
-    ASSERT_EQ(bn_bindings_array_detach_subtree(a.get(), "/a", &sub), 0);
-    owned<bn_binding_array> hold{sub};
+    owned<bn_binding_array> sub;
+    ASSERT_EQ(bn_bindings_array_detach_subtree(a.get(), "/a", sub.out()), 0);
     EXPECT_EQ(names_of(a.get()), (strings_t{"/a", "/ab"}));
-    EXPECT_EQ(names_of(sub), (strings_t{"/a/b", "/a/b/c"}));
+    EXPECT_EQ(names_of(sub.get()), (strings_t{"/a/b", "/a/b/c"}));
 
     // Without a place for them the detached bindings are freed.
     ASSERT_EQ(bn_bindings_array_detach_subtree(a.get(), "/", nullptr), 0);
@@ -474,19 +463,13 @@ TEST(BnodeArrayCollect, NamePartsOfLinkValuesAndLastParts)
         {"/x/3/other", "/qz/iptrackd/config/manager/m3"},
         {"/x/4/link", "/short"},
     };
-    for (const auto &r : rows) {
-        bn_binding *b = nullptr;
-        ASSERT_EQ(bn_binding_new_str(&b, r[0], ba_value, bt_link, 0, r[1]), 0);
-        ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
-    }
-    tstr_array *parts = nullptr;
-    ASSERT_EQ(bn_binding_array_get_name_part_tstr_array(a.get(), "/x/*/link", 4, &parts), 0);
-    owned<tstr_array> hold{parts};
-    EXPECT_EQ(strings_of(parts), (strings_t{"m1", "m/2"}));
+    for (const auto &r : rows) append(a.get(), r[0], bt_link, r[1]);
+    owned<tstr_array> parts;
+    ASSERT_EQ(bn_binding_array_get_name_part_tstr_array(a.get(), "/x/*/link", 4, parts.out()), 0);
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"m1", "m/2"}));
 
-    ASSERT_EQ(bn_binding_array_get_last_name_parts(a.get(), &parts), 0);
-    hold.reset(parts);
-    EXPECT_EQ(strings_of(parts), (strings_t{"link", "link", "other", "link"}));
+    ASSERT_EQ(bn_binding_array_get_last_name_parts(a.get(), parts.out()), 0);
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"link", "link", "other", "link"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -496,12 +479,9 @@ TEST(BnodeArrayDump, LinesAreByteExact)
 {
     owned<bn_binding_array> a;
     ASSERT_EQ(bn_binding_array_new(a.out()), 0);
+    append(a.get(), "/qz/iptrackd/config/manager/m1/label_id", bt_uint32, "7");
+    append(a.get(), "/qz/a\\/b", bt_string, "x y");
     bn_binding *b = nullptr;
-    ASSERT_EQ(bn_binding_new_uint32(&b, "/qz/iptrackd/config/manager/m1/label_id", ba_value, 0, 7),
-              0);
-    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
-    ASSERT_EQ(bn_binding_new_str(&b, "/qz/a\\/b", ba_value, bt_string, 0, "x y"), 0);
-    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
     tbuf *buf = nullptr;
     ASSERT_EQ(tb_new_buf(&buf, "\x01\x02\x00\x04\x05", 5), 0);
     ASSERT_EQ(bn_binding_new_binary_takeover(&b, "/qz/iptrackd/state/mgr", ba_value, 0, &buf), 0);
