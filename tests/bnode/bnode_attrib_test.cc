@@ -32,6 +32,15 @@ owned<bn_attrib> attr(bn_type type, const char *text, uint32 flags = 0)
     return a;
 }
 
+// A new record, as made; or with `type` forced into it without a value.
+owned<bn_attrib> blank(bn_type type = bt_none)
+{
+    owned<bn_attrib> a;
+    EXPECT_EQ(bn_attrib_new(a.out()), 0);
+    if (a && type != bt_none) a->type = type;
+    return a;
+}
+
 // The value as printed, whatever its type.
 std::string printed(const bn_attrib *a)
 {
@@ -127,8 +136,7 @@ template <bn_type code> void check_member()
 
     // The getter wants the exact type.
     cap.clear();
-    owned<bn_attrib> other;
-    ASSERT_EQ(bn_attrib_new(other.out()), 0);
+    owned<bn_attrib> other = blank();
     EXPECT_EQ(F::get(other.get(), &id, &taf, s.ret()), lc_err_assertion_failed);
     EXPECT_EQ(taf, 0u);
     EXPECT_EQ(cap.count(std::string("Tried to get a none attribute as a ") + bn_type_to_name(code)),
@@ -198,8 +206,7 @@ TEST(BnAttrib, DupAndFreeValueKeepTheHeaderRules)
 
 TEST(BnAttrib, SetTypeNeverMakesTheRecordMisreadItsValue)
 {
-    owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new(a.out()), 0);
+    owned<bn_attrib> a = blank();
     ASSERT_EQ(bn_attrib_set_type(a.get(), bt_string), 0); // empty area: fine
     ASSERT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_string, 0, "x"), 0);
     ASSERT_EQ(bn_attrib_set_type(a.get(), bt_link), 0); // string to string
@@ -246,9 +253,7 @@ TEST(BnAttrib, StringGettersBorrowTakeOverAndRefuseOtherTypes)
 
 TEST(BnAttrib, AbsentStringsPrintAsNullAndBinaryStopsAtZero)
 {
-    owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new(a.out()), 0);
-    a->type = bt_string; // a string type that holds no string
+    owned<bn_attrib> a = blank(bt_string); // a string type that holds no string
     char *text = reinterpret_cast<char *>(0x1);
     ASSERT_EQ(bn_attrib_get_str(a.get(), nullptr, bt_string, nullptr, &text), 0);
     EXPECT_EQ(text, nullptr);
@@ -400,9 +405,8 @@ TEST(BnAttribText, FailedConversionsReturnTheirCodeWithoutALogLine)
 TEST(BnAttribText, FailedSetsKeepTheValueAndOnlyAnyIsAForcedBail)
 {
     LogCapture cap;
-    owned<bn_attrib> a;
     // A failed parse leaves the value as it was.
-    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_uint32, 0, "42"), 0);
+    owned<bn_attrib> a = attr(bt_uint32, "42");
     EXPECT_EQ(bn_attrib_set_str(a.get(), ba_value, bt_uint8, 0, "300"), lc_err_bad_type);
     uint32 v = 0, taf = 0;
     ASSERT_EQ(bn_attrib_get_uint32(a.get(), nullptr, &taf, &v), 0);
@@ -435,8 +439,7 @@ TEST(BnAttribText, FailedSetsKeepTheValueAndOnlyAnyIsAForcedBail)
 TEST(BnAttribText, InvalidAndNoValueFlagsStoreTheTypeOnly)
 {
     LogCapture cap;
-    owned<bn_attrib> a;
-    ASSERT_EQ(bn_attrib_new_str(a.out(), ba_value, bt_uint64, btf_invalid | 0x1234, "junk"), 0);
+    owned<bn_attrib> a = attr(bt_uint64, "junk", btf_invalid | 0x1234);
     EXPECT_EQ(a->type, uint32(bt_uint64));
     EXPECT_EQ(a->type_flags, uint32(btf_invalid)); // low 16 bits dropped
     EXPECT_EQ(a->value_length, 8u);
@@ -623,16 +626,12 @@ TEST(BnAttribCompare, MissingInvalidNullAndUnorderedRecords)
     EXPECT_EQ(compare(u16.get(), u8.get()), 2);
 
     // A binary attribute without a buffer sorts before any buffer.
-    owned<bn_attrib> none, some = attr(bt_binary, "");
-    ASSERT_EQ(bn_attrib_new(none.out()), 0);
-    none->type = bt_binary;
+    owned<bn_attrib> none = blank(bt_binary), some = attr(bt_binary, "");
     EXPECT_EQ(compare(none.get(), some.get()), -1);
     EXPECT_EQ(compare(some.get(), none.get()), 1);
 
     // Two typeless records are equal; a type without an order fails quietly.
-    owned<bn_attrib> n1, n2;
-    ASSERT_EQ(bn_attrib_new(n1.out()), 0);
-    ASSERT_EQ(bn_attrib_new(n2.out()), 0);
+    owned<bn_attrib> n1 = blank(), n2 = blank();
     EXPECT_EQ(compare(n1.get(), n2.get()), 0);
     n1->type = n2->type = bt_any;
     int32 r = 5;
@@ -936,16 +935,14 @@ TEST(BnAttribWire, GoldenRecordsDecodeAndEncodeByteForByte)
     LogCapture cap;
     for (const golden &g : goldens) {
         SCOPED_TRACE(g.what);
-        owned<bn_attrib> want;
-        ASSERT_EQ(bn_attrib_new_str(want.out(), ba_value, g.type, g.flags, g.text), 0);
+        owned<bn_attrib> want = attr(g.type, g.text, g.flags);
 
         owned<tbuf> enc;
         ASSERT_EQ(tb_new(enc.out()), 0);
         ASSERT_EQ(write_record(want.get(), enc.get()), 0);
         EXPECT_EQ(bytes(tb_buf(enc.get()), tb_buf(enc.get()) + tb_length(enc.get())), g.wire);
 
-        owned<bn_attrib> got;
-        ASSERT_EQ(bn_attrib_new(got.out()), 0);
+        owned<bn_attrib> got = blank();
         // Trailing bytes are left to the caller.
         uint32 used = 0;
         ASSERT_EQ(read_record(cat(g.wire, {0xee, 0xee}), got.get(), &used), 0);
@@ -991,8 +988,7 @@ TEST(BnAttribWire, MalformedRecordsFailWithOneCodeAndLine)
     for (const malformed &m : cases) {
         SCOPED_TRACE(m.what);
         LogCapture cap;
-        owned<bn_attrib> a;
-        ASSERT_EQ(bn_attrib_new(a.out()), 0);
+        owned<bn_attrib> a = blank();
         uint32 used = 77;
         EXPECT_EQ(read_record(m.wire, a.get(), &used), m.code);
         EXPECT_EQ(used, 0u);
