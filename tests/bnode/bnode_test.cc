@@ -220,8 +220,7 @@ TEST(BnodeNameSelect, ChecksEverythingBeforeHandingOutChosenParts)
     ASSERT_EQ(bn_binding_name_parts_to_parts_va(parts.get(), false, 1, 1, &b), 0);
     owned<tstring> hold_b{b};
     EXPECT_STREQ(ts_str(b), "b");
-    ASSERT_EQ(tstr_array_length_quick(parts.get()), 3u);
-    EXPECT_EQ(tstr_array_get_str_quick(parts.get(), 1), nullptr);
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"a", "<null>", "c"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -352,9 +351,8 @@ TEST(BnodeBinding, NamesComeFromNameOrParts)
 TEST(BnodeBinding, TakeoverClearsTheCallersPointers)
 {
     tstring *name = nullptr;
-    tstr_array *parts = nullptr;
     ASSERT_EQ(ts_new_str(&name, "/a/b"), 0);
-    parts = tstrs({"a", "b"}).release();
+    tstr_array *parts = tstrs({"a", "b"}).release();
     owned<bn_binding> b;
     bn_attrib_array *attribs = nullptr;
     ASSERT_EQ(bn_binding_new_parts_components_takeover(b.out(), &name, &parts, true, &attribs), 0);
@@ -420,8 +418,8 @@ TEST(BnodeBinding, SelectsPartsOfItsName)
     ASSERT_EQ(bn_binding_get_name_parts_va(b.get(), false, 1, 4, mgr.out()), 0);
     EXPECT_STREQ(ts_str(mgr.get()), "m1");
     // The binding's own cache is untouched by the selection.
-    EXPECT_EQ(tstr_array_length_quick(bn_binding_get_name_parts_quick(b.get())), 6u);
-    EXPECT_STREQ(tstr_array_get_str_quick(bn_binding_get_name_parts_quick(b.get()), 4), "m1");
+    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(b.get())),
+              (strings_t{"qz", "iptrackd", "config", "manager", "m1", "enable"}));
 
     char *last = nullptr;
     ASSERT_EQ(bn_binding_get_name_last_part(b.get(), &last), 0);
@@ -431,6 +429,14 @@ TEST(BnodeBinding, SelectsPartsOfItsName)
 
 // ---------------------------------------------------------------------------
 // Attributes
+
+// The type and flags of the attribute at `id`.
+std::pair<bn_type, uint32> type_of(const bn_binding *b, bn_attribute_id id)
+{
+    std::pair<bn_type, uint32> t{99, 99};
+    EXPECT_EQ(bn_binding_get_type(b, id, &t.first, &t.second), 0) << id;
+    return t;
+}
 
 TEST(BnodeBinding, AttributesLiveInTheSlotOfTheirId)
 {
@@ -456,14 +462,9 @@ TEST(BnodeBinding, AttributesLiveInTheSlotOfTheirId)
     ASSERT_EQ(bn_binding_get_num_attribs(b.get(), &n), 0);
     EXPECT_EQ(n, 2u);
 
-    bn_type type = 0;
-    uint32 flags = 1;
-    ASSERT_EQ(bn_binding_get_type(b.get(), ba_node_count, &type, &flags), 0);
-    EXPECT_EQ(type, bn_type(bt_uint16));
-    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(type_of(b.get(), ba_node_count), std::pair(bn_type(bt_uint16), 0u));
     // An empty slot inside the array has no type.
-    ASSERT_EQ(bn_binding_get_type(b.get(), 65, &type, &flags), 0);
-    EXPECT_EQ(type, 0u);
+    EXPECT_EQ(type_of(b.get(), 65).first, 0u);
 
     ASSERT_EQ(bn_binding_get_attrib_detach(b.get(), ba_node_count, copy.out()), 0);
     ASSERT_NE(copy.get(), nullptr);
@@ -533,11 +534,8 @@ TEST(BnodeBindingFamily, TextConstructorsAndAutoinval)
     EXPECT_TRUE(cap.lines().empty()) << cap.dump();
 
     ASSERT_EQ(bn_binding_new_str_autoinval(b.out(), "/qz/n", ba_value, bt_uint8, 0, "256"), 0);
-    bn_type type = 0;
-    uint32 flags = 0;
-    ASSERT_EQ(bn_binding_get_type(b.get(), ba_value, &type, &flags), 0);
-    EXPECT_EQ(type, bn_type(bt_uint8));
-    EXPECT_TRUE(flags & btf_invalid);
+    EXPECT_EQ(type_of(b.get(), ba_value).first, bn_type(bt_uint8));
+    EXPECT_TRUE(type_of(b.get(), ba_value).second & btf_invalid);
 
     owned<tstr_array> parts = tstrs({"qz", "m"});
     ASSERT_EQ(bn_binding_new_parts_str_autoinval(b.out(), nullptr, parts.get(), true, ba_value,
