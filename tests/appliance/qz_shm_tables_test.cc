@@ -260,8 +260,7 @@ TEST_F(ShmTables, LabelsRouteLabelsTunnelsAndTheirLimits)
     // An alias equal to another tunnel's name.
     const qz_tunbin a = tunnel("tun-1", "tun-2", 1),
                     b = tunnel("tun-2", "backup", 2, "2001:db8::2");
-    ASSERT_EQ(0, qz_shm_pub_put_tunnel(tp, &a));
-    ASSERT_EQ(0, qz_shm_pub_put_tunnel(tp, &b));
+    for (const qz_tunbin *t : {&a, &b}) ASSERT_EQ(0, qz_shm_pub_put_tunnel(tp, t));
     const cmem_block *tt = attached(QZ_SHM_TUNNEL);
     ASSERT_EQ(0, qz_tunbin_get_by_name_or_alias(tt, "tun-2", &got));
     EXPECT_EQ(2u, got.id); // the name wins over an alias
