@@ -465,29 +465,23 @@ TEST_F(ShmTables, ARecordFailingItsCheckOrLeftMidWriteIsRefused)
     const cmem_block *t = attached(QZ_SHM_L3IF);
     uint8 *rec = const_cast<uint8 *>(qz_shm_pub_block(p)->base) + qz_shm_records_off;
 
+    qz_l3if_info got{};
+    LogCapture cap;
+
     // A byte changed behind the seqlock's back.
     rec[qz_l3if_off_label] = 'X';
-    {
-        LogCapture cap;
-        qz_l3if_info got{};
-        EXPECT_EQ(lc_err_bad_file, qz_l3if_get_by_name(t, "eth0", &got));
-        ASSERT_EQ(1u, cap.lines().size()) << cap.dump();
-        EXPECT_TRUE(
-            cap.lines()[0].ends_with("record 0 of " + prefix_ + "cl3mgr_mem fails its check"))
-            << cap.dump();
-    }
+    EXPECT_EQ(lc_err_bad_file, qz_l3if_get_by_name(t, "eth0", &got));
+    ASSERT_EQ(1u, cap.lines().size()) << cap.dump();
+    EXPECT_TRUE(cap.lines()[0].ends_with("record 0 of " + prefix_ + "cl3mgr_mem fails its check"))
+        << cap.dump();
     // A publisher that died inside a write leaves the sequence odd: the
     // reader gives up instead of spinning for ever, and the next write heals it.
     ASSERT_EQ(0, qz_shm_pub_put_l3if(p, &a));
     rec[qz_shm_rec_off_seq] |= 1;
-    {
-        LogCapture cap;
-        qz_l3if_info got{};
-        EXPECT_EQ(lc_err_io_would_block, qz_l3if_get_by_name(t, "eth0", &got));
-        EXPECT_EQ(1u, cap.lines().size()) << cap.dump();
-    }
+    cap.clear();
+    EXPECT_EQ(lc_err_io_would_block, qz_l3if_get_by_name(t, "eth0", &got));
+    EXPECT_EQ(1u, cap.lines().size()) << cap.dump();
     ASSERT_EQ(0, qz_shm_pub_put_l3if(p, &a));
-    qz_l3if_info got{};
     EXPECT_EQ(0, qz_l3if_get_by_name(t, "eth0", &got));
 }
 
@@ -790,7 +784,6 @@ TEST(PidFile, ReadsTheFirstLineAndRefusesAnythingElse)
     const int fd = mkstemp(tmpl);
     ASSERT_GE(fd, 0);
     close(fd);
-    const std::string path = tmpl;
     struct {
         const char *text;
         int code;
@@ -807,21 +800,21 @@ TEST(PidFile, ReadsTheFirstLineAndRefusesAnythingElse)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
-        std::ofstream(path) << c.text;
+        std::ofstream(tmpl) << c.text;
         LogCapture cap;
         uint32 pid = 1;
-        EXPECT_EQ(c.code, lc_get_process_id("sysd", path.c_str(), &pid));
+        EXPECT_EQ(c.code, lc_get_process_id("sysd", tmpl, &pid));
         EXPECT_EQ(c.pid, pid);
         EXPECT_EQ(c.code ? 1u : 0u, cap.lines().size()) << cap.dump();
     }
-    unlink(path.c_str());
+    unlink(tmpl);
     LogCapture cap;
     uint32 pid = 1;
-    EXPECT_EQ(lc_err_file_not_found, lc_get_process_id("sysd", path.c_str(), &pid));
+    EXPECT_EQ(lc_err_file_not_found, lc_get_process_id("sysd", tmpl, &pid));
     EXPECT_EQ(0u, pid);
     EXPECT_EQ(lc_err_file_not_found, lc_get_process_id("sysd", "/", &pid)); // not a file
     ASSERT_EQ(2u, cap.lines().size()) << cap.dump();
-    EXPECT_NE(std::string::npos, cap.lines()[0].find("pid file " + path + " of sysd"));
+    EXPECT_NE(std::string::npos, cap.lines()[0].find("pid file " + std::string(tmpl) + " of sysd"));
 }
 
 TEST(Addresses, ParseQuietlyAndPrintCanonically)

@@ -304,15 +304,14 @@ TEST(BnAttrib, ArrayPrintsSlotsByAttributeId)
     ASSERT_EQ(bn_attrib_array_new(arr.out()), 0);
     owned<bn_attrib> v = attr(bt_ipv4addr, "10.0.0.1");
     ASSERT_EQ(bn_attrib_array_set(arr.get(), ba_value, v.get()), 0);
-    tstring *ts = nullptr;
+    owned<tstring> ts;
     uint32 taf = 0;
-    ASSERT_EQ(bn_attrib_array_get_attrib_tstr(arr.get(), ba_value, &taf, &ts), 0);
-    EXPECT_STREQ(ts_str(ts), "10.0.0.1");
+    ASSERT_EQ(bn_attrib_array_get_attrib_tstr(arr.get(), ba_value, &taf, ts.out()), 0);
+    EXPECT_STREQ(ts_str(ts.get()), "10.0.0.1");
     EXPECT_EQ(taf, uint32(bt_ipv4addr));
-    ts_free(&ts);
     for (bn_attribute_id empty : {0u, 2u, 4000u}) {
-        ASSERT_EQ(bn_attrib_array_get_attrib_tstr(arr.get(), empty, &taf, &ts), 0);
-        EXPECT_EQ(ts, nullptr);
+        ASSERT_EQ(bn_attrib_array_get_attrib_tstr(arr.get(), empty, &taf, ts.out()), 0);
+        EXPECT_EQ(ts.get(), nullptr);
         EXPECT_EQ(taf, 0u);
     }
     // The array owns a copy.

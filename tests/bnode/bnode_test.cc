@@ -491,8 +491,7 @@ TEST(BnodeBindingFamily, WrapsTheAttributeMemberAndReportsSlots)
         bn_binding_new_parts_uint32(b.out(), nullptr, parts.get(), true, ba_value, 0, 4000000000u),
         0);
     EXPECT_EQ(name_of(b.get()), "/qz/p");
-    uint32 out = 0;
-    uint32 taf = 0;
+    uint32 out = 0, taf = 0;
     ASSERT_EQ(bn_binding_get_uint32(b.get(), ba_value, &taf, &out), 0);
     EXPECT_EQ(out, 4000000000u);
     EXPECT_EQ(taf, uint32(bt_uint32));
@@ -588,8 +587,7 @@ TEST(BnodeBindingReaders, BinaryHandsOutItsBufferAndSecretsComeBackDecoded)
     EXPECT_EQ(buf, nullptr);
 
     const uint8 *bytes = nullptr;
-    uint32 len = 0;
-    uint32 taf = 0;
+    uint32 len = 0, taf = 0;
     ASSERT_EQ(bn_binding_get_buf_const(b.get(), ba_value, &taf, &bytes, &len), 0);
     ASSERT_EQ(len, 3u);
     EXPECT_EQ(memcmp(bytes, "abc", 3), 0);
@@ -734,10 +732,8 @@ TEST(BnodeArrayByPattern, DetachesTheSubtreeBelowANode)
 
     // The name must leave room for "/**" in 256 bytes.
     LogCapture cap;
-    const std::string fits(252, 'n');
-    const std::string too_long(253, 'n');
-    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), fits.c_str(), nullptr), 0);
-    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), too_long.c_str(), nullptr),
+    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), std::string(252, 'n').c_str(), nullptr), 0);
+    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), std::string(253, 'n').c_str(), nullptr),
               lc_err_assertion_failed);
 }
 
