@@ -150,7 +150,7 @@ TEST_F(ShmTables, RefusedBlocksGiveOneCodeAndOneLineEach)
     open_pub(qz_shm_kind_l3if, 8);
     const cmem_block *b = attached(QZ_SHM_L3IF);
     ASSERT_NE(nullptr, b);
-    EXPECT_EQ(b, attached(QZ_SHM_L3IF)); // attached once
+    EXPECT_EQ(b, attached(QZ_SHM_L3IF)); // a second attach shares the mapping
     EXPECT_FALSE(b->writable);
     EXPECT_EQ(qz_shm_block_size(qz_shm_kind_l3if, 8), b->size);
 }
