@@ -56,6 +56,14 @@ class ShmTables : public ::testing::Test
     std::vector<owned<qz_shm_publisher>> pubs_;
 };
 
+// The block published under `name`, attached for reading.
+const cmem_block *attached(const char *name)
+{
+    const cmem_block *b = nullptr;
+    EXPECT_EQ(0, cmem_attach_block_read_only(name, &b)) << name;
+    return b;
+}
+
 lc_ipaddr addr(const char *text)
 {
     lc_ipaddr a{};
@@ -63,9 +71,12 @@ lc_ipaddr addr(const char *text)
     return a;
 }
 
-qz_l3if_info l3if(const char *name, uint8 kind, const char *label, const char *address)
+qz_l3if_info l3if(const char *name, uint8 kind, const char *label, const char *address,
+                  const char *member0 = "", const char *member1 = "")
 {
     qz_l3if_info i{};
+    snprintf(i.member_port[0], qz_ifname_size, "%s", member0);
+    snprintf(i.member_port[1], qz_ifname_size, "%s", member1);
     snprintf(i.name, sizeof i.name, "%s", name);
     i.kind = kind;
     i.ip_version = strchr(address, ':') ? 6 : 4;
@@ -137,11 +148,9 @@ TEST_F(ShmTables, RefusedBlocksGiveOneCodeAndOneLineEach)
     // The same name attaches once a table is published there.
     (void)qz_shm_pub_unlink(QZ_SHM_L3IF);
     open_pub(qz_shm_kind_l3if, 8);
-    const cmem_block *b = nullptr;
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_L3IF, &b));
-    const cmem_block *again = nullptr;
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_L3IF, &again));
-    EXPECT_EQ(b, again);
+    const cmem_block *b = attached(QZ_SHM_L3IF);
+    ASSERT_NE(nullptr, b);
+    EXPECT_EQ(b, attached(QZ_SHM_L3IF)); // a second attach shares the mapping
     EXPECT_FALSE(b->writable);
     EXPECT_EQ(qz_shm_block_size(qz_shm_kind_l3if, 8), b->size);
 }
@@ -152,20 +161,15 @@ TEST_F(ShmTables, RefusedBlocksGiveOneCodeAndOneLineEach)
 TEST_F(ShmTables, InterfacesByNameBridgeMemberAddressAndLabel)
 {
     qz_shm_publisher *p = open_pub(qz_shm_kind_l3if, 16);
-    qz_l3if_info br = l3if("br0", qz_l3if_kind_bridge, "lan", "10.1.0.1");
-    snprintf(br.member_port[0], qz_ifname_size, "lan0");
-    snprintf(br.member_port[1], qz_ifname_size, "wan0");
-    qz_l3if_info br4 = l3if("br4", qz_l3if_kind_bridge_alt, "lan", "2001:db8::1");
-    snprintf(br4.member_port[1], qz_ifname_size, "lan1");
+    qz_l3if_info br = l3if("br0", qz_l3if_kind_bridge, "lan", "10.1.0.1", "lan0", "wan0");
+    qz_l3if_info br4 = l3if("br4", qz_l3if_kind_bridge_alt, "lan", "2001:db8::1", "", "lan1");
     qz_l3if_info vti = l3if("vti3", qz_l3if_kind_vti, "", "10.9.0.1");
     snprintf(vti.tunnel_name, qz_tunnel_name_size, "tun-3");
     vti.incomplete = true;
     // A port that names a member of the bridge must not be taken for one.
-    qz_l3if_info port = l3if("lan0", qz_l3if_kind_port, "lan", "10.2.0.1");
-    snprintf(port.member_port[0], qz_ifname_size, "lan1");
+    qz_l3if_info port = l3if("lan0", qz_l3if_kind_port, "lan", "10.2.0.1", "lan1");
     for (const auto *i : {&port, &br, &br4, &vti}) ASSERT_EQ(0, qz_shm_pub_put_l3if(p, i));
-    const cmem_block *t = nullptr;
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_L3IF, &t));
+    const cmem_block *t = attached(QZ_SHM_L3IF);
 
     qz_l3if_info got{};
     ASSERT_EQ(0, qz_l3if_get_by_name(t, "vti3", &got));
@@ -208,8 +212,7 @@ TEST_F(ShmTables, LabelsRouteLabelsTunnelsAndTheirLimits)
 {
     qz_shm_publisher *lp = open_pub(qz_shm_kind_iflabel);
     ASSERT_EQ(0, qz_shm_pub_put_iflabel(lp, "lan", "Office LAN is long"));
-    const cmem_block *lt = nullptr;
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_IFLABEL, &lt));
+    const cmem_block *lt = attached(QZ_SHM_IFLABEL);
     char text[qz_label_size];
     ASSERT_EQ(0, qz_iflabel_get_text(lt, "lan", text));
     EXPECT_STREQ("Office LAN is l", text); // 15 characters
@@ -226,8 +229,7 @@ TEST_F(ShmTables, LabelsRouteLabelsTunnelsAndTheirLimits)
     qz_shm_publisher *rp = open_pub(qz_shm_kind_rtlabel);
     ASSERT_EQ(0, qz_shm_pub_put_rtlabel(rp, 5, "voice", true));
     ASSERT_EQ(0, qz_shm_pub_put_rtlabel(rp, qz_max_route_labels - 1, "last", false));
-    const cmem_block *rt = nullptr;
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_RTLABEL, &rt));
+    const cmem_block *rt = attached(QZ_SHM_RTLABEL);
     char name[qz_rtlabel_name_size];
     bool and_mode = false;
     ASSERT_EQ(0, qz_rtlabel_get(rt, 5, name, &and_mode));
@@ -258,10 +260,8 @@ TEST_F(ShmTables, LabelsRouteLabelsTunnelsAndTheirLimits)
     // An alias equal to another tunnel's name.
     const qz_tunbin a = tunnel("tun-1", "tun-2", 1),
                     b = tunnel("tun-2", "backup", 2, "2001:db8::2");
-    ASSERT_EQ(0, qz_shm_pub_put_tunnel(tp, &a));
-    ASSERT_EQ(0, qz_shm_pub_put_tunnel(tp, &b));
-    const cmem_block *tt = nullptr;
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_TUNNEL, &tt));
+    for (const qz_tunbin *t : {&a, &b}) ASSERT_EQ(0, qz_shm_pub_put_tunnel(tp, t));
+    const cmem_block *tt = attached(QZ_SHM_TUNNEL);
     ASSERT_EQ(0, qz_tunbin_get_by_name_or_alias(tt, "tun-2", &got));
     EXPECT_EQ(2u, got.id); // the name wins over an alias
     ASSERT_EQ(0, mgbin_get_tunbin_by_name_or_alias("backup", &got));
@@ -311,7 +311,6 @@ TEST_F(ShmTables, AlarmHierarchyTextsFillTheirPlaceholders)
 TEST_F(ShmTables, RemovalsKeepEveryOtherInterfaceFindable)
 {
     qz_shm_publisher *p = open_pub(qz_shm_kind_l3if, 64);
-    const cmem_block *t = nullptr;
     for (int i = 0; i < 64; ++i) {
         const std::string n = "if" + std::to_string(i);
         const qz_l3if_info info = l3if(n.c_str(), qz_l3if_kind_port, "", "10.0.0.1");
@@ -322,7 +321,7 @@ TEST_F(ShmTables, RemovalsKeepEveryOtherInterfaceFindable)
         LogCapture cap;
         EXPECT_EQ(lc_err_no_space, qz_shm_pub_put_l3if(p, &extra));
     }
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_L3IF, &t));
+    const cmem_block *t = attached(QZ_SHM_L3IF);
     for (int i = 0; i < 64; i += 3)
         ASSERT_EQ(0, qz_shm_pub_remove_l3if(p, ("if" + std::to_string(i)).c_str()));
     EXPECT_EQ(lc_err_not_found, qz_shm_pub_remove_l3if(p, "if0"));
@@ -346,8 +345,7 @@ TEST_F(ShmTables, AReopenedBlockIsReusedInPlaceNeverShrunk)
     qz_shm_publisher *first = open_pub(qz_shm_kind_l3if, 32);
     const qz_l3if_info a = l3if("eth0", qz_l3if_kind_port, "", "10.0.0.1");
     ASSERT_EQ(0, qz_shm_pub_put_l3if(first, &a));
-    const cmem_block *t = nullptr;
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_L3IF, &t));
+    const cmem_block *t = attached(QZ_SHM_L3IF);
 
     // A restarted publisher finds the block, empties it and fills it again;
     // the reader's old mapping sees the new records.
@@ -436,8 +434,7 @@ TEST_F(ShmTables, AReaderRacingAPublisherProcessNeverAcceptsATornRecord)
     while (published.load() == 0 && waitpid(child, nullptr, WNOHANG) == 0) sched_yield();
     ASSERT_NE(0u, published.load());
 
-    const cmem_block *t = nullptr;
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_L3IF, &t));
+    const cmem_block *t = attached(QZ_SHM_L3IF);
     int torn = 0, failed = 0;
     for (int n = 0; n < lookups; ++n) {
         const int i = n % interfaces;
@@ -465,33 +462,26 @@ TEST_F(ShmTables, ARecordFailingItsCheckOrLeftMidWriteIsRefused)
     qz_shm_publisher *p = open_pub(qz_shm_kind_l3if, 4);
     const qz_l3if_info a = l3if("eth0", qz_l3if_kind_port, "lan", "10.0.0.1");
     ASSERT_EQ(0, qz_shm_pub_put_l3if(p, &a));
-    const cmem_block *t = nullptr;
-    ASSERT_EQ(0, cmem_attach_block_read_only(QZ_SHM_L3IF, &t));
+    const cmem_block *t = attached(QZ_SHM_L3IF);
     uint8 *rec = const_cast<uint8 *>(qz_shm_pub_block(p)->base) + qz_shm_records_off;
+
+    qz_l3if_info got{};
+    LogCapture cap;
 
     // A byte changed behind the seqlock's back.
     rec[qz_l3if_off_label] = 'X';
-    {
-        LogCapture cap;
-        qz_l3if_info got{};
-        EXPECT_EQ(lc_err_bad_file, qz_l3if_get_by_name(t, "eth0", &got));
-        ASSERT_EQ(1u, cap.lines().size()) << cap.dump();
-        EXPECT_TRUE(
-            cap.lines()[0].ends_with("record 0 of " + prefix_ + "cl3mgr_mem fails its check"))
-            << cap.dump();
-    }
+    EXPECT_EQ(lc_err_bad_file, qz_l3if_get_by_name(t, "eth0", &got));
+    ASSERT_EQ(1u, cap.lines().size()) << cap.dump();
+    EXPECT_TRUE(cap.lines()[0].ends_with("record 0 of " + prefix_ + "cl3mgr_mem fails its check"))
+        << cap.dump();
     // A publisher that died inside a write leaves the sequence odd: the
     // reader gives up instead of spinning for ever, and the next write heals it.
     ASSERT_EQ(0, qz_shm_pub_put_l3if(p, &a));
     rec[qz_shm_rec_off_seq] |= 1;
-    {
-        LogCapture cap;
-        qz_l3if_info got{};
-        EXPECT_EQ(lc_err_io_would_block, qz_l3if_get_by_name(t, "eth0", &got));
-        EXPECT_EQ(1u, cap.lines().size()) << cap.dump();
-    }
+    cap.clear();
+    EXPECT_EQ(lc_err_io_would_block, qz_l3if_get_by_name(t, "eth0", &got));
+    EXPECT_EQ(1u, cap.lines().size()) << cap.dump();
     ASSERT_EQ(0, qz_shm_pub_put_l3if(p, &a));
-    qz_l3if_info got{};
     EXPECT_EQ(0, qz_l3if_get_by_name(t, "eth0", &got));
 }
 
@@ -794,7 +784,6 @@ TEST(PidFile, ReadsTheFirstLineAndRefusesAnythingElse)
     const int fd = mkstemp(tmpl);
     ASSERT_GE(fd, 0);
     close(fd);
-    const std::string path = tmpl;
     struct {
         const char *text;
         int code;
@@ -811,21 +800,21 @@ TEST(PidFile, ReadsTheFirstLineAndRefusesAnythingElse)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
-        std::ofstream(path) << c.text;
+        std::ofstream(tmpl) << c.text;
         LogCapture cap;
         uint32 pid = 1;
-        EXPECT_EQ(c.code, lc_get_process_id("sysd", path.c_str(), &pid));
+        EXPECT_EQ(c.code, lc_get_process_id("sysd", tmpl, &pid));
         EXPECT_EQ(c.pid, pid);
         EXPECT_EQ(c.code ? 1u : 0u, cap.lines().size()) << cap.dump();
     }
-    unlink(path.c_str());
+    unlink(tmpl);
     LogCapture cap;
     uint32 pid = 1;
-    EXPECT_EQ(lc_err_file_not_found, lc_get_process_id("sysd", path.c_str(), &pid));
+    EXPECT_EQ(lc_err_file_not_found, lc_get_process_id("sysd", tmpl, &pid));
     EXPECT_EQ(0u, pid);
     EXPECT_EQ(lc_err_file_not_found, lc_get_process_id("sysd", "/", &pid)); // not a file
     ASSERT_EQ(2u, cap.lines().size()) << cap.dump();
-    EXPECT_NE(std::string::npos, cap.lines()[0].find("pid file " + path + " of sysd"));
+    EXPECT_NE(std::string::npos, cap.lines()[0].find("pid file " + std::string(tmpl) + " of sysd"));
 }
 
 TEST(Addresses, ParseQuietlyAndPrintCanonically)

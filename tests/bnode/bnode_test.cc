@@ -1,4 +1,5 @@
-// The binding record: constructors, the name and its cached parts,
+// Node names: splitting, escaping, joining, part selection and wildcard
+// patterns; the binding record: constructors, the name and its cached parts,
 // attribute access and the binding-level per-type family; binding arrays:
 // lookups by name and pattern, detaching, collectors, the dump lines and the
 // address orderings.
@@ -6,10 +7,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bnode/bnode.h"
+#include "bnode/bnode_name_walk.h"
 #include "bnode_test_helpers.h"
 #include "support/log_capture.h"
 #include "util/tbuffer.h"
@@ -18,9 +23,296 @@ namespace
 {
 
 using namespace bnode_test;
+using parts_t = strings_t;
+
+parts_t split(const char *name, bool *is_absolute = nullptr)
+{
+    owned<tstr_array> parts;
+    bool abs = false;
+    EXPECT_EQ(bn_binding_name_to_parts(name, parts.out(), &abs), 0) << name;
+    if (is_absolute) *is_absolute = abs;
+    return strings_of(parts.get());
+}
+
+std::string join(const parts_t &v, bool is_absolute)
+{
+    owned<tstr_array> a = tstrs(v);
+    char *name = nullptr;
+    EXPECT_EQ(bn_binding_name_parts_to_name(a.get(), is_absolute, &name), 0);
+    heap_str hold{name};
+    return name ? name : "<null>";
+}
+
+// The parts the text walker cuts, unescaped.
+parts_t walk(const char *name, bool *is_absolute)
+{
+    detail::raw_name_parts w{name};
+    *is_absolute = w.absolute();
+    parts_t v;
+    while (!w.at_end()) {
+        const detail::name_part p = w.next();
+        std::string s;
+        size_t i = 0;
+        while (i < p.text.size()) s.push_back(detail::raw_part_next_char(p.text, &i));
+        v.push_back(s);
+    }
+    return v;
+}
+
+// The wildcard rule written out step by step over split parts.
+bool reference_match(const parts_t &n, bool a, const parts_t &q, bool b)
+{
+    if (a != b) return false;
+    if (n.empty() && q.empty()) return true;
+    if (n.empty() || q.empty()) return false;
+    if (q.size() > n.size()) return false;
+    for (size_t i = 0; i < q.size(); ++i) {
+        if (q[i] == "**") return true;
+        if (q[i] != "*" && q[i] != n[i]) return false;
+    }
+    return n.size() == q.size();
+}
+
+std::string random_text(std::mt19937 &rng, size_t max_len, const std::string &alphabet)
+{
+    std::uniform_int_distribution<size_t> len(0, max_len);
+    std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+    std::string s;
+    for (size_t n = len(rng); n > 0; --n) s.push_back(alphabet[pick(rng)]);
+    return s;
+}
 
 // ---------------------------------------------------------------------------
-// Construction
+// Names
+
+TEST(BnodeName, SplitsAtUnescapedSlashesOnly)
+{
+    bool abs = false;
+    EXPECT_EQ(split("/a/b\\/c/d", &abs), (parts_t{"a", "b/c", "d"}));
+    EXPECT_TRUE(abs);
+    EXPECT_EQ(join({"a", "b/c", "d"}, true), "/a/b\\/c/d");
+
+    // A backslash before anything else stays, with that character; one at
+    // the very end stays too.
+    EXPECT_EQ(split("/a\\xb/c\\"), (parts_t{"a\\xb", "c\\"}));
+    EXPECT_EQ(split("/a\\\\/b"), (parts_t{"a\\", "b"}));
+    EXPECT_EQ(split("rel/x", &abs), (parts_t{"rel", "x"}));
+    EXPECT_FALSE(abs);
+
+    // Empty names have no parts.
+    EXPECT_EQ(split("", &abs), parts_t{});
+    EXPECT_FALSE(abs);
+    EXPECT_EQ(split("/", &abs), parts_t{});
+    EXPECT_TRUE(abs);
+    // Every separator ends a part, so doubled and trailing ones give empty
+    // parts.
+    EXPECT_EQ(split("/a//b/"), (parts_t{"a", "", "b", ""}));
+    EXPECT_EQ(join({}, true), "/");
+    EXPECT_EQ(join({}, false), "");
+}
+
+TEST(BnodeName, SplitJoinRoundTripsAnyParts)
+{
+    std::mt19937 rng(20261205);
+    const std::string alphabet = "ab/\\*x.-_ \xc3\xa9";
+    for (int round = 0; round < 3000; ++round) {
+        std::uniform_int_distribution<int> count(0, 6);
+        parts_t parts;
+        for (int n = count(rng); n > 0; --n) parts.push_back(random_text(rng, 6, alphabet));
+        // An empty first part cannot be told from the leading separator.
+        if (!parts.empty() && parts[0].empty()) parts[0] = "*";
+        const bool abs = round % 2 == 0;
+        const std::string name = join(parts, abs);
+        bool back_abs = !abs;
+        ASSERT_EQ(split(name.c_str(), &back_abs), parts) << "name " << name;
+        ASSERT_EQ(back_abs, abs) << "name " << name;
+    }
+}
+
+TEST(BnodeName, EscapesOnePart)
+{
+    const struct {
+        const char *part;
+        const char *escaped;
+    } cases[] = {
+        {"plain", "plain"}, {"b/c", "b\\/c"},       {"a\\b", "a\\b"}, {"a\\/b", "a\\\\\\/b"},
+        {"a\\", "a\\\\"},   {"a\\\\b", "a\\\\\\b"}, {"*", "*"},
+    };
+    for (const auto &c : cases) {
+        char *out = nullptr;
+        ASSERT_EQ(bn_binding_name_escape_str(c.part, &out), 0);
+        heap_str hold{out};
+        EXPECT_STREQ(out, c.escaped) << c.part;
+        EXPECT_EQ(split(out), parts_t{c.part});
+    }
+}
+
+TEST(BnodeName, JoinsPartialRangesAndArguments)
+{
+    // The call's malloc()ed result as text ("<null>" for none), freed;
+    // "<unset>" when the call left it alone.
+    char *const unset = reinterpret_cast<char *>(0x1);
+    char *out = unset;
+    auto text = [&](int err) {
+        EXPECT_EQ(err, 0);
+        char *p = std::exchange(out, unset);
+        if (p == unset) return std::string("<unset>");
+        heap_str hold{p};
+        return std::string(p ? p : "<null>");
+    };
+    owned<tstr_array> parts = tstrs({"qz", "iptrackd", "config", "a/b"});
+    EXPECT_EQ(text(bn_binding_name_parts_partial_to_name(parts.get(), 1, 3, true, &out)),
+              "/iptrackd/config");
+    EXPECT_EQ(text(bn_binding_name_parts_partial_to_name(parts.get(), 2, -1, false, &out)),
+              "config/a\\/b");
+    // Empty ranges, a negative end and a null array give nothing, successfully.
+    EXPECT_EQ(text(bn_binding_name_parts_partial_to_name(parts.get(), 3, 3, true, &out)), "<null>");
+    EXPECT_EQ(text(bn_binding_name_parts_partial_to_name(parts.get(), 0, -2, true, &out)),
+              "<null>");
+    EXPECT_EQ(text(bn_binding_name_parts_partial_to_name(nullptr, 0, -1, true, &out)), "<null>");
+
+    EXPECT_EQ(text(bn_binding_name_parts_to_name_va(true, &out, 3, "qz", "a/b", "c")),
+              "/qz/a\\/b/c");
+    EXPECT_EQ(text(bn_binding_name_append_part("/qz/x", "m/1", &out)), "/qz/x/m\\/1");
+    EXPECT_EQ(text(bn_binding_name_append_part("rel", "x", &out)), "rel/x");
+    EXPECT_EQ(text(bn_binding_name_get_last_part("/qz/a\\/b", &out)), "a/b");
+    EXPECT_EQ(text(bn_binding_name_get_last_part("/", &out)), "<null>");
+}
+
+// ---------------------------------------------------------------------------
+// Part selection
+
+TEST(BnodeNameSelect, ChecksEverythingBeforeHandingOutChosenParts)
+{
+    owned<tstring> mgr, leaf;
+    ASSERT_EQ(bn_binding_name_to_parts_va("/qz/iptrackd/config/manager/m\\/1/enable", false, 2, 4,
+                                          mgr.out(), 5, leaf.out()),
+              0);
+    EXPECT_STREQ(ts_str(mgr.get()), "m/1");
+    EXPECT_STREQ(ts_str(leaf.get()), "enable");
+
+    LogCapture cap;
+    const char *name = "/qz/iptrackd/config/manager";
+    tstring *a = nullptr, *b = nullptr;
+
+    EXPECT_EQ(bn_binding_name_to_parts_va(name, false, 1, 4, &a), lc_err_not_found);
+    EXPECT_EQ(bn_binding_name_to_parts_va(name, false, 2, 1, &a, 7, &b), lc_err_not_found);
+    EXPECT_EQ(a, nullptr);
+
+    EXPECT_EQ(bn_binding_name_to_parts_va(name, false, 2, 2, &a, 2, &b), lc_err_assertion_failed);
+    EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
+    EXPECT_EQ(a, nullptr);
+
+    EXPECT_EQ(bn_binding_name_to_parts_va(name, false, 2, 0, &a, 1, (tstring **)nullptr),
+              lc_err_unexpected_null);
+    EXPECT_EQ(a, nullptr);
+
+    // Under allow_missing an absent part leaves its output as it was.
+    tstring *sentinel = reinterpret_cast<tstring *>(0x1);
+    b = sentinel;
+    ASSERT_EQ(bn_binding_name_to_parts_va(name, true, 2, 3, &a, 9, &b), 0);
+    owned<tstring> hold{a};
+    EXPECT_STREQ(ts_str(a), "manager");
+    EXPECT_EQ(b, sentinel);
+
+    // From an array the chosen parts are taken out, leaving empty slots.
+    owned<tstr_array> parts = tstrs({"a", "b", "c"});
+    ASSERT_EQ(bn_binding_name_parts_to_parts_va(parts.get(), false, 1, 1, &b), 0);
+    owned<tstring> hold_b{b};
+    EXPECT_STREQ(ts_str(b), "b");
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"a", "<null>", "c"}));
+}
+
+// ---------------------------------------------------------------------------
+// Patterns
+
+// Every way of giving name and pattern (text or parts) decides alike: as
+// `expected`, or without it as the rule written out above decides (and the
+// walker under the text match must cut the parts the tokeniser does).
+void expect_all_forms(const char *name, const char *pattern, std::optional<bool> expected = {})
+{
+    bool na = false, pa = false;
+    owned<tstr_array> n, p;
+    ASSERT_EQ(bn_binding_name_to_parts(name, n.out(), &na), 0);
+    ASSERT_EQ(bn_binding_name_to_parts(pattern, p.out(), &pa), 0);
+    SCOPED_TRACE(std::string(name) + " ~ " + pattern);
+    if (!expected) {
+        bool walk_abs = !na;
+        ASSERT_EQ(walk(name, &walk_abs), strings_of(n.get()));
+        ASSERT_EQ(walk_abs, na);
+        expected = reference_match(strings_of(n.get()), na, strings_of(p.get()), pa);
+    }
+    EXPECT_EQ(bn_binding_name_pattern_match(name, pattern), *expected);
+    EXPECT_EQ(bn_binding_name_parts_pattern_match(n.get(), na, pattern), *expected);
+    EXPECT_EQ(bn_binding_name_pattern_parts_match(name, p.get(), pa), *expected);
+    EXPECT_EQ(bn_binding_name_parts_pattern_parts_match(n.get(), na, p.get(), pa), *expected);
+}
+
+TEST(BnodePattern, StarIsOnePartDoubleStarIsOneOrMore)
+{
+    const struct {
+        const char *name, *pattern;
+        bool match;
+    } cases[] = {
+        {"/a/x/c", "/a/*/c", true},
+        {"/a/x/y/c", "/a/*/c", false},
+        {"/a/x", "/a/**", true},
+        {"/a/x/y/c", "/a/**", true},
+        {"/a", "/a/**", false},
+        {"/a/x", "a/*", false},
+        {"a/x", "a/*", true},
+        // "**" decides at once, provided the pattern is not longer than the name.
+        {"/a/b/c", "/a/**/z", true},
+        {"/a/b", "/a/**/z", false},
+        {"/", "/", true},
+        {"", "", true},
+        {"/a", "/", false},
+        {"/", "/**", false},
+        {"/a/b\\/c", "/a/*", true},
+        {"/a/b\\/c", "/a/b\\/c", true},
+        {"/a/b\\/c", "/a/b/c", false},
+        // An escaped star is an ordinary part.
+        {"/a/x", "/a/\\*", false},
+        {"/A/x", "/a/*", false},
+        {"/tun/config/t1/config_bin", "/tun/config/*", false},
+    };
+    for (const auto &c : cases) expect_all_forms(c.name, c.pattern, c.match);
+}
+
+// Every form of matching (on texts, with the in-place fast path, or on
+// split parts) agrees with the rule whatever the texts hold; the walker
+// under the text match cuts the parts the tokeniser does.
+TEST(BnodePattern, AgreesWithTheRuleOnArbitraryText)
+{
+    std::mt19937 rng(99);
+    for (int round = 0; round < 20000; ++round) {
+        const std::string name = random_text(rng, 10, "ab/\\*");
+        const std::string pattern = random_text(rng, 8, "ab/\\**");
+        expect_all_forms(name.c_str(), pattern.c_str());
+        if (HasFailure()) return;
+    }
+}
+
+TEST(BnodePattern, RelativeMatchStartsAtAPartAndNullNeverMatches)
+{
+    owned<tstr_array> n = tstrs({"qz", "iptrackd", "config", "manager", "m1", "enable"});
+    EXPECT_TRUE(bn_binding_name_parts_pattern_match_rel(n.get(), 3, "manager/*/enable"));
+    EXPECT_TRUE(bn_binding_name_parts_pattern_match_rel(n.get(), 4, "**"));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_match_rel(n.get(), 4, "*"));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_match_rel(n.get(), 6, "**"));
+    EXPECT_TRUE(bn_binding_name_parts_pattern_match_rel(n.get(), 6, ""));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_match_rel(n.get(), 9, "*"));
+
+    // Null arguments never match.
+    EXPECT_FALSE(bn_binding_name_pattern_match(nullptr, "/a"));
+    EXPECT_FALSE(bn_binding_name_pattern_match("/a", nullptr));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_match(nullptr, true, "/**"));
+    EXPECT_FALSE(bn_binding_name_pattern_parts_match("/a", nullptr, true));
+    EXPECT_FALSE(bn_binding_name_parts_pattern_parts_match(nullptr, true, nullptr, true));
+}
+
+// ---------------------------------------------------------------------------
+// The binding record: construction
 
 TEST(BnodeBinding, NamesComeFromNameOrParts)
 {
@@ -59,9 +351,8 @@ TEST(BnodeBinding, NamesComeFromNameOrParts)
 TEST(BnodeBinding, TakeoverClearsTheCallersPointers)
 {
     tstring *name = nullptr;
-    tstr_array *parts = nullptr;
     ASSERT_EQ(ts_new_str(&name, "/a/b"), 0);
-    parts = tstrs({"a", "b"}).release();
+    tstr_array *parts = tstrs({"a", "b"}).release();
     owned<bn_binding> b;
     bn_attrib_array *attribs = nullptr;
     ASSERT_EQ(bn_binding_new_parts_components_takeover(b.out(), &name, &parts, true, &attribs), 0);
@@ -88,10 +379,9 @@ TEST(BnodeBinding, DupCopiesTheCacheAndSetNameDropsIt)
 {
     owned<bn_binding> b;
     ASSERT_EQ(bn_binding_new_uint32(b.out(), "/old/name", ba_value, 0, 42), 0);
-    tstr_array *parts = nullptr;
-    ASSERT_EQ(bn_binding_get_name_parts(b.get(), &parts), 0);
-    EXPECT_EQ(strings_of(parts), (strings_t{"old", "name"}));
-    (void)tstr_array_free(&parts);
+    owned<tstr_array> parts;
+    ASSERT_EQ(bn_binding_get_name_parts(b.get(), parts.out()), 0);
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"old", "name"}));
 
     // A copy has the name, cached parts and attributes, independently.
     owned<bn_binding> copy;
@@ -104,9 +394,8 @@ TEST(BnodeBinding, DupCopiesTheCacheAndSetNameDropsIt)
 
     ASSERT_EQ(bn_binding_set_name(b.get(), "/new/x/y"), 0);
     EXPECT_EQ(bn_binding_get_name_parts_quick(b.get()), nullptr);
-    ASSERT_EQ(bn_binding_get_name_parts(b.get(), &parts), 0);
-    EXPECT_EQ(strings_of(parts), (strings_t{"new", "x", "y"}));
-    (void)tstr_array_free(&parts);
+    ASSERT_EQ(bn_binding_get_name_parts(b.get(), parts.out()), 0);
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"new", "x", "y"}));
 
     // Parts are only stored into an empty cache.
     owned<tstr_array> other = tstrs({"z"});
@@ -116,8 +405,8 @@ TEST(BnodeBinding, DupCopiesTheCacheAndSetNameDropsIt)
     // A relative name has none.
     LogCapture cap;
     ASSERT_EQ(bn_binding_set_name(b.get(), "rel/name"), 0);
-    EXPECT_EQ(bn_binding_get_name_parts(b.get(), &parts), lc_err_assertion_failed);
-    EXPECT_EQ(parts, nullptr);
+    EXPECT_EQ(bn_binding_get_name_parts(b.get(), parts.out()), lc_err_assertion_failed);
+    EXPECT_EQ(parts.get(), nullptr);
     EXPECT_TRUE(cap.contains("Required condition was not met")) << cap.dump();
 }
 
@@ -125,13 +414,12 @@ TEST(BnodeBinding, SelectsPartsOfItsName)
 {
     owned<bn_binding> b;
     ASSERT_EQ(bn_binding_new_named(b.out(), "/qz/iptrackd/config/manager/m1/enable"), 0);
-    tstring *mgr = nullptr;
-    ASSERT_EQ(bn_binding_get_name_parts_va(b.get(), false, 1, 4, &mgr), 0);
-    owned<tstring> hold{mgr};
-    EXPECT_STREQ(ts_str(mgr), "m1");
+    owned<tstring> mgr;
+    ASSERT_EQ(bn_binding_get_name_parts_va(b.get(), false, 1, 4, mgr.out()), 0);
+    EXPECT_STREQ(ts_str(mgr.get()), "m1");
     // The binding's own cache is untouched by the selection.
-    EXPECT_EQ(tstr_array_length_quick(bn_binding_get_name_parts_quick(b.get())), 6u);
-    EXPECT_STREQ(tstr_array_get_str_quick(bn_binding_get_name_parts_quick(b.get()), 4), "m1");
+    EXPECT_EQ(strings_of(bn_binding_get_name_parts_quick(b.get())),
+              (strings_t{"qz", "iptrackd", "config", "manager", "m1", "enable"}));
 
     char *last = nullptr;
     ASSERT_EQ(bn_binding_get_name_last_part(b.get(), &last), 0);
@@ -141,6 +429,14 @@ TEST(BnodeBinding, SelectsPartsOfItsName)
 
 // ---------------------------------------------------------------------------
 // Attributes
+
+// The type and flags of the attribute at `id`.
+std::pair<bn_type, uint32> type_of(const bn_binding *b, bn_attribute_id id)
+{
+    std::pair<bn_type, uint32> t{99, 99};
+    EXPECT_EQ(bn_binding_get_type(b, id, &t.first, &t.second), 0) << id;
+    return t;
+}
 
 TEST(BnodeBinding, AttributesLiveInTheSlotOfTheirId)
 {
@@ -153,13 +449,12 @@ TEST(BnodeBinding, AttributesLiveInTheSlotOfTheirId)
     const bn_attrib *got = reinterpret_cast<const bn_attrib *>(0x1);
     ASSERT_EQ(bn_binding_get_attrib(b.get(), ba_value, &got), 0);
     EXPECT_EQ(got, nullptr);
-    bn_attrib *copy = nullptr;
-    ASSERT_EQ(bn_binding_get_attrib_copy(b.get(), ba_node_count, &copy), 0);
-    owned<bn_attrib> hold_copy{copy};
-    ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, a.get());
+    owned<bn_attrib> copy;
+    ASSERT_EQ(bn_binding_get_attrib_copy(b.get(), ba_node_count, copy.out()), 0);
+    ASSERT_NE(copy.get(), nullptr);
+    EXPECT_NE(copy.get(), a.get());
     int32 r = 1;
-    ASSERT_EQ(bn_attrib_compare(copy, a.get(), &r), 0);
+    ASSERT_EQ(bn_attrib_compare(copy.get(), a.get(), &r), 0);
     EXPECT_EQ(r, 0);
 
     ASSERT_EQ(bn_binding_set_uint32(b.get(), ba_value, 0, 5), 0);
@@ -167,28 +462,21 @@ TEST(BnodeBinding, AttributesLiveInTheSlotOfTheirId)
     ASSERT_EQ(bn_binding_get_num_attribs(b.get(), &n), 0);
     EXPECT_EQ(n, 2u);
 
-    bn_type type = 0;
-    uint32 flags = 1;
-    ASSERT_EQ(bn_binding_get_type(b.get(), ba_node_count, &type, &flags), 0);
-    EXPECT_EQ(type, bn_type(bt_uint16));
-    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(type_of(b.get(), ba_node_count), std::pair(bn_type(bt_uint16), 0u));
     // An empty slot inside the array has no type.
-    ASSERT_EQ(bn_binding_get_type(b.get(), 65, &type, &flags), 0);
-    EXPECT_EQ(type, 0u);
+    EXPECT_EQ(type_of(b.get(), 65).first, 0u);
 
-    bn_attrib *taken = nullptr;
-    ASSERT_EQ(bn_binding_get_attrib_detach(b.get(), ba_node_count, &taken), 0);
-    owned<bn_attrib> hold{taken};
-    ASSERT_NE(taken, nullptr);
+    ASSERT_EQ(bn_binding_get_attrib_detach(b.get(), ba_node_count, copy.out()), 0);
+    ASSERT_NE(copy.get(), nullptr);
     ASSERT_EQ(bn_binding_get_num_attribs(b.get(), &n), 0);
     EXPECT_EQ(n, 1u);
 
-    bn_attrib_array *all = nullptr;
-    ASSERT_EQ(bn_binding_get_attribs_detach(b.get(), &all), 0);
-    owned<bn_attrib_array> hold_all{all};
-    ASSERT_NE(all, nullptr);
-    ASSERT_EQ(bn_binding_get_attribs(b.get(), const_cast<const bn_attrib_array **>(&all)), 0);
-    EXPECT_EQ(all, nullptr);
+    owned<bn_attrib_array> all;
+    ASSERT_EQ(bn_binding_get_attribs_detach(b.get(), all.out()), 0);
+    ASSERT_NE(all.get(), nullptr);
+    const bn_attrib_array *left = all.get();
+    ASSERT_EQ(bn_binding_get_attribs(b.get(), &left), 0);
+    EXPECT_EQ(left, nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -203,8 +491,7 @@ TEST(BnodeBindingFamily, WrapsTheAttributeMemberAndReportsSlots)
         bn_binding_new_parts_uint32(b.out(), nullptr, parts.get(), true, ba_value, 0, 4000000000u),
         0);
     EXPECT_EQ(name_of(b.get()), "/qz/p");
-    uint32 out = 0;
-    uint32 taf = 0;
+    uint32 out = 0, taf = 0;
     ASSERT_EQ(bn_binding_get_uint32(b.get(), ba_value, &taf, &out), 0);
     EXPECT_EQ(out, 4000000000u);
     EXPECT_EQ(taf, uint32(bt_uint32));
@@ -246,11 +533,8 @@ TEST(BnodeBindingFamily, TextConstructorsAndAutoinval)
     EXPECT_TRUE(cap.lines().empty()) << cap.dump();
 
     ASSERT_EQ(bn_binding_new_str_autoinval(b.out(), "/qz/n", ba_value, bt_uint8, 0, "256"), 0);
-    bn_type type = 0;
-    uint32 flags = 0;
-    ASSERT_EQ(bn_binding_get_type(b.get(), ba_value, &type, &flags), 0);
-    EXPECT_EQ(type, bn_type(bt_uint8));
-    EXPECT_TRUE(flags & btf_invalid);
+    EXPECT_EQ(type_of(b.get(), ba_value).first, bn_type(bt_uint8));
+    EXPECT_TRUE(type_of(b.get(), ba_value).second & btf_invalid);
 
     owned<tstr_array> parts = tstrs({"qz", "m"});
     ASSERT_EQ(bn_binding_new_parts_str_autoinval(b.out(), nullptr, parts.get(), true, ba_value,
@@ -275,12 +559,11 @@ TEST(BnodeBindingReaders, BorrowDetachAndReportMissingAttributes)
     EXPECT_STREQ(buf, "text");
 
     // A type mismatch leaves the attribute where it was.
-    tstring *taken = nullptr;
-    EXPECT_NE(bn_binding_get_tstring_detach(b.get(), ba_value, bt_uint32, &taf, &taken), 0);
-    EXPECT_EQ(taken, nullptr);
-    ASSERT_EQ(bn_binding_get_tstring_detach(b.get(), ba_value, bt_string, &taf, &taken), 0);
-    owned<tstring> hold{taken};
-    EXPECT_STREQ(ts_str(taken), "text");
+    owned<tstring> taken;
+    EXPECT_NE(bn_binding_get_tstring_detach(b.get(), ba_value, bt_uint32, &taf, taken.out()), 0);
+    EXPECT_EQ(taken.get(), nullptr);
+    ASSERT_EQ(bn_binding_get_tstring_detach(b.get(), ba_value, bt_string, &taf, taken.out()), 0);
+    EXPECT_STREQ(ts_str(taken.get()), "text");
     const bn_attrib *slot = nullptr;
     ASSERT_EQ(bn_binding_get_attrib(b.get(), ba_value, &slot), 0);
     EXPECT_EQ(slot, nullptr);
@@ -304,16 +587,14 @@ TEST(BnodeBindingReaders, BinaryHandsOutItsBufferAndSecretsComeBackDecoded)
     EXPECT_EQ(buf, nullptr);
 
     const uint8 *bytes = nullptr;
-    uint32 len = 0;
-    uint32 taf = 0;
+    uint32 len = 0, taf = 0;
     ASSERT_EQ(bn_binding_get_buf_const(b.get(), ba_value, &taf, &bytes, &len), 0);
     ASSERT_EQ(len, 3u);
     EXPECT_EQ(memcmp(bytes, "abc", 3), 0);
 
-    tbuf *out = nullptr;
-    ASSERT_EQ(bn_binding_get_tbuf_detach(b.get(), ba_value, &taf, &out), 0);
-    ASSERT_NE(out, nullptr);
-    (void)tb_free(&out);
+    owned<tbuf> out;
+    ASSERT_EQ(bn_binding_get_tbuf_detach(b.get(), ba_value, &taf, out.out()), 0);
+    ASSERT_NE(out.get(), nullptr);
 
     // Secrets: stored encoded, handed out plain.
     ASSERT_EQ(bn_binding_new_str(b.out(), "/qz/pw", ba_value, bt_secret, 0, "s3cret/x"), 0);
@@ -329,16 +610,19 @@ TEST(BnodeBindingReaders, BinaryHandsOutItsBufferAndSecretsComeBackDecoded)
 // ---------------------------------------------------------------------------
 // Binding arrays
 
+void append(bn_binding_array *a, const std::string &name, bn_type type, const std::string &value)
+{
+    bn_binding *b = nullptr;
+    EXPECT_EQ(bn_binding_new_str(&b, name.c_str(), ba_value, type, 0, value.c_str()), 0);
+    EXPECT_EQ(bn_binding_array_append_takeover(a, &b), 0);
+}
+
 // An array of string bindings whose value is "v:<name>".
 owned<bn_binding_array> make_array(const strings_t &names)
 {
     owned<bn_binding_array> a;
     EXPECT_EQ(bn_binding_array_new(a.out()), 0);
-    for (const std::string &n : names) {
-        bn_binding *b = nullptr;
-        EXPECT_EQ(bn_binding_new_str(&b, n.c_str(), ba_value, bt_string, 0, ("v:" + n).c_str()), 0);
-        EXPECT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
-    }
+    for (const std::string &n : names) append(a.get(), n, bt_string, "v:" + n);
     return a;
 }
 
@@ -374,33 +658,28 @@ TEST(BnodeArrayByName, FindsTheFirstExactNameSortedOrNot)
 TEST(BnodeArrayByName, ReadsValuesAndDetachShiftsTheRestDown)
 {
     owned<bn_binding_array> a = make_array({"/x", "/y", "/z"});
-    bn_binding *b = nullptr;
-    ASSERT_EQ(bn_binding_new_tbool(&b, "/flag", ba_value, 0, true), 0);
-    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
+    append(a.get(), "/flag", bt_bool, "true");
 
-    tstring *v = nullptr;
+    owned<tstring> v;
     uint32 taf = 0;
-    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/y", &taf, &v), 0);
-    owned<tstring> hold_v{v};
-    EXPECT_STREQ(ts_str(v), "v:/y");
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/y", &taf, v.out()), 0);
+    EXPECT_STREQ(ts_str(v.get()), "v:/y");
     EXPECT_EQ(taf, uint32(bt_string));
-    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name_rel(a.get(), "", "flag", &taf, &v), 0);
-    hold_v.reset(v);
-    EXPECT_STREQ(ts_str(v), "true");
-    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/none", &taf, &v), 0);
-    EXPECT_EQ(v, nullptr);
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name_rel(a.get(), "", "flag", &taf, v.out()), 0);
+    EXPECT_STREQ(ts_str(v.get()), "true");
+    ASSERT_EQ(bn_binding_array_get_value_tstr_by_name(a.get(), "/none", &taf, v.out()), 0);
+    EXPECT_EQ(v.get(), nullptr);
     tbool on = false;
     ASSERT_EQ(bn_binding_array_get_value_tbool_by_name(a.get(), "/flag", &taf, &on), 0);
     EXPECT_TRUE(on);
 
-    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", &b), 0);
-    owned<bn_binding> hold{b};
-    ASSERT_NE(b, nullptr);
+    owned<bn_binding> b;
+    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", b.out()), 0);
+    ASSERT_NE(b.get(), nullptr);
     EXPECT_EQ(names_of(a.get()), (strings_t{"/x", "/z", "/flag"}));
-    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", &b), 0);
-    EXPECT_EQ(b, nullptr);
-    ASSERT_EQ(bn_binding_array_detach_binding_by_name_rel(a.get(), "", "z", &b), 0);
-    hold.reset(b);
+    ASSERT_EQ(bn_binding_array_detach_binding_by_name(a.get(), "/y", b.out()), 0);
+    EXPECT_EQ(b.get(), nullptr);
+    ASSERT_EQ(bn_binding_array_detach_binding_by_name_rel(a.get(), "", "z", b.out()), 0);
     EXPECT_EQ(names_of(a.get()), (strings_t{"/x", "/flag"}));
 }
 
@@ -423,18 +702,18 @@ TEST(BnodeArrayByPattern, ScansFromStart)
     EXPECT_EQ(idx, 0xFFFFFFFFu);
     EXPECT_EQ(b, nullptr);
 
-    tstring *v = nullptr;
+    owned<tstring> v;
     uint32 taf = 0;
-    ASSERT_EQ(bn_binding_array_get_first_matching_value_tstr(a.get(), "/qz/*", 0, &idx, &taf, &v),
-              0);
-    owned<tstring> hold{v};
-    EXPECT_STREQ(ts_str(v), "v:/qz/other");
+    ASSERT_EQ(
+        bn_binding_array_get_first_matching_value_tstr(a.get(), "/qz/*", 0, &idx, &taf, v.out()),
+        0);
+    EXPECT_STREQ(ts_str(v.get()), "v:/qz/other");
     EXPECT_EQ(idx, 3u);
 
-    bn_binding *taken = nullptr;
-    ASSERT_EQ(bn_binding_array_detach_first_matching_binding(a.get(), "/qz/m/**", 0, &idx, &taken),
-              0);
-    owned<bn_binding> hold_b{taken};
+    owned<bn_binding> taken;
+    ASSERT_EQ(
+        bn_binding_array_detach_first_matching_binding(a.get(), "/qz/m/**", 0, &idx, taken.out()),
+        0);
     EXPECT_EQ(idx, 0u);
     EXPECT_EQ(names_of(a.get()), (strings_t{"/qz/m/a/comment", "/qz/m/b/enable", "/qz/other"}));
 }
@@ -442,11 +721,10 @@ TEST(BnodeArrayByPattern, ScansFromStart)
 TEST(BnodeArrayByPattern, DetachesTheSubtreeBelowANode)
 {
     owned<bn_binding_array> a = make_array({"/a", "/a/b", "/ab", "/a/b/c"});
-    bn_binding_array *sub = nullptr;
-    ASSERT_EQ(bn_bindings_array_detach_subtree(a.get(), "/a", &sub), 0);
-    owned<bn_binding_array> hold{sub};
+    owned<bn_binding_array> sub;
+    ASSERT_EQ(bn_bindings_array_detach_subtree(a.get(), "/a", sub.out()), 0);
     EXPECT_EQ(names_of(a.get()), (strings_t{"/a", "/ab"}));
-    EXPECT_EQ(names_of(sub), (strings_t{"/a/b", "/a/b/c"}));
+    EXPECT_EQ(names_of(sub.get()), (strings_t{"/a/b", "/a/b/c"}));
 
     // Without a place for them the detached bindings are freed.
     ASSERT_EQ(bn_bindings_array_detach_subtree(a.get(), "/", nullptr), 0);
@@ -454,10 +732,8 @@ TEST(BnodeArrayByPattern, DetachesTheSubtreeBelowANode)
 
     // The name must leave room for "/**" in 256 bytes.
     LogCapture cap;
-    const std::string fits(252, 'n');
-    const std::string too_long(253, 'n');
-    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), fits.c_str(), nullptr), 0);
-    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), too_long.c_str(), nullptr),
+    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), std::string(252, 'n').c_str(), nullptr), 0);
+    EXPECT_EQ(bn_bindings_array_detach_subtree(a.get(), std::string(253, 'n').c_str(), nullptr),
               lc_err_assertion_failed);
 }
 
@@ -474,19 +750,13 @@ TEST(BnodeArrayCollect, NamePartsOfLinkValuesAndLastParts)
         {"/x/3/other", "/qz/iptrackd/config/manager/m3"},
         {"/x/4/link", "/short"},
     };
-    for (const auto &r : rows) {
-        bn_binding *b = nullptr;
-        ASSERT_EQ(bn_binding_new_str(&b, r[0], ba_value, bt_link, 0, r[1]), 0);
-        ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
-    }
-    tstr_array *parts = nullptr;
-    ASSERT_EQ(bn_binding_array_get_name_part_tstr_array(a.get(), "/x/*/link", 4, &parts), 0);
-    owned<tstr_array> hold{parts};
-    EXPECT_EQ(strings_of(parts), (strings_t{"m1", "m/2"}));
+    for (const auto &r : rows) append(a.get(), r[0], bt_link, r[1]);
+    owned<tstr_array> parts;
+    ASSERT_EQ(bn_binding_array_get_name_part_tstr_array(a.get(), "/x/*/link", 4, parts.out()), 0);
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"m1", "m/2"}));
 
-    ASSERT_EQ(bn_binding_array_get_last_name_parts(a.get(), &parts), 0);
-    hold.reset(parts);
-    EXPECT_EQ(strings_of(parts), (strings_t{"link", "link", "other", "link"}));
+    ASSERT_EQ(bn_binding_array_get_last_name_parts(a.get(), parts.out()), 0);
+    EXPECT_EQ(strings_of(parts.get()), (strings_t{"link", "link", "other", "link"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -496,12 +766,9 @@ TEST(BnodeArrayDump, LinesAreByteExact)
 {
     owned<bn_binding_array> a;
     ASSERT_EQ(bn_binding_array_new(a.out()), 0);
+    append(a.get(), "/qz/iptrackd/config/manager/m1/label_id", bt_uint32, "7");
+    append(a.get(), "/qz/a\\/b", bt_string, "x y");
     bn_binding *b = nullptr;
-    ASSERT_EQ(bn_binding_new_uint32(&b, "/qz/iptrackd/config/manager/m1/label_id", ba_value, 0, 7),
-              0);
-    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
-    ASSERT_EQ(bn_binding_new_str(&b, "/qz/a\\/b", ba_value, bt_string, 0, "x y"), 0);
-    ASSERT_EQ(bn_binding_array_append_takeover(a.get(), &b), 0);
     tbuf *buf = nullptr;
     ASSERT_EQ(tb_new_buf(&buf, "\x01\x02\x00\x04\x05", 5), 0);
     ASSERT_EQ(bn_binding_new_binary_takeover(&b, "/qz/iptrackd/state/mgr", ba_value, 0, &buf), 0);
