@@ -16,8 +16,8 @@
 #include "event/event.h"
 #include "log/logging.h"
 #include "loop_helpers.h"
+#include "support/call_ok.h"
 #include "support/log_capture.h"
-#include "util/call_ok.h"
 #include "util/ttime.h"
 
 namespace

@@ -17,8 +17,8 @@
 #include "event/libevent_wrapper.h"
 #include "log/logging.h"
 #include "loop_helpers.h"
+#include "support/call_ok.h"
 #include "support/log_capture.h"
-#include "util/call_ok.h"
 
 namespace
 {

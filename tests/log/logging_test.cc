@@ -25,8 +25,8 @@
 
 #include "log/common.h"
 #include "log/logging.h"
+#include "support/call_ok.h"
 #include "support/log_capture.h"
-#include "util/call_ok.h"
 #include "util/ttime.h"
 
 namespace fs = std::filesystem;

@@ -52,7 +52,7 @@ struct Step {
         bind_file,
         bind_dir,
         symlink_to,
-        bind_log
+        bind_log // the last: describe() has one verb per kind
     } kind;
     std::string a, b, opts;
     std::string describe() const
@@ -66,6 +66,7 @@ struct Step {
                                             "binding from the host",
                                             "symlink",
                                             "binding"};
+        static_assert(std::size(verbs) == bind_log + 1, "one verb per kind");
         return std::string(verbs[kind]) + " " + (b.empty() ? a : b);
     }
 };

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+#include "support/call_ok.h"
 #include "support/log_capture.h"
-#include "util/call_ok.h"
 
 // An owned element type declared the way a module outside util does it.
 struct tobj {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/call_ok.h"
 #include "support/log_capture.h"
-#include "util/call_ok.h"
 
 namespace
 {

@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
+#include "support/call_ok.h"
 #include "support/log_capture.h"
-#include "util/call_ok.h"
 #include "util/tstring.h"
 
 namespace

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "log/logging.h"
+#include "support/call_ok.h"
 #include "support/log_capture.h"
-#include "util/call_ok.h"
 #include "util/hash_table.h"
 
 namespace

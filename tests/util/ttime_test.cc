@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "log/logging.h"
+#include "support/call_ok.h"
 #include "support/log_capture.h"
-#include "util/call_ok.h"
 
 namespace
 {

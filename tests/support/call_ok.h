@@ -1,4 +1,4 @@
-// Shared by the util tests: "the call succeeded" and "its out-parameter now
+// Shared by the tests: "the call succeeded" and "its out-parameter now
 // holds X" as one check, and setup objects made in one line.
 #pragma once
 
